@@ -1,0 +1,58 @@
+/* The calling thread's system error, in the Windows numbering that callers compare against. */
+#ifndef YAR_ERROR_H
+#define YAR_ERROR_H
+
+#include "yar_base.h"
+
+/* System error values produced from errno. Values not listed pass through as the raw errno. */
+enum {
+    YAR_SYSERR_SUCCESS = 0,
+    YAR_SYSERR_FILE_NOT_FOUND = 2,
+    YAR_SYSERR_PATH_NOT_FOUND = 3,
+    YAR_SYSERR_ACCESS_DENIED = 5,
+    YAR_SYSERR_NOT_ENOUGH_MEMORY = 8,
+    YAR_SYSERR_HANDLE_EOF = 38,
+    YAR_SYSERR_NETWORK_ACCESS_DENIED = 65,
+    YAR_SYSERR_FILE_EXISTS = 80,
+    YAR_SYSERR_INVALID_PARAMETER = 87,
+    YAR_SYSERR_MOD_NOT_FOUND = 126,
+    YAR_SYSERR_PROC_NOT_FOUND = 127,
+    YAR_SYSERR_ALREADY_EXISTS = 183,
+    YAR_SYSERR_OPERATION_ABORTED = 995,
+    YAR_SYSERR_WSAEINTR = 10004,
+    YAR_SYSERR_WSAEBADF = 10009,
+    YAR_SYSERR_WSAEFAULT = 10014,
+    YAR_SYSERR_WSAEINVAL = 10022,
+    YAR_SYSERR_WSAEMFILE = 10024,
+    YAR_SYSERR_WSAEWOULDBLOCK = 10035,
+    YAR_SYSERR_WSAEINPROGRESS = 10036,
+    YAR_SYSERR_WSAEALREADY = 10037,
+    YAR_SYSERR_WSAENOTSOCK = 10038,
+    YAR_SYSERR_WSAEMSGSIZE = 10040,
+    YAR_SYSERR_WSAEAFNOSUPPORT = 10047,
+    YAR_SYSERR_WSAEADDRINUSE = 10048,
+    YAR_SYSERR_WSAEADDRNOTAVAIL = 10049,
+    YAR_SYSERR_WSAENETDOWN = 10050,
+    YAR_SYSERR_WSAENETUNREACH = 10051,
+    YAR_SYSERR_WSAECONNABORTED = 10053,
+    YAR_SYSERR_WSAECONNRESET = 10054,
+    YAR_SYSERR_WSAENOBUFS = 10055,
+    YAR_SYSERR_WSAEISCONN = 10056,
+    YAR_SYSERR_WSAENOTCONN = 10057,
+    YAR_SYSERR_WSAESHUTDOWN = 10058,
+    YAR_SYSERR_WSAETIMEDOUT = 10060,
+    YAR_SYSERR_WSAECONNREFUSED = 10061,
+    YAR_SYSERR_WSAEHOSTUNREACH = 10065
+};
+
+YAR_BEGIN_DECLS
+
+/* The calling thread's system error; every "syserror[%d]" of the log texts is this value. */
+int YAR_GetSystemLastError(void);
+void YAR_SetSystemLastError(int code);
+/* The C library's text for a C library error number, held per thread. */
+const char *YAR_StrError(int errnum);
+
+YAR_END_DECLS
+
+#endif

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every missing Debian package, then configures, builds and runs all tests: once in the
+# normal build and once under AddressSanitizer with UBSan. Safe to run again, from any directory.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+jobs="$(nproc)"
+
+install_missing_packages() {
+    local missing=()
+    while read -r pkg; do
+        [[ -z "$pkg" || "$pkg" == \#* ]] && continue
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+    done <"$root/scripts/packages.txt"
+    if ((${#missing[@]})); then
+        echo "Installing: ${missing[*]}"
+        local sudo=""
+        [[ $(id -u) -ne 0 ]] && sudo="sudo"
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+}
+
+build_and_test() {
+    local dir="$1"; shift
+    cmake -S "$root" -B "$dir" -G Ninja "$@"
+    cmake --build "$dir" -j "$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
+}
+
+install_missing_packages
+build_and_test "$root/build"
+build_and_test "$root/build-asan" -DZEVA_ASAN=ON -DZEVA_BUILD_BENCH=OFF

@@ -1,9 +1,12 @@
 // The flexible thread pool: one routine over a queue of items, workers started on demand up to a
 // maximum and retired after an idle time-out.
 //
-// A worker decides to retire under the pool lock, together with lowering the worker count, so a
-// poster that finds no idle worker always sees an exact count and starts a new one: an item is
-// never stranded in the queue of a pool whose last worker is just leaving.
+// Everything a worker decides (take an item, sleep, retire) it decides under the pool lock, so a
+// poster always sees exact counts and no item is stranded in a queue whose workers all sleep or
+// leave. Workers drain the queue before they sleep, and the work semaphore is posted only for a
+// worker that sleeps and has not been woken yet ("sleepers"): a busy pool runs items without any
+// semaphore traffic. Invariant under the lock: sleepers = workers inside the wait - units in the
+// semaphore.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -11,6 +14,7 @@
 #include <cstring>
 #include <new>
 #include <thread>
+#include <vector>
 
 #include "internal/debug_output.h"
 #include "internal/threadpool_flex.h"
@@ -24,95 +28,68 @@ namespace {
 
 constexpr int32_t kDefaultStack = 0x100000;
 constexpr int32_t kMinStack = 0x10000;
-// Spent items kept for reuse; beyond this they go back to the allocator, so a burst does not pin
-// its memory.
-constexpr int32_t kSpareItems = 1024;
 constexpr auto kDrainPoll = std::chrono::milliseconds(5);
+constexpr size_t kFirstRing = 64;
 
 enum : int32_t { kRunning = 0, kDraining = 1, kStopping = 2 };
 
-struct FlexItem {
-    FlexItem *next;
+// A queued item: the work pointer, and the poster's trace record when the poster had a context
+// (heap, owned by the entry). Most posters have none, so the common entry is two words.
+struct FlexEntry {
     void *work;
-    YAR_TRACE_INFO_T trace;
+    YAR_TRACE_INFO_T *trace;
 };
 
-bool HasTrace(const YAR_TRACE_INFO_T &trace) {
-    return trace.szTrace1[0] != '\0' || trace.szTrace2[0] != '\0';
-}
-
-// FIFO of queued items, with a cache of spent ones so that a steady post-and-run cycle does not go
-// through the allocator. Guarded by the pool lock.
+// FIFO of queued items in a ring that doubles when full: a post neither allocates nor touches
+// memory that a worker wrote last, apart from the ring slot itself. Guarded by the pool lock.
 class FlexQueue {
 public:
     FlexQueue() = default;
     FlexQueue(const FlexQueue &) = delete;
     FlexQueue &operator=(const FlexQueue &) = delete;
     ~FlexQueue() {
-        FreeList(m_head);
-        FreeList(m_spare);
+        FlexEntry entry;
+        while (Pop(&entry))
+            delete entry.trace;
     }
 
     int32_t Count() const { return m_count; }
 
-    FlexItem *NewItem() {
-        FlexItem *item = m_spare;
-        if (item) {
-            m_spare = item->next;
-            --m_spareCount;
-        } else {
-            item = new (std::nothrow) FlexItem;
-            if (!item)
-                return nullptr;
-        }
-        item->next = nullptr;
-        return item;
-    }
-
-    void Push(FlexItem *item) {
-        if (m_tail)
-            m_tail->next = item;
-        else
-            m_head = item;
-        m_tail = item;
+    bool Push(const FlexEntry &entry) {
+        if (static_cast<size_t>(m_count) == m_ring.size() && !Grow())
+            return false;
+        m_ring[(m_head + static_cast<size_t>(m_count)) & (m_ring.size() - 1)] = entry;
         ++m_count;
+        return true;
     }
 
-    FlexItem *Pop() {
-        FlexItem *item = m_head;
-        if (!item)
-            return nullptr;
-        m_head = item->next;
-        if (!m_head)
-            m_tail = nullptr;
+    bool Pop(FlexEntry *entry) {
+        if (m_count == 0)
+            return false;
+        *entry = m_ring[m_head];
+        m_head = (m_head + 1) & (m_ring.size() - 1);
         --m_count;
-        return item;
-    }
-
-    void Recycle(FlexItem *item) {
-        if (m_spareCount >= kSpareItems) {
-            delete item;
-            return;
-        }
-        item->next = m_spare;
-        m_spare = item;
-        ++m_spareCount;
+        return true;
     }
 
 private:
-    static void FreeList(FlexItem *item) {
-        while (item) {
-            FlexItem *next = item->next;
-            delete item;
-            item = next;
+    bool Grow() {
+        std::vector<FlexEntry> bigger;
+        try {
+            bigger.resize(m_ring.empty() ? kFirstRing : m_ring.size() * 2);
+        } catch (const std::bad_alloc &) {
+            return false;
         }
+        for (int32_t i = 0; i < m_count; ++i)
+            bigger[static_cast<size_t>(i)] = m_ring[(m_head + static_cast<size_t>(i)) & (m_ring.size() - 1)];
+        m_ring.swap(bigger);
+        m_head = 0;
+        return true;
     }
 
-    FlexItem *m_head = nullptr;
-    FlexItem *m_tail = nullptr;
+    std::vector<FlexEntry> m_ring;  // size 0 or a power of two
+    size_t m_head = 0;
     int32_t m_count = 0;
-    FlexItem *m_spare = nullptr;
-    int32_t m_spareCount = 0;
 };
 
 // The pool whose worker the calling thread is, to refuse a destroy that would wait for itself.
@@ -122,18 +99,21 @@ thread_local const YAR_THREADPOOLFLEX_T *t_workerOf = nullptr;
 
 struct YAR_THREADPOOLFLEX_S {
     int32_t stackSize = kDefaultStack;
-    std::atomic<int32_t> state{kRunning};
     int32_t maxThreads = 1;
-    std::atomic<int32_t> currThreads{0};
-    std::atomic<int32_t> idleThreads{0};
+    // State and counts under the lock: workers, workers inside the wait, and those of them not
+    // yet woken.
+    int32_t state = kRunning;
+    int32_t currThreads = 0;
+    int32_t idleThreads = 0;
+    int32_t sleepers = 0;
     int32_t idleTimeout = -1;
     YAR_THREADPOOL_ROUTINE routine = nullptr;
-    YAR_SEM_T exitSem{};
-    YAR_SEM_T workSem{};
+    YAR_SEM_T exitSem{};  // posted by the last worker to leave a stopping pool
+    YAR_SEM_T workSem{};  // one unit per woken sleeper, and one per worker at shutdown
     YAR_MUTEX_T lock{};
     FlexQueue queue;
     // Posters inside YAR_ThreadPoolFlex_Work and workers not yet gone: the record is freed only
-    // when this is 0, since a thread still returning from a lock or semaphore call touches it.
+    // when this is 0, as such a thread may still be returning from a lock or semaphore call.
     std::atomic<int32_t> attached{0};
 };
 
@@ -141,69 +121,73 @@ namespace {
 
 using Pool = YAR_THREADPOOLFLEX_S;
 
-// Called with the pool lock held, after the item was queued.
+// Called with the pool lock held, as every helper down to RunWorker.
 bool NeedsWorker(const Pool *pool) {
-    return pool->idleThreads.load() < pool->queue.Count() &&
-           pool->currThreads.load() < pool->maxThreads;
+    return pool->idleThreads < pool->queue.Count() && pool->currThreads < pool->maxThreads;
 }
 
-// Counts the worker before its thread runs: a worker that starts and retires at once must never
-// take the count below what the poster saw.
 bool StartWorker(Pool *pool) {
-    pool->currThreads.fetch_add(1);
+    ++pool->currThreads;
     pool->attached.fetch_add(1);
     if (YAR_ThreadDetached_Create(pool, static_cast<uint32_t>(pool->stackSize)) == 1)
         return true;
     pool->attached.fetch_sub(1);
-    pool->currThreads.fetch_sub(1);
+    --pool->currThreads;
     return false;
 }
 
-int32_t WaitForWork(Pool *pool) {
-    pool->idleThreads.fetch_add(1);
-    int32_t rc = pool->idleTimeout < 0 ? YAR_SemWait(&pool->workSem)
-                                       : YAR_SemTimedWait(&pool->workSem, pool->idleTimeout);
-    pool->idleThreads.fetch_sub(1);
-    return rc;
+void WakeSleeper(Pool *pool) {
+    if (pool->sleepers > 0 && YAR_SemPost(&pool->workSem) == 0)
+        --pool->sleepers;
 }
 
-enum class Next { Run, Loop, Retire };
+// Sleeps until woken or the idle time-out passes; false after an empty time-out. The lock is left
+// for the wait only.
+bool Sleep(Pool *pool) {
+    ++pool->sleepers;
+    ++pool->idleThreads;
+    YAR_MutexUnlock(&pool->lock);
+    int32_t rc = pool->idleTimeout < 0 ? YAR_SemWait(&pool->workSem)
+                                       : YAR_SemTimedWait(&pool->workSem, pool->idleTimeout);
+    YAR_MutexLock(&pool->lock);
+    --pool->idleThreads;
+    if (rc == 0)
+        return true;
+    // A poster may have woken this worker just as the wait ended: its unit is then still there.
+    if (YAR_SemTimedWait(&pool->workSem, 0) == 0)
+        return true;
+    --pool->sleepers;
+    return false;
+}
 
-// Takes the head item, or decides that the worker leaves: when the pool stops, or when the queue is
-// empty after a failed wait. Leaving lowers the worker count in the same hold of the lock; *last
-// tells whether the last worker of a stopping pool is leaving.
-Next TakeItem(Pool *pool, bool waited, void **work, YAR_TRACE_INFO_T *trace, bool *last) {
-    yar::yar_guard guard(&pool->lock);
-    if (pool->state.load() != kStopping) {
-        if (FlexItem *item = pool->queue.Pop()) {
-            *work = item->work;
-            *trace = item->trace;
-            pool->queue.Recycle(item);
-            return Next::Run;
+// Runs items until the pool stops or an empty time-out passes. The lock is left while an item runs.
+void Serve(Pool *pool) {
+    bool timedOut = false;
+    while (pool->state != kStopping) {
+        FlexEntry entry;
+        if (!pool->queue.Pop(&entry)) {
+            if (timedOut)
+                return;
+            timedOut = !Sleep(pool);
+            continue;
         }
-        if (waited)
-            return Next::Loop;
+        YAR_MutexUnlock(&pool->lock);
+        // Without a record the worker keeps its context, as the registry refuses an empty one.
+        if (entry.trace) {
+            YAR_SetThreadTraceInfo(entry.trace);
+            delete entry.trace;
+        }
+        pool->routine(entry.work);
+        YAR_MutexLock(&pool->lock);
+        timedOut = false;
     }
-    *last = pool->currThreads.fetch_sub(1) == 1 && pool->state.load() == kStopping;
-    return Next::Retire;
 }
 
 void RunWorker(Pool *pool) {
-    bool last = false;
-    for (;;) {
-        bool waited = pool->state.load() != kStopping && WaitForWork(pool) == 0;
-        void *work = nullptr;
-        YAR_TRACE_INFO_T trace;
-        Next next = TakeItem(pool, waited, &work, &trace, &last);
-        if (next == Next::Retire)
-            break;
-        if (next == Next::Run) {
-            // An all-empty record would be refused: the worker keeps its context.
-            if (HasTrace(trace))
-                YAR_SetThreadTraceInfo(&trace);
-            pool->routine(work);
-        }
-    }
+    YAR_MutexLock(&pool->lock);
+    Serve(pool);
+    bool last = --pool->currThreads == 0 && pool->state == kStopping;
+    YAR_MutexUnlock(&pool->lock);
     if (last)
         YAR_SemPost(&pool->exitSem);
 }
@@ -226,8 +210,8 @@ void StopWorkers(Pool *pool) {
     int32_t workers;
     {
         yar::yar_guard guard(&pool->lock);
-        pool->state.store(kStopping);
-        workers = pool->currThreads.load();
+        pool->state = kStopping;
+        workers = pool->currThreads;
         for (int32_t i = 0; i < workers; ++i)
             YAR_SemPost(&pool->workSem);
     }
@@ -237,20 +221,17 @@ void StopWorkers(Pool *pool) {
         std::this_thread::yield();
 }
 
-int32_t Enqueue(Pool *pool, void *work, const YAR_TRACE_INFO_T &trace) {
+int32_t Enqueue(Pool *pool, const FlexEntry &entry) {
     yar::yar_guard guard(&pool->lock);
-    if (pool->state.load() != kRunning || pool->queue.Count() >= YAR_THREADPOOLFLEX_MAX_QUEUED)
+    if (pool->state != kRunning || pool->queue.Count() >= YAR_THREADPOOLFLEX_MAX_QUEUED ||
+        !pool->queue.Push(entry))
         return -1;
-    FlexItem *item = pool->queue.NewItem();
-    if (!item)
-        return -1;
-    item->work = work;
-    item->trace = trace;
-    pool->queue.Push(item);
+    WakeSleeper(pool);
     // Without any worker the item would never run: take it back and fail. With workers, one of
     // them takes it in turn.
-    if (NeedsWorker(pool) && !StartWorker(pool) && pool->currThreads.load() == 0) {
-        pool->queue.Recycle(pool->queue.Pop());
+    if (NeedsWorker(pool) && !StartWorker(pool) && pool->currThreads == 0) {
+        FlexEntry unused;
+        pool->queue.Pop(&unused);
         return -1;
     }
     return 0;
@@ -302,14 +283,18 @@ YAR_THREADPOOLFLEX_T *YAR_ThreadPoolFlex_Create(int32_t nMaxThreads, int32_t nId
 int32_t YAR_ThreadPoolFlex_Work(YAR_THREADPOOLFLEX_T *hPool, void *pItem) {
     if (!hPool)
         return -1;
+    FlexEntry entry{pItem, nullptr};
     YAR_TRACE_INFO_T trace;
-    YAR_GetThreadTraceInfo(&trace);  // all zeros when the poster has no context
+    if (YAR_GetThreadTraceInfo(&trace) == 0) {
+        entry.trace = new (std::nothrow) YAR_TRACE_INFO_T(trace);
+        if (!entry.trace)
+            return -1;
+    }
     hPool->attached.fetch_add(1);
-    int32_t rc = Enqueue(hPool, pItem, trace);
-    // Posted after the lock is left, so the woken worker does not block on it at once.
-    if (rc == 0)
-        YAR_SemPost(&hPool->workSem);
+    int32_t rc = Enqueue(hPool, entry);
     hPool->attached.fetch_sub(1);
+    if (rc != 0)
+        delete entry.trace;
     return rc;
 }
 
@@ -323,9 +308,9 @@ int32_t YAR_ThreadPoolFlex_DestroyEx(YAR_THREADPOOLFLEX_T *hPool, int32_t nWaitM
     }
     {
         yar::yar_guard guard(&hPool->lock);
-        if (hPool->state.load() != kRunning)
+        if (hPool->state != kRunning)
             return 0;
-        hPool->state.store(kDraining);
+        hPool->state = kDraining;
     }
     if (nWaitMs > 0 || nWaitMs == -1)
         DrainQueue(hPool, nWaitMs);
@@ -342,5 +327,5 @@ int32_t YAR_ThreadPoolFlex_GetWorkCount(YAR_THREADPOOLFLEX_T *hPool) {
     if (!hPool)
         return -1;
     yar::yar_guard guard(&hPool->lock);
-    return hPool->state.load() == kRunning ? hPool->queue.Count() : -1;
+    return hPool->state == kRunning ? hPool->queue.Count() : -1;
 }

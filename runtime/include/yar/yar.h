@@ -2,10 +2,14 @@
 #ifndef YAR_H
 #define YAR_H
 
+#include "yar_addr.h"
 #include "yar_base.h"
 #include "yar_cond.h"
 #include "yar_debug.h"
 #include "yar_error.h"
 #include "yar_mutex.h"
+#include "yar_thread.h"
+#include "yar_threadpool.h"
+#include "yar_trace.h"
 
 #endif

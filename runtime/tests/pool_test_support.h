@@ -1,8 +1,9 @@
-// Helpers of the thread pool tests: a gate that holds work items, a capture of the debugger
+// Helpers of the thread pool tests: work routines, a gate that holds work items, a capture of the debugger
 // output, the process's thread count and a trace record builder.
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -19,6 +20,19 @@
 namespace pooltest {
 
 using namespace std::chrono_literals;
+
+// Work items: a std::function the pool thread calls, or an atomic counter it increments.
+using Job = std::function<void()>;
+
+inline int32_t RunJob(void *arg) {
+    (*static_cast<Job *>(arg))();
+    return 0;
+}
+
+inline int32_t CountItem(void *arg) {
+    static_cast<std::atomic<int> *>(arg)->fetch_add(1);
+    return 0;
+}
 
 // Work items wait at the gate until it opens; the test can wait for a number of arrivals.
 class Gate {

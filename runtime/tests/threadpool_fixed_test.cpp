@@ -12,18 +12,6 @@ using namespace pooltest;
 
 namespace {
 
-using Job = std::function<void()>;
-
-int32_t RunJob(void *arg) {
-    (*static_cast<Job *>(arg))();
-    return 0;
-}
-
-int32_t CountItem(void *arg) {
-    static_cast<std::atomic<int> *>(arg)->fetch_add(1);
-    return 0;
-}
-
 class FixedPool : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_EQ(YAR_ThreadPool_InitModule(), 0); }

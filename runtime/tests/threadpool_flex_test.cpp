@@ -15,19 +15,6 @@ using namespace pooltest;
 
 namespace {
 
-// Every item is a std::function the worker calls.
-using Job = std::function<void()>;
-
-int32_t RunJob(void *item) {
-    (*static_cast<Job *>(item))();
-    return 0;
-}
-
-int32_t CountItem(void *item) {
-    static_cast<std::atomic<int> *>(item)->fetch_add(1);
-    return 0;
-}
-
 size_t OwnStackSize() {
     pthread_attr_t attr;
     size_t size = 0;

@@ -10,6 +10,7 @@
 #include "yar_mutex.h"
 #include "yar_thread.h"
 #include "yar_threadpool.h"
+#include "yar_time.h"
 #include "yar_trace.h"
 
 #endif

@@ -62,6 +62,7 @@ int MapErrno(int err, ErrnoContext ctx) {
     switch (err) {
     case ENOENT: return YAR_SYSERR_FILE_NOT_FOUND;
     case ENOTDIR: return YAR_SYSERR_PATH_NOT_FOUND;
+    case EBADF: return YAR_SYSERR_INVALID_HANDLE;
     case EACCES:
     case EPERM: return YAR_SYSERR_ACCESS_DENIED;
     case ENOMEM: return YAR_SYSERR_NOT_ENOUGH_MEMORY;

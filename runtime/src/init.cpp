@@ -3,8 +3,10 @@
 #include <cstring>
 
 #include "internal/runtime_start.h"
+#include "internal/socket_startup.h"
 #include "yar/yar_init.h"
 #include "yar/yar_mutex.h"
+#include "yar/yar_socket.h"
 #include "yar/yar_threadpool.h"
 
 namespace {
@@ -27,14 +29,19 @@ struct Stage {
 };
 
 // Cleanup order. Stages of modules that are not built yet, in their places:
-//  - timers: delete the timer module's lock at stop (cleanup only);
-//  - sockets: nothing to start on Linux, but set and clear the sockets-started flag that
-//    YAR_WSAStartup shares;
-//  - message queues: the table's lock and its 100 records.
-// After the error slot:
+//  - first, timers: delete the timer module's lock at stop (cleanup only);
+//  - after the sockets, message queues: the table's lock and its 100 records;
+// and after the error slot:
 //  - size-class allocator: release its pools at stop (cleanup only);
 //  - adapters: the adapter backend's availability, instead of loading "Iphlpapi.dll".
 Stage g_stages[] = {
+    // Linux sockets need no start; the stage keeps the started flag YAR_WSAStartup shares.
+    {"sockets", [] { return yar::internal::SocketsStarted() || YAR_WSAStartup() == 0; },
+     [] {
+         if (yar::internal::SocketsStarted())
+             YAR_WSACleanup();
+     },
+     false},
     {"threadpool", [] { return YAR_ThreadPool_InitModule() == 0; }, YAR_ThreadPool_FiniModule, false},
     {"errslot", [] { return YAR_ErrSlot_Init() == 0; }, [] { YAR_ErrSlot_Fini(); }, false},
 };

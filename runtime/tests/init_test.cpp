@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "internal/runtime_start.h"
+#include "internal/socket_startup.h"
 #include "yar/yar_init.h"
 #include "yar/yar_threadpool.h"
 
@@ -31,29 +32,29 @@ private:
     std::string m_events;
 };
 
-const char *const kStart = "+threadpool +errslot";
-const char *const kStop = "-threadpool -errslot";
+const char *const kStart = "+sockets +threadpool +errslot";
+const char *const kStop = "-sockets -threadpool -errslot";
 
 }  // namespace
 
 TEST(RuntimeStart, CountsStartsAndRunsTheStagesInOrder) {
     enum Op { Init, Fini };
-    struct Step { Op op; const char *events; };
+    struct Step { Op op; const char *events; bool running; };
     const Step steps[] = {
-        {Fini, ""},  // a stop without a start is ignored ...
-        {Init, kStart},  // ... so the next start still runs the one-time start
-        {Init, ""},
-        {Fini, ""},  // the first of two stops leaves everything running
-        {Fini, kStop},
-        {Fini, ""},
-        {Init, kStart},  // a complete stop, then a new start
-        {Fini, kStop},
-        {Init, kStart},
-        {Init, ""},
-        {Init, ""},
-        {Fini, ""},
-        {Fini, ""},
-        {Fini, kStop},
+        {Fini, "", false},  // a stop without a start is ignored ...
+        {Init, kStart, true},  // ... so the next start still runs the one-time start
+        {Init, "", true},
+        {Fini, "", true},  // the first of two stops leaves everything running
+        {Fini, kStop, false},
+        {Fini, "", false},
+        {Init, kStart, true},  // a complete stop, then a new start
+        {Fini, kStop, false},
+        {Init, kStart, true},
+        {Init, "", true},
+        {Init, "", true},
+        {Fini, "", true},
+        {Fini, "", true},
+        {Fini, kStop, false},
     };
     StageLog log;
     int i = 0;
@@ -64,14 +65,16 @@ TEST(RuntimeStart, CountsStartsAndRunsTheStagesInOrder) {
         else
             YAR_Fini();
         EXPECT_EQ(log.Take(), s.events);
+        EXPECT_EQ(yar::internal::SocketsStarted(), s.running);
     }
 }
 
 TEST(RuntimeStart, AFailedStageUndoesTheStagesBeforeIt) {
     struct Case { const char *failing; const char *events; };
     const Case cases[] = {
-        {"threadpool", ""},
-        {"errslot", "+threadpool -threadpool"},
+        {"sockets", ""},
+        {"threadpool", "+sockets -sockets"},
+        {"errslot", "+sockets +threadpool -sockets -threadpool"},
     };
     StageLog log;
     for (const Case &c : cases) {
@@ -80,6 +83,7 @@ TEST(RuntimeStart, AFailedStageUndoesTheStagesBeforeIt) {
         EXPECT_EQ(YAR_Init(), -1);
         EXPECT_EQ(log.Take(), c.events);
         EXPECT_EQ(YAR_SetLastError(1), -1);
+        EXPECT_FALSE(yar::internal::SocketsStarted());
         YAR_Fini();  // the count stayed 0
         EXPECT_EQ(log.Take(), "");
         EXPECT_EQ(YAR_Init(), 0);

@@ -10,6 +10,7 @@
 #include "yar_error.h"
 #include "yar_file.h"
 #include "yar_mutex.h"
+#include "yar_socket.h"
 #include "yar_string.h"
 #include "yar_thread.h"
 #include "yar_threadpool.h"

@@ -5,9 +5,11 @@
 #include "internal/runtime_start.h"
 #include "internal/socket_startup.h"
 #include "yar/yar_init.h"
+#include "yar/yar_msgq.h"
 #include "yar/yar_mutex.h"
 #include "yar/yar_socket.h"
 #include "yar/yar_threadpool.h"
+#include "yar/yar_timer.h"
 
 namespace {
 
@@ -28,13 +30,11 @@ struct Stage {
     bool done;
 };
 
-// Cleanup order. Stages of modules that are not built yet, in their places:
-//  - first, timers: delete the timer module's lock at stop (cleanup only);
-//  - after the sockets, message queues: the table's lock and its 100 records;
-// and after the error slot:
+// Cleanup order. Stages of modules that are not built yet, in their places after the error slot:
 //  - size-class allocator: release its pools at stop (cleanup only);
 //  - adapters: the adapter backend's availability, instead of loading "Iphlpapi.dll".
 Stage g_stages[] = {
+    {"timers", nullptr, [] { YAR_Timer_Fini(); }, false},
     // Linux sockets need no start; the stage keeps the started flag YAR_WSAStartup shares.
     {"sockets", [] { return yar::internal::SocketsStarted() || YAR_WSAStartup() == 0; },
      [] {
@@ -42,6 +42,7 @@ Stage g_stages[] = {
              YAR_WSACleanup();
      },
      false},
+    {"msgq", [] { return YAR_MsgQ_InitModule() == 0; }, [] { YAR_MsgQ_FiniModule(); }, false},
     {"threadpool", [] { return YAR_ThreadPool_InitModule() == 0; }, YAR_ThreadPool_FiniModule, false},
     {"errslot", [] { return YAR_ErrSlot_Init() == 0; }, [] { YAR_ErrSlot_Fini(); }, false},
 };

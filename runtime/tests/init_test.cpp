@@ -32,8 +32,8 @@ private:
     std::string m_events;
 };
 
-const char *const kStart = "+sockets +threadpool +errslot";
-const char *const kStop = "-sockets -threadpool -errslot";
+const char *const kStart = "+sockets +msgq +threadpool +errslot";
+const char *const kStop = "-timers -sockets -msgq -threadpool -errslot";
 
 }  // namespace
 
@@ -72,9 +72,10 @@ TEST(RuntimeStart, CountsStartsAndRunsTheStagesInOrder) {
 TEST(RuntimeStart, AFailedStageUndoesTheStagesBeforeIt) {
     struct Case { const char *failing; const char *events; };
     const Case cases[] = {
-        {"sockets", ""},
-        {"threadpool", "+sockets -sockets"},
-        {"errslot", "+sockets +threadpool -sockets -threadpool"},
+        {"sockets", "-timers"},
+        {"msgq", "+sockets -timers -sockets"},
+        {"threadpool", "+sockets +msgq -timers -sockets -msgq"},
+        {"errslot", "+sockets +msgq +threadpool -timers -sockets -msgq -threadpool"},
     };
     StageLog log;
     for (const Case &c : cases) {

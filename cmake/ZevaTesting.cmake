@@ -10,7 +10,8 @@ function(zeva_add_tests)
     set(target "${ARG_LABEL}_${name}")
     add_executable(${target} "${src}")
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
-    target_include_directories(${target} PRIVATE ${ARG_INCLUDES})
+    # tests/ at the root holds helpers every test may use (netns/netns_lab.h).
+    target_include_directories(${target} PRIVATE ${ARG_INCLUDES} "${PROJECT_SOURCE_DIR}/tests")
     gtest_discover_tests(${target}
       DISCOVERY_TIMEOUT 60
       PROPERTIES LABELS "${ARG_LABEL}")

@@ -10,6 +10,7 @@
 #include "yar_dso.h"
 #include "yar_error.h"
 #include "yar_file.h"
+#include "yar_init.h"
 #include "yar_mutex.h"
 #include "yar_socket.h"
 #include "yar_string.h"

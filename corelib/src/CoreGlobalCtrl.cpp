@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "Module/Log/LogService.h"
+#include "yar/yar_init.h"
 #include "yar/yar_mutex.h"
 
 namespace Vorezi {
@@ -280,8 +281,12 @@ int CCoreGlobalCtrlBase::IsUseLogConfigFile() {
 // ---- lifecycle ----
 
 int CCoreGlobalCtrlBase::InitAllResource() {
-    if (!CreateMutexes())
+    if (YAR_Init() != 0)
         return 0;
+    if (!CreateMutexes()) {
+        ReleaseAllResource();
+        return 0;
+    }
     ClearDebugCategories();
 
     CLogService *pLog = LogModule_Create();
@@ -318,6 +323,7 @@ void CCoreGlobalCtrlBase::ReleaseAllResource() {
     m_bTlsCreated.store(false, std::memory_order_release);
     DestroyMutexes();
     InitDefaultConfig();
+    YAR_Fini();
 }
 
 void CCoreGlobalCtrlBase::PrintLibInfo() {

@@ -110,7 +110,8 @@ int CDependLibLoader::GetDllFileName(int iDllIndex, char *pFileName) {
 }
 
 void *CDependLibLoader::LoadDSoNoLog(const char *pPath) {
-    if (!pPath)
+    // An empty name would give the running program itself.
+    if (!pPath || !pPath[0])
         return nullptr;
     return YAR_LoadDSo(pPath);
 }

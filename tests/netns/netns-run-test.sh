@@ -22,6 +22,7 @@ inside)
     done
     ;;
 outside)
+    [[ $(id -u) -eq 0 ]] || exit 77
     # Exit status is passed on, and nothing stays behind.
     set +e
     "$here/netns-run.sh" -- sh -c 'exit 7'

@@ -22,6 +22,12 @@ while (($#)); do
 done
 (($#)) || { echo "usage: $0 [-p PEERS] -- COMMAND [ARGS...]" >&2; exit 2; }
 
+# Exit status 77 tells CTest the test was skipped.
+if [[ $(id -u) -ne 0 ]]; then
+    echo "$0: network namespaces need root" >&2
+    exit 77
+fi
+
 for ns in $(ip netns list | awk '{print $1}' | grep -E '^zt[0-9]+-' || true); do
     pid="${ns#zt}"; pid="${pid%%-*}"
     kill -0 "$pid" 2>/dev/null || ip netns del "$ns" 2>/dev/null || true

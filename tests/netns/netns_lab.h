@@ -100,9 +100,12 @@ public:
         return r;
     }
 
-    // A command inside the namespace (its own /sys as well).
+    // A shell command inside the namespace (its own /sys as well).
     CmdResult Exec(const std::string &ns, const std::string &cmd) {
-        return Sh("ip netns exec " + ns + " sh -c '" + cmd + "'");
+        std::string quoted;
+        for (char c : cmd)
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return Sh("ip netns exec " + ns + " sh -c '" + quoted + "'");
     }
 
     // A veth pair between two namespaces, both ends up. Addresses ("10.1.1.1/24", "fd00::1/64")

@@ -2,6 +2,7 @@
 #ifndef YAR_H
 #define YAR_H
 
+#include "yar_adapter.h"
 #include "yar_addr.h"
 #include "yar_base.h"
 #include "yar_cond.h"

@@ -2,16 +2,17 @@
 // global controller.
 #include "CoreGlobalCtrl.h"
 
-#include <mutex>
 #include <new>
 #include <thread>
 
 #include "Module/Log/LogService.h"
+#include "yar/yar_init.h"
+#include "yar/yar_mutex.h"
 
 namespace Vorezi {
 
 struct CCoreGlobalCtrlBase::LibMutexes {
-    std::recursive_mutex m_Mutex[MUTEX_COUNT];
+    YAR_MUTEX_T m_Mutex[MUTEX_COUNT];
 };
 
 namespace {
@@ -100,11 +101,30 @@ void CCoreGlobalCtrlBase::SetThreadUserValues(int iValue1, int iValue2) {
 int CCoreGlobalCtrlBase::CreateMutexes() {
     if (m_pMutexes)
         return 0;
-    m_pMutexes = new (std::nothrow) LibMutexes;
-    return m_pMutexes ? 1 : 0;
+    auto *pMutexes = new (std::nothrow) LibMutexes;
+    if (!pMutexes)
+        return 0;
+    for (int i = 0; i < MUTEX_COUNT; i++) {
+        if (YAR_MutexCreate(&pMutexes->m_Mutex[i], 0) != 0) {
+            while (--i >= 0)
+                YAR_MutexDestroy(&pMutexes->m_Mutex[i]);
+            delete pMutexes;
+            return 0;
+        }
+    }
+    m_pMutexes = pMutexes;
+    return 1;
 }
 
 void CCoreGlobalCtrlBase::DestroyMutexes() {
+    if (!m_pMutexes)
+        return;
+    // Destruction order of the original table: local-IP, iconv, TLS, then the rest in order.
+    static const LibMutex kOrder[] = {MUTEX_LOCAL_IP,     MUTEX_ICONV_LIB,      MUTEX_SSL_LIB,
+                                      MUTEX_LOG_REGISTRY, MUTEX_DEBUG_CATEGORY, MUTEX_RQS_LIB,
+                                      MUTEX_ZLIB_LIB,     MUTEX_PERF_REGISTRY};
+    for (LibMutex e : kOrder)
+        YAR_MutexDestroy(&m_pMutexes->m_Mutex[e]);
     delete m_pMutexes;
     m_pMutexes = nullptr;
 }
@@ -112,15 +132,13 @@ void CCoreGlobalCtrlBase::DestroyMutexes() {
 int CCoreGlobalCtrlBase::LockLib(LibMutex eMutex) {
     if (!m_pMutexes)
         return 0;
-    m_pMutexes->m_Mutex[eMutex].lock();
-    return 1;
+    return YAR_MutexLock(&m_pMutexes->m_Mutex[eMutex]) == 0 ? 1 : 0;
 }
 
 int CCoreGlobalCtrlBase::UnlockLib(LibMutex eMutex) {
     if (!m_pMutexes)
         return 0;
-    m_pMutexes->m_Mutex[eMutex].unlock();
-    return 1;
+    return YAR_MutexUnlock(&m_pMutexes->m_Mutex[eMutex]) == 0 ? 1 : 0;
 }
 
 int CCoreGlobalCtrlBase::LocalIPLock() { return LockLib(MUTEX_LOCAL_IP); }
@@ -263,8 +281,12 @@ int CCoreGlobalCtrlBase::IsUseLogConfigFile() {
 // ---- lifecycle ----
 
 int CCoreGlobalCtrlBase::InitAllResource() {
-    if (!CreateMutexes())
+    if (YAR_Init() != 0)
         return 0;
+    if (!CreateMutexes()) {
+        ReleaseAllResource();
+        return 0;
+    }
     ClearDebugCategories();
 
     CLogService *pLog = LogModule_Create();
@@ -307,6 +329,7 @@ void CCoreGlobalCtrlBase::ReleaseAllResource() {
     m_bTlsCreated.store(false, std::memory_order_release);
     DestroyMutexes();
     InitDefaultConfig();
+    YAR_Fini();
 }
 
 void CCoreGlobalCtrlBase::PrintLibInfo() {

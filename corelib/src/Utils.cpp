@@ -2,9 +2,7 @@
 
 #include <netdb.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +11,7 @@
 #include "CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "yar/yar_error.h"
+#include "yar/yar_file.h"
 #include "yar/yar_string.h"
 
 namespace Vorezi {
@@ -218,20 +217,15 @@ int Utils_DomainParse(const char *pInBuf, char *pOutBuf, int iOutSize) {
 // ---- paths and directories ----
 
 int Utils_GetModuleDir(char *pBuf, int iSize) {
-    if (!pBuf || iSize < 2)
+    if (!pBuf || iSize < 2 || YAR_GetCurExePath(pBuf, iSize) != 0)
         return 0;
-    char szPath[kPathField];
-    ssize_t n = readlink("/proc/self/exe", szPath, sizeof(szPath));
-    if (n <= 0 || n >= (ssize_t)sizeof(szPath) || n >= iSize)
-        return 0;
-    szPath[n] = '\0';
-    for (ssize_t i = n - 1; i >= 0; i--) {
-        if (IsSep(szPath[i])) {
-            szPath[i + 1] = '\0';
-            break;
-        }
+    char *pSep = nullptr;
+    for (char *p = pBuf; *p; p++) {
+        if (IsSep(*p))
+            pSep = p;
     }
-    std::memcpy(pBuf, szPath, std::strlen(szPath) + 1);
+    if (pSep)
+        pSep[1] = '\0';
     return 1;
 }
 
@@ -316,7 +310,7 @@ int Utils_CreateMultiDir(char *pPath) {
         if (*p != '/')
             continue;
         *p = '\0';
-        mkdir(pPath, 0755);
+        YAR_MakeDir(pPath);
         *p = '/';
     }
     return 1;

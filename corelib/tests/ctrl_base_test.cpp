@@ -2,6 +2,8 @@
 // error code with its shared value outside Init.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "CoreGlobalCtrl.h"
@@ -76,6 +78,85 @@ TEST(CtrlBase, DebugCategories) {
     ASSERT_EQ(Ctrl()->Fini(), 1);
     // Outside Init there are no mutexes to guard the table.
     EXPECT_EQ(Ctrl()->EnableDebugCategory(1), 0);
+}
+
+// A controller of our own: counts its resource calls and can be told to fail or to hold.
+class CountingCtrl : public CCtrlMorva {
+public:
+    int IsUseLogConfigFile() override { return 0; }
+    void PrintLibInfo() override {}
+    int InitAllResource() override {
+        m_iInits++;
+        while (m_bHold.load())
+            std::this_thread::yield();
+        return m_bFail ? 0 : 1;
+    }
+    void ReleaseAllResource() override { m_iReleases++; }
+
+    std::atomic<int> m_iInits{0};
+    std::atomic<int> m_iReleases{0};
+    std::atomic<bool> m_bHold{false};
+    bool m_bFail = false;
+};
+
+TEST(CtrlBaseCounting, FailedInitLeavesNothingAndRetries) {
+    CountingCtrl ctrl;
+    ctrl.m_bFail = true;
+    GetCoreGlobalCtrl()->SetLastError(0);
+    EXPECT_EQ(ctrl.Init(), 0);
+    EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), MORVA_ERR_ALLOC);
+    EXPECT_EQ(ctrl.CheckInit(), 0);
+    ctrl.m_bFail = false;
+    EXPECT_EQ(ctrl.Init(), 1);
+    EXPECT_EQ(ctrl.m_iInits.load(), 2);
+    EXPECT_EQ(ctrl.Init(), 1);
+    EXPECT_EQ(ctrl.m_iInits.load(), 2);  // later Inits only count
+    EXPECT_EQ(ctrl.Fini(), 1);
+    EXPECT_EQ(ctrl.m_iReleases.load(), 0);
+    EXPECT_EQ(ctrl.Fini(), 1);
+    EXPECT_EQ(ctrl.m_iReleases.load(), 1);
+    EXPECT_EQ(ctrl.Fini(), 0);
+}
+
+TEST(CtrlBaseCounting, CheckInitWaitsForAnInitInProgress) {
+    CountingCtrl ctrl;
+    ctrl.m_bHold = true;
+    std::thread initer([&] { ctrl.Init(); });
+    while (ctrl.m_iInits.load() == 0)
+        std::this_thread::yield();
+    std::atomic<int> iChecked{-1};
+    std::thread checker([&] { iChecked = ctrl.CheckInit(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(iChecked.load(), -1);  // blocked on the control mutex
+    ctrl.m_bHold = false;
+    initer.join();
+    checker.join();
+    EXPECT_EQ(iChecked.load(), 1);
+    EXPECT_EQ(ctrl.Fini(), 1);
+}
+
+TEST(CtrlBaseCounting, BusyCountGatesTheLastFini) {
+    CountingCtrl ctrl;
+    ASSERT_EQ(ctrl.Init(), 1);
+    std::atomic<int32_t> *pBusy = ctrl.GetBusyCounter();
+    ASSERT_NE(pBusy, nullptr);
+    pBusy->store(-1);
+    GetCoreGlobalCtrl()->SetLastError(77);
+    EXPECT_EQ(ctrl.CheckInit(), 0);  // a negative count is a fault, not an error code
+    EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), 77);
+
+    pBusy->store(1);
+    std::atomic<bool> bDone{false};
+    std::thread finisher([&] {
+        ctrl.Fini();
+        bDone = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(bDone.load());
+    EXPECT_EQ(ctrl.m_iReleases.load(), 0);
+    pBusy->store(0);
+    finisher.join();
+    EXPECT_EQ(ctrl.m_iReleases.load(), 1);
 }
 
 }  // namespace

@@ -22,17 +22,26 @@ while (($#)); do
 done
 (($#)) || { echo "usage: $0 [-p PEERS] -- COMMAND [ARGS...]" >&2; exit 2; }
 
+# Exit status 77 tells CTest the test was skipped.
+if [[ $(id -u) -ne 0 ]]; then
+    echo "$0: network namespaces need root" >&2
+    exit 77
+fi
+
 for ns in $(ip netns list | awk '{print $1}' | grep -E '^zt[0-9]+-' || true); do
     pid="${ns#zt}"; pid="${pid%%-*}"
     kill -0 "$pid" 2>/dev/null || ip netns del "$ns" 2>/dev/null || true
 done
 
 made=()
+child=""
 cleanup() {
+    [[ -n "$child" ]] && kill -TERM "$child" 2>/dev/null && wait "$child" 2>/dev/null
     for ns in "${made[@]}"; do ip netns del "$ns" 2>/dev/null || true; done
 }
 trap cleanup EXIT
-trap 'exit 130' INT TERM
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # Sets $ns to the new namespace's name.
 add_ns() {
@@ -58,4 +67,23 @@ for ((i = 1; i <= peers; i++)); do
     peer_names+=("$peer")
 done
 
-ZEVA_NETNS_HOST="$host" ZEVA_NETNS_PEERS="${peer_names[*]}" ip netns exec "$host" "$@"
+# Ready when the links are up and carry the IPv6 multicast route the kernel adds a little later.
+ready() {
+    ip -n "$1" link show dev "$2" | grep -q LOWER_UP &&
+        ip -n "$1" -6 route show table local dev "$2" | grep -q 'ff00::/8'
+}
+for ((i = 1; i <= peers; i++)); do
+    for _ in $(seq 150); do
+        ready "$host" "h$i" && ready "${peer_names[$((i - 1))]}" p0 && break
+        sleep 0.02
+    done
+done
+
+# In the background, so that a signal reaches the traps at once and not after the command.
+ZEVA_NETNS_HOST="$host" ZEVA_NETNS_PEERS="${peer_names[*]}" ip netns exec "$host" "$@" <&0 &
+child=$!
+set +e
+wait "$child"
+rc=$?
+child=""
+exit "$rc"

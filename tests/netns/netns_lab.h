@@ -21,12 +21,9 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -34,52 +31,9 @@
 
 #include <gtest/gtest.h>
 
+#include "netns/netns_guard.h"
+
 namespace zeva::test {
-
-constexpr const char *kNetnsDir = "/run/netns";
-constexpr const char *kNetnsPrefix = "zt";
-
-struct CmdResult {
-    int status = -1;  // exit status, -1 when it did not run
-    std::string out;  // stdout and stderr
-};
-
-// Runs a shell command in the calling thread's namespace.
-inline CmdResult Sh(const std::string &cmd) {
-    CmdResult r;
-    FILE *p = popen((cmd + " 2>&1").c_str(), "r");
-    if (!p)
-        return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        r.out.append(buf, n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
-
-inline ino_t NetnsInode(const std::string &path) {
-    struct stat st{};
-    return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-}
-
-// Whether the calling thread works in a namespace that a lab or netns-run.sh made.
-inline bool InIsolatedNetns() {
-    ino_t self = NetnsInode("/proc/thread-self/ns/net");
-    if (self == 0 || self == NetnsInode("/proc/1/ns/net"))
-        return false;
-    DIR *dir = opendir(kNetnsDir);
-    if (!dir)
-        return false;
-    bool found = false;
-    while (dirent *e = readdir(dir))
-        if (std::strncmp(e->d_name, kNetnsPrefix, std::strlen(kNetnsPrefix)) == 0 &&
-            NetnsInode(std::string(kNetnsDir) + "/" + e->d_name) == self)
-            found = true;
-    closedir(dir);
-    return found;
-}
 
 // The guard of every test that sends beyond loopback.
 #define ZEVA_REQUIRE_NETNS() \
@@ -146,9 +100,12 @@ public:
         return r;
     }
 
-    // A command inside the namespace (its own /sys as well).
+    // A shell command inside the namespace (its own /sys as well).
     CmdResult Exec(const std::string &ns, const std::string &cmd) {
-        return Sh("ip netns exec " + ns + " sh -c '" + cmd + "'");
+        std::string quoted;
+        for (char c : cmd)
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return Sh("ip netns exec " + ns + " sh -c '" + quoted + "'");
     }
 
     // A veth pair between two namespaces, both ends up. Addresses ("10.1.1.1/24", "fd00::1/64")

@@ -1,87 +1,89 @@
 #include "Module/Log/LogPlatform.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
+#include "yar/yar_error.h"
+#include "yar/yar_file.h"
 #include "yar/yar_string.h"
 
 namespace Vorezi {
 namespace logplat {
 
+namespace {
+// Windows numbers of a full disk, and the errno values that reach us unchanged.
+constexpr int kDiskFullErrors[] = {39, 112, 15604, ENOSPC, EDQUOT, EFBIG};
+}  // namespace
+
 int OpenTrunc(const char *pPath) {
-    return open(pPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    return YAR_OpenFile(pPath, YAR_FILE_WRITE | YAR_FILE_CREATE | YAR_FILE_TRUNCATE, 0);
 }
 
 int OpenRead(const char *pPath) {
-    return open(pPath, O_RDONLY | O_CLOEXEC);
+    return YAR_OpenFile(pPath, YAR_FILE_READ, 0);
 }
 
 void Close(int hFile) {
     if (hFile != kInvalidFile)
-        close(hFile);
+        YAR_CloseFile(hFile);
 }
 
 int WriteAll(int hFile, const void *pData, size_t len) {
     const char *p = static_cast<const char *>(pData);
     while (len > 0) {
-        ssize_t n = write(hFile, p, len);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
+        uint32_t dwWritten = 0;
+        if (YAR_WriteFile(hFile, p, (uint32_t)len, &dwWritten) != 0 || dwWritten == 0) {
+            int iErr = YAR_GetSystemLastError();
+            return iErr ? iErr : -1;
         }
-        p += n;
-        len -= (size_t)n;
+        p += dwWritten;
+        len -= dwWritten;
     }
     return 0;
 }
 
 int64_t SeekEnd(int hFile) {
-    return (int64_t)lseek(hFile, 0, SEEK_END);
+    int64_t pos = 0;
+    return YAR_FileSeek(hFile, 0, 2, &pos) == 0 ? pos : -1;
 }
 
 int64_t Read(int hFile, void *pBuf, size_t len) {
-    ssize_t n;
-    do {
-        n = read(hFile, pBuf, len);
-    } while (n < 0 && errno == EINTR);
-    return (int64_t)n;
+    uint32_t dwRead = 0;
+    if (YAR_ReadFile(hFile, pBuf, (uint32_t)len, &dwRead) != 0)
+        return -1;
+    return dwRead;
 }
 
 bool Exists(const char *pPath) {
-    struct stat st;
-    return stat(pPath, &st) == 0;
+    return YAR_AccessFile(pPath, 0) == 0;
 }
 
 int Rename(const char *pFrom, const char *pTo) {
-    return rename(pFrom, pTo);
+    return YAR_MoveFile(pFrom, pTo);
 }
 
 int Remove(const char *pPath) {
-    return unlink(pPath);
+    return YAR_DeleteFile(pPath);
 }
 
 bool IsDiskFull(int iErr) {
-    return iErr == ENOSPC || iErr == EDQUOT || iErr == EFBIG;
+    for (int e : kDiskFullErrors) {
+        if (iErr == e)
+            return true;
+    }
+    return false;
 }
 
 bool ListRegularFiles(const char *pDir, std::vector<std::string> *pNames) {
-    DIR *dir = opendir(pDir);
-    if (!dir)
+    YAR_DIR_T *pHandle = YAR_OpenDir(pDir);
+    if (!pHandle)
         return false;
-    int dfd = dirfd(dir);
-    while (struct dirent *ent = readdir(dir)) {
-        struct stat st;
-        if (fstatat(dfd, ent->d_name, &st, 0) == 0 && S_ISREG(st.st_mode))
-            pNames->push_back(ent->d_name);
+    YAR_DIR_ENTRY_T entry;
+    while (YAR_ReadDir(pHandle, &entry) == 0) {
+        if (entry.stInfo.iType == YAR_DTYPE_FILE)
+            pNames->push_back(entry.szName);
     }
-    closedir(dir);
+    YAR_CloseDir(pHandle);
     return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "CoreGlobalCtrl.h"
 #include "Module/Log/LogClock.h"
@@ -247,6 +248,9 @@ void CLogService::Stop() {
 }
 
 void CLogService::WaitDrained() {
+    // The writer cannot wait for itself (a callback that reconfigures its own log).
+    if (m_WriterId.load() == std::this_thread::get_id())
+        return;
     YAR_MutexLock(&m_QueueMutex);
     uint64_t qwTarget = m_qwQueued;
     while (m_bStarted.load() && m_qwDelivered < qwTarget) {
@@ -262,6 +266,7 @@ uint32_t CLogService::WriterMain(void *pArg) {
 }
 
 void CLogService::WriterLoop() {
+    m_WriterId.store(std::this_thread::get_id());
     std::vector<Record> batch;
     batch.reserve(4096);
     for (;;) {
@@ -290,6 +295,7 @@ void CLogService::WriterLoop() {
         YAR_MutexUnlock(&m_QueueMutex);
         batch.clear();
     }
+    m_WriterId.store(std::thread::id());
 }
 
 void CLogService::Deliver(const std::vector<Record> &records) {
@@ -400,15 +406,21 @@ int CLogService::DisableOutput(int iOutput) {
         m_bDebugger.store(0);
         break;
     case LOG_OUTPUT_FILE:
-        YAR_MutexLock(&m_FileMutex);
-        SetFileOutput(false, nullptr, 0, LOG_MODE_OFF);
-        YAR_MutexUnlock(&m_FileMutex);
+        SwitchFileOff();
         break;
     default:
         return 0;
     }
     StopIfIdle();
     return 1;
+}
+
+void CLogService::SwitchFileOff() {
+    // Lines already accepted reach the file before it goes away.
+    WaitDrained();
+    YAR_MutexLock(&m_FileMutex);
+    SetFileOutput(false, nullptr, 0, LOG_MODE_OFF);
+    YAR_MutexUnlock(&m_FileMutex);
 }
 
 void CLogService::StopIfIdle() {
@@ -446,8 +458,8 @@ int CLogService::SetLogFile(int iLevel, const char *pDir, int iMode, int iCfgInd
         YAR_MutexUnlock(&m_FileMutex);
     } else {
         m_bDebugger.store(0);
-        SetFileOutput(false, nullptr, 0, LOG_MODE_OFF);
         YAR_MutexUnlock(&m_FileMutex);
+        SwitchFileOff();
         StopIfIdle();
     }
     if (iResult)
@@ -484,8 +496,8 @@ int CLogService::SetLogParam(int bEnable, int iLevel, const char *pDir, int iMod
     if (iLevel >= LOG_LEVEL_ERR && iLevel <= LOG_LEVEL_INF)
         m_iLogLevel.store(iLevel);
     if (iLevel == LOG_LEVEL_DISABLE || iMode == LOG_MODE_OFF) {
-        SetFileOutput(false, nullptr, 0, LOG_MODE_OFF);
         YAR_MutexUnlock(&m_FileMutex);
+        SwitchFileOff();
         StopIfIdle();
         return 1;
     }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -71,6 +72,7 @@ private:
     void OutputDebugger(const Record &rec);
     void OutputCallBack(const Record &rec);
     void StopIfIdle();
+    void SwitchFileOff();
 
     // Files (LogFiles.cpp); all under the file mutex.
     int WriteFile(const char *pData, uint32_t dwLen);
@@ -112,6 +114,7 @@ private:
     bool m_bDebuggerHeadPending = true;
     YAR_HANDLE m_hThread = YAR_INVALID_THREAD;
     std::atomic<int> m_bStopping{0};
+    std::atomic<std::thread::id> m_WriterId{};
 
     YAR_MUTEX_T m_QueueMutex;
     char *m_pRing = nullptr;

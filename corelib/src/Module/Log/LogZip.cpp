@@ -1,15 +1,15 @@
 #include "Module/Log/LogZip.h"
 
-#include <dlfcn.h>
 #include <minizip/zip.h>
 
 #include <atomic>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "Module/Log/LogPlatform.h"
 #include "Utils.h"
+#include "yar/yar_dso.h"
+#include "yar/yar_mutex.h"
 
 namespace Vorezi {
 
@@ -34,7 +34,7 @@ struct MiniZipApi {
     FnZipClose zipClose = nullptr;
 };
 
-std::mutex g_LoadMutex;
+YAR_MUTEX_T g_LoadMutex = YAR_MUTEX_INITIALIZER;
 std::string g_LibName = "libminizip.so.1";
 void *g_hLib = nullptr;
 MiniZipApi g_Api;
@@ -43,17 +43,17 @@ std::atomic<const MiniZipApi *> g_pApi{nullptr};
 
 template <typename Fn>
 bool Bind(void *hLib, const char *pName, Fn *pFn) {
-    *pFn = reinterpret_cast<Fn>(dlsym(hLib, pName));
+    *pFn = reinterpret_cast<Fn>(YAR_GetDsoSym(hLib, pName));
     return *pFn != nullptr;
 }
 
 const MiniZipApi *LoadApi() {
     if (const MiniZipApi *pApi = g_pApi.load(std::memory_order_acquire))
         return pApi;
-    std::lock_guard<std::mutex> guard(g_LoadMutex);
+    yar::yar_guard guard(&g_LoadMutex);
     if (const MiniZipApi *pApi = g_pApi.load(std::memory_order_acquire))
         return pApi;
-    void *hLib = dlopen(g_LibName.c_str(), RTLD_NOW);
+    void *hLib = YAR_LoadDSo(g_LibName.c_str());
     if (!hLib)
         return nullptr;
     MiniZipApi api;
@@ -63,7 +63,7 @@ const MiniZipApi *LoadApi() {
                Bind(hLib, "zipWriteInFileInZip", &api.zipWriteInFileInZip) &&
                Bind(hLib, "zipCloseFileInZip", &api.zipCloseFileInZip) && Bind(hLib, "zipClose", &api.zipClose);
     if (!bOk) {
-        dlclose(hLib);
+        YAR_UnloadDSo(hLib);
         return nullptr;
     }
     g_hLib = hLib;
@@ -107,7 +107,7 @@ bool CLogZip::IsAvailable() {
 }
 
 void CLogZip::SetLibraryName(const char *pName) {
-    std::lock_guard<std::mutex> guard(g_LoadMutex);
+    yar::yar_guard guard(&g_LoadMutex);
     g_LibName = pName ? pName : "libminizip.so.1";
     // A new name takes effect at the next load; the bound library stays mapped for callers
     // that may still be inside it.

@@ -156,13 +156,14 @@ int CLogService::Queue(const char *pLine, uint32_t dwLen, int iLevel) {
     }
     // A line never wraps: when it does not fit before the ring's end it goes to the start, and
     // the skipped tail counts against the budget so the writer's region stays untouched.
-    uint32_t dwSkip = (kRingSize - m_dwWritePos < dwLen) ? kRingSize - m_dwWritePos : 0;
+    bool bWrap = kRingSize - m_dwWritePos < dwLen;
+    uint32_t dwSkip = bWrap ? kRingSize - m_dwWritePos : 0;
     if (m_dwFreeBudget < dwLen + dwSkip) {
         YAR_MutexUnlock(&m_QueueMutex);
         m_qwDropped.fetch_add(1, std::memory_order_relaxed);
         return 0;
     }
-    if (dwSkip)
+    if (bWrap)
         m_dwWritePos = 0;
     char *pDst = m_pRing + m_dwWritePos;
     std::memcpy(pDst, pLine, dwLen);

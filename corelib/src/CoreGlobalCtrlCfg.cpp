@@ -38,6 +38,8 @@ void CCoreGlobalCtrlBase::InitDefaultConfig() {
     std::memset(&m_MemPoolInitCfg, 0, sizeof(m_MemPoolInitCfg));
     m_LogCallBackCfg = MORVA_LOG_CALLBACK_CFG{};
     m_fnOutputLogCallBack.store(nullptr);
+    m_fnCharConvert.store(nullptr);
+    m_bCustomTiming.store(0);
 
     char szDir[DLL_PATH_FIELD] = {0};
     if (!Utils_GetModuleDir(szDir, sizeof(szDir)))

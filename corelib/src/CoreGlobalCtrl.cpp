@@ -301,6 +301,11 @@ int CCoreGlobalCtrlBase::InitAllResource() {
     m_dwTlsGeneration.fetch_add(1);
     m_bTlsCreated.store(true, std::memory_order_release);
 
+    if (!CreateServices()) {
+        ReleaseAllResource();
+        return 0;
+    }
+
     m_bInited.store(1, std::memory_order_release);
     return 1;
 }
@@ -319,6 +324,7 @@ void CCoreGlobalCtrlBase::ReleaseLogService() {
 
 void CCoreGlobalCtrlBase::ReleaseAllResource() {
     m_bInited.store(0, std::memory_order_release);
+    ReleaseServices();
     ReleaseLogService();
     m_bTlsCreated.store(false, std::memory_order_release);
     DestroyMutexes();

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "CtrlMorva.h"
+#include "Module/CharConv/CharIConv.h"
 #include "Module/Log/LogModule.h"
 #include "morva/MorvaTypes.h"
 
@@ -84,6 +85,11 @@ constexpr int MORVA_MAX_LOG_SERVICE = 16;
 constexpr int MORVA_GLOBAL_POOL_COUNT = 23;
 constexpr int MORVA_MAX_DEBUG_CATEGORY = 32;
 
+class CMsgCallBackBase;
+class CPerformanceBase;
+
+constexpr int MORVA_MAX_PERFORMANCE = 16;
+
 class CCoreGlobalCtrlBase : public CCtrlMorva {
 public:
     CCoreGlobalCtrlBase();
@@ -156,7 +162,23 @@ public:
 
     void InitDefaultConfig();
 
+    // ---- Services: character sets, message callbacks, performance monitors, timer proxies ----
+    CHAR_CONVERT_CALLBACK GetCharConvertCallBack();
+    void SetCharConvertCallBack(CHAR_CONVERT_CALLBACK fnConvert);
+    // While set, timer proxies also accept intervals below 1000 ms.
+    DWORD IsCustomTiming();
+    void SetCustomTiming(DWORD bCustom);
+    // The one dispatcher, created on first use; null with error 41 or 12 when it cannot be made.
+    CMsgCallBackBase *GetMsgCallBackBase();
+    // A registry slot (0..15) or -1.
+    int RegisterPerformance(CPerformanceBase *pPerf);
+    void UnRegisterPerformance(CPerformanceBase *pPerf);
+    CPerformanceBase *GetPerformance();
+
 private:
+    int CreateServices();
+    void ReleaseServices();
+
     // The eight library mutexes, in creation order.
     enum LibMutex {
         MUTEX_LOCAL_IP,
@@ -201,6 +223,13 @@ private:
     MORVA_MEMPOOL_INIT_CFG m_MemPoolInitCfg = {};
     MORVA_LOG_CALLBACK_CFG m_LogCallBackCfg = {};
     int m_iGlobalPoolIndex[MORVA_GLOBAL_POOL_COUNT];
+
+    // ---- Services ----
+    std::atomic<CHAR_CONVERT_CALLBACK> m_fnCharConvert{nullptr};
+    std::atomic<DWORD> m_bCustomTiming{0};
+    std::atomic<CMsgCallBackBase *> m_pMsgCallBack{nullptr};
+    std::atomic<CPerformanceBase *> m_pPerformance{nullptr};
+    CPerformanceBase *m_pPerfRegistry[MORVA_MAX_PERFORMANCE] = {};
 };
 
 // The address of the one instance; never fails.

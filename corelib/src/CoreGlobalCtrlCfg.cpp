@@ -40,6 +40,8 @@ void CCoreGlobalCtrlBase::InitDefaultConfig() {
     m_fnOutputLogCallBack.store(nullptr);
     for (int &iIndex : m_iGlobalPoolIndex)
         iIndex = -1;
+    m_fnCharConvert.store(nullptr);
+    m_bCustomTiming.store(0);
 
     char szDir[DLL_PATH_FIELD] = {0};
     if (!Utils_GetModuleDir(szDir, sizeof(szDir)))

@@ -335,6 +335,10 @@ void CCoreGlobalCtrlBase::ReleaseAllResource() {
 void CCoreGlobalCtrlBase::PrintLibInfo() {
     if (CLogService *pLog = GetLogService())
         LogModule_PrintLogParam(pLog);
+    // This runs on the log writer, possibly while the last Fini holds the control lock and
+    // joins that writer: the library bindings may only be looked at here, never created.
+    LogModule_WriteRaw("Morva: pZipAPI is NULL");
+    LogModule_WriteRaw("Morva: pOpenSSLAPI is NULL");
     LogModule_WriteRaw("Morva: MemInfo, UseMemPool[%d]", IsUseMemPool());
     static const struct {
         int iId;

@@ -8,15 +8,17 @@
 #include <cstdint>
 
 #include "CtrlMorva.h"
+#include "Module/CharConv/CharIConv.h"
 #include "Module/Log/LogModule.h"
 #include "morva/MorvaTypes.h"
 #include "transport/LocalPortPool.h"
 #include "transport/PortMultiplexList.h"
 #include "yar/yar_thread.h"
 
+struct YAR_ADAPTER_INFO_T;
+
 namespace Vorezi {
 
-class CAsyncManager;
 class CPortPoolMgr;
 
 // Core error codes set through SetLastError.
@@ -142,7 +144,13 @@ struct MORVA_LOCAL_IPV6 {
 static_assert(sizeof(MORVA_LOCAL_IPV6) == 24 && offsetof(MORVA_LOCAL_IPV6, byAddr) == 8, "IPv6 table entry layout");
 
 constexpr int MORVA_MAX_LOG_SERVICE = 16;
+constexpr int MORVA_GLOBAL_POOL_COUNT = 23;
 constexpr int MORVA_MAX_DEBUG_CATEGORY = 32;
+
+class CMsgCallBackBase;
+class CPerformanceBase;
+
+constexpr int MORVA_MAX_PERFORMANCE = 16;
 
 class CCoreGlobalCtrlBase : public CCtrlMorva {
 public:
@@ -199,6 +207,13 @@ public:
     int IsUseMemPool();
     int GetLogFileReserved();
     int SetLogCallBackCfg(const MORVA_LOG_CALLBACK_CFG *pCfg);
+
+    // Global memory pools: slot 0 holds the allocation records of pooled objects, the other
+    // slots are reached by pool kind (enumDefaultMemPool); -1 while a pool does not exist.
+    static int DefaultMemPoolSlot(int iKind);
+    int GetDefaultMemPoolIndex(int iKind);
+    int GetPrivateMemPoolIndex() { return m_iGlobalPoolIndex[0]; }
+    int GetLinkMemPoolIndex() { return m_iGlobalPoolIndex[5]; }
 
     // Dependent libraries.
     void *LoadDSo(int iDllIndex);
@@ -265,14 +280,29 @@ public:
     int GetMacAddr(BYTE *pMac, const BYTE *pIPv6, DWORD dwIPv4, int bIPv6);
 
     // Managers created on first use.
-    CAsyncManager *GetAsyncManager();
-    int CreateAsyncLinkMgr();
     CPortPoolMgr *GetPortPoolMgr();
 
     // Tests make one step of InitAllResource fail (0: none).
     void SetInitFailStep(int iStep) { m_iInitFailStep = iStep; }
 
+    // ---- Services: character sets, message callbacks, performance monitors, timer proxies ----
+    CHAR_CONVERT_CALLBACK GetCharConvertCallBack();
+    void SetCharConvertCallBack(CHAR_CONVERT_CALLBACK fnConvert);
+    // While set, timer proxies also accept intervals below 1000 ms.
+    DWORD IsCustomTiming();
+    void SetCustomTiming(DWORD bCustom);
+    // The one dispatcher, created on first use; null with error 41 or 12 when it cannot be made.
+    CMsgCallBackBase *GetMsgCallBackBase();
+    // A registry slot (0..15) or -1.
+    int RegisterPerformance(CPerformanceBase *pPerf);
+    void UnRegisterPerformance(CPerformanceBase *pPerf);
+    CPerformanceBase *GetPerformance();
+
 private:
+    int CreatePerformance();
+    void ReleasePerformance();
+    void ReleaseMsgCallBackBase();
+
     // The eight library mutexes, in creation order.
     enum LibMutex {
         MUTEX_LOCAL_IP,
@@ -318,17 +348,18 @@ private:
     template <class T>
     void ReleaseManager(std::atomic<T *> &pManager);
     bool InitStepFails(int iStep);
+    int InitResourceSteps();
+    void ReleaseManagers();
+    void ReleasePortPoolMgr();
     void ResetLocalIP();
     void ClearLocalIPTables();
-    void StoreAdapterIPv4(const struct YAR_ADAPTER_INFO_T *pAdapter, int *pPos);
-    void StoreAdapterIPv6(const struct YAR_ADAPTER_INFO_T *pAdapter, int *pPos);
+    void StoreAdapterIPv4(const ::YAR_ADAPTER_INFO_T *pAdapter, int *pPos);
+    void StoreAdapterIPv6(const ::YAR_ADAPTER_INFO_T *pAdapter, int *pPos);
     int SetPortRangeCfg(bool bTcp, const void *pInBuff);
     int SetCAPathCfg(const void *pInBuff);
+    int RefreshCA();
     int SetPortMultiCfg(DWORD dwSwitch);
     CPortMultiplexList &PortList(int iFlag) { return iFlag == 0 ? m_TcpPortList : m_UdpPortList; }
-    static uint32_t TimerThread(void *pParam);
-    int StartTimerThread();
-    void StopTimerThread();
 
     int m_iInitFailStep = 0;
     DWORD m_bCreateMemPoolSucc = 0;
@@ -354,7 +385,6 @@ private:
     DWORD m_bTcpListCreated = 0;
     DWORD m_bUdpListCreated = 0;
 
-    std::atomic<CAsyncManager *> m_pAsyncManager{nullptr};
     std::atomic<CPortPoolMgr *> m_pPortPoolMgr{nullptr};
 
     DWORD m_dwConnectTimeOut = 0;
@@ -365,15 +395,46 @@ private:
     BYTE m_byProxyTable[MORVA_PROXY_TABLE_LEN] = {};
     MORVA_CA_PATH_CFG m_CAPathCfg = {};
 
-    YAR_HANDLE m_hTimerThread = YAR_INVALID_THREAD;
-    std::atomic<DWORD> m_bTimerStop{0};
 
     MORVA_THREADPOOL_CFG m_ThreadPoolCfg[ENUM_MORVA_THREADPOOL_MAX] = {};
     MORVA_MEMPOOL_RECORD m_DefaultMemPool[MORVA_DEFAULT_MEMPOOL_COUNT] = {};
     MORVA_ABILITY_CFG m_AbilityCfg = {};
     MORVA_MEMPOOL_INIT_CFG m_MemPoolInitCfg = {};
     MORVA_LOG_CALLBACK_CFG m_LogCallBackCfg = {};
+    int m_iGlobalPoolIndex[MORVA_GLOBAL_POOL_COUNT];
+
+    // ---- Services ----
+    std::atomic<CHAR_CONVERT_CALLBACK> m_fnCharConvert{nullptr};
+    std::atomic<DWORD> m_bCustomTiming{0};
+    std::atomic<CMsgCallBackBase *> m_pMsgCallBack{nullptr};
+    std::atomic<CPerformanceBase *> m_pPerformance{nullptr};
+    CPerformanceBase *m_pPerfRegistry[MORVA_MAX_PERFORMANCE] = {};
 };
+
+// Getter of a manager made on first use: made once under the control lock; a failed make leaves
+// the pointer null. Without the lock the current pointer is returned.
+template <class T, class Make>
+T *CCoreGlobalCtrlBase::GetManager(std::atomic<T *> &pManager, Make fnMake) {
+    if (T *p = pManager.load(std::memory_order_acquire))
+        return p;
+    if (!Lock())
+        return pManager.load(std::memory_order_acquire);
+    T *p = pManager.load(std::memory_order_acquire);
+    if (!p) {
+        p = fnMake();
+        pManager.store(p, std::memory_order_release);
+    }
+    Unlock();
+    return p;
+}
+
+template <class T>
+void CCoreGlobalCtrlBase::ReleaseManager(std::atomic<T *> &pManager) {
+    if (!Lock())
+        return;
+    delete pManager.exchange(nullptr, std::memory_order_acq_rel);
+    Unlock();
+}
 
 // The address of the one instance; never fails.
 CCoreGlobalCtrlBase *GetCoreGlobalCtrl();

@@ -13,10 +13,12 @@ enum {
     LOCAL_CFG_TCP_PORT_RANGE = 0,
     LOCAL_CFG_UDP_PORT_RANGE = 1,
     LOCAL_CFG_RESERVED_8 = 8,
+    LOCAL_CFG_CHAR_CONVERT = 13,
     LOCAL_CFG_PROXY_TABLE = 14,
     LOCAL_CFG_LOG_CALLBACK = 15,
     LOCAL_CFG_CA_PATH = 20,
     LOCAL_CFG_PORT_MULTI = 21,
+    LOCAL_CFG_CUSTOM_TIMING = 22,
 };
 
 constexpr DWORD kMinConnectTimeOut = 300;
@@ -47,6 +49,13 @@ int CCoreGlobalCtrlBase::SetSDKLocalCfg(DWORD dwType, const void *pInBuff) {
         return SetPortRangeCfg(true, pInBuff);
     case LOCAL_CFG_UDP_PORT_RANGE:
         return SetPortRangeCfg(false, pInBuff);
+    case LOCAL_CFG_CHAR_CONVERT: {
+        // The record is the callback itself, a native pointer.
+        CHAR_CONVERT_CALLBACK fnConvert;
+        std::memcpy(&fnConvert, pInBuff, sizeof(fnConvert));
+        SetCharConvertCallBack(fnConvert);
+        return 1;
+    }
     case LOCAL_CFG_PROXY_TABLE:
         return SetProxyTable(pInBuff);
     case LOCAL_CFG_LOG_CALLBACK:
@@ -57,6 +66,12 @@ int CCoreGlobalCtrlBase::SetSDKLocalCfg(DWORD dwType, const void *pInBuff) {
         DWORD dwSwitch;
         std::memcpy(&dwSwitch, pInBuff, sizeof(dwSwitch));
         return SetPortMultiCfg(dwSwitch);
+    }
+    case LOCAL_CFG_CUSTOM_TIMING: {
+        DWORD dwCustom;
+        std::memcpy(&dwCustom, pInBuff, sizeof(dwCustom));
+        SetCustomTiming(dwCustom);
+        return 1;
     }
     default:
         LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::SetSDKLocalCfg, Invalid dwType[%d]", (int)dwType);
@@ -79,6 +94,11 @@ int CCoreGlobalCtrlBase::GetSDKLocalCfg(DWORD dwType, void *pOutBuff) {
         return 1;
     case LOCAL_CFG_RESERVED_8:
         return 1;
+    case LOCAL_CFG_CHAR_CONVERT: {
+        CHAR_CONVERT_CALLBACK fnConvert = GetCharConvertCallBack();
+        std::memcpy(pOutBuff, &fnConvert, sizeof(fnConvert));
+        return 1;
+    }
     case LOCAL_CFG_PROXY_TABLE:
         GetProxyTable(pOutBuff);
         return 1;
@@ -91,6 +111,11 @@ int CCoreGlobalCtrlBase::GetSDKLocalCfg(DWORD dwType, void *pOutBuff) {
     case LOCAL_CFG_PORT_MULTI:
         std::memcpy(pOutBuff, &m_bPortMultiList, sizeof(m_bPortMultiList));
         return 1;
+    case LOCAL_CFG_CUSTOM_TIMING: {
+        DWORD dwCustom = IsCustomTiming();
+        std::memcpy(pOutBuff, &dwCustom, sizeof(dwCustom));
+        return 1;
+    }
     default:
         LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::GetSDKLocalCfg, Invalid dwType[%d]", (int)dwType);
         SetLastError(MORVA_ERR_PARAM);

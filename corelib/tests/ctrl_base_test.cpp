@@ -80,6 +80,15 @@ TEST(CtrlBase, DebugCategories) {
     EXPECT_EQ(Ctrl()->EnableDebugCategory(1), 0);
 }
 
+TEST(CtrlBase, DefaultMemPoolSlots) {
+    const struct {
+        int iKind, iSlot;
+    } kCases[] = {{0, 1}, {1, 2}, {4, 5}, {5, -1}, {7, -1}, {9, -1}, {10, 6}, {26, 22}, {27, -1}, {-1, -1}};
+    for (const auto &c : kCases)
+        EXPECT_EQ(CCoreGlobalCtrlBase::DefaultMemPoolSlot(c.iKind), c.iSlot) << c.iKind;
+    EXPECT_EQ(Ctrl()->GetDefaultMemPoolIndex(7), -1);
+}
+
 // A controller of our own: counts its resource calls and can be told to fail or to hold.
 class CountingCtrl : public CCtrlMorva {
 public:

@@ -326,8 +326,10 @@ void CCoreGlobalCtrlBase::ReleaseAllResource() {
     m_bInited.store(0, std::memory_order_release);
     ReleaseServices();
     ReleaseLogService();
+    ReleaseZlibAPI();
     m_bTlsCreated.store(false, std::memory_order_release);
     DestroyMutexes();
+    ReleaseMemoryMgr();
     InitDefaultConfig();
     YAR_Fini();
 }

@@ -86,6 +86,12 @@ constexpr int MORVA_MAX_DEBUG_CATEGORY = 32;
 
 class CMsgCallBackBase;
 class CPerformanceBase;
+class CMemoryMgr;
+class CZlibAPI;
+
+// The global pools' index slots: slot 0 holds the allocation-record pool, slots 1 to 5 the
+// pools of kinds 0 to 4, slots 6 to 22 the size-class pools of kinds 10 to 26.
+constexpr int MORVA_GLOBAL_MEMPOOL_NUM = 23;
 
 constexpr int MORVA_MAX_PERFORMANCE = 16;
 
@@ -167,6 +173,21 @@ public:
     void UnRegisterPerformance(CPerformanceBase *pPerf);
     CPerformanceBase *GetPerformance();
 
+    // ---- Memory pools and the zlib binding ----
+    // The one memory manager, created on first use; null while memory pools are switched off.
+    CMemoryMgr *GetMemoryMgr();
+    void ReleaseMemoryMgr();
+    // The one zlib binding, created on first use; it exists also when zlib could not be loaded
+    // (every call then retries the load quietly).
+    CZlibAPI *GetZlibAPI();
+    void ReleaseZlibAPI();
+    // The pool of the allocation records of pooled objects, -1 when there is none.
+    int GetPrivateMemPoolIndex();
+    // The default pool of a kind (0..4, 10..26), -1 for other kinds or while it does not exist.
+    int GetDefaultMemPoolIndex(int enumKind);
+    // Keeps the index of a global pool slot (0..22); the pools' creation at init stores them here.
+    void SetGlobalMemPoolIndex(int iSlot, int nIndex);
+
 private:
     int CreateServices();
     void ReleaseServices();
@@ -221,9 +242,21 @@ private:
     std::atomic<CMsgCallBackBase *> m_pMsgCallBack{nullptr};
     std::atomic<CPerformanceBase *> m_pPerformance{nullptr};
     CPerformanceBase *m_pPerfRegistry[MORVA_MAX_PERFORMANCE] = {};
+
+    // ---- Memory pools and the zlib binding ----
+    std::atomic<CMemoryMgr *> m_pMemoryMgr{nullptr};
+    std::atomic<CZlibAPI *> m_pZlibAPI{nullptr};
+    struct GlobalMemPoolIndexes {
+        GlobalMemPoolIndexes();
+        void Reset();
+        std::atomic<int> nIndex[MORVA_GLOBAL_MEMPOOL_NUM];
+    } m_GlobalMemPool;
 };
 
 // The address of the one instance; never fails.
 CCoreGlobalCtrlBase *GetCoreGlobalCtrl();
+// The controller's memory manager and zlib binding (see the members of the same name).
+CMemoryMgr *GetMemoryMgr();
+CZlibAPI *GetZlibAPI();
 
 }  // namespace Vorezi

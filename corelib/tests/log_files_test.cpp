@@ -158,6 +158,37 @@ TEST_F(LogFiles, CoverWithZipPacksFiftyFilesIntoOneArchive) {
     std::remove(unpacked.c_str());
 }
 
+TEST_F(LogFiles, NoCoverWithZipArchivesButDeletesNothing) {
+    ASSERT_TRUE(CLogZip::IsAvailable());
+    std::string old;
+    for (int i = 0; i < 3; i++) {
+        const std::string line = "[2023-01-01 00:00:00.000][INF] old " + std::to_string(i) + "\r\n";
+        logtest::WriteFile(m_Dir / ("SdkLog_20230101_00000" + std::to_string(i) + "000.log"), line);
+        old += line;
+    }
+    ASSERT_EQ(LogModule_EnableOutput(m_pLog, LOG_OUTPUT_FILE, m_Dir.Path().c_str(), 1024, LOG_MODE_NOCOVER), 1);
+    logtest::g_iClockStepMs = 1;
+    const std::string all = WriteLines(48 * 8, 95);  // with the three old ones, 51 files
+    std::vector<std::string> zips = Zips();
+    ASSERT_EQ(zips.size(), 1u);
+    EXPECT_EQ(zips[0], "SdkLog_20230101_000000000.zip");
+    const std::string unpacked = m_Dir / "unpacked.txt";
+    ASSERT_EQ(ScratchDir::Run("unzip -p '" + (m_Dir / zips[0]) + "' > '" + unpacked + "'"), 0);
+    std::string kept = ReadFile(unpacked);
+    std::remove(unpacked.c_str());
+    kept += Concat(Logs());
+    EXPECT_EQ(Bodies(kept), Bodies(old + all));
+}
+
+TEST_F(LogFiles, CoverKeepsTheConfiguredNumberOfZips) {
+    ASSERT_TRUE(CLogZip::IsAvailable());
+    SetReserved(2);
+    for (int i = 0; i < 4; i++)
+        logtest::WriteFile(m_Dir / ("SdkLog_20230101_00000" + std::to_string(i) + "000.zip"), "zip");
+    ASSERT_EQ(LogModule_SetLogFile(m_pLog, LOG_LEVEL_INF, m_Dir.Path().c_str(), LOG_MODE_COVER, 2), 1);
+    EXPECT_EQ(Zips(), (std::vector<std::string>{"SdkLog_20230101_000002000.zip", "SdkLog_20230101_000003000.zip"}));
+}
+
 TEST_F(LogFiles, ScanOfEarlierRunsAppliesRetention) {
     CLogZip::SetLibraryName("libmorva-no-such-minizip.so.1");
     for (int i = 0; i < 11; i++) {

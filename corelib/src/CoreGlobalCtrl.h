@@ -82,6 +82,7 @@ struct MORVA_LOG_CALLBACK_CFG {
 };
 
 constexpr int MORVA_MAX_LOG_SERVICE = 16;
+constexpr int MORVA_GLOBAL_POOL_COUNT = 23;
 constexpr int MORVA_MAX_DEBUG_CATEGORY = 32;
 
 class CMsgCallBackBase;
@@ -151,6 +152,13 @@ public:
     int GetLogFileReserved();
     int SetLogCallBackCfg(const MORVA_LOG_CALLBACK_CFG *pCfg);
 
+    // Global memory pools: slot 0 holds the allocation records of pooled objects, the other
+    // slots are reached by pool kind (enumDefaultMemPool); -1 while a pool does not exist.
+    static int DefaultMemPoolSlot(int iKind);
+    int GetDefaultMemPoolIndex(int iKind);
+    int GetPrivateMemPoolIndex() { return m_iGlobalPoolIndex[0]; }
+    int GetLinkMemPoolIndex() { return m_iGlobalPoolIndex[5]; }
+
     // Dependent libraries.
     void *LoadDSo(int iDllIndex);
     void *LoadDSoNoLog(int iDllIndex);
@@ -209,6 +217,7 @@ private:
     int UnlockLib(LibMutex eMutex);
     int CreateMutexes();
     void DestroyMutexes();
+    void DetachLogFileOpen();
     void ReleaseLogService();
 
     std::atomic<int> m_bInited{0};
@@ -235,6 +244,7 @@ private:
     MORVA_ABILITY_CFG m_AbilityCfg = {};
     MORVA_MEMPOOL_INIT_CFG m_MemPoolInitCfg = {};
     MORVA_LOG_CALLBACK_CFG m_LogCallBackCfg = {};
+    int m_iGlobalPoolIndex[MORVA_GLOBAL_POOL_COUNT];
 
     // ---- Services ----
     std::atomic<CHAR_CONVERT_CALLBACK> m_fnCharConvert{nullptr};

@@ -38,6 +38,8 @@ void CCoreGlobalCtrlBase::InitDefaultConfig() {
     std::memset(&m_MemPoolInitCfg, 0, sizeof(m_MemPoolInitCfg));
     m_LogCallBackCfg = MORVA_LOG_CALLBACK_CFG{};
     m_fnOutputLogCallBack.store(nullptr);
+    for (int &iIndex : m_iGlobalPoolIndex)
+        iIndex = -1;
     m_fnCharConvert.store(nullptr);
     m_bCustomTiming.store(0);
 
@@ -121,6 +123,19 @@ MORVA_ABILITY_CFG CCoreGlobalCtrlBase::GetAbilityCfg() {
 
 int CCoreGlobalCtrlBase::IsUseMemPool() {
     return m_MemPoolInitCfg.bNoMemPool ? 0 : 1;
+}
+
+int CCoreGlobalCtrlBase::DefaultMemPoolSlot(int iKind) {
+    if (iKind >= 0 && iKind <= 4)
+        return iKind + 1;
+    if (iKind >= 10 && iKind <= 26)
+        return iKind - 4;
+    return -1;
+}
+
+int CCoreGlobalCtrlBase::GetDefaultMemPoolIndex(int iKind) {
+    int iSlot = DefaultMemPoolSlot(iKind);
+    return iSlot < 0 ? -1 : m_iGlobalPoolIndex[iSlot];
 }
 
 int CCoreGlobalCtrlBase::GetLogFileReserved() {

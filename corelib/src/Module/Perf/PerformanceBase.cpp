@@ -31,8 +31,7 @@ bool FirstQueryFailure() {
 
 CPerformanceBase::CPerformanceBase() {
     s_bQueryFailLogged.store(0);
-    if (YAR_SemCreate(&m_struSignal, 0) != 0) {
-        m_struSignal = nullptr;
+    if (!m_struSignal.Create()) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CPerformanceBase::CPerformanceBase, Create m_struSignal Failed",
                         (int)getpid());
         GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
@@ -42,8 +41,7 @@ CPerformanceBase::CPerformanceBase() {
 CPerformanceBase::~CPerformanceBase() {
     FreeCounterPaths();
     Stop();
-    if (m_struSignal)
-        YAR_SemDestroy(&m_struSignal);
+    m_struSignal.Destroy();
 }
 
 void CPerformanceBase::FreeCounterPaths() {
@@ -104,7 +102,7 @@ int CPerformanceBase::Start() {
     }
     if (m_bRunning.load()) {
         // The thread measures at once and then waits with the new interval.
-        YAR_SemPost(&m_struSignal);
+        m_struSignal.Post();
         return 1;
     }
     m_bRunning.store(1, std::memory_order_release);
@@ -127,8 +125,7 @@ int CPerformanceBase::Stop() {
         return 1;
     m_bRunning.store(0, std::memory_order_release);
     m_bStopped.store(1);
-    if (m_struSignal)
-        YAR_SemPost(&m_struSignal);
+    m_struSignal.Post();
     if (m_hThread) {
         YAR_HANDLE hThread = m_hThread;
         m_hThread = YAR_INVALID_THREAD;
@@ -157,7 +154,7 @@ void CPerformanceBase::QueryPerformance() {
                         "WorkingSet[%13llu]KByte",
                         (int)values.qwThreadCount, (unsigned long long)values.qwVirtualKBytes,
                         (unsigned long long)values.qwWorkingSetKBytes);
-        YAR_SemTimedWait(&m_struSignal, (int32_t)m_dwInterval.load());
+        m_struSignal.TimedWait(m_dwInterval.load());
     }
 }
 

@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "CoreSignal.h"
 #include "morva/MorvaTypes.h"
-#include "yar/yar_cond.h"
 #include "yar/yar_thread.h"
 
 namespace Vorezi {
@@ -51,7 +51,7 @@ private:
     std::atomic<int> m_bStopped{1};
     YAR_HANDLE m_hThread = YAR_INVALID_THREAD;
     std::atomic<DWORD> m_dwInterval{0};
-    YAR_SEM_T m_struSignal = nullptr;  // wakes the thread early
+    CCoreSignal m_struSignal;  // wakes the thread early
     char *m_pCounterPath[COUNTER_COUNT] = {};
 };
 

@@ -90,10 +90,6 @@ class CPerformanceBase;
 class CMemoryMgr;
 class CZlibAPI;
 
-// The global pools' index slots: slot 0 holds the allocation-record pool, slots 1 to 5 the
-// pools of kinds 0 to 4, slots 6 to 22 the size-class pools of kinds 10 to 26.
-constexpr int MORVA_GLOBAL_MEMPOOL_NUM = 23;
-
 constexpr int MORVA_MAX_PERFORMANCE = 16;
 
 class CCoreGlobalCtrlBase : public CCtrlMorva {
@@ -189,11 +185,7 @@ public:
     // (every call then retries the load quietly).
     CZlibAPI *GetZlibAPI();
     void ReleaseZlibAPI();
-    // The pool of the allocation records of pooled objects, -1 when there is none.
-    int GetPrivateMemPoolIndex();
-    // The default pool of a kind (0..4, 10..26), -1 for other kinds or while it does not exist.
-    int GetDefaultMemPoolIndex(int enumKind);
-    // Keeps the index of a global pool slot (0..22); the pools' creation at init stores them here.
+    // Keeps the index of a global pool slot (0..22).
     void SetGlobalMemPoolIndex(int iSlot, int nIndex);
 
 private:
@@ -255,13 +247,7 @@ private:
 
     // ---- Memory pools and the zlib binding ----
     std::atomic<CMemoryMgr *> m_pMemoryMgr{nullptr};
-    std::atomic<CZlibAPI *> m_pZlibAPI{nullptr};
-    struct GlobalMemPoolIndexes {
-        GlobalMemPoolIndexes();
-        void Reset();
-        std::atomic<int> nIndex[MORVA_GLOBAL_MEMPOOL_NUM];
-    } m_GlobalMemPool;
-};
+    std::atomic<CZlibAPI *> m_pZlibAPI{nullptr};};
 
 // The address of the one instance; never fails.
 CCoreGlobalCtrlBase *GetCoreGlobalCtrl();

@@ -1,4 +1,4 @@
-// The controller's memory manager, its global pool indexes and the zlib binding.
+// The controller's memory manager and zlib binding.
 #include <new>
 
 #include "CoreGlobalCtrl.h"
@@ -6,15 +6,6 @@
 #include "Module/Zlib/ZlibAPI.h"
 
 namespace Vorezi {
-
-CCoreGlobalCtrlBase::GlobalMemPoolIndexes::GlobalMemPoolIndexes() {
-    Reset();
-}
-
-void CCoreGlobalCtrlBase::GlobalMemPoolIndexes::Reset() {
-    for (std::atomic<int> &n : nIndex)
-        n.store(-1, std::memory_order_relaxed);
-}
 
 CMemoryMgr *CCoreGlobalCtrlBase::GetMemoryMgr() {
     if (!IsUseMemPool())
@@ -41,7 +32,8 @@ void CCoreGlobalCtrlBase::ReleaseMemoryMgr() {
     if (!Lock())
         return;
     delete m_pMemoryMgr.exchange(nullptr, std::memory_order_acq_rel);
-    m_GlobalMemPool.Reset();
+    for (int &nIndex : m_iGlobalPoolIndex)
+        nIndex = -1;
     Unlock();
 }
 
@@ -73,24 +65,9 @@ void CCoreGlobalCtrlBase::ReleaseZlibAPI() {
     Unlock();
 }
 
-int CCoreGlobalCtrlBase::GetPrivateMemPoolIndex() {
-    return IsUseMemPool() ? m_GlobalMemPool.nIndex[0].load(std::memory_order_acquire) : -1;
-}
-
-int CCoreGlobalCtrlBase::GetDefaultMemPoolIndex(int enumKind) {
-    int iSlot = -1;
-    if (enumKind >= 0 && enumKind <= 4)
-        iSlot = enumKind + 1;
-    else if (enumKind >= 10 && enumKind <= 26)
-        iSlot = enumKind - 4;
-    if (iSlot < 0 || !IsUseMemPool())
-        return -1;
-    return m_GlobalMemPool.nIndex[iSlot].load(std::memory_order_acquire);
-}
-
 void CCoreGlobalCtrlBase::SetGlobalMemPoolIndex(int iSlot, int nIndex) {
-    if (iSlot >= 0 && iSlot < MORVA_GLOBAL_MEMPOOL_NUM)
-        m_GlobalMemPool.nIndex[iSlot].store(nIndex, std::memory_order_release);
+    if (iSlot >= 0 && iSlot < MORVA_GLOBAL_POOL_COUNT)
+        m_iGlobalPoolIndex[iSlot] = nIndex;
 }
 
 CMemoryMgr *GetMemoryMgr() {

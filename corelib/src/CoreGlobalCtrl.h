@@ -196,6 +196,7 @@ private:
     int UnlockLib(LibMutex eMutex);
     int CreateMutexes();
     void DestroyMutexes();
+    void DetachLogFileOpen();
     void ReleaseLogService();
 
     std::atomic<int> m_bInited{0};

@@ -67,6 +67,25 @@ TEST(CtrlBase, ErrorCodeSharedOutsideInitPerThreadInside) {
     ASSERT_EQ(Ctrl()->Fini(), 1);
 }
 
+TEST(CtrlBase, ThreadUserValues) {
+    int a = -1, b = -1;
+    Ctrl()->SetThreadUserValues(11, 12);
+    std::thread([&] { Ctrl()->GetThreadUserValues(&a, &b); }).join();
+    EXPECT_EQ(a, 11);  // shared outside Init
+    EXPECT_EQ(b, 12);
+    ASSERT_EQ(Ctrl()->Init(), 1);
+    Ctrl()->SetThreadUserValues(21, 22);
+    std::thread([&] {
+        Ctrl()->GetThreadUserValues(&a, &b);
+        Ctrl()->SetThreadUserValues(31, 32);
+    }).join();
+    EXPECT_EQ(a, 0);
+    EXPECT_EQ(b, 0);
+    Ctrl()->GetThreadUserValues(&a, nullptr);
+    EXPECT_EQ(a, 21);
+    ASSERT_EQ(Ctrl()->Fini(), 1);
+}
+
 TEST(CtrlBase, DebugCategories) {
     ASSERT_EQ(Ctrl()->Init(), 1);
     EXPECT_EQ(Ctrl()->EnableDebugCategory(0), 0);

@@ -332,13 +332,17 @@ bool CCoreGlobalCtrlBase::InitStepFails(int iStep) {
     return m_iInitFailStep == iStep;
 }
 
+void CCoreGlobalCtrlBase::DetachLogFileOpen() {
+    // A file the writer opens from here on (a rotation while it drains) must not call back into
+    // a controller that is releasing its managers.
+    if (CLogService *pLog = GetLogService())
+        LogModule_SetFileOpenCallBack(pLog, nullptr, nullptr);
+}
+
 void CCoreGlobalCtrlBase::ReleaseLogService() {
     CLogService *pLog = m_pLogService.exchange(nullptr, std::memory_order_acq_rel);
     if (!pLog)
         return;
-    // Detach the file-opened callback first: a file the writer opens while it drains must not
-    // call back into a controller that is releasing its managers.
-    LogModule_SetFileOpenCallBack(pLog, nullptr, nullptr);
     while (m_iLogServiceUsers.load(std::memory_order_acquire) != 0)
         std::this_thread::yield();
     UnRegisterLogService(pLog);
@@ -351,17 +355,20 @@ void CCoreGlobalCtrlBase::ReleaseManagers() {
     ReleasePerformance();
     ReleaseMsgCallBackBase();
     ReleaseLogService();
+    ReleaseZlibAPI();
     ReleasePortPoolMgr();
 }
 
 void CCoreGlobalCtrlBase::ReleaseAllResource() {
     m_bInited.store(0, std::memory_order_release);
+    DetachLogFileOpen();  // before any manager goes
     ReleaseManagers();
     m_bTlsCreated.store(false, std::memory_order_release);
     DestroyPortMultiList();
     m_TcpPortList.DestroyLock();
     m_UdpPortList.DestroyLock();
     DestroyMutexes();
+    ReleaseMemoryMgr();
     InitDefaultConfig();
     YAR_Fini();
 }

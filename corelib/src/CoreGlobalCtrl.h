@@ -149,6 +149,8 @@ constexpr int MORVA_MAX_DEBUG_CATEGORY = 32;
 
 class CMsgCallBackBase;
 class CPerformanceBase;
+class CMemoryMgr;
+class CZlibAPI;
 
 constexpr int MORVA_MAX_PERFORMANCE = 16;
 
@@ -298,6 +300,17 @@ public:
     void UnRegisterPerformance(CPerformanceBase *pPerf);
     CPerformanceBase *GetPerformance();
 
+    // ---- Memory pools and the zlib binding ----
+    // The one memory manager, created on first use; null while memory pools are switched off.
+    CMemoryMgr *GetMemoryMgr();
+    void ReleaseMemoryMgr();
+    // The one zlib binding, created on first use; it exists also when zlib could not be loaded
+    // (every call then retries the load quietly).
+    CZlibAPI *GetZlibAPI();
+    void ReleaseZlibAPI();
+    // Keeps the index of a global pool slot (0..22).
+    void SetGlobalMemPoolIndex(int iSlot, int nIndex);
+
 private:
     int CreatePerformance();
     void ReleasePerformance();
@@ -320,6 +333,7 @@ private:
     int UnlockLib(LibMutex eMutex);
     int CreateMutexes();
     void DestroyMutexes();
+    void DetachLogFileOpen();
     void ReleaseLogService();
 
     std::atomic<int> m_bInited{0};
@@ -409,7 +423,10 @@ private:
     std::atomic<CMsgCallBackBase *> m_pMsgCallBack{nullptr};
     std::atomic<CPerformanceBase *> m_pPerformance{nullptr};
     CPerformanceBase *m_pPerfRegistry[MORVA_MAX_PERFORMANCE] = {};
-};
+
+    // ---- Memory pools and the zlib binding ----
+    std::atomic<CMemoryMgr *> m_pMemoryMgr{nullptr};
+    std::atomic<CZlibAPI *> m_pZlibAPI{nullptr};};
 
 // Getter of a manager made on first use: made once under the control lock; a failed make leaves
 // the pointer null. Without the lock the current pointer is returned.
@@ -438,5 +455,8 @@ void CCoreGlobalCtrlBase::ReleaseManager(std::atomic<T *> &pManager) {
 
 // The address of the one instance; never fails.
 CCoreGlobalCtrlBase *GetCoreGlobalCtrl();
+// The controller's memory manager and zlib binding (see the members of the same name).
+CMemoryMgr *GetMemoryMgr();
+CZlibAPI *GetZlibAPI();
 
 }  // namespace Vorezi

@@ -36,6 +36,10 @@ void StoreIndex(TIMER_PROXY_REGISTER_PARAM &info, DWORD dwIndex) {
 
 }  // namespace
 
+CTimerProxy *CTimerProxy::CurrentProxyThread() {
+    return t_pProxyThread;
+}
+
 struct CTimerProxy::CycleStart {
     CTimerProxy *pProxy;
     uint32_t dwCycle;

@@ -1,7 +1,5 @@
 #include "Utils.h"
 
-#include <netdb.h>
-#include <sys/socket.h>
 #include <time.h>
 
 #include <cstdio>
@@ -10,6 +8,7 @@
 
 #include "CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "yar/yar_adapter.h"
 #include "yar/yar_error.h"
 #include "yar/yar_file.h"
 #include "yar/yar_string.h"
@@ -173,8 +172,8 @@ int Utils_DomainParse(const char *pInBuf, char *pOutBuf, int iOutSize) {
         std::strcpy(pOutBuf, pInBuf);
         return 1;
     }
-    struct addrinfo *pInfo = nullptr;
-    if (getaddrinfo(pInBuf, nullptr, nullptr, &pInfo) != 0) {
+    YAR_ADDRINFO_T *pInfo = nullptr;
+    if (YAR_GetAddressInfo(pInBuf, nullptr, nullptr, &pInfo) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "Utils_DomainParse, YAR_GetAddressInfo Failed, syserror[%d]",
                         YAR_GetSystemLastError());
         pCtrl->SetLastError(MORVA_ERR_PARAM);
@@ -187,20 +186,9 @@ int Utils_DomainParse(const char *pInBuf, char *pOutBuf, int iOutSize) {
         return 0;
     }
     int iResult = 0;
-    for (struct addrinfo *p = pInfo; p; p = p->ai_next) {
+    for (YAR_ADDRINFO_T *p = pInfo; p; p = p->next) {
         char szText[128];
-        const void *pAddr;
-        int iFamily;
-        if (p->ai_family == AF_INET) {
-            pAddr = &reinterpret_cast<const sockaddr_in *>(p->ai_addr)->sin_addr;
-            iFamily = YAR_AF_INET;
-        } else if (p->ai_family == AF_INET6) {
-            pAddr = &reinterpret_cast<const sockaddr_in6 *>(p->ai_addr)->sin6_addr;
-            iFamily = YAR_AF_INET6;
-        } else {
-            continue;
-        }
-        if (!YAR_InetNtop(iFamily, pAddr, szText, sizeof(szText)) || std::strcmp(szText, "::1") == 0)
+        if (!YAR_GetAddrStringEx(&p->addr, szText, sizeof(szText)) || std::strcmp(szText, "::1") == 0)
             continue;
         if (std::strlen(szText) >= (size_t)iOutSize) {
             pCtrl->SetLastError(MORVA_ERR_BUFFER_SMALL);
@@ -210,7 +198,11 @@ int Utils_DomainParse(const char *pInBuf, char *pOutBuf, int iOutSize) {
         }
         break;
     }
-    freeaddrinfo(pInfo);
+    if (YAR_FreeAddressInfo(pInfo) != 0) {
+        LogModule_Write(LOG_LEVEL_ERR, "Utils_DomainParse, YAR_FreeAddressInfo Failed, syserror[%d]",
+                        YAR_GetSystemLastError());
+        pCtrl->SetLastError(MORVA_ERR_ALLOC);
+    }
     return iResult;
 }
 

@@ -81,9 +81,8 @@ TEST_F(Loader, ConfiguredPathFirstThenBareName) {
     EXPECT_EQ(lines[0], "CDependLibLoader::LoadLib, Load Step1 Failed, iDllIndex[3], szFullPath[/nonexistent/dir/libz.so.1]");
     EXPECT_EQ(lines[1], "CDependLibLoader::LoadLib, Load Step3 SUCC, iDllIndex[3], szFileName[libz.so.1]");
     // The real path is the file the system loaded.
-    std::vector<std::string> real = Lines("CDependLibLoader::PrintDllLoadPath");
     m_Loader.PrintDllLoadPath(BASE_DLL_ZLIB);
-    real = Lines("CDependLibLoader::PrintDllLoadPath");
+    std::vector<std::string> real = Lines("CDependLibLoader::PrintDllLoadPath");
     ASSERT_EQ(real.size(), 1u);
     EXPECT_NE(real[0].find("m_szRealLoadPath[/"), std::string::npos) << real[0];
     EXPECT_NE(real[0].find("libz.so.1]"), std::string::npos) << real[0];

@@ -2,6 +2,11 @@
 // zip archives checked with unzip, the directory scan of earlier runs and the override.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -158,6 +163,37 @@ TEST_F(LogFiles, CoverWithZipPacksFiftyFilesIntoOneArchive) {
     std::remove(unpacked.c_str());
 }
 
+TEST_F(LogFiles, NoCoverWithZipArchivesButDeletesNothing) {
+    ASSERT_TRUE(CLogZip::IsAvailable());
+    std::string old;
+    for (int i = 0; i < 3; i++) {
+        const std::string line = "[2023-01-01 00:00:00.000][INF] old " + std::to_string(i) + "\r\n";
+        logtest::WriteFile(m_Dir / ("SdkLog_20230101_00000" + std::to_string(i) + "000.log"), line);
+        old += line;
+    }
+    ASSERT_EQ(LogModule_EnableOutput(m_pLog, LOG_OUTPUT_FILE, m_Dir.Path().c_str(), 1024, LOG_MODE_NOCOVER), 1);
+    logtest::g_iClockStepMs = 1;
+    const std::string all = WriteLines(48 * 8, 95);  // with the three old ones, 51 files
+    std::vector<std::string> zips = Zips();
+    ASSERT_EQ(zips.size(), 1u);
+    EXPECT_EQ(zips[0], "SdkLog_20230101_000000000.zip");
+    const std::string unpacked = m_Dir / "unpacked.txt";
+    ASSERT_EQ(ScratchDir::Run("unzip -p '" + (m_Dir / zips[0]) + "' > '" + unpacked + "'"), 0);
+    std::string kept = ReadFile(unpacked);
+    std::remove(unpacked.c_str());
+    kept += Concat(Logs());
+    EXPECT_EQ(Bodies(kept), Bodies(old + all));
+}
+
+TEST_F(LogFiles, CoverKeepsTheConfiguredNumberOfZips) {
+    ASSERT_TRUE(CLogZip::IsAvailable());
+    SetReserved(2);
+    for (int i = 0; i < 4; i++)
+        logtest::WriteFile(m_Dir / ("SdkLog_20230101_00000" + std::to_string(i) + "000.zip"), "zip");
+    ASSERT_EQ(LogModule_SetLogFile(m_pLog, LOG_LEVEL_INF, m_Dir.Path().c_str(), LOG_MODE_COVER, 2), 1);
+    EXPECT_EQ(Zips(), (std::vector<std::string>{"SdkLog_20230101_000002000.zip", "SdkLog_20230101_000003000.zip"}));
+}
+
 TEST_F(LogFiles, ScanOfEarlierRunsAppliesRetention) {
     CLogZip::SetLibraryName("libmorva-no-such-minizip.so.1");
     for (int i = 0; i < 11; i++) {
@@ -235,6 +271,44 @@ TEST_F(LogFiles, ConfigurationIndexAndOverride) {
     std::vector<std::string> names = m_Dir.List();
     ASSERT_EQ(names.size(), 1u);
     EXPECT_EQ(ReadFile(m_Dir / names[0]), "[2024-03-05 14:07:09.042][ERR] back home\r\n");
+}
+
+// A file-size limit makes writes fail with EFBIG, as a full disk gives ENOSPC: the data of a
+// rotation that cannot go into the old file is dropped, that file closed, and the next write
+// opens a new one.
+TEST(LogFilesDiskFull, RotationDropsWhatCannotBeWritten) {
+    ScratchDir dir;
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit lim = {3500, 3500};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        CLogZip::SetLibraryName("libmorva-no-such-minizip.so.1");
+        int iFailed = 0;
+        {
+            CLogService log;
+            log.EnableOutput(LOG_OUTPUT_FILE, dir.Path().c_str(), 4096, LOG_MODE_NOCOVER);
+            const std::string line = std::string(98, 'd') + "\r\n";
+            for (int i = 0; i < 30; i++)
+                iFailed |= log.WriteRawText(line.c_str(), (int)line.size()) != 1;  // 3000 bytes
+            std::string burst;
+            for (int i = 0; i < 20; i++)
+                burst += line;
+            // 1000 bytes of it belong in the old file, which takes only 500 more.
+            iFailed |= (log.WriteRawText(burst.c_str(), (int)burst.size()) != 0) << 1;
+            iFailed |= (dir.List().size() != 1) << 2;
+            iFailed |= (log.WriteRawText(line.c_str(), (int)line.size()) != 1) << 3;
+            iFailed |= (dir.List().size() != 2) << 4;
+        }
+        _exit(iFailed);
+    }
+    int iStatus = 0;
+    ASSERT_EQ(waitpid(pid, &iStatus, 0), pid);
+    ASSERT_TRUE(WIFEXITED(iStatus));
+    EXPECT_EQ(WEXITSTATUS(iStatus), 0);
+    std::vector<std::string> names = dir.List();
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(ReadFile(dir / names[1]).size(), 100u);
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // to the file and the user callback, raw lines and the parameter banner.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -9,6 +12,7 @@
 #include "CoreGlobalCtrl.h"
 #include "Module/Log/LogService.h"
 #include "log_test_util.h"
+#include "yar/yar_debug.h"
 
 using namespace Vorezi;
 using logtest::ReadFile;
@@ -207,6 +211,44 @@ TEST_F(LogFormat, DebugLinesOnlyForEnabledCategories) {
     pGlobal->WaitDrained();
     ASSERT_EQ(g_Records.size(), 1u);
     EXPECT_EQ(g_Records[0].text, "[2024-03-05 14:07:09.042][DBG] on 2\r\n");
+}
+
+TEST_F(LogFormat, ConsoleAndDebuggerOutputsWithTheHeadText) {
+    static std::string s_Debug;
+    s_Debug.clear();
+    YAR_DEBUG_SINK prev = YAR_SetDebugSink([](const char *pText, void *) { s_Debug += pText; }, nullptr);
+    // Standard output goes to a file for the duration of the test.
+    fflush(stdout);
+    int iSaved = dup(STDOUT_FILENO);
+    const std::string captured = m_Dir / "stdout.txt";
+    int fd = open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    dup2(fd, STDOUT_FILENO);
+    close(fd);
+
+    LogModule_SetHeadText(m_pLog, "HEAD\r\n");
+    LogModule_SetLogLevel(m_pLog, LOG_LEVEL_DBG);
+    ASSERT_EQ(LogModule_EnableOutput(m_pLog, LOG_OUTPUT_CONSOLE, nullptr, 0, 0), 1);
+    ASSERT_EQ(LogModule_EnableOutput(m_pLog, LOG_OUTPUT_DEBUGGER, nullptr, 0, 0), 1);
+    EXPECT_EQ(LogModule_EnableOutput(m_pLog, 3, nullptr, 0, 0), 0);
+    m_pLog->WriteLog(LOG_LEVEL_ERR, "one");
+    m_pLog->WriteLog(LOG_LEVEL_INF, "filtered");
+    m_pLog->WriteLog(LOG_LEVEL_DBG, "two");
+    m_pLog->WaitDrained();
+
+    fflush(stdout);
+    dup2(iSaved, STDOUT_FILENO);
+    close(iSaved);
+    YAR_SetDebugSink(prev, nullptr);
+    EXPECT_EQ(ReadFile(captured),
+              "HEAD\r\n[2024-03-05 14:07:09.042][ERR] one\r\n[2024-03-05 14:07:09.042][DBG] two\r\n");
+    EXPECT_EQ(s_Debug, "HEAD\n[2024-03-05 14:07:09.042][ERR] one\n[2024-03-05 14:07:09.042][DBG] two\n");
+
+    // With the last output gone the instance stops and accepts nothing.
+    EXPECT_EQ(LogModule_DisableOutput(m_pLog, LOG_OUTPUT_CONSOLE), 1);
+    EXPECT_EQ(LogModule_DisableOutput(m_pLog, LOG_OUTPUT_DEBUGGER), 1);
+    EXPECT_EQ(m_pLog->WriteLog(LOG_LEVEL_ERR, "nowhere"), 0);
+    EXPECT_EQ(LogModule_GetLogLevel(m_pLog), 0);
 }
 
 TEST(LogDefaultDir, TerminatedAndBounded) {

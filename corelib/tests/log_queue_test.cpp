@@ -111,6 +111,22 @@ TEST_F(LogQueue, ManyThreadsLoseNothingTheyQueued) {
     EXPECT_EQ(qwSeen, qwAccepted);
 }
 
+TEST_F(LogQueue, LinesThatEndExactlyAtTheRingEndWrap) {
+    logtest::ScratchDir dir;
+    ASSERT_EQ(LogModule_SetLogFile(m_pLog, LOG_LEVEL_INF, dir.Path().c_str(), LOG_MODE_NOCOVER, 2), 1);
+    // 256-byte lines fill the 2 MiB ring exactly; three rounds of it cross its end twice.
+    const std::string text(256 - 31 - 2, 'r');
+    for (int round = 0; round < 24; round++) {
+        for (int i = 0; i < 1024; i++)
+            ASSERT_EQ(m_pLog->WriteLog(LOG_LEVEL_INF, text.c_str()), 1) << round << " " << i;
+        m_pLog->WaitDrained();
+    }
+    uint64_t qwBytes = 0;
+    for (const std::string &name : dir.List())
+        qwBytes += logtest::ReadFile(dir / name).size();
+    EXPECT_EQ(qwBytes, 24u * 1024 * 256);
+}
+
 TEST_F(LogQueue, StopDrainsWhatWasQueued) {
     logtest::ScratchDir dir;
     ASSERT_EQ(LogModule_SetLogFile(m_pLog, LOG_LEVEL_INF, dir.Path().c_str(), LOG_MODE_NOCOVER, 2), 1);

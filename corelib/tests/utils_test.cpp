@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <set>
 #include <string>
@@ -228,6 +229,27 @@ TEST(UtilsText, SearchesAgainstTheCLibrary) {
     EXPECT_STREQ(Utils_GetMqttMsgName(1), "MSG_CONNECT");
     EXPECT_STREQ(Utils_GetMqttMsgName(111), "MSG_PRIVATE_INIT_AUTH_CONTEXT");
     EXPECT_STREQ(Utils_GetMqttMsgName(5), "NULL");
+}
+
+TEST(UtilsThreadPool, ShortcutsRunWork) {
+    static std::atomic<int> s_iDone{0};
+    s_iDone = 0;
+    YAR_THREADPOOLFLEX_T *hPool = Utils_CreateThreadPool(
+        [](void *pArg) -> int32_t {
+            s_iDone += *static_cast<int *>(pArg);
+            return 0;
+        },
+        0);  // the default configuration's maximum
+    ASSERT_NE(hPool, nullptr);
+    static int s_iOne = 1;
+    for (int i = 0; i < 20; i++)
+        ASSERT_EQ(Utils_PostWorkToThreadPool(hPool, nullptr, &s_iOne), 1);
+    for (int i = 0; i < 2000 && s_iDone.load() < 20; i++)
+        usleep(1000);
+    EXPECT_EQ(s_iDone.load(), 20);
+    EXPECT_EQ(Utils_DestroyThreadPool(hPool), 1);
+    EXPECT_EQ(Utils_DestroyThreadPool(nullptr), 0);
+    EXPECT_EQ(Utils_PostWorkToThreadPool(nullptr, nullptr, &s_iOne), 0);
 }
 
 TEST(UtilsPath, TextFunctions) {

@@ -2,6 +2,7 @@
 // go down in the same order.
 #include <cstring>
 
+#include "internal/default_family.h"
 #include "internal/runtime_start.h"
 #include "internal/socket_startup.h"
 #include "yar/yar_asyncio.h"
@@ -32,9 +33,8 @@ struct Stage {
     bool done;
 };
 
-// Cleanup order. Stages of modules that are not built yet, in their places after the error slot:
-//  - size-class allocator: release its pools at stop (cleanup only);
-//  - adapters: the adapter backend's availability, instead of loading "Iphlpapi.dll".
+// Cleanup order. The size-class allocator, not built yet, releases its pools after the error slot.
+// The adapter backend reads getifaddrs and sysfs, so it has no library to load or free.
 Stage g_stages[] = {
     {"timers", nullptr, [] { YAR_Timer_Fini(); }, false},
     // Linux sockets need no start; the stage keeps the started flag YAR_WSAStartup shares.
@@ -154,9 +154,11 @@ void YAR_Fini(void) {
 }
 
 int32_t YAR_RefreshDefaultFamily(void) {
-    // Built from the adapter list (UpdateDefaultFamily_Inter) once the adapter module exists;
-    // until then there is no list and the family keeps its value.
-    return -1;
+    YAR_ADAPTER_INFO_T *list = nullptr;
+    int result = UpdateDefaultFamily_Inter(&list);
+    if (list)
+        YAR_FreeAdapterInfo(list);
+    return result;
 }
 
 int32_t YAR_LogFini(void) {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "internal/adapter_backend.h"
+#include "internal/default_family.h"
 #include "internal/runtime_start.h"
 #include "internal/socket_startup.h"
 #include "yar/yar_init.h"
@@ -190,4 +192,23 @@ TEST(RuntimeStart, ConcurrentStartsAndStopsBalance) {
     ASSERT_EQ(YAR_Init(), 0);
     EXPECT_EQ(log.Take(), kStart);
     YAR_Fini();
+}
+
+TEST(RuntimeStart, EveryStartRefreshesTheDefaultFamilyFromTheAdapters) {
+    // Without an adapter backend the family keeps its value.
+    yar::internal::SetAdapterBackendAvailable(false);
+    yar::internal::SetDefaultFamily(23);
+    ASSERT_EQ(YAR_Init(), 0);
+    EXPECT_EQ(yar::internal::DefaultFamily(), 23);
+    EXPECT_EQ(YAR_RefreshDefaultFamily(), -1);
+    YAR_Fini();
+
+    // With it, a start rebuilds the family from the adapter list, as a direct refresh does.
+    yar::internal::SetAdapterBackendAvailable(true);
+    ASSERT_EQ(YAR_Init(), 0);
+    int afterStart = yar::internal::DefaultFamily();
+    EXPECT_EQ(YAR_RefreshDefaultFamily(), 0);
+    EXPECT_EQ(yar::internal::DefaultFamily(), afterStart);
+    YAR_Fini();
+    yar::internal::SetDefaultFamily(2);
 }

@@ -156,13 +156,14 @@ int CLogService::Queue(const char *pLine, uint32_t dwLen, int iLevel) {
     }
     // A line never wraps: when it does not fit before the ring's end it goes to the start, and
     // the skipped tail counts against the budget so the writer's region stays untouched.
-    uint32_t dwSkip = (kRingSize - m_dwWritePos < dwLen) ? kRingSize - m_dwWritePos : 0;
+    bool bWrap = kRingSize - m_dwWritePos < dwLen;
+    uint32_t dwSkip = bWrap ? kRingSize - m_dwWritePos : 0;
     if (m_dwFreeBudget < dwLen + dwSkip) {
         YAR_MutexUnlock(&m_QueueMutex);
         m_qwDropped.fetch_add(1, std::memory_order_relaxed);
         return 0;
     }
-    if (dwSkip)
+    if (bWrap)
         m_dwWritePos = 0;
     char *pDst = m_pRing + m_dwWritePos;
     std::memcpy(pDst, pLine, dwLen);
@@ -352,11 +353,19 @@ void CLogService::Deliver(const std::vector<Record> &records) {
         std::fflush(stdout);
 }
 
+std::string CLogService::HeadText() {
+    YAR_MutexLock(&m_FileMutex);
+    std::string head(m_szHeadText);
+    YAR_MutexUnlock(&m_FileMutex);
+    return head;
+}
+
 void CLogService::OutputConsole(const Record &rec) {
     if (m_bConsoleHeadPending) {
         m_bConsoleHeadPending = false;
-        if (m_szHeadText[0])
-            std::fputs(m_szHeadText, stdout);
+        std::string head = HeadText();
+        if (!head.empty())
+            std::fputs(head.c_str(), stdout);
     }
     std::fwrite(rec.pData, 1, rec.dwLen, stdout);
 }
@@ -364,8 +373,9 @@ void CLogService::OutputConsole(const Record &rec) {
 void CLogService::OutputDebugger(const Record &rec) {
     if (m_bDebuggerHeadPending) {
         m_bDebuggerHeadPending = false;
-        if (m_szHeadText[0])
-            logplat::DebuggerOutput(m_szHeadText);
+        std::string head = HeadText();
+        if (!head.empty())
+            logplat::DebuggerOutput(head.c_str());
     }
     char szText[LOG_MAX_LINE + 1];
     std::memcpy(szText, rec.pData, rec.dwLen);
@@ -549,24 +559,25 @@ void CLogService::SetHeadText(const char *pText) {
 }
 
 void CLogService::PrintLogParam() {
-    char szLine[512];
-    int iMode = m_iLogMod;
-    const char *pMode = iMode == LOG_MODE_COVER     ? "LogMod=Cover(AutoDel=TRUE)"
-                        : iMode == LOG_MODE_NOCOVER ? "LogMod=NoCover(AutoDel=FALSE)"
-                                                    : nullptr;
-    char szMode[32];
-    if (!pMode) {
-        std::snprintf(szMode, sizeof(szMode), "LogMod[%d]", iMode);
-        pMode = szMode;
-    }
     YAR_MutexLock(&m_FileMutex);
+    YAR_MutexLock(&m_QueueMutex);
+    LOG_CALLBACK fnCallBack = m_CallBack.fn;
+    YAR_MutexUnlock(&m_QueueMutex);
+    char szMode[32];
+    if (m_iLogMod == LOG_MODE_COVER)
+        std::snprintf(szMode, sizeof(szMode), "LogMod=Cover(AutoDel=TRUE)");
+    else if (m_iLogMod == LOG_MODE_NOCOVER)
+        std::snprintf(szMode, sizeof(szMode), "LogMod=NoCover(AutoDel=FALSE)");
+    else
+        std::snprintf(szMode, sizeof(szMode), "LogMod[%d]", m_iLogMod);
+    char szLine[512];
     int n = std::snprintf(szLine, sizeof(szLine),
                           "LogParam, UseCfgFile[%d], %s, LogIndex[%d], LogLevel[%d], ZipFine[%d], "
                           "MaxLogFileReserved[%d], LogCallBack[0x%X], LogCallbackLevel[%d]\r\n",
-                          m_bUseCfgFile, pMode, m_iLogIndex, m_iLogLevel.load(), m_bZipFine ? 1 : 0,
-                          m_iMaxLogFileReserved, MORVA_PTR_ARG(m_CallBack.fn), m_iCallbackLevel.load());
+                          m_bUseCfgFile, szMode, m_iLogIndex, m_iLogLevel.load(), m_bZipFine ? 1 : 0,
+                          m_iMaxLogFileReserved, MORVA_PTR_ARG(fnCallBack), m_iCallbackLevel.load());
     if (n > 0)
-        WriteRawText(szLine, n < (int)sizeof(szLine) ? n : (int)sizeof(szLine) - 1);
+        WriteFileLocked(szLine, (uint32_t)(n < (int)sizeof(szLine) ? n : (int)sizeof(szLine) - 1));
     YAR_MutexUnlock(&m_FileMutex);
 }
 

@@ -68,6 +68,7 @@ private:
     static uint32_t WriterMain(void *pArg);
     void WriterLoop();
     void Deliver(const std::vector<Record> &records);
+    std::string HeadText();
     void OutputConsole(const Record &rec);
     void OutputDebugger(const Record &rec);
     void OutputCallBack(const Record &rec);

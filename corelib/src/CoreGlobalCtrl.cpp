@@ -280,34 +280,56 @@ int CCoreGlobalCtrlBase::IsUseLogConfigFile() {
 
 // ---- lifecycle ----
 
-int CCoreGlobalCtrlBase::InitAllResource() {
-    if (YAR_Init() != 0)
+// Steps of InitAllResource after the runtime start, in order. Each failure fails the whole Init,
+// which then undoes every step before it.
+int CCoreGlobalCtrlBase::InitResourceSteps() {
+    if (InitStepFails(2) || m_pMutexes || !CreateMutexes())
         return 0;
-    if (!CreateMutexes()) {
-        ReleaseAllResource();
-        return 0;
-    }
-    ClearDebugCategories();
+    ClearDebugCategories();  // step 3
 
-    CLogService *pLog = LogModule_Create();
-    if (!pLog) {
-        ReleaseAllResource();
+    CLogService *pLog = InitStepFails(5) ? nullptr : LogModule_Create();
+    if (!pLog)
         return 0;
-    }
     LogModule_SetFileOpenCallBack(
         pLog, [](void *pUser) { static_cast<CCoreGlobalCtrlBase *>(pUser)->PrintLibInfo(); }, this);
     m_pLogService.store(pLog, std::memory_order_release);
+    RegisterLogService(pLog);
 
+    if (InitStepFails(6) || !CreatePerformance())
+        return 0;
+
+    if (InitStepFails(7)) {
+        LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, YAR_ThreadTls_Create Failed");
+        return 0;
+    }
     m_dwTlsGeneration.fetch_add(1);
     m_bTlsCreated.store(true, std::memory_order_release);
 
-    if (!CreateServices()) {
+    if (InitStepFails(8) || !GetMsgCallBackBase()) {
+        LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, GetMsgCallBackBase Failed");
+        return 0;
+    }
+    if (InitStepFails(11) || !m_TcpPortList.CreateLock() || !m_UdpPortList.CreateLock()) {
+        LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, PortList CreateLock Failed");
+        return 0;
+    }
+    CheckUpdateLocalIP();  // step 13: no usable address is not a failure of the library
+    return 1;
+}
+
+int CCoreGlobalCtrlBase::InitAllResource() {
+    if (InitStepFails(1) || YAR_Init() != 0)
+        return 0;
+    if (!InitResourceSteps()) {
         ReleaseAllResource();
         return 0;
     }
-
     m_bInited.store(1, std::memory_order_release);
     return 1;
+}
+
+bool CCoreGlobalCtrlBase::InitStepFails(int iStep) {
+    return m_iInitFailStep == iStep;
 }
 
 void CCoreGlobalCtrlBase::DetachLogFileOpen() {
@@ -323,16 +345,28 @@ void CCoreGlobalCtrlBase::ReleaseLogService() {
         return;
     while (m_iLogServiceUsers.load(std::memory_order_acquire) != 0)
         std::this_thread::yield();
+    UnRegisterLogService(pLog);
     LogModule_Destroy(pLog);
+}
+
+// Managers go before the pools they allocate from and the mutexes they lock; the time-consumption
+// and port-pool managers go with the others, so a later Init starts them afresh.
+void CCoreGlobalCtrlBase::ReleaseManagers() {
+    ReleasePerformance();
+    ReleaseMsgCallBackBase();
+    ReleaseLogService();
+    ReleaseZlibAPI();
+    ReleasePortPoolMgr();
 }
 
 void CCoreGlobalCtrlBase::ReleaseAllResource() {
     m_bInited.store(0, std::memory_order_release);
     DetachLogFileOpen();  // before any manager goes
-    ReleaseServices();
-    ReleaseLogService();
-    ReleaseZlibAPI();
+    ReleaseManagers();
     m_bTlsCreated.store(false, std::memory_order_release);
+    DestroyPortMultiList();
+    m_TcpPortList.DestroyLock();
+    m_UdpPortList.DestroyLock();
     DestroyMutexes();
     ReleaseMemoryMgr();
     InitDefaultConfig();

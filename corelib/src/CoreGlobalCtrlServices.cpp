@@ -76,23 +76,21 @@ CPerformanceBase *CCoreGlobalCtrlBase::GetPerformance() {
     return m_pPerformance.load(std::memory_order_acquire);
 }
 
-int CCoreGlobalCtrlBase::CreateServices() {
+int CCoreGlobalCtrlBase::CreatePerformance() {
     CPerformanceBase *pPerf = Performance_Create();
     if (!pPerf)
         return 0;
     m_pPerformance.store(pPerf, std::memory_order_release);
-    if (!GetMsgCallBackBase())
-        LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, GetMsgCallBackBase Failed");
     return 1;
 }
 
-void CCoreGlobalCtrlBase::ReleaseServices() {
+void CCoreGlobalCtrlBase::ReleasePerformance() {
     if (CPerformanceBase *pPerf = m_pPerformance.exchange(nullptr))
         Performance_Destroy(pPerf);
-    if (!Lock())
-        return;
-    delete m_pMsgCallBack.exchange(nullptr);
-    Unlock();
+}
+
+void CCoreGlobalCtrlBase::ReleaseMsgCallBackBase() {
+    ReleaseManager(m_pMsgCallBack);
 }
 
 }  // namespace Vorezi

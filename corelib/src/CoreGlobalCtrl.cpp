@@ -286,6 +286,8 @@ int CCoreGlobalCtrlBase::InitResourceSteps() {
     if (InitStepFails(2) || m_pMutexes || !CreateMutexes())
         return 0;
     ClearDebugCategories();  // step 3
+    if (IsUseMemPool() && (InitStepFails(4) || !CreateGlobalMemoryPool()))
+        return 0;
 
     CLogService *pLog = InitStepFails(5) ? nullptr : LogModule_Create();
     if (!pLog)
@@ -311,6 +313,10 @@ int CCoreGlobalCtrlBase::InitResourceSteps() {
     }
     if (InitStepFails(11) || !m_TcpPortList.CreateLock() || !m_UdpPortList.CreateLock()) {
         LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, PortList CreateLock Failed");
+        return 0;
+    }
+    if (InitStepFails(12) || !StartTimerThread()) {
+        LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, YAR_Thread_Create Failed");
         return 0;
     }
     CheckUpdateLocalIP();  // step 13: no usable address is not a failure of the library
@@ -361,6 +367,7 @@ void CCoreGlobalCtrlBase::ReleaseManagers() {
 
 void CCoreGlobalCtrlBase::ReleaseAllResource() {
     m_bInited.store(0, std::memory_order_release);
+    StopTimerThread();
     DetachLogFileOpen();  // before any manager goes
     ReleaseManagers();
     m_bTlsCreated.store(false, std::memory_order_release);
@@ -368,6 +375,7 @@ void CCoreGlobalCtrlBase::ReleaseAllResource() {
     m_TcpPortList.DestroyLock();
     m_UdpPortList.DestroyLock();
     DestroyMutexes();
+    ReleaseGlobalMemoryPool();
     ReleaseMemoryMgr();
     InitDefaultConfig();
     YAR_Fini();

@@ -230,6 +230,7 @@ public:
     int SetSDKLocalCfg(DWORD dwType, const void *pInBuff);
     int GetSDKLocalCfg(DWORD dwType, void *pOutBuff);
     MORVA_MEMPOOL_RECORD GetDefaultMemPoolRecord(int enumDefaultMemPool);
+    int ReleaseAllIdleMemPool(int bTimer);
     int SetMemPoolParam(int enumDefaultMemPool, DWORD dwMaxMemberSize, DWORD dwOnceAllocCount, DWORD dwMaxAllocCount);
     int SetConnectTimeOut(DWORD dwTimeOut, DWORD dwSecond);
     int GetConnectTimeOut(DWORD *pTimeOut, int *pSecond);
@@ -365,6 +366,11 @@ private:
     int InitResourceSteps();
     void ReleaseManagers();
     void ReleasePortPoolMgr();
+    int CreateGlobalMemoryPool();
+    void ReleaseGlobalMemoryPool();
+    static uint32_t TimerThread(void *pParam);
+    int StartTimerThread();
+    void StopTimerThread();
     void ResetLocalIP();
     void ClearLocalIPTables();
     void StoreAdapterIPv4(const ::YAR_ADAPTER_INFO_T *pAdapter, int *pPos);
@@ -376,6 +382,8 @@ private:
     CPortMultiplexList &PortList(int iFlag) { return iFlag == 0 ? m_TcpPortList : m_UdpPortList; }
 
     int m_iInitFailStep = 0;
+    YAR_HANDLE m_hTimerThread = YAR_INVALID_THREAD;
+    std::atomic<DWORD> m_bTimerStop{0};
     DWORD m_bCreateMemPoolSucc = 0;
 
     // Local address tables, under the local-IP mutex.

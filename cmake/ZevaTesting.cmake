@@ -10,9 +10,23 @@ function(zeva_add_tests)
     set(target "${ARG_LABEL}_${name}")
     add_executable(${target} "${src}")
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
-    target_include_directories(${target} PRIVATE ${ARG_INCLUDES})
+    # tests/ at the root holds helpers every test may use (netns/netns_lab.h).
+    target_include_directories(${target} PRIVATE ${ARG_INCLUDES} "${PROJECT_SOURCE_DIR}/tests")
     gtest_discover_tests(${target}
       DISCOVERY_TIMEOUT 60
       PROPERTIES LABELS "${ARG_LABEL}")
   endforeach()
+endfunction()
+
+# zeva_add_netns_test(NAME <name> [PEERS <n>] [LABEL <label>] COMMAND <command...>)
+# Runs the command inside fresh network namespaces (a host and n peers joined by veth pairs, see
+# tests/netns/netns-run.sh), which are removed afterwards whatever the outcome.
+function(zeva_add_netns_test)
+  cmake_parse_arguments(ARG "" "NAME;PEERS;LABEL" "COMMAND" ${ARGN})
+  if(NOT ARG_PEERS)
+    set(ARG_PEERS 1)
+  endif()
+  add_test(NAME ${ARG_NAME}
+           COMMAND "${PROJECT_SOURCE_DIR}/tests/netns/netns-run.sh" -p ${ARG_PEERS} -- ${ARG_COMMAND})
+  set_tests_properties(${ARG_NAME} PROPERTIES LABELS "${ARG_LABEL}" SKIP_RETURN_CODE 77)
 endfunction()

@@ -2,16 +2,17 @@
 // global controller.
 #include "CoreGlobalCtrl.h"
 
-#include <mutex>
 #include <new>
 #include <thread>
 
 #include "Module/Log/LogService.h"
+#include "yar/yar_init.h"
+#include "yar/yar_mutex.h"
 
 namespace Vorezi {
 
 struct CCoreGlobalCtrlBase::LibMutexes {
-    std::recursive_mutex m_Mutex[MUTEX_COUNT];
+    YAR_MUTEX_T m_Mutex[MUTEX_COUNT];
 };
 
 namespace {
@@ -100,11 +101,30 @@ void CCoreGlobalCtrlBase::SetThreadUserValues(int iValue1, int iValue2) {
 int CCoreGlobalCtrlBase::CreateMutexes() {
     if (m_pMutexes)
         return 0;
-    m_pMutexes = new (std::nothrow) LibMutexes;
-    return m_pMutexes ? 1 : 0;
+    auto *pMutexes = new (std::nothrow) LibMutexes;
+    if (!pMutexes)
+        return 0;
+    for (int i = 0; i < MUTEX_COUNT; i++) {
+        if (YAR_MutexCreate(&pMutexes->m_Mutex[i], 0) != 0) {
+            while (--i >= 0)
+                YAR_MutexDestroy(&pMutexes->m_Mutex[i]);
+            delete pMutexes;
+            return 0;
+        }
+    }
+    m_pMutexes = pMutexes;
+    return 1;
 }
 
 void CCoreGlobalCtrlBase::DestroyMutexes() {
+    if (!m_pMutexes)
+        return;
+    // Destruction order of the original table: local-IP, iconv, TLS, then the rest in order.
+    static const LibMutex kOrder[] = {MUTEX_LOCAL_IP,     MUTEX_ICONV_LIB,      MUTEX_SSL_LIB,
+                                      MUTEX_LOG_REGISTRY, MUTEX_DEBUG_CATEGORY, MUTEX_RQS_LIB,
+                                      MUTEX_ZLIB_LIB,     MUTEX_PERF_REGISTRY};
+    for (LibMutex e : kOrder)
+        YAR_MutexDestroy(&m_pMutexes->m_Mutex[e]);
     delete m_pMutexes;
     m_pMutexes = nullptr;
 }
@@ -112,15 +132,13 @@ void CCoreGlobalCtrlBase::DestroyMutexes() {
 int CCoreGlobalCtrlBase::LockLib(LibMutex eMutex) {
     if (!m_pMutexes)
         return 0;
-    m_pMutexes->m_Mutex[eMutex].lock();
-    return 1;
+    return YAR_MutexLock(&m_pMutexes->m_Mutex[eMutex]) == 0 ? 1 : 0;
 }
 
 int CCoreGlobalCtrlBase::UnlockLib(LibMutex eMutex) {
     if (!m_pMutexes)
         return 0;
-    m_pMutexes->m_Mutex[eMutex].unlock();
-    return 1;
+    return YAR_MutexUnlock(&m_pMutexes->m_Mutex[eMutex]) == 0 ? 1 : 0;
 }
 
 int CCoreGlobalCtrlBase::LocalIPLock() { return LockLib(MUTEX_LOCAL_IP); }
@@ -262,50 +280,119 @@ int CCoreGlobalCtrlBase::IsUseLogConfigFile() {
 
 // ---- lifecycle ----
 
-int CCoreGlobalCtrlBase::InitAllResource() {
-    if (!CreateMutexes())
+// Steps of InitAllResource after the runtime start, in order. Each failure fails the whole Init,
+// which then undoes every step before it.
+int CCoreGlobalCtrlBase::InitResourceSteps() {
+    if (InitStepFails(2) || m_pMutexes || !CreateMutexes())
         return 0;
-    ClearDebugCategories();
+    ClearDebugCategories();  // step 3
+    if (IsUseMemPool() && (InitStepFails(4) || !CreateGlobalMemoryPool()))
+        return 0;
 
-    CLogService *pLog = LogModule_Create();
-    if (!pLog) {
-        ReleaseAllResource();
+    CLogService *pLog = InitStepFails(5) ? nullptr : LogModule_Create();
+    if (!pLog)
         return 0;
-    }
     LogModule_SetFileOpenCallBack(
         pLog, [](void *pUser) { static_cast<CCoreGlobalCtrlBase *>(pUser)->PrintLibInfo(); }, this);
     m_pLogService.store(pLog, std::memory_order_release);
+    RegisterLogService(pLog);
 
+    if (InitStepFails(6) || !CreatePerformance())
+        return 0;
+
+    if (InitStepFails(7)) {
+        LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, YAR_ThreadTls_Create Failed");
+        return 0;
+    }
     m_dwTlsGeneration.fetch_add(1);
     m_bTlsCreated.store(true, std::memory_order_release);
 
+    if (InitStepFails(8) || !GetMsgCallBackBase()) {
+        LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, GetMsgCallBackBase Failed");
+        return 0;
+    }
+    if (IsAsyncIO() && (InitStepFails(10) || !CreateAsyncLinkMgr())) {
+        LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, CreateAsyncLinkMgr Failed");
+        return 0;
+    }
+    if (InitStepFails(11) || !m_TcpPortList.CreateLock() || !m_UdpPortList.CreateLock()) {
+        LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, PortList CreateLock Failed");
+        return 0;
+    }
+    if (InitStepFails(12) || !StartTimerThread()) {
+        LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, YAR_Thread_Create Failed");
+        return 0;
+    }
+    CheckUpdateLocalIP();  // step 13: no usable address is not a failure of the library
+    return 1;
+}
+
+int CCoreGlobalCtrlBase::InitAllResource() {
+    if (InitStepFails(1) || YAR_Init() != 0)
+        return 0;
+    if (!InitResourceSteps()) {
+        ReleaseAllResource();
+        return 0;
+    }
     m_bInited.store(1, std::memory_order_release);
     return 1;
+}
+
+bool CCoreGlobalCtrlBase::InitStepFails(int iStep) {
+    return m_iInitFailStep == iStep;
+}
+
+void CCoreGlobalCtrlBase::DetachLogFileOpen() {
+    // A file the writer opens from here on (a rotation while it drains) must not call back into
+    // a controller that is releasing its managers.
+    if (CLogService *pLog = GetLogService())
+        LogModule_SetFileOpenCallBack(pLog, nullptr, nullptr);
 }
 
 void CCoreGlobalCtrlBase::ReleaseLogService() {
     CLogService *pLog = m_pLogService.exchange(nullptr, std::memory_order_acq_rel);
     if (!pLog)
         return;
-    // Detach the file-opened callback first: a file the writer opens while it drains must not
-    // call back into a controller that is releasing its managers.
-    LogModule_SetFileOpenCallBack(pLog, nullptr, nullptr);
     while (m_iLogServiceUsers.load(std::memory_order_acquire) != 0)
         std::this_thread::yield();
+    UnRegisterLogService(pLog);
     LogModule_Destroy(pLog);
+}
+
+// Managers go before the pools they allocate from and the mutexes they lock; the time-consumption
+// and port-pool managers go with the others, so a later Init starts them afresh.
+void CCoreGlobalCtrlBase::ReleaseManagers() {
+    ReleaseAsyncManager();
+    ReleasePerformance();
+    ReleaseMsgCallBackBase();
+    ReleaseLogService();
+    ReleaseZlibAPI();
+    ReleasePortPoolMgr();
 }
 
 void CCoreGlobalCtrlBase::ReleaseAllResource() {
     m_bInited.store(0, std::memory_order_release);
-    ReleaseLogService();
+    StopTimerThread();
+    DetachLogFileOpen();  // before any manager goes
+    ReleaseManagers();
     m_bTlsCreated.store(false, std::memory_order_release);
+    DestroyPortMultiList();
+    m_TcpPortList.DestroyLock();
+    m_UdpPortList.DestroyLock();
     DestroyMutexes();
+    ReleaseGlobalMemoryPool();
+    ReleaseMemoryMgr();
     InitDefaultConfig();
+    YAR_Fini();
 }
 
 void CCoreGlobalCtrlBase::PrintLibInfo() {
     if (CLogService *pLog = GetLogService())
         LogModule_PrintLogParam(pLog);
+    // This runs on the log writer, possibly while the last Fini holds the control lock and
+    // joins that writer: the library bindings may only be looked at here, never created.
+    LogModule_WriteRaw("Morva: pZipAPI is NULL");
+    LogModule_WriteRaw("Morva: pOpenSSLAPI is NULL");
     LogModule_WriteRaw("Morva: MemInfo, UseMemPool[%d]", IsUseMemPool());
     static const struct {
         int iId;

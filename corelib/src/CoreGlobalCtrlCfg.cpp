@@ -1,10 +1,12 @@
 // Configuration records of the global controller and their defaults.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "CoreGlobalCtrl.h"
 #include "Module/Log/LogService.h"
+#include "Module/Memory/ObjectBase.h"
 #include "Utils.h"
 
 namespace Vorezi {
@@ -12,11 +14,38 @@ namespace Vorezi {
 namespace {
 
 constexpr DWORD kDefaultMaxMqttConnection = 20480;
+constexpr DWORD kDefaultConnectTimeOut = 3500;
+constexpr DWORD kDefaultRecvTimeOut = 5000;
 
 // Linux file names of the dependent libraries, slots 0 to 4.
 constexpr const char *kDefaultDllNames[] = {
     "libssl.so.3", "libcrypto.so.3", "libc.so.6", "libz.so.1", "libDAVaz.so",
 };
+
+// Member size of the link-object pool (record 4): the largest client link object. The client link
+// classes replace this bound with the size of their largest class when they are built.
+constexpr DWORD kMaxLinkObjectSize = 2048;
+
+// Allocation records of pooled objects (record 6).
+constexpr DWORD kObjectRecordSize = sizeof(CObjectBasePrivate);
+
+constexpr DWORD kMaxAllocCount = 0x14000;
+
+void DefaultMemPoolTable(MORVA_MEMPOOL_RECORD *pTable) {
+    std::memset(pTable, 0, sizeof(MORVA_MEMPOOL_RECORD) * MORVA_DEFAULT_MEMPOOL_COUNT);
+    auto set = [&](int i, DWORD dwSize, DWORD dwOnce) { pTable[i] = {dwSize, dwOnce, kMaxAllocCount, 0, 0}; };
+    set(0, 32, 64);
+    set(1, 128, 64);
+    set(2, 0x8400, 64);
+    set(3, 112, 64);
+    set(4, kMaxLinkObjectSize, 16);
+    set(6, kObjectRecordSize, 64);
+    // Records 10 to 26: 32 bytes, then doubling up to 0x200000, fewer units per step as they grow.
+    static const DWORD kOnce[] = {64, 64, 64, 64, 32, 32, 32, 32, 16, 16, 16, 16, 8, 4, 4, 2, 1};
+    DWORD dwSize = 32;
+    for (int i = 10; i < MORVA_DEFAULT_MEMPOOL_COUNT; i++, dwSize *= 2)
+        set(i, dwSize, kOnce[i - 10]);
+}
 
 DWORD CpuCount() {
     long n = sysconf(_SC_NPROCESSORS_ONLN);
@@ -36,8 +65,29 @@ void CCoreGlobalCtrlBase::InitDefaultConfig() {
     std::memset(&m_AbilityCfg, 0, sizeof(m_AbilityCfg));
     m_AbilityCfg.dwMaxMqttConnection = kDefaultMaxMqttConnection;
     std::memset(&m_MemPoolInitCfg, 0, sizeof(m_MemPoolInitCfg));
+    DefaultMemPoolTable(m_DefaultMemPool);
     m_LogCallBackCfg = MORVA_LOG_CALLBACK_CFG{};
     m_fnOutputLogCallBack.store(nullptr);
+    for (int &iIndex : m_iGlobalPoolIndex)
+        iIndex = -1;
+    m_fnCharConvert.store(nullptr);
+    m_bCustomTiming.store(0);
+
+    m_dwConnectTimeOut = kDefaultConnectTimeOut;
+    m_dwConnectSecond = 3;
+    m_dwRecvTimeOut = kDefaultRecvTimeOut;
+    m_bNagle = 0;
+    m_bAsyncIO = 1;
+    std::memset(m_byProxyTable, 0, sizeof(m_byProxyTable));
+    m_CAPathCfg = MORVA_CA_PATH_CFG{};
+    m_TcpPortRange = {};
+    m_UdpPortRange = {};
+    m_bTcpPortPool = 0;
+    m_bUdpPortPool = 0;
+    m_bPortMultiList = 0;
+    m_bTcpListCreated = 0;
+    m_bUdpListCreated = 0;
+    ResetLocalIP();
 
     char szDir[DLL_PATH_FIELD] = {0};
     if (!Utils_GetModuleDir(szDir, sizeof(szDir)))
@@ -107,6 +157,33 @@ int CCoreGlobalCtrlBase::SetInitConfig(int enumType, const void *pParam) {
     }
 }
 
+MORVA_MEMPOOL_RECORD CCoreGlobalCtrlBase::GetDefaultMemPoolRecord(int enumDefaultMemPool) {
+    if (enumDefaultMemPool < 0 || enumDefaultMemPool >= MORVA_DEFAULT_MEMPOOL_COUNT)
+        return MORVA_MEMPOOL_RECORD{};
+    return m_DefaultMemPool[enumDefaultMemPool];
+}
+
+int CCoreGlobalCtrlBase::SetMemPoolParam(int enumDefaultMemPool, DWORD dwMaxMemberSize, DWORD dwOnceAllocCount,
+                                         DWORD dwMaxAllocCount) {
+    if (!IsUseMemPool())
+        return 1;
+    if (m_bCreateMemPoolSucc) {
+        LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::SetMemPoolParam, m_bCreateMemPoolSucc is TRUE");
+        return 0;
+    }
+    if (enumDefaultMemPool < 0 || enumDefaultMemPool >= MORVA_DEFAULT_MEMPOOL_COUNT) {
+        LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::SetMemPoolParam, Invalid enumDefaultMemPool[%d]",
+                        enumDefaultMemPool);
+        return 0;
+    }
+    // Values only grow: a pool never becomes too small for what its users put in it.
+    MORVA_MEMPOOL_RECORD &rec = m_DefaultMemPool[enumDefaultMemPool];
+    rec.dwMaxMemberSize = std::max(rec.dwMaxMemberSize, dwMaxMemberSize);
+    rec.dwOnceAllocCount = std::max(rec.dwOnceAllocCount, dwOnceAllocCount);
+    rec.dwMaxAllocCount = std::max(rec.dwMaxAllocCount, dwMaxAllocCount);
+    return 1;
+}
+
 MORVA_THREADPOOL_CFG CCoreGlobalCtrlBase::GetThreadPoolCfg(int iPoolId) {
     if (iPoolId < 0 || iPoolId >= ENUM_MORVA_THREADPOOL_MAX)
         return MORVA_THREADPOOL_CFG{};
@@ -119,6 +196,19 @@ MORVA_ABILITY_CFG CCoreGlobalCtrlBase::GetAbilityCfg() {
 
 int CCoreGlobalCtrlBase::IsUseMemPool() {
     return m_MemPoolInitCfg.bNoMemPool ? 0 : 1;
+}
+
+int CCoreGlobalCtrlBase::DefaultMemPoolSlot(int iKind) {
+    if (iKind >= 0 && iKind <= 4)
+        return iKind + 1;
+    if (iKind >= 10 && iKind <= 26)
+        return iKind - 4;
+    return -1;
+}
+
+int CCoreGlobalCtrlBase::GetDefaultMemPoolIndex(int iKind) {
+    int iSlot = DefaultMemPoolSlot(iKind);
+    return iSlot < 0 ? -1 : m_iGlobalPoolIndex[iSlot];
 }
 
 int CCoreGlobalCtrlBase::GetLogFileReserved() {

@@ -1,21 +1,32 @@
 #include "CtrlMorva.h"
 
-#include <chrono>
-#include <mutex>
 #include <new>
-#include <thread>
 
 #include "CoreGlobalCtrl.h"
+#include "Module/Log/LogModule.h"
 #include "Utils.h"
+#include "yar/yar_error.h"
+#include "yar/yar_mutex.h"
+#include "yar/yar_string.h"
 
 namespace Vorezi {
 
 class CCtrlBasePrivate {
 public:
-    virtual ~CCtrlBasePrivate() = default;
+    CCtrlBasePrivate() {
+        if (YAR_MutexCreate(&m_Mutex, 0) == 0)
+            m_bMutexCreated = 1;
+        else
+            LogModule_Write(LOG_LEVEL_ERR, "CCtrlBasePrivate::CCtrlBasePrivate, YAR_MutexCreate Failed, syserror[%d]",
+                            YAR_GetSystemLastError());
+    }
+    virtual ~CCtrlBasePrivate() {
+        if (m_bMutexCreated)
+            YAR_MutexDestroy(&m_Mutex);
+    }
 
-    std::recursive_mutex m_Mutex;
-    DWORD m_bMutexCreated = 1;
+    YAR_MUTEX_T m_Mutex;
+    DWORD m_bMutexCreated = 0;
     DWORD m_dwInitCount = 0;
     std::atomic<int32_t> m_iBusyCount{0};
 };
@@ -40,12 +51,17 @@ int CCtrlMorva::CheckPrivate() {
 int CCtrlMorva::Init() {
     if (!CheckPrivate())
         return 0;
-    std::lock_guard<std::recursive_mutex> guard(m_pPrivate->m_Mutex);
-    if (m_pPrivate->m_dwInitCount == 0 && !InitAllResource()) {
+    if (YAR_MutexLock(&m_pPrivate->m_Mutex) != 0) {
         GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
         return 0;
     }
+    if (m_pPrivate->m_dwInitCount == 0 && !InitAllResource()) {
+        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        YAR_MutexUnlock(&m_pPrivate->m_Mutex);
+        return 0;
+    }
     m_pPrivate->m_dwInitCount++;
+    YAR_MutexUnlock(&m_pPrivate->m_Mutex);
     return 1;
 }
 
@@ -54,8 +70,13 @@ int CCtrlMorva::Fini() {
         GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NOT_INIT);
         return 0;
     }
-    std::lock_guard<std::recursive_mutex> guard(m_pPrivate->m_Mutex);
+    // A lock that cannot be taken is a failure, never a success code.
+    if (YAR_MutexLock(&m_pPrivate->m_Mutex) != 0) {
+        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        return 0;
+    }
     if (m_pPrivate->m_dwInitCount == 0) {
+        YAR_MutexUnlock(&m_pPrivate->m_Mutex);
         GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NOT_INIT);
         return 0;
     }
@@ -65,19 +86,20 @@ int CCtrlMorva::Fini() {
         WaitIdle();
         ReleaseAllResource();
     }
+    YAR_MutexUnlock(&m_pPrivate->m_Mutex);
     return 1;
 }
 
 int CCtrlMorva::CheckInit() {
     if (!CheckPrivate())
         return 0;
-    DWORD dwInitCount;
-    int32_t iBusy;
-    {
-        std::lock_guard<std::recursive_mutex> guard(m_pPrivate->m_Mutex);
-        dwInitCount = m_pPrivate->m_dwInitCount;
-        iBusy = m_pPrivate->m_iBusyCount.load();
+    if (YAR_MutexLock(&m_pPrivate->m_Mutex) != 0) {
+        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NOT_INIT);
+        return 0;
     }
+    DWORD dwInitCount = m_pPrivate->m_dwInitCount;
+    int32_t iBusy = m_pPrivate->m_iBusyCount.load();
+    YAR_MutexUnlock(&m_pPrivate->m_Mutex);
     if (dwInitCount == 0) {
         GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NOT_INIT);
         return 0;
@@ -92,20 +114,18 @@ int CCtrlMorva::CheckInit() {
 int CCtrlMorva::Lock() {
     if (!CheckPrivate())
         return 0;
-    m_pPrivate->m_Mutex.lock();
-    return 1;
+    return YAR_MutexLock(&m_pPrivate->m_Mutex) == 0 ? 1 : 0;
 }
 
 int CCtrlMorva::Unlock() {
     if (!CheckPrivate())
         return 0;
-    m_pPrivate->m_Mutex.unlock();
-    return 1;
+    return YAR_MutexUnlock(&m_pPrivate->m_Mutex) == 0 ? 1 : 0;
 }
 
 void CCtrlMorva::WaitIdle() {
     while (m_pPrivate && m_pPrivate->m_iBusyCount.load() != 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(kIdlePollMs));
+        YAR_Sleep(kIdlePollMs);
 }
 
 std::atomic<int32_t> *CCtrlMorva::GetBusyCounter() {

@@ -1,13 +1,12 @@
 #include "DependLibLoader.h"
 
-#include <dlfcn.h>
-#include <link.h>
-
 #include <cstdio>
 #include <cstring>
 
 #include "CoreGlobalCtrl.h"
 #include "Utils.h"
+#include "yar/yar_dso.h"
+#include "yar/yar_error.h"
 
 namespace Vorezi {
 
@@ -111,17 +110,19 @@ int CDependLibLoader::GetDllFileName(int iDllIndex, char *pFileName) {
 }
 
 void *CDependLibLoader::LoadDSoNoLog(const char *pPath) {
-    if (!pPath)
+    // An empty name would give the running program itself.
+    if (!pPath || !pPath[0])
         return nullptr;
-    return dlopen(pPath, RTLD_NOW);
+    return YAR_LoadDSo(pPath);
 }
 
 void *CDependLibLoader::LoadDSo(const char *pPath) {
     void *hLib = LoadDSoNoLog(pPath);
     if (!hLib && pPath) {
-        const char *pErr = dlerror();
-        LogModule_Write(LOG_LEVEL_ERR, "CDependLibLoader::LoadDSo, syserror[%d], pPath[%s] (%s)", 0, pPath,
-                        pErr ? pErr : "");
+        LogModule_Write(LOG_LEVEL_ERR, "CDependLibLoader::LoadDSo, syserror[%d], pPath[%s]",
+                        YAR_GetSystemLastError(), pPath);
+        // The loader's own text says why; the system error alone does not.
+        LogModule_Write(LOG_LEVEL_DBG, "CDependLibLoader::LoadDSo, %s", YAR_GetDsoError());
     }
     return hLib;
 }
@@ -185,9 +186,9 @@ void *CDependLibLoader::Load(int iDllIndex, bool bLog) {
                             iDllIndex, m_szRealLoadPath[iDllIndex]);
         return nullptr;
     }
-    struct link_map *pMap = nullptr;
-    if (dlinfo(hLib, RTLD_DI_LINKMAP, &pMap) == 0 && pMap && pMap->l_name) {
-        CopyPath(m_szRealLoadPath[iDllIndex], pMap->l_name);
+    char szReal[DLL_PATH_FIELD];
+    if (YAR_GetDsoPath(hLib, szReal, sizeof(szReal)) == 0) {
+        CopyPath(m_szRealLoadPath[iDllIndex], szReal);
         LogModule_Write(LOG_LEVEL_DBG,
                         "CDependLibLoader::LoadLib, YAR_LoadDSo SUCC, iDllIndex[%d], m_szDllLoadPath[%s], m_szRealLoadPath[%s]",
                         iDllIndex, m_szDllLoadPath[iDllIndex], m_szRealLoadPath[iDllIndex]);

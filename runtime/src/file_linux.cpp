@@ -55,12 +55,18 @@ public:
         static DeleteOnClose *registry = new DeleteOnClose;  // outlives late closes at exit
         return *registry;
     }
-    void Add(int fd, const char *path) {
-        std::string full = path;
+    // Every open records its descriptor: an entry left by a descriptor that was closed some
+    // other way must not remove a file at the next close of the same number.
+    void Record(int fd, const char *deletePath) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (!deletePath) {
+            m_paths.erase(fd);
+            return;
+        }
+        std::string full = deletePath;
         char cwd[PATH_MAX];
         if (full[0] != '/' && getcwd(cwd, sizeof cwd))
             full = std::string(cwd) + "/" + full;
-        std::lock_guard<std::mutex> guard(m_lock);
         m_paths[fd] = std::move(full);
     }
     // Called before the descriptor is closed, while its number cannot be reused.
@@ -193,8 +199,7 @@ YAR_FILE_HANDLE YAR_OpenFile(const char *pPath, uint32_t dwFlags, uint32_t dwAtt
         errno = err;
         return FailFromErrno();
     }
-    if (dwAttributes & YAR_FPROT_DELETE_ON_CLOSE)
-        DeleteOnClose::Instance().Add(fd, pPath);
+    DeleteOnClose::Instance().Record(fd, (dwAttributes & YAR_FPROT_DELETE_ON_CLOSE) ? pPath : nullptr);
     return fd;
 }
 

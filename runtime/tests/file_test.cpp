@@ -232,13 +232,18 @@ TEST_F(FileTest, DeleteOnCloseRemovesTheNameOnlyAtClose) {
     EXPECT_EQ(YAR_CloseFile(h), 0);
     EXPECT_FALSE(Exists(path));
 
-    // A later handle on the same descriptor number keeps its file.
+    // A later handle on the same descriptor number keeps its file, also when the earlier
+    // handle was closed behind the runtime's back.
+    YAR_FILE_HANDLE bypassed = YAR_OpenFile(Path("bypassed").c_str(), 2 | 4, 0x200);
+    ASSERT_EQ(bypassed, h);
+    close(bypassed);
     Write(Path("keep"), "k");
     FileCloser keep{YAR_OpenFile(Path("keep").c_str(), 1, 0)};
     EXPECT_EQ(keep.h, h);
     EXPECT_EQ(YAR_CloseFile(keep.h), 0);
     keep.h = YAR_INVALID_FILE;
     EXPECT_TRUE(Exists(Path("keep")));
+    EXPECT_TRUE(Exists(Path("bypassed")));
 }
 
 TEST_F(FileTest, MoveAndCopyRefuseExistingTargets) {

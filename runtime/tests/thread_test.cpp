@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -354,4 +355,39 @@ TEST(ThreadTls, SlotsArePerThread) {
     EXPECT_EQ(YAR_ThreadTls_GetValue(a), &mine);
     EXPECT_EQ(YAR_ThreadTls_Destroy(a), 0);
     EXPECT_EQ(YAR_ThreadTls_Destroy(b), 0);
+}
+
+namespace {
+
+long VirtualMemoryBytes() {
+    FILE *status = std::fopen("/proc/self/status", "r");
+    long kib = 0;
+    char line[256];
+    while (status && std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "VmSize: %ld kB", &kib) == 1)
+            break;
+    if (status)
+        std::fclose(status);
+    return kib * 1024;
+}
+
+}  // namespace
+
+// A start that fails returns null with the system error set and frees what it allocated (the
+// leak check of the sanitizer build sees the rest).
+TEST(ThreadCreate, FailedStartReportsAndFreesItsData) {
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = rlim_t(VirtualMemoryBytes()) + (256u << 20);
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+    std::atomic<bool> ran{false};
+    YAR_HANDLE h = YAR_Thread_Create(SetFlag, &ran, 0xFFFF0000u, 0, 0, 0);  // a 4 GiB stack cannot fit
+    const int error = YAR_GetSystemLastError();
+    setrlimit(RLIMIT_AS, &saved);
+    EXPECT_EQ(h, YAR_INVALID_THREAD);
+    EXPECT_EQ(error, YAR_SYSERR_NOT_ENOUGH_MEMORY);
+    if (h)
+        YAR_Thread_Wait(h);
+    EXPECT_FALSE(ran.load());
 }

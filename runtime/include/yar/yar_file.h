@@ -65,7 +65,7 @@ typedef struct YAR_DIR_S YAR_DIR_T;
 YAR_FILE_HANDLE YAR_OpenFile(const char *pPath, uint32_t dwFlags, uint32_t dwAttributes);
 int32_t YAR_CloseFile(YAR_FILE_HANDLE hFile);
 /* A read at the end gives 0 with a count of 0 and sets the system error to 38
- * (YAR_SYSERR_HANDLE_EOF), which YAR_FileEof reports. */
+ * (YAR_SYSERR_HANDLE_EOF), which YAR_FileEof reports; a read that gets data clears it. */
 int32_t YAR_ReadFile(YAR_FILE_HANDLE hFile, void *pBuf, uint32_t dwCount, uint32_t *pRead);
 int32_t YAR_WriteFile(YAR_FILE_HANDLE hFile, const void *pBuf, uint32_t dwCount, uint32_t *pWritten);
 /* Method 0 begin, 1 current, 2 end. */

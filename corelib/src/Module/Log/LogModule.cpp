@@ -68,9 +68,10 @@ int LogModule_Write(int iLevel, const char *pFormat, ...) {
     va_start(args, pFormat);
     int n = FormatInto(szText, sizeof(szText), pFormat, args);
     va_end(args);
-    if (n < 0)
+    // The positional writer's limit, without formatting the text a second time.
+    if (n < 0 || n > kMaxPosText)
         return kErrTooLong;
-    return LogModule_WriteWithPos(iLevel, kWriteSource, kWriteLine, "%s", szText);
+    return LogModule_WritePosText(iLevel, kWriteSource, kWriteLine, szText);
 }
 
 int LogModule_WriteDebug(DWORD dwCategory, const char *pFormat, ...) {

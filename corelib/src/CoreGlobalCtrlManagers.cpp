@@ -1,0 +1,65 @@
+// Managers of the transports that the global controller makes on first use.
+#include <new>
+
+#include "CoreGlobalCtrl.h"
+#include "transport/AsyncManager.h"
+#include "transport/PortPoolMgr.h"
+
+namespace Vorezi {
+
+CPortPoolMgr *CCoreGlobalCtrlBase::GetPortPoolMgr() {
+    return GetManager(m_pPortPoolMgr, []() -> CPortPoolMgr * {
+        auto *p = new (std::nothrow) CPortPoolMgr;
+        if (p && !p->Init()) {
+            delete p;
+            p = nullptr;
+        }
+        return p;
+    });
+}
+
+// 1 when the manager exists or the control lock cannot be taken, 0 when making it failed.
+int CCoreGlobalCtrlBase::CreateAsyncLinkMgr() {
+    if (m_pAsyncManager.load(std::memory_order_acquire) || !Lock())
+        return 1;
+    if (!m_pAsyncManager.load()) {
+        auto *p = new (std::nothrow) CAsyncManager;
+        if (!p)
+            LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::CreateAsyncLinkMgr, New CAsyncManager Failed");
+        // A manager without its queue is no manager: links then fall back to blocking I/O.
+        if (p && !p->IsInited()) {
+            delete p;
+            p = nullptr;
+        }
+        m_pAsyncManager.store(p, std::memory_order_release);
+    }
+    int iResult = m_pAsyncManager.load() ? 1 : 0;
+    Unlock();
+    return iResult;
+}
+
+CAsyncManager *CCoreGlobalCtrlBase::GetAsyncManager() {
+    CreateAsyncLinkMgr();
+    return m_pAsyncManager.load(std::memory_order_acquire);
+}
+
+void CCoreGlobalCtrlBase::ReleaseAsyncManager() {
+    ReleaseManager(m_pAsyncManager);
+}
+
+CAsyncManager *GetAsyncManager() {
+    return GetCoreGlobalCtrl()->GetAsyncManager();
+}
+
+void CCoreGlobalCtrlBase::ReleasePortPoolMgr() {
+    ReleaseManager(m_pPortPoolMgr);
+}
+
+// The CA certificates are reloaded by the TLS binding; until it has loaded the TLS library
+// there is nothing to reload into.
+int CCoreGlobalCtrlBase::RefreshCA() {
+    SetLastError(MORVA_ERR_CA_BEFORE_INIT);
+    return 0;
+}
+
+}  // namespace Vorezi

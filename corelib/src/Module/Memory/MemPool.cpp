@@ -1,0 +1,317 @@
+#include "Module/Memory/MemPool.h"
+
+#include <cstdlib>
+#include <new>
+
+#include "CoreGlobalCtrl.h"
+#include "Module/Log/LogModule.h"
+#include "Utils.h"
+
+namespace Vorezi {
+
+namespace {
+
+constexpr DWORD kDebugCategory = 12;
+constexpr DWORD kDefaultReleaseInterval = 5;
+
+DWORD RoundUp(DWORD dwValue, DWORD dwAlign) {
+    return (dwValue + dwAlign - 1) / dwAlign * dwAlign;
+}
+
+size_t PowerOfTwoAtLeast(size_t uValue) {
+    size_t uPower = MEMPOOL_UNIT_ALIGN;
+    while (uPower < uValue)
+        uPower <<= 1;
+    return uPower;
+}
+
+size_t HashSlot(uintptr_t uBase, size_t uAlign, size_t uMask) {
+    return (size_t)(((uint64_t)(uBase / uAlign) * 0x9E3779B97F4A7C15ull) >> 32) & uMask;
+}
+
+}  // namespace
+
+CMemPool::CMemPool(DWORD dwMaxMemberSize, DWORD dwOnceAllocCount, DWORD dwMaxAllocCount, int bFreeWhenEmpty,
+                   int iReleaseInterval)
+    : m_dwMaxAllocCount(dwMaxAllocCount),
+      m_dwUnitSize(RoundUp(dwMaxMemberSize, MEMPOOL_UNIT_ALIGN) + MEMPOOL_BLOCK_HEADER),
+      m_dwOnceAllocSize(0),
+      m_dwOnceAllocCount(dwOnceAllocCount ? dwOnceAllocCount : 1),
+      m_bFreeWhenEmpty(bFreeWhenEmpty),
+      m_iReleaseInterval(iReleaseInterval == 0 ? (int32_t)kDefaultReleaseInterval : iReleaseInterval),
+      m_iReleaseCountDown(m_iReleaseInterval) {
+    m_dwOnceAllocSize = m_dwUnitSize * m_dwOnceAllocCount;
+    m_uBlockAlign = PowerOfTwoAtLeast(m_dwOnceAllocSize);
+    try {
+        m_BlockMap.assign(16, nullptr);
+        m_Blocks.reserve(1);
+    } catch (const std::bad_alloc &) {
+        return;
+    }
+    if (YAR_MutexCreate(&m_Mutex, 0) == 0)
+        m_bInit = 1;
+}
+
+CMemPool::~CMemPool() {
+    if (!m_bInit)
+        return;
+    ReleaseAll();
+    YAR_MutexDestroy(&m_Mutex);
+}
+
+int CMemPool::CheckResource() {
+    if (!m_bInit)
+        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+    return m_bInit;
+}
+
+void CMemPool::LinkPartial(Block *pBlock) {
+    pBlock->bPartial = true;
+    pBlock->pPrevPartial = nullptr;
+    pBlock->pNextPartial = m_pPartial;
+    if (m_pPartial)
+        m_pPartial->pPrevPartial = pBlock;
+    m_pPartial = pBlock;
+}
+
+void CMemPool::UnlinkPartial(Block *pBlock) {
+    if (pBlock->pPrevPartial)
+        pBlock->pPrevPartial->pNextPartial = pBlock->pNextPartial;
+    else
+        m_pPartial = pBlock->pNextPartial;
+    if (pBlock->pNextPartial)
+        pBlock->pNextPartial->pPrevPartial = pBlock->pPrevPartial;
+    pBlock->pPrevPartial = pBlock->pNextPartial = nullptr;
+    pBlock->bPartial = false;
+}
+
+CMemPool::Block *CMemPool::FindBlockLocked(const char *p) const {
+    uintptr_t uBase = (uintptr_t)p & ~(uintptr_t)(m_uBlockAlign - 1);
+    size_t uMask = m_BlockMap.size() - 1;
+    for (size_t i = HashSlot(uBase, m_uBlockAlign, uMask);; i = (i + 1) & uMask) {
+        Block *pBlock = m_BlockMap[i];
+        if (!pBlock)
+            return nullptr;
+        if ((uintptr_t)pBlock->pBase == uBase)
+            return pBlock;
+    }
+}
+
+// Takes one batch from the heap and enters it in the tables; null when the heap refuses.
+CMemPool::Block *CMemPool::GrowLocked() {
+    Block *pBlock = nullptr;
+    void *pBase = nullptr;
+    try {
+        if ((m_Blocks.size() + 1) * 2 > m_BlockMap.size()) {
+            std::vector<Block *> map(m_BlockMap.size() * 2, nullptr);
+            size_t uMask = map.size() - 1;
+            for (Block *pOld : m_Blocks) {
+                size_t i = HashSlot((uintptr_t)pOld->pBase, m_uBlockAlign, uMask);
+                while (map[i])
+                    i = (i + 1) & uMask;
+                map[i] = pOld;
+            }
+            m_BlockMap.swap(map);
+        }
+        m_Blocks.reserve(m_Blocks.size() + 1);
+        pBlock = new Block();
+        pBlock->freeSlots.resize(m_dwOnceAllocCount);
+        pBlock->inUse.assign(m_dwOnceAllocCount, 0);
+    } catch (const std::bad_alloc &) {
+        delete pBlock;
+        return nullptr;
+    }
+    if (posix_memalign(&pBase, m_uBlockAlign, m_dwOnceAllocSize) != 0) {
+        delete pBlock;
+        return nullptr;
+    }
+    pBlock->pBase = static_cast<char *>(pBase);
+    for (DWORD i = 0; i < m_dwOnceAllocCount; i++)
+        pBlock->freeSlots[i] = m_dwOnceAllocCount - 1 - i;
+    size_t uMask = m_BlockMap.size() - 1;
+    size_t i = HashSlot((uintptr_t)pBase, m_uBlockAlign, uMask);
+    while (m_BlockMap[i])
+        i = (i + 1) & uMask;
+    m_BlockMap[i] = pBlock;
+    m_Blocks.push_back(pBlock);
+    m_dwAllocFromSysCount += m_dwOnceAllocCount;
+    LinkPartial(pBlock);
+    return pBlock;
+}
+
+// Removes a block from the address table (backward-shift deletion keeps probe runs intact) and
+// returns its memory. The caller takes it out of m_Blocks.
+void CMemPool::FreeBlockLocked(Block *pBlock) {
+    size_t uMask = m_BlockMap.size() - 1;
+    size_t i = HashSlot((uintptr_t)pBlock->pBase, m_uBlockAlign, uMask);
+    while (m_BlockMap[i] != pBlock)
+        i = (i + 1) & uMask;
+    m_BlockMap[i] = nullptr;
+    for (size_t j = (i + 1) & uMask; m_BlockMap[j]; j = (j + 1) & uMask) {
+        size_t uHome = HashSlot((uintptr_t)m_BlockMap[j]->pBase, m_uBlockAlign, uMask);
+        // Move the entry back when its home is not within the run (i, j].
+        bool bStays = (i <= j) ? (i < uHome && uHome <= j) : (i < uHome || uHome <= j);
+        if (!bStays) {
+            m_BlockMap[i] = m_BlockMap[j];
+            m_BlockMap[j] = nullptr;
+            i = j;
+        }
+    }
+    if (pBlock->bPartial)
+        UnlinkPartial(pBlock);
+    m_dwAllocFromSysCount -= m_dwOnceAllocCount;
+    free(pBlock->pBase);
+    delete pBlock;
+}
+
+void *CMemPool::NewAlloc() {
+    if (!m_bInit)
+        return nullptr;
+    char *pAddr = nullptr;
+    DWORD dwIndex = 0;
+    {
+        yar::yar_guard lock(&m_Mutex);
+        Block *pBlock = m_pPartial;
+        if (!pBlock) {
+            if (m_dwAllocFromSysCount >= m_dwMaxAllocCount) {
+                m_iErrorState = MEM_POOL_ERROR_NOMOREBUF;
+                LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CMemPool::NewAlloc, MEM_POOL_ERROR_NOMOREBUF", MORVA_PTR_ARG(this));
+                Utils_Assert();
+                return nullptr;
+            }
+            pBlock = GrowLocked();
+            if (!pBlock) {
+                m_iErrorState = MEM_POOL_ERROR_EXCEPTION;
+                LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CMemPool::NewAlloc(), pAddrToUse == NULL, m_dwAllocFromSysCount[%d]",
+                                MORVA_PTR_ARG(this), (int)m_dwAllocFromSysCount);
+                Utils_Assert();
+                return nullptr;
+            }
+        }
+        uint32_t uSlot = pBlock->freeSlots.back();
+        pBlock->freeSlots.pop_back();
+        pBlock->inUse[uSlot] = 1;
+        if (++pBlock->dwUsed == m_dwOnceAllocCount)
+            UnlinkPartial(pBlock);
+        m_dwActualUse++;
+        pAddr = pBlock->pBase + (size_t)uSlot * m_dwUnitSize;
+        dwIndex = uSlot;
+    }
+    LogModule_WriteDebug(kDebugCategory, "[0x%X]CMemPool::NewAlloc, m_dwUnitSize[%d], index[%d], Addr[0x%X]",
+                         MORVA_PTR_ARG(this), (int)m_dwUnitSize, (int)dwIndex, MORVA_PTR_ARG(pAddr));
+    return pAddr;
+}
+
+void CMemPool::DelAlloc(void *lpAddr) {
+    if (!lpAddr) {
+        LogModule_Write(LOG_LEVEL_ERR, "CMemPool::DelAlloc, lpAddr == NULL");
+        return;
+    }
+    if (!m_bInit)
+        return;
+    const char *p = static_cast<const char *>(lpAddr);
+    DWORD dwSlot = 0;
+    bool bFound = false;
+    {
+        yar::yar_guard lock(&m_Mutex);
+        Block *pBlock = FindBlockLocked(p);
+        if (pBlock && p < pBlock->pBase + m_dwOnceAllocSize) {
+            size_t uOffset = (size_t)(p - pBlock->pBase);
+            dwSlot = (DWORD)(uOffset / m_dwUnitSize);
+            // Only the start of a unit that is handed out; a second free of a unit changes nothing.
+            bFound = uOffset % m_dwUnitSize == 0 && pBlock->inUse[dwSlot];
+            if (bFound) {
+                pBlock->inUse[dwSlot] = 0;
+                pBlock->freeSlots.push_back(dwSlot);
+                if (pBlock->dwUsed-- == m_dwOnceAllocCount)
+                    LinkPartial(pBlock);
+                if (--m_dwActualUse == 0 && m_bFreeWhenEmpty)
+                    ReleaseAllLocked();
+            }
+        }
+        if (!bFound) {
+            LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CMemPool::DelAlloc, Memory not Find, lpAddr[0x%X], m_dwUnitSize[%d]",
+                            MORVA_PTR_ARG(this), MORVA_PTR_ARG(lpAddr), (int)m_dwUnitSize);
+            Utils_Assert();
+            return;
+        }
+    }
+    LogModule_WriteDebug(kDebugCategory, "[0x%X]CMemPool::DelAlloc, Release, dwAllocIndex[%d], Addr[0x%X]",
+                         MORVA_PTR_ARG(this), (int)dwSlot, MORVA_PTR_ARG(lpAddr));
+}
+
+DWORD CMemPool::ReleaseIdle() {
+    if (!m_bInit)
+        return 0;
+    yar::yar_guard lock(&m_Mutex);
+    DWORD dwReleased = 0;
+    size_t uKept = 0;
+    for (size_t i = 0; i < m_Blocks.size(); i++) {
+        Block *pBlock = m_Blocks[i];
+        if (pBlock->dwUsed == 0) {
+            FreeBlockLocked(pBlock);
+            dwReleased += m_dwOnceAllocCount;
+        } else {
+            m_Blocks[uKept++] = pBlock;
+        }
+    }
+    m_Blocks.resize(uKept);
+    return dwReleased;
+}
+
+void CMemPool::ReleaseAllLocked() {
+    for (Block *pBlock : m_Blocks)
+        FreeBlockLocked(pBlock);
+    m_Blocks.clear();
+    m_pPartial = nullptr;
+    m_dwActualUse = 0;
+}
+
+void CMemPool::ReleaseAll() {
+    if (!m_bInit)
+        return;
+    yar::yar_guard lock(&m_Mutex);
+    ReleaseAllLocked();
+}
+
+int CMemPool::CheckTimer() {
+    if (m_iReleaseInterval <= 0)
+        return 0;
+    if (__atomic_load_n(&m_iReleaseCountDown, __ATOMIC_ACQUIRE) < 1) {
+        __atomic_exchange_n(&m_iReleaseCountDown, m_iReleaseInterval, __ATOMIC_ACQ_REL);
+        return 1;
+    }
+    __atomic_sub_fetch(&m_iReleaseCountDown, 1, __ATOMIC_ACQ_REL);
+    return 0;
+}
+
+void CMemPool::PrintStatistic(int iMemPoolIndex) {
+    LogModule_WriteDebug(kDebugCategory,
+                         "[0x%X]CMemPool::PrintStatistic, MemPoolIndex[%d], AllocFromSysCount[%d], ActualUse[%d], "
+                         "UnitSize[%d], OnceAllocMemSize[%d], OnceAllocUnitNum[%d]",
+                         MORVA_PTR_ARG(this), iMemPoolIndex, (int)GetAllocFromSysCount(), (int)GetActualUse(),
+                         (int)m_dwUnitSize, (int)m_dwOnceAllocSize, (int)m_dwOnceAllocCount);
+}
+
+DWORD CMemPool::GetActualUse() {
+    if (!m_bInit)
+        return 0;
+    yar::yar_guard lock(&m_Mutex);
+    return m_dwActualUse;
+}
+
+DWORD CMemPool::GetAllocFromSysCount() {
+    if (!m_bInit)
+        return 0;
+    yar::yar_guard lock(&m_Mutex);
+    return m_dwAllocFromSysCount;
+}
+
+int CMemPool::GetErrorState() {
+    if (!m_bInit)
+        return m_iErrorState;
+    yar::yar_guard lock(&m_Mutex);
+    return m_iErrorState;
+}
+
+}  // namespace Vorezi

@@ -1,0 +1,89 @@
+// A pool of memory units of one fixed size, taken from the heap a batch at a time and given back
+// when every unit of a batch is free. The memory manager keeps one pool per pool index.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "morva/MorvaTypes.h"
+#include "yar/yar_mutex.h"
+
+namespace Vorezi {
+
+// Every unit starts with the memory manager's block header. 16 bytes rather than 4 so that the
+// caller's memory, and every unit, stays aligned for any object (the pool index sits in the
+// header's last 4 bytes).
+constexpr DWORD MEMPOOL_BLOCK_HEADER = 16;
+constexpr DWORD MEMPOOL_UNIT_ALIGN = 16;
+
+enum {
+    MEM_POOL_ERROR_NONE = 0,
+    MEM_POOL_ERROR_EXCEPTION = 1,  // the heap refused a batch
+    MEM_POOL_ERROR_NOMOREBUF = 3,  // every unit in use and the limit reached
+};
+
+class CMemPool {
+public:
+    CMemPool(DWORD dwMaxMemberSize, DWORD dwOnceAllocCount, DWORD dwMaxAllocCount, int bFreeWhenEmpty,
+             int iReleaseInterval);
+    virtual ~CMemPool();
+    CMemPool(const CMemPool &) = delete;
+    CMemPool &operator=(const CMemPool &) = delete;
+
+    void *NewAlloc();
+    void DelAlloc(void *lpAddr);
+    // Gives back every batch none of whose units is in use; the number of units released.
+    DWORD ReleaseIdle();
+    void ReleaseAll();
+    // 1 when an idle release is due (a countdown in calls).
+    int CheckTimer();
+    void PrintStatistic(int iMemPoolIndex);
+
+    DWORD GetUnitSize() const { return m_dwUnitSize; }
+    DWORD GetActualUse();
+    DWORD GetAllocFromSysCount();
+    int GetErrorState();
+    int CheckResource();
+
+private:
+    // One heap block of m_dwOnceAllocCount units. Blocks are aligned to a power of two no smaller
+    // than their size, so a unit finds its block from its address alone.
+    struct Block {
+        char *pBase;
+        DWORD dwUsed;
+        std::vector<uint32_t> freeSlots;  // a stack; the lowest slot on top
+        std::vector<uint8_t> inUse;
+        Block *pPrevPartial;
+        Block *pNextPartial;
+        bool bPartial;
+    };
+
+    Block *GrowLocked();
+    Block *FindBlockLocked(const char *p) const;
+    void FreeBlockLocked(Block *pBlock);
+    void LinkPartial(Block *pBlock);
+    void UnlinkPartial(Block *pBlock);
+    void ReleaseAllLocked();
+
+    int m_iErrorState = MEM_POOL_ERROR_NONE;
+    YAR_MUTEX_T m_Mutex;
+    DWORD m_dwMaxAllocCount;
+    DWORD m_dwAllocFromSysCount = 0;
+    DWORD m_dwActualUse = 0;
+    DWORD m_dwUnitSize;
+    DWORD m_dwOnceAllocSize;
+    DWORD m_dwOnceAllocCount;
+    int m_bInit = 0;
+    int m_bFreeWhenEmpty;
+    int32_t m_iReleaseInterval;
+    int32_t m_iReleaseCountDown;
+
+    size_t m_uBlockAlign;
+    std::vector<Block *> m_Blocks;  // in the order they were taken
+    Block *m_pPartial = nullptr;    // blocks with a free unit
+    // Open-addressed table from a block's base address to the block.
+    std::vector<Block *> m_BlockMap;
+};
+
+}  // namespace Vorezi

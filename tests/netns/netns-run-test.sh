@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Checks netns-run.sh. "inside" runs under it: host and peers have their addresses, links up.
+# "outside" runs it: exit status passed on, namespaces gone after success, failure and SIGTERM.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+ours() { ip netns list | awk '{print $1}' | grep -E "^zt$1-" || true; }
+
+case "${1:-}" in
+inside)
+    [[ -n "${ZEVA_NETNS_HOST:-}" ]] || fail "no ZEVA_NETNS_HOST"
+    read -r -a peers <<<"$ZEVA_NETNS_PEERS"
+    ((${#peers[@]} == 2)) || fail "expected 2 peers, got '${ZEVA_NETNS_PEERS}'"
+    [[ "$(readlink /proc/self/ns/net)" != "$(readlink /proc/1/ns/net)" ]] || fail "not in a namespace"
+    for i in 1 2; do
+        ip -br addr show dev "h$i" | grep -q "10.99.$i.1/24" || fail "h$i has no address"
+        ip netns exec "${peers[$((i - 1))]}" ip -br addr show dev p0 | grep -q "10.99.$i.2/24" ||
+            fail "peer $i has no address"
+        ip -br link show dev "h$i" | grep -q "LOWER_UP" || fail "h$i is not up"
+    done
+    ;;
+outside)
+    [[ $(id -u) -eq 0 ]] || exit 77
+    # Exit status is passed on, and nothing stays behind.
+    set +e
+    "$here/netns-run.sh" -- sh -c 'exit 7'
+    rc=$?
+    set -e
+    ((rc == 7)) || fail "exit status $rc, expected 7"
+
+    "$here/netns-run.sh" -p 3 -- sh -c 'echo $$ >/dev/null' || fail "plain run failed"
+
+    "$here/netns-run.sh" -- sleep 30 &
+    runner=$!
+    for _ in $(seq 100); do [[ -n "$(ours "$runner")" ]] && break; sleep 0.05; done
+    [[ -n "$(ours "$runner")" ]] || fail "namespaces never appeared"
+    kill -TERM "$runner"
+    wait "$runner" || true
+    [[ -z "$(ours "$runner")" ]] || fail "left behind after SIGTERM: $(ours "$runner")"
+    ;;
+*)
+    echo "usage: $0 inside|outside" >&2
+    exit 2
+    ;;
+esac
+echo OK

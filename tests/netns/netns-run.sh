@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Runs a command inside test network namespaces and always removes them afterwards (also on
+# failure or Ctrl-C).
+#
+#   tests/netns/netns-run.sh [-p PEERS] -- COMMAND [ARGS...]
+#
+# Makes a namespace "host" and PEERS peer namespaces (default 1). Peer i (1-based) is joined to the
+# host by a veth pair:  host h<i> 10.99.<i>.1/24 fd99:<i>::1/64  <->  peer p0 10.99.<i>.2/24 fd99:<i>::2/64
+# COMMAND runs inside the host namespace with ZEVA_NETNS_HOST and ZEVA_NETNS_PEERS (names,
+# space-separated) in its environment; start helpers in a peer with: ip netns exec "$name" ...
+# Names are "zt<pid>-<n>-<tag>", unique per run; namespaces left by runs that were killed are
+# removed at the next start.
+set -euo pipefail
+
+peers=1
+while (($#)); do
+    case "$1" in
+        -p) peers="$2"; shift 2 ;;
+        --) shift; break ;;
+        *) echo "usage: $0 [-p PEERS] -- COMMAND [ARGS...]" >&2; exit 2 ;;
+    esac
+done
+(($#)) || { echo "usage: $0 [-p PEERS] -- COMMAND [ARGS...]" >&2; exit 2; }
+
+# Exit status 77 tells CTest the test was skipped.
+if [[ $(id -u) -ne 0 ]]; then
+    echo "$0: network namespaces need root" >&2
+    exit 77
+fi
+
+for ns in $(ip netns list | awk '{print $1}' | grep -E '^zt[0-9]+-' || true); do
+    pid="${ns#zt}"; pid="${pid%%-*}"
+    kill -0 "$pid" 2>/dev/null || ip netns del "$ns" 2>/dev/null || true
+done
+
+made=()
+child=""
+cleanup() {
+    [[ -n "$child" ]] && kill -TERM "$child" 2>/dev/null && wait "$child" 2>/dev/null
+    for ns in "${made[@]}"; do ip netns del "$ns" 2>/dev/null || true; done
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Sets $ns to the new namespace's name.
+add_ns() {
+    ns="zt$$-${#made[@]}-$1"
+    ip netns add "$ns"
+    made+=("$ns")
+    ip -n "$ns" link set lo up
+}
+
+add_ns host
+host="$ns"
+peer_names=()
+for ((i = 1; i <= peers; i++)); do
+    add_ns "peer$i"
+    peer="$ns"
+    ip -n "$host" link add "h$i" type veth peer name p0 netns "$peer"
+    ip -n "$host" addr add "10.99.$i.1/24" dev "h$i"
+    ip -n "$host" addr add "fd99:$i::1/64" dev "h$i" nodad
+    ip -n "$peer" addr add "10.99.$i.2/24" dev p0
+    ip -n "$peer" addr add "fd99:$i::2/64" dev p0 nodad
+    ip -n "$host" link set "h$i" up
+    ip -n "$peer" link set p0 up
+    peer_names+=("$peer")
+done
+
+# Ready when the links are up and carry the IPv6 multicast route the kernel adds a little later.
+ready() {
+    ip -n "$1" link show dev "$2" | grep -q LOWER_UP &&
+        ip -n "$1" -6 route show table local dev "$2" | grep -q 'ff00::/8'
+}
+for ((i = 1; i <= peers; i++)); do
+    for _ in $(seq 150); do
+        ready "$host" "h$i" && ready "${peer_names[$((i - 1))]}" p0 && break
+        sleep 0.02
+    done
+done
+
+# In the background, so that a signal reaches the traps at once and not after the command.
+ZEVA_NETNS_HOST="$host" ZEVA_NETNS_PEERS="${peer_names[*]}" ip netns exec "$host" "$@" <&0 &
+child=$!
+set +e
+wait "$child"
+rc=$?
+child=""
+exit "$rc"

@@ -311,6 +311,10 @@ int CCoreGlobalCtrlBase::InitResourceSteps() {
         LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, GetMsgCallBackBase Failed");
         return 0;
     }
+    if (IsAsyncIO() && (InitStepFails(10) || !CreateAsyncLinkMgr())) {
+        LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, CreateAsyncLinkMgr Failed");
+        return 0;
+    }
     if (InitStepFails(11) || !m_TcpPortList.CreateLock() || !m_UdpPortList.CreateLock()) {
         LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, PortList CreateLock Failed");
         return 0;
@@ -358,6 +362,7 @@ void CCoreGlobalCtrlBase::ReleaseLogService() {
 // Managers go before the pools they allocate from and the mutexes they lock; the time-consumption
 // and port-pool managers go with the others, so a later Init starts them afresh.
 void CCoreGlobalCtrlBase::ReleaseManagers() {
+    ReleaseAsyncManager();
     ReleasePerformance();
     ReleaseMsgCallBackBase();
     ReleaseLogService();

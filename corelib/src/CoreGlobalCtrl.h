@@ -20,6 +20,7 @@ struct YAR_ADAPTER_INFO_T;
 namespace Vorezi {
 
 class CPortPoolMgr;
+class CAsyncManager;
 
 // Core error codes set through SetLastError.
 enum {
@@ -284,6 +285,8 @@ public:
 
     // Managers created on first use.
     CPortPoolMgr *GetPortPoolMgr();
+    CAsyncManager *GetAsyncManager();
+    int CreateAsyncLinkMgr();
 
     // Tests make one step of InitAllResource fail (0: none).
     void SetInitFailStep(int iStep) { m_iInitFailStep = iStep; }
@@ -366,6 +369,7 @@ private:
     int InitResourceSteps();
     void ReleaseManagers();
     void ReleasePortPoolMgr();
+    void ReleaseAsyncManager();
     int CreateGlobalMemoryPool();
     void ReleaseGlobalMemoryPool();
     static uint32_t TimerThread(void *pParam);
@@ -408,6 +412,7 @@ private:
     DWORD m_bUdpListCreated = 0;
 
     std::atomic<CPortPoolMgr *> m_pPortPoolMgr{nullptr};
+    std::atomic<CAsyncManager *> m_pAsyncManager{nullptr};
 
     DWORD m_dwConnectTimeOut = 0;
     DWORD m_dwConnectSecond = 0;
@@ -466,5 +471,6 @@ CCoreGlobalCtrlBase *GetCoreGlobalCtrl();
 // The controller's memory manager and zlib binding (see the members of the same name).
 CMemoryMgr *GetMemoryMgr();
 CZlibAPI *GetZlibAPI();
+CAsyncManager *GetAsyncManager();
 
 }  // namespace Vorezi

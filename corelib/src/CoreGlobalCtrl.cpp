@@ -286,6 +286,8 @@ int CCoreGlobalCtrlBase::InitResourceSteps() {
     if (InitStepFails(2) || m_pMutexes || !CreateMutexes())
         return 0;
     ClearDebugCategories();  // step 3
+    if (IsUseMemPool() && (InitStepFails(4) || !CreateGlobalMemoryPool()))
+        return 0;
 
     CLogService *pLog = InitStepFails(5) ? nullptr : LogModule_Create();
     if (!pLog)
@@ -309,8 +311,16 @@ int CCoreGlobalCtrlBase::InitResourceSteps() {
         LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, GetMsgCallBackBase Failed");
         return 0;
     }
+    if (IsAsyncIO() && (InitStepFails(10) || !CreateAsyncLinkMgr())) {
+        LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, CreateAsyncLinkMgr Failed");
+        return 0;
+    }
     if (InitStepFails(11) || !m_TcpPortList.CreateLock() || !m_UdpPortList.CreateLock()) {
         LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, PortList CreateLock Failed");
+        return 0;
+    }
+    if (InitStepFails(12) || !StartTimerThread()) {
+        LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, YAR_Thread_Create Failed");
         return 0;
     }
     CheckUpdateLocalIP();  // step 13: no usable address is not a failure of the library
@@ -352,6 +362,7 @@ void CCoreGlobalCtrlBase::ReleaseLogService() {
 // Managers go before the pools they allocate from and the mutexes they lock; the time-consumption
 // and port-pool managers go with the others, so a later Init starts them afresh.
 void CCoreGlobalCtrlBase::ReleaseManagers() {
+    ReleaseAsyncManager();
     ReleasePerformance();
     ReleaseMsgCallBackBase();
     ReleaseLogService();
@@ -361,6 +372,7 @@ void CCoreGlobalCtrlBase::ReleaseManagers() {
 
 void CCoreGlobalCtrlBase::ReleaseAllResource() {
     m_bInited.store(0, std::memory_order_release);
+    StopTimerThread();
     DetachLogFileOpen();  // before any manager goes
     ReleaseManagers();
     m_bTlsCreated.store(false, std::memory_order_release);
@@ -368,6 +380,7 @@ void CCoreGlobalCtrlBase::ReleaseAllResource() {
     m_TcpPortList.DestroyLock();
     m_UdpPortList.DestroyLock();
     DestroyMutexes();
+    ReleaseGlobalMemoryPool();
     ReleaseMemoryMgr();
     InitDefaultConfig();
     YAR_Fini();

@@ -20,6 +20,7 @@ struct YAR_ADAPTER_INFO_T;
 namespace Vorezi {
 
 class CPortPoolMgr;
+class CAsyncManager;
 
 // Core error codes set through SetLastError.
 enum {
@@ -230,6 +231,7 @@ public:
     int SetSDKLocalCfg(DWORD dwType, const void *pInBuff);
     int GetSDKLocalCfg(DWORD dwType, void *pOutBuff);
     MORVA_MEMPOOL_RECORD GetDefaultMemPoolRecord(int enumDefaultMemPool);
+    int ReleaseAllIdleMemPool(int bTimer);
     int SetMemPoolParam(int enumDefaultMemPool, DWORD dwMaxMemberSize, DWORD dwOnceAllocCount, DWORD dwMaxAllocCount);
     int SetConnectTimeOut(DWORD dwTimeOut, DWORD dwSecond);
     int GetConnectTimeOut(DWORD *pTimeOut, int *pSecond);
@@ -283,6 +285,8 @@ public:
 
     // Managers created on first use.
     CPortPoolMgr *GetPortPoolMgr();
+    CAsyncManager *GetAsyncManager();
+    int CreateAsyncLinkMgr();
 
     // Tests make one step of InitAllResource fail (0: none).
     void SetInitFailStep(int iStep) { m_iInitFailStep = iStep; }
@@ -365,6 +369,12 @@ private:
     int InitResourceSteps();
     void ReleaseManagers();
     void ReleasePortPoolMgr();
+    void ReleaseAsyncManager();
+    int CreateGlobalMemoryPool();
+    void ReleaseGlobalMemoryPool();
+    static uint32_t TimerThread(void *pParam);
+    int StartTimerThread();
+    void StopTimerThread();
     void ResetLocalIP();
     void ClearLocalIPTables();
     void StoreAdapterIPv4(const ::YAR_ADAPTER_INFO_T *pAdapter, int *pPos);
@@ -376,6 +386,8 @@ private:
     CPortMultiplexList &PortList(int iFlag) { return iFlag == 0 ? m_TcpPortList : m_UdpPortList; }
 
     int m_iInitFailStep = 0;
+    YAR_HANDLE m_hTimerThread = YAR_INVALID_THREAD;
+    std::atomic<DWORD> m_bTimerStop{0};
     DWORD m_bCreateMemPoolSucc = 0;
 
     // Local address tables, under the local-IP mutex.
@@ -400,6 +412,7 @@ private:
     DWORD m_bUdpListCreated = 0;
 
     std::atomic<CPortPoolMgr *> m_pPortPoolMgr{nullptr};
+    std::atomic<CAsyncManager *> m_pAsyncManager{nullptr};
 
     DWORD m_dwConnectTimeOut = 0;
     DWORD m_dwConnectSecond = 0;
@@ -458,5 +471,6 @@ CCoreGlobalCtrlBase *GetCoreGlobalCtrl();
 // The controller's memory manager and zlib binding (see the members of the same name).
 CMemoryMgr *GetMemoryMgr();
 CZlibAPI *GetZlibAPI();
+CAsyncManager *GetAsyncManager();
 
 }  // namespace Vorezi

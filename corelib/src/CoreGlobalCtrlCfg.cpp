@@ -6,6 +6,7 @@
 
 #include "CoreGlobalCtrl.h"
 #include "Module/Log/LogService.h"
+#include "Module/Memory/ObjectBase.h"
 #include "Utils.h"
 
 namespace Vorezi {
@@ -25,8 +26,8 @@ constexpr const char *kDefaultDllNames[] = {
 // classes replace this bound with the size of their largest class when they are built.
 constexpr DWORD kMaxLinkObjectSize = 2048;
 
-// Allocation records of pooled objects (record 6): a vtable pointer and two words on x86-64.
-constexpr DWORD kObjectRecordSize = 16;
+// Allocation records of pooled objects (record 6).
+constexpr DWORD kObjectRecordSize = sizeof(CObjectBasePrivate);
 
 constexpr DWORD kMaxAllocCount = 0x14000;
 

@@ -2,6 +2,7 @@
 #include <new>
 
 #include "CoreGlobalCtrl.h"
+#include "transport/AsyncManager.h"
 #include "transport/PortPoolMgr.h"
 
 namespace Vorezi {
@@ -15,6 +16,39 @@ CPortPoolMgr *CCoreGlobalCtrlBase::GetPortPoolMgr() {
         }
         return p;
     });
+}
+
+// 1 when the manager exists or the control lock cannot be taken, 0 when making it failed.
+int CCoreGlobalCtrlBase::CreateAsyncLinkMgr() {
+    if (m_pAsyncManager.load(std::memory_order_acquire) || !Lock())
+        return 1;
+    if (!m_pAsyncManager.load()) {
+        auto *p = new (std::nothrow) CAsyncManager;
+        if (!p)
+            LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::CreateAsyncLinkMgr, New CAsyncManager Failed");
+        // A manager without its queue is no manager: links then fall back to blocking I/O.
+        if (p && !p->IsInited()) {
+            delete p;
+            p = nullptr;
+        }
+        m_pAsyncManager.store(p, std::memory_order_release);
+    }
+    int iResult = m_pAsyncManager.load() ? 1 : 0;
+    Unlock();
+    return iResult;
+}
+
+CAsyncManager *CCoreGlobalCtrlBase::GetAsyncManager() {
+    CreateAsyncLinkMgr();
+    return m_pAsyncManager.load(std::memory_order_acquire);
+}
+
+void CCoreGlobalCtrlBase::ReleaseAsyncManager() {
+    ReleaseManager(m_pAsyncManager);
+}
+
+CAsyncManager *GetAsyncManager() {
+    return GetCoreGlobalCtrl()->GetAsyncManager();
 }
 
 void CCoreGlobalCtrlBase::ReleasePortPoolMgr() {

@@ -109,7 +109,9 @@ TEST_F(LogFormat, LineOf1022BytesIsTheLongest) {
 TEST_F(LogFormat, EntryPointLengthRules) {
     CLogService *pGlobal = GetCoreGlobalCtrl()->GetLogService();
     ASSERT_NE(pGlobal, nullptr);
-    int iCalls = 0;
+    // The callback stays registered until Fini, which still logs: the count must outlive the test.
+    static int iCalls;
+    iCalls = 0;
     ASSERT_EQ(LogModule_SetLogCallBack(pGlobal, LOG_LEVEL_INF, Capture, &iCalls), 1);
 
     const std::string m991(991, 'w'), m992(992, 'w'), m1021(1021, 'w'), m1022(1022, 'w');
@@ -203,7 +205,8 @@ TEST_F(LogFormat, ExternalOutputCallbackBypassesTheQueue) {
 
 TEST_F(LogFormat, DebugLinesOnlyForEnabledCategories) {
     CLogService *pGlobal = GetCoreGlobalCtrl()->GetLogService();
-    int iCalls = 0;
+    static int iCalls;
+    iCalls = 0;
     LogModule_SetLogCallBack(pGlobal, LOG_LEVEL_INF, Capture, &iCalls);
     EXPECT_EQ(LogModule_WriteDebug(6, "off %d", 1), 0);
     GetCoreGlobalCtrl()->EnableDebugCategory(6);

@@ -5,6 +5,7 @@
 #include "internal/default_family.h"
 #include "internal/runtime_start.h"
 #include "internal/socket_startup.h"
+#include "yar/yar_asyncio.h"
 #include "yar/yar_init.h"
 #include "yar/yar_msgq.h"
 #include "yar/yar_mutex.h"
@@ -23,6 +24,7 @@ int32_t g_startCount = 0;
 yar::internal::StageObserver g_observer = nullptr;
 void *g_observerUser = nullptr;
 const char *g_failStage = nullptr;
+bool g_asyncIoToTearDown = false;
 
 struct Stage {
     const char *name;
@@ -117,14 +119,19 @@ void YAR_Cleanup_Inter(void) {
         stage.done = false;
         Notify(stage, false);
     }
-    // The asynchronous I/O module is torn down here when YAR_Init marked it.
+    // Last: its workers are joined before anything they use goes away.
+    if (g_asyncIoToTearDown) {
+        YAR_AsyncIO_Fini();
+        g_asyncIoToTearDown = false;
+    }
 }
 
 int32_t YAR_Init(void) {
     StartLock lock;
     if (g_startCount == 0) {
-        // The asynchronous I/O module creates its queue-table and record-store locks here, under
-        // OnceLock(), and is marked to be torn down at stop.
+        // The asynchronous I/O module is made here, under OnceLock(), and torn down at stop.
+        if (YAR_AsyncIO_Init() == 0)
+            g_asyncIoToTearDown = true;
         if (YAR_Startup_Inter() != 0)
             return -1;
     }

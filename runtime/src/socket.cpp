@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "internal/asyncio.h"
 #include "internal/sockaddr.h"
 #include "internal/socket_startup.h"
 #include "internal/socket_util.h"
@@ -170,11 +171,12 @@ int YAR_CreateSocket(int family, int type, int protocol) {
 }
 
 int YAR_CloseSocket(int sock, int) {
+    // Operations waiting on this socket complete with 995 before the descriptor can be reused,
+    // and before the shutdown could end them as a closed stream.
+    yar::internal::CancelSocketIo(sock);
     // A thread blocked in a receive on this socket is woken only by a shutdown, not by close.
     // Unconnected sockets answer ENOTCONN, which does not matter here.
     shutdown(sock, SHUT_RDWR);
-    // Async I/O: operations parked on this socket complete with 995 here, before the descriptor
-    // can be reused.
     if (close(sock) != 0)
         return FailSocket(sock);
     return 0;

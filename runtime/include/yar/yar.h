@@ -4,6 +4,7 @@
 
 #include "yar_adapter.h"
 #include "yar_addr.h"
+#include "yar_asyncio.h"
 #include "yar_base.h"
 #include "yar_cond.h"
 #include "yar_debug.h"

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "Module/Log/LogService.h"
+#include "Module/Zlib/ZlibAPI.h"
 #include "yar/yar_init.h"
 #include "yar/yar_mutex.h"
 
@@ -391,7 +392,10 @@ void CCoreGlobalCtrlBase::PrintLibInfo() {
         LogModule_PrintLogParam(pLog);
     // This runs on the log writer, possibly while the last Fini holds the control lock and
     // joins that writer: the library bindings may only be looked at here, never created.
-    LogModule_WriteRaw("Morva: pZipAPI is NULL");
+    if (CZlibAPI *pZlib = m_pZlibAPI.load(std::memory_order_acquire))
+        pZlib->PrintVersion(1);
+    else
+        LogModule_WriteRaw("Morva: pZipAPI is NULL");
     LogModule_WriteRaw("Morva: pOpenSSLAPI is NULL");
     LogModule_WriteRaw("Morva: MemInfo, UseMemPool[%d]", IsUseMemPool());
     static const struct {

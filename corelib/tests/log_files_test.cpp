@@ -273,6 +273,32 @@ TEST_F(LogFiles, ConfigurationIndexAndOverride) {
     EXPECT_EQ(ReadFile(m_Dir / names[0]), "[2024-03-05 14:07:09.042][ERR] back home\r\n");
 }
 
+TEST(LogFilesNoZlib, FilesStayUnzippedWithoutZlib) {
+    ScratchDir dir;
+    // Neither the configured path nor its bare name can be loaded.
+    GetCoreGlobalCtrl()->SetDllLoadPath(BASE_DLL_ZLIB, "/nonexistent/libmorva-no-zlib.so.1");
+    ASSERT_EQ(GetCoreGlobalCtrl()->Init(), 1);
+    logtest::UseFixedClock(1);
+    CLogService *pLog = LogModule_Create();
+    ASSERT_NE(pLog, nullptr);
+    LogModule_SetLogLevel(pLog, LOG_LEVEL_INF);
+    ASSERT_EQ(LogModule_EnableOutput(pLog, LOG_OUTPUT_FILE, dir.Path().c_str(), 1024, LOG_MODE_COVER), 1);
+    const std::string text(95, 'n');
+    for (int i = 0; i < 60 * 8; i++) {
+        ASSERT_EQ(pLog->WriteLog(LOG_LEVEL_INF, text.c_str()), 1);
+        if (i % 256 == 255)
+            pLog->WaitDrained();
+    }
+    pLog->WaitDrained();
+    std::vector<std::string> names = dir.List();
+    EXPECT_EQ(names.size(), 10u);  // Cover without zipping: the newest ten, no archive
+    for (const std::string &n : names)
+        EXPECT_TRUE(EndsWith(n, ".log")) << n;
+    LogModule_Destroy(pLog);
+    GetCoreGlobalCtrl()->Fini();
+    LogClock_Set(nullptr);
+}
+
 // A file-size limit makes writes fail with EFBIG, as a full disk gives ENOSPC: the data of a
 // rotation that cannot go into the old file is dropped, that file closed, and the next write
 // opens a new one.

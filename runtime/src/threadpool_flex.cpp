@@ -1,12 +1,11 @@
 // The flexible thread pool: one routine over a queue of items, workers started on demand up to a
 // maximum and retired after an idle time-out.
 //
-// Everything a worker decides (take an item, sleep, retire) it decides under the pool lock, so a
-// poster always sees exact counts and no item is stranded in a queue whose workers all sleep or
-// leave. Workers drain the queue before they sleep, and the work semaphore is posted only for a
-// worker that sleeps and has not been woken yet ("sleepers"): a busy pool runs items without any
-// semaphore traffic. Invariant under the lock: sleepers = workers inside the wait - units in the
-// semaphore.
+// Everything a worker decides (take an item, wait, retire) it decides under the pool lock, so a
+// poster always sees exact counts and no item is stranded in a queue whose workers all wait or
+// leave. Workers drain the queue before they wait, and a post wakes a worker only when one waits
+// that no earlier post woke ("tickets"): a busy pool runs items without any wake-up traffic. The
+// wake-up itself is posted after the lock is left, on a semaphore that takes no lock.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -17,7 +16,9 @@
 #include <vector>
 
 #include "internal/debug_output.h"
+#include "internal/monotonic_wait.h"
 #include "internal/threadpool_flex.h"
+#include "internal/wake_sem.h"
 #include "yar/yar_cond.h"
 #include "yar/yar_mutex.h"
 #include "yar/yar_thread.h"
@@ -100,17 +101,18 @@ thread_local const YAR_THREADPOOLFLEX_T *t_workerOf = nullptr;
 struct YAR_THREADPOOLFLEX_S {
     int32_t stackSize = kDefaultStack;
     int32_t maxThreads = 1;
-    // State and counts under the lock: workers, workers inside the wait, and those of them not
-    // yet woken.
+    // State and counts under the lock: workers, workers inside the wait, signals sent and not yet
+    // taken by a waiter, and waiters not covered by one (sleepers = waiters - wakeTickets).
     int32_t state = kRunning;
     int32_t currThreads = 0;
     int32_t idleThreads = 0;
+    int32_t wakeTickets = 0;
     int32_t sleepers = 0;
     int32_t idleTimeout = -1;
     YAR_THREADPOOL_ROUTINE routine = nullptr;
     YAR_SEM_T exitSem{};  // posted by the last worker to leave a stopping pool
-    YAR_SEM_T workSem{};  // one unit per woken sleeper, and one per worker at shutdown
     YAR_MUTEX_T lock{};
+    yar::internal::WakeSem wake;  // one unit per ticket, and one per worker at shutdown
     FlexQueue queue;
     // Posters inside YAR_ThreadPoolFlex_Work and workers not yet gone: the record is freed only
     // when this is 0, as such a thread may still be returning from a lock or semaphore call.
@@ -136,28 +138,43 @@ bool StartWorker(Pool *pool) {
     return false;
 }
 
-void WakeSleeper(Pool *pool) {
-    if (pool->sleepers > 0 && YAR_SemPost(&pool->workSem) == 0)
-        --pool->sleepers;
+// Waits for a post or the idle time-out; false after the time-out. The wait leaves the lock. A
+// waiter that finds a ticket counts as woken, whichever waiter the unit reached; a unit without a
+// ticket (its ticket went to a waiter that timed out) only makes its taker wait again.
+bool Sleep(Pool *pool) {
+    timespec deadline;
+    const bool limited = pool->idleTimeout >= 0;
+    if (limited)
+        deadline = yar::internal::MonotonicDeadline(pool->idleTimeout);
+    ++pool->idleThreads;
+    ++pool->sleepers;
+    bool woken;
+    for (;;) {
+        YAR_MutexUnlock(&pool->lock);
+        bool got = pool->wake.Wait(limited ? &deadline : nullptr);
+        YAR_MutexLock(&pool->lock);
+        if (pool->wakeTickets > 0) {
+            --pool->wakeTickets;
+            woken = true;
+            break;
+        }
+        if (!got || pool->state == kStopping) {
+            --pool->sleepers;
+            woken = got;
+            break;
+        }
+    }
+    --pool->idleThreads;
+    return woken;
 }
 
-// Sleeps until woken or the idle time-out passes; false after an empty time-out. The lock is left
-// for the wait only.
-bool Sleep(Pool *pool) {
-    ++pool->sleepers;
-    ++pool->idleThreads;
-    YAR_MutexUnlock(&pool->lock);
-    int32_t rc = pool->idleTimeout < 0 ? YAR_SemWait(&pool->workSem)
-                                       : YAR_SemTimedWait(&pool->workSem, pool->idleTimeout);
-    YAR_MutexLock(&pool->lock);
-    --pool->idleThreads;
-    if (rc == 0)
-        return true;
-    // A poster may have woken this worker just as the wait ended: its unit is then still there.
-    if (YAR_SemTimedWait(&pool->workSem, 0) == 0)
-        return true;
+// Issues a ticket only for a waiter that no earlier ticket covers; true when a unit is due.
+bool WakeOne(Pool *pool) {
+    if (pool->sleepers == 0)
+        return false;
     --pool->sleepers;
-    return false;
+    ++pool->wakeTickets;
+    return true;
 }
 
 // Runs items until the pool stops or an empty time-out passes. The lock is left while an item runs.
@@ -213,7 +230,7 @@ void StopWorkers(Pool *pool) {
         pool->state = kStopping;
         workers = pool->currThreads;
         for (int32_t i = 0; i < workers; ++i)
-            YAR_SemPost(&pool->workSem);
+            pool->wake.Post();
     }
     if (workers > 0)
         YAR_SemWait(&pool->exitSem);
@@ -221,12 +238,12 @@ void StopWorkers(Pool *pool) {
         std::this_thread::yield();
 }
 
-int32_t Enqueue(Pool *pool, const FlexEntry &entry) {
+// Queues the entry; *wake tells whether a waiting worker should be signalled.
+int32_t Enqueue(Pool *pool, const FlexEntry &entry, bool *wake) {
     yar::yar_guard guard(&pool->lock);
     if (pool->state != kRunning || pool->queue.Count() >= YAR_THREADPOOLFLEX_MAX_QUEUED ||
         !pool->queue.Push(entry))
         return -1;
-    WakeSleeper(pool);
     // Without any worker the item would never run: take it back and fail. With workers, one of
     // them takes it in turn.
     if (NeedsWorker(pool) && !StartWorker(pool) && pool->currThreads == 0) {
@@ -234,6 +251,7 @@ int32_t Enqueue(Pool *pool, const FlexEntry &entry) {
         pool->queue.Pop(&unused);
         return -1;
     }
+    *wake = WakeOne(pool);
     return 0;
 }
 
@@ -245,7 +263,6 @@ void FreePool(Pool *pool) {
         yar::internal::DebugOutput(text);
     }
     YAR_SemDestroy(&pool->exitSem);
-    YAR_SemDestroy(&pool->workSem);
     YAR_MutexDestroy(&pool->lock);
     delete pool;
 }
@@ -274,9 +291,16 @@ YAR_THREADPOOLFLEX_T *YAR_ThreadPoolFlex_Create(int32_t nMaxThreads, int32_t nId
     pool->maxThreads = nMaxThreads;
     pool->idleTimeout = nIdleTimeout;
     pool->routine = fnWorkRoutine;
-    YAR_MutexCreate(&pool->lock, 0);
-    YAR_SemCreate(&pool->exitSem, 0);
-    YAR_SemCreate(&pool->workSem, 0);
+    // A pool without its lock or exit semaphore would fail at its first use: refuse it now.
+    if (YAR_MutexCreate(&pool->lock, 0) != 0) {
+        delete pool;
+        return nullptr;
+    }
+    if (YAR_SemCreate(&pool->exitSem, 0) != 0) {
+        YAR_MutexDestroy(&pool->lock);
+        delete pool;
+        return nullptr;
+    }
     return pool;
 }
 
@@ -291,7 +315,10 @@ int32_t YAR_ThreadPoolFlex_Work(YAR_THREADPOOLFLEX_T *hPool, void *pItem) {
             return -1;
     }
     hPool->attached.fetch_add(1);
-    int32_t rc = Enqueue(hPool, entry);
+    bool wake = false;
+    int32_t rc = Enqueue(hPool, entry, &wake);
+    if (wake)
+        hPool->wake.Post();
     hPool->attached.fetch_sub(1);
     if (rc != 0)
         delete entry.trace;

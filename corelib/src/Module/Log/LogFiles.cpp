@@ -11,6 +11,7 @@
 #include "Module/Log/LogPlatform.h"
 #include "Module/Log/LogService.h"
 #include "Module/Log/LogZip.h"
+#include "Module/Zlib/ZlibAPI.h"
 #include "Utils.h"
 
 namespace Vorezi {
@@ -211,7 +212,16 @@ void CLogService::ClearFileLists() {
     m_ZipFileSet.clear();
 }
 
-int CLogService::SetFileOutput(bool bOn, const char *pDir, DWORD dwSize, int iMode) {
+bool CLogService::ZipUsable() {
+    // Asked before the file mutex is taken: the zlib getter may take the controller's lock,
+    // which a Fini holds while it stops this log.
+    if (!CLogZip::IsAvailable())
+        return false;
+    CZlibAPI *pZlib = GetCoreGlobalCtrl()->GetZlibAPI();
+    return pZlib && pZlib->IsLoaded() && pZlib->CompareVersion();
+}
+
+int CLogService::SetFileOutput(bool bOn, const char *pDir, DWORD dwSize, int iMode, bool bZip) {
     if (!bOn) {
         m_bFile.store(0);
         CloseFile();
@@ -222,7 +232,6 @@ int CLogService::SetFileOutput(bool bOn, const char *pDir, DWORD dwSize, int iMo
         return 1;
     }
     int iPrevMode = m_iLogMod;
-    bool bZip = CLogZip::IsAvailable();
     m_bZipFine = bZip;
     m_iLogMod = iMode;
     if (!SetDirectory(pDir, dwSize)) {

@@ -395,11 +395,13 @@ int CLogService::EnableOutput(int iOutput, const char *pDir, DWORD dwSize, int i
     case LOG_OUTPUT_DEBUGGER:
         m_bDebugger.store(1);
         return 1;
-    case LOG_OUTPUT_FILE:
+    case LOG_OUTPUT_FILE: {
+        bool bZip = ZipUsable();
         YAR_MutexLock(&m_FileMutex);
-        SetFileOutput(true, pDir, dwSize, iMode);
+        SetFileOutput(true, pDir, dwSize, iMode, bZip);
         YAR_MutexUnlock(&m_FileMutex);
         return 1;
+    }
     default:
         return 0;
     }
@@ -455,6 +457,7 @@ int CLogService::SetLogFile(int iLevel, const char *pDir, int iMode, int iCfgInd
     }
     if (!m_bCreated)
         return 0;
+    bool bZip = iLevel > LOG_LEVEL_DISABLE && iMode != LOG_MODE_OFF && ZipUsable();
     YAR_MutexLock(&m_FileMutex);
     if (iCfgIndex < m_iCfgIndex) {
         YAR_MutexUnlock(&m_FileMutex);
@@ -464,7 +467,7 @@ int CLogService::SetLogFile(int iLevel, const char *pDir, int iMode, int iCfgInd
     int iResult = 1;
     if (iLevel > LOG_LEVEL_DISABLE && iMode != LOG_MODE_OFF) {
         m_iLogLevel.store(iLevel);
-        iResult = SetFileOutput(true, pDir, 0, iMode);
+        iResult = SetFileOutput(true, pDir, 0, iMode, bZip);
         YAR_MutexUnlock(&m_FileMutex);
     } else {
         m_bDebugger.store(0);
@@ -480,6 +483,7 @@ int CLogService::SetLogFile(int iLevel, const char *pDir, int iMode, int iCfgInd
 int CLogService::SetLogParam(int bEnable, int iLevel, const char *pDir, int iMode) {
     if (!m_bCreated)
         return 0;
+    bool bZip = ZipUsable();
     YAR_MutexLock(&m_FileMutex);
     if (bEnable) {
         if (!m_bUseCfgFile) {
@@ -511,7 +515,7 @@ int CLogService::SetLogParam(int bEnable, int iLevel, const char *pDir, int iMod
         StopIfIdle();
         return 1;
     }
-    iResult = SetFileOutput(true, szDir[0] ? szDir : nullptr, LOG_DEFAULT_FILE_SIZE, iMode);
+    iResult = SetFileOutput(true, szDir[0] ? szDir : nullptr, LOG_DEFAULT_FILE_SIZE, iMode, bZip);
     YAR_MutexUnlock(&m_FileMutex);
     return iResult;
 }

@@ -84,7 +84,9 @@ private:
     void RenameCurrentFile();
     void CloseFile();
     void RotateFile();
-    int SetFileOutput(bool bOn, const char *pDir, DWORD dwSize, int iMode);
+    // Switching on takes whether zipping is usable, from ZipUsable() outside the file mutex.
+    int SetFileOutput(bool bOn, const char *pDir, DWORD dwSize, int iMode, bool bZip = false);
+    static bool ZipUsable();
     int SetDirectory(const char *pDir, DWORD dwSize);
     bool ScanDirectory();
     bool IsOwnName(const std::string &name, const char *pExt) const;

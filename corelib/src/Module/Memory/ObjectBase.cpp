@@ -40,6 +40,23 @@ bool TakePending(void *pBlock, uintptr_t *pValue) {
     return false;
 }
 
+// What the root destructor of the object destroyed last on this thread left for the
+// deallocation that follows it: the object itself is dead by then and is not read again.
+struct DestroyedRoot {
+    const void *pObject;
+    uintptr_t uValue;
+};
+thread_local DestroyedRoot t_LastObject;
+thread_local DestroyedRoot t_LastPrivate;
+
+bool TakeDestroyed(DestroyedRoot *pSlot, const void *pObject, uintptr_t *pValue) {
+    if (!pObject || pSlot->pObject != pObject)
+        return false;
+    *pValue = pSlot->uValue;
+    pSlot->pObject = nullptr;
+    return true;
+}
+
 void *AllocBlock(size_t uSize, int nIndex) {
     if (nIndex < 0)
         return NewArray(uSize);
@@ -70,7 +87,9 @@ CObjectBasePrivate::CObjectBasePrivate() {
     m_bFromPool = (DWORD)uFromPool;
 }
 
-CObjectBasePrivate::~CObjectBasePrivate() = default;
+CObjectBasePrivate::~CObjectBasePrivate() {
+    t_LastPrivate = DestroyedRoot{this, m_bFromPool};
+}
 
 void *CObjectBasePrivate::operator new(size_t uSize, int nIndex) noexcept {
     void *p = AllocBlock(uSize, nIndex);
@@ -91,7 +110,9 @@ void CObjectBasePrivate::operator delete(void *p) noexcept {
         Utils_Assert();
         return;
     }
-    FreeBlock(p, static_cast<CObjectBasePrivate *>(p)->m_bFromPool != 0);
+    uintptr_t uFromPool = 0;
+    TakeDestroyed(&t_LastPrivate, p, &uFromPool);
+    FreeBlock(p, uFromPool != 0);
 }
 
 void CObjectBasePrivate::operator delete(void *p, int nIndex) noexcept {
@@ -108,7 +129,9 @@ CObjectBase::CObjectBase() {
     m_pAllocRecord = reinterpret_cast<CObjectBasePrivate *>(uRecord);
 }
 
-CObjectBase::~CObjectBase() = default;
+CObjectBase::~CObjectBase() {
+    t_LastObject = DestroyedRoot{this, reinterpret_cast<uintptr_t>(m_pAllocRecord)};
+}
 
 void *CObjectBase::operator new(size_t uSize, int nIndex) noexcept {
     void *p = AllocBlock(uSize, nIndex);
@@ -137,15 +160,15 @@ void *CObjectBase::operator new(size_t) noexcept {
 void CObjectBase::operator delete(void *p) noexcept {
     if (!p)
         return;
-    CObjectBase *pObj = static_cast<CObjectBase *>(p);
-    CObjectBasePrivate *pRecord = pObj->m_pAllocRecord;
+    uintptr_t uRecord = 0;
+    TakeDestroyed(&t_LastObject, p, &uRecord);
+    CObjectBasePrivate *pRecord = reinterpret_cast<CObjectBasePrivate *>(uRecord);
     if (!pRecord) {
         Utils_Assert();
         return;
     }
     bool bFromPool = pRecord->m_bObjFromPool != 0;
     delete pRecord;
-    pObj->m_pAllocRecord = nullptr;
     FreeBlock(p, bFromPool);
 }
 
@@ -154,9 +177,9 @@ void CObjectBase::operator delete(void *p) noexcept {
 void CObjectBase::operator delete(void *p, int nIndex) noexcept {
     Utils_Assert();
     uintptr_t uRecord = 0;
-    CObjectBasePrivate *pRecord = TakePending(p, &uRecord) ? reinterpret_cast<CObjectBasePrivate *>(uRecord)
-                                                            : static_cast<CObjectBase *>(p)->m_pAllocRecord;
-    delete pRecord;
+    if (!TakePending(p, &uRecord))
+        TakeDestroyed(&t_LastObject, p, &uRecord);
+    delete reinterpret_cast<CObjectBasePrivate *>(uRecord);
     FreeBlock(p, nIndex >= 0);
 }
 

@@ -6,9 +6,10 @@
 //   delete p;
 //
 // Each CObjectBase also owns an allocation record (a bare CObjectBasePrivate) that remembers the
-// object's origin. The operators hand their results to the root constructors through a per-thread
-// list instead of writing into the raw block: the compiler may drop stores made to an object's
-// storage before its constructor starts.
+// object's origin. The operators never touch the object's storage outside its lifetime (the
+// compiler may drop stores made before a constructor starts): operator new hands its results to
+// the root constructor, and the root destructor hands them to operator delete, through per-thread
+// slots.
 #pragma once
 
 #include <cstddef>

@@ -7,12 +7,14 @@
 #include "morva/MorvaUtility.h"
 
 namespace Vorezi {
-
 namespace {
 constexpr DWORD kMonitorDefaultMs = 5000;
 constexpr DWORD kMonitorMinMs = 5000;
 constexpr DWORD kMonitorMaxMs = 120000;
 }  // namespace
+}  // namespace Vorezi
+
+using namespace Vorezi;
 
 int Morva_MsgOrCallBack(DWORD dwValue1, DWORD dwValue2, DWORD dwValue3, int iError) {
     CMsgCallBackBase *pMsg = GetCoreGlobalCtrl()->GetMsgCallBackBase();
@@ -23,7 +25,7 @@ int Morva_MsgOrCallBack(DWORD dwValue1, DWORD dwValue2, DWORD dwValue3, int iErr
     return pMsg->PostMessageOrCallBack(dwValue1, dwValue2, dwValue3, iError);
 }
 
-int Morva_SetExceptionCallBack_V30(UINT uMsg, void *hWnd, MSG_CALLBACK fnCallBack, void *pUser) {
+int Morva_SetExceptionCallBack_V30(UINT uMsg, void *hWnd, MORVA_MSG_CALLBACK fnCallBack, void *pUser) {
     CMsgCallBackBase *pMsg = GetCoreGlobalCtrl()->GetMsgCallBackBase();
     if (pMsg == nullptr) {
         LogModule_Write(LOG_LEVEL_ERR, "Morva_SetExceptionCallBack_V30, GetMsgCallBack Failed");
@@ -78,5 +80,3 @@ int Morva_DestroyThreadPool(YAR_THREADPOOLFLEX_T *hPool) {
 int Morva_PostWorkToThreadPool(YAR_THREADPOOLFLEX_T *hPool, void *pValue, void *pWork) {
     return GetCoreGlobalCtrl()->CheckInit() ? Utils_PostWorkToThreadPool(hPool, pValue, pWork) : 0;
 }
-
-}  // namespace Vorezi

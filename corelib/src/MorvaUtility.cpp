@@ -13,7 +13,6 @@
 #include "crypto/Interim.h"
 
 namespace Vorezi {
-
 namespace {
 
 // The binding, or null after logging the function's text with its position.
@@ -115,6 +114,9 @@ int EliminateLineBreak(const char *pInput, int iLen, char *pOutput, bool bEscape
 }
 
 }  // namespace
+}  // namespace Vorezi
+
+using namespace Vorezi;
 
 // ---- Compression ----
 
@@ -287,5 +289,3 @@ int Morva_MakeAddrByString(int iFamily, const char *pText, WORD wPort, YAR_ADDR_
 int Morva_StrToIPv6Addr(const char *pText, BYTE *pAddr6) {
     return CheckInit() ? Utils_StrToIPv6Addr(pText, pAddr6) : -1;
 }
-
-}  // namespace Vorezi

@@ -1,13 +1,16 @@
-// Flat interface of the core library: compression, character sets, Base64 and hex texts, address
-// texts, message callbacks, the performance monitor and flexible thread pools. Results are 1 or 0
-// unless said otherwise; failures leave the core error code where a function names one.
-#pragma once
+/* Flat interface of the core library: compression, character sets, Base64 and hex texts, address
+ * texts, message callbacks, the performance monitor and flexible thread pools. Results are 1 or 0
+ * unless said otherwise; failures leave the core error code where a function names one. */
+#ifndef MORVA_UTILITY_H
+#define MORVA_UTILITY_H
 
 #include "morva/MorvaTypes.h"
 #include "yar/yar_addr.h"
 #include "yar/yar_threadpool.h"
 
-namespace Vorezi {
+#ifdef __cplusplus
+extern "C" {
+#endif
 
 // Compression over the zlib binding; each needs an initialised library and gives the output
 // length, or -1.
@@ -66,9 +69,9 @@ int Morva_MakeAddrByString(int iFamily, const char *pText, WORD wPort, YAR_ADDR_
 int Morva_StrToIPv6Addr(const char *pText, BYTE *pAddr6);
 
 // Exception notifications to the host: a window message or a callback on the core's pool.
-typedef void (*MSG_CALLBACK)(DWORD dwValue1, DWORD dwValue2, DWORD dwValue3, void *pUser);
+typedef void (*MORVA_MSG_CALLBACK)(DWORD dwValue1, DWORD dwValue2, DWORD dwValue3, void *pUser);
 int Morva_MsgOrCallBack(DWORD dwValue1, DWORD dwValue2, DWORD dwValue3, int iError);
-int Morva_SetExceptionCallBack_V30(UINT uMsg, void *hWnd, MSG_CALLBACK fnCallBack, void *pUser);
+int Morva_SetExceptionCallBack_V30(UINT uMsg, void *hWnd, MORVA_MSG_CALLBACK fnCallBack, void *pUser);
 
 // Switches the performance monitor; an interval of 0 means 5000 ms, others 5000..120000 ms.
 int Morva_PerformanceMonitor(int bUsePerfmMonitor, DWORD dwMonitorInterval);
@@ -79,4 +82,8 @@ YAR_THREADPOOLFLEX_T *Morva_CreateThreadPoolEx(YAR_THREADPOOL_ROUTINE fnWork, DW
 int Morva_DestroyThreadPool(YAR_THREADPOOLFLEX_T *hPool);
 int Morva_PostWorkToThreadPool(YAR_THREADPOOLFLEX_T *hPool, void *pValue, void *pWork);
 
-}  // namespace Vorezi
+#ifdef __cplusplus
+}
+#endif
+
+#endif

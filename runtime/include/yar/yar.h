@@ -3,6 +3,7 @@
 #define YAR_H
 
 #include "yar_adapter.h"
+#include "yar_alarm.h"
 #include "yar_addr.h"
 #include "yar_asyncio.h"
 #include "yar_base.h"
@@ -14,6 +15,7 @@
 #include "yar_init.h"
 #include "yar_msgq.h"
 #include "yar_mutex.h"
+#include "yar_rwlock.h"
 #include "yar_socket.h"
 #include "yar_string.h"
 #include "yar_thread.h"

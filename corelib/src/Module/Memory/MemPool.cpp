@@ -25,8 +25,39 @@ size_t PowerOfTwoAtLeast(size_t uValue) {
     return uPower;
 }
 
-size_t HashSlot(uintptr_t uBase, size_t uAlign, size_t uMask) {
-    return (size_t)(((uint64_t)(uBase / uAlign) * 0x9E3779B97F4A7C15ull) >> 32) & uMask;
+size_t HashSlot(uintptr_t uBase, unsigned uShift, size_t uMask) {
+    return (size_t)(((uint64_t)(uBase >> uShift) * 0x9E3779B97F4A7C15ull) >> 32) & uMask;
+}
+
+unsigned Log2(size_t uPower) {
+    unsigned uShift = 0;
+    while (((size_t)1 << uShift) < uPower)
+        uShift++;
+    return uShift;
+}
+
+// ceil(2^64 / d): for any 32-bit n, (n * r) >> 64 is n / d.
+uint64_t Reciprocal(DWORD dwDivisor) {
+    return (uint64_t)(((unsigned __int128)1 << 64) / dwDivisor) + 1;
+}
+
+DWORD DivideBy(uint64_t u64Reciprocal, DWORD dwValue) {
+    return (DWORD)(((unsigned __int128)dwValue * u64Reciprocal) >> 64);
+}
+
+bool DebugOn() {
+    return GetCoreGlobalCtrl()->IsDebugCategoryEnabled(kDebugCategory) != 0;
+}
+
+void SetBit(uint64_t *pWords, DWORD dwBit, bool bOn) {
+    if (bOn)
+        pWords[dwBit / 64] |= (uint64_t)1 << (dwBit % 64);
+    else
+        pWords[dwBit / 64] &= ~((uint64_t)1 << (dwBit % 64));
+}
+
+bool TestBit(const uint64_t *pWords, DWORD dwBit) {
+    return (pWords[dwBit / 64] >> (dwBit % 64)) & 1;
 }
 
 }  // namespace
@@ -42,6 +73,8 @@ CMemPool::CMemPool(DWORD dwMaxMemberSize, DWORD dwOnceAllocCount, DWORD dwMaxAll
       m_iReleaseCountDown(m_iReleaseInterval) {
     m_dwOnceAllocSize = m_dwUnitSize * m_dwOnceAllocCount;
     m_uBlockAlign = PowerOfTwoAtLeast(m_dwOnceAllocSize);
+    m_uAlignShift = Log2(m_uBlockAlign);
+    m_u64UnitReciprocal = Reciprocal(m_dwUnitSize);
     try {
         m_BlockMap.assign(16, nullptr);
         m_Blocks.reserve(1);
@@ -88,13 +121,19 @@ void CMemPool::UnlinkPartial(Block *pBlock) {
 CMemPool::Block *CMemPool::FindBlockLocked(const char *p) const {
     uintptr_t uBase = (uintptr_t)p & ~(uintptr_t)(m_uBlockAlign - 1);
     size_t uMask = m_BlockMap.size() - 1;
-    for (size_t i = HashSlot(uBase, m_uBlockAlign, uMask);; i = (i + 1) & uMask) {
+    for (size_t i = HashSlot(uBase, m_uAlignShift, uMask);; i = (i + 1) & uMask) {
         Block *pBlock = m_BlockMap[i];
         if (!pBlock)
             return nullptr;
         if ((uintptr_t)pBlock->pBase == uBase)
             return pBlock;
     }
+}
+
+CMemPool::Block *CMemPool::NewBlockRecord() {
+    size_t uWords = (m_dwOnceAllocCount + 63) / 64;
+    void *p = calloc(1, sizeof(Block) + (uWords - 1) * sizeof(uint64_t));
+    return static_cast<Block *>(p);
 }
 
 // Takes one batch from the heap and enters it in the tables; null when the heap refuses.
@@ -106,7 +145,7 @@ CMemPool::Block *CMemPool::GrowLocked() {
             std::vector<Block *> map(m_BlockMap.size() * 2, nullptr);
             size_t uMask = map.size() - 1;
             for (Block *pOld : m_Blocks) {
-                size_t i = HashSlot((uintptr_t)pOld->pBase, m_uBlockAlign, uMask);
+                size_t i = HashSlot((uintptr_t)pOld->pBase, m_uAlignShift, uMask);
                 while (map[i])
                     i = (i + 1) & uMask;
                 map[i] = pOld;
@@ -114,22 +153,19 @@ CMemPool::Block *CMemPool::GrowLocked() {
             m_BlockMap.swap(map);
         }
         m_Blocks.reserve(m_Blocks.size() + 1);
-        pBlock = new Block();
-        pBlock->freeSlots.resize(m_dwOnceAllocCount);
-        pBlock->inUse.assign(m_dwOnceAllocCount, 0);
     } catch (const std::bad_alloc &) {
-        delete pBlock;
         return nullptr;
     }
+    pBlock = NewBlockRecord();
+    if (!pBlock)
+        return nullptr;
     if (posix_memalign(&pBase, m_uBlockAlign, m_dwOnceAllocSize) != 0) {
-        delete pBlock;
+        free(pBlock);
         return nullptr;
     }
     pBlock->pBase = static_cast<char *>(pBase);
-    for (DWORD i = 0; i < m_dwOnceAllocCount; i++)
-        pBlock->freeSlots[i] = m_dwOnceAllocCount - 1 - i;
     size_t uMask = m_BlockMap.size() - 1;
-    size_t i = HashSlot((uintptr_t)pBase, m_uBlockAlign, uMask);
+    size_t i = HashSlot((uintptr_t)pBase, m_uAlignShift, uMask);
     while (m_BlockMap[i])
         i = (i + 1) & uMask;
     m_BlockMap[i] = pBlock;
@@ -143,12 +179,12 @@ CMemPool::Block *CMemPool::GrowLocked() {
 // returns its memory. The caller takes it out of m_Blocks.
 void CMemPool::FreeBlockLocked(Block *pBlock) {
     size_t uMask = m_BlockMap.size() - 1;
-    size_t i = HashSlot((uintptr_t)pBlock->pBase, m_uBlockAlign, uMask);
+    size_t i = HashSlot((uintptr_t)pBlock->pBase, m_uAlignShift, uMask);
     while (m_BlockMap[i] != pBlock)
         i = (i + 1) & uMask;
     m_BlockMap[i] = nullptr;
     for (size_t j = (i + 1) & uMask; m_BlockMap[j]; j = (j + 1) & uMask) {
-        size_t uHome = HashSlot((uintptr_t)m_BlockMap[j]->pBase, m_uBlockAlign, uMask);
+        size_t uHome = HashSlot((uintptr_t)m_BlockMap[j]->pBase, m_uAlignShift, uMask);
         // Move the entry back when its home is not within the run (i, j].
         bool bStays = (i <= j) ? (i < uHome && uHome <= j) : (i < uHome || uHome <= j);
         if (!bStays) {
@@ -161,7 +197,7 @@ void CMemPool::FreeBlockLocked(Block *pBlock) {
         UnlinkPartial(pBlock);
     m_dwAllocFromSysCount -= m_dwOnceAllocCount;
     free(pBlock->pBase);
-    delete pBlock;
+    free(pBlock);
 }
 
 void *CMemPool::NewAlloc() {
@@ -188,16 +224,21 @@ void *CMemPool::NewAlloc() {
                 return nullptr;
             }
         }
-        uint32_t uSlot = pBlock->freeSlots.back();
-        pBlock->freeSlots.pop_back();
-        pBlock->inUse[uSlot] = 1;
+        if (pBlock->pFreeHead) {
+            pAddr = static_cast<char *>(pBlock->pFreeHead);
+            pBlock->pFreeHead = *reinterpret_cast<void **>(pAddr);
+            dwIndex = DivideBy(m_u64UnitReciprocal, (DWORD)(pAddr - pBlock->pBase));
+        } else {
+            dwIndex = pBlock->dwNextFresh++;
+            pAddr = pBlock->pBase + (size_t)dwIndex * m_dwUnitSize;
+        }
+        SetBit(pBlock->uInUse, dwIndex, true);
         if (++pBlock->dwUsed == m_dwOnceAllocCount)
             UnlinkPartial(pBlock);
         m_dwActualUse++;
-        pAddr = pBlock->pBase + (size_t)uSlot * m_dwUnitSize;
-        dwIndex = uSlot;
     }
-    LogModule_WriteDebug(kDebugCategory, "[0x%X]CMemPool::NewAlloc, m_dwUnitSize[%d], index[%d], Addr[0x%X]",
+    if (DebugOn())
+        LogModule_WriteDebug(kDebugCategory, "[0x%X]CMemPool::NewAlloc, m_dwUnitSize[%d], index[%d], Addr[0x%X]",
                          MORVA_PTR_ARG(this), (int)m_dwUnitSize, (int)dwIndex, MORVA_PTR_ARG(pAddr));
     return pAddr;
 }
@@ -216,13 +257,14 @@ void CMemPool::DelAlloc(void *lpAddr) {
         yar::yar_guard lock(&m_Mutex);
         Block *pBlock = FindBlockLocked(p);
         if (pBlock && p < pBlock->pBase + m_dwOnceAllocSize) {
-            size_t uOffset = (size_t)(p - pBlock->pBase);
-            dwSlot = (DWORD)(uOffset / m_dwUnitSize);
+            DWORD dwOffset = (DWORD)(p - pBlock->pBase);
+            dwSlot = DivideBy(m_u64UnitReciprocal, dwOffset);
             // Only the start of a unit that is handed out; a second free of a unit changes nothing.
-            bFound = uOffset % m_dwUnitSize == 0 && pBlock->inUse[dwSlot];
+            bFound = dwSlot * m_dwUnitSize == dwOffset && TestBit(pBlock->uInUse, dwSlot);
             if (bFound) {
-                pBlock->inUse[dwSlot] = 0;
-                pBlock->freeSlots.push_back(dwSlot);
+                SetBit(pBlock->uInUse, dwSlot, false);
+                *static_cast<void **>(lpAddr) = pBlock->pFreeHead;
+                pBlock->pFreeHead = lpAddr;
                 if (pBlock->dwUsed-- == m_dwOnceAllocCount)
                     LinkPartial(pBlock);
                 if (--m_dwActualUse == 0 && m_bFreeWhenEmpty)
@@ -236,7 +278,8 @@ void CMemPool::DelAlloc(void *lpAddr) {
             return;
         }
     }
-    LogModule_WriteDebug(kDebugCategory, "[0x%X]CMemPool::DelAlloc, Release, dwAllocIndex[%d], Addr[0x%X]",
+    if (DebugOn())
+        LogModule_WriteDebug(kDebugCategory, "[0x%X]CMemPool::DelAlloc, Release, dwAllocIndex[%d], Addr[0x%X]",
                          MORVA_PTR_ARG(this), (int)dwSlot, MORVA_PTR_ARG(lpAddr));
 }
 

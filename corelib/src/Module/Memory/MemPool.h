@@ -48,17 +48,20 @@ public:
 
 private:
     // One heap block of m_dwOnceAllocCount units. Blocks are aligned to a power of two no smaller
-    // than their size, so a unit finds its block from its address alone.
+    // than their size, so a unit finds its block from its address alone. Free units are chained
+    // through their first bytes; units never handed out yet are taken in address order.
     struct Block {
         char *pBase;
         DWORD dwUsed;
-        std::vector<uint32_t> freeSlots;  // a stack; the lowest slot on top
-        std::vector<uint8_t> inUse;
+        DWORD dwNextFresh;
+        void *pFreeHead;
         Block *pPrevPartial;
         Block *pNextPartial;
         bool bPartial;
+        uint64_t uInUse[1];  // one bit per unit; the array runs on past the struct
     };
 
+    Block *NewBlockRecord();
     Block *GrowLocked();
     Block *FindBlockLocked(const char *p) const;
     void FreeBlockLocked(Block *pBlock);
@@ -80,6 +83,8 @@ private:
     int32_t m_iReleaseCountDown;
 
     size_t m_uBlockAlign;
+    unsigned m_uAlignShift;
+    uint64_t m_u64UnitReciprocal;  // offset / unit size as a multiplication
     std::vector<Block *> m_Blocks;  // in the order they were taken
     Block *m_pPartial = nullptr;    // blocks with a free unit
     // Open-addressed table from a block's base address to the block.

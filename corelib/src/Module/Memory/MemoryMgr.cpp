@@ -35,7 +35,7 @@ int DelArray(void *pMemory) {
     return 0;
 }
 
-CMemoryMgr::CMemoryMgr() {
+CMemoryMgr::CMemoryMgr() : m_pCtrl(GetCoreGlobalCtrl()) {
     m_pMemPool = static_cast<std::atomic<CMemPool *> *>(NewArray(sizeof(std::atomic<CMemPool *>) * m_dwTotalPoolNum));
     m_pPoolDefine = static_cast<PoolDefine *>(NewArray(sizeof(PoolDefine) * m_dwTotalPoolNum));
     if (m_pMemPool) {
@@ -58,7 +58,7 @@ CMemoryMgr::~CMemoryMgr() {
 
 // 1 while the library runs with memory pools; the refusal of each operation asserts where noted.
 int CMemoryMgr::UsePools(bool bAssert) {
-    if (GetCoreGlobalCtrl()->IsUseMemPool())
+    if (m_pCtrl->IsUseMemPool())
         return 1;
     if (bAssert)
         Utils_Assert();
@@ -185,9 +185,10 @@ void *CMemoryMgr::NewMemory(DWORD dwNeedSize, int nIndex) {
     }
     void *pMemory = static_cast<char *>(pUnit) + MEMPOOL_BLOCK_HEADER;
     HeaderOf(pMemory)->nIndex = nIndex;
-    LogModule_WriteDebug(kDebugCategory,
-                         "CMemoryMgr::NewMemory, nIndex[%d], dwNeedSize[%d], pMemory[0x%X], GetAllocCount[%d]", nIndex,
-                         (int)dwNeedSize, MORVA_PTR_ARG(pMemory), (int)pPool->GetAllocFromSysCount());
+    if (m_pCtrl->IsDebugCategoryEnabled(kDebugCategory))
+        LogModule_WriteDebug(kDebugCategory,
+                             "CMemoryMgr::NewMemory, nIndex[%d], dwNeedSize[%d], pMemory[0x%X], GetAllocCount[%d]",
+                             nIndex, (int)dwNeedSize, MORVA_PTR_ARG(pMemory), (int)pPool->GetAllocFromSysCount());
     return pMemory;
 }
 
@@ -212,8 +213,9 @@ int CMemoryMgr::DelMemory(void *pMemory) {
     }
     MEM_BLOCK_HEADER *pHeader = HeaderOf(pMemory);
     int nIndex = pHeader->nIndex;
-    LogModule_WriteDebug(kDebugCategory, "CMemoryMgr::DelMemory, CMemoryMgr[0x%X], nIndex[%d], pMemory[0x%X]",
-                         MORVA_PTR_ARG(this), nIndex, MORVA_PTR_ARG(pMemory));
+    if (m_pCtrl->IsDebugCategoryEnabled(kDebugCategory))
+        LogModule_WriteDebug(kDebugCategory, "CMemoryMgr::DelMemory, CMemoryMgr[0x%X], nIndex[%d], pMemory[0x%X]",
+                             MORVA_PTR_ARG(this), nIndex, MORVA_PTR_ARG(pMemory));
     if (nIndex == MEM_INDEX_HEAP) {
         pHeader->nIndex = MEM_INDEX_FREED;
         DelArray(pHeader);

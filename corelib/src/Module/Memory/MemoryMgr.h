@@ -12,6 +12,8 @@
 
 namespace Vorezi {
 
+class CCoreGlobalCtrlBase;
+
 constexpr DWORD MEMORY_MGR_POOL_NUM = 2048;
 constexpr int MEM_INDEX_HEAP = -1;
 constexpr int MEM_INDEX_FREED = -2;
@@ -65,6 +67,8 @@ private:
     static bool ValidIndex(int nIndex) { return nIndex >= 0 && nIndex < (int)MEMORY_MGR_POOL_NUM; }
     int UsePools(bool bAssert);
 
+    // The controller never goes away; asked on every allocation.
+    CCoreGlobalCtrlBase *m_pCtrl;
     DWORD m_bCreated = 0;
     YAR_MUTEX_T m_Mutex;
     DWORD m_bMutexCreated = 0;

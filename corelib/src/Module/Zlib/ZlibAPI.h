@@ -27,6 +27,8 @@ public:
     int CompareVersion();
     void PrintVersion(int bRaw);
     int IsLoaded() const { return m_hZlibCom != nullptr; }
+    // Every 32-bit value is a valid CRC, so callers test the binding rather than a default.
+    int IsCrc32Bound() const { return m_fnCrc32 != nullptr; }
 
     int Compress(Bytef *pDest, uLongf *pDestLen, const Bytef *pSource, uLong uSourceLen, int iDefault);
     uLong Crc32(uLong uCrc, const Bytef *pBuf, uInt uLen, uLong uDefault);

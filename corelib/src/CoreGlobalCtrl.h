@@ -376,6 +376,9 @@ private:
     int StartTimerThread();
     void StopTimerThread();
     void ResetLocalIP();
+    int PinLocalIP(bool bIPv6, DWORD dwIPIndex, DWORD bEnableBind);
+    template <class F>
+    int ReadSelected(void *pOut, F fnCopy);
     void ClearLocalIPTables();
     void StoreAdapterIPv4(const ::YAR_ADAPTER_INFO_T *pAdapter, int *pPos);
     void StoreAdapterIPv6(const ::YAR_ADAPTER_INFO_T *pAdapter, int *pPos);

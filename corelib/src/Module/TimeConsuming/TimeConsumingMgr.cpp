@@ -25,6 +25,8 @@ CTimeConsumingMgr::~CTimeConsumingMgr() {
         if (GetMember((int)i))
             FreeIndex((int)i, 1);
     }
+    if (m_iProxyID == SDK_INVALID_ID)
+        return;
     CTimerProxyMgr *pProxyMgr = GetTimerProxyMgr();
     if (!pProxyMgr) {
         LogModule_Write(LOG_LEVEL_ERR, "CTimeConsumingMgr::~CTimeConsumingMgr, GetTimerProxyMgr Failed");

@@ -60,27 +60,28 @@ void BrokenDownTime(time_t tNow, int32_t (&iFields)[9]) {
     }
 }
 
+int ResetPool(MORVA_RAND_POOL *pPool, uint32_t dwSeedNeeded) {
+    if (pPool == nullptr) {
+        return -1;
+    }
+    std::memset(pPool->byState, 0, kStateSize);
+    pPool->dwOutputLeft = 0;
+    pPool->dwSeedNeeded = dwSeedNeeded;
+    return 0;
+}
+
 }  // namespace
 
 extern "C" {
 
 int Rand_Init(MORVA_RAND_POOL *pPool) {
-    if (pPool == nullptr) {
-        return -1;
-    }
-    std::memset(pPool->byState, 0, kStateSize);
-    pPool->dwOutputLeft = 0;
-    pPool->dwSeedNeeded = RAND_POOL_UPDATE_SEED;
-    return 0;
+    return ResetPool(pPool, RAND_POOL_UPDATE_SEED);
 }
 
 int Rand_Create(MORVA_RAND_POOL *pPool) {
-    if (pPool == nullptr) {
+    if (ResetPool(pPool, RAND_POOL_CREATE_SEED) != 0) {
         return -1;
     }
-    std::memset(pPool->byState, 0, kStateSize);
-    pPool->dwOutputLeft = 0;
-    pPool->dwSeedNeeded = RAND_POOL_CREATE_SEED;
     int32_t iTime[9];
     while (pPool->dwSeedNeeded != 0) {
         BrokenDownTime(std::time(nullptr), iTime);

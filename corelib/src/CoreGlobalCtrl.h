@@ -150,6 +150,8 @@ constexpr int MORVA_MAX_DEBUG_CATEGORY = 32;
 
 class CMsgCallBackBase;
 class CPerformanceBase;
+class CTimerProxyMgr;
+class CTimeConsumingMgr;
 class CMemoryMgr;
 class CZlibAPI;
 
@@ -303,6 +305,8 @@ public:
     int RegisterPerformance(CPerformanceBase *pPerf);
     void UnRegisterPerformance(CPerformanceBase *pPerf);
     CPerformanceBase *GetPerformance();
+    CTimerProxyMgr *GetTimerProxyMgr();
+    CTimeConsumingMgr *GetTimeConsumingMgr();
 
     // ---- Memory pools and the zlib binding ----
     // The one memory manager, created on first use; null while memory pools are switched off.
@@ -319,6 +323,8 @@ private:
     int CreatePerformance();
     void ReleasePerformance();
     void ReleaseMsgCallBackBase();
+    void ReleaseTimerProxyMgr();
+    void ReleaseTimeConsumingMgr();
 
     // The eight library mutexes, in creation order.
     enum LibMutex {
@@ -439,6 +445,8 @@ private:
     std::atomic<CMsgCallBackBase *> m_pMsgCallBack{nullptr};
     std::atomic<CPerformanceBase *> m_pPerformance{nullptr};
     CPerformanceBase *m_pPerfRegistry[MORVA_MAX_PERFORMANCE] = {};
+    std::atomic<CTimerProxyMgr *> m_pTimerProxyMgr{nullptr};
+    std::atomic<CTimeConsumingMgr *> m_pTimeConsumingMgr{nullptr};
 
     // ---- Memory pools and the zlib binding ----
     std::atomic<CMemoryMgr *> m_pMemoryMgr{nullptr};

@@ -7,6 +7,7 @@
 #include "internal/socket_startup.h"
 #include "yar/yar_asyncio.h"
 #include "yar/yar_init.h"
+#include "yar/yar_mempool.h"
 #include "yar/yar_msgq.h"
 #include "yar/yar_mutex.h"
 #include "yar/yar_socket.h"
@@ -33,7 +34,7 @@ struct Stage {
     bool done;
 };
 
-// Cleanup order. The size-class allocator, not built yet, releases its pools after the error slot.
+// Cleanup order; the size-class allocator releases its pools after the error slot.
 // The adapter backend reads getifaddrs and sysfs, so it has no library to load or free.
 Stage g_stages[] = {
     {"timers", nullptr, [] { YAR_Timer_Fini(); }, false},
@@ -47,6 +48,7 @@ Stage g_stages[] = {
     {"msgq", [] { return YAR_MsgQ_InitModule() == 0; }, [] { YAR_MsgQ_FiniModule(); }, false},
     {"threadpool", [] { return YAR_ThreadPool_InitModule() == 0; }, YAR_ThreadPool_FiniModule, false},
     {"errslot", [] { return YAR_ErrSlot_Init() == 0; }, [] { YAR_ErrSlot_Fini(); }, false},
+    {"mempool", nullptr, YAR_MemPool_Fini, false},
 };
 
 void Notify(const Stage &stage, bool up) {

@@ -265,8 +265,14 @@ void CMemPool::DelAlloc(void *lpAddr) {
                 SetBit(pBlock->uInUse, dwSlot, false);
                 *static_cast<void **>(lpAddr) = pBlock->pFreeHead;
                 pBlock->pFreeHead = lpAddr;
-                if (pBlock->dwUsed-- == m_dwOnceAllocCount)
+                // The batch goes to the front, so the next allocation reuses the unit just
+                // freed while its memory is still in the cache.
+                pBlock->dwUsed--;
+                if (m_pPartial != pBlock) {
+                    if (pBlock->bPartial)
+                        UnlinkPartial(pBlock);
                     LinkPartial(pBlock);
+                }
                 if (--m_dwActualUse == 0 && m_bFreeWhenEmpty)
                     ReleaseAllLocked();
             }

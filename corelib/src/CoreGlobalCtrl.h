@@ -316,7 +316,8 @@ public:
     // (every call then retries the load quietly).
     CZlibAPI *GetZlibAPI();
     void ReleaseZlibAPI();
-    // Keeps the index of a global pool slot (0..22).
+    // Replaces the index kept in a global pool slot (0..22); tests point the allocation records
+    // at a pool of their own with it.
     void SetGlobalMemPoolIndex(int iSlot, int nIndex);
 
 private:

@@ -56,9 +56,24 @@ CLogService *Instance(MORVA_LOG_HANDLE hLog) {
     return static_cast<CLogService *>(hLog);
 }
 
+// The 1024-byte line of the entry points; the length the whole text needed, or -1.
+int FormatLine(char (&szText)[kLogBuffer], const char *pFormat, va_list args) {
+    return std::vsnprintf(szText, sizeof(szText), pFormat, args);
+}
+
 int WriteGlobal(int iLevel, const char *pText) {
     GlobalLog log;
     return log.Get() ? log.Get()->WriteLog(iLevel, pText) : 0;
+}
+
+// Formats into the 1024-byte line and writes it; with bWhole a text that does not fit is not
+// written cut but refused with -1.
+int PrintGlobal(int iLevel, bool bWhole, const char *pFormat, va_list args) {
+    char szText[kLogBuffer];
+    int n = FormatLine(szText, pFormat, args);
+    if (n < 0 || (bWhole && n >= (int)sizeof(szText)))
+        return -1;
+    return WriteGlobal(iLevel, szText);
 }
 
 // The banner line: version bytes, build date, async-I/O flag.
@@ -178,33 +193,26 @@ void *Morva_GetThreadUserValues(int *pValue1, int *pValue2) {
 // ---- log entry points ----
 
 int Morva_LogPrint(int iLevel, const char *pFormat, ...) {
-    char szText[kLogBuffer];
     va_list args;
     va_start(args, pFormat);
-    int n = std::vsnprintf(szText, sizeof(szText), pFormat, args);
+    int iResult = PrintGlobal(iLevel, false, pFormat, args);
     va_end(args);
-    if (n < 0)
-        return -1;
-    return WriteGlobal(iLevel, szText);
+    return iResult;
 }
 
 int Morva_LogPrintPos(int iLevel, const char * /*pFile*/, int /*iLine*/, const char *pFormat, ...) {
-    char szText[kLogBuffer];
     va_list args;
     va_start(args, pFormat);
-    int n = std::vsnprintf(szText, sizeof(szText), pFormat, args);
+    int iResult = PrintGlobal(iLevel, true, pFormat, args);
     va_end(args);
-    // A text that does not fit is not written cut.
-    if (n < 0 || n >= (int)sizeof(szText))
-        return -1;
-    return WriteGlobal(iLevel, szText);
+    return iResult;
 }
 
 int Morva_LogPrintRaw(const char *pFormat, ...) {
     char szText[kLogBuffer];
     va_list args;
     va_start(args, pFormat);
-    int n = std::vsnprintf(szText, sizeof(szText), pFormat, args);
+    int n = FormatLine(szText, pFormat, args);
     va_end(args);
     if (n < 0)
         return 0;
@@ -222,13 +230,10 @@ int Morva_WriteLog(MORVA_LOG_HANDLE hLog, int iLevel, const char *pText) {
 void Morva_DebugPrint(DWORD dwCategory, const char *pFormat, ...) {
     if (!Ctrl()->IsDebugCategoryEnabled(dwCategory))
         return;
-    char szText[kLogBuffer];
     va_list args;
     va_start(args, pFormat);
-    int n = std::vsnprintf(szText, sizeof(szText), pFormat, args);
+    PrintGlobal(LOG_LEVEL_DBG, false, pFormat, args);
     va_end(args);
-    if (n >= 0)
-        WriteGlobal(LOG_LEVEL_DBG, szText);
 }
 
 int Morva_IsDebugCategoryEnabled(DWORD dwCategory) {

@@ -313,6 +313,10 @@ int CCoreGlobalCtrlBase::InitResourceSteps() {
         LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, GetMsgCallBackBase Failed");
         return 0;
     }
+    if (InitStepFails(9) || !GetTimerProxyMgr()) {
+        LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, GetTimerProxyMgr Failed");
+        return 0;
+    }
     if (IsAsyncIO() && (InitStepFails(10) || !CreateAsyncLinkMgr())) {
         LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::InitAllResource, CreateAsyncLinkMgr Failed");
         return 0;
@@ -364,6 +368,8 @@ void CCoreGlobalCtrlBase::ReleaseLogService() {
 // Managers go before the pools they allocate from and the mutexes they lock; the time-consumption
 // and port-pool managers go with the others, so a later Init starts them afresh.
 void CCoreGlobalCtrlBase::ReleaseManagers() {
+    ReleaseTimeConsumingMgr();
+    ReleaseTimerProxyMgr();
     ReleaseAsyncManager();
     ReleaseSSLTrans();
     ReleasePerformance();

@@ -150,6 +150,8 @@ constexpr int MORVA_MAX_DEBUG_CATEGORY = 32;
 
 class CMsgCallBackBase;
 class CPerformanceBase;
+class CTimerProxyMgr;
+class CTimeConsumingMgr;
 class CMemoryMgr;
 class CZlibAPI;
 class CSSLTrans;
@@ -305,6 +307,8 @@ public:
     int RegisterPerformance(CPerformanceBase *pPerf);
     void UnRegisterPerformance(CPerformanceBase *pPerf);
     CPerformanceBase *GetPerformance();
+    CTimerProxyMgr *GetTimerProxyMgr();
+    CTimeConsumingMgr *GetTimeConsumingMgr();
 
     // ---- Memory pools and the zlib binding ----
     // The one memory manager, created on first use; null while memory pools are switched off.
@@ -314,7 +318,8 @@ public:
     // (every call then retries the load quietly).
     CZlibAPI *GetZlibAPI();
     void ReleaseZlibAPI();
-    // Keeps the index of a global pool slot (0..22).
+    // Replaces the index kept in a global pool slot (0..22); tests point the allocation records
+    // at a pool of their own with it.
     void SetGlobalMemPoolIndex(int iSlot, int nIndex);
 
     // ---- Cryptography: the shared CSSLTrans ----
@@ -326,7 +331,12 @@ private:
     int CreatePerformance();
     void ReleasePerformance();
     void ReleaseMsgCallBackBase();
+<<<<<<< HEAD
     void ReleaseSSLTrans();
+=======
+    void ReleaseTimerProxyMgr();
+    void ReleaseTimeConsumingMgr();
+>>>>>>> main
 
     // The eight library mutexes, in creation order.
     enum LibMutex {
@@ -384,6 +394,9 @@ private:
     int StartTimerThread();
     void StopTimerThread();
     void ResetLocalIP();
+    int PinLocalIP(bool bIPv6, DWORD dwIPIndex, DWORD bEnableBind);
+    template <class F>
+    int ReadSelected(void *pOut, F fnCopy);
     void ClearLocalIPTables();
     void StoreAdapterIPv4(const ::YAR_ADAPTER_INFO_T *pAdapter, int *pPos);
     void StoreAdapterIPv6(const ::YAR_ADAPTER_INFO_T *pAdapter, int *pPos);
@@ -444,6 +457,8 @@ private:
     std::atomic<CMsgCallBackBase *> m_pMsgCallBack{nullptr};
     std::atomic<CPerformanceBase *> m_pPerformance{nullptr};
     CPerformanceBase *m_pPerfRegistry[MORVA_MAX_PERFORMANCE] = {};
+    std::atomic<CTimerProxyMgr *> m_pTimerProxyMgr{nullptr};
+    std::atomic<CTimeConsumingMgr *> m_pTimeConsumingMgr{nullptr};
 
     // ---- Memory pools and the zlib binding ----
     std::atomic<CMemoryMgr *> m_pMemoryMgr{nullptr};

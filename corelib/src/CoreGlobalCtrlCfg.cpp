@@ -8,6 +8,7 @@
 #include "Module/Log/LogService.h"
 #include "Module/Memory/ObjectBase.h"
 #include "Utils.h"
+#include "morva/ComInterfaceMorva.h"
 
 namespace Vorezi {
 
@@ -221,7 +222,9 @@ int CCoreGlobalCtrlBase::SetLogCallBackCfg(const MORVA_LOG_CALLBACK_CFG *pCfg) {
         return 0;
     }
     m_LogCallBackCfg = *pCfg;
-    return LogModule_SetLogCallBack(GetLogService(), pCfg->byCallBackLevel, pCfg->fnLogCallBack, pCfg->pUser);
+    // Through the flat entry, which pins the global log and logs the registration.
+    return Morva_SetLogCallBack(pCfg->byCallBackLevel, reinterpret_cast<MORVA_LOG_CALLBACK>(pCfg->fnLogCallBack),
+                                pCfg->pUser);
 }
 
 void *CCoreGlobalCtrlBase::LoadDSo(int iDllIndex) {

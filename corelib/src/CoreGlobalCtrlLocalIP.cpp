@@ -117,64 +117,57 @@ int CCoreGlobalCtrlBase::CheckUpdateLocalIP() {
     return iResult;
 }
 
-int CCoreGlobalCtrlBase::SetDefaultIPv4Index(DWORD dwIPIndex, DWORD bEnableBind) {
+// Pins entry dwIPIndex (0..15, valid) of one table: 0, or -1 with error 17.
+int CCoreGlobalCtrlBase::PinLocalIP(bool bIPv6, DWORD dwIPIndex, DWORD bEnableBind) {
     if (!LocalIPLock())
         return -1;
-    int iResult = -1;
-    if (dwIPIndex < MORVA_MAX_LOCAL_IP_LIST && m_LocalIPv4[dwIPIndex].byValid) {
-        m_dwIPv4Index = dwIPIndex;
+    bool bValid = dwIPIndex < MORVA_MAX_LOCAL_IP_LIST &&
+                  (bIPv6 ? m_LocalIPv6[dwIPIndex].byValid : m_LocalIPv4[dwIPIndex].byValid);
+    if (bValid) {
+        (bIPv6 ? m_dwIPv6Index : m_dwIPv4Index) = dwIPIndex;
         m_bBindLocalIP = bEnableBind;
-        m_dwPinnedFamily = 0;
-        iResult = 0;
+        m_dwPinnedFamily = bIPv6 ? 1 : 0;
     }
     LocalIPUnlock();
-    if (iResult != 0)
+    if (!bValid) {
         SetLastError(MORVA_ERR_PARAM);
-    return iResult;
+        return -1;
+    }
+    return 0;
+}
+
+int CCoreGlobalCtrlBase::SetDefaultIPv4Index(DWORD dwIPIndex, DWORD bEnableBind) {
+    return PinLocalIP(false, dwIPIndex, bEnableBind);
 }
 
 int CCoreGlobalCtrlBase::SetDefaultIPv6Index(DWORD dwIPIndex, DWORD bEnableBind) {
-    if (!LocalIPLock())
-        return -1;
-    int iResult = -1;
-    if (dwIPIndex < MORVA_MAX_LOCAL_IP_LIST && m_LocalIPv6[dwIPIndex].byValid) {
-        m_dwIPv6Index = dwIPIndex;
-        m_bBindLocalIP = bEnableBind;
-        m_dwPinnedFamily = 1;
-        iResult = 0;
-    }
-    LocalIPUnlock();
-    if (iResult != 0)
-        SetLastError(MORVA_ERR_PARAM);
-    return iResult;
+    return PinLocalIP(true, dwIPIndex, bEnableBind);
 }
 
 DWORD CCoreGlobalCtrlBase::IsBindLocalIP() {
     return m_bBindLocalIP;
 }
 
-int CCoreGlobalCtrlBase::GetLocalIPv4Addr(DWORD *pAddr) {
-    if (!pAddr || !LocalIPLock())
+// Copies the selected entry's field under the local-IP mutex: 0, or -1.
+template <class F>
+int CCoreGlobalCtrlBase::ReadSelected(void *pOut, F fnCopy) {
+    if (!pOut || !LocalIPLock())
         return -1;
-    *pAddr = m_LocalIPv4[m_dwIPv4Index].dwAddr;
+    fnCopy();
     LocalIPUnlock();
     return 0;
+}
+
+int CCoreGlobalCtrlBase::GetLocalIPv4Addr(DWORD *pAddr) {
+    return ReadSelected(pAddr, [&] { *pAddr = m_LocalIPv4[m_dwIPv4Index].dwAddr; });
 }
 
 int CCoreGlobalCtrlBase::GetLocalIPv4Str(char *pText) {
-    if (!pText || !LocalIPLock())
-        return -1;
-    std::memcpy(pText, m_LocalIPv4[m_dwIPv4Index].szIP, sizeof(m_LocalIPv4[0].szIP));
-    LocalIPUnlock();
-    return 0;
+    return ReadSelected(pText, [&] { std::memcpy(pText, m_LocalIPv4[m_dwIPv4Index].szIP, 16); });
 }
 
 int CCoreGlobalCtrlBase::GetLocalIPv6Addr(BYTE *pAddr) {
-    if (!pAddr || !LocalIPLock())
-        return -1;
-    std::memcpy(pAddr, m_LocalIPv6[m_dwIPv6Index].byAddr, sizeof(m_LocalIPv6[0].byAddr));
-    LocalIPUnlock();
-    return 0;
+    return ReadSelected(pAddr, [&] { std::memcpy(pAddr, m_LocalIPv6[m_dwIPv6Index].byAddr, 16); });
 }
 
 int CCoreGlobalCtrlBase::GetLocalIPv4List(char *pBuf, int *pCount, int *pBind) {

@@ -27,13 +27,10 @@ CMemoryMgr *CCoreGlobalCtrlBase::GetMemoryMgr() {
     return p;
 }
 
-// Every pool goes with the manager, so the kept indexes go too.
 void CCoreGlobalCtrlBase::ReleaseMemoryMgr() {
     if (!Lock())
         return;
     delete m_pMemoryMgr.exchange(nullptr, std::memory_order_acq_rel);
-    for (int &nIndex : m_iGlobalPoolIndex)
-        nIndex = -1;
     Unlock();
 }
 

@@ -5,6 +5,8 @@
 #include "CoreGlobalCtrl.h"
 #include "Module/MsgCallBack/MsgCallBackBase.h"
 #include "Module/Perf/PerformanceBase.h"
+#include "Module/TimeConsuming/TimeConsumingMgr.h"
+#include "Module/TimerProxy/TimerProxyMgr.h"
 
 namespace Vorezi {
 
@@ -91,6 +93,44 @@ void CCoreGlobalCtrlBase::ReleasePerformance() {
 
 void CCoreGlobalCtrlBase::ReleaseMsgCallBackBase() {
     ReleaseManager(m_pMsgCallBack);
+}
+
+CTimerProxyMgr *CCoreGlobalCtrlBase::GetTimerProxyMgr() {
+    return GetManager(m_pTimerProxyMgr, []() -> CTimerProxyMgr * {
+        auto *p = new (std::nothrow) CTimerProxyMgr(TIMER_PROXY_MGR_MEMBERS);
+        if (p && !p->CheckResource()) {
+            delete p;
+            p = nullptr;
+        }
+        return p;
+    });
+}
+
+void CCoreGlobalCtrlBase::ReleaseTimerProxyMgr() {
+    ReleaseManager(m_pTimerProxyMgr);
+}
+
+CTimeConsumingMgr *CCoreGlobalCtrlBase::GetTimeConsumingMgr() {
+    return GetManager(m_pTimeConsumingMgr, []() -> CTimeConsumingMgr * {
+        auto *p = new (std::nothrow) CTimeConsumingMgr(TIME_CONSUMING_MGR_MEMBERS);
+        if (!p) {
+            LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::GetTimeConsumingMgr, New CTimeConsumingMgr Failed");
+        } else if (!p->IsInited()) {
+            delete p;
+            p = nullptr;
+        }
+        return p;
+    });
+}
+
+// Its tests stop through GetTimeConsumingMgr while it is deleted, so the pointer stays set until
+// the deletion is over (a cleared one would make a new manager).
+void CCoreGlobalCtrlBase::ReleaseTimeConsumingMgr() {
+    if (!Lock())
+        return;
+    delete m_pTimeConsumingMgr.load(std::memory_order_acquire);
+    m_pTimeConsumingMgr.store(nullptr, std::memory_order_release);
+    Unlock();
 }
 
 }  // namespace Vorezi

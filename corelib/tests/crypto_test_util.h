@@ -1,95 +1,27 @@
-// Helpers of the crypto tests: hex texts, the library initialised with the shared CSSLTrans, and
-// running the openssl command-line tool on files in a scratch directory.
+// Hex helpers shared by the self-contained crypto module's tests.
 #pragma once
 
-#include <gtest/gtest.h>
-
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
-#include "crypto/SSLTrans.h"
-
-namespace cryptotest {
-
-using Bytes = std::vector<unsigned char>;
-
-inline Bytes Unhex(const std::string &hex) {
-    Bytes out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-inline std::string Hex(const unsigned char *p, size_t n) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; i++) {
-        out += kDigits[p[i] >> 4];
-        out += kDigits[p[i] & 15];
+inline std::vector<uint8_t> Hex(const std::string &text) {
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i + 1 < text.size(); i += 2) {
+        out.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
     }
     return out;
 }
 
-inline std::string Hex(const Bytes &b) {
-    return Hex(b.data(), b.size());
-}
-
-inline Bytes Text(const std::string &s) {
-    return Bytes(s.begin(), s.end());
-}
-
-// The library initialised, with the shared crypto instance.
-class CryptoTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_EQ(Vorezi::GetCoreGlobalCtrl()->Init(), 1);
-        m_pTrans = Vorezi::Interim_GetCryptionIns();
-        ASSERT_NE(m_pTrans, nullptr);
-    }
-    void TearDown() override { Vorezi::GetCoreGlobalCtrl()->Fini(); }
-    Vorezi::CSSLTrans *m_pTrans = nullptr;
-};
-
-// A scratch directory removed with the object.
-class ScratchDir {
-public:
-    ScratchDir() {
-        char szTemplate[] = "/tmp/crypto_test_XXXXXX";
-        m_Path = mkdtemp(szTemplate);
-    }
-    ~ScratchDir() { std::system(("rm -rf '" + m_Path + "'").c_str()); }
-    std::string File(const std::string &name) const { return m_Path + "/" + name; }
-    void Write(const std::string &name, const Bytes &data) const {
-        std::ofstream(File(name), std::ios::binary).write(reinterpret_cast<const char *>(data.data()), data.size());
-    }
-    Bytes Read(const std::string &name) const {
-        std::ifstream in(File(name), std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
-private:
-    std::string m_Path;
-};
-
-// Runs a shell command; its exit status, and its standard output through pOut.
-inline int Run(const std::string &command, std::string *pOut = nullptr) {
-    FILE *pPipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pPipe)
-        return -1;
+inline std::string ToHex(const uint8_t *pData, size_t uLen) {
     std::string out;
-    char szBuf[512];
-    while (size_t n = fread(szBuf, 1, sizeof(szBuf), pPipe))
-        out.append(szBuf, n);
-    int iStatus = pclose(pPipe);
-    if (pOut)
-        *pOut = out;
-    return WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
+    char buf[3];
+    for (size_t i = 0; i < uLen; ++i) {
+        std::snprintf(buf, sizeof(buf), "%02x", pData[i]);
+        out += buf;
+    }
+    return out;
 }
 
-}  // namespace cryptotest
+inline std::string ToHex(const std::vector<uint8_t> &data) { return ToHex(data.data(), data.size()); }

@@ -3,7 +3,7 @@
 // SP 800-38A and RFC 8439; and the length and capacity checks around them.
 #include <cstring>
 
-#include "crypto_test_util.h"
+#include "ssl_test_util.h"
 
 using namespace Vorezi;
 using namespace cryptotest;
@@ -48,7 +48,7 @@ TEST_F(CryptoVectors, DigestsMatchPublishedValues) {
         Bytes in = Text(c.input);
         EXPECT_EQ((m_pTrans->*c.fn)(in.data(), in.size(), out.data()), out.data()) << c.pName;
         out.resize(strlen(c.pDigest) / 2);
-        EXPECT_EQ(Hex(out), c.pDigest) << c.pName;
+        EXPECT_EQ(ToHex(out), c.pDigest) << c.pName;
     }
 }
 
@@ -64,7 +64,7 @@ TEST_F(CryptoVectors, Sm3MatchesGbT32905) {
         Bytes out(32);
         Bytes in = Text(c.first);
         ASSERT_EQ(m_pTrans->SSLTrans_SM3(in.data(), static_cast<int>(in.size()), out.data()), 1);
-        EXPECT_EQ(Hex(out), c.second);
+        EXPECT_EQ(ToHex(out), c.second);
     }
 }
 
@@ -76,7 +76,7 @@ TEST_F(CryptoVectors, Sha256StepsEqualOneShot) {
         ASSERT_EQ(m_pTrans->SSLTrans_SHA256_Update(ctx, msg.data() + i, std::min<size_t>(7, msg.size() - i)), 1);
     Bytes out(32);
     ASSERT_EQ(m_pTrans->SSLTrans_SHA256_Final(out.data(), ctx), 1);
-    EXPECT_EQ(Hex(out), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    EXPECT_EQ(ToHex(out), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
 }
 
 struct HmacCase {
@@ -115,7 +115,7 @@ TEST_F(CryptoVectors, HmacMatchesRfc2202AndRfc4231) {
                                                   static_cast<int>(data.size()), out.data(), &uLen);
         ASSERT_EQ(pRet, out.data()) << c.pMac;
         out.resize(uLen);
-        EXPECT_EQ(Hex(out), c.pMac);
+        EXPECT_EQ(ToHex(out), c.pMac);
     }
     Bytes out(64);
     unsigned int uLen = 0;
@@ -145,7 +145,7 @@ TEST_F(CryptoVectors, Pbkdf2MatchesRfc7914) {
                       c.pPass, static_cast<int>(strlen(c.pPass)), reinterpret_cast<const BYTE *>(c.pSalt),
                       static_cast<int>(strlen(c.pSalt)), c.iIter, static_cast<int>(out.size()), out.data()),
                   1);
-        EXPECT_EQ(Hex(out), c.pKey);
+        EXPECT_EQ(ToHex(out), c.pKey);
     }
 }
 
@@ -176,28 +176,28 @@ TEST_F(CryptoVectors, AesMatchesFips197AndSp80038a) {
          "f58c4c04d6e5f1ba779eabfb5f7bfbd69cfc4e967edb808d679f777bc6702c7d"},
     };
     for (const AesCase &c : kCases) {
-        Bytes key = Unhex(c.pKey), plain = Unhex(c.pPlain);
+        Bytes key = Hex(c.pKey), plain = Hex(c.pPlain);
         int iLen = static_cast<int>(plain.size()), iKeyLen = static_cast<int>(key.size());
         Bytes cipher(plain.size()), back(plain.size());
         if (c.pIv) {
-            Bytes iv = Unhex(c.pIv);
+            Bytes iv = Hex(c.pIv);
             ASSERT_EQ(m_pTrans->SSLTrans_AesCbcEncrypt(key.data(), plain.data(), cipher.data(), iLen, iKeyLen,
                                                        iv.data(), iLen),
                       1)
                 << c.pName;
             // The IV moves on to the last cipher block; decryption leaves the caller's IV alone.
-            EXPECT_EQ(Hex(iv), Hex(cipher).substr(Hex(cipher).size() - 32)) << c.pName;
-            iv = Unhex(c.pIv);
+            EXPECT_EQ(ToHex(iv), ToHex(cipher).substr(ToHex(cipher).size() - 32)) << c.pName;
+            iv = Hex(c.pIv);
             ASSERT_EQ(m_pTrans->SSLTrans_AesCbcDecrypt(key.data(), cipher.data(), back.data(), iLen, iKeyLen,
                                                        iv.data(), iLen),
                       1);
-            EXPECT_EQ(Hex(iv), c.pIv);
+            EXPECT_EQ(ToHex(iv), c.pIv);
         } else {
             ASSERT_EQ(m_pTrans->SSLTrans_AesEcbEncrypt(key.data(), plain.data(), cipher.data(), iLen, iKeyLen, iLen), 1)
                 << c.pName;
             ASSERT_EQ(m_pTrans->SSLTrans_AesEcbDecrypt(key.data(), cipher.data(), back.data(), iLen, iKeyLen, iLen), 1);
         }
-        EXPECT_EQ(Hex(cipher), c.pCipher) << c.pName;
+        EXPECT_EQ(ToHex(cipher), c.pCipher) << c.pName;
         EXPECT_EQ(back, plain) << c.pName;
     }
 }
@@ -216,7 +216,7 @@ TEST_F(CryptoVectors, AesRefusesBadKeyLengthsShortOutputsAndPartialBlocks) {
     zeroPadded.resize(32, 0);
     Bytes expect(32);
     ASSERT_EQ(m_pTrans->SSLTrans_AesEcbEncrypt(key.data(), zeroPadded.data(), expect.data(), 32, 16, 32), 1);
-    EXPECT_EQ(Hex(guard.data(), 32), Hex(expect));
+    EXPECT_EQ(ToHex(guard.data(), 32), ToHex(expect));
     // Decryption needs whole blocks and room for them.
     EXPECT_EQ(m_pTrans->SSLTrans_AesEcbDecrypt(key.data(), in.data(), out.data(), 20, 16, 64), 0);
     EXPECT_EQ(m_pTrans->SSLTrans_AesCbcDecrypt(key.data(), in.data(), out.data(), 20, 16, iv.data(), 64), 0);
@@ -224,7 +224,7 @@ TEST_F(CryptoVectors, AesRefusesBadKeyLengthsShortOutputsAndPartialBlocks) {
 }
 
 TEST_F(CryptoVectors, Sm4MatchesGbT32907AndChecksCapacity) {
-    Bytes key = Unhex("0123456789abcdeffedcba9876543210");
+    Bytes key = Hex("0123456789abcdeffedcba9876543210");
     Bytes plain = key;
     Bytes cipher(32), back(32);
     MORVA_SM4_PARAM p = {};
@@ -239,7 +239,7 @@ TEST_F(CryptoVectors, Sm4MatchesGbT32907AndChecksCapacity) {
     p.iOutputBufLen = 32;
     ASSERT_EQ(m_pTrans->SSLTrans_SM4(&p, 1), 1);
     EXPECT_EQ(p.iOutputBufLen, 32);
-    EXPECT_EQ(Hex(cipher).substr(0, 32), "681edf34d206965e86b3e94f536e4246");
+    EXPECT_EQ(ToHex(cipher).substr(0, 32), "681edf34d206965e86b3e94f536e4246");
     MORVA_SM4_PARAM d = p;
     d.pInputBuf = cipher.data();
     d.iInputBufLen = 32;
@@ -247,7 +247,7 @@ TEST_F(CryptoVectors, Sm4MatchesGbT32907AndChecksCapacity) {
     d.iOutputBufLen = 32;
     ASSERT_EQ(m_pTrans->SSLTrans_SM4(&d, 0), 1);
     EXPECT_EQ(d.iOutputBufLen, 16);
-    EXPECT_EQ(Hex(back.data(), 16), Hex(plain));
+    EXPECT_EQ(ToHex(back.data(), 16), ToHex(plain));
     // Modes with an IV refuse to run without one; unknown modes are refused.
     p.iMode = SM4_MODE_CBC;
     EXPECT_EQ(m_pTrans->SSLTrans_SM4(&p, 1), 0);
@@ -261,7 +261,7 @@ TEST_F(CryptoVectors, ChaCha20MatchesRfc8439Vector1) {
     int iOutLen = 64;
     ASSERT_EQ(m_pTrans->SSLTrans_ChaCha20(out.data(), &iOutLen, zeros.data(), 64, key.data(), 0, nonce.data()), 1);
     EXPECT_EQ(iOutLen, 64);
-    EXPECT_EQ(Hex(out),
+    EXPECT_EQ(ToHex(out),
               "76b8e0ada0f13d90405d6ae55386bd28bdd219b8a08ded1aa836efcc8b770dc7da41597c5157488d7724e03fb8d84a376a43b8f"
               "41518a11cc387b669b2ee6586");
     // Counter 255 wraps to the counter bytes of 0.
@@ -308,7 +308,7 @@ TEST_F(CryptoVectors, RandomBytesAndOctetStrings) {
     Bytes der(8);
     Bytes abc = Text("abc");
     ASSERT_EQ(m_pTrans->SSLTrans_ASN1_OCTET_STRING_Encode(abc.data(), 3, der.data(), 5), 5);
-    EXPECT_EQ(Hex(der.data(), 5), "0403616263");
+    EXPECT_EQ(ToHex(der.data(), 5), "0403616263");
     EXPECT_EQ(m_pTrans->SSLTrans_ASN1_OCTET_STRING_Encode(abc.data(), 3, der.data(), 4), -1);
     Bytes out(3);
     ASSERT_EQ(m_pTrans->SSLTrans_ASN1_OCTET_STRING_Decode(der.data(), 5, out.data(), 3), 3);

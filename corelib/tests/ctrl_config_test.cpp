@@ -219,3 +219,34 @@ TEST(CtrlConfigOutside, LocalConfigurationNeedsInit) {
 }
 
 }  // namespace
+
+namespace {
+
+// The registries hold 16 objects each; the controller's own log is one of them.
+TEST_F(CtrlConfig, RegistriesHoldSixteen) {
+    static char fakes[32];
+    auto *pOwn = Ctrl()->GetLogService();
+    ASSERT_NE(pOwn, nullptr);
+    EXPECT_EQ(Ctrl()->RegisterLogService(pOwn), -1);  // already there
+    int nTaken = 0;
+    for (int i = 0; i < 16; i++) {
+        if (Ctrl()->RegisterLogService(reinterpret_cast<CLogService *>(&fakes[i])) >= 0)
+            nTaken++;
+    }
+    EXPECT_EQ(nTaken, 15);
+    Ctrl()->UnRegisterLogService(reinterpret_cast<CLogService *>(&fakes[3]));
+    EXPECT_GE(Ctrl()->RegisterLogService(reinterpret_cast<CLogService *>(&fakes[20])), 0);
+    for (int i = 0; i < 21; i++)
+        Ctrl()->UnRegisterLogService(reinterpret_cast<CLogService *>(&fakes[i]));
+
+    nTaken = 0;
+    for (int i = 0; i < 17; i++) {
+        if (Ctrl()->RegisterPerformance(reinterpret_cast<CPerformanceBase *>(&fakes[i])) >= 0)
+            nTaken++;
+    }
+    EXPECT_EQ(nTaken, Ctrl()->GetPerformance() ? 15 : 16);
+    for (int i = 0; i < 17; i++)
+        Ctrl()->UnRegisterPerformance(reinterpret_cast<CPerformanceBase *>(&fakes[i]));
+}
+
+}  // namespace

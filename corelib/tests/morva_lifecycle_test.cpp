@@ -21,13 +21,21 @@ CCoreGlobalCtrlBase *Ctrl() {
     return GetCoreGlobalCtrl();
 }
 
-int ThreadCount() {
+int CountEntries(const char *pDir) {
     int n = 0;
-    DIR *d = opendir("/proc/self/task");
+    DIR *d = opendir(pDir);
     while (dirent *e = readdir(d))
         n += e->d_name[0] != '.';
     closedir(d);
     return n;
+}
+
+int ThreadCount() {
+    return CountEntries("/proc/self/task");
+}
+
+int FdCount() {
+    return CountEntries("/proc/self/fd");
 }
 
 std::string DllPath(int iSlot) {
@@ -42,7 +50,10 @@ TEST(MorvaLifecycle, CountedInitAndFini) {
     EXPECT_EQ(Morva_Fini(), 0);
     EXPECT_EQ(Morva_GetLastError(), 3);
 
+    // Sanitizer runtimes start a helper thread with the first thread of the process.
+    std::thread([] {}).join();
     int nThreads = ThreadCount();
+    int nFds = FdCount();
     for (int i = 0; i < 3; i++) {
         ASSERT_EQ(Morva_Init(), 1);
         ASSERT_EQ(Morva_Init(), 1);
@@ -53,6 +64,21 @@ TEST(MorvaLifecycle, CountedInitAndFini) {
         EXPECT_EQ(Morva_GetVersion(), 0);
     }
     EXPECT_EQ(ThreadCount(), nThreads);  // timer thread, queue workers, log writer: all gone
+    EXPECT_EQ(FdCount(), nFds);
+}
+
+// The completion queue runs as many workers as the async-I/O pool configuration says.
+TEST(MorvaLifecycle, AsyncQueueWorkersFollowTheirConfiguration) {
+    DWORD dwCounts[5] = {0, 0, 0, 0, 3};
+    ASSERT_EQ(Morva_SetInitConfig(ENUM_MORVA_INIT_CFG_THREADPOOL, dwCounts), 1);
+    ASSERT_EQ(Morva_Init(), 1);
+    int nThree = ThreadCount();
+    ASSERT_EQ(Morva_Fini(), 1);
+    dwCounts[4] = 7;
+    ASSERT_EQ(Morva_SetInitConfig(ENUM_MORVA_INIT_CFG_THREADPOOL, dwCounts), 1);
+    ASSERT_EQ(Morva_Init(), 1);
+    EXPECT_EQ(ThreadCount(), nThree + 4);
+    ASSERT_EQ(Morva_Fini(), 1);
 }
 
 // Every step after the runtime start that fails undoes the ones before it and restores the
@@ -60,7 +86,7 @@ TEST(MorvaLifecycle, CountedInitAndFini) {
 TEST(MorvaLifecycle, AFailureAtEveryStepUndoesTheStepsBefore) {
     int nThreads = ThreadCount();
     const std::string defaultPath = DllPath(0);
-    for (int iStep : {2, 4, 5, 6, 7, 8, 10, 11, 12}) {
+    for (int iStep : {2, 4, 5, 6, 7, 8, 9, 10, 11, 12}) {
         SCOPED_TRACE(iStep);
         DWORD dwMqtt = 77;
         ASSERT_EQ(Morva_SetInitConfig(ENUM_MORVA_INIT_CFG_ABILITY, &dwMqtt), 1);

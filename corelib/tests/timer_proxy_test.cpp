@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "Module/Memory/MemoryMgr.h"
 #include "Module/TimerProxy/TimerProxy.h"
 #include "service_test_util.h"
 
@@ -68,7 +69,7 @@ protected:
         servicetest::InitedTest::TearDown();
     }
     CTimerProxy *NewProxy(DWORD dwSlots, DWORD dwInterval, BYTE byThreads = 2, BYTE byKeep = 0) {
-        m_Proxies.emplace_back(new CTimerProxy(dwSlots));
+        m_Proxies.emplace_back(new (MEM_INDEX_HEAP) CTimerProxy(dwSlots));
         TIMER_PROXY_CREATE_PARAM param = {dwSlots, dwInterval, nullptr, byThreads, byKeep};
         EXPECT_EQ(m_Proxies.back()->Start(&param), 1);
         return m_Proxies.back().get();

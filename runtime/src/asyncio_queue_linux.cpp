@@ -176,6 +176,8 @@ void IoQueue::Complete(IoList &list) {
     WakeLocked();
 }
 
+// Posts from a worker's own routine wake another worker too: a routine may wait for other
+// completions (a link that stops waits for its cancelled operations).
 void IoQueue::WakeLocked() {
     if (idle_ > 0) {
         ready_.notify_one();

@@ -7,6 +7,8 @@
 #include "internal/socket_startup.h"
 #include "yar/yar_asyncio.h"
 #include "yar/yar_init.h"
+#include "yar/yar_log.h"
+#include "yar/yar_mempool.h"
 #include "yar/yar_msgq.h"
 #include "yar/yar_mutex.h"
 #include "yar/yar_socket.h"
@@ -33,7 +35,7 @@ struct Stage {
     bool done;
 };
 
-// Cleanup order. The size-class allocator, not built yet, releases its pools after the error slot.
+// Cleanup order; the size-class allocator releases its pools after the error slot.
 // The adapter backend reads getifaddrs and sysfs, so it has no library to load or free.
 Stage g_stages[] = {
     {"timers", nullptr, [] { YAR_Timer_Fini(); }, false},
@@ -47,6 +49,7 @@ Stage g_stages[] = {
     {"msgq", [] { return YAR_MsgQ_InitModule() == 0; }, [] { YAR_MsgQ_FiniModule(); }, false},
     {"threadpool", [] { return YAR_ThreadPool_InitModule() == 0; }, YAR_ThreadPool_FiniModule, false},
     {"errslot", [] { return YAR_ErrSlot_Init() == 0; }, [] { YAR_ErrSlot_Fini(); }, false},
+    {"mempool", nullptr, YAR_MemPool_Fini, false},
 };
 
 void Notify(const Stage &stage, bool up) {
@@ -162,8 +165,9 @@ int32_t YAR_RefreshDefaultFamily(void) {
 }
 
 int32_t YAR_LogFini(void) {
-    // The runtime log's outputs 1 and 2 are disabled and the log closed here
-    // (YAR_Log_DisableOutput, YAR_Log_Close) once the runtime log exists.
+    YAR_Log_DisableOutput(YAR_LOG_OUTPUT_DEBUGGER);
+    YAR_Log_DisableOutput(YAR_LOG_OUTPUT_FILE);
+    YAR_Log_Close();
     return 0;
 }
 

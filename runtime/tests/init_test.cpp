@@ -11,6 +11,7 @@
 #include "internal/runtime_start.h"
 #include "internal/socket_startup.h"
 #include "yar/yar_init.h"
+#include "yar/yar_mempool.h"
 #include "yar/yar_threadpool.h"
 
 namespace {
@@ -35,7 +36,7 @@ private:
 };
 
 const char *const kStart = "+sockets +msgq +threadpool +errslot";
-const char *const kStop = "-timers -sockets -msgq -threadpool -errslot";
+const char *const kStop = "-timers -sockets -msgq -threadpool -errslot -mempool";
 
 }  // namespace
 
@@ -74,10 +75,10 @@ TEST(RuntimeStart, CountsStartsAndRunsTheStagesInOrder) {
 TEST(RuntimeStart, AFailedStageUndoesTheStagesBeforeIt) {
     struct Case { const char *failing; const char *events; };
     const Case cases[] = {
-        {"sockets", "-timers"},
-        {"msgq", "+sockets -timers -sockets"},
-        {"threadpool", "+sockets +msgq -timers -sockets -msgq"},
-        {"errslot", "+sockets +msgq +threadpool -timers -sockets -msgq -threadpool"},
+        {"sockets", "-timers -mempool"},
+        {"msgq", "+sockets -timers -sockets -mempool"},
+        {"threadpool", "+sockets +msgq -timers -sockets -msgq -mempool"},
+        {"errslot", "+sockets +msgq +threadpool -timers -sockets -msgq -threadpool -mempool"},
     };
     StageLog log;
     for (const Case &c : cases) {
@@ -211,4 +212,15 @@ TEST(RuntimeStart, EveryStartRefreshesTheDefaultFamilyFromTheAdapters) {
     EXPECT_EQ(yar::internal::DefaultFamily(), afterStart);
     YAR_Fini();
     yar::internal::SetDefaultFamily(2);
+}
+
+TEST(RuntimeStart, TheLastStopReleasesTheSizeClassPools) {
+    ASSERT_EQ(YAR_Init(), 0);
+    ASSERT_EQ(YAR_Init(), 0);
+    ASSERT_EQ(YAR_MemPool_Init(0x4000000), 1);
+    YAR_Fini();
+    EXPECT_GT(YAR_MemPool_GetTotalSize(), 0u);
+    YAR_Fini();
+    EXPECT_EQ(YAR_MemPool_GetTotalSize(), 0u);
+    EXPECT_EQ(YAR_MemPool_Alloc(1), nullptr);
 }

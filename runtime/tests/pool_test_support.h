@@ -102,8 +102,11 @@ inline int ThreadCount() {
     return -1;
 }
 
-// The thread count once threads of earlier tests have finished leaving.
+// The thread count once threads of earlier tests have finished leaving. A thread is started and
+// joined first: ThreadSanitizer starts its own helper thread at the first thread creation, and that
+// one must already be in the base the pool's threads are counted against.
 inline int SettledThreadCount() {
+    std::thread([] {}).join();
     int last = ThreadCount();
     for (int i = 0; i < 100; ++i) {
         std::this_thread::sleep_for(20ms);

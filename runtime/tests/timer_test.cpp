@@ -80,6 +80,9 @@ TEST_F(Timer, FreedSlotsAreReusedInIndexOrder) {
     ASSERT_EQ(YAR_KillTimer(a.id), 0);
     ASSERT_EQ(YAR_SetTimer(Count, &c, 1000, &c.id, 0), 0);
     EXPECT_EQ(c.id, 0u);
+    // Stopped before the counters go away.
+    EXPECT_EQ(YAR_KillTimer(b.id), 0);
+    EXPECT_EQ(YAR_KillTimer(c.id), 0);
 }
 
 TEST_F(Timer, KillFromInsideTheCallbackEndsTheTimer) {
@@ -96,6 +99,7 @@ TEST_F(Timer, KillFromInsideTheCallbackEndsTheTimer) {
     Counter d;
     ASSERT_EQ(YAR_SetTimer(Count, &d, 1000, &d.id, 0), 0);
     EXPECT_EQ(d.id, c.id);
+    EXPECT_EQ(YAR_KillTimer(d.id), 0);
 }
 
 void Capture(const char *text, void *user) {

@@ -1,7 +1,6 @@
 #include "transport/PortMultiplexList.h"
 
 #include <cstring>
-#include <mutex>
 #include <new>
 
 #include "CoreGlobalCtrl.h"
@@ -53,8 +52,9 @@ void CPortMultiplexList::FreeAll() {
 int CPortMultiplexList::CreateLock() {
     if (m_pLock)
         return 1;
-    m_pLock.reset(new (std::nothrow) std::shared_mutex);
-    if (!m_pLock) {
+    m_pLock.reset(new (std::nothrow) CRWLock);
+    if (!m_pLock || !m_pLock->CheckInit()) {
+        m_pLock.reset();
         GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
         return 0;
     }
@@ -69,8 +69,8 @@ int CPortMultiplexList::DestroyLock() {
 int CPortMultiplexList::CreatList() {
     if (!m_pLock)
         return 0;
-    std::unique_lock<std::shared_mutex> guard(*m_pLock);
-    if (m_pHead)
+    CRWLockGuard guard(m_pLock.get(), 0);
+    if (!guard.IsLocked() || m_pHead)
         return 1;
     m_pHead = NewNode("CPortMultiplexList::CreatList, Morva_NewArray Failed", MORVA_ERR_PORT_NODE,
                       "CPortMultiplexList::CreatList, YAR_MutexCreate Failed");
@@ -82,7 +82,9 @@ int CPortMultiplexList::CreatList() {
 int CPortMultiplexList::DestroyList() {
     if (!m_pLock)
         return 0;
-    std::unique_lock<std::shared_mutex> guard(*m_pLock);
+    CRWLockGuard guard(m_pLock.get(), 0);
+    if (!guard.IsLocked())
+        return 0;
     FreeAll();
     return 1;
 }
@@ -90,8 +92,8 @@ int CPortMultiplexList::DestroyList() {
 int CPortMultiplexList::InsertNode(WORD wPort, const BYTE *pKey) {
     if (!m_pLock || !pKey)
         return 0;
-    std::unique_lock<std::shared_mutex> guard(*m_pLock);
-    if (!m_pHead)
+    CRWLockGuard guard(m_pLock.get(), 0);
+    if (!guard.IsLocked() || !m_pHead)
         return 0;
     if (m_pHead->wPort >= PORT_MULTI_MAX_NODES) {
         LogModule_Write(LOG_LEVEL_ERR, "CPortMultiplexList::InsertNode, Invalid wPort[%d]", m_pHead->wPort);
@@ -135,8 +137,8 @@ bool CPortMultiplexList::TryAddKey(Node *pNode, const BYTE *pKey) {
 int CPortMultiplexList::FindPort(const BYTE *pKey, WORD *pPort) {
     if (!m_pLock || !pKey || !pPort)
         return 0;
-    std::shared_lock<std::shared_mutex> guard(*m_pLock);
-    if (!m_pHead || !m_pHead->pNext)
+    CRWLockGuard guard(m_pLock.get(), 1);
+    if (!guard.IsLocked() || !m_pHead || !m_pHead->pNext)
         return 0;
     for (;;) {
         bool bLockedAny = false;
@@ -163,8 +165,8 @@ int CPortMultiplexList::DeleteNode(const BYTE *pKey, WORD wPort, int *pNodeRemov
         *pNodeRemoved = 0;
     if (!m_pLock || !pKey)
         return 0;
-    std::unique_lock<std::shared_mutex> guard(*m_pLock);
-    if (!m_pHead)
+    CRWLockGuard guard(m_pLock.get(), 0);
+    if (!guard.IsLocked() || !m_pHead)
         return 0;
     Node *pPrev = m_pHead;
     Node *pNode = m_pHead->pNext;
@@ -201,14 +203,16 @@ int CPortMultiplexList::DeleteNode(const BYTE *pKey, WORD wPort, int *pNodeRemov
 int CPortMultiplexList::GetNodeCount() {
     if (!m_pLock)
         return 0;
-    std::shared_lock<std::shared_mutex> guard(*m_pLock);
-    return m_pHead ? m_pHead->wPort : 0;
+    CRWLockGuard guard(m_pLock.get(), 1);
+    return guard.IsLocked() && m_pHead ? m_pHead->wPort : 0;
 }
 
 void CPortMultiplexList::PrintList() {
     if (!m_pLock)
         return;
-    std::shared_lock<std::shared_mutex> guard(*m_pLock);
+    CRWLockGuard guard(m_pLock.get(), 1);
+    if (!guard.IsLocked())
+        return;
     for (Node *pNode = m_pHead ? m_pHead->pNext : nullptr; pNode; pNode = pNode->pNext) {
         DWORD n = pNode->dwCount.load();
         LogModule_Write(LOG_LEVEL_INF, "CPortMultiplexList::PrintList, wPort[%d], nNum[%d]", pNode->wPort, (int)n);

@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <memory>
-#include <shared_mutex>
 
+#include "Module/Member/RWLock.h"
 #include "morva/MorvaTypes.h"
 #include "yar/yar_mutex.h"
 
@@ -48,7 +48,7 @@ private:
     void FreeAll();
 
     Node *m_pHead = nullptr;
-    std::unique_ptr<std::shared_mutex> m_pLock;
+    std::unique_ptr<CRWLock> m_pLock;
 };
 
 }  // namespace Vorezi

@@ -438,31 +438,26 @@ int CMemberMgrBase::WriteLockMember(int iIndex) {
     return LockMember(iIndex, LOCK_WRITE);
 }
 
-int CMemberMgrBase::ReadUnlockMember(int iIndex) {
+// Unlocks and the try-lock set no code of their own beyond a missing private part.
+int CMemberMgrBase::CallSlotLock(int iIndex, int (CRWLock::*fnCall)()) {
     if (!m_pPrivate) {
         SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     CRWLock *pLock = SlotLock(iIndex);
-    return pLock ? pLock->ReadUnlock() : 0;
+    return pLock ? (pLock->*fnCall)() : 0;
+}
+
+int CMemberMgrBase::ReadUnlockMember(int iIndex) {
+    return CallSlotLock(iIndex, &CRWLock::ReadUnlock);
 }
 
 int CMemberMgrBase::TryWriteLockMember(int iIndex) {
-    if (!m_pPrivate) {
-        SetError(MORVA_ERR_ALLOC);
-        return 0;
-    }
-    CRWLock *pLock = SlotLock(iIndex);
-    return pLock ? pLock->TryWriteLock() : 0;
+    return CallSlotLock(iIndex, &CRWLock::TryWriteLock);
 }
 
 int CMemberMgrBase::WriteUnlockMember(int iIndex) {
-    if (!m_pPrivate) {
-        SetError(MORVA_ERR_ALLOC);
-        return 0;
-    }
-    CRWLock *pLock = SlotLock(iIndex);
-    return pLock ? pLock->WriteUnlock() : 0;
+    return CallSlotLock(iIndex, &CRWLock::WriteUnlock);
 }
 
 }  // namespace Vorezi

@@ -89,6 +89,7 @@ private:
     enum LockKind { LOCK_READ, LOCK_WRITE };
     CRWLock *SlotLock(int iIndex);
     int LockMember(int iIndex, LockKind eKind);
+    int CallSlotLock(int iIndex, int (CRWLock::*fnCall)());
     int SearchFreeSlot();
 
     CMemberMgrBasePrivate *m_pPrivate = nullptr;

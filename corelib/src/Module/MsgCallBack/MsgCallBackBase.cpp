@@ -1,6 +1,5 @@
 #include "Module/MsgCallBack/MsgCallBackBase.h"
 
-#include <mutex>
 #include <new>
 
 #include "CoreGlobalCtrl.h"
@@ -20,7 +19,7 @@ struct CMsgCallBackBase::Job {
 
 CMsgCallBackBase::CMsgCallBackBase() {
     m_bPoolLock = YAR_MutexCreate(&m_PoolLock, 0) == 0 ? 1 : 0;
-    m_bInit = m_bPoolLock;
+    m_bInit = m_SettingsLock.CheckInit() && m_bPoolLock ? 1 : 0;
 }
 
 CMsgCallBackBase::~CMsgCallBackBase() {
@@ -36,7 +35,9 @@ CMsgCallBackBase::~CMsgCallBackBase() {
 
 int CMsgCallBackBase::SetExceptionMessOrCallBack(UINT uMsg, void *hWnd, MSG_CALLBACK fnCallBack, void *pUser) {
     // Waits while a delivery runs, so no delivery sees half-changed settings.
-    std::unique_lock<std::shared_timed_mutex> guard(m_SettingsLock);
+    CRWLockGuard guard(&m_SettingsLock, 0);
+    if (!guard.IsLocked())
+        return -1;
     m_uMsg.store(uMsg);
     m_hWnd.store(hWnd);
     m_fnCallBack.store(fnCallBack);
@@ -98,8 +99,9 @@ int32_t CMsgCallBackBase::WorkCallback(void *pArg) {
     Job *pJob = static_cast<Job *>(pArg);
     CMsgCallBackBase *pOwner = pJob->pOwner;
     if (pOwner->m_fnCallBack.load()) {
-        std::shared_lock<std::shared_timed_mutex> guard(pOwner->m_SettingsLock);
-        if (MSG_CALLBACK fnCallBack = pOwner->m_fnCallBack.load()) {
+        CRWLockGuard guard(&pOwner->m_SettingsLock, 1);
+        MSG_CALLBACK fnCallBack = guard.IsLocked() ? pOwner->m_fnCallBack.load() : nullptr;
+        if (fnCallBack) {
             GetCoreGlobalCtrl()->SetLastError(pJob->iError);
             fnCallBack(pJob->dwValue1, pJob->dwValue2, pJob->dwValue3, pOwner->m_pUser.load());
         }
@@ -113,8 +115,9 @@ int32_t CMsgCallBackBase::WorkMessage(void *pArg) {
     Job *pJob = static_cast<Job *>(pArg);
     CMsgCallBackBase *pOwner = pJob->pOwner;
     {
-        std::shared_lock<std::shared_timed_mutex> guard(pOwner->m_SettingsLock);
-        if (void *hWnd = pOwner->m_hWnd.load()) {
+        CRWLockGuard guard(&pOwner->m_SettingsLock, 1);
+        void *hWnd = guard.IsLocked() ? pOwner->m_hWnd.load() : nullptr;
+        if (hWnd) {
             GetCoreGlobalCtrl()->SetLastError(pJob->iError);
             platform::WindowMessage_Deliver(hWnd, pOwner->m_uMsg.load(), (uintptr_t)pJob->dwValue1,
                                             (intptr_t)(int32_t)pJob->dwValue3);

@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <shared_mutex>
 
+#include "Module/Member/RWLock.h"
 #include "morva/MorvaTypes.h"
 #include "yar/yar_mutex.h"
 #include "yar/yar_threadpool.h"
@@ -45,7 +45,7 @@ private:
     YAR_MUTEX_T m_PoolLock;
     int m_bPoolLock = 0;
     int m_bInit = 0;
-    std::shared_timed_mutex m_SettingsLock;
+    CRWLock m_SettingsLock;
 };
 
 }  // namespace Vorezi

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "Module/Member/MemberBase.h"
 #include "morva/MorvaTypes.h"
 #include "yar/yar_cond.h"
 #include "yar/yar_mutex.h"
@@ -40,15 +41,15 @@ struct TIMER_PROXY_REGISTER_PARAM {
     TIMER_PROXY_DATA_CALLBACK fnDataCallBack;
 };
 
-class CTimerProxy {
+class CTimerProxy : public CMemberBase {
 public:
     explicit CTimerProxy(DWORD dwTotalNum);
-    virtual ~CTimerProxy();
+    ~CTimerProxy() override;
     CTimerProxy(const CTimerProxy &) = delete;
     CTimerProxy &operator=(const CTimerProxy &) = delete;
 
-    virtual int Start(void *pParam);
-    virtual int Stop();
+    int Start(void *pParam) override;
+    int Stop() override;
 
     int RigisterCommandIndex(const TIMER_PROXY_REGISTER_PARAM *pPreviewParam);
     int UnRigisterCommandIndex(int nSessionIndex);
@@ -64,7 +65,6 @@ public:
     // The proxy whose cycle thread or pool worker the calling thread is, or null.
     static CTimerProxy *CurrentProxyThread();
     DWORD GetInterval() const { return m_dwInterval.load(); }
-    int GetMemberIndex() const { return -1; }
 
 private:
     struct WorkRecord {

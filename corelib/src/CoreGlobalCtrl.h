@@ -331,12 +331,9 @@ private:
     int CreatePerformance();
     void ReleasePerformance();
     void ReleaseMsgCallBackBase();
-<<<<<<< HEAD
-    void ReleaseSSLTrans();
-=======
     void ReleaseTimerProxyMgr();
     void ReleaseTimeConsumingMgr();
->>>>>>> main
+    void ReleaseSSLTrans();
 
     // The eight library mutexes, in creation order.
     enum LibMutex {

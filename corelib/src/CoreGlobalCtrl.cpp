@@ -364,6 +364,7 @@ void CCoreGlobalCtrlBase::ReleaseLogService() {
 // and port-pool managers go with the others, so a later Init starts them afresh.
 void CCoreGlobalCtrlBase::ReleaseManagers() {
     ReleaseAsyncManager();
+    ReleaseKeyCaches();
     ReleasePerformance();
     ReleaseMsgCallBackBase();
     ReleaseLogService();

@@ -30,6 +30,12 @@ Digit AddWordMult(Digit *a, const Digit *b, Digit w, const Digit *c, int iDigits
     return static_cast<Digit>(u64Carry);
 }
 
+// A shift by 0 copies and one by 32 or more is refused; true when nothing is left to do.
+bool IsTrivialShift(Digit *a, const Digit *b, unsigned c, int iDigits) {
+    if (c == 0) Big_Assign(a, b, iDigits);
+    return c == 0 || c >= 32;
+}
+
 }  // namespace
 
 extern "C" {
@@ -112,11 +118,7 @@ void Big_Mult(Digit *a, const Digit *b, const Digit *c, int iDigits) {
 }
 
 Digit Big_LShift(Digit *a, const Digit *b, unsigned c, int iDigits) {
-    if (c >= 32) return 0;
-    if (c == 0) {
-        Big_Assign(a, b, iDigits);
-        return 0;
-    }
+    if (IsTrivialShift(a, b, c, iDigits)) return 0;
     Digit carry = 0;
     for (int i = 0; i < iDigits; ++i) {
         const Digit bi = b[i];
@@ -127,11 +129,7 @@ Digit Big_LShift(Digit *a, const Digit *b, unsigned c, int iDigits) {
 }
 
 Digit Big_RShift(Digit *a, const Digit *b, unsigned c, int iDigits) {
-    if (c >= 32) return 0;
-    if (c == 0) {
-        Big_Assign(a, b, iDigits);
-        return 0;
-    }
+    if (IsTrivialShift(a, b, c, iDigits)) return 0;
     Digit carry = 0;
     for (int i = iDigits - 1; i >= 0; --i) {
         const Digit bi = b[i];

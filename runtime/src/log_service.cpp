@@ -234,12 +234,17 @@ int32_t LogService::WriteFile(const char *text, int32_t length) {
     if (m_file < 0) {
         ::unlink(GetFileName(false).c_str());
         const std::string working = GetFileName(true);
-        m_file = ::open(working.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (m_file < 0) {
+        // A working file that a stop left behind is continued, not replaced: its lines stay.
+        m_file = ::open(working.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        struct stat st;
+        if (m_file < 0 || ::fstat(m_file, &st) != 0) {
+            if (m_file >= 0)
+                ::close(m_file);
+            m_file = -1;
             YAR_OutputDebug("LogService OpenFile[%s] failed", working.c_str());
             return -8;
         }
-        m_fileSize = 0;
+        m_fileSize = st.st_size;
     }
     if (!WriteAll(m_file, text, length))
         return -8;

@@ -145,6 +145,11 @@ TEST_F(RuntimeLog, FilesRotateAt2MiB) {
     EXPECT_EQ(Size("yar_log_1.log"), off_t{perFile} * line);
     EXPECT_EQ(Size("yar_log_2_w.log"), off_t{10} * line);  // a stop does not rename
     EXPECT_FALSE(Exists("yar_log_1_w.log"));
+    // File output on again: the working file left by the stop is continued.
+    ASSERT_EQ(YAR_Log_EnableOutput(YAR_LOG_OUTPUT_FILE), 0);
+    Print(std::string(1900, 'z'));
+    YAR_Log_DisableOutput(YAR_LOG_OUTPUT_FILE);
+    EXPECT_EQ(Size("yar_log_2_w.log"), off_t{11} * line);
     std::ifstream first("yarlog/yar_log_1.log", std::ios::binary);
     std::string firstLine;
     std::getline(first, firstLine);

@@ -14,6 +14,7 @@
 #include "yar_error.h"
 #include "yar_file.h"
 #include "yar_init.h"
+#include "yar_lockfreeq.h"
 #include "yar_log.h"
 #include "yar_mempool.h"
 #include "yar_msgq.h"

@@ -3,6 +3,9 @@
 #include "CoreGlobalCtrl.h"
 #include "Module/MsgCallBack/MsgCallBackBase.h"
 #include "Module/Perf/PerformanceBase.h"
+#include "Module/TimeConsuming/TimeConsuming.h"
+#include "Module/TimeConsuming/TimeConsumingMgr.h"
+#include "Module/TimerProxy/TimerProxyMgr.h"
 #include "Utils.h"
 #include "morva/MorvaUtility.h"
 
@@ -63,6 +66,58 @@ int Morva_PerformanceMonitor(int bUsePerfmMonitor, DWORD dwMonitorInterval) {
         return 0;
     }
     return 1;
+}
+
+int Morva_CreateTimerProxy(const void *pProxyParam) {
+    if (!GetCoreGlobalCtrl()->CheckInit()) return -1;
+    CTimerProxyMgr *pMgr = GetTimerProxyMgr();
+    if (pMgr == nullptr) {
+        LogModule_Write(LOG_LEVEL_ERR, "Morva_CreateTimerProxy, GetTimerProxyMgr Failed");
+        return -1;
+    }
+    return pMgr->CreateProxy(static_cast<const TIMER_PROXY_CREATE_PARAM *>(pProxyParam));
+}
+
+void Morva_DestroryTimerProxy(int iProxyID) {
+    if (!GetCoreGlobalCtrl()->CheckInit()) return;
+    CTimerProxyMgr *pMgr = GetTimerProxyMgr();
+    if (pMgr == nullptr) {
+        LogModule_Write(LOG_LEVEL_ERR, "Morva_DestroryTimerProxy, GetTimerProxyMgr Failed");
+        return;
+    }
+    pMgr->DestroyProxy(iProxyID);
+}
+
+int Morva_RigisterTimerProxy(int iProxyID, const void *pRegisterParam) {
+    if (!GetCoreGlobalCtrl()->CheckInit()) return 0;
+    return Interim_RigisterTimerProxy(iProxyID, static_cast<const TIMER_PROXY_REGISTER_PARAM *>(pRegisterParam));
+}
+
+int Morva_UnRigisterTimerProxy(int iProxyID, int iRigisterID) {
+    return GetCoreGlobalCtrl()->CheckInit() ? Interim_UnRigisterTimerProxy(iProxyID, iRigisterID) : 0;
+}
+
+// Both need an initialised library: a manager made before the first Init would never be released.
+int Morva_CreateTimeConsumingTest(const char *pName, DWORD dwTagNum, DWORD dwValue) {
+    if (!GetCoreGlobalCtrl()->CheckInit()) return -1;
+    if (pName == nullptr || dwTagNum == 0 || dwValue == 0 || dwTagNum > TIME_CONSUMING_MAX_TAG) return -1;
+    CTimeConsumingMgr *pMgr = GetTimeConsumingMgr();
+    if (pMgr == nullptr) {
+        LogModule_Write(LOG_LEVEL_ERR, "Morva_CreateTimeConsumingTest, GetTimeConsumingMgr Failed");
+        return -1;
+    }
+    TIME_CONSUMING_PARAM param = {dwTagNum, dwValue, pName};
+    return pMgr->CreateTimeConsuming(&param);
+}
+
+int Morva_DestroyTimeConsumingTest(int iTestID) {
+    if (!GetCoreGlobalCtrl()->CheckInit()) return 0;
+    CTimeConsumingMgr *pMgr = GetTimeConsumingMgr();
+    if (pMgr == nullptr) {
+        LogModule_Write(LOG_LEVEL_ERR, "Morva_DestroyTimeConsumingTest, GetTimeConsumingMgr Failed");
+        return 0;
+    }
+    return pMgr->DestroyTimeConsuming(iTestID);
 }
 
 YAR_THREADPOOLFLEX_T *Morva_CreateThreadPool(YAR_THREADPOOL_ROUTINE fnWork) {

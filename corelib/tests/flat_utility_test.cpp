@@ -11,6 +11,7 @@
 
 #include "CoreGlobalCtrl.h"
 #include "DependLibLoader.h"
+#include "Module/TimerProxy/TimerProxy.h"
 #include "morva/MorvaUtility.h"
 #include "service_test_util.h"
 
@@ -50,6 +51,10 @@ TEST(FlatUtilityNotInit, InitCheckedFamiliesFailWithError3) {
         {"Morva_IPv6AddrToStr", Morva_IPv6AddrToStr(addr6, buf), -1},
         {"Morva_MakeAddrByString", Morva_MakeAddrByString(2, "127.0.0.1", 80, &addr), -1},
         {"Morva_DestroyThreadPool", Morva_DestroyThreadPool(nullptr), 0},
+        {"Morva_CreateTimerProxy", Morva_CreateTimerProxy(nullptr), -1},
+        {"Morva_RigisterTimerProxy", Morva_RigisterTimerProxy(0, nullptr), 0},
+        {"Morva_UnRigisterTimerProxy", Morva_UnRigisterTimerProxy(0, 0), 0},
+        {"Morva_CreateTimeConsumingTest", Morva_CreateTimeConsumingTest("t", 2, 1), -1},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(c.iExpected, c.iResult) << c.pName;
@@ -284,6 +289,42 @@ TEST_F(FlatUtility, MessagesMonitorAndPools) {
     EXPECT_TRUE(servicetest::WaitFor([] { return s_iWork.load() == 7; }, 5000));
     EXPECT_EQ(1, Morva_DestroyThreadPool(hPool));
     EXPECT_EQ(0, Morva_PostWorkToThreadPool(nullptr, nullptr, &iSeven));
+}
+
+TEST_F(FlatUtility, TimerProxiesAndTimeConsumingTests) {
+    TIMER_PROXY_CREATE_PARAM create = {};
+    create.m_dwTotalNum = 4;
+    create.dwInterval = 1000;
+    create.byThreadCount = 1;
+    const int iProxy = Morva_CreateTimerProxy(&create);
+    ASSERT_GE(iProxy, 0);
+    static std::atomic<int> s_iTicks{0};
+    TIMER_PROXY_REGISTER_PARAM reg = {};
+    reg.dwSessionIndex = 1;
+    reg.fnDataCallBack = [](void *) -> int {
+        s_iTicks.fetch_add(1);
+        return 1;
+    };
+    EXPECT_EQ(1, Morva_RigisterTimerProxy(iProxy, &reg));
+    EXPECT_TRUE(servicetest::WaitFor([] { return s_iTicks.load() > 0; }, 5000));
+    EXPECT_EQ(1, Morva_UnRigisterTimerProxy(iProxy, 1));
+    Morva_DestroryTimerProxy(iProxy);
+
+    struct Case {
+        const char *pName;
+        DWORD dwTags, dwValue;
+        bool bMade;
+    } tests[] = {
+        {"two tags", 2, 1, true}, {"eight tags", 8, 1, true}, {"nine tags", 9, 1, false},
+        {"value 0", 2, 0, false}, {nullptr, 2, 1, false},
+    };
+    for (const Case &c : tests) {
+        const int iTest = Morva_CreateTimeConsumingTest(c.pName, c.dwTags, c.dwValue);
+        EXPECT_EQ(c.bMade, iTest >= 0) << (c.pName ? c.pName : "null name");
+        if (iTest >= 0) {
+            EXPECT_EQ(1, Morva_DestroyTimeConsumingTest(iTest));
+        }
+    }
 }
 
 TEST_F(FlatUtility, AddressTexts) {

@@ -5,7 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "CoreGlobalCtrl.h"
@@ -126,6 +128,34 @@ TEST(PortPoolMgr, NumberedPools) {
     EXPECT_EQ(mgr.CreatePortPool("", YAR_AF_INET, 2, 2000, 2001), 1);  // the freed slot is taken again
 }
 
+// Links on many threads take and give back ports: a port is never held by two at once.
+TEST(LocalPortPool, ConcurrentTakersNeverShareAPort) {
+    WORD wBase = BasePort(30);
+    CUdpPortPool pool;
+    ASSERT_EQ(pool.SetPortRange(wBase, wBase + 7), 0);
+    std::atomic<int> held[8] = {};
+    std::atomic<int> shared{0}, got{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; t++) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 200; i++) {
+                WORD w = pool.GetPort(YAR_AF_INET);
+                if (!w)
+                    continue;
+                got++;
+                if (held[w - wBase].fetch_add(1) != 0)
+                    shared++;
+                held[w - wBase].fetch_sub(1);
+                pool.ReleasePort(w);
+            }
+        });
+    }
+    for (auto &th : threads)
+        th.join();
+    EXPECT_EQ(shared.load(), 0);
+    EXPECT_GT(got.load(), 400);
+}
+
 // ---- port-multiplex list ----
 
 struct Key {
@@ -191,6 +221,36 @@ TEST(PortMultiplexList, FullNodesAndTheNodeLimit) {
     EXPECT_EQ(list.InsertNode(7000, Key(1, 1).b), 0);
     EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), 187);
     EXPECT_EQ(list.GetNodeCount(), PORT_MULTI_MAX_NODES);
+}
+
+// Finders on many threads share the nodes: every key lands once, none is lost.
+TEST(PortMultiplexList, ConcurrentFindersLoseNoKey) {
+    CPortMultiplexList list;
+    ASSERT_EQ(list.CreateLock(), 1);
+    ASSERT_EQ(list.CreatList(), 1);
+    ASSERT_EQ(list.InsertNode(7000, Key(200, 1).b), 1);
+    ASSERT_EQ(list.InsertNode(7001, Key(200, 1).b), 1);
+    std::atomic<int> found{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; t++) {
+        threads.emplace_back([&, t] {
+            WORD wPort = 0;
+            for (int i = 0; i < 100; i++)
+                found += list.FindPort(Key((BYTE)t, (WORD)(i + 2)).b, &wPort);
+        });
+    }
+    for (auto &th : threads)
+        th.join();
+    EXPECT_EQ(found.load(), 400);
+    // Each key sits in one node: deleting it from the other port finds nothing.
+    int bRemoved = 0, nDeleted = 0;
+    for (int t = 0; t < 4; t++) {
+        for (int i = 0; i < 100; i++) {
+            nDeleted += list.DeleteNode(Key((BYTE)t, (WORD)(i + 2)).b, 7000, &bRemoved);
+            nDeleted += list.DeleteNode(Key((BYTE)t, (WORD)(i + 2)).b, 7001, &bRemoved);
+        }
+    }
+    EXPECT_EQ(nDeleted, 400);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "internal/socket_startup.h"
 #include "yar/yar_asyncio.h"
 #include "yar/yar_init.h"
+#include "yar/yar_log.h"
 #include "yar/yar_mempool.h"
 #include "yar/yar_msgq.h"
 #include "yar/yar_mutex.h"
@@ -164,8 +165,9 @@ int32_t YAR_RefreshDefaultFamily(void) {
 }
 
 int32_t YAR_LogFini(void) {
-    // The runtime log's outputs 1 and 2 are disabled and the log closed here
-    // (YAR_Log_DisableOutput, YAR_Log_Close) once the runtime log exists.
+    YAR_Log_DisableOutput(YAR_LOG_OUTPUT_DEBUGGER);
+    YAR_Log_DisableOutput(YAR_LOG_OUTPUT_FILE);
+    YAR_Log_Close();
     return 0;
 }
 

@@ -76,6 +76,15 @@ int Morva_SetExceptionCallBack_V30(UINT uMsg, void *hWnd, MORVA_MSG_CALLBACK fnC
 // Switches the performance monitor; an interval of 0 means 5000 ms, others 5000..120000 ms.
 int Morva_PerformanceMonitor(int bUsePerfmMonitor, DWORD dwMonitorInterval);
 
+// Timer proxies (records of the timer-proxy module) and time-consumption tests. A proxy or test id,
+// or -1.
+int Morva_CreateTimerProxy(const void *pProxyParam);
+void Morva_DestroryTimerProxy(int iProxyID);
+int Morva_RigisterTimerProxy(int iProxyID, const void *pRegisterParam);
+int Morva_UnRigisterTimerProxy(int iProxyID, int iRigisterID);
+int Morva_CreateTimeConsumingTest(const char *pName, DWORD dwTagNum /* 1 to 8 */, DWORD dwValue);
+int Morva_DestroyTimeConsumingTest(int iTestID);
+
 // Flexible thread pools.
 YAR_THREADPOOLFLEX_T *Morva_CreateThreadPool(YAR_THREADPOOL_ROUTINE fnWork);
 YAR_THREADPOOLFLEX_T *Morva_CreateThreadPoolEx(YAR_THREADPOOL_ROUTINE fnWork, DWORD dwThreadCount);

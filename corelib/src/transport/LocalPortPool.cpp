@@ -21,7 +21,10 @@ CPortRingQueue::~CPortRingQueue() {
         YAR_MutexDestroy(&m_Mutex);
 }
 
+// Without its mutex the ring stays empty: nothing is pushed, so nothing is handed out.
 bool CPortRingQueue::Push(int iPort) {
+    if (!m_bMutex)
+        return false;
     YAR_MutexLock(&m_Mutex);
     uint32_t dwNext = (m_dwTail + 1) % kSlots;
     bool bDone = dwNext != m_dwHead;
@@ -34,6 +37,8 @@ bool CPortRingQueue::Push(int iPort) {
 }
 
 int CPortRingQueue::Front() {
+    if (!m_bMutex)
+        return 0;
     YAR_MutexLock(&m_Mutex);
     int iPort = m_dwHead == m_dwTail ? 0 : m_iPorts[(m_dwHead + 1) % kSlots];
     YAR_MutexUnlock(&m_Mutex);
@@ -41,6 +46,8 @@ int CPortRingQueue::Front() {
 }
 
 void CPortRingQueue::Pop() {
+    if (!m_bMutex)
+        return;
     YAR_MutexLock(&m_Mutex);
     if (m_dwHead != m_dwTail)
         m_dwHead = (m_dwHead + 1) % kSlots;
@@ -48,6 +55,8 @@ void CPortRingQueue::Pop() {
 }
 
 int CPortRingQueue::Count() {
+    if (!m_bMutex)
+        return 0;
     YAR_MutexLock(&m_Mutex);
     int n = (int)((m_dwTail + kSlots - m_dwHead) % kSlots);
     YAR_MutexUnlock(&m_Mutex);
@@ -55,6 +64,8 @@ int CPortRingQueue::Count() {
 }
 
 void CPortRingQueue::Clear() {
+    if (!m_bMutex)
+        return;
     YAR_MutexLock(&m_Mutex);
     m_dwHead = m_dwTail;
     YAR_MutexUnlock(&m_Mutex);

@@ -3,8 +3,8 @@
 #define YAR_H
 
 #include "yar_adapter.h"
-#include "yar_alarm.h"
 #include "yar_addr.h"
+#include "yar_alarm.h"
 #include "yar_asyncio.h"
 #include "yar_base.h"
 #include "yar_blockpool.h"
@@ -14,6 +14,8 @@
 #include "yar_error.h"
 #include "yar_file.h"
 #include "yar_init.h"
+#include "yar_lockfreeq.h"
+#include "yar_log.h"
 #include "yar_mempool.h"
 #include "yar_msgq.h"
 #include "yar_mutex.h"

@@ -45,10 +45,6 @@ DWORD DivideBy(uint64_t u64Reciprocal, DWORD dwValue) {
     return (DWORD)(((unsigned __int128)dwValue * u64Reciprocal) >> 64);
 }
 
-bool DebugOn() {
-    return GetCoreGlobalCtrl()->IsDebugCategoryEnabled(kDebugCategory) != 0;
-}
-
 void SetBit(uint64_t *pWords, DWORD dwBit, bool bOn) {
     if (bOn)
         pWords[dwBit / 64] |= (uint64_t)1 << (dwBit % 64);
@@ -64,7 +60,8 @@ bool TestBit(const uint64_t *pWords, DWORD dwBit) {
 
 CMemPool::CMemPool(DWORD dwMaxMemberSize, DWORD dwOnceAllocCount, DWORD dwMaxAllocCount, int bFreeWhenEmpty,
                    int iReleaseInterval)
-    : m_dwMaxAllocCount(dwMaxAllocCount),
+    : m_pCtrl(GetCoreGlobalCtrl()),
+      m_dwMaxAllocCount(dwMaxAllocCount),
       m_dwUnitSize(RoundUp(dwMaxMemberSize, MEMPOOL_UNIT_ALIGN) + MEMPOOL_BLOCK_HEADER),
       m_dwOnceAllocSize(0),
       m_dwOnceAllocCount(dwOnceAllocCount ? dwOnceAllocCount : 1),
@@ -94,7 +91,7 @@ CMemPool::~CMemPool() {
 
 int CMemPool::CheckResource() {
     if (!m_bInit)
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        m_pCtrl->SetLastError(MORVA_ERR_ALLOC);
     return m_bInit;
 }
 
@@ -237,7 +234,7 @@ void *CMemPool::NewAlloc() {
             UnlinkPartial(pBlock);
         m_dwActualUse++;
     }
-    if (DebugOn())
+    if (m_pCtrl->IsDebugCategoryEnabled(kDebugCategory))
         LogModule_WriteDebug(kDebugCategory, "[0x%X]CMemPool::NewAlloc, m_dwUnitSize[%d], index[%d], Addr[0x%X]",
                          MORVA_PTR_ARG(this), (int)m_dwUnitSize, (int)dwIndex, MORVA_PTR_ARG(pAddr));
     return pAddr;
@@ -284,7 +281,7 @@ void CMemPool::DelAlloc(void *lpAddr) {
             return;
         }
     }
-    if (DebugOn())
+    if (m_pCtrl->IsDebugCategoryEnabled(kDebugCategory))
         LogModule_WriteDebug(kDebugCategory, "[0x%X]CMemPool::DelAlloc, Release, dwAllocIndex[%d], Addr[0x%X]",
                          MORVA_PTR_ARG(this), (int)dwSlot, MORVA_PTR_ARG(lpAddr));
 }

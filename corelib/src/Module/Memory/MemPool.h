@@ -11,6 +11,8 @@
 
 namespace Vorezi {
 
+class CCoreGlobalCtrlBase;
+
 // Every unit starts with the memory manager's block header. 16 bytes rather than 4 so that the
 // caller's memory, and every unit, stays aligned for any object (the pool index sits in the
 // header's last 4 bytes).
@@ -69,6 +71,7 @@ private:
     void UnlinkPartial(Block *pBlock);
     void ReleaseAllLocked();
 
+    CCoreGlobalCtrlBase *m_pCtrl;  // never goes away; asked for debug lines on every call
     int m_iErrorState = MEM_POOL_ERROR_NONE;
     YAR_MUTEX_T m_Mutex;
     DWORD m_dwMaxAllocCount;

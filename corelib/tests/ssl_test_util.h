@@ -58,7 +58,7 @@ private:
 };
 
 // Runs a shell command; its exit status, and its standard output through pOut.
-inline int Run(const std::string &command, std::string *pOut = nullptr) {
+inline int RunTool(const std::string &command, std::string *pOut = nullptr) {
     FILE *pPipe = popen((command + " 2>&1").c_str(), "r");
     if (!pPipe)
         return -1;

@@ -662,4 +662,25 @@ int Interim_UnloadSSLLib() {
     return CSSLTrans::UnloadSSLLib(0, 0);
 }
 
+CSSLTrans *Morva_CreateSSLTrans() {
+    return Morva_CreateSSLTransEx(0);
+}
+
+CSSLTrans *Morva_CreateSSLTransEx(DWORD dwSSLVersion) {
+    return GetCoreGlobalCtrl()->CheckInit() ? Interim_CreateSSLTransEx(dwSSLVersion) : nullptr;
+}
+
+CSSLTrans *Morva_CreateSSLServer() {
+    return Morva_CreateSSLServerEx(0);
+}
+
+CSSLTrans *Morva_CreateSSLServerEx(DWORD dwSSLVersion) {
+    return GetCoreGlobalCtrl()->CheckInit() ? Interim_CreateSSLServerEx(dwSSLVersion, 0) : nullptr;
+}
+
+void Morva_DestroySSLTrans(CSSLTransInterface *pInstance) {
+    if (GetCoreGlobalCtrl()->CheckInit())
+        Interim_DestroySSLTrans(pInstance);
+}
+
 }  // namespace Vorezi

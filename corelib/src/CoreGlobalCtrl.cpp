@@ -7,6 +7,7 @@
 
 #include "Module/Log/LogService.h"
 #include "Module/Zlib/ZlibAPI.h"
+#include "crypto/OpenSSLAPI.h"
 #include "yar/yar_init.h"
 #include "yar/yar_mutex.h"
 
@@ -370,6 +371,8 @@ void CCoreGlobalCtrlBase::ReleaseManagers() {
     ReleaseTimeConsumingMgr();
     ReleaseTimerProxyMgr();
     ReleaseAsyncManager();
+    ReleaseKeyCaches();
+    ReleaseSSLTrans();
     ReleasePerformance();
     ReleaseMsgCallBackBase();
     ReleaseLogService();
@@ -402,7 +405,10 @@ void CCoreGlobalCtrlBase::PrintLibInfo() {
         pZlib->PrintVersion(1);
     else
         LogModule_WriteRaw("Morva: pZipAPI is NULL");
-    LogModule_WriteRaw("Morva: pOpenSSLAPI is NULL");
+    if (m_pSSLTrans.load(std::memory_order_acquire))
+        COpenSSLAPI::GetInstance()->PrintVersion(1);
+    else
+        LogModule_WriteRaw("Morva: pOpenSSLAPI is NULL");
     LogModule_WriteRaw("Morva: MemInfo, UseMemPool[%d]", IsUseMemPool());
     static const struct {
         int iId;

@@ -149,11 +149,15 @@ constexpr int MORVA_GLOBAL_POOL_COUNT = 23;
 constexpr int MORVA_MAX_DEBUG_CATEGORY = 32;
 
 class CMsgCallBackBase;
+class CRSAKey;
+class CECDHKey;
 class CPerformanceBase;
 class CTimerProxyMgr;
 class CTimeConsumingMgr;
 class CMemoryMgr;
 class CZlibAPI;
+class CSSLTrans;
+class COpenSSLAPI;
 
 constexpr int MORVA_MAX_PERFORMANCE = 16;
 
@@ -320,12 +324,18 @@ public:
     // at a pool of their own with it.
     void SetGlobalMemPoolIndex(int iSlot, int nIndex);
 
+    // ---- Cryptography: the shared CSSLTrans ----
+    // The shared client instance, made on first use (it does not load OpenSSL itself); null
+    // when it cannot be made.
+    CSSLTrans *GetSSLTrans();
+
 private:
     int CreatePerformance();
     void ReleasePerformance();
     void ReleaseMsgCallBackBase();
     void ReleaseTimerProxyMgr();
     void ReleaseTimeConsumingMgr();
+    void ReleaseSSLTrans();
 
     // The eight library mutexes, in creation order.
     enum LibMutex {
@@ -451,7 +461,21 @@ private:
 
     // ---- Memory pools and the zlib binding ----
     std::atomic<CMemoryMgr *> m_pMemoryMgr{nullptr};
-    std::atomic<CZlibAPI *> m_pZlibAPI{nullptr};};
+    std::atomic<CZlibAPI *> m_pZlibAPI{nullptr};
+
+    // ---- Cryptography ----
+    std::atomic<CSSLTrans *> m_pSSLTrans{nullptr};
+
+public:
+    // ---- Crypto key caches: made and started on first use while initialised, deleted at fini ----
+    CRSAKey *GetRSAEncrypt();
+    CECDHKey *GetECDHEncrypt();
+
+private:
+    void ReleaseKeyCaches();
+    std::atomic<CRSAKey *> m_pRSAKey{nullptr};
+    std::atomic<CECDHKey *> m_pECDHKey{nullptr};
+};
 
 // Getter of a manager made on first use: made once under the control lock; a failed make leaves
 // the pointer null. Without the lock the current pointer is returned.
@@ -484,5 +508,8 @@ CCoreGlobalCtrlBase *GetCoreGlobalCtrl();
 CMemoryMgr *GetMemoryMgr();
 CZlibAPI *GetZlibAPI();
 CAsyncManager *GetAsyncManager();
+// The shared CSSLTrans, and the OpenSSL table once the shared instance exists.
+CSSLTrans *GetSSLTransInstance();
+COpenSSLAPI *GetOpenSSLAPI();
 
 }  // namespace Vorezi

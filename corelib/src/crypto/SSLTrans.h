@@ -7,17 +7,11 @@
 #include <cstdint>
 
 #include "crypto/OpenSSLTypes.h"
+#include "morva/MorvaCrypto.h"
 #include "morva/MorvaTypes.h"
 #include "yar/yar_mutex.h"
 
 namespace Vorezi {
-
-// Curve ids of the EC slots.
-enum {
-    TYPE_SECP_256_R1 = 2,
-    TYPE_SECP_384_R1 = 3,
-    TYPE_SECP_SM2 = 16,
-};
 
 // SM4 modes of MORVA_SM4_PARAM::iMode.
 enum {
@@ -29,30 +23,9 @@ enum {
     SM4_MODE_CBC_ALT = 5,
 };
 
-// Records with pointers: native sizes.
-struct MORVA_SM2_PARAM {
-    void *pInterface;
-    BYTE *pInputBuf;
-    int iInputBufLen;
-    BYTE *pOutputBuf;
-    int iOutputBufLen;  // capacity on entry, result length on return
-    BYTE *pKey;
-    int iKeyLen;
-};
-
-struct MORVA_SM4_PARAM {
-    void *pInterface;
-    BYTE *pInputBuf;
-    int iInputBufLen;
-    BYTE *pOutputBuf;
-    int iOutputBufLen;  // capacity on entry, result length on return
-    BYTE *pKey;
-    int iKeyLen;
-    BYTE *pIv;
-    int iIvLen;
-    int iRes[2];
-    int iMode;
-};
+// The curve ids (TYPE_SECP_*) and the SM2 and SM4 records are those of the flat crypto interface.
+using ::MORVA_SM2_PARAM;
+using ::MORVA_SM4_PARAM;
 
 // SSL version codes: 0-6 client and TLS server, 10-12 DTLS server.
 enum {

@@ -488,6 +488,34 @@ int CSSLTrans::SSLTrans_CTX_Load_CA() {
     return 1;
 }
 
+// Reloads the CA directory into a fresh store. Refused until OpenSSL is loaded: before that
+// there is no client context to load into.
+int CSSLTrans::SSLTrans_CXT_RefreshCA() {
+    if (!IsLoaded()) {
+        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_CA_BEFORE_INIT);
+        return 0;
+    }
+    SSLLibGuard lock;
+    if (!lock.Locked()) {
+        LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::SSLTrans_CXT_RefreshCA, SSLLibLock Failed");
+        return 0;
+    }
+    SSLTrans_CTX_Unload_CA();
+    int iRet = SSLTrans_CTX_Load_CA();
+    if (!lock.Unlock())
+        LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::SSLTrans_CXT_RefreshCA, SSLLibUnlock Failed");
+    return iRet;
+}
+
+void CSSLTrans::SSLTrans_CTX_Unload_CA() {
+    SSLCtxRecord &rec = s_Ctx[SSL_CTX_KIND_CLIENT];
+    if (!rec.bSetUp)
+        return;
+    if (X509_STORE *pStore = API().X509_STORE_new(static_cast<X509_STORE *>(nullptr)))
+        API().SSL_CTX_set_cert_store(rec.pCtx, pStore);
+    rec.bSetUp = 0;
+}
+
 // ---- Entry points ----
 
 namespace {

@@ -123,6 +123,8 @@ public:
     static unsigned long ThreadIdCallback();
     static void SSLFreeLockArray();
     static int SSLTrans_CTX_Load_CA();
+    static int SSLTrans_CXT_RefreshCA();
+    static void SSLTrans_CTX_Unload_CA();
     static int GetCAPathFromConfig(char *pBuf, int iSize);
     static int ErrorCallback();
     static int IsLoaded() { return s_bLoaded.load(std::memory_order_acquire); }

@@ -123,6 +123,8 @@ public:
     static unsigned long ThreadIdCallback();
     static void SSLFreeLockArray();
     static int SSLTrans_CTX_Load_CA();
+    static int SSLTrans_CXT_RefreshCA();
+    static void SSLTrans_CTX_Unload_CA();
     static int GetCAPathFromConfig(char *pBuf, int iSize);
     static int ErrorCallback();
     static int IsLoaded() { return s_bLoaded.load(std::memory_order_acquire); }
@@ -231,5 +233,12 @@ CSSLTrans *Interim_CreateSSLServerGMEx(DWORD dwSSLVersion, int bDTLS);
 void Interim_DestroySSLTrans(CSSLTransInterface *pInstance);
 CSSLTrans *Interim_GetCryptionIns();
 int Interim_UnloadSSLLib();
+
+// The same for callers of the core library: null (or nothing done) while it is not initialised.
+CSSLTrans *Morva_CreateSSLTrans();
+CSSLTrans *Morva_CreateSSLTransEx(DWORD dwSSLVersion);
+CSSLTrans *Morva_CreateSSLServer();
+CSSLTrans *Morva_CreateSSLServerEx(DWORD dwSSLVersion);
+void Morva_DestroySSLTrans(CSSLTransInterface *pInstance);
 
 }  // namespace Vorezi

@@ -226,16 +226,21 @@ int YAR_ConnectWithTimeOut(int sock, const YAR_ADDR_T *addr, uint32_t timeoutMs)
     SockAddr sa;
     if (!ToSystemAddr(sock, addr, &sa))
         return -1;
-    if (timeoutMs == YAR_INFINITE_TIMEOUT)
-        return connect(sock, sa.get(), sa.len) == 0 ? 0 : FailSocket(sock);
-
-    int flags = fcntl(sock, F_GETFL);
-    if (flags < 0 || SetBlocking(sock, flags | O_NONBLOCK) != 0)
-        return FailSocket(sock);
-    int err = connect(sock, sa.get(), sa.len) == 0 ? 0 : errno;
-    if (err == EINPROGRESS)
-        err = AwaitConnect(sock, timeoutMs);
-    SetBlocking(sock, flags);
+    int err;
+    if (timeoutMs == YAR_INFINITE_TIMEOUT) {
+        err = connect(sock, sa.get(), sa.len) == 0 ? 0 : errno;
+        // A signal ends the call but not the connection, which goes on in the background.
+        if (err == EINTR)
+            err = AwaitConnect(sock, timeoutMs);
+    } else {
+        int flags = fcntl(sock, F_GETFL);
+        if (flags < 0 || SetBlocking(sock, flags | O_NONBLOCK) != 0)
+            return FailSocket(sock);
+        err = connect(sock, sa.get(), sa.len) == 0 ? 0 : errno;
+        if (err == EINPROGRESS)
+            err = AwaitConnect(sock, timeoutMs);
+        SetBlocking(sock, flags);
+    }
     if (err == 0)
         return 0;
     yar::internal::SetSocketError(sock, err);

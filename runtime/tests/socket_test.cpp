@@ -178,6 +178,49 @@ TEST(Socket, ConnectRefusedAndAcceptTimeOut) {
     EXPECT_EQ(-1, YAR_ConnectWithTimeOut(l.sock, nullptr, 10));
 }
 
+void IgnoreSignal(int) {}
+
+// A signal (handler without SA_RESTART) interrupts a blocking connect while the connection goes on
+// in the background: the call waits for its outcome instead of failing with EINTR. The listener's
+// accept queue is full, so the SYN is dropped until the queue is drained and its retry gets in.
+TEST(Socket, SignalDuringBlockingConnectWaitsForTheOutcome) {
+    struct sigaction action {}, previous{};
+    action.sa_handler = IgnoreSignal;
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(0, sigaction(SIGUSR1, &action, &previous));
+    int listener = YAR_CreateSocket(YAR_AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    YAR_ADDR_T at = Addr(YAR_AF_INET, "127.0.0.1", 0), to;
+    ASSERT_EQ(0, YAR_Bind(listener, &at));
+    ASSERT_EQ(0, YAR_Listen(listener, 0));
+    ASSERT_EQ(0, YAR_GetAddrBySockFd(listener, &to, nullptr));
+    int filler = YAR_CreateSocket(YAR_AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_EQ(0, YAR_ConnectWithTimeOut(filler, &to, 2000));
+
+    int s = YAR_CreateSocket(YAR_AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    std::atomic<bool> done{false};
+    std::atomic<int> result{1}, error{0};
+    std::thread connector([&] {
+        result = YAR_ConnectWithTimeOut(s, &to, YAR_INFINITE_TIMEOUT);
+        error = YAR_GetSystemLastError();
+        done = true;
+    });
+    auto start = Clock::now();
+    int accepted = -1;
+    while (!done && MsSince(start) < 20000) {
+        pthread_kill(connector.native_handle(), SIGUSR1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (accepted < 0 && MsSince(start) > 300)
+            accepted = YAR_Accept(listener, nullptr, 1000);  // room for the retried SYN
+    }
+    connector.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_EQ(0, result.load()) << "system error " << error.load();
+    EXPECT_FALSE(IsNonBlocking(s));
+    for (int sock : {s, filler, accepted, listener})
+        if (sock >= 0)
+            YAR_CloseSocket(sock, 1);
+}
+
 // A peer whose neighbour entry points at a MAC that nobody answers for: the SYN goes nowhere.
 TEST(Socket, ConnectTimeOutToSilentHost) {
     ZEVA_NETNS_LAB(lab);

@@ -234,4 +234,11 @@ void Interim_DestroySSLTrans(CSSLTransInterface *pInstance);
 CSSLTrans *Interim_GetCryptionIns();
 int Interim_UnloadSSLLib();
 
+// The same for callers of the core library: null (or nothing done) while it is not initialised.
+CSSLTrans *Morva_CreateSSLTrans();
+CSSLTrans *Morva_CreateSSLTransEx(DWORD dwSSLVersion);
+CSSLTrans *Morva_CreateSSLServer();
+CSSLTrans *Morva_CreateSSLServerEx(DWORD dwSSLVersion);
+void Morva_DestroySSLTrans(CSSLTransInterface *pInstance);
+
 }  // namespace Vorezi

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "crypto/Interim.h"
+#include "crypto_test_util.h"
 #include "crypto/VORNEncrypt.h"
 #include "morva/MorvaAes.h"
 #include "morva/MorvaCrypto.h"
@@ -22,22 +23,6 @@ using namespace Vorezi;
 namespace {
 
 class CryptObject : public servicetest::InitedTest {};
-
-std::vector<BYTE> Hex(const std::string &text) {
-    std::vector<BYTE> out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2) out.push_back(BYTE(std::stoul(text.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-std::string ToHex(const BYTE *p, size_t n) {
-    std::string s;
-    char b[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof(b), "%02x", p[i]);
-        s += b;
-    }
-    return s;
-}
 
 // A scratch directory for the openssl tool's files.
 class ToolDir {

@@ -63,7 +63,7 @@ int CSSLTrans::s_bLibInit = 0;
 YAR_MUTEX_T *CSSLTrans::s_pMutexA = nullptr;
 int CSSLTrans::s_iLockCount = 0;
 CSSLTrans::SSLCtxRecord CSSLTrans::s_Ctx[3] = {};
-int CSSLTrans::s_bGM = 0;
+std::atomic<int> CSSLTrans::s_bGM{0};
 
 CSSLTrans::CSSLTrans(int bServerLink, int bDTLS) {
     Construct(bServerLink, bDTLS);

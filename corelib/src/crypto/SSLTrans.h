@@ -221,7 +221,7 @@ private:
     static YAR_MUTEX_T *s_pMutexA;
     static int s_iLockCount;
     static SSLCtxRecord s_Ctx[3];
-    static int s_bGM;
+    static std::atomic<int> s_bGM;  // also written by the controller's shared instance
 };
 
 // Kinds of the shared contexts.

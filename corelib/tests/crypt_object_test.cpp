@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "crypto/Interim.h"
+#include "crypto_test_util.h"
 #include "crypto/VORNEncrypt.h"
 #include "morva/MorvaAes.h"
 #include "morva/MorvaCrypto.h"
@@ -22,22 +23,6 @@ using namespace Vorezi;
 namespace {
 
 class CryptObject : public servicetest::InitedTest {};
-
-std::vector<BYTE> Hex(const std::string &text) {
-    std::vector<BYTE> out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2) out.push_back(BYTE(std::stoul(text.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-std::string ToHex(const BYTE *p, size_t n) {
-    std::string s;
-    char b[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof(b), "%02x", p[i]);
-        s += b;
-    }
-    return s;
-}
 
 // A scratch directory for the openssl tool's files.
 class ToolDir {
@@ -72,6 +57,17 @@ std::vector<BYTE> EncryptWithTool(const ToolDir &dir, const BYTE *pPubDer, int i
         return {};
     }
     return dir.Read("cipher.bin");
+}
+
+TEST(CryptObjectNotInit, CachedKeysNeedAnInitialisedLibrary) {
+    ASSERT_EQ(0, GetCoreGlobalCtrl()->IsInited());
+    BYTE pub[512], pri[2048];
+    int iPub = 0, iPri = 0;
+    MORVA_ECDH_KEY ecdh = {pri, pub, 512, 512, 0, 0, 0};
+    EXPECT_EQ(0, Morva_GenerateRSAKey2048(pub, &iPub, pri, &iPri));
+    EXPECT_EQ(0, Morva_GenerateRSAKey(pub, &iPub, pri, &iPri));
+    EXPECT_EQ(0, Morva_GenerateECDHKey(TYPE_SECP_256_R1, &ecdh));
+    EXPECT_EQ(0, Morva_DecryptByPrivateKeyEx2048(pub, 256, pri, &iPri, pri, 1190));
 }
 
 TEST_F(CryptObject, Rsa1024RoundTripWithTheOpensslTool) {
@@ -220,6 +216,50 @@ TEST_F(CryptObject, DigestsMatchPublishedVectors) {
         EXPECT_EQ(c.pMac, ToHex(mac, 16));
     }
     EXPECT_EQ(0, Morva_HMAC_MD5_Encrypt(nullptr, 1, key0b.data(), 1, sha));
+}
+
+TEST_F(CryptObject, SharedObjectCiphersAndKeyAgreement) {
+    char sm3[65] = {};
+    ASSERT_EQ(1, Morva_SM3(reinterpret_cast<const BYTE *>("abc"), 3, sm3));
+    EXPECT_STREQ("66c7f0f462eeedd9d1f2d46bdc10e4e24167c4875cf2f7a2297da02b8f4ba8e0", sm3);
+
+    // RFC 8439 A.1 test vector 1: the key stream of key 0, nonce 0, counter 0.
+    const BYTE zeroKey[32] = {}, nonce[12] = {}, zeros[64] = {};
+    BYTE stream[64];
+    int iLen = sizeof(stream);
+    ASSERT_EQ(1, Morva_CHACHA20(stream, &iLen, zeros, 64, zeroKey, 0, nonce));
+    EXPECT_EQ("76b8e0ada0f13d90405d6ae55386bd28bdd219b8a08ded1aa836efcc8b770dc7"
+              "da41597c5157488d7724e03fb8d84a376a43b8f41518a11cc387b669b2ee6586",
+              ToHex(stream, 64));
+
+    // GB/T 32907 A.1 through the crypt object: key = plain text, ECB (mode 1, no IV).
+    auto key = Hex("0123456789abcdeffedcba9876543210");
+    auto plain = key;
+    BYTE out[32];
+    MORVA_SM4_PARAM sm4 = {};
+    sm4.pInterface = Morva_CreateVORNEncrypt();
+    sm4.pInputBuf = plain.data();
+    sm4.iInputBufLen = 16;
+    sm4.pOutputBuf = out;
+    sm4.iOutputBufLen = sizeof(out);
+    sm4.pKey = key.data();
+    sm4.iKeyLen = 16;
+    sm4.iMode = 1;
+    ASSERT_EQ(1, Morva_EncryptBySM4(&sm4));
+    EXPECT_EQ("681edf34d206965e86b3e94f536e4246", ToHex(out, 16));
+    Morva_DestroyVORNEncrypt(sm4.pInterface);
+
+    // Two P-256 parties: the cached key set and a second pair reach the same secret.
+    BYTE priA[512], pubA[512], priB[512], pubB[512];
+    MORVA_ECDH_KEY a = {priA, pubA, 512, 512, 0, 0, 0}, b = {priB, pubB, 512, 512, 0, 0, 1};
+    ASSERT_EQ(1, Morva_GenerateECDHKey(TYPE_SECP_256_R1, &a));
+    ASSERT_EQ(1, Morva_GenerateECDHKey(TYPE_SECP_256_R1, &b));  // same cached set, DER public form
+    BYTE s1[256], s2[256];
+    int i1 = 0, i2 = 0;
+    ASSERT_EQ(1, Morva_ECDHComputeShareKey(TYPE_SECP_256_R1, s1, &i1, priA, a.iPriKeyLen, pubA, a.iPubKeyLen));
+    ASSERT_EQ(1, Morva_ECDHComputeShareKeyEx(TYPE_SECP_256_R1, s2, &i2, priB, b.iPriKeyLen, pubB, b.iPubKeyLen));
+    EXPECT_EQ(32, i1);
+    EXPECT_EQ(ToHex(s1, size_t(i1)), ToHex(s2, size_t(i2))) << "the point and the DER form name the same key";
 }
 
 TEST_F(CryptObject, Asn1WrapperAndAlignedBlocks) {

@@ -10,6 +10,7 @@
 #include "DependLibLoader.h"
 #include "crypto/OpenSSLAPI.h"
 #include "crypto/SSLTrans.h"
+#include "service_test_util.h"
 
 using namespace Vorezi;
 
@@ -112,8 +113,14 @@ TEST(OpenSSLBinding, OldGenerationGetsTheLockArray) {
     ASSERT_EQ(pCtrl->Init(), 1);
     pCtrl->SetDllLoadPath(BASE_DLL_LIBEAY, FAKE_CRYPTO102_PATH);
     pCtrl->SetDllLoadPath(BASE_DLL_SSLEASY, FAKE_CRYPTO102_PATH);
-    ASSERT_NE(Interim_GetCryptionIns(), nullptr);
-    EXPECT_EQ(COpenSSLAPI::GetInstance()->GetVersionNum(), 0x1000215Fu);
+    {
+        servicetest::LogCapture log;
+        ASSERT_NE(Interim_GetCryptionIns(), nullptr);
+        EXPECT_EQ(COpenSSLAPI::GetInstance()->GetVersionNum(), 0x1000215Fu);
+        EXPECT_EQ(log.Matching("COpenSSLAPI::IsAllAPILoaded, Function[OpenSSL_version] Unload").size(), 1u);
+        EXPECT_EQ(log.Matching("CSSLTrans::LoadSSLLib, Not All Function Loaded!").size(), 1u);
+        EXPECT_EQ(log.Matching("OpenSSL: SSLeay Version[OpenSSL 1.0.2u  20 Dec 2019]").size(), 1u);
+    }
 
     void *hOld = dlopen(FAKE_CRYPTO102_PATH, RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(hOld, nullptr);

@@ -6,6 +6,8 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "DependLibLoader.h"
 #include "crypto/OpenSSLAPI.h"
@@ -167,6 +169,47 @@ TEST_F(SSLContexts, ControllerSharesOneInstanceUntilFini) {
     EXPECT_EQ(pShared->GetSSLCtx(), CSSLTrans::GetCtxRecord(SSL_CTX_KIND_CLIENT).pCtx);
     Bytes out(16);
     EXPECT_NE(pShared->SSLTrans_MD5(out.data(), 0, out.data()), nullptr);
+
+    CSSLTrans *pOwn = Morva_CreateSSLTrans();
+    ASSERT_NE(pOwn, nullptr);
+    EXPECT_NE(pOwn, pShared);
+    Morva_DestroySSLTrans(pOwn);
+    m_pCtrl->Fini();
+    EXPECT_EQ(Morva_CreateSSLTrans(), nullptr);  // not initialised
+    EXPECT_EQ(Morva_CreateSSLServer(), nullptr);
+    ASSERT_EQ(m_pCtrl->Init(), 1);
+}
+
+// Instances made and destroyed from several threads while the shared one hashes and runs SM2.
+TEST_F(SSLContexts, ThreadsShareTheLibraryAndTheInstance) {
+    CSSLTrans *pShared = Interim_GetCryptionIns();
+    ASSERT_NE(pShared, nullptr);
+    int64_t llBefore = Users(SSL_CTX_KIND_CLIENT);
+    Bytes pub(65), pri(32);
+    int iPubLen = 0, iPriLen = 0;
+    ASSERT_EQ(pShared->SSLTrans_GenerateSM2Key(pub.data(), &iPubLen, pri.data(), &iPriLen), 1);
+    constexpr int kThreads = 4, kRounds = 8;
+    std::vector<int> failures(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; t++) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kRounds; i++) {
+                CSSLTrans *pOwn = Interim_CreateSSLTransEx(0);
+                Bytes msg(24, static_cast<unsigned char>(t * 16 + i)), ct(24 + 97), back(24), digest(32);
+                MORVA_SM2_PARAM enc = {nullptr, msg.data(), 24, ct.data(), static_cast<int>(ct.size()), pub.data(), 65};
+                MORVA_SM2_PARAM dec = {nullptr, ct.data(), static_cast<int>(ct.size()), back.data(), 24, pri.data(), 32};
+                bool bOk = pOwn && pShared->SSLTrans_SM2Encrypt(&enc) == 1 && pShared->SSLTrans_SM2Decrypt(&dec) == 1 &&
+                           back == msg && pShared->SSLTrans_SHA256(msg.data(), msg.size(), digest.data()) != nullptr;
+                failures[t] += bOk ? 0 : 1;
+                Interim_DestroySSLTrans(pOwn);
+            }
+        });
+    }
+    for (std::thread &th : threads)
+        th.join();
+    for (int t = 0; t < kThreads; t++)
+        EXPECT_EQ(failures[t], 0) << t;
+    EXPECT_EQ(Users(SSL_CTX_KIND_CLIENT), llBefore + kThreads * kRounds);
 }
 
 }  // namespace

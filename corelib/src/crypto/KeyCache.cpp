@@ -24,7 +24,8 @@ std::atomic<DWORD> g_dwPeriodMs{kDefaultPeriodMs};
 
 // ---- Refresh thread and lock ----
 
-CKeyRefresher::CKeyRefresher(const char *pOwnerName, const char *pCreateName, CREATE_ROUTINE fnCreate, void *pOwner)
+CKeyRefresher::CKeyRefresher(const char *pOwnerName, const char *pCreateName, CREATE_ROUTINE fnCreate,
+                             void *pOwner)
     : m_pOwnerName(pOwnerName), m_pCreateName(pCreateName), m_fnCreate(fnCreate), m_pOwner(pOwner), m_hMutex() {}
 
 CKeyRefresher::~CKeyRefresher() { Stop(); }
@@ -99,7 +100,12 @@ uint32_t CKeyRefresher::UpdateKey(void *pSelf) {
 
 // ---- RSA keys ----
 
-CRSAKey::CRSAKey() : m_byPubKey1024(), m_byPriKey1024(), m_byPubKey2048(), m_byPriKey2048(), m_Refresher("CRSAKey", "CreateRSAKey", CreateRSAKey, this) {}
+CRSAKey::CRSAKey()
+    : m_byPubKey1024(),
+      m_byPriKey1024(),
+      m_byPubKey2048(),
+      m_byPriKey2048(),
+      m_Refresher("CRSAKey", "CreateRSAKey", CreateRSAKey, this) {}
 
 CRSAKey::~CRSAKey() { m_Refresher.Stop(); }
 
@@ -126,8 +132,8 @@ int CRSAKey::CreateRSAKey(void *pSelf) {
     return bOk;
 }
 
-int CRSAKey::CopyPair(const char *pName, const BYTE *pPub, int iPubLen, const BYTE *pPri, int iPriLen, BYTE *pPubKey,
-                      int *pPubKeyLen, BYTE *pPriKey, int *pPriKeyLen) {
+int CRSAKey::CopyPair(const char *pName, const BYTE *pPub, const int &iPubLen, const BYTE *pPri, const int &iPriLen,
+                      BYTE *pPubKey, int *pPubKeyLen, BYTE *pPriKey, int *pPriKeyLen) {
     if (!m_Refresher.IsInitSucc()) {
         LogModule_Write(LOG_LEVEL_ERR, "CRSAKey::%s, m_bInitSucc is False", pName);
         return 0;

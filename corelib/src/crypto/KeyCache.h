@@ -65,8 +65,9 @@ public:
 
 private:
     static int CreateRSAKey(void *pSelf);
-    int CopyPair(const char *pName, const BYTE *pPub, int iPubLen, const BYTE *pPri, int iPriLen, BYTE *pPubKey,
-                 int *pPubKeyLen, BYTE *pPriKey, int *pPriKeyLen);
+    // The cached lengths are read under the lock, as the refresh thread writes them.
+    int CopyPair(const char *pName, const BYTE *pPub, const int &iPubLen, const BYTE *pPri, const int &iPriLen,
+                 BYTE *pPubKey, int *pPubKeyLen, BYTE *pPriKey, int *pPriKeyLen);
 
     BYTE m_byPubKey1024[256];
     BYTE m_byPriKey1024[1024];

@@ -221,7 +221,7 @@ private:
     static YAR_MUTEX_T *s_pMutexA;
     static int s_iLockCount;
     static SSLCtxRecord s_Ctx[3];
-    static int s_bGM;
+    static std::atomic<int> s_bGM;  // also written by the controller's shared instance
 };
 
 // Kinds of the shared contexts.
@@ -233,5 +233,12 @@ CSSLTrans *Interim_CreateSSLServerGMEx(DWORD dwSSLVersion, int bDTLS);
 void Interim_DestroySSLTrans(CSSLTransInterface *pInstance);
 CSSLTrans *Interim_GetCryptionIns();
 int Interim_UnloadSSLLib();
+
+// The same for callers of the core library: null (or nothing done) while it is not initialised.
+CSSLTrans *Morva_CreateSSLTrans();
+CSSLTrans *Morva_CreateSSLTransEx(DWORD dwSSLVersion);
+CSSLTrans *Morva_CreateSSLServer();
+CSSLTrans *Morva_CreateSSLServerEx(DWORD dwSSLVersion);
+void Morva_DestroySSLTrans(CSSLTransInterface *pInstance);
 
 }  // namespace Vorezi

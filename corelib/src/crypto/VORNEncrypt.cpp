@@ -38,55 +38,65 @@ CVORNEncrypt::CVORNEncrypt()
 
 CVORNEncrypt::~CVORNEncrypt() = default;
 
-int CVORNEncrypt::GeneratePublicKey(BYTE *pKey, int *pKeyLen) {
-    if (pKey == nullptr || pKeyLen == nullptr) {
-        LogModule_Write(LOG_LEVEL_ERR, "CVORNEncrypt::GeneratePublicKey, Invalid Param, pKey[0x%X], pKeyLen[0x%X]",
-                        MORVA_PTR_ARG(pKey), MORVA_PTR_ARG(pKeyLen));
+int CVORNEncrypt::GenerateKeptPair(bool b2048, const char *pName, BYTE *pPubKey, int *pPubKeyLen, BYTE *pPriKey,
+                                   int *pPriKeyLen) {
+    if (pPubKey == nullptr || pPubKeyLen == nullptr || pPriKey == nullptr || pPriKeyLen == nullptr) {
+        LogModule_Write(LOG_LEVEL_ERR, "%s, Invalid Param, pPubKey[0x%X], pPriKey[0x%X]", pName, MORVA_PTR_ARG(pPubKey),
+                        MORVA_PTR_ARG(pPriKey));
         return 0;
     }
     FreshSSLTrans trans;
     if (!trans) {
-        LogModule_Write(LOG_LEVEL_ERR, "CVORNEncrypt::GeneratePublicKey, Interim_CreateSSLTransEx Failed");
+        LogModule_Write(LOG_LEVEL_ERR, "%s, Interim_CreateSSLTransEx Failed, error[%d]", pName,
+                        GetCoreGlobalCtrl()->GetLastError());
         return 0;
     }
-    if (!trans->SSLTrans_GeneralRSAKey(m_byPubKey1024, &m_iPubKeyLen1024, m_byPriKey1024, &m_iPriKeyLen1024)) {
-        LogModule_Write(LOG_LEVEL_ERR, "CVORNEncrypt::GeneratePublicKey, SSLTrans_GeneralRSAKey Failed");
+    const int bOk = b2048 ? trans->SSLTrans_GeneralRSAKey2048(pPubKey, pPubKeyLen, pPriKey, pPriKeyLen)
+                          : trans->SSLTrans_GeneralRSAKey(pPubKey, pPubKeyLen, pPriKey, pPriKeyLen);
+    if (!bOk) {
+        LogModule_Write(LOG_LEVEL_ERR, "%s, %s FAILED", pName,
+                        b2048 ? "SSLTrans_GeneralRSAKey2048" : "SSLTrans_GeneralRSAKey");
         return 0;
     }
-    if (*pKeyLen > 0 && *pKeyLen < m_iPubKeyLen1024) {
-        LogModule_Write(LOG_LEVEL_ERR, "CVORNEncrypt::GeneratePublicKey, Buffer too small, iKeyLen[%d], iPubKeyLen[%d]",
-                        *pKeyLen, m_iPubKeyLen1024);
-        return 0;
-    }
-    std::memcpy(pKey, m_byPubKey1024, size_t(m_iPubKeyLen1024));
-    *pKeyLen = m_iPubKeyLen1024;
+    BYTE *pKeptPub = b2048 ? m_byPubKey2048 : m_byPubKey1024;
+    BYTE *pKeptPri = b2048 ? m_byPriKey2048 : m_byPriKey1024;
+    const int iField = b2048 ? VORN_RSA2048_KEY_FIELD : VORN_RSA1024_KEY_FIELD;
+    if (*pPubKeyLen > iField || *pPriKeyLen > iField) return 0;
+    if (pPubKey != pKeptPub) std::memcpy(pKeptPub, pPubKey, size_t(*pPubKeyLen));
+    if (pPriKey != pKeptPri) std::memcpy(pKeptPri, pPriKey, size_t(*pPriKeyLen));
+    (b2048 ? m_iPubKeyLen2048 : m_iPubKeyLen1024) = *pPubKeyLen;
+    (b2048 ? m_iPriKeyLen2048 : m_iPriKeyLen1024) = *pPriKeyLen;
     return 1;
 }
 
-int CVORNEncrypt::GeneratePublicKey2048(BYTE *pKey, int *pKeyLen) {
+int CVORNEncrypt::GeneratePublicOnly(bool b2048, const char *pName, BYTE *pKey, int *pKeyLen) {
     if (pKey == nullptr || pKeyLen == nullptr) {
-        LogModule_Write(LOG_LEVEL_ERR, "CVORNEncrypt::GeneratePublicKey2048, Invalid Param, pKey[0x%X], pKeyLen[0x%X]",
-                        MORVA_PTR_ARG(pKey), MORVA_PTR_ARG(pKeyLen));
+        LogModule_Write(LOG_LEVEL_ERR, "%s, Invalid Param, pKey[0x%X], pKeyLen[0x%X]", pName, MORVA_PTR_ARG(pKey),
+                        MORVA_PTR_ARG(pKeyLen));
         return 0;
     }
-    FreshSSLTrans trans;
-    if (!trans) {
-        LogModule_Write(LOG_LEVEL_ERR, "CVORNEncrypt::GeneratePublicKey2048, Interim_CreateSSLTransEx Failed");
+    BYTE *pPub = b2048 ? m_byPubKey2048 : m_byPubKey1024;
+    int &iPubLen = b2048 ? m_iPubKeyLen2048 : m_iPubKeyLen1024;
+    if (!GenerateKeptPair(b2048, pName, pPub, &iPubLen, b2048 ? m_byPriKey2048 : m_byPriKey1024,
+                          b2048 ? &m_iPriKeyLen2048 : &m_iPriKeyLen1024)) {
         return 0;
     }
-    if (!trans->SSLTrans_GeneralRSAKey2048(m_byPubKey2048, &m_iPubKeyLen2048, m_byPriKey2048, &m_iPriKeyLen2048)) {
-        LogModule_Write(LOG_LEVEL_ERR, "CVORNEncrypt::GeneratePublicKey2048, SSLTrans_GeneralRSAKey2048 Failed");
+    // A positive length on entry is the capacity of pKey.
+    if (*pKeyLen > 0 && *pKeyLen < iPubLen) {
+        LogModule_Write(LOG_LEVEL_ERR, "%s, Buffer too small, iKeyLen[%d], iPubKeyLen[%d]", pName, *pKeyLen, iPubLen);
         return 0;
     }
-    if (*pKeyLen > 0 && *pKeyLen < m_iPubKeyLen2048) {
-        LogModule_Write(LOG_LEVEL_ERR,
-                        "CVORNEncrypt::GeneratePublicKey2048, Buffer too small, iKeyLen[%d], iPubKeyLen[%d]", *pKeyLen,
-                        m_iPubKeyLen2048);
-        return 0;
-    }
-    std::memcpy(pKey, m_byPubKey2048, size_t(m_iPubKeyLen2048));
-    *pKeyLen = m_iPubKeyLen2048;
+    std::memcpy(pKey, pPub, size_t(iPubLen));
+    *pKeyLen = iPubLen;
     return 1;
+}
+
+int CVORNEncrypt::GeneratePublicKey(BYTE *pKey, int *pKeyLen) {
+    return GeneratePublicOnly(false, "CVORNEncrypt::GeneratePublicKey", pKey, pKeyLen);
+}
+
+int CVORNEncrypt::GeneratePublicKey2048(BYTE *pKey, int *pKeyLen) {
+    return GeneratePublicOnly(true, "CVORNEncrypt::GeneratePublicKey2048", pKey, pKeyLen);
 }
 
 int CVORNEncrypt::DecryptByPrivateKey(int iInputBufLen, const BYTE *pInputBuf, BYTE *pOutputBuf) {
@@ -135,40 +145,11 @@ int CVORNEncrypt::SetPrivateKey(const BYTE *pKey, int iKeyLen) {
 }
 
 int CVORNEncrypt::GenerateRSAKey(BYTE *pPubKey, int *pPubKeyLen, BYTE *pPriKey, int *pPriKeyLen) {
-    FreshSSLTrans trans;
-    if (!trans) {
-        LogModule_Write(LOG_LEVEL_ERR, "CVORNEncrypt::GenerateRSAKey, Interim_CreateSSLTransEx Failed, error[%d]",
-                        GetCoreGlobalCtrl()->GetLastError());
-        return 0;
-    }
-    if (!trans->SSLTrans_GeneralRSAKey(pPubKey, pPubKeyLen, pPriKey, pPriKeyLen)) {
-        LogModule_Write(LOG_LEVEL_ERR, "CVORNEncrypt::GenerateRSAKey, SSLTrans_GeneralRSAKey FAILED");
-        return 0;
-    }
-    if (*pPubKeyLen > VORN_RSA1024_KEY_FIELD || *pPriKeyLen > VORN_RSA1024_KEY_FIELD) return 0;
-    std::memcpy(m_byPubKey1024, pPubKey, size_t(*pPubKeyLen));
-    m_iPubKeyLen1024 = *pPubKeyLen;
-    std::memcpy(m_byPriKey1024, pPriKey, size_t(*pPriKeyLen));
-    m_iPriKeyLen1024 = *pPriKeyLen;
-    return 1;
+    return GenerateKeptPair(false, "CVORNEncrypt::GenerateRSAKey", pPubKey, pPubKeyLen, pPriKey, pPriKeyLen);
 }
 
 int CVORNEncrypt::GenerateRSAKey2048(BYTE *pPubKey, int *pPubKeyLen, BYTE *pPriKey, int *pPriKeyLen) {
-    FreshSSLTrans trans;
-    if (!trans) {
-        LogModule_Write(LOG_LEVEL_ERR, "CVORNEncrypt::GenerateRSAKey2048, Interim_CreateSSLTransEx Failed");
-        return 0;
-    }
-    if (!trans->SSLTrans_GeneralRSAKey2048(pPubKey, pPubKeyLen, pPriKey, pPriKeyLen)) {
-        LogModule_Write(LOG_LEVEL_ERR, "CVORNEncrypt::GenerateRSAKey2048, SSLTrans_GeneralRSAKey2048 FAILED");
-        return 0;
-    }
-    if (*pPubKeyLen > VORN_RSA2048_KEY_FIELD || *pPriKeyLen > VORN_RSA2048_KEY_FIELD) return 0;
-    std::memcpy(m_byPubKey2048, pPubKey, size_t(*pPubKeyLen));
-    m_iPubKeyLen2048 = *pPubKeyLen;
-    std::memcpy(m_byPriKey2048, pPriKey, size_t(*pPriKeyLen));
-    m_iPriKeyLen2048 = *pPriKeyLen;
-    return 1;
+    return GenerateKeptPair(true, "CVORNEncrypt::GenerateRSAKey2048", pPubKey, pPubKeyLen, pPriKey, pPriKeyLen);
 }
 
 int CVORNEncrypt::GenerateSM2Key(BYTE *pPubKey, int *pPubKeyLen, BYTE *pPriKey, int *pPriKeyLen) {

@@ -73,6 +73,10 @@ public:
     static void AlignFree(void *pBlock);
 
 private:
+    // A fresh RSA-1024 or RSA-2048 pair into the given buffers, with a copy kept in the object.
+    int GenerateKeptPair(bool b2048, const char *pName, BYTE *pPubKey, int *pPubKeyLen, BYTE *pPriKey,
+                         int *pPriKeyLen);
+    int GeneratePublicOnly(bool b2048, const char *pName, BYTE *pKey, int *pKeyLen);
     enum AesOp { AES_CBC_ENCRYPT, AES_CBC_DECRYPT, AES_ECB_ENCRYPT, AES_ECB_DECRYPT };
     int RunAes(AesOp eOp, const BYTE *pInputBuf, int iInputBufLen, BYTE *pOutputBuf, int iOutputBufLen);
 

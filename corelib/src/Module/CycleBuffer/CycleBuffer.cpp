@@ -13,6 +13,11 @@ namespace Vorezi {
 
 namespace {
 constexpr int kPoolKind128 = 1;  // the default pool of 128-byte members
+
+// An empty block may come with a null pointer, which memcpy must not see.
+void CopyBytes(BYTE *pTo, const BYTE *pFrom, DWORD dwLen) {
+    if (dwLen != 0) std::memcpy(pTo, pFrom, dwLen);
+}
 }  // namespace
 
 class CCycleBufferPrivate : public CObjectBasePrivate {
@@ -47,8 +52,8 @@ public:
     // Copies dwLen bytes starting at the read position, continuing at the start of the storage.
     void CopyOut(BYTE *pOut, DWORD dwLen) const {
         const DWORD dwFirst = dwLen < m_dwBuffLen - m_dwReadPos ? dwLen : m_dwBuffLen - m_dwReadPos;
-        std::memcpy(pOut, m_pBuff + m_dwReadPos, dwFirst);
-        std::memcpy(pOut + dwFirst, m_pBuff, dwLen - dwFirst);
+        CopyBytes(pOut, m_pBuff + m_dwReadPos, dwFirst);
+        CopyBytes(pOut + dwFirst, m_pBuff, dwLen - dwFirst);
     }
 
     BYTE *m_pBuff = nullptr;
@@ -116,7 +121,7 @@ int CCycleBuffer::Write(const BYTE *pData, DWORD dwLen) {
     } else if (dwW < dwR) {
         // The block must end before the read position; dwR - dwW cannot wrap here.
         if (dwLen < dwR - dwW) {
-            std::memcpy(p.m_pBuff + dwW, pData, dwLen);
+            CopyBytes(p.m_pBuff + dwW, pData, dwLen);
             p.m_dwWritePos = (dwW + dwLen) % dwL;
             iResult = 1;
         } else {
@@ -126,15 +131,15 @@ int CCycleBuffer::Write(const BYTE *pData, DWORD dwLen) {
         }
     } else if (dwLen <= dwL - dwW) {
         // Up to the end of the storage; ending exactly there wraps the write position to 0.
-        std::memcpy(p.m_pBuff + dwW, pData, dwLen);
+        CopyBytes(p.m_pBuff + dwW, pData, dwLen);
         p.m_dwWritePos = (dwW + dwLen) % dwL;
         iResult = 1;
     } else if (dwLen - (dwL - dwW) < dwR) {
         // Wraps: the rest must end before the read position. Compared without adding, so a huge
         // dwLen cannot wrap the sum around and pass.
         const DWORD dwFirst = dwL - dwW;
-        std::memcpy(p.m_pBuff + dwW, pData, dwFirst);
-        std::memcpy(p.m_pBuff, pData + dwFirst, dwLen - dwFirst);
+        CopyBytes(p.m_pBuff + dwW, pData, dwFirst);
+        CopyBytes(p.m_pBuff, pData + dwFirst, dwLen - dwFirst);
         p.m_dwWritePos = dwLen - dwFirst;
         iResult = 1;
     } else {

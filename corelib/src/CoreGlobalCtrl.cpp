@@ -371,6 +371,7 @@ void CCoreGlobalCtrlBase::ReleaseManagers() {
     ReleaseTimeConsumingMgr();
     ReleaseTimerProxyMgr();
     ReleaseAsyncManager();
+    ReleaseKeyCaches();
     ReleaseSSLTrans();
     ReleasePerformance();
     ReleaseMsgCallBackBase();

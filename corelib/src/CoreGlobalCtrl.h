@@ -149,6 +149,8 @@ constexpr int MORVA_GLOBAL_POOL_COUNT = 23;
 constexpr int MORVA_MAX_DEBUG_CATEGORY = 32;
 
 class CMsgCallBackBase;
+class CRSAKey;
+class CECDHKey;
 class CPerformanceBase;
 class CTimerProxyMgr;
 class CTimeConsumingMgr;
@@ -463,6 +465,16 @@ private:
 
     // ---- Cryptography ----
     std::atomic<CSSLTrans *> m_pSSLTrans{nullptr};
+
+public:
+    // ---- Crypto key caches: made and started on first use while initialised, deleted at fini ----
+    CRSAKey *GetRSAEncrypt();
+    CECDHKey *GetECDHEncrypt();
+
+private:
+    void ReleaseKeyCaches();
+    std::atomic<CRSAKey *> m_pRSAKey{nullptr};
+    std::atomic<CECDHKey *> m_pECDHKey{nullptr};
 };
 
 // Getter of a manager made on first use: made once under the control lock; a failed make leaves

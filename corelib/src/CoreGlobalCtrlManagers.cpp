@@ -2,6 +2,7 @@
 #include <new>
 
 #include "CoreGlobalCtrl.h"
+#include "crypto/SSLTrans.h"
 #include "transport/AsyncManager.h"
 #include "transport/PortPoolMgr.h"
 
@@ -58,8 +59,7 @@ void CCoreGlobalCtrlBase::ReleasePortPoolMgr() {
 // The CA certificates are reloaded by the TLS binding; until it has loaded the TLS library
 // there is nothing to reload into.
 int CCoreGlobalCtrlBase::RefreshCA() {
-    SetLastError(MORVA_ERR_CA_BEFORE_INIT);
-    return 0;
+    return CSSLTrans::SSLTrans_CXT_RefreshCA();
 }
 
 }  // namespace Vorezi

@@ -7,17 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "crypto_test_util.h"
 #include "morva/MorvaAes.h"
 
 namespace {
-
-std::vector<uint8_t> Hex(const std::string &text) {
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2) {
-        out.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
-    }
-    return out;
-}
 
 std::vector<uint8_t> OpenSSLEcb(const std::vector<uint8_t> &key, const std::vector<uint8_t> &in, bool bEncrypt) {
     EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();

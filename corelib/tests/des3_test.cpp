@@ -99,14 +99,14 @@ TEST(Des, SingleDesKnownAnswers) {
         SCOPED_TRACE(v.pName);
         const std::vector<uint8_t> key = Hex(v.pKey);
         const std::vector<uint8_t> plain = Hex(v.pPlain);
-        EXPECT_EQ(ToHex(OurDes(key, plain, DES_ENCRYPT)), v.pCipher);
-        EXPECT_EQ(ToHex(OurDes(key, Hex(v.pCipher), DES_DECRYPT)), ToHex(plain));
+        EXPECT_EQ(ToHex(OurDes(key, plain, DES_DIR_ENCRYPT)), v.pCipher);
+        EXPECT_EQ(ToHex(OurDes(key, Hex(v.pCipher), DES_DIR_DECRYPT)), ToHex(plain));
     }
 }
 
 TEST(Des, ParityBitsAreIgnored) {
     const std::vector<uint8_t> plain = Hex("0123456789abcdef");
-    EXPECT_EQ(OurDes(Hex("0123456789abcdef"), plain, DES_ENCRYPT), OurDes(Hex("0022446688aaccee"), plain, DES_ENCRYPT));
+    EXPECT_EQ(OurDes(Hex("0123456789abcdef"), plain, DES_DIR_ENCRYPT), OurDes(Hex("0022446688aaccee"), plain, DES_DIR_ENCRYPT));
 }
 
 TEST(Des, MatchesOpenSSLOnRandomKeysAndBlocks) {
@@ -120,7 +120,7 @@ TEST(Des, MatchesOpenSSLOnRandomKeysAndBlocks) {
         std::vector<uint8_t> single(block.begin(), block.begin() + 8);
         std::vector<uint8_t> expect(single);
         peer.Block(key.data(), expect.data(), true);
-        ASSERT_EQ(OurDes({key.begin(), key.begin() + 8}, single, DES_ENCRYPT), expect);
+        ASSERT_EQ(OurDes({key.begin(), key.begin() + 8}, single, DES_DIR_ENCRYPT), expect);
 
         std::vector<uint8_t> input(block), out(32);
         int iOutLen = 0;
@@ -141,7 +141,7 @@ TEST(Des3, EncryptThenDecryptBlockRestoresPaddedInput) {
 
     DES3_CONTEXT ctx;
     DES3_InitContext(&ctx);
-    DES3_SetKey(&ctx, key.data(), DES_DECRYPT);
+    DES3_SetKey(&ctx, key.data(), DES_DIR_DECRYPT);
     std::vector<uint8_t> plain(32);
     DES3_TransformBlock(&ctx, out.data(), plain.data());
     DES3_TransformBlock(&ctx, out.data() + 16, plain.data() + 16);

@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "internal/asyncio.h"
+#include "internal/retry_eintr.h"
 #include "internal/sockaddr.h"
 #include "internal/socket_startup.h"
 #include "internal/socket_util.h"
@@ -209,10 +210,7 @@ int YAR_Accept(int sock, YAR_ADDR_T *addr, uint32_t timeoutMs) {
     }
     SockAddr sa;
     sa.len = sizeof sa.storage;
-    int conn;
-    do {
-        conn = accept4(sock, sa.get(), &sa.len, SOCK_CLOEXEC);
-    } while (conn < 0 && errno == EINTR);
+    int conn = yar::internal::RetryOnEintr([&] { return accept4(sock, sa.get(), &sa.len, SOCK_CLOEXEC); });
     if (conn < 0)
         return FailSocket(sock);
     if (addr)
@@ -226,16 +224,21 @@ int YAR_ConnectWithTimeOut(int sock, const YAR_ADDR_T *addr, uint32_t timeoutMs)
     SockAddr sa;
     if (!ToSystemAddr(sock, addr, &sa))
         return -1;
-    if (timeoutMs == YAR_INFINITE_TIMEOUT)
-        return connect(sock, sa.get(), sa.len) == 0 ? 0 : FailSocket(sock);
-
-    int flags = fcntl(sock, F_GETFL);
-    if (flags < 0 || SetBlocking(sock, flags | O_NONBLOCK) != 0)
-        return FailSocket(sock);
-    int err = connect(sock, sa.get(), sa.len) == 0 ? 0 : errno;
-    if (err == EINPROGRESS)
-        err = AwaitConnect(sock, timeoutMs);
-    SetBlocking(sock, flags);
+    int err;
+    if (timeoutMs == YAR_INFINITE_TIMEOUT) {
+        err = connect(sock, sa.get(), sa.len) == 0 ? 0 : errno;
+        // A signal ends the call but not the connection, which goes on in the background.
+        if (err == EINTR)
+            err = AwaitConnect(sock, timeoutMs);
+    } else {
+        int flags = fcntl(sock, F_GETFL);
+        if (flags < 0 || SetBlocking(sock, flags | O_NONBLOCK) != 0)
+            return FailSocket(sock);
+        err = connect(sock, sa.get(), sa.len) == 0 ? 0 : errno;
+        if (err == EINPROGRESS)
+            err = AwaitConnect(sock, timeoutMs);
+        SetBlocking(sock, flags);
+    }
     if (err == 0)
         return 0;
     yar::internal::SetSocketError(sock, err);

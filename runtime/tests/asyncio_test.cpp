@@ -463,14 +463,19 @@ TEST_F(AsyncIo, PreAllocatedStoreRunsOutAndRefills) {
         size_t before = collector_.Count();
         ASSERT_EQ(CloseKept(server), 0);
         ASSERT_TRUE(collector_.WaitFor(before + posted, 20000));
-        // Every record is back (a worker returns it once its routine has returned): as many can
-        // wait again.
-        std::this_thread::sleep_for(milliseconds(100));
+        // A worker returns its record only after the routine has returned, so the last few come
+        // back a little later: once they are all back, as many can wait again, and not one more.
         Pair(&client, &server);
         posted = 0;
-        while (posted <= c.records && YAR_AsyncIO_RecvEx(server, sink, 0, Tag(1), Collector::Routine) == 0)
-            ++posted;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (posted < c.records && std::chrono::steady_clock::now() < end) {
+            if (YAR_AsyncIO_RecvEx(server, sink, 0, Tag(1), Collector::Routine) == 0)
+                ++posted;
+            else
+                std::this_thread::sleep_for(milliseconds(1));
+        }
         EXPECT_EQ(posted, c.records);
+        EXPECT_EQ(YAR_AsyncIO_RecvEx(server, sink, 0, Tag(1), Collector::Routine), -1);
     }
 }
 
@@ -507,7 +512,7 @@ TEST_F(AsyncIo, AWorkerCannotDestroyItsOwnQueue) {
     g_destroyTarget = queue_;
     int key = 0;
     ASSERT_EQ(YAR_AsyncIO_PostQueuedCompleteStatusEx(queue_, &key, 0, 0, nullptr, DestroyOwnQueue), 0);
-    for (int i = 0; i < 500 && g_destroyResult == 0; ++i)
+    for (int i = 0; i < 5000 && g_destroyResult == 0; ++i)
         std::this_thread::sleep_for(milliseconds(2));
     EXPECT_EQ(g_destroyResult.load(), -1);
 }
@@ -590,7 +595,7 @@ TEST_F(AsyncIo, EchoTable) {
             EXPECT_EQ(conn->failures.load(), 0) << "system error " << conn->lastError.load();
         for (auto &conn : conns) {
             CloseKept(conn->sock);  // ends the waiting receive with 995
-            for (int i = 0; i < 500 && !conn->ended; ++i)
+            for (int i = 0; i < 5000 && !conn->ended; ++i)
                 std::this_thread::sleep_for(milliseconds(2));
             EXPECT_TRUE(conn->ended.load());
         }

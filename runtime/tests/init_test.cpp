@@ -11,6 +11,7 @@
 #include "internal/runtime_start.h"
 #include "internal/socket_startup.h"
 #include "yar/yar_init.h"
+#include "yar/yar_log.h"
 #include "yar/yar_mempool.h"
 #include "yar/yar_threadpool.h"
 
@@ -223,4 +224,16 @@ TEST(RuntimeStart, TheLastStopReleasesTheSizeClassPools) {
     YAR_Fini();
     EXPECT_EQ(YAR_MemPool_GetTotalSize(), 0u);
     EXPECT_EQ(YAR_MemPool_Alloc(1), nullptr);
+}
+
+TEST(RuntimeStart, TheLastStopClosesTheRuntimeLog) {
+    ASSERT_EQ(YAR_Log_EnableOutput(YAR_LOG_OUTPUT_CONSOLE), 0);
+    ASSERT_EQ(YAR_Log_EnableOutput(YAR_LOG_OUTPUT_DEBUGGER), 0);
+    ASSERT_EQ(YAR_Init(), 0);
+    YAR_Fini();
+    // The console output stays on, but the log is closed until it is opened again.
+    EXPECT_EQ(YAR_LogPrint(YAR_LOG_INF, "init_test.cpp", 1, "after the stop"), -2);
+    EXPECT_EQ(YAR_Log_DisableOutput(YAR_LOG_OUTPUT_CONSOLE), 0);
+    EXPECT_EQ(YAR_LogPrint(YAR_LOG_INF, "init_test.cpp", 1, "no output"), -5);  // 1 and 2 are off
+    YAR_Log_Open();
 }

@@ -43,10 +43,12 @@ TEST_F(Timer, PeriodicCallsKeepTheirPeriodAndStopAtKill) {
     ASSERT_EQ(YAR_SetTimer(Count, &c, 50, &c.id, 0), 0);
     std::this_thread::sleep_for(milliseconds(1000));
     ASSERT_EQ(YAR_KillTimer(c.id), 0);
+    const auto elapsedMs = std::chrono::duration_cast<milliseconds>(Clock::now() - c.start).count();
     int calls = c.calls.load();
-    // About 20 calls; the machine is shared, so the bounds are wide.
-    EXPECT_GE(calls, 12);
-    EXPECT_LE(calls, 23);
+    // Never more than one call per period (plus the first), however long this thread slept; missed
+    // periods on a loaded machine are coalesced, so the lower bound is wide.
+    EXPECT_GE(calls, 5);
+    EXPECT_LE(calls, elapsedMs / 50 + 2) << elapsedMs << " ms";
     EXPECT_GE(c.firstUs.load(), 0);
     EXPECT_LT(c.firstUs.load(), 200000);
     std::this_thread::sleep_for(milliseconds(120));
@@ -56,7 +58,9 @@ TEST_F(Timer, PeriodicCallsKeepTheirPeriodAndStopAtKill) {
 TEST_F(Timer, PeriodZeroCallsOnce) {
     Counter c;
     ASSERT_EQ(YAR_SetTimer(Count, &c, 0, &c.id, 1), 0);
-    std::this_thread::sleep_for(milliseconds(300));
+    for (int i = 0; i < 1000 && c.calls.load() == 0; ++i)
+        std::this_thread::sleep_for(milliseconds(10));
+    std::this_thread::sleep_for(milliseconds(200));  // time for a second call that must not come
     EXPECT_EQ(c.calls.load(), 1);
     EXPECT_EQ(YAR_KillTimer(c.id), 0);
 }

@@ -12,7 +12,8 @@
 extern "C" {
 #endif
 
-enum { DES3_BLOCK_SIZE = 16, DES_SCHEDULE_WORDS = 32, DES_ENCRYPT = 0, DES_DECRYPT = 1 };
+/* Named apart from OpenSSL's DES_ENCRYPT and DES_DECRYPT, whose values are the other way round. */
+enum { DES3_BLOCK_SIZE = 16, DES_SCHEDULE_WORDS = 32, DES_DIR_ENCRYPT = 0, DES_DIR_DECRYPT = 1 };
 
 /* The DES tables of one call (PC-1, rotation totals, PC-2, bit masks, the S-boxes merged with P
  * into eight SP tables) and the three schedules of one 128-bit key. */
@@ -40,7 +41,7 @@ int DES3_EncryptBuiltIn(uint8_t *pInput, int iInputBufSize, int iInputLen, uint8
 int DES3_DecryptBuiltIn(const uint8_t *pInput, int iInputLen, uint8_t *pOutput, int iOutputBufSize, int *pOutLen);
 
 void DES3_InitContext(DES3_CONTEXT *pCtx);
-/* Builds the three schedules of a 16-byte key for DES_ENCRYPT or DES_DECRYPT. */
+/* Builds the three schedules of a 16-byte key for DES_DIR_ENCRYPT or DES_DIR_DECRYPT. */
 void DES3_SetKey(DES3_CONTEXT *pCtx, const uint8_t *pKey, int iDirection);
 /* One DES schedule of an 8-byte key (parity bits ignored) into DES_SCHEDULE_WORDS words. */
 void DES_KeySchedule(const DES3_CONTEXT *pCtx, const uint8_t *pKey, int iDirection, uint32_t *pSchedule);

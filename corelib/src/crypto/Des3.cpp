@@ -184,7 +184,7 @@ int EncryptWithKey(uint8_t *pInput, int iInputBufSize, int iInputLen, uint8_t *p
         return -1;
     }
     std::memset(pInput + iInputLen, 0, static_cast<size_t>(iPadded - iInputLen));
-    TransformBuffer(pKey, DES_ENCRYPT, pInput, pOutput, iPadded);
+    TransformBuffer(pKey, DES_DIR_ENCRYPT, pInput, pOutput, iPadded);
     *pOutLen = iPadded;
     return 0;
 }
@@ -232,7 +232,7 @@ void DES_KeySchedule(const DES3_CONTEXT *pCtx, const uint8_t *pKey, int iDirecti
     }
     for (int i = 0; i < 16; ++i) {
         // Decryption runs the same rounds with the round keys in reverse order.
-        const int m = (iDirection == DES_DECRYPT ? 15 - i : i) * 2;
+        const int m = (iDirection == DES_DIR_DECRYPT ? 15 - i : i) * 2;
         dwRaw[m] = dwRaw[m + 1] = 0;
         for (int j = 0; j < 56; ++j) {
             const int iHalfEnd = j < 28 ? 28 : 56;
@@ -284,7 +284,7 @@ void DES_Transform(const DES3_CONTEXT *pCtx, uint32_t *pWords, const uint32_t *p
 }
 
 void DES3_SetKey(DES3_CONTEXT *pCtx, const uint8_t *pKey, int iDirection) {
-    const int iOpposite = iDirection == DES_DECRYPT ? DES_ENCRYPT : DES_DECRYPT;
+    const int iOpposite = iDirection == DES_DIR_DECRYPT ? DES_DIR_ENCRYPT : DES_DIR_DECRYPT;
     DES_KeySchedule(pCtx, pKey + 8, iOpposite, pCtx->dwSchedule[1]);
     DES_KeySchedule(pCtx, pKey, iDirection, pCtx->dwSchedule[0]);
     DES_CopySchedule(pCtx->dwSchedule[2], pCtx->dwSchedule[0]);
@@ -337,7 +337,7 @@ int DES3_DecryptBuiltIn(const uint8_t *pInput, int iInputLen, uint8_t *pOutput, 
     }
     uint8_t byKey[kBlock];
     BuildKey(kBuiltInDecryptWords, byKey);
-    TransformBuffer(byKey, DES_DECRYPT, pInput, pOutput, iInputLen);
+    TransformBuffer(byKey, DES_DIR_DECRYPT, pInput, pOutput, iInputLen);
     std::memset(byKey, 0, sizeof(byKey));
     *pOutLen = iInputLen;
     return 0;

@@ -45,6 +45,10 @@ const char *const kRequiredFunctions[] = {
     "ECDH_compute_key", "i2d_EC_PUBKEY", "d2i_EC_PUBKEY",
 };
 
+const char *OrEmpty(const char *pText) {
+    return pText ? pText : "";
+}
+
 template <class F>
 void Bind(F &fn, void *hLib, const char *pName) {
     fn = reinterpret_cast<F>(YAR_GetDsoSym(hLib, pName));
@@ -113,13 +117,13 @@ int COpenSSLAPI::GetOpenSSLVersion(DWORD *pVersion) {
     if (m_fnOpenSSLVersion) {
         const char *pText = m_fnOpenSSLVersion(0);
         LogModule_Write(LOG_LEVEL_DBG, "COpenSSLAPI::GetOpenSSLVersion, m_fnOpenSSLVersion, OpensslVersion[%s]",
-                        pText ? pText : "");
+                        OrEmpty(pText));
         if (ParseVersionText(pText, "1.1.1", OPENSSL_VERSION_1_1_1A, pVersion))
             return 1;
     } else if (m_fnSSLeayVersion) {
         const char *pText = m_fnSSLeayVersion(0);
         LogModule_Write(LOG_LEVEL_DBG, "COpenSSLAPI::GetOpenSSLVersion, m_fnSSLeayVersion, OpensslVersion[%s]",
-                        pText ? pText : "");
+                        OrEmpty(pText));
         if (ParseVersionText(pText, "1.0.2", 0x1000201F, pVersion))
             return 1;
     }
@@ -157,9 +161,9 @@ int COpenSSLAPI::IsAllAPILoaded() {
 void COpenSSLAPI::PrintVersion(int bRaw) {
     char szLine[512];
     if (m_fnOpenSSLVersion)
-        snprintf(szLine, sizeof(szLine), "OpenSSL: OpenSSL Version[%s]", m_fnOpenSSLVersion(0));
+        snprintf(szLine, sizeof(szLine), "OpenSSL: OpenSSL Version[%s]", OrEmpty(m_fnOpenSSLVersion(0)));
     else if (m_fnSSLeayVersion)
-        snprintf(szLine, sizeof(szLine), "OpenSSL: SSLeay Version[%s]", m_fnSSLeayVersion(0));
+        snprintf(szLine, sizeof(szLine), "OpenSSL: SSLeay Version[%s]", OrEmpty(m_fnSSLeayVersion(0)));
     else
         snprintf(szLine, sizeof(szLine), "OpenSSL: m_fnSSLeayVersion[0x%X], m_fnOpenSSLVersion[0x%X] Unload",
                  MORVA_PTR_ARG(m_fnSSLeayVersion), MORVA_PTR_ARG(m_fnOpenSSLVersion));

@@ -112,4 +112,9 @@ private:
     bool Sm2Hash(EVP_MD_CTX *pCtx, const BYTE *pX2, const BYTE *pMsg, int iMsgLen, const BYTE *pY2, BYTE *pOut);
 };
 
+// The process's one table.
+inline COpenSSLAPI &OpenSSL() {
+    return *COpenSSLAPI::GetInstance();
+}
+
 }  // namespace Vorezi

@@ -25,10 +25,6 @@ constexpr DWORD LOG_CATEGORY_SSL = 10;
 constexpr int CA_PATH_LEN = 256;
 constexpr DWORD SDK_LOCAL_CFG_CA_PATH = 20;  // local configuration item of the CA directory
 
-COpenSSLAPI &API() {
-    return *COpenSSLAPI::GetInstance();
-}
-
 int SysError() {
     return static_cast<int>(YAR_GetSystemLastError());
 }
@@ -67,7 +63,7 @@ int CSSLTrans::s_bLibInit = 0;
 YAR_MUTEX_T *CSSLTrans::s_pMutexA = nullptr;
 int CSSLTrans::s_iLockCount = 0;
 CSSLTrans::SSLCtxRecord CSSLTrans::s_Ctx[3] = {};
-int CSSLTrans::s_bGM = 0;
+std::atomic<int> CSSLTrans::s_bGM{0};
 
 CSSLTrans::CSSLTrans(int bServerLink, int bDTLS) {
     Construct(bServerLink, bDTLS);
@@ -105,8 +101,8 @@ int CSSLTrans::SSLTrans_free() {
     LogModule_WriteDebug(LOG_CATEGORY_SSL, "CSSLTrans::SSLTrans_free, m_pSSL[0x%X], m_pSelfCtx[0x%X]",
                          MORVA_PTR_ARG(m_pSSL), MORVA_PTR_ARG(m_pSelfCtx));
     if (m_pSSL) {
-        API().SSL_shutdown(m_pSSL, 0);
-        API().SSL_free(m_pSSL);  // also frees the BIOs attached to it
+        OpenSSL().SSL_shutdown(m_pSSL, 0);
+        OpenSSL().SSL_free(m_pSSL);  // also frees the BIOs attached to it
         m_pSSL = nullptr;
     }
     m_pReadBio = nullptr;
@@ -141,7 +137,7 @@ int CSSLTrans::LoadSSLLib() {
             return 0;
         }
     }
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     if (!s_hSSLCom) {
         s_hSSLCom = pCtrl->LoadDSo(BASE_DLL_SSLEASY);
         if (!s_hSSLCom) {
@@ -173,7 +169,7 @@ int CSSLTrans::LoadSSLLib() {
 int CSSLTrans::SSLInitLockArray() {
     if (s_pMutexA)
         return 1;
-    int iLockCount = API().CRYPTO_num_locks(-1);
+    int iLockCount = OpenSSL().CRYPTO_num_locks(-1);
     if (iLockCount < 0) {
         LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::SSLInitLockArray, SSLTrans_CRYPTO_num_locks Failed, iLockCount[%d]",
                         iLockCount);
@@ -197,8 +193,8 @@ int CSSLTrans::SSLInitLockArray() {
     }
     s_pMutexA = pMutex;
     s_iLockCount = iLockCount;
-    API().CRYPTO_set_locking_callback(&CSSLTrans::LockingCallback);
-    API().CRYPTO_set_id_callback(&CSSLTrans::ThreadIdCallback);
+    OpenSSL().CRYPTO_set_locking_callback(&CSSLTrans::LockingCallback);
+    OpenSSL().CRYPTO_set_id_callback(&CSSLTrans::ThreadIdCallback);
     return 1;
 }
 
@@ -222,8 +218,8 @@ unsigned long CSSLTrans::ThreadIdCallback() {
 void CSSLTrans::SSLFreeLockArray() {
     if (!s_pMutexA)
         return;
-    API().CRYPTO_set_locking_callback(static_cast<OSSL_LOCKING_CB>(nullptr));
-    API().CRYPTO_set_id_callback(static_cast<OSSL_ID_CB>(nullptr));
+    OpenSSL().CRYPTO_set_locking_callback(static_cast<OSSL_LOCKING_CB>(nullptr));
+    OpenSSL().CRYPTO_set_id_callback(static_cast<OSSL_ID_CB>(nullptr));
     for (int i = 0; i < s_iLockCount; i++)
         YAR_MutexDestroy(&s_pMutexA[i]);
     delete[] s_pMutexA;
@@ -234,7 +230,7 @@ void CSSLTrans::SSLFreeLockArray() {
 // ---- The shared contexts ----
 
 int CSSLTrans::CtxSetCipherList(SSL_CTX *pCtx, const char *pList) {
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     int iRet = api.SSL_CTX_set_cipher_list(pCtx, pList, 0);
     // The options control command went away with 1.1.0, which exports the setter instead.
     if (api.GetVersionNum() >= OPENSSL_VERSION_1_1_0)
@@ -261,7 +257,7 @@ struct MethodChoice {
 };
 
 MethodChoice ClientMethod(DWORD dwCode) {
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     const SSL_METHOD *pNone = nullptr;
     switch (dwCode) {
     case 0: return {api.SSLv23_client_method(pNone), "m_fnClientMethodV23", true};
@@ -276,7 +272,7 @@ MethodChoice ClientMethod(DWORD dwCode) {
 }
 
 MethodChoice ServerMethod(DWORD dwCode) {
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     const SSL_METHOD *pNone = nullptr;
     switch (dwCode) {
     case 0: return {api.SSLv23_server_method(pNone), "m_fnServerMethodV23", true};
@@ -291,7 +287,7 @@ MethodChoice ServerMethod(DWORD dwCode) {
 }
 
 MethodChoice DTLSServerMethod(DWORD dwCode) {
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     const SSL_METHOD *pNone = nullptr;
     switch (dwCode) {
     case 10: return {api.DTLSv1_server_method(pNone), "m_fnDTLSServerMethodV1", true};
@@ -342,7 +338,7 @@ int CSSLTrans::SSLCtxInit(int bServerLink, DWORD dwSSLVersion) {
                 LogModule_Write(LOG_LEVEL_ERR, "%s", texts.pNoMethod);
                 return 0;
             }
-            rec.pCtx = API().SSL_CTX_new(choice.pMeth, static_cast<SSL_CTX *>(nullptr));
+            rec.pCtx = OpenSSL().SSL_CTX_new(choice.pMeth, static_cast<SSL_CTX *>(nullptr));
             if (!rec.pCtx) {
                 LogModule_Write(LOG_LEVEL_ERR, "%s", texts.pNoCtx);
                 return 0;
@@ -388,7 +384,7 @@ int CSSLTrans::CreateSSLTrans(int bServerLink, DWORD dwSSLVersion) {
             LogModule_Write(LOG_LEVEL_ERR, kUnlockFailed[iKind], SysError());
         return 1;
     }
-    if (dwSSLVersion <= 2 && API().GetVersionNum() >= OPENSSL_VERSION_1_1_1A)
+    if (dwSSLVersion <= 2 && OpenSSL().GetVersionNum() >= OPENSSL_VERSION_1_1_1A)
         dwSSLVersion = SSL_VERSION_TLS;
     if (!SSLCtxInit(bServerLink, dwSSLVersion)) {
         LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::CreateSSLTrans, SSLCtxInit Failed, bServerLink[%d], dwSSLVersion[%d]",
@@ -477,7 +473,7 @@ int CSSLTrans::SSLTrans_CTX_Load_CA() {
             if (iLen < 0 || iLen >= CA_PATH_LEN)
                 continue;
             LogModule_Write(LOG_LEVEL_INF, "CSSLTrans::SSLTrans_CTX_Load_CA, szCAName[%s]", szCAName);
-            if (API().SSL_CTX_load_verify_locations(rec.pCtx, szCAName, static_cast<const char *>(nullptr), 0) != 1) {
+            if (OpenSSL().SSL_CTX_load_verify_locations(rec.pCtx, szCAName, static_cast<const char *>(nullptr), 0) != 1) {
                 LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::SSLTrans_CTX_Load_CA, SSLTrans_CTX_load_verify_locations Failed");
                 GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_CERT);
             }
@@ -486,6 +482,34 @@ int CSSLTrans::SSLTrans_CTX_Load_CA() {
     }
     rec.bSetUp = 1;
     return 1;
+}
+
+// Reloads the CA directory into a fresh store. Refused until OpenSSL is loaded: before that
+// there is no client context to load into.
+int CSSLTrans::SSLTrans_CXT_RefreshCA() {
+    if (!IsLoaded()) {
+        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_CA_BEFORE_INIT);
+        return 0;
+    }
+    SSLLibGuard lock;
+    if (!lock.Locked()) {
+        LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::SSLTrans_CXT_RefreshCA, SSLLibLock Failed");
+        return 0;
+    }
+    SSLTrans_CTX_Unload_CA();
+    int iRet = SSLTrans_CTX_Load_CA();
+    if (!lock.Unlock())
+        LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::SSLTrans_CXT_RefreshCA, SSLLibUnlock Failed");
+    return iRet;
+}
+
+void CSSLTrans::SSLTrans_CTX_Unload_CA() {
+    SSLCtxRecord &rec = s_Ctx[SSL_CTX_KIND_CLIENT];
+    if (!rec.bSetUp)
+        return;
+    if (X509_STORE *pStore = OpenSSL().X509_STORE_new(static_cast<X509_STORE *>(nullptr)))
+        OpenSSL().SSL_CTX_set_cert_store(rec.pCtx, pStore);
+    rec.bSetUp = 0;
 }
 
 // ---- Entry points ----
@@ -632,6 +656,27 @@ CSSLTrans *Interim_GetCryptionIns() {
 
 int Interim_UnloadSSLLib() {
     return CSSLTrans::UnloadSSLLib(0, 0);
+}
+
+CSSLTrans *Morva_CreateSSLTrans() {
+    return Morva_CreateSSLTransEx(0);
+}
+
+CSSLTrans *Morva_CreateSSLTransEx(DWORD dwSSLVersion) {
+    return GetCoreGlobalCtrl()->CheckInit() ? Interim_CreateSSLTransEx(dwSSLVersion) : nullptr;
+}
+
+CSSLTrans *Morva_CreateSSLServer() {
+    return Morva_CreateSSLServerEx(0);
+}
+
+CSSLTrans *Morva_CreateSSLServerEx(DWORD dwSSLVersion) {
+    return GetCoreGlobalCtrl()->CheckInit() ? Interim_CreateSSLServerEx(dwSSLVersion, 0) : nullptr;
+}
+
+void Morva_DestroySSLTrans(CSSLTransInterface *pInstance) {
+    if (GetCoreGlobalCtrl()->CheckInit())
+        Interim_DestroySSLTrans(pInstance);
 }
 
 }  // namespace Vorezi

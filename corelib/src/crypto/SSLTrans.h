@@ -7,17 +7,11 @@
 #include <cstdint>
 
 #include "crypto/OpenSSLTypes.h"
+#include "morva/MorvaCrypto.h"
 #include "morva/MorvaTypes.h"
 #include "yar/yar_mutex.h"
 
 namespace Vorezi {
-
-// Curve ids of the EC slots.
-enum {
-    TYPE_SECP_256_R1 = 2,
-    TYPE_SECP_384_R1 = 3,
-    TYPE_SECP_SM2 = 16,
-};
 
 // SM4 modes of MORVA_SM4_PARAM::iMode.
 enum {
@@ -29,30 +23,9 @@ enum {
     SM4_MODE_CBC_ALT = 5,
 };
 
-// Records with pointers: native sizes.
-struct MORVA_SM2_PARAM {
-    void *pInterface;
-    BYTE *pInputBuf;
-    int iInputBufLen;
-    BYTE *pOutputBuf;
-    int iOutputBufLen;  // capacity on entry, result length on return
-    BYTE *pKey;
-    int iKeyLen;
-};
-
-struct MORVA_SM4_PARAM {
-    void *pInterface;
-    BYTE *pInputBuf;
-    int iInputBufLen;
-    BYTE *pOutputBuf;
-    int iOutputBufLen;  // capacity on entry, result length on return
-    BYTE *pKey;
-    int iKeyLen;
-    BYTE *pIv;
-    int iIvLen;
-    int iRes[2];
-    int iMode;
-};
+// The curve ids (TYPE_SECP_*) and the SM2 and SM4 records are those of the flat crypto interface.
+using ::MORVA_SM2_PARAM;
+using ::MORVA_SM4_PARAM;
 
 // SSL version codes: 0-6 client and TLS server, 10-12 DTLS server.
 enum {
@@ -150,6 +123,8 @@ public:
     static unsigned long ThreadIdCallback();
     static void SSLFreeLockArray();
     static int SSLTrans_CTX_Load_CA();
+    static int SSLTrans_CXT_RefreshCA();
+    static void SSLTrans_CTX_Unload_CA();
     static int GetCAPathFromConfig(char *pBuf, int iSize);
     static int ErrorCallback();
     static int IsLoaded() { return s_bLoaded.load(std::memory_order_acquire); }
@@ -246,7 +221,7 @@ private:
     static YAR_MUTEX_T *s_pMutexA;
     static int s_iLockCount;
     static SSLCtxRecord s_Ctx[3];
-    static int s_bGM;
+    static std::atomic<int> s_bGM;  // also written by the controller's shared instance
 };
 
 // Kinds of the shared contexts.
@@ -258,5 +233,12 @@ CSSLTrans *Interim_CreateSSLServerGMEx(DWORD dwSSLVersion, int bDTLS);
 void Interim_DestroySSLTrans(CSSLTransInterface *pInstance);
 CSSLTrans *Interim_GetCryptionIns();
 int Interim_UnloadSSLLib();
+
+// The same for callers of the core library: null (or nothing done) while it is not initialised.
+CSSLTrans *Morva_CreateSSLTrans();
+CSSLTrans *Morva_CreateSSLTransEx(DWORD dwSSLVersion);
+CSSLTrans *Morva_CreateSSLServer();
+CSSLTrans *Morva_CreateSSLServerEx(DWORD dwSSLVersion);
+void Morva_DestroySSLTrans(CSSLTransInterface *pInstance);
 
 }  // namespace Vorezi

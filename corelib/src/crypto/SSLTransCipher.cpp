@@ -16,10 +16,6 @@ constexpr int GCM_IV_LEN = 12;
 constexpr int GCM_TAG_LEN = 16;
 constexpr int CHACHA_IV_LEN = 16;
 
-COpenSSLAPI &API() {
-    return *COpenSSLAPI::GetInstance();
-}
-
 // Key bits for a raw AES key length; 0 for a length that is no AES key.
 int AesKeyBits(int iKeyLen) {
     return (iKeyLen == 16 || iKeyLen == 24 || iKeyLen == 32) ? iKeyLen * 8 : 0;
@@ -35,8 +31,8 @@ bool AesKey(const void *pThis, const BYTE *pKey, int iKeyLen, bool bEncrypt, OSS
     int iBits = AesKeyBits(iKeyLen);
     int iRet = -1;
     if (iBits && pKey)
-        iRet = bEncrypt ? API().AES_set_encrypt_key(pKey, iBits, pSchedule)
-                        : API().AES_set_decrypt_key(pKey, iBits, pSchedule);
+        iRet = bEncrypt ? OpenSSL().AES_set_encrypt_key(pKey, iBits, pSchedule)
+                        : OpenSSL().AES_set_decrypt_key(pKey, iBits, pSchedule);
     if (iRet != 0) {
         LogModule_Write(LOG_LEVEL_ERR, pFailText, MORVA_PTR_ARG(pThis));
         return false;
@@ -46,8 +42,8 @@ bool AesKey(const void *pThis, const BYTE *pKey, int iKeyLen, bool bEncrypt, OSS
 
 // An EVP cipher context for one call.
 struct CipherCtx {
-    CipherCtx() : p(API().EVP_CIPHER_CTX_new()) {}
-    ~CipherCtx() { API().EVP_CIPHER_CTX_free(p); }
+    CipherCtx() : p(OpenSSL().EVP_CIPHER_CTX_new()) {}
+    ~CipherCtx() { OpenSSL().EVP_CIPHER_CTX_free(p); }
     CipherCtx(const CipherCtx &) = delete;
     CipherCtx &operator=(const CipherCtx &) = delete;
     EVP_CIPHER_CTX *p;
@@ -74,7 +70,7 @@ int CSSLTrans::SSLTrans_AesCbcEncrypt(const BYTE *pKey, const BYTE *pInput, BYTE
     if (!AesKey(this, pKey, iKeyLen, true, &schedule,
                 "[0x%X]CSSLTrans::SSLTrans_AesCbcEncrypt, SSLTrans_AES_set_encrypt_key Failed"))
         return 0;
-    API().AES_cbc_encrypt(pInput, pOut, static_cast<size_t>(iLength), &schedule, pIv,
+    OpenSSL().AES_cbc_encrypt(pInput, pOut, static_cast<size_t>(iLength), &schedule, pIv,
                           static_cast<int>(OSSL_AES_ENCRYPT));
     return 1;
 }
@@ -93,7 +89,7 @@ int CSSLTrans::SSLTrans_AesCbcDecrypt(const BYTE *pKey, const BYTE *pInput, BYTE
         return 0;
     BYTE byIv[AES_BLOCK];
     memcpy(byIv, pIv, sizeof(byIv));  // the caller's IV stays as it was
-    API().AES_cbc_encrypt(pInput, pOut, static_cast<size_t>(iLength), &schedule, byIv,
+    OpenSSL().AES_cbc_encrypt(pInput, pOut, static_cast<size_t>(iLength), &schedule, byIv,
                           static_cast<int>(OSSL_AES_DECRYPT));
     return 1;
 }
@@ -111,11 +107,11 @@ int CSSLTrans::SSLTrans_AesEcbEncrypt(const BYTE *pKey, const BYTE *pInput, BYTE
         return 0;
     int iWhole = iLength / AES_BLOCK * AES_BLOCK;
     for (int i = 0; i < iWhole; i += AES_BLOCK)
-        API().AES_ecb_encrypt(pInput + i, pOut + i, &schedule, static_cast<int>(OSSL_AES_ENCRYPT));
+        OpenSSL().AES_ecb_encrypt(pInput + i, pOut + i, &schedule, static_cast<int>(OSSL_AES_ENCRYPT));
     if (iWhole < iLength) {
         BYTE byLast[AES_BLOCK] = {};
         memcpy(byLast, pInput + iWhole, static_cast<size_t>(iLength - iWhole));
-        API().AES_ecb_encrypt(byLast, pOut + iWhole, &schedule, static_cast<int>(OSSL_AES_ENCRYPT));
+        OpenSSL().AES_ecb_encrypt(byLast, pOut + iWhole, &schedule, static_cast<int>(OSSL_AES_ENCRYPT));
     }
     return 1;
 }
@@ -132,7 +128,7 @@ int CSSLTrans::SSLTrans_AesEcbDecrypt(const BYTE *pKey, const BYTE *pInput, BYTE
                 "[0x%X]CSSLTrans::SSLTrans_AesEcbDecrypt, SSLTrans_AES_set_decrypt_key Failed"))
         return 0;
     for (int i = 0; i < iLength; i += AES_BLOCK)
-        API().AES_ecb_encrypt(pInput + i, pOut + i, &schedule, static_cast<int>(OSSL_AES_DECRYPT));
+        OpenSSL().AES_ecb_encrypt(pInput + i, pOut + i, &schedule, static_cast<int>(OSSL_AES_DECRYPT));
     return 1;
 }
 
@@ -140,7 +136,7 @@ int CSSLTrans::SSLTrans_SM4(MORVA_SM4_PARAM *lpSM4Param, int bEncrypt) {
     if (!lpSM4Param || !lpSM4Param->pInputBuf || lpSM4Param->iInputBufLen <= 0 || !lpSM4Param->pOutputBuf ||
         !lpSM4Param->pKey)
         return 0;
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     const EVP_CIPHER *pCipher = nullptr;
     bool bBlock = true;  // block modes pad with PKCS#7
     switch (lpSM4Param->iMode) {
@@ -207,7 +203,7 @@ int CSSLTrans::SSLTrans_AesGcmEncrypt(BYTE *pOut, int *pOutLen, BYTE *pTag, int 
                         iInputLen);
         return 0;
     }
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     CipherCtx ctx;
     if (!ctx.p) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_AesGcmEncrypt, EVP_CIPHER_CTX_new Failed",
@@ -257,7 +253,7 @@ int CSSLTrans::SSLTrans_AesGcmDecrypt(BYTE *pOut, int *pOutLen, const BYTE *pTag
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_AesGcmDecrypt, Invalid parameter", MORVA_PTR_ARG(this));
         return 0;
     }
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     CipherCtx ctx;
     if (!ctx.p) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_AesGcmDecrypt, EVP_CIPHER_CTX_new Failed",
@@ -314,7 +310,7 @@ int CSSLTrans::SSLTrans_ChaCha20(BYTE *pOut, int *pOutLen, const BYTE *pInput, i
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_ChaCha20, Invalid parameter", MORVA_PTR_ARG(this));
         return 0;
     }
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     CipherCtx ctx;
     if (!ctx.p) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_ChaCha20, SSLTrans_EVP_CIPHER_CTX_new Failed",

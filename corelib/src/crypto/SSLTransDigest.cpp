@@ -10,10 +10,6 @@ namespace Vorezi {
 
 namespace {
 
-COpenSSLAPI &API() {
-    return *COpenSSLAPI::GetInstance();
-}
-
 enum { HMAC_TYPE_SHA256 = 1, HMAC_TYPE_SHA1 = 2, HMAC_TYPE_SHA384 = 7 };
 
 unsigned char *const kNoDigest = nullptr;
@@ -22,17 +18,17 @@ unsigned char *const kNoDigest = nullptr;
 
 unsigned char *CSSLTrans::SSLTrans_HMAC_SM3(const void *pKey, int iKeyLen, const BYTE *pData, int iDataLen,
                                             BYTE *pOut, unsigned int *pOutLen) {
-    const EVP_MD *pMd = API().EVP_sm3();
+    const EVP_MD *pMd = OpenSSL().EVP_sm3();
     if (!pMd) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_HMAC_SM3, SSLTrans_EVP_sm3 Failed", MORVA_PTR_ARG(this));
         return nullptr;
     }
-    return API().HMAC(pMd, pKey, iKeyLen, pData, static_cast<size_t>(iDataLen), pOut, pOutLen, kNoDigest);
+    return OpenSSL().HMAC(pMd, pKey, iKeyLen, pData, static_cast<size_t>(iDataLen), pOut, pOutLen, kNoDigest);
 }
 
 unsigned char *CSSLTrans::SSLTrans_HMAC_SHA(int enumType, const void *pKey, int iKeyLen, const BYTE *pData,
                                             int iDataLen, BYTE *pOut, unsigned int *pOutLen) {
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     const EVP_MD *pNone = nullptr;
     const EVP_MD *pMd;
     switch (enumType) {
@@ -55,41 +51,41 @@ unsigned char *CSSLTrans::SSLTrans_HMAC_SHA(int enumType, const void *pKey, int 
 }
 
 int CSSLTrans::SSLTrans_SHA256_Init(void *pCtx) {
-    return API().SHA256_Init(pCtx, 0);
+    return OpenSSL().SHA256_Init(pCtx, 0);
 }
 
 int CSSLTrans::SSLTrans_SHA256_Update(void *pCtx, const void *pData, size_t uLen) {
-    return API().SHA256_Update(pCtx, pData, uLen, 0);
+    return OpenSSL().SHA256_Update(pCtx, pData, uLen, 0);
 }
 
 int CSSLTrans::SSLTrans_SHA256_Final(BYTE *pOut, void *pCtx) {
-    return API().SHA256_Final(pOut, pCtx, 0);
+    return OpenSSL().SHA256_Final(pOut, pCtx, 0);
 }
 
 unsigned char *CSSLTrans::SSLTrans_SHA256(const BYTE *pData, size_t uLen, BYTE *pOut) {
-    return API().SHA256(pData, uLen, pOut, kNoDigest);
+    return OpenSSL().SHA256(pData, uLen, pOut, kNoDigest);
 }
 
 unsigned char *CSSLTrans::SSLTrans_SHA384(const BYTE *pData, size_t uLen, BYTE *pOut) {
-    return API().SHA384(pData, uLen, pOut, kNoDigest);
+    return OpenSSL().SHA384(pData, uLen, pOut, kNoDigest);
 }
 
 unsigned char *CSSLTrans::SSLTrans_SHA512(const BYTE *pData, size_t uLen, BYTE *pOut) {
-    return API().SHA512(pData, uLen, pOut, kNoDigest);
+    return OpenSSL().SHA512(pData, uLen, pOut, kNoDigest);
 }
 
 unsigned char *CSSLTrans::SSLTrans_MD5(const BYTE *pData, size_t uLen, BYTE *pOut) {
-    return API().MD5(pData, uLen, pOut, kNoDigest);
+    return OpenSSL().MD5(pData, uLen, pOut, kNoDigest);
 }
 
 int CSSLTrans::PBKDF2(const char *pPass, int iPassLen, const BYTE *pSalt, int iSaltLen, int iIter, int iKeyLen,
                       BYTE *pOut, const EVP_MD *pMd) {
-    return API().PKCS5_PBKDF2_HMAC(pPass, iPassLen, pSalt, iSaltLen, iIter, pMd, iKeyLen, pOut, -1);
+    return OpenSSL().PKCS5_PBKDF2_HMAC(pPass, iPassLen, pSalt, iSaltLen, iIter, pMd, iKeyLen, pOut, -1);
 }
 
 int CSSLTrans::SSLTrans_PKCS5_PBKDF2_HMAC_SHA256(const char *pPass, int iPassLen, const BYTE *pSalt, int iSaltLen,
                                                  int iIter, int iKeyLen, BYTE *pOut) {
-    const EVP_MD *pMd = API().EVP_sha256(static_cast<const EVP_MD *>(nullptr));
+    const EVP_MD *pMd = OpenSSL().EVP_sha256(static_cast<const EVP_MD *>(nullptr));
     if (!pMd) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_PKCS5_PBKDF2_HMAC_SHA256, SSLTrans_EVP_sha256 Failed",
                         MORVA_PTR_ARG(this));
@@ -100,7 +96,7 @@ int CSSLTrans::SSLTrans_PKCS5_PBKDF2_HMAC_SHA256(const char *pPass, int iPassLen
 
 int CSSLTrans::SSLTrans_PKCS5_PBKDF2_HMAC_SM3(const char *pPass, int iPassLen, const BYTE *pSalt, int iSaltLen,
                                               int iIter, int iKeyLen, BYTE *pOut) {
-    const EVP_MD *pMd = API().EVP_sm3();
+    const EVP_MD *pMd = OpenSSL().EVP_sm3();
     if (!pMd) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_PKCS5_PBKDF2_HMAC_SM3, SSLTrans_EVP_sm3 Failed",
                         MORVA_PTR_ARG(this));
@@ -113,7 +109,7 @@ int CSSLTrans::SSLTrans_PKCS5_PBKDF2_HMAC_SM3(const char *pPass, int iPassLen, c
 int CSSLTrans::SSLTrans_SM3(const BYTE *pData, int iLen, BYTE *pOut) {
     if ((!pData && iLen > 0) || iLen < 0 || !pOut)
         return 0;
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     EVP_MD_CTX *pCtx = api.EVP_MD_CTX_new();
     if (!pCtx)
         return 0;
@@ -128,15 +124,15 @@ int CSSLTrans::SSLTrans_SM3(const BYTE *pData, int iLen, BYTE *pOut) {
 }
 
 int CSSLTrans::SSLTrans_RAND_Bytes(BYTE *pBuf, int iLen) {
-    return API().RAND_bytes(pBuf, iLen);
+    return OpenSSL().RAND_bytes(pBuf, iLen);
 }
 
 long CSSLTrans::SSLTrans_ctrl(int iCmd, long lArg, void *pArg, long lDefault) {
-    return API().SSL_ctrl(m_pSSL, iCmd, lArg, pArg, lDefault);
+    return OpenSSL().SSL_ctrl(m_pSSL, iCmd, lArg, pArg, lDefault);
 }
 
 int CSSLTrans::SSLTrans_ASN1_OCTET_STRING_Encode(const BYTE *pData, int iLen, BYTE *pOut, int iOutBufLen) {
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     ASN1_OCTET_STRING *pStr = api.ASN1_OCTET_STRING_new();
     if (!pStr)
         return -1;
@@ -161,7 +157,7 @@ struct OsslAsn1String {
 int CSSLTrans::SSLTrans_ASN1_OCTET_STRING_Decode(const BYTE *pDer, int iLen, BYTE *pOut, int iOutBufLen) {
     if (!pDer || iLen <= 0)
         return -1;
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     const unsigned char *pCursor = pDer;
     ASN1_OCTET_STRING *pStr =
         api.d2i_ASN1_OCTET_STRING(static_cast<ASN1_OCTET_STRING **>(nullptr), &pCursor, static_cast<long>(iLen));

@@ -15,10 +15,6 @@ constexpr int EC_ENCODING_MAX = 512;
 constexpr int ECDH_SECRET_MAX = 256;
 constexpr OSSL_BN_ULONG RSA_EXPONENT = 65537;
 
-COpenSSLAPI &API() {
-    return *COpenSSLAPI::GetInstance();
-}
-
 int CurveNid(int iCurve) {
     switch (iCurve) {
     case TYPE_SECP_256_R1: return OSSL_NID_X9_62_PRIME256V1;
@@ -32,7 +28,7 @@ int CurveNid(int iCurve) {
 struct OsslBuffer {
     ~OsslBuffer() {
         if (p)
-            API().CRYPTO_free(p, __FILE__, __LINE__);
+            OpenSSL().CRYPTO_free(p, __FILE__, __LINE__);
     }
     unsigned char *p = nullptr;
 };
@@ -47,7 +43,7 @@ int CSSLTrans::GeneralRSAKey(int iBits, BYTE *pPub, int *pPubLen, BYTE *pPri, in
                         MORVA_PTR_ARG(this));
         return 0;
     }
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     RSA *pRsa = api.RSA_new();
     if (!pRsa) {
         LogModule_Write(LOG_LEVEL_ERR,
@@ -113,7 +109,7 @@ int CSSLTrans::DecryptByPrivateKey(int iInputLen, const BYTE *pInput, BYTE *pOut
                                    bool b2048) {
     if (!pInput || iInputLen <= 0 || !pOut || !pPri || iPriLen <= 0)
         return 0;
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     const unsigned char *pCursor = pPri;
     RSA *pRsa = api.d2i_RSAPrivateKey(static_cast<RSA **>(nullptr), &pCursor, static_cast<long>(iPriLen));
     if (!pRsa) {
@@ -152,7 +148,7 @@ int CSSLTrans::SSLTrans_GenerateECDHPubPriKey(int iCurve, BYTE *pPub, int *pPubL
                         MORVA_PTR_ARG(this));
         return 0;
     }
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     int iNid = CurveNid(iCurve);
     EC_KEY *pKey = iNid ? api.EC_KEY_new_by_curve_name(iNid) : nullptr;
     if (!pKey) {
@@ -210,7 +206,7 @@ int CSSLTrans::SSLTrans_GenerateECDHPubPriKey(int iCurve, BYTE *pPub, int *pPubL
 
 int CSSLTrans::ComputeShareKey(int iCurve, BYTE *pSecret, int *pSecretLen, const BYTE *pPri, int iPriLen,
                                const BYTE *pPeer, int iPeerLen, bool bDerPeer) {
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     int iNid = CurveNid(iCurve);
     EC_KEY *pKey = iNid ? api.EC_KEY_new_by_curve_name(iNid) : nullptr;
     if (!pKey) {
@@ -277,7 +273,7 @@ int CSSLTrans::SSLTrans_ECCDHComputeShareKey(int iCurve, BYTE *pSecret, int *pSe
                                              int iPriLen, const BYTE *pPeerDer, int iPeerDerLen) {
     if (!pSecret || !pSecretLen || !pPri || iPriLen <= 0 || !pPeerDer || iPeerDerLen <= 0)
         return 0;
-    COpenSSLAPI &api = API();
+    COpenSSLAPI &api = OpenSSL();
     const unsigned char *pCursor = pPeerDer;
     EC_KEY *pPeerKey = api.d2i_EC_PUBKEY(static_cast<EC_KEY **>(nullptr), &pCursor, static_cast<long>(iPeerDerLen));
     if (!pPeerKey) {
@@ -312,7 +308,7 @@ int CSSLTrans::SSLTrans_ECCDHComputeShareKey(int iCurve, BYTE *pSecret, int *pSe
 
 int CSSLTrans::SSLTrans_GenerateSM2Key(BYTE *pPub, int *pPubLen, BYTE *pPri, int *pPriLen) {
     BYTE byPair[SM2_KEY_PAIR_LEN];
-    if (!pPub || !pPubLen || !pPri || !pPriLen || !API().SSLTrans_SM2CreateKeyPair(byPair)) {
+    if (!pPub || !pPubLen || !pPri || !pPriLen || !OpenSSL().SSLTrans_SM2CreateKeyPair(byPair)) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_GenerateSM2Key Failed", MORVA_PTR_ARG(this));
         return 0;
     }
@@ -332,7 +328,7 @@ int CSSLTrans::SSLTrans_SM2Encrypt(MORVA_SM2_PARAM *lpSM2Param) {
         return 0;
     }
     BYTE *pOut = lpSM2Param->pOutputBuf;
-    if (!API().SSLTrans_SM2Encrypt(lpSM2Param->pInputBuf, lpSM2Param->iInputBufLen, lpSM2Param->pKey, pOut,
+    if (!OpenSSL().SSLTrans_SM2Encrypt(lpSM2Param->pInputBuf, lpSM2Param->iInputBufLen, lpSM2Param->pKey, pOut,
                                    pOut + SM2_POINT_LEN, pOut + SM2_CIPHER_OVERHEAD))
         return 0;
     lpSM2Param->iOutputBufLen = lpSM2Param->iInputBufLen + SM2_CIPHER_OVERHEAD;
@@ -350,7 +346,7 @@ int CSSLTrans::SSLTrans_SM2Decrypt(MORVA_SM2_PARAM *lpSM2Param) {
     }
     const BYTE *pIn = lpSM2Param->pInputBuf;
     int iC2Len = lpSM2Param->iInputBufLen - SM2_CIPHER_OVERHEAD;
-    if (!API().SSLTrans_SM2Decrypt(pIn, pIn + SM2_POINT_LEN, pIn + SM2_CIPHER_OVERHEAD, iC2Len, lpSM2Param->pKey,
+    if (!OpenSSL().SSLTrans_SM2Decrypt(pIn, pIn + SM2_POINT_LEN, pIn + SM2_CIPHER_OVERHEAD, iC2Len, lpSM2Param->pKey,
                                    lpSM2Param->pOutputBuf))
         return 0;
     lpSM2Param->iOutputBufLen = iC2Len;

@@ -149,10 +149,12 @@ int YAR_Select(int count, fd_set *readSet, fd_set *writeSet, fd_set *errorSet, s
     }
     // Callers written for Windows may pass any count: the sets decide.
     int nfds = std::max(count, HighestDescriptor(readSet, writeSet, errorSet) + 1);
+    // After a signal the sets are as they were and the kernel has left the time still to wait in
+    // the copy, so the wait goes on with what is left.
     timeval copy{};
     if (tv)
         copy = *tv;
-    int n = select(nfds, readSet, writeSet, errorSet, tv ? &copy : nullptr);
+    int n = RetryOnEintr([&] { return select(nfds, readSet, writeSet, errorSet, tv ? &copy : nullptr); });
     if (n < 0)
         yar::internal::SetSystemErrorFromErrno(errno, yar::internal::ErrnoContext::Socket);
     return n;

@@ -461,6 +461,29 @@ TEST(Socket, SelectKeepsTheCallersTimeAndRefusesLargeSets) {
     EXPECT_EQ(0, YAR_FdIsSet(-1, &rd));
 }
 
+// Signals at a thread waiting in select: the wait goes on until the data comes.
+TEST(Socket, SignalDuringSelectKeepsWaiting) {
+    InterruptingSignal interrupting;
+    TcpPair pair;
+    std::atomic<bool> done{false};
+    std::atomic<int> result{-2};
+    std::thread waiter([&] {
+        fd_set rd;
+        FD_ZERO(&rd);
+        FD_SET(pair.server, &rd);
+        timeval tv{20, 0};
+        result = YAR_Select(pair.server + 1, &rd, nullptr, nullptr, &tv);
+        done = true;
+    });
+    for (int i = 0; i < 10 && !done; ++i) {
+        pthread_kill(waiter.native_handle(), SIGUSR1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(1, YAR_Send(pair.client, "s", 1));
+    waiter.join();
+    EXPECT_EQ(1, result.load());
+}
+
 // The remaining time is one number: 1 s 0 us with about 300 ms spent leaves about 0.7 s.
 TEST(Socket, SelectExSubtractsTheElapsedTime) {
     TcpPair pair;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CoreGlobalCtrl.h"
@@ -148,6 +149,23 @@ TEST(KeyCacheController, MadeOnceWhileInitialisedAndReleasedAtFini) {
     ASSERT_NE(nullptr, pCtrl->GetRSAEncrypt());
     EXPECT_EQ(1, pCtrl->GetRSAEncrypt()->GetRSAKey(pub, &iPub, pri, &iPri));
     pCtrl->Fini();
+}
+
+// The last Fini joins a refresh thread that may be generating keys at that moment.
+TEST(KeyCacheController, FiniDuringARefreshCompletes) {
+    CKeyRefresher::SetUpdatePeriod(20);
+    CCoreGlobalCtrlBase *pCtrl = GetCoreGlobalCtrl();
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(1, pCtrl->Init());
+        ASSERT_NE(nullptr, pCtrl->GetRSAEncrypt());
+        ASSERT_NE(nullptr, pCtrl->GetECDHEncrypt());
+        std::this_thread::sleep_for(std::chrono::milliseconds(30 + 45 * i));
+        const auto t0 = std::chrono::steady_clock::now();
+        pCtrl->Fini();
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+        EXPECT_LT(ms.count(), 5000);
+    }
+    CKeyRefresher::SetUpdatePeriod(0);
 }
 
 }  // namespace

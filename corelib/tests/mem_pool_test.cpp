@@ -147,6 +147,29 @@ TEST(MemPool, ManyLiveUnitsStayDistinctAndAligned) {
 
 class MemoryMgrTest : public servicetest::InitedTest {};
 
+// A batch whose size does not fit 32 bits would wrap to a small block whose units run past its
+// end: such a pool is refused, and so is its definition in the manager.
+TEST_F(MemoryMgrTest, BatchesBeyond32BitsAreRefused) {
+    struct Case {
+        DWORD dwMemberSize, dwOnceCount;
+    } cases[] = {{0x10000, 0x10000}, {0x100, 0x02000000}, {0xFFFFFFF8, 1}, {16, 0xFFFFFFF0}};
+    CMemoryMgr mgr;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.dwMemberSize);
+        CMemPool pool(c.dwMemberSize, c.dwOnceCount, 0xFFFFFFFF, 0, 0);
+        GetCoreGlobalCtrl()->SetLastError(0);
+        EXPECT_EQ(pool.CheckResource(), 0);
+        EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), MORVA_ERR_ALLOC);
+        EXPECT_EQ(pool.NewAlloc(), nullptr);
+        GetCoreGlobalCtrl()->SetLastError(0);
+        EXPECT_EQ(mgr.CreateMemoryPool(c.dwMemberSize, c.dwOnceCount, 0, 0, 0), -1);
+        EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), MORVA_ERR_PARAM);
+    }
+    // The largest batch that fits still works.
+    CMemPool big(0x10000 - MEMPOOL_BLOCK_HEADER, 0xFFFF, 0xFFFF, 0, 0);
+    EXPECT_EQ(big.CheckResource(), 1);
+}
+
 TEST_F(MemoryMgrTest, DefaultsAndHeaders) {
     CMemoryMgr mgr;
     ASSERT_EQ(mgr.IsCreated(), 1u);

@@ -34,6 +34,13 @@ int ThreadCount() {
     return CountEntries("/proc/self/task");
 }
 
+// The thread count to come back to. Sanitizer runtimes start a helper thread with the first
+// thread of the process, so one is started and joined before counting.
+int BaselineThreadCount() {
+    std::thread([] {}).join();
+    return ThreadCount();
+}
+
 int FdCount() {
     return CountEntries("/proc/self/fd");
 }
@@ -50,9 +57,7 @@ TEST(MorvaLifecycle, CountedInitAndFini) {
     EXPECT_EQ(Morva_Fini(), 0);
     EXPECT_EQ(Morva_GetLastError(), 3);
 
-    // Sanitizer runtimes start a helper thread with the first thread of the process.
-    std::thread([] {}).join();
-    int nThreads = ThreadCount();
+    int nThreads = BaselineThreadCount();
     int nFds = FdCount();
     for (int i = 0; i < 3; i++) {
         ASSERT_EQ(Morva_Init(), 1);
@@ -84,7 +89,7 @@ TEST(MorvaLifecycle, AsyncQueueWorkersFollowTheirConfiguration) {
 // Every step after the runtime start that fails undoes the ones before it and restores the
 // defaults; the next Init then succeeds.
 TEST(MorvaLifecycle, AFailureAtEveryStepUndoesTheStepsBefore) {
-    int nThreads = ThreadCount();
+    int nThreads = BaselineThreadCount();
     const std::string defaultPath = DllPath(0);
     for (int iStep : {2, 4, 5, 6, 7, 8, 9, 10, 11, 12}) {
         SCOPED_TRACE(iStep);

@@ -105,11 +105,12 @@ TEST_F(TimerProxy, CallbacksRunEveryIntervalOnThePool) {
     std::lock_guard<std::mutex> guard(counter.lock);
     using std::chrono::milliseconds;
     // The first call comes one interval after the registration, the next ones an interval apart.
-    EXPECT_GE(counter.times[0] - registered, milliseconds(90));
-    for (size_t i = 1; i < counter.times.size(); i++) {
-        EXPECT_GE(counter.times[i] - counter.times[i - 1], milliseconds(60)) << i;
-        EXPECT_LE(counter.times[i] - counter.times[i - 1], milliseconds(600)) << i;
-    }
+    // Single gaps are measured on the pool thread and stretch or shrink with its scheduling on a
+    // loaded machine; the n-th call can never come before n intervals have passed.
+    for (size_t i = 0; i < counter.times.size(); i++)
+        EXPECT_GE(counter.times[i] - registered, milliseconds(90) * (i + 1)) << i;
+    for (size_t i = 1; i < counter.times.size(); i++)
+        EXPECT_LE(counter.times[i] - counter.times[i - 1], milliseconds(3000)) << i;
     EXPECT_TRUE(ThreadsBackToBase());
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "internal/asyncio_queue.h"
+#include "internal/retry_eintr.h"
 #include "internal/sockaddr.h"
 #include "internal/socket_util.h"
 #include "yar/yar_error.h"
@@ -33,18 +34,9 @@ Outcome Finish(IoRecord &rec, ssize_t bytes) {
     return Outcome::Done;
 }
 
-template <typename Call>
-ssize_t Retrying(Call call) {
-    ssize_t n;
-    do
-        n = call();
-    while (n < 0 && errno == EINTR);
-    return n;
-}
-
 Outcome TrySend(IoRecord &rec) {
     while (rec.transferred < rec.length) {
-        ssize_t n = Retrying([&] {
+        ssize_t n = RetryOnEintr([&] {
             return send(rec.sock, rec.data + rec.transferred, rec.length - rec.transferred, MSG_NOSIGNAL);
         });
         if (n < 0)
@@ -58,19 +50,19 @@ Outcome TrySendTo(IoRecord &rec) {
     SockAddr to;
     if (!ToSockAddr(rec.addr, &to))
         return FromErrno(rec, EAFNOSUPPORT);
-    ssize_t n = Retrying([&] { return sendto(rec.sock, rec.data, rec.length, MSG_NOSIGNAL, to.get(), to.len); });
+    ssize_t n = RetryOnEintr([&] { return sendto(rec.sock, rec.data, rec.length, MSG_NOSIGNAL, to.get(), to.len); });
     return n < 0 ? FromErrno(rec, errno) : Finish(rec, n);
 }
 
 Outcome TryRecv(IoRecord &rec) {
-    ssize_t n = Retrying([&] { return recv(rec.sock, rec.buffer, rec.length, 0); });
+    ssize_t n = RetryOnEintr([&] { return recv(rec.sock, rec.buffer, rec.length, 0); });
     return n < 0 ? FromErrno(rec, errno) : Finish(rec, n);
 }
 
 Outcome TryRecvFrom(IoRecord &rec) {
     SockAddr from;
     from.len = sizeof(from.storage);
-    ssize_t n = Retrying([&] { return recvfrom(rec.sock, rec.buffer, rec.length, 0, from.get(), &from.len); });
+    ssize_t n = RetryOnEintr([&] { return recvfrom(rec.sock, rec.buffer, rec.length, 0, from.get(), &from.len); });
     if (n < 0)
         return FromErrno(rec, errno);
     if (rec.fromOut)

@@ -59,14 +59,11 @@ int IoRecordStore::UsePreMem(int32_t count, bool ring) {
     // The ring has room for exactly this many; more would overrun it.
     if (ring)
         count = YAR_ASYNCIO_PREMEM_COUNT;
-    std::unique_ptr<IoRecord *[]> ringSlots;
-    if (ring) {
-        ringSlots.reset(new (std::nothrow) IoRecord *[YAR_ASYNCIO_PREMEM_COUNT]);
-        if (!ringSlots)
-            return -1;
-    }
-    std::unique_ptr<IoRecord[]> block(new (std::nothrow) IoRecord[count]);
-    if (!block) {
+    MappedArray<IoRecord *> ringSlots;
+    if (ring && !ringSlots.Map(YAR_ASYNCIO_PREMEM_COUNT))
+        return -1;
+    MappedArray<IoRecord> block;
+    if (!block.Map(static_cast<size_t>(count))) {
         DebugOutput("YAR_AsyncIO_UsePreMem malloc Err, Use Default\n");
         return -1;
     }
@@ -87,7 +84,6 @@ int IoRecordStore::UsePreMem(int32_t count, bool ring) {
         ringCount_ = static_cast<size_t>(count);
         ring_ = std::move(ringSlots);
     }
-    blockCount_ = static_cast<size_t>(count);
     block_ = std::move(block);
     preMem_.store(true, std::memory_order_release);
     return 0;

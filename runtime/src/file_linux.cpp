@@ -14,10 +14,12 @@
 #include <unordered_map>
 
 #include "internal/module_path.h"
+#include "internal/retry_eintr.h"
 #include "internal/syserr.h"
 #include "yar/yar_error.h"
 #include "yar/yar_file.h"
 
+using yar::internal::RetryOnEintr;
 using yar::internal::SetSystemErrorFromErrno;
 
 struct YAR_DIR_S {
@@ -26,15 +28,6 @@ struct YAR_DIR_S {
 };
 
 namespace {
-
-template <typename Call>
-auto RetryOnEintr(Call call) {
-    for (;;) {
-        auto r = call();
-        if (r >= 0 || errno != EINTR)
-            return r;
-    }
-}
 
 // Sets the system error from errno and gives -1; the common failure tail.
 int32_t FailFromErrno() {

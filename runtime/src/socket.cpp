@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "internal/asyncio.h"
+#include "internal/retry_eintr.h"
 #include "internal/sockaddr.h"
 #include "internal/socket_startup.h"
 #include "internal/socket_util.h"
@@ -209,10 +210,7 @@ int YAR_Accept(int sock, YAR_ADDR_T *addr, uint32_t timeoutMs) {
     }
     SockAddr sa;
     sa.len = sizeof sa.storage;
-    int conn;
-    do {
-        conn = accept4(sock, sa.get(), &sa.len, SOCK_CLOEXEC);
-    } while (conn < 0 && errno == EINTR);
+    int conn = yar::internal::RetryOnEintr([&] { return accept4(sock, sa.get(), &sa.len, SOCK_CLOEXEC); });
     if (conn < 0)
         return FailSocket(sock);
     if (addr)

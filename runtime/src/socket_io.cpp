@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "internal/retry_eintr.h"
 #include "internal/sockaddr.h"
 #include "internal/socket_util.h"
 #include "internal/syserr.h"
@@ -12,6 +13,7 @@
 
 using yar::internal::Deadline;
 using yar::internal::FailSocket;
+using yar::internal::RetryOnEintr;
 using yar::internal::WaitSocket;
 
 namespace {
@@ -32,12 +34,12 @@ int HighestDescriptor(const fd_set *r, const fd_set *w, const fd_set *e) {
 extern "C" {
 
 int YAR_Send(int sock, const void *data, int len) {
-    ssize_t n = send(sock, data, size_t(std::max(len, 0)), MSG_NOSIGNAL);
+    ssize_t n = RetryOnEintr([&] { return send(sock, data, size_t(std::max(len, 0)), MSG_NOSIGNAL); });
     return n < 0 ? FailSocket(sock) : int(n);
 }
 
 int YAR_Recv(int sock, void *buf, int size) {
-    ssize_t n = recv(sock, buf, size_t(std::max(size, 0)), 0);
+    ssize_t n = RetryOnEintr([&] { return recv(sock, buf, size_t(std::max(size, 0)), 0); });
     return n < 0 ? FailSocket(sock) : int(n);
 }
 
@@ -47,15 +49,19 @@ int YAR_SendTo(int sock, const void *data, int len, const YAR_ADDR_T *addr) {
         yar::internal::SetSocketError(sock, EAFNOSUPPORT);
         return -1;
     }
-    ssize_t n = sendto(sock, data, size_t(std::max(len, 0)), MSG_NOSIGNAL, addr ? sa.get() : nullptr,
-                       addr ? sa.len : 0);
+    ssize_t n = RetryOnEintr([&] {
+        return sendto(sock, data, size_t(std::max(len, 0)), MSG_NOSIGNAL, addr ? sa.get() : nullptr,
+                      addr ? sa.len : 0);
+    });
     return n < 0 ? FailSocket(sock) : int(n);
 }
 
 int YAR_RecvFrom(int sock, void *buf, int size, YAR_ADDR_T *from) {
     yar::internal::SockAddr sa;
-    sa.len = sizeof sa.storage;
-    ssize_t n = recvfrom(sock, buf, size_t(std::max(size, 0)), 0, sa.get(), &sa.len);
+    ssize_t n = RetryOnEintr([&] {
+        sa.len = sizeof sa.storage;
+        return recvfrom(sock, buf, size_t(std::max(size, 0)), 0, sa.get(), &sa.len);
+    });
     if (n < 0)
         return FailSocket(sock);
     if (from)
@@ -143,10 +149,12 @@ int YAR_Select(int count, fd_set *readSet, fd_set *writeSet, fd_set *errorSet, s
     }
     // Callers written for Windows may pass any count: the sets decide.
     int nfds = std::max(count, HighestDescriptor(readSet, writeSet, errorSet) + 1);
+    // After a signal the sets are as they were and the kernel has left the time still to wait in
+    // the copy, so the wait goes on with what is left.
     timeval copy{};
     if (tv)
         copy = *tv;
-    int n = select(nfds, readSet, writeSet, errorSet, tv ? &copy : nullptr);
+    int n = RetryOnEintr([&] { return select(nfds, readSet, writeSet, errorSet, tv ? &copy : nullptr); });
     if (n < 0)
         yar::internal::SetSystemErrorFromErrno(errno, yar::internal::ErrnoContext::Socket);
     return n;

@@ -178,16 +178,29 @@ TEST(Socket, ConnectRefusedAndAcceptTimeOut) {
     EXPECT_EQ(-1, YAR_ConnectWithTimeOut(l.sock, nullptr, 10));
 }
 
-void IgnoreSignal(int) {}
+// SIGUSR1 with a handler that does nothing and no SA_RESTART, so it interrupts blocking calls;
+// the previous handler comes back at the end of the scope.
+class InterruptingSignal {
+public:
+    InterruptingSignal() {
+        struct sigaction action {};
+        action.sa_handler = [](int) {};
+        sigemptyset(&action.sa_mask);
+        EXPECT_EQ(0, sigaction(SIGUSR1, &action, &m_previous));
+    }
+    ~InterruptingSignal() { sigaction(SIGUSR1, &m_previous, nullptr); }
+    InterruptingSignal(const InterruptingSignal &) = delete;
+    InterruptingSignal &operator=(const InterruptingSignal &) = delete;
+
+private:
+    struct sigaction m_previous {};
+};
 
 // A signal (handler without SA_RESTART) interrupts a blocking connect while the connection goes on
 // in the background: the call waits for its outcome instead of failing with EINTR. The listener's
 // accept queue is full, so the SYN is dropped until the queue is drained and its retry gets in.
 TEST(Socket, SignalDuringBlockingConnectWaitsForTheOutcome) {
-    struct sigaction action {}, previous{};
-    action.sa_handler = IgnoreSignal;
-    sigemptyset(&action.sa_mask);
-    ASSERT_EQ(0, sigaction(SIGUSR1, &action, &previous));
+    InterruptingSignal interrupting;
     int listener = YAR_CreateSocket(YAR_AF_INET, SOCK_STREAM, IPPROTO_TCP);
     YAR_ADDR_T at = Addr(YAR_AF_INET, "127.0.0.1", 0), to;
     ASSERT_EQ(0, YAR_Bind(listener, &at));
@@ -213,12 +226,46 @@ TEST(Socket, SignalDuringBlockingConnectWaitsForTheOutcome) {
             accepted = YAR_Accept(listener, nullptr, 1000);  // room for the retried SYN
     }
     connector.join();
-    sigaction(SIGUSR1, &previous, nullptr);
     EXPECT_EQ(0, result.load()) << "system error " << error.load();
     EXPECT_FALSE(IsNonBlocking(s));
     for (int sock : {s, filler, accepted, listener})
         if (sock >= 0)
             YAR_CloseSocket(sock, 1);
+}
+
+// Signals (handler without SA_RESTART) at a thread blocked in a receive: the receive goes on and
+// returns the datagram that comes later, instead of failing with EINTR.
+TEST(Socket, SignalDuringBlockingReceiveKeepsWaiting) {
+    InterruptingSignal interrupting;
+    int rx = YAR_CreateSocket(YAR_AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    int tx = YAR_CreateSocket(YAR_AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    YAR_ADDR_T at = Addr(YAR_AF_INET, "127.0.0.1", 0), to;
+    ASSERT_EQ(0, YAR_Bind(rx, &at));
+    ASSERT_EQ(0, YAR_GetAddrBySockFd(rx, &to, nullptr));
+    std::atomic<bool> done{false};
+    std::atomic<int> results[2] = {{1}, {1}};
+    std::thread receiver([&] {
+        char buf[16];
+        YAR_ADDR_T from;
+        results[0] = YAR_RecvFrom(rx, buf, sizeof buf, &from);
+        results[1] = YAR_Recv(rx, buf, sizeof buf);
+        done = true;
+    });
+    auto start = Clock::now();
+    for (int sent = 0; !done && MsSince(start) < 20000; ++sent) {
+        for (int i = 0; i < 10; ++i) {
+            pthread_kill(receiver.native_handle(), SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (sent < 2) {
+            EXPECT_EQ(5, YAR_SendTo(tx, "later", 5, &to));
+        }
+    }
+    receiver.join();
+    EXPECT_EQ(5, results[0].load());
+    EXPECT_EQ(5, results[1].load());
+    YAR_CloseSocket(rx, 0);
+    YAR_CloseSocket(tx, 0);
 }
 
 // A peer whose neighbour entry points at a MAC that nobody answers for: the SYN goes nowhere.
@@ -412,6 +459,29 @@ TEST(Socket, SelectKeepsTheCallersTimeAndRefusesLargeSets) {
     EXPECT_EQ(YAR_SYSERR_WSAEINVAL, YAR_GetSystemLastError());
     EXPECT_EQ(0, YAR_FdIsSet(FD_SETSIZE, &rd));
     EXPECT_EQ(0, YAR_FdIsSet(-1, &rd));
+}
+
+// Signals at a thread waiting in select: the wait goes on until the data comes.
+TEST(Socket, SignalDuringSelectKeepsWaiting) {
+    InterruptingSignal interrupting;
+    TcpPair pair;
+    std::atomic<bool> done{false};
+    std::atomic<int> result{-2};
+    std::thread waiter([&] {
+        fd_set rd;
+        FD_ZERO(&rd);
+        FD_SET(pair.server, &rd);
+        timeval tv{20, 0};
+        result = YAR_Select(pair.server + 1, &rd, nullptr, nullptr, &tv);
+        done = true;
+    });
+    for (int i = 0; i < 10 && !done; ++i) {
+        pthread_kill(waiter.native_handle(), SIGUSR1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(1, YAR_Send(pair.client, "s", 1));
+    waiter.join();
+    EXPECT_EQ(1, result.load());
 }
 
 // The remaining time is one number: 1 s 0 us with about 300 ms spent leaves about 0.7 s.

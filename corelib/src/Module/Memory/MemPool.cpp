@@ -58,6 +58,12 @@ bool TestBit(const uint64_t *pWords, DWORD dwBit) {
 
 }  // namespace
 
+bool CMemPool::BatchFits(DWORD dwMaxMemberSize, DWORD dwOnceAllocCount) {
+    uint64_t u64Unit = ((uint64_t)dwMaxMemberSize + MEMPOOL_UNIT_ALIGN - 1) / MEMPOOL_UNIT_ALIGN * MEMPOOL_UNIT_ALIGN +
+                       MEMPOOL_BLOCK_HEADER;
+    return u64Unit * (dwOnceAllocCount ? dwOnceAllocCount : 1) <= UINT32_MAX;
+}
+
 CMemPool::CMemPool(DWORD dwMaxMemberSize, DWORD dwOnceAllocCount, DWORD dwMaxAllocCount, int bFreeWhenEmpty,
                    int iReleaseInterval)
     : m_pCtrl(GetCoreGlobalCtrl()),
@@ -68,6 +74,9 @@ CMemPool::CMemPool(DWORD dwMaxMemberSize, DWORD dwOnceAllocCount, DWORD dwMaxAll
       m_bFreeWhenEmpty(bFreeWhenEmpty),
       m_iReleaseInterval(iReleaseInterval == 0 ? (int32_t)kDefaultReleaseInterval : iReleaseInterval),
       m_iReleaseCountDown(m_iReleaseInterval) {
+    // A batch size that wraps would give units past the end of their block.
+    if (!BatchFits(dwMaxMemberSize, dwOnceAllocCount))
+        return;
     m_dwOnceAllocSize = m_dwUnitSize * m_dwOnceAllocCount;
     m_uBlockAlign = PowerOfTwoAtLeast(m_dwOnceAllocSize);
     m_uAlignShift = Log2(m_uBlockAlign);

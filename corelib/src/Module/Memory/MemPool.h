@@ -47,6 +47,8 @@ public:
     DWORD GetAllocFromSysCount();
     int GetErrorState();
     int CheckResource();
+    // Whether a batch of such units has a size that fits 32 bits (a count of 0 counts as 1).
+    static bool BatchFits(DWORD dwMaxMemberSize, DWORD dwOnceAllocCount);
 
 private:
     // One heap block of m_dwOnceAllocCount units. Blocks are aligned to a power of two no smaller
@@ -85,9 +87,9 @@ private:
     int32_t m_iReleaseInterval;
     int32_t m_iReleaseCountDown;
 
-    size_t m_uBlockAlign;
-    unsigned m_uAlignShift;
-    uint64_t m_u64UnitReciprocal;  // offset / unit size as a multiplication
+    size_t m_uBlockAlign = 0;
+    unsigned m_uAlignShift = 0;
+    uint64_t m_u64UnitReciprocal = 0;  // offset / unit size as a multiplication
     std::vector<Block *> m_Blocks;  // in the order they were taken
     Block *m_pPartial = nullptr;    // blocks with a free unit
     // Open-addressed table from a block's base address to the block.

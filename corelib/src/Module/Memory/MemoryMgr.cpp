@@ -73,6 +73,12 @@ int CMemoryMgr::CreateMemoryPool(DWORD dwMaxMemberSize, DWORD dwOnceAllocCount, 
         dwOnceAllocCount = kDefaultOnceAllocCount;
     if (dwMaxAllocCount == 0)
         dwMaxAllocCount = kDefaultMaxAllocCount;
+    if (!CMemPool::BatchFits(dwMaxMemberSize, dwOnceAllocCount)) {
+        LogModule_Write(LOG_LEVEL_ERR, "CMemoryMgr::CreateMemoryPool, Invalid Param, dwMaxMemberSize[%u], dwOnceAllocCount[%u]",
+                        (unsigned)dwMaxMemberSize, (unsigned)dwOnceAllocCount);
+        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        return -1;
+    }
     int nIndex = -1;
     if (m_bCreated && YAR_MutexLock(&m_Mutex) == 0) {
         for (DWORD i = 0; i < m_dwTotalPoolNum; i++) {

@@ -118,6 +118,16 @@ inline int SettledThreadCount() {
     return last;
 }
 
+// True while the thread sleeps in the kernel (state S in its stat line), as an idle worker does in
+// its wait; a worker still on its way back from an item runs (R).
+inline bool ThreadSleeps(long tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    size_t end = line.rfind(')');  // the name in parentheses may hold spaces
+    return end != std::string::npos && line.size() > end + 2 && line[end + 2] == 'S';
+}
+
 inline bool WaitFor(const std::function<bool()> &done, std::chrono::milliseconds limit = 10s) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done()) {

@@ -1,4 +1,6 @@
 #include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <functional>
@@ -99,13 +101,18 @@ TEST(FlexPool, GrowsToTheMaximumOnlyWhileItemsWait) {
     Gate gate;
     Job held = [&] { gate.Pass(); };
     FlexPool flex(4, 60000);
-    // One item at a time, each taken before the next: the single worker stays enough.
+    // One item at a time, each posted once the worker waits again: the single worker stays enough.
+    // (A post while the worker is still on its way back from an item rightly starts another.)
     std::atomic<int> done{0};
-    Job quick = [&] { done.fetch_add(1); };
+    std::atomic<long> worker{0};
+    Job quick = [&] {
+        worker = syscall(SYS_gettid);
+        done.fetch_add(1);
+    };
     for (int i = 0; i < 5; ++i) {
         ASSERT_EQ(YAR_ThreadPoolFlex_Work(flex.pool, &quick), 0);
-        ASSERT_TRUE(WaitFor([&] { return done.load() == i + 1; }));
-        ASSERT_TRUE(WaitFor([&] { return ThreadCount() == base + 1; }));
+        ASSERT_TRUE(WaitFor([&] { return done.load() == i + 1 && ThreadSleeps(worker.load()); }));
+        ASSERT_EQ(ThreadCount(), base + 1);
     }
     // Items that block: one worker each, up to four; the fifth waits in the queue.
     for (int i = 0; i < 5; ++i)
@@ -206,14 +213,17 @@ TEST(FlexPool, DestroyWithDrainRunsTheQueueFirst) {
 }
 
 TEST(FlexPool, DrainIsBoundedByTheWait) {
-    std::atomic<int> done{0};
+    std::atomic<int> started{0}, done{0};
     Job slow = [&] {
+        started.fetch_add(1);
         std::this_thread::sleep_for(40ms);
         done.fetch_add(1);
     };
     YAR_THREADPOOLFLEX_T *pool = YAR_ThreadPoolFlex_Create(1, 60000, RunJob, 0);
     for (int i = 0; i < 50; ++i)
         ASSERT_EQ(YAR_ThreadPoolFlex_Work(pool, &slow), 0);
+    // The item that runs when the stop comes finishes; a worker not yet started would run none.
+    ASSERT_TRUE(WaitFor([&] { return started.load() > 0; }));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(YAR_ThreadPoolFlex_DestroyEx(pool, 100), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);

@@ -26,6 +26,22 @@ CZlibAPI *ZlibFor(const char *pFailText, int iLine) {
 }
 
 int CheckInit() { return GetCoreGlobalCtrl()->CheckInit(); }
+
+// compress or uncompress of one buffer into another: the result's length, or -1.
+using ZlibBufferCall = int (CZlibAPI::*)(Bytef *, uLongf *, const Bytef *, uLong, int);
+int ZlibInMemory(ZlibBufferCall fnCall, const char *pFailText, int iLine, const void *pSrc, DWORD dwSrcLen,
+                 void *pDest, DWORD dwDestSize) {
+    if (!CheckInit()) return -1;
+    CZlibAPI *pZlib = ZlibFor(pFailText, iLine);
+    if (pZlib == nullptr || pSrc == nullptr || pDest == nullptr) return -1;
+    uLongf uDestLen = dwDestSize;
+    if ((pZlib->*fnCall)(static_cast<Bytef *>(pDest), &uDestLen, static_cast<const Bytef *>(pSrc), dwSrcLen,
+                         Z_STREAM_ERROR) != Z_OK) {
+        return -1;
+    }
+    return int(uDestLen);
+}
+
 void SetError(int iCode) { GetCoreGlobalCtrl()->SetLastError(iCode); }
 
 struct ConvertTexts {
@@ -121,27 +137,13 @@ using namespace Vorezi;
 // ---- Compression ----
 
 int Morva_Compress(const void *pSrc, DWORD dwSrcLen, void *pDest, DWORD dwDestSize) {
-    if (!CheckInit()) return -1;
-    CZlibAPI *pZlib = ZlibFor("Morva_Compress, GetZlibAPI Failed", __LINE__);
-    if (pZlib == nullptr || pSrc == nullptr || pDest == nullptr) return -1;
-    uLongf uDestLen = dwDestSize;
-    if (pZlib->Compress(static_cast<Bytef *>(pDest), &uDestLen, static_cast<const Bytef *>(pSrc), dwSrcLen,
-                        Z_STREAM_ERROR) != Z_OK) {
-        return -1;
-    }
-    return int(uDestLen);
+    return ZlibInMemory(&CZlibAPI::Compress, "Morva_Compress, GetZlibAPI Failed", __LINE__, pSrc, dwSrcLen, pDest,
+                        dwDestSize);
 }
 
 int Morva_UnCompress(const void *pSrc, DWORD dwSrcLen, void *pDest, DWORD dwDestSize) {
-    if (!CheckInit()) return -1;
-    CZlibAPI *pZlib = ZlibFor("Morva_UnCompress, GetZlibAPI Failed", __LINE__);
-    if (pZlib == nullptr || pSrc == nullptr || pDest == nullptr) return -1;
-    uLongf uDestLen = dwDestSize;
-    if (pZlib->UnCompress(static_cast<Bytef *>(pDest), &uDestLen, static_cast<const Bytef *>(pSrc), dwSrcLen,
-                          Z_STREAM_ERROR) != Z_OK) {
-        return -1;
-    }
-    return int(uDestLen);
+    return ZlibInMemory(&CZlibAPI::UnCompress, "Morva_UnCompress, GetZlibAPI Failed", __LINE__, pSrc, dwSrcLen, pDest,
+                        dwDestSize);
 }
 
 int Morva_GzipCompress(const void *pSrc, int iSrcLen, void *pDest, int iDestSize) {

@@ -27,15 +27,20 @@ int FormatInto(char *buf, size_t size, const char *pFormat, va_list args) {
     return (n < 0 || (size_t)n >= size) ? -1 : n;
 }
 
-// Writes the text to the global log (pinned for the call).
-int WriteGlobal(int iLevel, const char *pText) {
+// Runs fn on the global log, pinned for the call; 0 when there is none.
+template <typename Fn>
+int WithGlobalLog(Fn fn) {
     CCoreGlobalCtrlBase *pCtrl = GetCoreGlobalCtrl();
     CLogService *pLog = pCtrl->TakeLogService();
     if (!pLog)
         return 0;
-    int iResult = pLog->WriteLog(iLevel, pText);
+    int iResult = fn(pLog);
     pCtrl->PutLogService();
     return iResult;
+}
+
+int WriteGlobal(int iLevel, const char *pText) {
+    return WithGlobalLog([&](CLogService *pLog) { return pLog->WriteLog(iLevel, pText); });
 }
 
 }  // namespace
@@ -103,13 +108,7 @@ int LogModule_WriteRaw(const char *pFormat, ...) {
         szText[n++] = '\n';
         szText[n] = '\0';
     }
-    CCoreGlobalCtrlBase *pCtrl = GetCoreGlobalCtrl();
-    CLogService *pLog = pCtrl->TakeLogService();
-    if (!pLog)
-        return 0;
-    int iResult = pLog->WriteRawText(szText, n);
-    pCtrl->PutLogService();
-    return iResult;
+    return WithGlobalLog([&](CLogService *pLog) { return pLog->WriteRawText(szText, n); });
 }
 
 CLogService *LogModule_Create() {

@@ -246,28 +246,39 @@ namespace {
 constexpr int kNoBinding = -102;
 constexpr int kGzipWindowBits = 15 + 16;
 
-bool ValidBuffers(const void *pInput, int iInputLen, const void *pOutput, int iOutputSize) {
-    return pInput && iInputLen > 0 && pOutput && iOutputSize > 0;
+// The binding and a stream over the two buffers; null with *pResult set when the call cannot run.
+CZlibAPI *GzipStream(const void *pInput, int iInputLen, void *pOutput, int iOutputSize, z_stream *pStream,
+                     int *pResult) {
+    CZlibAPI *pApi = GetZlibAPI();
+    if (!pApi) {
+        *pResult = kNoBinding;
+        return nullptr;
+    }
+    if (!pApi->IsLoaded() || !pInput || iInputLen <= 0 || !pOutput || iOutputSize <= 0) {
+        *pResult = -1;
+        return nullptr;
+    }
+    memset(pStream, 0, sizeof(*pStream));
+    pStream->next_in = (Bytef *)pInput;
+    pStream->avail_in = (uInt)iInputLen;
+    pStream->next_out = (Bytef *)pOutput;
+    pStream->avail_out = (uInt)iOutputSize;
+    return pApi;
 }
 
 }  // namespace
 
 int CompressGzip(const void *pInput, int iInputLen, void *pOutput, int iOutputSize) {
-    CZlibAPI *pApi = GetZlibAPI();
-    if (!pApi)
-        return kNoBinding;
-    if (!pApi->IsLoaded() || !ValidBuffers(pInput, iInputLen, pOutput, iOutputSize))
-        return -1;
     z_stream stream;
-    memset(&stream, 0, sizeof(stream));
+    int iResult = -1;
+    CZlibAPI *pApi = GzipStream(pInput, iInputLen, pOutput, iOutputSize, &stream, &iResult);
+    if (!pApi)
+        return iResult;
+    // deflateInit2 leaves the buffer fields alone.
     if (pApi->DeflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, kGzipWindowBits, 8, Z_DEFAULT_STRATEGY,
                            ZLIB_REQUIRED_VERSION, (int)sizeof(z_stream), Z_VERSION_ERROR) != Z_OK)
         return -1;
-    stream.next_in = (Bytef *)pInput;
-    stream.avail_in = (uInt)iInputLen;
-    stream.next_out = (Bytef *)pOutput;
-    stream.avail_out = (uInt)iOutputSize;
-    int iResult = Z_OK;
+    iResult = Z_OK;
     while (iResult == Z_OK && stream.avail_in != 0 && stream.total_out < (uLong)iOutputSize)
         iResult = pApi->Deflate(&stream, Z_NO_FLUSH, Z_STREAM_ERROR);
     while (iResult == Z_OK)
@@ -280,18 +291,11 @@ int CompressGzip(const void *pInput, int iInputLen, void *pOutput, int iOutputSi
 }
 
 int UnCompressGzip(const void *pInput, int iInputLen, void *pOutput, int iOutputSize) {
-    CZlibAPI *pApi = GetZlibAPI();
-    if (!pApi)
-        return kNoBinding;
-    if (!pApi->IsLoaded() || !ValidBuffers(pInput, iInputLen, pOutput, iOutputSize))
-        return -1;
     z_stream stream;
-    memset(&stream, 0, sizeof(stream));
-    stream.next_in = (Bytef *)pInput;
-    stream.avail_in = (uInt)iInputLen;
-    stream.next_out = (Bytef *)pOutput;
-    stream.avail_out = (uInt)iOutputSize;
     int iLength = -1;
+    CZlibAPI *pApi = GzipStream(pInput, iInputLen, pOutput, iOutputSize, &stream, &iLength);
+    if (!pApi)
+        return iLength;
     if (pApi->InflateInit2(&stream, kGzipWindowBits, ZLIB_REQUIRED_VERSION, (int)sizeof(z_stream), Z_VERSION_ERROR) !=
         Z_OK)
         return -1;

@@ -3,6 +3,7 @@
 // lengths and buffers that do not fit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -284,6 +285,20 @@ TEST_F(CryptObject, Asn1WrapperAndAlignedBlocks) {
         CVORNEncrypt::AlignFree(p);
     }
     EXPECT_EQ(nullptr, CVORNEncrypt::AlignMalloc(100, 24)) << "not a power of two";
+}
+
+TEST_F(CryptObject, DestroyedObjectLeavesNoKeyBehind) {
+    alignas(CVORNEncrypt) BYTE storage[sizeof(CVORNEncrypt)];
+    CVORNEncrypt *pEncrypt = new (storage) CVORNEncrypt;
+    const std::vector<BYTE> aesKey(32, 0xC3), priKey(600, 0x7E);
+    ASSERT_EQ(1, pEncrypt->SetAesCbcKey(aesKey.data(), int(aesKey.size())));
+    ASSERT_EQ(1, pEncrypt->SetPrivateKey(priKey.data(), int(priKey.size())));
+    pEncrypt->~CVORNEncrypt();
+    for (BYTE b : {BYTE(0xC3), BYTE(0x7E)}) {
+        const std::vector<BYTE> run(16, b);
+        EXPECT_EQ(std::end(storage), std::search(std::begin(storage), std::end(storage), run.begin(), run.end()))
+            << int(b);
+    }
 }
 
 TEST_F(CryptObject, RefusedKeysAreNotWrittenToTheLog) {

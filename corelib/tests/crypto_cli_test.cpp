@@ -129,6 +129,15 @@ TEST_F(CryptoCli, RsaKeysPassTheToolsCheckAndDecryptItsCipherText) {
                                                                 pri.data(), iPriLen);
         ASSERT_EQ(iRet, 1);
         EXPECT_EQ(Bytes(plain.begin(), plain.begin() + 16), secret);
+        // A buffer that holds just the plain text is enough: nothing is written beyond it.
+        GuardedBuffer exact(secret.size());
+        ASSERT_NE(exact.Data(), nullptr);
+        iRet = c.b2048 ? m_pTrans->SSLTrans_DecryptByPrivateKey2048(static_cast<int>(ct.size()), ct.data(),
+                                                                    exact.Data(), pri.data(), iPriLen)
+                       : m_pTrans->SSLTrans_DecryptByPrivateKey(static_cast<int>(ct.size()), ct.data(), exact.Data(),
+                                                                pri.data(), iPriLen);
+        ASSERT_EQ(iRet, 1);
+        EXPECT_EQ(Bytes(exact.Data(), exact.Data() + secret.size()), secret);
         // A damaged cipher text or key is refused.
         ct[ct.size() / 2] ^= 0x40;
         EXPECT_EQ(m_pTrans->SSLTrans_DecryptByPrivateKey(static_cast<int>(ct.size()), ct.data(), plain.data(),

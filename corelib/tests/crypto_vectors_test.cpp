@@ -1,6 +1,7 @@
 // Digests, HMAC, PBKDF2 and ciphers of the shared crypto instance against published vectors:
 // RFC 1321, FIPS 180-4, RFC 2202, RFC 4231, RFC 7914, GB/T 32905, GB/T 32907, FIPS-197,
 // SP 800-38A and RFC 8439; and the length and capacity checks around them.
+#include <climits>
 #include <cstring>
 
 #include "ssl_test_util.h"
@@ -221,6 +222,11 @@ TEST_F(CryptoVectors, AesRefusesBadKeyLengthsShortOutputsAndPartialBlocks) {
     EXPECT_EQ(m_pTrans->SSLTrans_AesEcbDecrypt(key.data(), in.data(), out.data(), 20, 16, 64), 0);
     EXPECT_EQ(m_pTrans->SSLTrans_AesCbcDecrypt(key.data(), in.data(), out.data(), 20, 16, iv.data(), 64), 0);
     EXPECT_EQ(m_pTrans->SSLTrans_AesCbcDecrypt(key.data(), out.data(), out.data() + 32, 32, 16, iv.data(), 16), 0);
+    // A length whose whole-block rounding overflows fits no output, however large it claims to be.
+    for (int iHuge : {INT_MAX, INT_MAX - 14}) {
+        EXPECT_EQ(m_pTrans->SSLTrans_AesEcbEncrypt(key.data(), in.data(), out.data(), iHuge, 16, INT_MAX), 0);
+        EXPECT_EQ(m_pTrans->SSLTrans_AesCbcEncrypt(key.data(), in.data(), out.data(), iHuge, 16, iv.data(), 64), 0);
+    }
 }
 
 TEST_F(CryptoVectors, Sm4MatchesGbT32907AndChecksCapacity) {
@@ -253,6 +259,43 @@ TEST_F(CryptoVectors, Sm4MatchesGbT32907AndChecksCapacity) {
     EXPECT_EQ(m_pTrans->SSLTrans_SM4(&p, 1), 0);
     p.iMode = 9;
     p.iOutputBufLen = 32;
+    EXPECT_EQ(m_pTrans->SSLTrans_SM4(&p, 1), 0);
+    // An input so long that its padded length overflows is refused, not encrypted into 32 bytes.
+    p.iMode = SM4_MODE_ECB;
+    p.iInputBufLen = INT_MAX - 8;
+    EXPECT_EQ(m_pTrans->SSLTrans_SM4(&p, 1), 0);
+}
+
+TEST_F(CryptoVectors, Sm4ShortKeyAndIvAreZeroPaddedNotOverRead) {
+    // An 8-byte key and IV at the very end of readable memory, then the same zero-padded to 16.
+    GuardedBuffer key(8), iv(8);
+    memset(key.Data(), 0x5A, 8);
+    memset(iv.Data(), 0x3C, 8);
+    Bytes key16(16, 0), iv16(16, 0);
+    memset(key16.data(), 0x5A, 8);
+    memset(iv16.data(), 0x3C, 8);
+    Bytes plain = Text("short keys here!"), out(32), expect(32);
+    MORVA_SM4_PARAM p = {};
+    p.pInputBuf = plain.data();
+    p.iInputBufLen = 16;
+    p.pOutputBuf = out.data();
+    p.iOutputBufLen = 32;
+    p.pKey = key.Data();
+    p.iKeyLen = 8;
+    p.pIv = iv.Data();
+    p.iIvLen = 8;
+    p.iMode = SM4_MODE_CBC;
+    ASSERT_EQ(m_pTrans->SSLTrans_SM4(&p, 1), 1);
+    MORVA_SM4_PARAM q = p;
+    q.pOutputBuf = expect.data();
+    q.iOutputBufLen = 32;
+    q.pKey = key16.data();
+    q.iKeyLen = 16;
+    q.pIv = iv16.data();
+    q.iIvLen = 16;
+    ASSERT_EQ(m_pTrans->SSLTrans_SM4(&q, 1), 1);
+    EXPECT_EQ(ToHex(out), ToHex(expect));
+    p.iKeyLen = 0;
     EXPECT_EQ(m_pTrans->SSLTrans_SM4(&p, 1), 0);
 }
 

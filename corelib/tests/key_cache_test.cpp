@@ -2,6 +2,7 @@
 // the refusals of GetECDHKey and a stop that returns within a step.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -58,6 +59,19 @@ TEST_F(KeyCache, RsaCacheStartsRefreshesAndStops) {
     delete pCache;
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
     EXPECT_LT(ms.count(), 3000) << "the join waits at most for one regeneration and one step";
+}
+
+TEST_F(KeyCache, DestroyedCacheLeavesNoPrivateKeyBehind) {
+    alignas(CRSAKey) BYTE storage[sizeof(CRSAKey)];
+    CRSAKey *pCache = new (storage) CRSAKey;
+    ASSERT_EQ(1, pCache->Start());
+    BYTE pub[512], pri[2048];
+    int iPub = 0, iPri = 0;
+    ASSERT_EQ(1, pCache->GetRSAKey2048(pub, &iPub, pri, &iPri));
+    ASSERT_GT(iPri, 300);
+    pCache->~CRSAKey();
+    // The private exponent lies well inside the DER; any 32 bytes of the key would betray it.
+    EXPECT_EQ(std::end(storage), std::search(std::begin(storage), std::end(storage), pri + 280, pri + 312));
 }
 
 TEST_F(KeyCache, StopRightAfterStartReturnsWithinAStep) {

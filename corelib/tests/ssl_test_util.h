@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
@@ -55,6 +56,33 @@ public:
 
 private:
     std::string m_Path;
+};
+
+// n bytes that end where an inaccessible page begins: a library (which no sanitizer watches)
+// writing or reading one byte too many faults at once.
+class GuardedBuffer {
+public:
+    explicit GuardedBuffer(size_t n) : m_uPage(static_cast<size_t>(sysconf(_SC_PAGESIZE))) {
+        m_uMapped = (n + m_uPage - 1) / m_uPage * m_uPage + m_uPage;
+        void *p = mmap(nullptr, m_uMapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        m_pBase = p == MAP_FAILED ? nullptr : static_cast<unsigned char *>(p);
+        if (m_pBase)
+            mprotect(m_pBase + m_uMapped - m_uPage, m_uPage, PROT_NONE);
+        m_pData = m_pBase ? m_pBase + m_uMapped - m_uPage - n : nullptr;
+    }
+    ~GuardedBuffer() {
+        if (m_pBase)
+            munmap(m_pBase, m_uMapped);
+    }
+    GuardedBuffer(const GuardedBuffer &) = delete;
+    GuardedBuffer &operator=(const GuardedBuffer &) = delete;
+    unsigned char *Data() const { return m_pData; }
+
+private:
+    size_t m_uPage;
+    size_t m_uMapped = 0;
+    unsigned char *m_pBase = nullptr;
+    unsigned char *m_pData = nullptr;
 };
 
 // Runs a shell command; its exit status, and its standard output through pOut.

@@ -107,7 +107,11 @@ CRSAKey::CRSAKey()
       m_byPriKey2048(),
       m_Refresher("CRSAKey", "CreateRSAKey", CreateRSAKey, this) {}
 
-CRSAKey::~CRSAKey() { m_Refresher.Stop(); }
+CRSAKey::~CRSAKey() {
+    m_Refresher.Stop();
+    explicit_bzero(m_byPriKey1024, sizeof(m_byPriKey1024));
+    explicit_bzero(m_byPriKey2048, sizeof(m_byPriKey2048));
+}
 
 int CRSAKey::Start() { return m_Refresher.Start(); }
 
@@ -218,7 +222,11 @@ int CRSAKey::DecryptData2048(const BYTE *pPriKey, int iPriKeyLen, const BYTE *pI
 
 CECDHKey::CECDHKey() : m_Refresher("CECDHKey", "CreateECDHKey", CreateECDHKey, this) {}
 
-CECDHKey::~CECDHKey() { m_Refresher.Stop(); }
+CECDHKey::~CECDHKey() {
+    m_Refresher.Stop();
+    for (KeySet *pSet : {&m_P256, &m_P384, &m_SM2})
+        explicit_bzero(pSet->byPriKey, sizeof(pSet->byPriKey));
+}
 
 int CECDHKey::Start() { return m_Refresher.Start(); }
 

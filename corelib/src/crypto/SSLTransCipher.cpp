@@ -1,5 +1,6 @@
 // CSSLTrans: symmetric ciphers. AES-CBC/ECB through OpenSSL's block functions, SM4, AES-128-GCM
 // and ChaCha20 through EVP. Every output is checked against the capacity the caller gives.
+#include <climits>
 #include <cstring>
 #include <memory>
 
@@ -21,8 +22,12 @@ int AesKeyBits(int iKeyLen) {
     return (iKeyLen == 16 || iKeyLen == 24 || iKeyLen == 32) ? iKeyLen * 8 : 0;
 }
 
-int RoundUpBlock(int iLen) {
-    return (iLen + AES_BLOCK - 1) / AES_BLOCK * AES_BLOCK;
+// Whether iCapacity holds iLen rounded up to whole blocks; a length whose rounding does not fit
+// an int fits no buffer.
+bool HoldsWholeBlocks(int iLen, int iCapacity) {
+    if (iLen > INT_MAX - (AES_BLOCK - 1))
+        return false;
+    return iCapacity >= (iLen + AES_BLOCK - 1) / AES_BLOCK * AES_BLOCK;
 }
 
 // Sets up the key schedule; logs pFailText (with the instance) when the key is refused.
@@ -37,6 +42,16 @@ bool AesKey(const void *pThis, const BYTE *pKey, int iKeyLen, bool bEncrypt, OSS
         LogModule_Write(LOG_LEVEL_ERR, pFailText, MORVA_PTR_ARG(pThis));
         return false;
     }
+    return true;
+}
+
+constexpr int SM4_BLOCK = 16;
+
+// Copies a key or IV of 1 to 16 bytes into a zeroed 16-byte block.
+bool CopyShort(const BYTE *pSrc, int iLen, BYTE *pBlock) {
+    if (!pSrc || iLen <= 0)
+        return false;
+    memcpy(pBlock, pSrc, static_cast<size_t>(iLen < SM4_BLOCK ? iLen : SM4_BLOCK));
     return true;
 }
 
@@ -61,7 +76,7 @@ void GcmIv(BYTE *pIv) {
 int CSSLTrans::SSLTrans_AesCbcEncrypt(const BYTE *pKey, const BYTE *pInput, BYTE *pOut, int iLength, int iKeyLen,
                                       BYTE *pIv, int iOutBufLen) {
     // A partial last block comes out whole, so the output must hold the rounded length.
-    if (!pInput || !pOut || !pIv || iLength <= 0 || iOutBufLen < RoundUpBlock(iLength)) {
+    if (!pInput || !pOut || !pIv || iLength <= 0 || !HoldsWholeBlocks(iLength, iOutBufLen)) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_AesCbcEncrypt, Invalid nLength[%d], iOutBufLen[%d]",
                         MORVA_PTR_ARG(this), iLength, iOutBufLen);
         return 0;
@@ -96,7 +111,7 @@ int CSSLTrans::SSLTrans_AesCbcDecrypt(const BYTE *pKey, const BYTE *pInput, BYTE
 
 int CSSLTrans::SSLTrans_AesEcbEncrypt(const BYTE *pKey, const BYTE *pInput, BYTE *pOut, int iLength, int iKeyLen,
                                       int iOutBufLen) {
-    if (!pInput || !pOut || iLength <= 0 || iOutBufLen < RoundUpBlock(iLength)) {
+    if (!pInput || !pOut || iLength <= 0 || !HoldsWholeBlocks(iLength, iOutBufLen)) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_AesEcbEncrypt, Invalid nLength[%d], iOutBufLen[%d]",
                         MORVA_PTR_ARG(this), iLength, iOutBufLen);
         return 0;
@@ -155,16 +170,27 @@ int CSSLTrans::SSLTrans_SM4(MORVA_SM4_PARAM *lpSM4Param, int bEncrypt) {
     }
     int iInLen = lpSM4Param->iInputBufLen;
     // Encryption may add a whole padding block; decryption never grows.
-    int iNeed = bEncrypt && bBlock ? iInLen + 16 : iInLen;
+    bool bGrows = bEncrypt && bBlock;
     bool bNeedIv = lpSM4Param->iMode != SM4_MODE_ECB;
-    if (lpSM4Param->iOutputBufLen < iNeed || (bNeedIv && !lpSM4Param->pIv)) {
+    if ((bGrows && iInLen > INT_MAX - 16) || lpSM4Param->iOutputBufLen < (bGrows ? iInLen + 16 : iInLen) ||
+        (bNeedIv && !lpSM4Param->pIv)) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_SM4, iOutputBufLen[%d], iInputBufLen[%d]",
                         MORVA_PTR_ARG(this), lpSM4Param->iOutputBufLen, iInLen);
         return 0;
     }
-    const BYTE *pIv = bNeedIv ? lpSM4Param->pIv : nullptr;
-    int iInit = bEncrypt ? api.EVP_EncryptInit_ex(ctx.p, pCipher, nullptr, lpSM4Param->pKey, pIv)
-                         : api.EVP_DecryptInit_ex(ctx.p, pCipher, nullptr, lpSM4Param->pKey, pIv);
+    // The cipher reads a full 16-byte key and IV: shorter ones are zero-padded here rather than
+    // read past their end.
+    BYTE byKey[SM4_BLOCK] = {};
+    BYTE byIv[SM4_BLOCK] = {};
+    if (!CopyShort(lpSM4Param->pKey, lpSM4Param->iKeyLen, byKey) ||
+        (bNeedIv && !CopyShort(lpSM4Param->pIv, lpSM4Param->iIvLen, byIv))) {
+        LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_SM4, iKeyLen[%d], iIvLen[%d]", MORVA_PTR_ARG(this),
+                        lpSM4Param->iKeyLen, lpSM4Param->iIvLen);
+        return 0;
+    }
+    int iInit = bEncrypt ? api.EVP_EncryptInit_ex(ctx.p, pCipher, nullptr, byKey, bNeedIv ? byIv : nullptr)
+                         : api.EVP_DecryptInit_ex(ctx.p, pCipher, nullptr, byKey, bNeedIv ? byIv : nullptr);
+    explicit_bzero(byKey, sizeof(byKey));
     if (iInit != 1) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_SM4, EVP Init_ex Failed bEncrypt[%d]",
                         MORVA_PTR_ARG(this), bEncrypt);

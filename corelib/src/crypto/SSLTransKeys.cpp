@@ -14,6 +14,8 @@ namespace {
 constexpr int EC_ENCODING_MAX = 512;
 constexpr int ECDH_SECRET_MAX = 256;
 constexpr OSSL_BN_ULONG RSA_EXPONENT = 65537;
+// OpenSSL refuses moduli above 16384 bits, so no RSA block is longer.
+constexpr int RSA_BLOCK_MAX = 16384 / 8;
 
 int CurveNid(int iCurve) {
     switch (iCurve) {
@@ -91,7 +93,7 @@ int CSSLTrans::GeneralRSAKey(int iBits, BYTE *pPub, int *pPubLen, BYTE *pPri, in
         }
     }
     if (pWork)
-        memset(pWork, 0, static_cast<size_t>(2 * iWork));
+        explicit_bzero(pWork, static_cast<size_t>(2 * iWork));
     delete[] pWork;
     api.RSA_free(pRsa);
     return iRet;
@@ -119,8 +121,14 @@ int CSSLTrans::DecryptByPrivateKey(int iInputLen, const BYTE *pInput, BYTE *pOut
                         MORVA_PTR_ARG(this));
         return 0;
     }
-    int iRet = api.RSA_private_decrypt(iInputLen, pInput, pOut, pRsa, static_cast<int>(OSSL_RSA_PKCS1_PADDING));
+    // The padding check writes a whole modulus-sized block, however short the plain text: it goes
+    // to a block of our own and only the plain text reaches the caller's buffer.
+    BYTE byBlock[RSA_BLOCK_MAX];
+    int iRet = api.RSA_private_decrypt(iInputLen, pInput, byBlock, pRsa, static_cast<int>(OSSL_RSA_PKCS1_PADDING));
     api.RSA_free(pRsa);
+    if (iRet > 0)
+        memcpy(pOut, byBlock, static_cast<size_t>(iRet));
+    explicit_bzero(byBlock, sizeof(byBlock));
     if (iRet < 0) {
         LogModule_Write(LOG_LEVEL_ERR,
                         b2048 ? "[0x%X]CSSLTrans::SSLTrans_DecryptByPrivateKey2048, SSLTrans_RSA_private_decrypt Failed"
@@ -314,7 +322,7 @@ int CSSLTrans::SSLTrans_GenerateSM2Key(BYTE *pPub, int *pPubLen, BYTE *pPri, int
     }
     memcpy(pPub, byPair + SM2_SCALAR_LEN, SM2_POINT_LEN);
     memcpy(pPri, byPair, SM2_SCALAR_LEN);
-    memset(byPair, 0, sizeof(byPair));
+    explicit_bzero(byPair, sizeof(byPair));
     *pPubLen = SM2_POINT_LEN;
     *pPriLen = SM2_SCALAR_LEN;
     return 1;

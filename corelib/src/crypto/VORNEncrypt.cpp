@@ -36,7 +36,14 @@ CVORNEncrypt::CVORNEncrypt()
       m_iSM2PriKeyLen(0),
       m_iSM2PubKeyLen(0) {}
 
-CVORNEncrypt::~CVORNEncrypt() = default;
+// Temporary objects carry private keys through the heap: nothing of them may outlive the object.
+CVORNEncrypt::~CVORNEncrypt() {
+    explicit_bzero(m_byPriKey1024, sizeof(m_byPriKey1024));
+    explicit_bzero(m_byAesKey, sizeof(m_byAesKey));
+    explicit_bzero(m_byAesIv, sizeof(m_byAesIv));
+    explicit_bzero(m_byPriKey2048, sizeof(m_byPriKey2048));
+    explicit_bzero(m_bySM2PriKey, sizeof(m_bySM2PriKey));
+}
 
 int CVORNEncrypt::GenerateKeptPair(bool b2048, const char *pName, BYTE *pPubKey, int *pPubKeyLen, BYTE *pPriKey,
                                    int *pPriKeyLen) {

@@ -13,6 +13,8 @@
 #include "DependLibLoader.h"
 #include "Module/Log/LogModule.h"
 #include "crypto/OpenSSLAPI.h"
+#include "crypto/SSLLibGuard.h"
+#include "crypto/SigPipeGuard.h"
 #include "yar/yar_error.h"
 #include "yar/yar_file.h"
 
@@ -28,25 +30,6 @@ constexpr DWORD SDK_LOCAL_CFG_CA_PATH = 20;  // local configuration item of the 
 int SysError() {
     return static_cast<int>(YAR_GetSystemLastError());
 }
-
-// Holds the controller's SSL library lock for one scope (the lock is recursive).
-class SSLLibGuard {
-public:
-    SSLLibGuard() : m_bLocked(GetCoreGlobalCtrl()->SSLLibLock() != 0) {}
-    ~SSLLibGuard() {
-        if (m_bLocked)
-            Unlock();
-    }
-    bool Locked() const { return m_bLocked; }
-    // 1 when the lock was given back.
-    int Unlock() {
-        m_bLocked = false;
-        return GetCoreGlobalCtrl()->SSLLibUnlock();
-    }
-
-private:
-    bool m_bLocked;
-};
 
 int Kind(int bServerLink, int bDTLS) {
     if (!bServerLink)
@@ -101,6 +84,7 @@ int CSSLTrans::SSLTrans_free() {
     LogModule_WriteDebug(LOG_CATEGORY_SSL, "CSSLTrans::SSLTrans_free, m_pSSL[0x%X], m_pSelfCtx[0x%X]",
                          MORVA_PTR_ARG(m_pSSL), MORVA_PTR_ARG(m_pSelfCtx));
     if (m_pSSL) {
+        SigPipeGuard noSigPipe;  // the close notify may go to a peer that has left
         OpenSSL().SSL_shutdown(m_pSSL, 0);
         OpenSSL().SSL_free(m_pSSL);  // also frees the BIOs attached to it
         m_pSSL = nullptr;
@@ -449,7 +433,8 @@ int CSSLTrans::GetCAPathFromConfig(char *pBuf, int iSize) {
 
 int CSSLTrans::SSLTrans_CTX_Load_CA() {
     SSLCtxRecord &rec = s_Ctx[SSL_CTX_KIND_CLIENT];
-    if (rec.bSetUp)
+    // Without a client context yet (only the crypto instance in use) the first client creation loads.
+    if (rec.bSetUp || !rec.pCtx)
         return 1;
     if (!IsLoadCAEnabled()) {
         rec.bSetUp = 1;

@@ -37,10 +37,75 @@ enum {
     SSL_VERSION_DTLS = 12,
 };
 
+// The set-up record of Interim_SetSSLClientParam and Interim_SetSSLServerParam; callers pass
+// its size.
+struct MORVA_SSL_PARAM {
+    BYTE byVerifyMode;  // client: 0 none, 1 mutual with files, 2 verify callback; server: 0 none, 1 verify client
+    BYTE byCertificateFileType;  // 0 PEM, 1 DER
+    BYTE byPrivateKeyFileType;
+    const char *pUserCertificateFile;
+    const char *pUserPrivateKeyFile;
+    const char *pCACertificateFile;
+    BYTE byRes[120];
+};
+
+// The certificate handed to the user verify callback of local configuration item 20.
+struct MORVA_CERT_INFO {
+    int32_t iRes;
+    char szIssuer[64];  // zero-terminated only when shorter
+    char szSubject[64];
+    int32_t iNotBefore[6];  // year, month 1-12, day, hour, minute, second (UTC)
+    int32_t iNotAfter[6];
+    BYTE byRes[1024];
+};
+static_assert(sizeof(MORVA_CERT_INFO) == 1204, "certificate record layout");
+
 class CSSLTransInterface {
 public:
     virtual ~CSSLTransInterface() = default;
     virtual int Reserved() = 0;
+
+    // One session over a socket or a pair of memory BIOs, and the instance's shared context.
+    virtual int SSLTrans_new() = 0;
+    virtual int SSLTrans_connect(int fdSocket) = 0;
+    virtual int SSLTrans_shutdown() = 0;
+    virtual int SSLTrans_accept(int fdSocket) = 0;
+    virtual int SSLTrans_accept_with_timeout(int fdSocket, int iTimeout) = 0;
+    virtual int SSLTrans_SynAccept_with_timeout(int fdSocket, int iTimeout) = 0;
+    virtual int SSLTrans_write(const void *pData, int iLen) = 0;
+    virtual int SSLTrans_read(void *pBuf, int iSize, int *pbAll) = 0;
+    virtual int SSLTrans_connect_with_timeout(int fdSocket, int iTimeout) = 0;
+    virtual int SSLTrans_write_with_timeout(int fdSocket, const void *pSendData, int iDataLen, int iTimeout) = 0;
+    virtual int SSLTrans_read_with_timeout(int fdSocket, void *pRecvBuf, int iBufLen, int iTimeout) = 0;
+    virtual int SSLTrans_read_with_BIO(const void *pIn, int iInLen, void *pOut, int iOutSize, int *pbMore) = 0;
+    virtual int SSLTrans_write_with_BIO(const void *pIn, int iInLen, void *pOut, int iOutSize) = 0;
+    virtual BIO *SSLTrans_BIO_new(const BIO_METHOD *pMethod) = 0;
+    virtual const BIO_METHOD *SSLTrans_BIO_s_mem() = 0;
+    virtual void SSLTrans_set_bio(SSL *pSSL, BIO *pReadBio, BIO *pWriteBio) = 0;
+    virtual int SSLTrans_bio_read(BIO *pBio, void *pBuf, int iLen) = 0;
+    virtual int SSLTrans_bio_write(BIO *pBio, const void *pData, int iLen) = 0;
+    virtual int SSL_BIO_set_read_write() = 0;
+    virtual BIO *SSLTrans_bio_new_dgram(int fdSocket, int iCloseFlag) = 0;
+    virtual int SSLTrans_CTX_set_alpn_protos(const unsigned char *pProtos, unsigned int uLen) = 0;
+    virtual int SSLTrans_set_alpn_protos(const unsigned char *pProtos, unsigned int uLen) = 0;
+    virtual long SSLTrans_set_tlsext_host_name(const char *pName) = 0;
+    virtual void SSLTrans_CTX_set_alpn_select_cb(OSSL_ALPN_SELECT_CB fnCb, void *pArg) = 0;
+    virtual int SSLTrans_select_next_proto(unsigned char **ppOut, unsigned char *pOutLen, const unsigned char *pServer,
+                                           unsigned int uServerLen, const unsigned char *pClient,
+                                           unsigned int uClientLen) = 0;
+    virtual void SSLTrans_get0_alpn_selected(const unsigned char **ppData, unsigned int *pLen) = 0;
+    virtual int SSLTrans_CTX_use_certificate_file(const char *pFile, int iType) = 0;
+    virtual int SSLTrans_CTX_use_PrivateKey_file(const char *pFile, int iType) = 0;
+    virtual int SSLTrans_CTX_check_private_key() = 0;
+    virtual void SSLTrans_CTX_set_verify(int iMode, OSSL_VERIFY_CB fnCb) = 0;
+    virtual int SSLTrans_CTX_load_verify_locations(const char *pFile) = 0;
+    virtual long SSLTrans_CTX_ctrl(int iCmd, long lArg, void *pArg) = 0;
+    virtual int SSLTrans_set_cipher_list(const char *pList) = 0;
+    virtual int SSLTrans_CTX_set_cipher_list(const char *pList) = 0;
+    virtual int SSLTrans_NoEffect(void *pArg) = 0;
+    virtual int SSLTrans_CTX_set_ecdhparam() = 0;
+    virtual void SSLTrans_CTX_set_cookie_generate_cb(OSSL_COOKIE_GENERATE_CB fnCb) = 0;
+    virtual void SSLTrans_CTX_set_cookie_verify_cb(OSSL_COOKIE_VERIFY_CB fnCb) = 0;
 
     virtual unsigned char *SSLTrans_HMAC_SM3(const void *pKey, int iKeyLen, const BYTE *pData, int iDataLen,
                                              BYTE *pOut, unsigned int *pOutLen) = 0;
@@ -133,10 +198,57 @@ public:
     static int CtxSetCipherList(SSL_CTX *pCtx, const char *pList);
 
     int SSLTrans_free();
-    int SSLTrans_CTX_set_cipher_list(const char *pList);
     int IsDTLS() const { return m_bDTLS; }
 
     int Reserved() override { return 0; }
+
+    int SSLTrans_new() override;
+    int SSLTrans_connect(int fdSocket) override;
+    int SSLTrans_shutdown() override;
+    int SSLTrans_accept(int fdSocket) override;
+    int SSLTrans_accept_with_timeout(int fdSocket, int iTimeout) override;
+    int SSLTrans_SynAccept_with_timeout(int fdSocket, int iTimeout) override;
+    int SSLTrans_write(const void *pData, int iLen) override;
+    int SSLTrans_read(void *pBuf, int iSize, int *pbAll) override;
+    int SSLTrans_connect_with_timeout(int fdSocket, int iTimeout) override;
+    int SSLTrans_write_with_timeout(int fdSocket, const void *pSendData, int iDataLen, int iTimeout) override;
+    int SSLTrans_read_with_timeout(int fdSocket, void *pRecvBuf, int iBufLen, int iTimeout) override;
+    int SSLTrans_read_with_BIO(const void *pIn, int iInLen, void *pOut, int iOutSize, int *pbMore) override;
+    int SSLTrans_write_with_BIO(const void *pIn, int iInLen, void *pOut, int iOutSize) override;
+    BIO *SSLTrans_BIO_new(const BIO_METHOD *pMethod) override;
+    const BIO_METHOD *SSLTrans_BIO_s_mem() override;
+    void SSLTrans_set_bio(SSL *pSSL, BIO *pReadBio, BIO *pWriteBio) override;
+    int SSLTrans_bio_read(BIO *pBio, void *pBuf, int iLen) override;
+    int SSLTrans_bio_write(BIO *pBio, const void *pData, int iLen) override;
+    int SSL_BIO_set_read_write() override;
+    BIO *SSLTrans_bio_new_dgram(int fdSocket, int iCloseFlag) override;
+    int SSLTrans_CTX_set_alpn_protos(const unsigned char *pProtos, unsigned int uLen) override;
+    int SSLTrans_set_alpn_protos(const unsigned char *pProtos, unsigned int uLen) override;
+    long SSLTrans_set_tlsext_host_name(const char *pName) override;
+    void SSLTrans_CTX_set_alpn_select_cb(OSSL_ALPN_SELECT_CB fnCb, void *pArg) override;
+    int SSLTrans_select_next_proto(unsigned char **ppOut, unsigned char *pOutLen, const unsigned char *pServer,
+                                   unsigned int uServerLen, const unsigned char *pClient,
+                                   unsigned int uClientLen) override;
+    void SSLTrans_get0_alpn_selected(const unsigned char **ppData, unsigned int *pLen) override;
+    int SSLTrans_CTX_use_certificate_file(const char *pFile, int iType) override;
+    int SSLTrans_CTX_use_PrivateKey_file(const char *pFile, int iType) override;
+    int SSLTrans_CTX_check_private_key() override;
+    void SSLTrans_CTX_set_verify(int iMode, OSSL_VERIFY_CB fnCb) override;
+    int SSLTrans_CTX_load_verify_locations(const char *pFile) override;
+    long SSLTrans_CTX_ctrl(int iCmd, long lArg, void *pArg) override;
+    int SSLTrans_set_cipher_list(const char *pList) override;
+    int SSLTrans_CTX_set_cipher_list(const char *pList) override;
+    int SSLTrans_NoEffect(void * /*pArg*/) override { return 0; }
+    int SSLTrans_CTX_set_ecdhparam() override;
+    void SSLTrans_CTX_set_cookie_generate_cb(OSSL_COOKIE_GENERATE_CB fnCb) override;
+    void SSLTrans_CTX_set_cookie_verify_cb(OSSL_COOKIE_VERIFY_CB fnCb) override;
+
+    // Certificates and keys of a MORVA_SSL_PARAM record (under the SSL library lock).
+    int SSLInitClientParam(const MORVA_SSL_PARAM *pSSLParam);
+    int SSLInitTLSServerParam(const MORVA_SSL_PARAM *pSSLParam);
+    int SSLInitDTLSServerParam(const MORVA_SSL_PARAM *pSSLParam);
+    static int VeritifyCallback(int iPreverifyOk, X509_STORE_CTX *pStoreCtx);
+    static int64_t Asn1TimeToTime(const ASN1_TIME *pTime);
     unsigned char *SSLTrans_HMAC_SM3(const void *pKey, int iKeyLen, const BYTE *pData, int iDataLen, BYTE *pOut,
                                      unsigned int *pOutLen) override;
     unsigned char *SSLTrans_HMAC_SHA(int enumType, const void *pKey, int iKeyLen, const BYTE *pData, int iDataLen,
@@ -191,6 +303,11 @@ public:
     SSL_CTX *GetSSLCtx() override { return m_pSelfCtx; }
 
 private:
+    int NewDataBuf();
+    int BindSocket(int fdSocket);
+    int AcceptLoop(int fdSocket, int iTimeout, bool bKeepSocket);
+    int FillDataBuf();
+    int DeliverData(void *pBuf, int iSize, int *pbAll);
     void Construct(int bServerLink, int bDTLS);
     int GeneralRSAKey(int iBits, BYTE *pPub, int *pPubLen, BYTE *pPri, int *pPriLen, bool b2048);
     int DecryptByPrivateKey(int iInputLen, const BYTE *pInput, BYTE *pOut, const BYTE *pPri, int iPriLen,
@@ -233,6 +350,8 @@ CSSLTrans *Interim_CreateSSLServerGMEx(DWORD dwSSLVersion, int bDTLS);
 void Interim_DestroySSLTrans(CSSLTransInterface *pInstance);
 CSSLTrans *Interim_GetCryptionIns();
 int Interim_UnloadSSLLib();
+int Interim_SetSSLClientParam(CSSLTransInterface *pInstance, const MORVA_SSL_PARAM *pSSLParam, DWORD dwDataLen);
+int Interim_SetSSLServerParam(CSSLTransInterface *pInstance, const MORVA_SSL_PARAM *pSSLParam, DWORD dwDataLen);
 
 // The same for callers of the core library: null (or nothing done) while it is not initialised.
 CSSLTrans *Morva_CreateSSLTrans();
@@ -240,5 +359,7 @@ CSSLTrans *Morva_CreateSSLTransEx(DWORD dwSSLVersion);
 CSSLTrans *Morva_CreateSSLServer();
 CSSLTrans *Morva_CreateSSLServerEx(DWORD dwSSLVersion);
 void Morva_DestroySSLTrans(CSSLTransInterface *pInstance);
+int Morva_SetSSLClientParam(CSSLTransInterface *pInstance, const MORVA_SSL_PARAM *pSSLParam, DWORD dwDataLen);
+int Morva_SetSSLServerParam(CSSLTransInterface *pInstance, const MORVA_SSL_PARAM *pSSLParam, DWORD dwDataLen);
 
 }  // namespace Vorezi

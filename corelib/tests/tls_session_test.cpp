@@ -215,6 +215,94 @@ TEST_F(TlsSession, ClientVerifiesTheServerAndTalksBothWays) {
     Interim_DestroySSLTrans(pTrans);
 }
 
+TEST_F(TlsSession, SetUpRecordsAreCheckedBeforeUse) {
+    std::string cliCert = Pki().File("cli.pem"), cliKey = Pki().File("cli.key"), srvKey = Pki().File("srv.key");
+    std::string ca = Pki().File("ca.pem"), missing = Pki().File("none.pem");
+    struct Case {
+        const char *pName;
+        BYTE byMode, byCertType, byKeyType;
+        const std::string *pCert, *pKey;
+        int iResult, iError;
+    } kCases[] = {
+        {"bad certificate type", 1, 2, 0, &cliCert, &cliKey, 0, MORVA_ERR_PARAM},
+        {"bad key type", 1, 0, 5, &cliCert, &cliKey, 0, MORVA_ERR_PARAM},
+        {"no key file", 1, 0, 0, &cliCert, nullptr, 0, MORVA_ERR_PARAM},
+        {"missing certificate file", 1, 0, 0, &missing, &cliKey, 0, MORVA_ERR_CERT},
+        {"key of another certificate", 1, 0, 0, &cliCert, &srvKey, 0, MORVA_ERR_CERT},
+        {"DER type for a PEM file", 1, 1, 0, &cliCert, &cliKey, 0, MORVA_ERR_CERT},
+        {"mutual authentication", 1, 0, 0, &cliCert, &cliKey, 1, 0},
+        {"unknown mode changes nothing", 7, 9, 9, nullptr, nullptr, 1, 0},
+    };
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(c.pName);
+        CSSLTrans *pTrans = Interim_CreateSSLTransEx(0);
+        ASSERT_NE(pTrans, nullptr);
+        ASSERT_EQ(pTrans->SSLTrans_new(), 1);
+        MORVA_SSL_PARAM param{};
+        param.byVerifyMode = c.byMode;
+        param.byCertificateFileType = c.byCertType;
+        param.byPrivateKeyFileType = c.byKeyType;
+        param.pUserCertificateFile = c.pCert ? c.pCert->c_str() : nullptr;
+        param.pUserPrivateKeyFile = c.pKey ? c.pKey->c_str() : nullptr;
+        param.pCACertificateFile = ca.c_str();
+        GetCoreGlobalCtrl()->SetLastError(0);
+        EXPECT_EQ(Interim_SetSSLClientParam(pTrans, &param, sizeof(param)), c.iResult);
+        if (!c.iResult) {
+            EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), c.iError);
+        }
+        Interim_DestroySSLTrans(pTrans);
+    }
+
+    // Wrong record sizes, wrong instances and missing sessions.
+    CSSLTrans *pClient = Interim_CreateSSLTransEx(0);
+    CSSLTrans *pServer = Interim_CreateSSLServerEx(6, 0);
+    ASSERT_NE(pClient, nullptr);
+    ASSERT_NE(pServer, nullptr);
+    MORVA_SSL_PARAM param{};
+    EXPECT_EQ(Interim_SetSSLClientParam(pClient, &param, sizeof(param)), 0);  // no session yet
+    ASSERT_EQ(pClient->SSLTrans_new(), 1);
+    EXPECT_EQ(Interim_SetSSLClientParam(pClient, &param, sizeof(param) - 1), 0);
+    EXPECT_EQ(Interim_SetSSLClientParam(pClient, nullptr, sizeof(param)), 0);
+    EXPECT_EQ(Interim_SetSSLClientParam(nullptr, &param, sizeof(param)), 0);
+    EXPECT_EQ(Interim_SetSSLClientParam(pServer, &param, sizeof(param)), 0);
+    EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), MORVA_ERR_PARAM);
+    param.byVerifyMode = 2;  // no such server mode
+    param.pUserCertificateFile = cliCert.c_str();
+    param.pUserPrivateKeyFile = cliKey.c_str();
+    EXPECT_EQ(Interim_SetSSLServerParam(pServer, &param, sizeof(param)), 0);
+    EXPECT_EQ(Interim_SetSSLServerParam(pClient, &param, sizeof(param)), 0);
+    EXPECT_EQ(Interim_SetSSLServerParam(pServer, &param, sizeof(param) + 1), 0);
+    EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), MORVA_ERR_PARAM);
+    Interim_DestroySSLTrans(pClient);
+    Interim_DestroySSLTrans(pServer);
+}
+
+// The blocking handshake, then the receive buffer hands one record out in parts; a peer that
+// leaves without a close notify ends the session (-1), never "no data".
+TEST_F(TlsSession, BlockingClientReadsHeldRecordInPartsAndSeesTheClose) {
+    VerifySeen seen;
+    SetCADir("cadir", &seen);
+    ReverseServer server(Pki());
+    CSSLTrans *pTrans = NewVerifyingClient();
+    ASSERT_NE(pTrans, nullptr);
+    int fd = ConnectLoopback(server.Port());
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pTrans->SSLTrans_connect(fd), 1);
+    ASSERT_EQ(pTrans->SSLTrans_write("abcdefghi\n", 10), 10);
+    char buf[16] = {};
+    int bAll = -1;
+    ASSERT_EQ(pTrans->SSLTrans_read(buf, 4, &bAll), 4);
+    EXPECT_EQ(bAll, 0);
+    EXPECT_EQ(std::string(buf, 4), "ihgf");
+    ASSERT_EQ(pTrans->SSLTrans_read(buf, 6, &bAll), 6);
+    EXPECT_EQ(bAll, 1);
+    EXPECT_EQ(std::string(buf, 6), "edcba\n");
+    server.Stop();
+    EXPECT_EQ(pTrans->SSLTrans_read(buf, sizeof(buf), &bAll), -1);
+    close(fd);
+    Interim_DestroySSLTrans(pTrans);
+}
+
 TEST_F(TlsSession, WrongCAIsRefusedUnlessTheUserCallbackAccepts) {
     for (bool bAccept : {false, true}) {
         SCOPED_TRACE(bAccept ? "user accepts" : "OpenSSL's verdict");

@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -131,11 +133,9 @@ int RecordingCallback(int iPreverifyOk, void *pCertInfo, void *pUser) {
 
 class TlsSession : public CryptoTest {
 protected:
-    static void SetUpTestSuite() { s_pPki = new TlsPki(); }
-    static void TearDownTestSuite() { delete s_pPki; }
     void SetUp() override {
         CryptoTest::SetUp();
-        ASSERT_TRUE(s_pPki->Ok());
+        ASSERT_TRUE(Pki().Ok());
     }
     void TearDown() override {
         MORVA_CA_PATH_CFG cfg{};
@@ -144,7 +144,7 @@ protected:
     }
     void SetCADir(const std::string &dir, VerifySeen *pSeen) {
         MORVA_CA_PATH_CFG cfg{};
-        snprintf(cfg.szCAPath, sizeof(cfg.szCAPath), "%s", s_pPki->File(dir).c_str());
+        snprintf(cfg.szCAPath, sizeof(cfg.szCAPath), "%s", Pki().File(dir).c_str());
         cfg.fnVerifyCallBack = &RecordingCallback;
         cfg.pUser = pSeen;
         ASSERT_EQ(GetCoreGlobalCtrl()->SetSDKLocalCfg(20, &cfg), 1);
@@ -159,15 +159,17 @@ protected:
         EXPECT_EQ(Interim_SetSSLClientParam(pTrans, &param, sizeof(param)), 1);
         return pTrans;
     }
-    static TlsPki *s_pPki;
+    // One set of files for the process: the shared server context keeps the first certificate.
+    static TlsPki &Pki() {
+        static TlsPki pki;
+        return pki;
+    }
 };
-
-TlsPki *TlsSession::s_pPki = nullptr;
 
 TEST_F(TlsSession, ClientVerifiesTheServerAndTalksBothWays) {
     VerifySeen seen;
     SetCADir("cadir", &seen);
-    ReverseServer server(*s_pPki);
+    ReverseServer server(Pki());
     CSSLTrans *pTrans = NewVerifyingClient();
     ASSERT_NE(pTrans, nullptr);
     int fd = ConnectLoopback(server.Port());
@@ -213,13 +215,101 @@ TEST_F(TlsSession, ClientVerifiesTheServerAndTalksBothWays) {
     Interim_DestroySSLTrans(pTrans);
 }
 
+TEST_F(TlsSession, SetUpRecordsAreCheckedBeforeUse) {
+    std::string cliCert = Pki().File("cli.pem"), cliKey = Pki().File("cli.key"), srvKey = Pki().File("srv.key");
+    std::string ca = Pki().File("ca.pem"), missing = Pki().File("none.pem");
+    struct Case {
+        const char *pName;
+        BYTE byMode, byCertType, byKeyType;
+        const std::string *pCert, *pKey;
+        int iResult, iError;
+    } kCases[] = {
+        {"bad certificate type", 1, 2, 0, &cliCert, &cliKey, 0, MORVA_ERR_PARAM},
+        {"bad key type", 1, 0, 5, &cliCert, &cliKey, 0, MORVA_ERR_PARAM},
+        {"no key file", 1, 0, 0, &cliCert, nullptr, 0, MORVA_ERR_PARAM},
+        {"missing certificate file", 1, 0, 0, &missing, &cliKey, 0, MORVA_ERR_CERT},
+        {"key of another certificate", 1, 0, 0, &cliCert, &srvKey, 0, MORVA_ERR_CERT},
+        {"DER type for a PEM file", 1, 1, 0, &cliCert, &cliKey, 0, MORVA_ERR_CERT},
+        {"mutual authentication", 1, 0, 0, &cliCert, &cliKey, 1, 0},
+        {"unknown mode changes nothing", 7, 9, 9, nullptr, nullptr, 1, 0},
+    };
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(c.pName);
+        CSSLTrans *pTrans = Interim_CreateSSLTransEx(0);
+        ASSERT_NE(pTrans, nullptr);
+        ASSERT_EQ(pTrans->SSLTrans_new(), 1);
+        MORVA_SSL_PARAM param{};
+        param.byVerifyMode = c.byMode;
+        param.byCertificateFileType = c.byCertType;
+        param.byPrivateKeyFileType = c.byKeyType;
+        param.pUserCertificateFile = c.pCert ? c.pCert->c_str() : nullptr;
+        param.pUserPrivateKeyFile = c.pKey ? c.pKey->c_str() : nullptr;
+        param.pCACertificateFile = ca.c_str();
+        GetCoreGlobalCtrl()->SetLastError(0);
+        EXPECT_EQ(Interim_SetSSLClientParam(pTrans, &param, sizeof(param)), c.iResult);
+        if (!c.iResult) {
+            EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), c.iError);
+        }
+        Interim_DestroySSLTrans(pTrans);
+    }
+
+    // Wrong record sizes, wrong instances and missing sessions.
+    CSSLTrans *pClient = Interim_CreateSSLTransEx(0);
+    CSSLTrans *pServer = Interim_CreateSSLServerEx(6, 0);
+    ASSERT_NE(pClient, nullptr);
+    ASSERT_NE(pServer, nullptr);
+    MORVA_SSL_PARAM param{};
+    EXPECT_EQ(Interim_SetSSLClientParam(pClient, &param, sizeof(param)), 0);  // no session yet
+    ASSERT_EQ(pClient->SSLTrans_new(), 1);
+    EXPECT_EQ(Interim_SetSSLClientParam(pClient, &param, sizeof(param) - 1), 0);
+    EXPECT_EQ(Interim_SetSSLClientParam(pClient, nullptr, sizeof(param)), 0);
+    EXPECT_EQ(Interim_SetSSLClientParam(nullptr, &param, sizeof(param)), 0);
+    EXPECT_EQ(Interim_SetSSLClientParam(pServer, &param, sizeof(param)), 0);
+    EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), MORVA_ERR_PARAM);
+    param.byVerifyMode = 2;  // no such server mode
+    param.pUserCertificateFile = cliCert.c_str();
+    param.pUserPrivateKeyFile = cliKey.c_str();
+    EXPECT_EQ(Interim_SetSSLServerParam(pServer, &param, sizeof(param)), 0);
+    EXPECT_EQ(Interim_SetSSLServerParam(pClient, &param, sizeof(param)), 0);
+    EXPECT_EQ(Interim_SetSSLServerParam(pServer, &param, sizeof(param) + 1), 0);
+    EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), MORVA_ERR_PARAM);
+    Interim_DestroySSLTrans(pClient);
+    Interim_DestroySSLTrans(pServer);
+}
+
+// The blocking handshake, then the receive buffer hands one record out in parts; a peer that
+// leaves without a close notify ends the session (-1), never "no data".
+TEST_F(TlsSession, BlockingClientReadsHeldRecordInPartsAndSeesTheClose) {
+    VerifySeen seen;
+    SetCADir("cadir", &seen);
+    ReverseServer server(Pki());
+    CSSLTrans *pTrans = NewVerifyingClient();
+    ASSERT_NE(pTrans, nullptr);
+    int fd = ConnectLoopback(server.Port());
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pTrans->SSLTrans_connect(fd), 1);
+    ASSERT_EQ(pTrans->SSLTrans_write("abcdefghi\n", 10), 10);
+    char buf[16] = {};
+    int bAll = -1;
+    ASSERT_EQ(pTrans->SSLTrans_read(buf, 4, &bAll), 4);
+    EXPECT_EQ(bAll, 0);
+    EXPECT_EQ(std::string(buf, 4), "ihgf");
+    ASSERT_EQ(pTrans->SSLTrans_read(buf, 6, &bAll), 6);
+    EXPECT_EQ(bAll, 1);
+    EXPECT_EQ(std::string(buf, 6), "edcba\n");
+    server.Stop();
+    EXPECT_EQ(pTrans->SSLTrans_read(buf, sizeof(buf), &bAll), -1);
+    close(fd);
+    Interim_DestroySSLTrans(pTrans);
+}
+
 TEST_F(TlsSession, WrongCAIsRefusedUnlessTheUserCallbackAccepts) {
     for (bool bAccept : {false, true}) {
         SCOPED_TRACE(bAccept ? "user accepts" : "OpenSSL's verdict");
         VerifySeen seen;
         seen.bAccept = bAccept;
         SetCADir("otherdir", &seen);
-        ReverseServer server(*s_pPki);
+        ReverseServer server(Pki());
         CSSLTrans *pTrans = NewVerifyingClient();
         ASSERT_NE(pTrans, nullptr);
         int fd = ConnectLoopback(server.Port());
@@ -233,28 +323,151 @@ TEST_F(TlsSession, WrongCAIsRefusedUnlessTheUserCallbackAccepts) {
     }
 }
 
-// Our TLS server (socket kept after the handshake) against s_client; the client certificate
-// passes only when it comes from the configured CA.
-TEST_F(TlsSession, ServerTalksToOpensslClientAndChecksClientCertificates) {
-    CSSLTrans *pServer = Interim_CreateSSLServerEx(6, 0);
-    ASSERT_NE(pServer, nullptr);
-    std::string cert = s_pPki->File("srv.pem"), key = s_pPki->File("srv.key"), ca = s_pPki->File("ca.pem");
+// The link does its own socket I/O: cipher text in through the read BIO, out through the write BIO.
+std::string ReadLineThroughBIO(CSSLTrans *pTrans, int fd) {
+    std::string got;
+    char cipher[4096], plain[256];
+    for (int i = 0; i < 50 && got.find('\n') == std::string::npos; i++) {
+        pollfd pfd = {fd, POLLIN, 0};
+        if (poll(&pfd, 1, 100) <= 0)
+            continue;
+        ssize_t n = recv(fd, cipher, sizeof(cipher), 0);
+        if (n <= 0)
+            break;
+        int bMore = 0;
+        int iPlain = pTrans->SSLTrans_read_with_BIO(cipher, static_cast<int>(n), plain, sizeof(plain), &bMore);
+        while (iPlain > 0) {
+            got.append(plain, iPlain);
+            iPlain = pTrans->SSLTrans_read_with_BIO(nullptr, 0, plain, sizeof(plain), &bMore);
+        }
+    }
+    return got;
+}
+
+bool WriteThroughBIO(CSSLTrans *pTrans, int fd, const std::string &text) {
+    char cipher[4096];
+    int n = pTrans->SSLTrans_write_with_BIO(text.data(), static_cast<int>(text.size()), cipher, sizeof(cipher));
+    return n > 0 && send(fd, cipher, n, 0) == n;
+}
+
+std::string ReadFile(const std::string &path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The TLS server context is set up once per process (its CA only then), so every TLS server test
+// asks for client certificates from TestCA.
+MORVA_SSL_PARAM ServerParam(const std::string &cert, const std::string &key, const std::string &ca) {
     MORVA_SSL_PARAM param{};
     param.byVerifyMode = 1;
     param.pUserCertificateFile = cert.c_str();
     param.pUserPrivateKeyFile = key.c_str();
     param.pCACertificateFile = ca.c_str();
-    ASSERT_EQ(Interim_SetSSLServerParam(pServer, &param, sizeof(param)), 1);
+    return param;
+}
 
+int ListenLoopback(int *pPort) {
     int lfd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(lfd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)), 0);
     socklen_t len = sizeof(addr);
-    getsockname(lfd, reinterpret_cast<sockaddr *>(&addr), &len);
-    ASSERT_EQ(listen(lfd, 4), 0);
-    int iPort = ntohs(addr.sin_port);
+    if (bind(lfd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0 || listen(lfd, 4) != 0 ||
+        getsockname(lfd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+        close(lfd);
+        return -1;
+    }
+    *pPort = ntohs(addr.sin_port);
+    return lfd;
+}
+
+// After an accepting handshake with a time-out the data flows through the memory BIOs.
+TEST_F(TlsSession, AcceptedTlsSessionMovesDataThroughMemoryBIOs) {
+    CSSLTrans *pServer = Interim_CreateSSLServerEx(6, 0);
+    ASSERT_NE(pServer, nullptr);
+    std::string cert = Pki().File("srv.pem"), key = Pki().File("srv.key"), ca = Pki().File("ca.pem");
+    MORVA_SSL_PARAM param = ServerParam(cert, key, ca);
+    ASSERT_EQ(Interim_SetSSLServerParam(pServer, &param, sizeof(param)), 1);
+    int iPort = 0;
+    int lfd = ListenLoopback(&iPort);
+    ASSERT_GE(lfd, 0);
+    std::string outFile = Pki().File("bio.out");
+    std::string cmd = "(printf 'ping\\n'; sleep 1) | timeout 5 openssl s_client -connect 127.0.0.1:" +
+                      std::to_string(iPort) + " -quiet -cert " + Pki().File("cli.pem") + " -key " + Pki().File("cli.key") + " > " + outFile + " 2>/dev/null";
+    std::thread client([cmd] { std::system(cmd.c_str()); });
+    int fd = accept(lfd, nullptr, nullptr);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pServer->SSLTrans_new(), 1);
+    ASSERT_EQ(pServer->SSLTrans_accept_with_timeout(fd, kTimeoutMs), 1);
+    EXPECT_EQ(ReadLineThroughBIO(pServer, fd), "ping\n");
+    EXPECT_TRUE(WriteThroughBIO(pServer, fd, "pong\n"));
+    shutdown(fd, SHUT_WR);
+    client.join();
+    EXPECT_EQ(ReadFile(outFile), "pong\n");
+    pServer->SSLTrans_shutdown();
+    close(fd);
+    close(lfd);
+    Interim_DestroySSLTrans(pServer);
+}
+
+// A DTLS 1.2 server over a datagram BIO on a UDP socket, then memory BIOs, against s_client -dtls1_2.
+TEST_F(TlsSession, DtlsServerTalksToOpensslClient) {
+    CSSLTrans *pServer = Interim_CreateSSLServerEx(11, 1);
+    ASSERT_NE(pServer, nullptr);
+    std::string cert = Pki().File("srv.pem"), key = Pki().File("srv.key"), ca = Pki().File("ca.pem");
+    MORVA_SSL_PARAM param = ServerParam(cert, key, ca);
+    param.byVerifyMode = 0;
+    ASSERT_EQ(Interim_SetSSLServerParam(pServer, &param, sizeof(param)), 1);
+
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)), 0);
+    socklen_t len = sizeof(addr);
+    getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+    std::string outFile = Pki().File("dtls.out");
+    std::string cmd = "(printf 'ping\\n'; sleep 3) | timeout 4 openssl s_client -dtls1_2 -connect 127.0.0.1:" +
+                      std::to_string(ntohs(addr.sin_port)) + " -quiet > " + outFile + " 2>/dev/null";
+    std::thread client([cmd] { std::system(cmd.c_str()); });
+
+    // The first datagram names the peer; the socket is then connected to it.
+    sockaddr_in peer{};
+    socklen_t peerLen = sizeof(peer);
+    pollfd pfd = {fd, POLLIN, 0};
+    ASSERT_EQ(poll(&pfd, 1, kTimeoutMs), 1);
+    char probe;
+    ASSERT_GE(recvfrom(fd, &probe, 1, MSG_PEEK, reinterpret_cast<sockaddr *>(&peer), &peerLen), 0);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&peer), peerLen), 0);
+    timeval tv = {kTimeoutMs / 1000, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+
+    ASSERT_EQ(pServer->SSLTrans_new(), 1);
+    BIO *pBio = pServer->SSLTrans_bio_new_dgram(fd, 0);
+    ASSERT_NE(pBio, nullptr);
+    pServer->SSLTrans_set_bio(pServer->GetSSL(), pBio, pBio);
+    ASSERT_EQ(pServer->SSLTrans_accept(fd), 1);
+    EXPECT_EQ(ReadLineThroughBIO(pServer, fd), "ping\n");
+    EXPECT_TRUE(WriteThroughBIO(pServer, fd, "pong\n"));
+    client.join();
+    EXPECT_EQ(ReadFile(outFile), "pong\n");
+    pServer->SSLTrans_shutdown();
+    close(fd);
+    Interim_DestroySSLTrans(pServer);
+}
+
+// Our TLS server (socket kept after the handshake) against s_client; the client certificate
+// passes only when it comes from the configured CA.
+TEST_F(TlsSession, ServerTalksToOpensslClientAndChecksClientCertificates) {
+    CSSLTrans *pServer = Interim_CreateSSLServerEx(6, 0);
+    ASSERT_NE(pServer, nullptr);
+    std::string cert = Pki().File("srv.pem"), key = Pki().File("srv.key"), ca = Pki().File("ca.pem");
+    MORVA_SSL_PARAM param = ServerParam(cert, key, ca);
+    ASSERT_EQ(Interim_SetSSLServerParam(pServer, &param, sizeof(param)), 1);
+
+    int iPort = 0;
+    int lfd = ListenLoopback(&iPort);
+    ASSERT_GE(lfd, 0);
 
     struct Case {
         const char *pClient;  // null: no client certificate
@@ -262,12 +475,12 @@ TEST_F(TlsSession, ServerTalksToOpensslClientAndChecksClientCertificates) {
     } kCases[] = {{"cli", true}, {"bad", false}, {nullptr, false}};
     for (const Case &c : kCases) {
         SCOPED_TRACE(c.pClient ? c.pClient : "no certificate");
-        std::string outFile = s_pPki->File("client.out");
+        std::string outFile = Pki().File("client.out");
         std::string cmd = "printf 'ping\\n' | timeout 10 openssl s_client -connect 127.0.0.1:" + std::to_string(iPort) +
                           " -quiet -CAfile " + ca;
         if (c.pClient)
-            cmd += " -cert " + s_pPki->File(std::string(c.pClient) + ".pem") + " -key " +
-                   s_pPki->File(std::string(c.pClient) + ".key");
+            cmd += " -cert " + Pki().File(std::string(c.pClient) + ".pem") + " -key " +
+                   Pki().File(std::string(c.pClient) + ".key");
         cmd += " > " + outFile + " 2>/dev/null";
         std::thread client([cmd] { std::system(cmd.c_str()); });
         int fd = accept(lfd, nullptr, nullptr);
@@ -292,8 +505,7 @@ TEST_F(TlsSession, ServerTalksToOpensslClientAndChecksClientCertificates) {
         close(fd);
         client.join();
         EXPECT_EQ(got == "ping\n", c.bAccepted);
-        std::ifstream in(outFile);
-        std::string reply((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string reply = ReadFile(outFile);
         EXPECT_EQ(reply == "pong\n", c.bAccepted) << reply;
     }
     close(lfd);

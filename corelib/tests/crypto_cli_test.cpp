@@ -2,6 +2,7 @@
 // check and decrypt what it encrypted under our public key; SM2 cipher texts cross both ways
 // after the C1 || C3 || C2 <-> DER conversion; the GM/T SM2 example decrypts; SM4-CBC, ChaCha20
 // with a counter and ECDH agree with it.
+#include <climits>
 #include <cstring>
 
 #include "ssl_test_util.h"
@@ -196,6 +197,23 @@ TEST_F(CryptoCli, Sm2RoundTripAndRefusals) {
     EXPECT_EQ(m_pTrans->SSLTrans_SM2Decrypt(&dec), 0);
     enc.iInputBufLen = 0;
     enc.iOutputBufLen = 113;
+    EXPECT_EQ(m_pTrans->SSLTrans_SM2Encrypt(&enc), 0);
+    // Keys shorter than a point or a scalar, at the end of readable memory, are refused unread;
+    // so is a message whose cipher text length overflows.
+    GuardedBuffer shortKey(16);
+    memcpy(shortKey.Data(), pub.data(), 16);
+    enc.iInputBufLen = 16;
+    enc.pKey = shortKey.Data();
+    enc.iKeyLen = 16;
+    EXPECT_EQ(m_pTrans->SSLTrans_SM2Encrypt(&enc), 0);
+    dec.iInputBufLen = 113;
+    dec.pKey = shortKey.Data();
+    dec.iKeyLen = 16;
+    EXPECT_EQ(m_pTrans->SSLTrans_SM2Decrypt(&dec), 0);
+    enc.pKey = pub.data();
+    enc.iKeyLen = 65;
+    enc.iInputBufLen = INT_MAX - 10;
+    enc.iOutputBufLen = INT_MAX;
     EXPECT_EQ(m_pTrans->SSLTrans_SM2Encrypt(&enc), 0);
 }
 

@@ -1,5 +1,6 @@
 // CSSLTrans: key generation and key use. RSA pairs as DER PKCS#1, EC keys and ECDH, and SM2
 // over the table's own SM2 with the cipher text laid out as C1 || C3 || C2.
+#include <climits>
 #include <cstring>
 #include <new>
 
@@ -329,8 +330,11 @@ int CSSLTrans::SSLTrans_GenerateSM2Key(BYTE *pPub, int *pPubLen, BYTE *pPri, int
 }
 
 int CSSLTrans::SSLTrans_SM2Encrypt(MORVA_SM2_PARAM *lpSM2Param) {
-    if (!lpSM2Param || !lpSM2Param->pInputBuf || lpSM2Param->iInputBufLen <= 0 || !lpSM2Param->pOutputBuf ||
-        !lpSM2Param->pKey || lpSM2Param->iOutputBufLen < lpSM2Param->iInputBufLen + SM2_CIPHER_OVERHEAD) {
+    // The key is a whole uncompressed point; the cipher text length must fit an int.
+    if (!lpSM2Param || !lpSM2Param->pInputBuf || lpSM2Param->iInputBufLen <= 0 ||
+        lpSM2Param->iInputBufLen > INT_MAX - SM2_CIPHER_OVERHEAD || !lpSM2Param->pOutputBuf || !lpSM2Param->pKey ||
+        lpSM2Param->iKeyLen < SM2_POINT_LEN ||
+        lpSM2Param->iOutputBufLen < lpSM2Param->iInputBufLen + SM2_CIPHER_OVERHEAD) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_SM2Encrypt, lpSM2Param->iOutputBufLen[%d]",
                         MORVA_PTR_ARG(this), lpSM2Param ? lpSM2Param->iOutputBufLen : 0);
         return 0;
@@ -346,7 +350,7 @@ int CSSLTrans::SSLTrans_SM2Encrypt(MORVA_SM2_PARAM *lpSM2Param) {
 int CSSLTrans::SSLTrans_SM2Decrypt(MORVA_SM2_PARAM *lpSM2Param) {
     // C1 and C3 take 97 bytes; a cipher text also carries at least one byte of C2.
     if (!lpSM2Param || !lpSM2Param->pInputBuf || lpSM2Param->iInputBufLen <= SM2_CIPHER_OVERHEAD ||
-        !lpSM2Param->pOutputBuf || !lpSM2Param->pKey ||
+        !lpSM2Param->pOutputBuf || !lpSM2Param->pKey || lpSM2Param->iKeyLen < SM2_SCALAR_LEN ||
         lpSM2Param->iOutputBufLen < lpSM2Param->iInputBufLen - SM2_CIPHER_OVERHEAD) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_SM2Decrypt, lpSM2Param->iOutputBufLen[%d]",
                         MORVA_PTR_ARG(this), lpSM2Param ? lpSM2Param->iOutputBufLen : 0);

@@ -144,6 +144,13 @@ TEST_F(CryptoProvider, Refusals) {
             << c.pName;
     }
     EXPECT_EQ(0, CCryptoProvider::Encrypt(nullptr));
+    // A length that the cipher's int cannot carry is refused before any copy, whatever room is claimed.
+    for (BYTE byType : {CRYPTO_TYPE_AES_128_CBC, CRYPTO_TYPE_SM4_CBC}) {
+        Call huge(byType, CRYPTO_PADDING_ZERO, in, kIv, 64);
+        huge.param.dwInputDataLen = 0x80000000u;
+        huge.param.dwOutputDataSize = 0xFFFFFFFFu;
+        EXPECT_EQ(0, CCryptoProvider::Encrypt(&huge.param)) << int(byType);
+    }
     EXPECT_EQ(1u, log.Matching("CCryptoProvider::Decrypt, Invalid Param, dwInputDataLen[20]").size());
 
     // Last bytes of 0 and of 17 are no padding of type 1.

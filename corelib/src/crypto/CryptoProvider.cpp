@@ -85,7 +85,8 @@ int CCryptoProvider::Encrypt(MORVA_CRYPTO_PARAM *pParam) {
             return 0;
         }
         const DWORD dwPad = GetPaddingLen(pParam->byPaddingType, dwLen);
-        if (dwLen > 0xFFFFFFFFu - kBlock || pParam->dwOutputDataSize < dwLen + dwPad) {
+        // The cipher takes an int length: anything longer is refused before the copy.
+        if (dwLen > 0x7FFFFFFFu - kBlock || pParam->dwOutputDataSize < dwLen + dwPad) {
             LogModule_Write(LOG_LEVEL_ERR, "[%d]CCryptoProvider::Encrypt, Invalid Param, dwOutputDataSize[%d]",
                             pParam->iTag, int(pParam->dwOutputDataSize));
             return 0;

@@ -30,7 +30,9 @@ CSSLTrans *SharedTrans(const char *pFailText) {
 bool Md5Of(CSSLTrans *pTrans, const BYTE *pFirst, size_t uFirst, const BYTE *pSecond, size_t uSecond, BYTE *pOut) {
     std::vector<BYTE> joined(pFirst, pFirst + uFirst);
     joined.insert(joined.end(), pSecond, pSecond + uSecond);
-    return pTrans->SSLTrans_MD5(joined.data(), joined.size(), pOut) != nullptr;
+    const bool bOk = pTrans->SSLTrans_MD5(joined.data(), joined.size(), pOut) != nullptr;
+    explicit_bzero(joined.data(), joined.size());  // the first piece is a key pad
+    return bOk;
 }
 
 }  // namespace

@@ -194,6 +194,7 @@ int CSSLTrans::SSLTrans_GenerateECDHPubPriKey(int iCurve, BYTE *pPub, int *pPubL
             } else {
                 memcpy(pPri, der.p, static_cast<size_t>(iLen));
                 *pPriLen = iLen;
+                explicit_bzero(der.p, static_cast<size_t>(iLen));  // OpenSSL frees without clearing
             }
             if (iCurve == TYPE_SECP_256_R1 && pDerPub && pDerPubLen) {
                 OsslBuffer spki;

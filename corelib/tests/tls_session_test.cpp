@@ -54,42 +54,33 @@ private:
     bool m_bOk = false;
 };
 
-int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr));
-    socklen_t len = sizeof(addr);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
-}
-
+// The server listens once its port is known.
 int ConnectLoopback(int iPort) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(iPort));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    for (int i = 0; i < 100; i++) {
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0)
-            return fd;
-        close(fd);
-        usleep(50 * 1000);
-    }
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (iPort > 0 && connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0)
+        return fd;
+    close(fd);
     return -1;
 }
 
-// `openssl s_server -rev` in the background, stopped with the object.
+// `openssl s_server -rev` in the background on a port the kernel picks, stopped with the object.
 class ReverseServer {
 public:
-    ReverseServer(const TlsPki &pki) : m_iPort(FreePort()) {
-        std::string pidFile = pki.File("server.pid");
-        std::system(("openssl s_server -accept 127.0.0.1:" + std::to_string(m_iPort) + " -cert " + pki.File("srv.pem") +
-                     " -key " + pki.File("srv.key") + " -rev -quiet >/dev/null 2>&1 & echo $! > " + pidFile)
+    ReverseServer(const TlsPki &pki) {
+        std::string pidFile = pki.File("server.pid"), outFile = pki.File("server.out");
+        unlink(outFile.c_str());  // the background shell creates it anew; never read the last server's
+        std::system(("openssl s_server -accept 127.0.0.1:0 -cert " + pki.File("srv.pem") + " -key " + pki.File("srv.key") +
+                     " -rev >" + outFile + " 2>/dev/null & echo $! > " + pidFile)
                         .c_str());
-        m_iPid = std::stoi(ReadAll(pidFile));
+        m_iPid = std::stoi(FirstLine(pidFile, ""));
+        // The tool prints "ACCEPT 127.0.0.1:<port>" once it listens.
+        std::string accept = FirstLine(outFile, "ACCEPT ");
+        size_t colon = accept.rfind(':');
+        m_iPort = colon == std::string::npos ? 0 : std::atoi(accept.c_str() + colon + 1);
     }
     ~ReverseServer() { Stop(); }
     void Stop() {
@@ -100,17 +91,19 @@ public:
     int Port() const { return m_iPort; }
 
 private:
-    static std::string ReadAll(const std::string &path) {
-        for (int i = 0; i < 50; i++) {
+    // The first line of the file that starts with the prefix, waiting for it to appear.
+    static std::string FirstLine(const std::string &path, const std::string &prefix) {
+        for (int i = 0; i < 1000; i++) {
             std::ifstream in(path);
             std::string s;
-            if (std::getline(in, s) && !s.empty())
-                return s;
+            while (std::getline(in, s))
+                if (!s.empty() && s.compare(0, prefix.size(), prefix) == 0)
+                    return s;
             usleep(20 * 1000);
         }
         return "0";
     }
-    int m_iPort;
+    int m_iPort = 0;
     int m_iPid = 0;
 };
 
@@ -205,11 +198,46 @@ TEST_F(TlsSession, ClientVerifiesTheServerAndTalksBothWays) {
 
     // The peer goes away: writes fail, and SIGPIPE does not end this (non-runtime) thread's process.
     server.Stop();
-    usleep(200 * 1000);
+    pollfd pfd = {fd, POLLRDHUP, 0};
+    ASSERT_EQ(poll(&pfd, 1, 20 * kTimeoutMs), 1);  // the peer's socket is closed
+    // The first write after the close may still be taken by the kernel; the reset then fails the next.
     int iRet = 0;
-    for (int i = 0; i < 20 && iRet >= 0; i++, usleep(20 * 1000))
+    for (int i = 0; i < 500 && iRet >= 0; i++, usleep(10 * 1000))
         iRet = pTrans->SSLTrans_write(line.data(), static_cast<int>(line.size()));
     EXPECT_EQ(iRet, -1);
+    pTrans->SSLTrans_shutdown();
+    close(fd);
+    Interim_DestroySSLTrans(pTrans);
+}
+
+// A record longer than the caller's buffer comes out over several reads, none of it lost.
+TEST_F(TlsSession, ReadWithTimeoutHandsALongRecordOutInBufferSizedParts) {
+    VerifySeen seen;
+    SetCADir("cadir", &seen);
+    ReverseServer server(Pki());
+    CSSLTrans *pTrans = NewVerifyingClient();
+    ASSERT_NE(pTrans, nullptr);
+    int fd = ConnectLoopback(server.Port());
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pTrans->SSLTrans_connect_with_timeout(fd, kTimeoutMs), 1);
+    std::string line;
+    for (int i = 0; i < 300; i++)
+        line += static_cast<char>('a' + i % 26);
+    std::string want(line.rbegin(), line.rend());
+    line += '\n';
+    want += '\n';
+    ASSERT_EQ(pTrans->SSLTrans_write_with_timeout(fd, line.data(), static_cast<int>(line.size()), kTimeoutMs),
+              static_cast<int>(line.size()));
+    std::string got;
+    char buf[64];
+    for (int i = 0; i < 100 && got.size() < want.size(); i++) {
+        int n = pTrans->SSLTrans_read_with_timeout(fd, buf, sizeof(buf), kTimeoutMs);
+        ASSERT_GE(n, 0);
+        ASSERT_LE(n, static_cast<int>(sizeof(buf)));
+        got.append(buf, n);
+    }
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(pTrans->SSLTrans_read_with_timeout(fd, buf, 0, kTimeoutMs), -1);
     pTrans->SSLTrans_shutdown();
     close(fd);
     Interim_DestroySSLTrans(pTrans);

@@ -527,6 +527,12 @@ int CSSLTrans::SSLTrans_read_with_timeout(int fdSocket, void *pRecvBuf, int iBuf
                         MORVA_PTR_ARG(this), fdSocket);
         return -1;
     }
+    if (iBufLen <= 0) {
+        LogModule_Write(LOG_LEVEL_ERR,
+                        "[0x%X]CSSLTrans::SSLTrans_read_with_timeout, Buffer Not Enough, iBufLen[%d], iOffset[%d], iResult[%d], fdSocket[%d]",
+                        MORVA_PTR_ARG(this), iBufLen, 0, 0, fdSocket);
+        return -1;
+    }
     SigPipeGuard noSigPipe;
     BYTE work[READ_WORK_LEN];
     BYTE *pOut = static_cast<BYTE *>(pRecvBuf);
@@ -547,19 +553,17 @@ int CSSLTrans::SSLTrans_read_with_timeout(int fdSocket, void *pRecvBuf, int iBuf
                 return iOffset;  // bytes already taken from the session are the caller's
             }
         }
-        int iResult = api.SSL_read(m_pSSL, work, sizeof(work), -1);
+        // Never take more from the session than the caller has room for: the rest stays pending.
+        int iRoom = iBufLen - iOffset;
+        if (iRoom <= 0)
+            return iOffset;
+        int iResult = api.SSL_read(m_pSSL, work, iRoom < READ_WORK_LEN ? iRoom : READ_WORK_LEN, -1);
         if (iResult < 0)
             LogModule_Write(LOG_LEVEL_DBG, "[0x%X]CSSLTrans::SSLTrans_read_with_timeout, SSLTrans_read Failed, syserror[%d], fdSocket[%d]",
                             MORVA_PTR_ARG(this), errno, fdSocket);
         int iSSLError = api.SSL_get_error(m_pSSL, iResult, SSL_ERROR_SYSCALL);
         bWantWrite = false;
         if (iSSLError == SSL_ERROR_NONE && iResult > 0) {
-            if (iResult > iBufLen - iOffset) {
-                LogModule_Write(LOG_LEVEL_ERR,
-                                "[0x%X]CSSLTrans::SSLTrans_read_with_timeout, Buffer Not Enough, iBufLen[%d], iOffset[%d], iResult[%d], fdSocket[%d]",
-                                MORVA_PTR_ARG(this), iBufLen, iOffset, iResult, fdSocket);
-                return -1;
-            }
             memcpy(pOut + iOffset, work, iResult);
             iOffset += iResult;
             if (api.SSL_pending(m_pSSL, 0) == 0)

@@ -292,6 +292,30 @@ TEST_F(TlsSession, SetUpRecordsAreCheckedBeforeUse) {
     Interim_DestroySSLTrans(pServer);
 }
 
+// The per-session settings refuse, rather than crash, before SSLTrans_new or after the session ended.
+TEST_F(TlsSession, SessionSettingsWithoutASessionFail) {
+    CSSLTrans *pTrans = Interim_CreateSSLTransEx(0);
+    ASSERT_NE(pTrans, nullptr);
+    const unsigned char kProtos[] = {2, 'h', '2'};
+    for (int i = 0; i < 2; i++) {
+        SCOPED_TRACE(i == 0 ? "before SSLTrans_new" : "after SSLTrans_shutdown");
+        EXPECT_NE(pTrans->SSLTrans_set_alpn_protos(kProtos, sizeof(kProtos)), 0);
+        EXPECT_EQ(pTrans->SSLTrans_set_tlsext_host_name("localhost"), 0);
+        EXPECT_EQ(pTrans->SSLTrans_set_cipher_list("HIGH"), 0);
+        const unsigned char *pSelected = kProtos;
+        unsigned int uLen = 7;
+        pTrans->SSLTrans_get0_alpn_selected(&pSelected, &uLen);
+        EXPECT_EQ(pSelected, nullptr);
+        EXPECT_EQ(uLen, 0u);
+        ASSERT_EQ(pTrans->SSLTrans_new(), 1);
+        EXPECT_EQ(pTrans->SSLTrans_set_alpn_protos(kProtos, sizeof(kProtos)), 0);
+        EXPECT_EQ(pTrans->SSLTrans_set_tlsext_host_name("localhost"), 1);
+        EXPECT_EQ(pTrans->SSLTrans_set_cipher_list("HIGH"), 1);
+        pTrans->SSLTrans_shutdown();
+    }
+    Interim_DestroySSLTrans(pTrans);
+}
+
 // The blocking handshake, then the receive buffer hands one record out in parts; a peer that
 // leaves without a close notify ends the session (-1), never "no data".
 TEST_F(TlsSession, BlockingClientReadsHeldRecordInPartsAndSeesTheClose) {

@@ -659,11 +659,16 @@ int CSSLTrans::SSLTrans_CTX_set_alpn_protos(const unsigned char *pProtos, unsign
     return OpenSSL().SSL_CTX_set_alpn_protos(m_pSelfCtx, pProtos, uLen, 1);
 }
 
+// The session settings below refuse without a session: OpenSSL takes no null session.
 int CSSLTrans::SSLTrans_set_alpn_protos(const unsigned char *pProtos, unsigned int uLen) {
+    if (!m_pSSL)
+        return 1;  // OpenSSL's failure result here
     return OpenSSL().SSL_set_alpn_protos(m_pSSL, pProtos, uLen, 1);
 }
 
 long CSSLTrans::SSLTrans_set_tlsext_host_name(const char *pName) {
+    if (!m_pSSL)
+        return 0;
     return OpenSSL().SSL_ctrl(m_pSSL, SSL_CTRL_SET_TLSEXT_HOSTNAME, 0L, const_cast<char *>(pName), 0L);
 }
 
@@ -678,6 +683,11 @@ int CSSLTrans::SSLTrans_select_next_proto(unsigned char **ppOut, unsigned char *
 }
 
 void CSSLTrans::SSLTrans_get0_alpn_selected(const unsigned char **ppData, unsigned int *pLen) {
+    if (!m_pSSL) {
+        *ppData = nullptr;
+        *pLen = 0;
+        return;
+    }
     OpenSSL().SSL_get0_alpn_selected(m_pSSL, ppData, pLen);
 }
 
@@ -716,6 +726,8 @@ long CSSLTrans::SSLTrans_CTX_ctrl(int iCmd, long lArg, void *pArg) {
 
 int CSSLTrans::SSLTrans_set_cipher_list(const char *pList) {
     COpenSSLAPI &api = OpenSSL();
+    if (!m_pSSL)
+        return 0;
     int iRet = api.SSL_set_cipher_list(m_pSSL, pList, 0);
     if (api.GetVersionNum() >= OPENSSL_VERSION_1_1_1A)
         api.SSL_set_options(m_pSSL, static_cast<uint64_t>(OSSL_SSL_OP_CIPHER_SERVER_PREFERENCE), static_cast<uint64_t>(0));

@@ -292,6 +292,25 @@ TEST_F(TlsSession, SetUpRecordsAreCheckedBeforeUse) {
     Interim_DestroySSLTrans(pServer);
 }
 
+// A descriptor beyond what select can watch fails the handshake cleanly (the ASan build sees the
+// fd_set stay untouched).
+TEST_F(TlsSession, HandshakeOnADescriptorSelectCannotWatchFails) {
+    VerifySeen seen;
+    SetCADir("cadir", &seen);
+    ReverseServer server(Pki());
+    CSSLTrans *pTrans = NewVerifyingClient();
+    ASSERT_NE(pTrans, nullptr);
+    int fd = ConnectLoopback(server.Port());
+    ASSERT_GE(fd, 0);
+    int highFd = dup2(fd, FD_SETSIZE + 100);
+    ASSERT_EQ(highFd, FD_SETSIZE + 100);
+    close(fd);
+    EXPECT_EQ(pTrans->SSLTrans_connect_with_timeout(highFd, kTimeoutMs), 0);
+    EXPECT_EQ(pTrans->GetSSL(), nullptr);
+    close(highFd);
+    Interim_DestroySSLTrans(pTrans);
+}
+
 // The per-session settings refuse, rather than crash, before SSLTrans_new or after the session ended.
 TEST_F(TlsSession, SessionSettingsWithoutASessionFail) {
     CSSLTrans *pTrans = Interim_CreateSSLTransEx(0);

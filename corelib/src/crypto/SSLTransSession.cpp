@@ -45,6 +45,11 @@ bool SocketWouldBlock() {
 
 // Waits until the socket is readable or writable as asked; the select result.
 int WaitSocket(int fdSocket, bool bRead, bool bWrite, int iTimeoutMs) {
+    // An fd_set holds descriptors below FD_SETSIZE only: FD_SET past it writes beyond the set.
+    if (fdSocket < 0 || fdSocket >= FD_SETSIZE) {
+        YAR_SetSystemLastError(YAR_SYSERR_WSAEINVAL);
+        return -1;
+    }
     fd_set readSet, writeSet;
     FD_ZERO(&readSet);
     FD_ZERO(&writeSet);

@@ -84,6 +84,13 @@ TEST_F(CertTime, MalformedTextsGiveZero) {
         {V_ASN1_UTCTIME, "49123123"},           // cut short
         {V_ASN1_UTCTIME, "49a231235959Z"},
         {V_ASN1_GENERALIZEDTIME, "20500101000000+01"},
+        {V_ASN1_UTCTIME, "491331235959Z"},  // month 13
+        {V_ASN1_UTCTIME, "490100235959Z"},  // day 0
+        {V_ASN1_UTCTIME, "491231245959Z"},  // hour 24
+        {V_ASN1_GENERALIZEDTIME, "20501231236059Z"},  // minute 60
+        {V_ASN1_GENERALIZEDTIME, "20500001000000"},  // month 0, local time
+        {V_ASN1_GENERALIZEDTIME, "20500431000000Z"},  // 31 April
+        {V_ASN1_UTCTIME, "230229120000Z"},  // 29 February of a common year
         {4, "491231235959Z"},  // not a time type
     };
     for (const Case &c : kCases) {

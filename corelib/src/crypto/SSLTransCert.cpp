@@ -62,6 +62,17 @@ bool IsLeap(int iYear) {
     return (iYear % 4 == 0 && iYear % 100 != 0) || iYear % 400 == 0;
 }
 
+int MonthDays(int iYear, int iMon) {
+    static const int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return kMonthDays[iMon - 1] + (iMon == 2 && IsLeap(iYear) ? 1 : 0);
+}
+
+// A date and time that names no real instant (month 13, 31 April, minute 60) is no certificate time.
+bool ValidFields(int iYear, int iMon, int iDay, int iHour, int iMin, int iSec) {
+    return iMon >= 1 && iMon <= 12 && iDay >= 1 && iDay <= MonthDays(iYear, iMon) && iHour <= 23 && iMin <= 59 &&
+           iSec <= 59;
+}
+
 // Days from 1970-01-01 to the first of January of the year.
 int64_t DaysBeforeYear(int iYear) {
     int64_t llDays = static_cast<int64_t>(iYear - 1970) * 365;
@@ -129,6 +140,8 @@ int64_t CSSLTrans::Asn1TimeToTime(const ASN1_TIME *pTime) {
         return 0;
     if (p < pEnd && *p >= '0' && *p <= '9' && !ReadDigits(p, pEnd, 2, &iSec))
         return 0;
+    if (!ValidFields(iYear, iMon, iDay, iHour, iMin, iSec))
+        return 0;
     if (iType == V_ASN1_GENERALIZEDTIME) {
         while (p < pEnd && (*p == '.' || *p == ',' || (*p >= '0' && *p <= '9')))
             p++;
@@ -162,10 +175,9 @@ int64_t CSSLTrans::Asn1TimeToTime(const ASN1_TIME *pTime) {
     }
     if (p != pEnd)
         return 0;
-    static const int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     int64_t llDays = iDay - 1;
-    for (int m = 0; m < iMon - 1 && m < 12; m++)
-        llDays += kMonthDays[m] + (m == 1 && IsLeap(iYear) ? 1 : 0);
+    for (int m = 1; m < iMon; m++)
+        llDays += MonthDays(iYear, m);
     llDays += DaysBeforeYear(iYear);
     return iSec + static_cast<int64_t>(iMin - iOffset) * 60 + static_cast<int64_t>(iHour) * 3600 + llDays * 86400;
 }

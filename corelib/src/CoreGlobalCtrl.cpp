@@ -202,9 +202,7 @@ int CCoreGlobalCtrlBase::ClearDebugCategories() {
     return 1;
 }
 
-int CCoreGlobalCtrlBase::IsDebugCategoryEnabled(DWORD dwCategory) {
-    if (dwCategory == 0 || m_dwDebugCategoryCount.load() == 0)
-        return 0;
+int CCoreGlobalCtrlBase::FindDebugCategory(DWORD dwCategory) {
     for (auto &slot : m_dwDebugCategory) {
         if (slot.load() == dwCategory)
             return 1;

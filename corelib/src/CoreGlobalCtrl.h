@@ -195,7 +195,12 @@ public:
     int EnableDebugCategory(DWORD dwCategory);
     int DisableDebugCategory(DWORD dwCategory);
     int ClearDebugCategories();
-    int IsDebugCategoryEnabled(DWORD dwCategory);
+    // Inline because every pooled allocation asks; with no category on it is one load.
+    int IsDebugCategoryEnabled(DWORD dwCategory) {
+        if (dwCategory == 0 || m_dwDebugCategoryCount.load() == 0)
+            return 0;
+        return FindDebugCategory(dwCategory);
+    }
 
     // Log services.
     int RegisterLogService(CLogService *pLog);
@@ -213,7 +218,7 @@ public:
     int SetInitConfig(int enumType, const void *pParam);
     MORVA_THREADPOOL_CFG GetThreadPoolCfg(int iPoolId);
     MORVA_ABILITY_CFG GetAbilityCfg();
-    int IsUseMemPool();
+    int IsUseMemPool() { return m_MemPoolInitCfg.bNoMemPool ? 0 : 1; }
     int GetLogFileReserved();
     int SetLogCallBackCfg(const MORVA_LOG_CALLBACK_CFG *pCfg);
 
@@ -374,6 +379,7 @@ private:
     CLogService *m_pLogRegistry[MORVA_MAX_LOG_SERVICE] = {};
     std::atomic<LOG_OUTPUT_CALLBACK> m_fnOutputLogCallBack{nullptr};
 
+    int FindDebugCategory(DWORD dwCategory);
     std::atomic<DWORD> m_dwDebugCategory[MORVA_MAX_DEBUG_CATEGORY] = {};
     std::atomic<DWORD> m_dwDebugCategoryCount{0};
 

@@ -195,10 +195,6 @@ MORVA_ABILITY_CFG CCoreGlobalCtrlBase::GetAbilityCfg() {
     return m_AbilityCfg;
 }
 
-int CCoreGlobalCtrlBase::IsUseMemPool() {
-    return m_MemPoolInitCfg.bNoMemPool ? 0 : 1;
-}
-
 int CCoreGlobalCtrlBase::DefaultMemPoolSlot(int iKind) {
     if (iKind >= 0 && iKind <= 4)
         return iKind + 1;

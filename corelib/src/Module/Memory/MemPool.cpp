@@ -1,6 +1,7 @@
 #include "Module/Memory/MemPool.h"
 
 #include <cstdlib>
+#include <mutex>
 #include <new>
 
 #include "CoreGlobalCtrl.h"
@@ -87,15 +88,13 @@ CMemPool::CMemPool(DWORD dwMaxMemberSize, DWORD dwOnceAllocCount, DWORD dwMaxAll
     } catch (const std::bad_alloc &) {
         return;
     }
-    if (YAR_MutexCreate(&m_Mutex, 0) == 0)
-        m_bInit = 1;
+    m_bInit = 1;
 }
 
 CMemPool::~CMemPool() {
     if (!m_bInit)
         return;
     ReleaseAll();
-    YAR_MutexDestroy(&m_Mutex);
 }
 
 int CMemPool::CheckResource() {
@@ -211,41 +210,50 @@ void *CMemPool::NewAlloc() {
         return nullptr;
     char *pAddr = nullptr;
     DWORD dwIndex = 0;
+    int iError = MEM_POOL_ERROR_NONE;
+    DWORD dwFromSys = 0;
     {
-        yar::yar_guard lock(&m_Mutex);
+        std::lock_guard<std::mutex> lock(m_Mutex);
         Block *pBlock = m_pPartial;
         if (!pBlock) {
-            if (m_dwAllocFromSysCount >= m_dwMaxAllocCount) {
-                m_iErrorState = MEM_POOL_ERROR_NOMOREBUF;
-                LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CMemPool::NewAlloc, MEM_POOL_ERROR_NOMOREBUF", MORVA_PTR_ARG(this));
-                Utils_Assert();
-                return nullptr;
-            }
-            pBlock = GrowLocked();
-            if (!pBlock) {
-                m_iErrorState = MEM_POOL_ERROR_EXCEPTION;
-                LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CMemPool::NewAlloc(), pAddrToUse == NULL, m_dwAllocFromSysCount[%d]",
-                                MORVA_PTR_ARG(this), (int)m_dwAllocFromSysCount);
-                Utils_Assert();
-                return nullptr;
+            if (m_dwAllocFromSysCount >= m_dwMaxAllocCount)
+                iError = MEM_POOL_ERROR_NOMOREBUF;
+            else if (!(pBlock = GrowLocked()))
+                iError = MEM_POOL_ERROR_EXCEPTION;
+            if (iError != MEM_POOL_ERROR_NONE) {
+                m_iErrorState = iError;
+                dwFromSys = m_dwAllocFromSysCount;
             }
         }
-        if (pBlock->pFreeHead) {
-            pAddr = static_cast<char *>(pBlock->pFreeHead);
-            pBlock->pFreeHead = *reinterpret_cast<void **>(pAddr);
-            dwIndex = DivideBy(m_u64UnitReciprocal, (DWORD)(pAddr - pBlock->pBase));
-        } else {
-            dwIndex = pBlock->dwNextFresh++;
-            pAddr = pBlock->pBase + (size_t)dwIndex * m_dwUnitSize;
+        if (pBlock) {
+            if (pBlock->pFreeHead) {
+                pAddr = static_cast<char *>(pBlock->pFreeHead);
+                pBlock->pFreeHead = *reinterpret_cast<void **>(pAddr);
+                dwIndex = DivideBy(m_u64UnitReciprocal, (DWORD)(pAddr - pBlock->pBase));
+            } else {
+                dwIndex = pBlock->dwNextFresh++;
+                pAddr = pBlock->pBase + (size_t)dwIndex * m_dwUnitSize;
+            }
+            SetBit(pBlock->uInUse, dwIndex, true);
+            if (++pBlock->dwUsed == m_dwOnceAllocCount)
+                UnlinkPartial(pBlock);
+            m_dwActualUse++;
         }
-        SetBit(pBlock->uInUse, dwIndex, true);
-        if (++pBlock->dwUsed == m_dwOnceAllocCount)
-            UnlinkPartial(pBlock);
-        m_dwActualUse++;
+    }
+    if (iError == MEM_POOL_ERROR_NOMOREBUF) {
+        LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CMemPool::NewAlloc, MEM_POOL_ERROR_NOMOREBUF", MORVA_PTR_ARG(this));
+        Utils_Assert();
+        return nullptr;
+    }
+    if (iError == MEM_POOL_ERROR_EXCEPTION) {
+        LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CMemPool::NewAlloc(), pAddrToUse == NULL, m_dwAllocFromSysCount[%d]",
+                        MORVA_PTR_ARG(this), (int)dwFromSys);
+        Utils_Assert();
+        return nullptr;
     }
     if (m_pCtrl->IsDebugCategoryEnabled(kDebugCategory))
         LogModule_WriteDebug(kDebugCategory, "[0x%X]CMemPool::NewAlloc, m_dwUnitSize[%d], index[%d], Addr[0x%X]",
-                         MORVA_PTR_ARG(this), (int)m_dwUnitSize, (int)dwIndex, MORVA_PTR_ARG(pAddr));
+                             MORVA_PTR_ARG(this), (int)m_dwUnitSize, (int)dwIndex, MORVA_PTR_ARG(pAddr));
     return pAddr;
 }
 
@@ -256,49 +264,51 @@ void CMemPool::DelAlloc(void *lpAddr) {
     }
     if (!m_bInit)
         return;
-    const char *p = static_cast<const char *>(lpAddr);
     DWORD dwSlot = 0;
-    bool bFound = false;
-    {
-        yar::yar_guard lock(&m_Mutex);
-        Block *pBlock = FindBlockLocked(p);
-        if (pBlock && p < pBlock->pBase + m_dwOnceAllocSize) {
-            DWORD dwOffset = (DWORD)(p - pBlock->pBase);
-            dwSlot = DivideBy(m_u64UnitReciprocal, dwOffset);
-            // Only the start of a unit that is handed out; a second free of a unit changes nothing.
-            bFound = dwSlot * m_dwUnitSize == dwOffset && TestBit(pBlock->uInUse, dwSlot);
-            if (bFound) {
-                SetBit(pBlock->uInUse, dwSlot, false);
-                *static_cast<void **>(lpAddr) = pBlock->pFreeHead;
-                pBlock->pFreeHead = lpAddr;
-                // The batch goes to the front, so the next allocation reuses the unit just
-                // freed while its memory is still in the cache.
-                pBlock->dwUsed--;
-                if (m_pPartial != pBlock) {
-                    if (pBlock->bPartial)
-                        UnlinkPartial(pBlock);
-                    LinkPartial(pBlock);
-                }
-                if (--m_dwActualUse == 0 && m_bFreeWhenEmpty)
-                    ReleaseAllLocked();
-            }
-        }
-        if (!bFound) {
-            LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CMemPool::DelAlloc, Memory not Find, lpAddr[0x%X], m_dwUnitSize[%d]",
-                            MORVA_PTR_ARG(this), MORVA_PTR_ARG(lpAddr), (int)m_dwUnitSize);
-            Utils_Assert();
-            return;
-        }
+    if (!ReturnUnit(lpAddr, &dwSlot)) {
+        LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CMemPool::DelAlloc, Memory not Find, lpAddr[0x%X], m_dwUnitSize[%d]",
+                        MORVA_PTR_ARG(this), MORVA_PTR_ARG(lpAddr), (int)m_dwUnitSize);
+        Utils_Assert();
+        return;
     }
     if (m_pCtrl->IsDebugCategoryEnabled(kDebugCategory))
         LogModule_WriteDebug(kDebugCategory, "[0x%X]CMemPool::DelAlloc, Release, dwAllocIndex[%d], Addr[0x%X]",
-                         MORVA_PTR_ARG(this), (int)dwSlot, MORVA_PTR_ARG(lpAddr));
+                             MORVA_PTR_ARG(this), (int)dwSlot, MORVA_PTR_ARG(lpAddr));
+}
+
+// Puts a unit back on its batch's free list; false when lpAddr is not the start of a unit this
+// pool has handed out (a second free of a unit changes nothing).
+bool CMemPool::ReturnUnit(void *lpAddr, DWORD *pdwSlot) {
+    const char *p = static_cast<const char *>(lpAddr);
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    Block *pBlock = FindBlockLocked(p);
+    if (!pBlock || p >= pBlock->pBase + m_dwOnceAllocSize)
+        return false;
+    DWORD dwOffset = (DWORD)(p - pBlock->pBase);
+    DWORD dwSlot = DivideBy(m_u64UnitReciprocal, dwOffset);
+    if (dwSlot * m_dwUnitSize != dwOffset || !TestBit(pBlock->uInUse, dwSlot))
+        return false;
+    *pdwSlot = dwSlot;
+    SetBit(pBlock->uInUse, dwSlot, false);
+    *static_cast<void **>(lpAddr) = pBlock->pFreeHead;
+    pBlock->pFreeHead = lpAddr;
+    // The batch goes to the front, so the next allocation reuses the unit just freed while its
+    // memory is still in the cache.
+    pBlock->dwUsed--;
+    if (m_pPartial != pBlock) {
+        if (pBlock->bPartial)
+            UnlinkPartial(pBlock);
+        LinkPartial(pBlock);
+    }
+    if (--m_dwActualUse == 0 && m_bFreeWhenEmpty)
+        ReleaseAllLocked();
+    return true;
 }
 
 DWORD CMemPool::ReleaseIdle() {
     if (!m_bInit)
         return 0;
-    yar::yar_guard lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     DWORD dwReleased = 0;
     size_t uKept = 0;
     for (size_t i = 0; i < m_Blocks.size(); i++) {
@@ -325,7 +335,7 @@ void CMemPool::ReleaseAllLocked() {
 void CMemPool::ReleaseAll() {
     if (!m_bInit)
         return;
-    yar::yar_guard lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     ReleaseAllLocked();
 }
 
@@ -351,21 +361,21 @@ void CMemPool::PrintStatistic(int iMemPoolIndex) {
 DWORD CMemPool::GetActualUse() {
     if (!m_bInit)
         return 0;
-    yar::yar_guard lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return m_dwActualUse;
 }
 
 DWORD CMemPool::GetAllocFromSysCount() {
     if (!m_bInit)
         return 0;
-    yar::yar_guard lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return m_dwAllocFromSysCount;
 }
 
 int CMemPool::GetErrorState() {
     if (!m_bInit)
         return m_iErrorState;
-    yar::yar_guard lock(&m_Mutex);
+    std::lock_guard<std::mutex> lock(m_Mutex);
     return m_iErrorState;
 }
 

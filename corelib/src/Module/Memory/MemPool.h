@@ -4,10 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "morva/MorvaTypes.h"
-#include "yar/yar_mutex.h"
 
 namespace Vorezi {
 
@@ -72,10 +72,13 @@ private:
     void LinkPartial(Block *pBlock);
     void UnlinkPartial(Block *pBlock);
     void ReleaseAllLocked();
+    bool ReturnUnit(void *lpAddr, DWORD *pdwSlot);
 
     CCoreGlobalCtrlBase *m_pCtrl;  // never goes away; asked for debug lines on every call
     int m_iErrorState = MEM_POOL_ERROR_NONE;
-    YAR_MUTEX_T m_Mutex;
+    // Not recursive: nothing done under it calls back into the pool (errors are logged once it
+    // is released), and the plain lock costs less on every allocation.
+    std::mutex m_Mutex;
     DWORD m_dwMaxAllocCount;
     DWORD m_dwAllocFromSysCount = 0;
     DWORD m_dwActualUse = 0;

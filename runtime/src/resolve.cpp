@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "internal/sockaddr.h"
+#include "internal/syserr.h"
 #include "yar/yar_adapter.h"
 #include "yar/yar_error.h"
 
@@ -74,7 +75,10 @@ int YAR_GetAddressInfo(const char *host, const char *service, const YAR_ADDRINFO
         return 0;
     }
     if (err != 0) {
-        YAR_SetSystemLastError(err == EAI_SYSTEM ? errno : ResolverError(err));
+        if (err == EAI_SYSTEM)
+            yar::internal::SetSystemErrorFromErrno(errno);
+        else
+            YAR_SetSystemLastError(ResolverError(err));
         return -1;
     }
     YAR_ADDRINFO_T *head = nullptr, **tail = &head;

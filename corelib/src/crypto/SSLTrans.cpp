@@ -23,9 +23,7 @@ namespace Vorezi {
 namespace {
 
 constexpr DWORD SSL_DATA_BUF_LEN = 0x8000;
-constexpr DWORD LOG_CATEGORY_SSL = 10;
 constexpr int CA_PATH_LEN = 256;
-constexpr DWORD SDK_LOCAL_CFG_CA_PATH = 20;  // local configuration item of the CA directory
 
 int SysError() {
     return static_cast<int>(YAR_GetSystemLastError());

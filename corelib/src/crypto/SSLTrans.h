@@ -13,6 +13,10 @@
 
 namespace Vorezi {
 
+// Debug category of the TLS lines, and the local configuration item of the CA directory.
+constexpr DWORD LOG_CATEGORY_SSL = 10;
+constexpr DWORD SDK_LOCAL_CFG_CA_PATH = 20;
+
 // SM4 modes of MORVA_SM4_PARAM::iMode.
 enum {
     SM4_MODE_CBC = 0,

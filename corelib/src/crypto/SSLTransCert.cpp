@@ -17,13 +17,9 @@ namespace Vorezi {
 
 namespace {
 
-constexpr DWORD LOG_CATEGORY_SSL = 10;
-constexpr DWORD SDK_LOCAL_CFG_CA_PATH = 20;
 constexpr int SSL_VERIFY_NONE = 0;
 constexpr int SSL_VERIFY_PEER = 1;
 constexpr int SSL_VERIFY_PEER_REQUIRE_CERT = 3;  // peer, and fail without a peer certificate
-constexpr int SSL_CTRL_MODE = 33;
-constexpr long SSL_MODE_AUTO_RETRY = 4;
 constexpr int V_ASN1_UTCTIME = 23;
 constexpr int V_ASN1_GENERALIZEDTIME = 24;
 constexpr int CERT_NAME_LEN = 64;
@@ -275,7 +271,7 @@ int CSSLTrans::SSLInitClientParam(const MORVA_SSL_PARAM *pSSLParam) {
         LogModule_Write(LOG_LEVEL_ERR, pFailed, MORVA_PTR_ARG(this), MORVA_PTR_ARG(m_pSSL));
         return Fail(MORVA_ERR_CERT);
     }
-    api.SSL_CTX_ctrl(m_pSelfCtx, SSL_CTRL_MODE, SSL_MODE_AUTO_RETRY, nullptr, 0L);
+    api.SSL_CTX_ctrl(m_pSelfCtx, OSSL_SSL_CTRL_MODE, OSSL_SSL_MODE_AUTO_RETRY, nullptr, 0L);
     api.SSL_set_verify(m_pSSL, SSL_VERIFY_PEER_REQUIRE_CERT, static_cast<OSSL_VERIFY_CB>(nullptr));
     api.SSL_set_verify_depth(m_pSSL, 1);
     return 1;
@@ -343,7 +339,7 @@ bool LoadServerCA(SSL_CTX *pCtx, const char *pFile, const char **ppFailed, const
     else if (api.SSL_CTX_set_default_verify_paths(pCtx, 0) != 1)
         *ppFailed = pPathsFailed;
     else
-        api.SSL_CTX_ctrl(pCtx, SSL_CTRL_MODE, SSL_MODE_AUTO_RETRY, nullptr, 0L);
+        api.SSL_CTX_ctrl(pCtx, OSSL_SSL_CTRL_MODE, OSSL_SSL_MODE_AUTO_RETRY, nullptr, 0L);
     return *ppFailed == nullptr;
 }
 

@@ -21,14 +21,11 @@ namespace Vorezi {
 
 namespace {
 
-constexpr DWORD LOG_CATEGORY_SSL = 10;
 constexpr int SSL_ERROR_NONE = 0;
 constexpr int SSL_ERROR_WANT_READ = 2;
 constexpr int SSL_ERROR_WANT_WRITE = 3;
 constexpr int SSL_ERROR_SYSCALL = 5;
 constexpr int SSL_ERROR_ZERO_RETURN = 6;
-constexpr int SSL_CTRL_MODE = 33;
-constexpr long SSL_MODE_AUTO_RETRY = 4;
 constexpr int SSL_CTRL_SET_TLSEXT_HOSTNAME = 55;
 constexpr int SSL_CTRL_SET_ECDH_AUTO = 94;
 constexpr int RETRY_SLEEP_MS = 10;
@@ -163,7 +160,7 @@ int CSSLTrans::SSLTrans_connect_with_timeout(int fdSocket, int iTimeout) {
         SSLTrans_free();
         return 0;
     }
-    api.SSL_ctrl(m_pSSL, SSL_CTRL_MODE, SSL_MODE_AUTO_RETRY, nullptr, 0L);
+    api.SSL_ctrl(m_pSSL, OSSL_SSL_CTRL_MODE, OSSL_SSL_MODE_AUTO_RETRY, nullptr, 0L);
     uint64_t ullStart = YAR_GetTimeTick();
     int iWant = SSL_ERROR_NONE;
     for (;;) {

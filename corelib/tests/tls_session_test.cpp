@@ -423,6 +423,22 @@ MORVA_SSL_PARAM ServerParam(const std::string &cert, const std::string &key, con
     return param;
 }
 
+// A server of the given version code with our certificate, its key and TestCA; null when either
+// the creation or the set-up fails.
+CSSLTrans *NewConfiguredServer(TlsPki &pki, DWORD dwCode, int bDTLS, BYTE byVerifyMode) {
+    CSSLTrans *pServer = Interim_CreateSSLServerEx(dwCode, bDTLS);
+    if (!pServer)
+        return nullptr;
+    std::string cert = pki.File("srv.pem"), key = pki.File("srv.key"), ca = pki.File("ca.pem");
+    MORVA_SSL_PARAM param = ServerParam(cert, key, ca);
+    param.byVerifyMode = byVerifyMode;
+    if (Interim_SetSSLServerParam(pServer, &param, sizeof(param)) != 1) {
+        Interim_DestroySSLTrans(pServer);
+        return nullptr;
+    }
+    return pServer;
+}
+
 int ListenLoopback(int *pPort) {
     int lfd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
@@ -440,11 +456,8 @@ int ListenLoopback(int *pPort) {
 
 // After an accepting handshake with a time-out the data flows through the memory BIOs.
 TEST_F(TlsSession, AcceptedTlsSessionMovesDataThroughMemoryBIOs) {
-    CSSLTrans *pServer = Interim_CreateSSLServerEx(6, 0);
+    CSSLTrans *pServer = NewConfiguredServer(Pki(), 6, 0, 1);
     ASSERT_NE(pServer, nullptr);
-    std::string cert = Pki().File("srv.pem"), key = Pki().File("srv.key"), ca = Pki().File("ca.pem");
-    MORVA_SSL_PARAM param = ServerParam(cert, key, ca);
-    ASSERT_EQ(Interim_SetSSLServerParam(pServer, &param, sizeof(param)), 1);
     int iPort = 0;
     int lfd = ListenLoopback(&iPort);
     ASSERT_GE(lfd, 0);
@@ -469,12 +482,8 @@ TEST_F(TlsSession, AcceptedTlsSessionMovesDataThroughMemoryBIOs) {
 
 // A DTLS 1.2 server over a datagram BIO on a UDP socket, then memory BIOs, against s_client -dtls1_2.
 TEST_F(TlsSession, DtlsServerTalksToOpensslClient) {
-    CSSLTrans *pServer = Interim_CreateSSLServerEx(11, 1);
+    CSSLTrans *pServer = NewConfiguredServer(Pki(), 11, 1, 0);
     ASSERT_NE(pServer, nullptr);
-    std::string cert = Pki().File("srv.pem"), key = Pki().File("srv.key"), ca = Pki().File("ca.pem");
-    MORVA_SSL_PARAM param = ServerParam(cert, key, ca);
-    param.byVerifyMode = 0;
-    ASSERT_EQ(Interim_SetSSLServerParam(pServer, &param, sizeof(param)), 1);
 
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in addr{};
@@ -519,11 +528,8 @@ TEST_F(TlsSession, DtlsServerTalksToOpensslClient) {
 // Our TLS server (socket kept after the handshake) against s_client; the client certificate
 // passes only when it comes from the configured CA.
 TEST_F(TlsSession, ServerTalksToOpensslClientAndChecksClientCertificates) {
-    CSSLTrans *pServer = Interim_CreateSSLServerEx(6, 0);
+    CSSLTrans *pServer = NewConfiguredServer(Pki(), 6, 0, 1);
     ASSERT_NE(pServer, nullptr);
-    std::string cert = Pki().File("srv.pem"), key = Pki().File("srv.key"), ca = Pki().File("ca.pem");
-    MORVA_SSL_PARAM param = ServerParam(cert, key, ca);
-    ASSERT_EQ(Interim_SetSSLServerParam(pServer, &param, sizeof(param)), 1);
 
     int iPort = 0;
     int lfd = ListenLoopback(&iPort);
@@ -537,7 +543,7 @@ TEST_F(TlsSession, ServerTalksToOpensslClientAndChecksClientCertificates) {
         SCOPED_TRACE(c.pClient ? c.pClient : "no certificate");
         std::string outFile = Pki().File("client.out");
         std::string cmd = "printf 'ping\\n' | timeout 10 openssl s_client -connect 127.0.0.1:" + std::to_string(iPort) +
-                          " -quiet -CAfile " + ca;
+                          " -quiet -CAfile " + Pki().File("ca.pem");
         if (c.pClient)
             cmd += " -cert " + Pki().File(std::string(c.pClient) + ".pem") + " -key " +
                    Pki().File(std::string(c.pClient) + ".key");

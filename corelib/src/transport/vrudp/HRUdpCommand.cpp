@@ -546,6 +546,10 @@ void CHRUdpCommand::CheckDoKeepLive() {
 // ---- connecting, sending and reading ----
 
 int CHRUdpCommand::ConnectRemote(const VRUDP_SOCK_ADDR *pstSockAddr, uint32_t nTimeOut) {
+    if (m_iMode != ENUM_VRUDP_MODE_CLIENT) {
+        LogModule_Write(LOG_LEVEL_ERR, "[%d]CHRUdpCommand::ConnectRemote, Server Endpoint Does Not Connect", m_iHandle);
+        return 0;
+    }
     if (!pstSockAddr || CreateHRObj(*pstSockAddr) < 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CHRUdpCommand::ConnectRemote, CreateHRObj Failed", m_iHandle);
         return 0;

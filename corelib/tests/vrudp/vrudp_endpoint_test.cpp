@@ -29,13 +29,11 @@ bool AdvanceUntil(uint32_t dwStepMs, int iSteps, const std::function<bool()> &do
 }
 
 TEST_F(EndpointTest, EchoEverySizeInCallbackMode) {
-    Server srv;
-    ASSERT_TRUE(srv.Start());
-    srv.Echo();
-    int c = Connect(srv.wPort);
-    ASSERT_GE(c, 0);
-    Collector got;
-    ASSERT_EQ(COM_VRUDP_SetRecvFun(c, Collector::Callback, &got), 1);
+    EchoPair pair;
+    ASSERT_TRUE(pair.Start());
+    Server &srv = pair.srv;
+    int c = pair.iClient;
+    Collector &got = pair.got;
     uint8_t seed = 0;
     for (int n : kSizes) {
         auto msg = Pattern(size_t(n), seed++);

@@ -227,15 +227,10 @@ TEST(VRUDPFiniTest, FiniWithLiveEndpointsAndRepeatedCycles) {
 #endif
     for (int cycle = 0; cycle < kCycles; cycle++) {
         ASSERT_EQ(GetCoreGlobalCtrl()->Init(), 1);
-        Server srv;
-        ASSERT_TRUE(srv.Start());
-        srv.Echo();
-        int c = Connect(srv.wPort);
-        ASSERT_GE(c, 0);
-        Collector got;
-        ASSERT_EQ(COM_VRUDP_SetRecvFun(c, Collector::Callback, &got), 1);
-        ASSERT_EQ(COM_VRUDP_SendTo(c, "ping", 4, nullptr, 1000), 4);
-        ASSERT_TRUE(got.WaitCount(1, 3000));
+        EchoPair pair;
+        ASSERT_TRUE(pair.Start());
+        ASSERT_EQ(COM_VRUDP_SendTo(pair.iClient, "ping", 4, nullptr, 1000), 4);
+        ASSERT_TRUE(pair.got.WaitCount(1, 3000));
         GetCoreGlobalCtrl()->Fini();
         ASSERT_EQ(GetVRUDPLinkMgr(), nullptr) << "cycle " << cycle;
     }

@@ -146,6 +146,20 @@ inline int Connect(uint16_t wPort, uint32_t dwTimeOut = 3000) {
     return h;
 }
 
+// An echoing server and a client connected to it; the echoes arrive in got.
+struct EchoPair {
+    Server srv;
+    int iClient = -1;
+    Collector got;
+    bool Start() {
+        if (!srv.Start())
+            return false;
+        srv.Echo();
+        iClient = Connect(srv.wPort);
+        return iClient >= 0 && COM_VRUDP_SetRecvFun(iClient, Collector::Callback, &got) == 1;
+    }
+};
+
 inline std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
     std::vector<uint8_t> v(n);
     for (size_t i = 0; i < n; i++)

@@ -7,6 +7,8 @@ every message and exits 0 after the client's FIN.
 
   rudp_peer.py client --port P --case NAME [--packets DIR]
   rudp_peer.py server [--version V]
+  rudp_peer.py seeds --packets DIR   (fuzz seeds: framed packet sequences, session 0x4FFE = the
+                                      server's connection)
 """
 import argparse
 import os
@@ -292,10 +294,29 @@ def serve(version):
     raise Fail("no FIN")
 
 
+def write_seeds(folder):
+    """Packet sequences of whole exchanges, each datagram framed by a big-endian u16 length."""
+    os.makedirs(folder, exist_ok=True)
+    server = 0x4FFE
+    for v in (0, 1, 2):
+        c = Conn(None, None, v, 0x0101, server, 0x5A5A0001)
+        msgs = [common(12, INIT, v, 0x0101, 0x5A5A0001)]
+        for seq, pos, b in c.queue(bytes(range(200)) * 10):
+            msgs.append(c.data_packet(seq, pos, b))
+        c.need = 1
+        msgs.append(common(12, ACK, v, server, 0x5A5A0001) + struct.pack(">II", 0, 0))
+        msgs.append(common(12, HEART, v, server, 0x5A5A0001))
+        msgs.append(common(12, FIN, v, server, 0x5A5A0001))
+        msgs.append(common(12, RESET, v, server, 0))
+        with open(os.path.join(folder, "exchange_v%d" % v), "wb") as f:
+            for m in msgs:
+                f.write(struct.pack(">H", len(m)) + m)
+
+
 def main():
     global SAVED
     ap = argparse.ArgumentParser()
-    ap.add_argument("mode", choices=("client", "server"))
+    ap.add_argument("mode", choices=("client", "server", "seeds"))
     ap.add_argument("--port", type=int)
     ap.add_argument("--case")
     ap.add_argument("--version", type=int, default=2)
@@ -303,7 +324,9 @@ def main():
     args = ap.parse_args()
     SAVED = args.packets
     try:
-        if args.mode == "server":
+        if args.mode == "seeds":
+            write_seeds(args.packets)
+        elif args.mode == "server":
             serve(args.version)
         else:
             globals()["case_" + args.case](args.port)

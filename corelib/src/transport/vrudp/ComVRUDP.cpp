@@ -9,6 +9,7 @@
 #include "transport/vrudp/VRUDPGuard.h"
 #include "transport/vrudp/VRUDPLinkMgr.h"
 #include "transport/vrudp/VRUDPWire.h"
+#include "transport/vrudp/link/VRUDPLink.h"
 
 namespace Vorezi {
 
@@ -301,20 +302,40 @@ int COM_VRUDP_ShutDown(int iVRUDPHandle, int iHow) {
     return guard.Member()->ShutDown(iSysHow) == 0 ? 1 : 0;
 }
 
-// Only control links take stream parameters; none exists yet, so every handle is refused.
 int COM_VRUDP_SetStreamAjustParam(int iVRUDPHandle, const VRUDP_STREAM_ADJUST_PARAM *pAdjustParam) {
-    SetError(MORVA_ERR_PARAM);
-    if (ValidHandle(iVRUDPHandle) && !pAdjustParam)
+    if (!ValidHandle(iVRUDPHandle)) {
+        SetError(MORVA_ERR_PARAM);
+        return 0;
+    }
+    if (!pAdjustParam) {
+        SetError(MORVA_ERR_PARAM);
         return -1;
-    LogModule_Write(LOG_LEVEL_ERR, "[%d]COM_VRUDP_SetStreamAjustParam, Failed, No Control Link", iVRUDPHandle);
-    return 0;
+    }
+    CRWGuard guard(iVRUDPHandle);
+    auto *pLink = dynamic_cast<CVRUDPLink *>(guard.Member());
+    int iRet = pLink ? pLink->SetAjustParam(pAdjustParam) : 0;
+    LogModule_Write(iRet ? LOG_LEVEL_INF : LOG_LEVEL_ERR,
+                    "[%d]COM_VRUDP_SetStreamAjustParam, iRet[%d], dwSendWndMax[%u], dwOneSendWnd[%u], "
+                    "dwResendCountMax[%u], dwMaxGoBackTime[%u]",
+                    iVRUDPHandle, iRet, pAdjustParam->dwSendWndMax, pAdjustParam->dwOneSendWnd,
+                    pAdjustParam->dwResendCountMax, pAdjustParam->dwMaxGoBackTime);
+    if (!iRet)
+        SetError(MORVA_ERR_PARAM);
+    return iRet;
 }
 
 int COM_VRUDP_SetStreamBitrate(int iVRUDPHandle, uint32_t dwBitrate) {
-    LogModule_Write(LOG_LEVEL_ERR, "[%d]COM_VRUDP_SetStreamBitrate, Failed, No Control Link, dwBitrate[%u]", iVRUDPHandle,
-                    dwBitrate);
-    SetError(MORVA_ERR_PARAM);
-    return 0;
+    int iRet = 0;
+    if (ValidHandle(iVRUDPHandle)) {
+        CRWGuard guard(iVRUDPHandle);
+        if (auto *pLink = dynamic_cast<CVRUDPLink *>(guard.Member()))
+            iRet = pLink->SetBitrate(dwBitrate);
+    }
+    LogModule_Write(iRet ? LOG_LEVEL_INF : LOG_LEVEL_ERR, "[%d]COM_VRUDP_SetStreamBitrate, iRet[%d], dwBitrate[%u]",
+                    iVRUDPHandle, iRet, dwBitrate);
+    if (!iRet)
+        SetError(MORVA_ERR_PARAM);
+    return iRet;
 }
 
 int COM_VRUDP_SetMTUSize(int, uint16_t) {

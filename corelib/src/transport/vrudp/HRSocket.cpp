@@ -14,6 +14,11 @@ constexpr int kDefaultBuffSize = 0x8000;
 constexpr int kWouldBlockSleepMs = 5;
 }
 
+bool VRUDP_MakeSockAddr(const VRUDP_SOCK_ADDR &stAddr, YAR_ADDR_T *pOut) {
+    int iAf = YAR_Strchr(stAddr.szAddr, ':') ? YAR_AF_INET6 : YAR_AF_INET;
+    return YAR_MakeAddrByString(iAf, stAddr.szAddr, stAddr.wPort, pOut) == 0;
+}
+
 int CHRSocket::CreateSocket(int iAf) {
     m_Socket = YAR_CreateSocket(iAf, 2, 17);
     if (m_Socket < 0) {

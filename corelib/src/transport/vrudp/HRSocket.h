@@ -3,9 +3,13 @@
 
 #include <cstdint>
 
+#include "transport/vrudp/ComVRUDP.h"
 #include "yar/yar_addr.h"
 
 namespace Vorezi {
+
+// The address of an address record: IPv6 when the text holds a colon. False when unusable.
+bool VRUDP_MakeSockAddr(const VRUDP_SOCK_ADDR &stAddr, YAR_ADDR_T *pOut);
 
 class CHRSocket {
 public:

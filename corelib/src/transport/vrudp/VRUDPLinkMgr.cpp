@@ -9,13 +9,14 @@
 #include "transport/vrudp/HRUdp.h"
 #include "transport/vrudp/HRUdpCommand.h"
 #include "transport/vrudp/VRUDPGuard.h"
+#include "transport/vrudp/link/VRUDPLink.h"
 
 namespace Vorezi {
 
 namespace {
 constexpr unsigned kPoolStep = 16;
-// The largest class the member pool serves (the control link joins it when it is built).
-constexpr unsigned kMemberObjectSize = unsigned(sizeof(CHRUdp));
+// The largest class the member pool serves.
+constexpr unsigned kMemberObjectSize = unsigned(std::max(sizeof(CHRUdp), sizeof(CVRUDPLink)));
 }  // namespace
 
 CVRUDPLinkMgr::CVRUDPLinkMgr(unsigned uiTotalNum) : CMemberMgrBase(uiTotalNum) {
@@ -79,8 +80,9 @@ CMemberBase *CVRUDPLinkMgr::NewMemoryObject(void *pParam) {
         return nullptr;
     }
     try {
+        if (pNew->stCond.enumType == ENUM_VRUDP_TYPE_LINK)
+            return new (GetMemPoolIndex()) CVRUDPLink;
         if (pNew->stCond.enumType != ENUM_VRUDP_TYPE_ENDPOINT) {
-            // Control links (type 1) are not built here yet.
             LogModule_Write(LOG_LEVEL_ERR, "CVRUDPLinkMgr::NewMemoryObject, Invalid enumType[%d]", pNew->stCond.enumType);
             return nullptr;
         }
@@ -113,6 +115,8 @@ int CVRUDPLinkMgr::Destroy(int iVRUDPHandle) {
             pEndpoint->StopThreads();
         else if (auto *pConn = dynamic_cast<CHRUdp *>(guard.Member()))
             pConn->RequestStop();
+        else if (auto *pLink = dynamic_cast<CVRUDPLink *>(guard.Member()))
+            pLink->StopRecvThread();
     }
     return FreeIndex(iVRUDPHandle, 1);
 }

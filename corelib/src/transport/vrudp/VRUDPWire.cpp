@@ -89,5 +89,82 @@ int BuildReset(uint8_t *pOut, const uint8_t *pOff, size_t uLen) {
     return kCommonHeadLen;
 }
 
+uint32_t LinkCode(const uint8_t *pData, uint8_t byType) {
+    switch (byType) {
+    case LINK_HEART:
+    case LINK_HEART_RET:
+        return GetBE32(pData + 8);
+    case LINK_FIN:
+    case LINK_FIN_RET:
+        return GetBE32(pData + 12);
+    case LINK_NEW:
+    case LINK_INIT_ACK:
+        return GetBE32(pData + 16);
+    default:
+        return GetBE32(pData + 6);
+    }
+}
+
+namespace {
+void LinkHead(uint8_t *pOut, uint16_t wHeadLen, uint8_t byType, uint16_t wLinkId) {
+    PutBE16(pOut, wHeadLen);
+    pOut[2] = byType;
+    pOut[3] = 0;
+    PutBE16(pOut + 4, wLinkId);
+}
+}  // namespace
+
+int BuildLinkPlain(uint8_t *pOut, uint8_t byType, uint16_t wLinkId, uint32_t dwCode) {
+    int iLen = byType == LINK_FIN || byType == LINK_FIN_RET ? kLinkFinLen : kLinkHeartLen;
+    std::memset(pOut, 0, size_t(iLen));
+    LinkHead(pOut, uint16_t(iLen), byType, wLinkId);
+    PutBE32(pOut + iLen - 4, dwCode);
+    return iLen;
+}
+
+int BuildLinkInitAck(uint8_t *pOut, uint16_t wLocalLink, uint16_t wRemoteLink, uint32_t dwCode) {
+    std::memset(pOut, 0, kLinkInitAckLen);
+    LinkHead(pOut, kLinkInitAckHeadLen, LINK_INIT_ACK, wLocalLink);
+    PutBE16(pOut + 6, wRemoteLink);
+    PutBE32(pOut + 16, dwCode);
+    return kLinkInitAckLen;
+}
+
+int BuildLinkUpperData(uint8_t *pOut, uint16_t wLinkId, uint32_t dwCode, const uint8_t *pData, int iLen) {
+    if (iLen < 0 || iLen > kLinkUpperMax)
+        return 0;
+    LinkHead(pOut, kLinkUpperHeadLen, LINK_UPPER_DATA, wLinkId);
+    PutBE32(pOut + 6, dwCode);
+    if (iLen > 0)
+        std::memcpy(pOut + kLinkUpperHeadLen, pData, size_t(iLen));
+    return kLinkUpperHeadLen + iLen;
+}
+
+void BuildStreamDataHead(uint8_t *pOut, uint16_t wSession, uint16_t wPayloadLen, uint32_t dwSeq) {
+    LinkHead(pOut, kStreamHeadLen, LINK_STREAM_DATA, wSession);
+    PutBE16(pOut + 6, wPayloadLen);
+    PutBE32(pOut + 8, dwSeq);
+    PutBE32(pOut + 12, dwSeq);
+}
+
+int BuildStreamConnect(uint8_t *pOut, uint16_t wLocalLink, uint32_t dwCode, uint32_t dwWindow) {
+    std::memset(pOut, 0, kStreamConnectLen);
+    LinkHead(pOut, 16, LINK_NEW, wLocalLink);
+    PutBE32(pOut + 12, 1048576);
+    PutBE32(pOut + 16, dwCode);
+    PutBE32(pOut + 20, dwWindow);
+    return kStreamConnectLen;
+}
+
+int BuildStreamAck(uint8_t *pOut, uint16_t wLinkId, uint32_t dwCode, const uint32_t *pEntries, int iCount) {
+    int iLen = kStreamAckHeadLen + 4 * iCount;
+    LinkHead(pOut, uint16_t(iLen), LINK_ACK, wLinkId);
+    PutBE32(pOut + 6, dwCode);
+    PutBE16(pOut + 10, uint16_t(iCount));
+    for (int i = 0; i < iCount; i++)
+        PutBE32(pOut + kStreamAckHeadLen + 4 * i, pEntries[i]);
+    return iLen;
+}
+
 }  // namespace vrudp
 }  // namespace Vorezi

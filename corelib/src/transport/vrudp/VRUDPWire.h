@@ -97,5 +97,59 @@ int BuildPlain(uint8_t *pOut, uint8_t byType, uint8_t byVersion, uint16_t wRemot
 // RESET for an offending DATA packet of head length 20 or 28 (at least that long); 0 otherwise.
 int BuildReset(uint8_t *pOut, const uint8_t *pOffending, size_t uLen);
 
+// ---- The control link's packets and the media stream's packets ----
+// A control-link datagram: header length (2), type (1), 0 (1), link id (2), then type fields. Any
+// datagram with the top bit of its first byte set is a plain datagram for the user instead.
+enum LinkPacketType : uint8_t {
+    LINK_HEART = 0,
+    LINK_HEART_RET = 1,
+    LINK_STREAM_DATA = 3,
+    LINK_ACK = 4,
+    LINK_NEW = 5,
+    LINK_INIT_ACK = 6,
+    LINK_FIN = 7,
+    LINK_FIN_RET = 8,
+    LINK_UPPER_DATA = 9,
+};
+
+constexpr int kLinkHeartLen = 12;
+constexpr int kLinkFinLen = 16;
+// INIT-ACK counts 16 bytes in its header although 20 go out; peers read the code at 16-19.
+constexpr int kLinkInitAckHeadLen = 16;
+constexpr int kLinkInitAckLen = 20;
+constexpr int kLinkUpperHeadLen = 10;
+constexpr int kLinkUpperMax = 1500;
+constexpr int kLinkNewMinLen = 20;
+constexpr int kStreamHeadLen = 16;
+constexpr int kStreamConnectLen = 24;
+constexpr int kStreamAckHeadLen = 12;
+constexpr int kStreamAckMaxEntries = 10;
+
+inline bool IsLinkControl(const uint8_t *pData, size_t uLen) {
+    return uLen > 2 && !(pData[0] & 0x80);
+}
+inline uint16_t LinkHeadLen(const uint8_t *pData) {
+    return GetBE16(pData);
+}
+inline uint8_t LinkType(const uint8_t *pData) {
+    return pData[2];
+}
+inline uint16_t LinkId(const uint8_t *pData) {
+    return GetBE16(pData + 4);
+}
+// Where each type keeps its recognise code: the last four bytes, but 6-9 for upper data.
+uint32_t LinkCode(const uint8_t *pData, uint8_t byType);
+
+// HEART and HEART-RET (12 bytes), FIN and FIN-RET (16 bytes).
+int BuildLinkPlain(uint8_t *pOut, uint8_t byType, uint16_t wLinkId, uint32_t dwCode);
+int BuildLinkInitAck(uint8_t *pOut, uint16_t wLocalLink, uint16_t wRemoteLink, uint32_t dwCode);
+// Upper data: the head and at most 1500 payload bytes; 0 for a longer payload.
+int BuildLinkUpperData(uint8_t *pOut, uint16_t wLinkId, uint32_t dwCode, const uint8_t *pData, int iLen);
+// The stream sender's packets.
+void BuildStreamDataHead(uint8_t *pOut, uint16_t wSession, uint16_t wPayloadLen, uint32_t dwSeq);
+int BuildStreamConnect(uint8_t *pOut, uint16_t wLocalLink, uint32_t dwCode, uint32_t dwWindow);
+// The receiver's acknowledgement: its length.
+int BuildStreamAck(uint8_t *pOut, uint16_t wLinkId, uint32_t dwCode, const uint32_t *pEntries, int iCount);
+
 }  // namespace vrudp
 }  // namespace Vorezi

@@ -1,12 +1,13 @@
 // The media stream's two ends one at a time, each against a plain UDP socket that plays the
 // other end: the receiver's ordering, pool and acknowledgements, and the sender's resends, RTT,
 // bit-rate levels and rate control.
+#include <fcntl.h>
 #include <sys/socket.h>
 
 #include "transport/vrudp/VRUDPClock.h"
 #include "transport/vrudp/link/HRClientStream.h"
 #include "transport/vrudp/link/VRUDPStream.h"
-#include "vrudp_test_util.h"
+#include "vrudp_link_util.h"
 
 using namespace vrudptest;
 
@@ -17,26 +18,6 @@ uint16_t PortOfFd(int iFd) {
     socklen_t len = sizeof a;
     getsockname(iFd, reinterpret_cast<sockaddr *>(&a), &len);
     return ntohs(a.sin_port);
-}
-
-std::vector<uint8_t> DataPacket(uint32_t dwSeq, size_t uPayload, uint16_t wSession = 7) {
-    std::vector<uint8_t> p(16 + uPayload, uint8_t(dwSeq));
-    p[0] = 0, p[1] = 16, p[2] = 3, p[3] = 0;
-    p[4] = uint8_t(wSession >> 8), p[5] = uint8_t(wSession);
-    p[6] = uint8_t(uPayload >> 8), p[7] = uint8_t(uPayload);
-    for (int i = 0; i < 4; i++)
-        p[8 + i] = p[12 + i] = uint8_t(dwSeq >> (24 - 8 * i));
-    return p;
-}
-
-// An acknowledgement's entries, or empty when the datagram is none.
-std::vector<uint32_t> AckEntries(const std::vector<uint8_t> &p) {
-    std::vector<uint32_t> v;
-    if (p.size() < 12 || p[2] != 4)
-        return v;
-    for (size_t i = 0; i < Be16(p, 10) && 12 + 4 * i + 4 <= p.size(); i++)
-        v.push_back(Be32(p, 12 + 4 * i));
-    return v;
 }
 
 // ---- receiver ----
@@ -208,14 +189,7 @@ protected:
         servicetest::InitedTest::TearDown();
     }
     void Ack(std::vector<uint32_t> entries) {
-        std::vector<uint8_t> p(12 + 4 * entries.size());
-        p[0] = uint8_t(p.size() >> 8), p[1] = uint8_t(p.size()), p[2] = 4;
-        for (int i = 0; i < 4; i++)
-            p[6 + i] = uint8_t(kCode >> (24 - 8 * i));
-        p[10] = uint8_t(entries.size() >> 8), p[11] = uint8_t(entries.size());
-        for (size_t e = 0; e < entries.size(); e++)
-            for (int i = 0; i < 4; i++)
-                p[12 + 4 * e + i] = uint8_t(entries[e] >> (24 - 8 * i));
+        auto p = AckPkt(kCode, entries);
         stream.ParseAck(p.data(), uint32_t(p.size()));
     }
     // Sequences that reached the receiver; resends are those with byte 3 set.
@@ -327,6 +301,55 @@ TEST_F(SenderTest, FirstRttSampleGivesRto) {
     Ack({0, 1});
     EXPECT_EQ(stream.GetRTO(), 250u);
     EXPECT_FLOAT_EQ(stream.AverageRTT(), 50.0f);
+}
+
+TEST_F(SenderTest, HostileAcksAreRefusedWhole) {
+    SendN(3);
+    struct Row {
+        const char *pName;
+        std::vector<uint8_t> pkt;
+    } rows[] = {
+        {"count 0", AckPkt(kCode, {})},
+        {"count 11", AckPkt(kCode, {2, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1})},
+        {"count 65535", [] { auto p = AckPkt(kCode, {2, 3}); p[10] = p[11] = 0xFF; return p; }()},
+        {"shorter than its count", [] { auto p = AckPkt(kCode, {2, 3, 1}); p.resize(20); return p; }()},
+        {"11 bytes", [] { auto p = AckPkt(kCode, {2, 3}); p.resize(11); return p; }()},
+        {"wrong code", AckPkt(kCode + 1, {2, 3})},
+        {"not an ACK", [] { auto p = AckPkt(kCode, {2, 3}); p[2] = 3; return p; }()},
+    };
+    for (auto &r : rows)
+        EXPECT_EQ(stream.ParseAck(r.pkt.data(), uint32_t(r.pkt.size())), -1) << r.pName;
+    stream.RemoveAfterRecvSeq();
+    HR_CLIENT_STREAM_STAT st;
+    stream.GetStatistics(&st);
+    EXPECT_EQ(st.dwRBufDataLen, 3u * (116 + 28)) << "no refused table removed anything";
+}
+
+// The socket belongs to the link: a fatal send error stops the stream and tells the link once,
+// and neither that nor Stop closes the descriptor.
+TEST(StreamSender, FatalSendErrorReportsOnceAndLeavesTheSocket) {
+    ASSERT_EQ(GetCoreGlobalCtrl()->Init(), 1);
+    int iFd = socket(AF_INET, SOCK_DGRAM, 0);
+    int iClosed = 0;
+    {
+        CHRClientStream s;
+        s.SetSocket(iFd);
+        YAR_ADDR_T a;
+        YAR_MakeAddrByString(YAR_AF_INET6, "::1", 9, &a);  // no IPv6 destination on an IPv4 socket
+        s.SetRemoteAddr(a);
+        s.SetCloseCallback([](void *u) { ++*static_cast<int *>(u); }, &iClosed);
+        ASSERT_EQ(s.Start(), 0);
+        uint8_t data[10] = {};
+        for (int i = 0; i < 3; i++)
+            s.SendVideoData(data, sizeof data);
+        EXPECT_EQ(iClosed, 1);
+        EXPECT_EQ(LastError(), 8);
+        s.Stop();
+    }
+    EXPECT_EQ(iClosed, 1);
+    EXPECT_NE(fcntl(iFd, F_GETFD), -1) << "the stream closed a socket it does not own";
+    close(iFd);
+    GetCoreGlobalCtrl()->Fini();
 }
 
 TEST(StreamSender, BitrateLevelsAndBands) {

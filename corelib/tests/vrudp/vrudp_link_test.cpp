@@ -277,12 +277,6 @@ protected:
         COM_VRUDP_Close(iClient);
         servicetest::InitedTest::TearDown();
     }
-    static uint16_t PortOfFd(int iFd) {
-        sockaddr_in a = {};
-        socklen_t len = sizeof a;
-        getsockname(iFd, reinterpret_cast<sockaddr *>(&a), &len);
-        return ntohs(a.sin_port);
-    }
     // The next datagram, remembering where the client sends from.
     std::vector<uint8_t> RecvFrom() {
         std::vector<uint8_t> buf(9000);

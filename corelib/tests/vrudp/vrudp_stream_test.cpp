@@ -13,13 +13,6 @@ using namespace vrudptest;
 
 namespace {
 
-uint16_t PortOfFd(int iFd) {
-    sockaddr_in a = {};
-    socklen_t len = sizeof a;
-    getsockname(iFd, reinterpret_cast<sockaddr *>(&a), &len);
-    return ntohs(a.sin_port);
-}
-
 // ---- receiver ----
 
 class ReceiverTest : public servicetest::InitedTest {

@@ -227,8 +227,8 @@ TEST_F(FatherTest, ClientLinkStreamsUpAndGetsUpperDataDown) {
     int iClient = MakeLink(ENUM_VRUDP_MODE_CLIENT);
     ASSERT_GE(iClient, 0);
     VRUDP_SOCK_ADDR a = Addr("127.0.0.1", wPort);
-    ASSERT_EQ(COM_VRUDP_Connect(iClient, &a, 3000), 1);
     ASSERT_EQ(COM_VRUDP_SetStreamBitrate(iClient, 20000), 1);
+    ASSERT_EQ(COM_VRUDP_Connect(iClient, &a, 3000), 1);
     const int kPackets = 300;
     for (int i = 0; i < kPackets; i++) {
         auto data = Pattern(1316, uint8_t(i));

@@ -8,12 +8,7 @@ tool="$1"
 peer="${ZEVA_NETNS_PEERS%% *}"
 port=40100
 
-rules() {  # namespace-command, then the rule's match and verdict
-    local ns=("$1"); shift
-    ${ns[@]} nft add table inet ztloss
-    ${ns[@]} nft add chain inet ztloss in '{ type filter hook input priority 0; }'
-    ${ns[@]} nft add rule inet ztloss in udp dport != 0 "$@"
-}
+. "$(dirname "${BASH_SOURCE[0]}")/vrudp_nft.sh"
 run() {  # name, connects, messages
     ip netns exec "$peer" "$tool" server 10.99.1.2 "$port" 300 > server.out &
     local srv=$!
@@ -25,15 +20,15 @@ run() {  # name, connects, messages
 cd "$(mktemp -d)"
 
 # 5 % random loss each way.
-rules "" numgen random mod 100 '<' 5 counter drop
-rules "ip netns exec $peer" numgen random mod 100 '<' 5 counter drop
+rules "" ztloss numgen random mod 100 '<' 5 counter drop
+rules "ip netns exec $peer" ztloss numgen random mod 100 '<' 5 counter drop
 run "5% loss each way" 3 300
 nft list chain inet ztloss in | grep -q 'packets [1-9]' || { echo "FAIL: no drops counted"; exit 1; }
 nft delete table inet ztloss
 ip netns exec "$peer" nft delete table inet ztloss
 
 # Every other INIT-ACK lost (byte 5 of the payload, type bits = 2): every connect still succeeds.
-rules "" '@th,104,8 & 0x3f == 2' numgen inc mod 2 == 0 counter drop
+rules "" ztloss '@th,104,8 & 0x3f == 2' numgen inc mod 2 == 0 counter drop
 port=40101
 run "every other INIT-ACK lost" 20 2
 nft list chain inet ztloss in | grep -q 'packets [1-9]' || { echo "FAIL: no INIT-ACK dropped"; exit 1; }

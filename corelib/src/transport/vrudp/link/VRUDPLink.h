@@ -54,6 +54,10 @@ public:
     // lock, since the thread takes read locks of children on its way.
     void StopRecvThread();
 
+    // One received datagram from its sender: the receive thread's step, also driven directly
+    // by the fuzz target.
+    void Dispatch(const uint8_t *pData, int iLen, const YAR_ADDR_T &stFrom);
+
     // Read-outs for the server link and tests.
     int GetAcceptCount() const { return m_iAcceptCount; }
     int GetAcceptEntry(int i) const { return m_aLinkHandle[i]; }
@@ -70,7 +74,6 @@ private:
     int NewHRStream();
     int StartRecvThread();
     void RecvLoop();
-    void Dispatch(const uint8_t *pData, int iLen, const YAR_ADDR_T &stFrom);
     void DispatchToChild(const uint8_t *pData, int iLen, const YAR_ADDR_T &stFrom);
     void HandleChildPacket(const uint8_t *pData, int iLen);
     void DispatchClient(const uint8_t *pData, int iLen, const YAR_ADDR_T &stFrom);

@@ -1,0 +1,6 @@
+"""Raw discovery frames."""
+
+
+class FrameResponder:
+    def __init__(self, sim):
+        self.sim = sim

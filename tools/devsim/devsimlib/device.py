@@ -139,7 +139,16 @@ class Device:
 
     def set_password(self, password):
         self.password = password
-        self.elements["Activated"] = "true"
+        self.update({"Activated": "true"})
+
+    def deactivate(self):
+        self.password = b""
+        self.update({"Activated": "false"})
+
+    def update(self, values):
+        """New values from a request; answers are built anew from here on."""
+        self.elements.update(values)
+        self.change_count += 1
 
     def change(self, name):
         """Gives one element a new value, as a device does when its settings change."""

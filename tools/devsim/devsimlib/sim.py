@@ -164,8 +164,6 @@ class Simulator:
         if answer is None:
             return 0
         type_word, elements = answer
-        if any(n == "IPv4Address" for n, _ in elements) or type_word.startswith("update"):
-            self.templates.pop((device.number, device.change_count, "inquiry"), None)
         data = probe.build(type_word, req.uuid, [("MAC", device.mac)] + elements)
         for sock, dest in dests:
             self.send(data, sock, dest)

@@ -33,8 +33,9 @@ def inquiry(uid=None):
 
 
 def request(types, mac, uid=None, **elements):
+    """A request as the host prints it: values unescaped; a name may carry attributes."""
     uid = uid or str(uuid.uuid4())
-    body = "".join("<%s>%s</%s>" % (k, v, k) for k, v in elements.items())
+    body = "".join("<%s>%s</%s>" % (k, v, k.split()[0]) for k, v in elements.items())
     return ("%s<Probe><Uuid>%s</Uuid><MAC>%s</MAC><Types>%s</Types>%s</Probe>" % (
         DECL, uid, mac, types, body)).encode(), uid
 

@@ -196,23 +196,35 @@ def export_guid(device, req):
     return word, elements
 
 
+def on_success(answer, action, *args):
+    if answer[0] == "success":
+        action(*args)
+    return answer
+
+
+def password_ok(device, req):
+    """The password proof of a settings request, in the protocol of its type word."""
+    if req.type == "restoreInactive_v31":
+        # this request carries no IV, so its one block cannot be opened: its size must do
+        raw = unb64(req.get("Password"))
+        return raw is not None and len(raw) == 16
+    if req.type.endswith("_v31"):
+        return config_ok(device, req)
+    return password_ok30(device, req)
+
+
 def restore_inactive(device, req):
-    word, elements = checked(device, password_ok30(device, req))
-    if word == "success":
-        device.deactivate()
-    return word, elements
+    return on_success(checked(device, password_ok(device, req)), device.deactivate)
 
 
 def kw_platform(device, req):
-    word, elements = checked(device, password_ok30(device, req))
-    if word == "success":
-        device.update({"KWPlatformEnable": req.get("KWPlatformEnable")})
-    return word, elements
+    return on_success(checked(device, password_ok(device, req)), device.update,
+                      {"KWPlatformEnable": req.get("KWPlatformEnable")})
 
 
 def password_only(device, req):
     """The settings a simulated device only acknowledges: the password decides."""
-    return checked(device, password_ok30(device, req))
+    return checked(device, password_ok(device, req))
 
 
 def unbind_del_users(device, req):
@@ -249,26 +261,6 @@ def export_guid_v31(device, req):
         cipher = secure.cbc_encrypt(key, s.iv(), s.r16 + device.guid.encode())
         elements.append(("GUID", b64(cipher)))
     return word, elements
-
-
-def kw_platform_v31(device, req):
-    word, elements = checked(device, config_ok(device, req))
-    if word == "success":
-        device.update({"KWPlatformEnable": req.get("KWPlatformEnable")})
-    return word, elements
-
-
-def restore_inactive_v31(device, req):
-    """The request carries no IV, so its one block cannot be checked: its size must do."""
-    raw = unb64(req.get("Password"))
-    word, elements = checked(device, raw is not None and len(raw) == 16)
-    if word == "success":
-        device.deactivate()
-    return word, elements
-
-
-def tovuk_unbind_v31(device, req):
-    return checked(device, config_ok(device, req))
 
 
 def mailbox_v31(device, req):
@@ -371,9 +363,9 @@ HANDLERS = {
     "AnswerReset_v31": answer_reset_v31,
     "ExportGUID": export_guid, "ExportGUID_v31": export_guid_v31,
     "setsecurityquestion": set_questions, "setsecurityquestion_v31": set_questions_v31,
-    "SetKWPlatform": kw_platform, "SetKWPlatform_v31": kw_platform_v31,
-    "restoreInactive": restore_inactive, "restoreInactive_v31": restore_inactive_v31,
-    "tovukUnbind_v31": tovuk_unbind_v31, "SetMailBox_v31": mailbox_v31,
+    "SetKWPlatform": kw_platform, "SetKWPlatform_v31": kw_platform,
+    "restoreInactive": restore_inactive, "restoreInactive_v31": restore_inactive,
+    "tovukUnbind_v31": password_only, "SetMailBox_v31": mailbox_v31,
     "tovukUnbindDelUsers": unbind_del_users,
 }
 HANDLERS.update({t: password_only for t in (

@@ -199,6 +199,8 @@ class Simulator:
             for iface in self.ifaces:
                 self.enqueue(self.answer_text(device, "hello", probe.new_uuid()),
                              self.destinations(iface.index, None))
+        if self.frames:
+            self.frames.online()
         self.log.write("hello", devices=len(self.devices))
 
     def change(self, name, picks):

@@ -4,7 +4,7 @@ Frame: Ethernet header, a 38-byte discovery header (magic '!', version, checksum
 sequence, op and sub-code, checksum, sender MAC and IPv4, target MAC, two IPv4 addresses), then
 the op's data block. Numbers go most significant byte first."""
 import ipaddress
-import socket
+import selectors
 import struct
 
 from . import netio, secure
@@ -130,7 +130,7 @@ class FrameResponder:
             sock = netio.raw_socket(iface)
             sock.setblocking(False)
             self.socks[iface.index] = sock
-            sim.sel.register(sock, 1, (self.on_readable, None))
+            sim.sel.register(sock, selectors.EVENT_READ, (self.on_readable, None))
 
     def answer(self, sock, device, dst, seq, op, sub, data=b"", checked_len=None):
         frame = build(dst, device.mac_bytes, seq, op, sub, ip4(device.elements.get("IPv4Address")),

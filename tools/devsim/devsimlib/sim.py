@@ -53,6 +53,7 @@ class Simulator:
         self.frames = frames(self) if frames else None
         self.start = time.monotonic()
         self.tokens = 0.0
+        self.burst = None  # (start, sent count) of the answers queued since the queue was empty
         self.paced_at = self.start
 
     def _watch(self, sock, handler, port):
@@ -74,15 +75,16 @@ class Simulator:
 
     def answer_text(self, device, type_word, uuid_text):
         """Inquiry and hello answers come from a template built once per device state."""
-        key = (device.number, device.change_count, type_word)
-        parts = self.templates.get(key)
-        if parts is None:
+        key = (device.number, type_word)
+        version, parts = self.templates.get(key, (None, None))
+        if version != device.change_count:
             parts = probe.build_template(type_word, device.answer_elements())
-            self.templates = {k: v for k, v in self.templates.items() if k[0] != device.number}
-            self.templates[key] = parts
+            self.templates[key] = (device.change_count, parts)
         return parts[0] + escape(uuid_text or "").encode() + parts[1]
 
     def enqueue(self, data, dests):
+        if not self.queue:
+            self.burst = (time.monotonic(), self.sent)
         for sock, dest in dests:
             self.queue.append((data, sock, dest))
 
@@ -111,6 +113,13 @@ class Simulator:
                 return  # the socket is full: try again on the next turn
             self.queue.popleft()
             self.tokens -= 1
+        if not self.queue and self.burst:
+            # how fast the answers went out, for benchmarks
+            seconds = time.monotonic() - self.burst[0]
+            count = self.sent - self.burst[1]
+            self.log.write("sent", answers=count, seconds=round(seconds, 6),
+                           per_second=round(count / seconds) if seconds else None)
+            self.burst = None
 
     # -- incoming --------------------------------------------------------------------------
     def _drain(self, sock, port, handler):
@@ -228,6 +237,8 @@ class Simulator:
 
     # -- main loop -------------------------------------------------------------------------
     def run(self):
+        for device in self.devices:  # inquiry answers are ready before the first inquiry
+            self.answer_text(device, "inquiry", "")
         self.schedule()
         end = self.start + self.opts.seconds if self.opts.seconds else None
         self.log.write("ready", devices=[d.mac for d in self.devices][:64], count=len(self.devices),
@@ -238,16 +249,22 @@ class Simulator:
             while self.timers and self.timers[0][0] <= now:
                 heapq.heappop(self.timers)[2]()
             self.flush()
-            wake = [t for t in (end, self.timers[0][0] if self.timers else None) if t]
-            timeout = max(0.0, min(wake) - time.monotonic()) if wake else None
-            if self.queue:
-                timeout = 0 if not self.opts.rate else min(timeout or 1, 1 / self.opts.rate)
-            for key, _ in self.sel.select(timeout):
+            for key, _ in self.sel.select(self.timeout(end)):
                 handler, port = key.data
                 if port is None:
                     handler(key.fileobj)
                 else:
                     self._drain(key.fileobj, port, handler)
+
+    def timeout(self, end):
+        """Until the end, the next timer or the next answer that pacing lets out."""
+        wake = [end] if end else []
+        if self.timers:
+            wake.append(self.timers[0][0])
+        if self.queue:
+            wake.append(self.paced_at + max(0.0, 1 - self.tokens) / self.opts.rate
+                        if self.opts.rate else 0)
+        return max(0.0, min(wake) - time.monotonic()) if wake else None
 
     def close(self):
         self.log.write("stop", heard=self.heard, sent=self.sent, queued=len(self.queue))

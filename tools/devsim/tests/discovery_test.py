@@ -1,4 +1,5 @@
 """devsim answering inquiries, announcing itself, changing and going silent."""
+import base64
 import re
 import subprocess
 import time
@@ -87,6 +88,27 @@ class Inquiry(DevsimCase):
             self.assertNotIn("Salt", a.fields)
             self.assertEqual(("a<b&c", "3.0,3.1"), (a["OEMInfo"], a["DRAVVersion"]))
             self.assertTrue(xmllint_ok(a.data))
+
+    def test_encrypted_versions_open_under_the_fixed_key(self):
+        self.start("--no-hello", "--encrypt-versions", "--field", "SoftwareVersion=plain")
+        answer = self.inquire(1)[0][0]
+        self.assertEqual("plain", answer["SoftwareVersion"])
+        for name, length in (("SoftwareVersion", 47), ("DSPVersion", 47), ("OEMInfo", 31)):
+            raw = base64.b64decode(answer[name + "Encrypt"])
+            self.assertTrue(1 <= len(raw) <= length, name)
+            plain = subprocess.run(
+                ["openssl", "enc", "-d", "-aes-128-ecb", "-nopad", "-K", b"TRUVOLMEZDAKPINQ".hex()],
+                input=raw, capture_output=True, check=True).stdout
+            self.assertIn(b"\0", plain)  # the reader finds the end inside the block
+            text = plain.split(b"\0")[0].decode()
+            self.assertEqual(answer[name] if name != "SoftwareVersion" else "V5.7.3build 261210",
+                             text)
+
+    def test_stops_after_its_seconds(self):
+        proc = self.start("--no-hello", "--seconds", "0.3")
+        self.assertEqual(0, proc.wait(10))
+        self.procs.remove(proc)
+        self.assertEqual("stop", self.events()[-1]["event"])
 
     def test_hostile_requests_are_logged_and_survived(self):
         self.start("--no-hello")

@@ -14,6 +14,11 @@ log as one JSON line (event "request"), beside the events ready, hello, change, 
 stop. Runs only inside a test network namespace (tests/netns/netns-run.sh)."""
 
 EPILOG = """\
+Device number n (from --first on) is MAC 02-d5-xx-xx-xx-xx (n in the last four bytes), serial
+DS-SIMnnnn-<n in 12 digits>, IPv4 address host 100 + position of the adapter's network. Its
+secrets: user admin, the --password, reset code RCnnnnnnnnnn (10 digits, also the mail code),
+short code of 8 digits (reset2_v31, PhoneNoReset_v31), GUID GUID-nnnnnnnn-SIMULATED, security
+answers 1 blue, 2 seven, 3 river. Five wrong secrets lock a device.
 DEVICES selects devices of this instance by position: "all", "3", "0-4" or "1,5,9-12".
 --field values may use {n} (the device number) and {i} (its position): --field DeviceSN=TVA-{n}.
 Example: devsim --devices 40 --change-after 5:Salt:0 --silent-after 8:39 --log devsim.jsonl"""
@@ -22,10 +27,10 @@ Example: devsim --devices 40 --change-after 5:Salt:0 --silent-after 8:39 --log d
 def devices_list(text):
     if text == "all":
         return range(1 << 24)
-    picks = []
+    picks = set()
     for part in text.split(","):
         first, _, last = part.partition("-")
-        picks.extend(range(int(first), int(last or first) + 1))
+        picks.update(range(int(first), int(last or first) + 1))
     return picks
 
 
@@ -34,7 +39,7 @@ def change_spec(text):
     parts = text.split(":")
     try:
         return (float(parts[0]), parts[1] if len(parts) > 1 and parts[1] else "IPv4Address",
-                devices_list(parts[2]) if len(parts) > 2 else [0])
+                devices_list(parts[2]) if len(parts) > 2 else {0})
     except ValueError:
         raise argparse.ArgumentTypeError("expected SECONDS[:ELEMENT[:DEVICES]]") from None
 
@@ -81,7 +86,8 @@ def parser():
     p.add_argument("--field", type=field_spec, action="append", default=[], dest="fields",
                    metavar="NAME[=VALUE]", help="set (or with no value leave out) an answer "
                                                 "element of every device; repeatable")
-    p.add_argument("--protocol", default="3.0", choices=("3.0", "3.0,3.1", "3.1"), metavar="VERSION",
+    p.add_argument("--protocol", default="3.0", choices=("3.0", "3.0,3.1", "3.1"),
+                   metavar="VERSION",
                    help="DRAVVersion the devices announce: 3.0, 3.0,3.1 or 3.1 (3.0)")
     p.add_argument("--encrypt-versions", action="store_true",
                    help="also send SoftwareVersionEncrypt, DSPVersionEncrypt and OEMInfoEncrypt "

@@ -13,6 +13,7 @@ NUMERIC = {"DeviceType", "CommandPort", "HttpPort", "AnalogChannelNum", "Digital
 ENCRYPTABLE = ("SoftwareVersion", "DSPVersion", "OEMInfo")
 
 USER_NAME = "admin"
+RETRIES = 5
 
 
 def salt_text():
@@ -36,8 +37,7 @@ class Device:
         self.guid = "GUID-%08d-SIMULATED" % number
         self.answers = {1: "blue", 2: "seven", 3: "river"}  # security question ID -> answer
         self.random = b""                         # random string of the last exchange code
-        self.key_v31 = None                       # key and IV of the last 3.1 secured request
-        self.retry = 5
+        self.retry = RETRIES                      # wrong secrets left before the lock
         self.elements = self._default_elements(number, ipv4, net, opts)
         self.plain = dict((k, self.elements[k]) for k in ENCRYPTABLE)
         self.encrypt_versions = opts.encrypt_versions
@@ -45,7 +45,15 @@ class Device:
             if value is None:
                 self.elements.pop(name, None)
             else:
-                self.elements[name] = value.format(n=number, i=number - opts.first)
+                self.elements[name] = self._expand(value, number, number - opts.first)
+
+    @staticmethod
+    def _expand(value, number, position):
+        """{n} and {i} in a --field value; other braces stay as they are."""
+        try:
+            return value.format(n=number, i=position)
+        except (KeyError, IndexError, ValueError):
+            return value
 
     @staticmethod
     def _default_elements(number, ipv4, net, opts):
@@ -131,7 +139,7 @@ class Device:
         return bool(self.password)
 
     def salts(self):
-        """First and second salt as the host keeps them: a text over 64 characters counts as none."""
+        """First and second salt as the host keeps them: over 64 characters counts as none."""
         def salt(name):
             text = self.elements.get(name) or ""
             return text.encode() if len(text) <= 64 else b""

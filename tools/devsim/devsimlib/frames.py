@@ -96,8 +96,8 @@ def device_block(device):
     data = (secure.field(e.get("DeviceSN", ""), 48) +
             struct.pack(">IIII", *(number(device, n) for n in (
                 "DeviceType", "CommandPort", "AnalogChannelNum", "DiskNumber"))) +
-            secure.field(e.get("SoftwareVersion", ""), 48) + secure.field(e.get("DSPVersion", ""), 48) +
-            secure.field(e.get("BootTime", ""), 48))
+            b"".join(secure.field(e.get(n, ""), 48)
+                     for n in ("SoftwareVersion", "DSPVersion", "BootTime")))
     support = 0x08 | sum(flag(device, n) << b for b, n in enumerate((
         "supportIPv6", "supportModifyIPv6", "DHCPAbility", None, "Encrypt", "ResetAbility",
         "PasswordResetAbility", "SyncIPCPassword")) if n)

@@ -5,10 +5,9 @@ elements of the answer. Secrets are checked the way the device side of each sche
 import hashlib
 
 from . import secure
-from .device import USER_NAME
+from .device import RETRIES, USER_NAME
 from .secure import b64, cstr, unb64
 
-RETRIES = 5
 LOCK_SECONDS = 30
 UPDATE_FIELDS = ("IPv4Address", "IPv4SubnetMask", "IPv4Gateway", "CommandPort", "HttpPort",
                  "IPv6Address", "IPv6Gateway", "IPv6MaskLen", "DHCP", "SDKOverTLSPort")
@@ -68,7 +67,8 @@ def refused(device, retry="RetryTimes"):
     """A wrong secret costs one try; the last one locks the device for a while."""
     device.retry = max(0, device.retry - 1)
     word = "locked" if device.retry == 0 else "failed"
-    return word, [(retry, device.retry), ("SurplusLockTime", LOCK_SECONDS if not device.retry else 0)]
+    lock = 0 if device.retry else LOCK_SECONDS
+    return word, [(retry, device.retry), ("SurplusLockTime", lock)]
 
 
 def accepted(device, elements=()):

@@ -1,6 +1,7 @@
 """The simulator: devices, their sockets, the schedule and the request log."""
 import errno
 import heapq
+import ipaddress
 import itertools
 import json
 import selectors
@@ -51,10 +52,9 @@ class Simulator:
         self.subnet = netio.subnet_receiver()
         self._watch(self.subnet, self._on_subnet, netio.SUBNET_PORT)
         self.frames = frames(self) if frames else None
-        self.start = time.monotonic()
+        self.start = self.paced_at = time.monotonic()  # the schedule counts from run()
         self.tokens = 0.0
         self.burst = None  # (start, sent count) of the answers queued since the queue was empty
-        self.paced_at = self.start
 
     def _watch(self, sock, handler, port):
         sock.setblocking(False)
@@ -166,7 +166,7 @@ class Simulator:
             for device in live:
                 self.enqueue(self.answer_text(device, "inquiry", req.uuid), dests)
             return len(live)
-        device = self.by_mac.get((req.mac or "").lower())
+        device = self.by_mac.get((req.mac or "").lower().replace(":", "-"))
         if device is None or device.silent:
             return 0
         answer = self.handlers.answer(device, req)
@@ -183,7 +183,8 @@ class Simulator:
             if d.elements.get("IPv4Address") == address:
                 return d
         if address not in self.subnet_devices:
-            number = 0x10000 + (int(netio.ipaddress.IPv4Address(address)) & 0xFFFF)
+            # a device made up for an address no simulated device claims
+            number = 0x10000 + (int(ipaddress.IPv4Address(address)) & 0xFFFF)
             self.subnet_devices[address] = Device(number, self.ifaces[0], self.opts)
         return self.subnet_devices[address]
 
@@ -223,7 +224,7 @@ class Simulator:
         self.log.write("silent" if on else "back", macs=[d.mac for d in self.pick(picks)])
 
     def pick(self, picks):
-        return [self.devices[i] for i in picks if i < len(self.devices)]
+        return [d for i, d in enumerate(self.devices) if i in picks]
 
     def schedule(self):
         if not self.opts.no_hello:
@@ -239,6 +240,7 @@ class Simulator:
     def run(self):
         for device in self.devices:  # inquiry answers are ready before the first inquiry
             self.answer_text(device, "inquiry", "")
+        self.start = self.paced_at = time.monotonic()
         self.schedule()
         end = self.start + self.opts.seconds if self.opts.seconds else None
         self.log.write("ready", devices=[d.mac for d in self.devices][:64], count=len(self.devices),

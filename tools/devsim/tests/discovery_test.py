@@ -14,7 +14,7 @@ class Inquiry(DevsimCase):
     def test_each_device_answers_once_with_its_identity(self):
         self.start("--devices", "3", "--no-hello")
         answers, uid = self.inquire(3)
-        log = self.wait_log(lambda e: e["event"] == "request" and e.get("duplicate"))
+        self.wait_log(lambda e: e["event"] == "request" and e.get("duplicate"))
         answers += self.host.pending()
         self.assertEqual(3, len(answers), "one answer per device although both ports heard it")
         for a in answers:

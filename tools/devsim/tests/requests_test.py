@@ -8,7 +8,7 @@ import tempfile
 import unittest
 import uuid
 
-from lab import DevsimCase, inquiry, request, xmllint_ok
+from lab import DevsimCase, request, xmllint_ok
 
 NEW_PASSWORD = b"Abcd12345"
 SIM_PASSWORD = b"Sim12345"

@@ -16,6 +16,13 @@ USER_NAME = "admin"
 RETRIES = 5
 
 
+def is_ipv4(text):
+    try:
+        return ipaddress.IPv4Address(text) < ipaddress.IPv4Address("255.255.255.255")
+    except ValueError:
+        return False
+
+
 def salt_text():
     return os.urandom(32).hex()
 
@@ -164,10 +171,10 @@ class Device:
         old = self.elements.get(name)
         if name in ("Salt", "Salt2"):
             new = salt_text()
-        elif name in NUMERIC:
+        elif name in NUMERIC and (old or "0").isdigit():
             new = str(int(old or 0) + 1)
-        elif name in ("IPv4Address", "IPv4Gateway"):
-            new = str(ipaddress.IPv4Address(old) + 1) if old else "0.0.0.1"
+        elif name in ("IPv4Address", "IPv4Gateway") and is_ipv4(old):
+            new = str(ipaddress.IPv4Address(old) + 1)
         elif name in ("DHCP", "Activated") or old in ("true", "false"):
             new = "false" if old == "true" else "true"
         else:

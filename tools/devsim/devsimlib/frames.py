@@ -83,9 +83,10 @@ def flag(device, name):
     return 1 if device.elements.get(name) == "true" else 0
 
 
-def number(device, name):
+def number(device, name, bits=32):
+    """A decimal element cut to its field, as the frame carries it unsigned."""
     try:
-        return int(device.elements.get(name, "0"))
+        return int(device.elements.get(name, "0")) & ((1 << bits) - 1)
     except ValueError:
         return 0
 
@@ -105,12 +106,12 @@ def device_block(device):
         "PasswordResetModeSecond", "DeviceLock", "SupportGUID", "SupportSecurityQuestion", None,
         "SupportBind", "SupportRestoreInactive", "supportWifiEnhancement")) if n)
     ext = (ip4(e.get("IPv4Gateway")) + ip6(e.get("IPv6Address")) + ip6(e.get("IPv6Gateway")) +
-           bytes([number(device, "IPv6MaskLen") & 0xFF, support, flag(device, "DHCP"), support1]) +
+           bytes([number(device, "IPv6MaskLen", 8), support, flag(device, "DHCP"), support1]) +
            bytes(24) + struct.pack(">HH", 0, 0) +
-           struct.pack(">HHBBBBI", number(device, "HttpPort") & 0xFFFF,
-                       number(device, "DigitalChannelNum") & 0xFFFF, flag(device, "OEMCode"),
+           struct.pack(">HHBBBBI", number(device, "HttpPort", 16),
+                       number(device, "DigitalChannelNum", 16), flag(device, "OEMCode"),
                        0 if device.activated else 1, 0, flag(device, "TOVUKCode"),
-                       number(device, "DetailOEMCode") & 0xFFFFFFFF) +
+                       number(device, "DetailOEMCode")) +
            bytes(24) + secure.field(e.get("DeviceDescription", ""), 24) +
            secure.field(e.get("OEMInfo", ""), 24))
     assert len(data) == DATA_LEN and len(ext) == EXT_LEN - 4

@@ -87,10 +87,12 @@ def checked(device, ok, elements=(), retry="RetryTimes"):
 # -- key exchange ----------------------------------------------------------------------------
 def exchange(device, req):
     key = secure.load_public_key(req.get("Code"))
-    if key is None:
+    random = secure.random_string(16)
+    cipher = secure.rsa_encrypt(key, random) if key else None
+    if cipher is None:
         return "failed", []
-    device.random = secure.random_string(16)
-    return "success", [("Code", b64(secure.rsa_encrypt(key, device.random)))]
+    device.random = random
+    return "success", [("Code", b64(cipher))]
 
 
 # -- protocol 3.0 ----------------------------------------------------------------------------

@@ -4,8 +4,9 @@ import hashlib
 import os
 import string
 
+from cryptography.exceptions import UnsupportedAlgorithm
 from cryptography.hazmat.primitives import serialization
-from cryptography.hazmat.primitives.asymmetric import padding
+from cryptography.hazmat.primitives.asymmetric import padding, rsa
 from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
 
 # The one fixed key under which devices encrypt their version and OEM texts.
@@ -82,22 +83,26 @@ def random_string(length=16):
 
 
 def load_public_key(code):
-    """The host's public key from the exchange-code request: DER (PKCS#1 or SubjectPublicKeyInfo)
-    or PEM, Base64-encoded. None when it is none of these."""
+    """The host's RSA public key from the exchange-code request: DER (PKCS#1 or
+    SubjectPublicKeyInfo) or PEM, Base64-encoded. None when it is none of these."""
     raw = unb64(code)
     if not raw:
         return None
-    loaders = (serialization.load_der_public_key, serialization.load_pem_public_key)
-    for load in loaders:
+    for load in (serialization.load_der_public_key, serialization.load_pem_public_key):
         try:
-            return load(raw)
-        except (ValueError, TypeError):
+            key = load(raw)
+        except (ValueError, TypeError, UnsupportedAlgorithm):
             continue
+        return key if isinstance(key, rsa.RSAPublicKey) else None
     return None
 
 
 def rsa_encrypt(public_key, data):
-    return public_key.encrypt(data, padding.PKCS1v15())
+    """PKCS#1 v1.5; None when the key is too small to carry the data."""
+    try:
+        return public_key.encrypt(data, padding.PKCS1v15())
+    except ValueError:
+        return None
 
 
 def md5(data):

@@ -169,7 +169,11 @@ class Simulator:
         device = self.by_mac.get((req.mac or "").lower().replace(":", "-"))
         if device is None or device.silent:
             return 0
-        answer = self.handlers.answer(device, req)
+        try:
+            answer = self.handlers.answer(device, req)
+        except Exception as e:  # noqa: BLE001  a fault of ours must not end the simulation
+            self.log.write("fault", type=req.type, uuid=req.uuid, error=repr(e))
+            return 0
         if answer is None:
             return 0
         type_word, elements = answer

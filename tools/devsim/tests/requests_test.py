@@ -9,6 +9,7 @@ import unittest
 import uuid
 
 from lab import DevsimCase, request, xmllint_ok
+from devsimlib import secure
 
 NEW_PASSWORD = b"Abcd12345"
 SIM_PASSWORD = b"Sim12345"
@@ -169,6 +170,49 @@ class Protocol30(RequestCase):
             self.assertEqual([], self.host.pending())
         got = self.ask("getcode", answers[1]["MAC"])
         self.assertEqual("success", got["Result"])
+
+
+class Hostile(RequestCase):
+    def test_malformed_secrets_are_refused_without_a_fault(self):
+        mac = self.device("--inactive")["MAC"]
+        ec_key = os.path.join(tempfile.mkdtemp(prefix="devsim-ec-"), "ec.pem")
+        self.addCleanup(subprocess.run, ["rm", "-rf", os.path.dirname(ec_key)])
+        openssl("ecparam", "-name", "prime256v1", "-genkey", "-out", ec_key)
+        ec_public = b64(openssl("ec", "-in", ec_key, "-pubout", "-outform", "DER"))
+        long_text = b64(os.urandom(7500))  # 10 KB of Base64
+        cases = [
+            ("exchangecode", {"Code": "not base64 !!"}, "failed"),
+            ("exchangecode", {"Code": b64(b"no key here")}, "failed"),
+            ("exchangecode", {"Code": ec_public}, "failed"),
+            ("exchangecode_v31", {}, "failed"),
+            ("activate", {"Password": long_text}, "failed"),  # no random string yet
+            ("activate_v31", {"Password": "%%%", "Iv": "zz"}, "failed"),
+            ("update", {"Password": long_text}, "notActivated"),
+            ("reset", {'Code bEncrypt="true"': "###", "Password": "AAAA"}, "failed"),
+            ("AnswerReset", {"QuestionList": "<Question><ID>x</ID></Question>"}, "failed"),
+            ("reset2_v31", {"Password": long_text, "Iv": "00" * 15}, "failed"),
+            ("GUIDReset", {"GUID": "\u00ff\u00fe", "Password": ""}, "failed"),
+        ]
+        for types, elements, result in cases:
+            with self.subTest(types=types, elements=sorted(elements)):
+                self.assertEqual(result, self.ask(types, mac, **elements)["Result"])
+        self.assertEqual([], [e for e in self.events() if e["event"] == "fault"])
+
+    def test_public_key_forms(self):
+        pair = RsaPair(1024)
+        self.addCleanup(pair.close)
+        forms = {
+            "PKCS#1 DER": ["-RSAPublicKey_out", "-outform", "DER"],
+            "SubjectPublicKeyInfo DER": ["-pubout", "-outform", "DER"],
+            "PEM": ["-pubout"],
+        }
+        for name, args in forms.items():
+            with self.subTest(form=name):
+                public = b64(openssl("rsa", "-in", pair.key, *args))
+                key = secure.load_public_key(public)
+                self.assertIsNotNone(key)
+                self.assertEqual(b"sixteen bytes ok", pair.decrypt(
+                    b64(secure.rsa_encrypt(key, b"sixteen bytes ok"))))
 
 
 class Protocol31(RequestCase):

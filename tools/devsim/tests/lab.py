@@ -82,7 +82,7 @@ class Host:
         for port in netio.PROBE_PORTS:
             self.unicast.sendto(data, (netio.GROUP, port))
 
-    def collect(self, until, timeout=5.0):
+    def collect(self, until, timeout=10.0):
         """Answers from every socket until `until(answers)` holds; fails after `timeout`."""
         answers = []
         deadline = time.monotonic() + timeout
@@ -137,7 +137,7 @@ class DevsimCase(unittest.TestCase):
         with open(self.log_path) as f:
             return [json.loads(line) for line in f if line.endswith("\n")]
 
-    def wait_log(self, pred, timeout=5.0):
+    def wait_log(self, pred, timeout=10.0):
         """Waits for a log line that satisfies `pred`."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:

@@ -54,6 +54,15 @@ def silent_spec(text):
         raise argparse.ArgumentTypeError("expected SECONDS[:DEVICES[:DURATION]]") from None
 
 
+def reply_spec(text):
+    ways = []
+    for way in text.split(","):
+        if way not in ("37020", "35090", "both", "sender"):
+            raise argparse.ArgumentTypeError("expected 37020, 35090, both or sender")
+        ways += ["37020", "35090"] if way == "both" else [way]
+    return tuple(dict.fromkeys(ways))
+
+
 def field_spec(text):
     """NAME=VALUE sets an answer element, NAME alone leaves it out."""
     name, eq, value = text.partition("=")
@@ -69,9 +78,9 @@ def parser():
                         "distinct identities (0)")
     p.add_argument("--interface", action="append", metavar="NAME",
                    help="adapter to serve (repeatable; default every adapter that is up with IPv4)")
-    p.add_argument("--reply", choices=("37020", "35090", "both", "sender"), default="37020",
-                   help="answers go to the group on port 37020, on 35090, on both, or by unicast "
-                        "to the sender (37020)")
+    p.add_argument("--reply", type=reply_spec, default=("37020",), metavar="WAYS",
+                   help="where answers go, comma-separated: 37020 and 35090 (the group on that "
+                        "port), both (the two), sender (unicast to the sender); 37020")
     p.add_argument("--rate", type=float, default=0, metavar="PER_S",
                    help="pace inquiry answers to this many per second (0: as fast as possible)")
     p.add_argument("--change-after", type=change_spec, action="append", default=[],

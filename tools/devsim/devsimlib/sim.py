@@ -65,13 +65,12 @@ class Simulator:
 
     # -- outgoing --------------------------------------------------------------------------
     def destinations(self, ifindex, src):
-        """Where an answer goes, by --reply: the groups on the adapter it came in, or the sender."""
+        """Where an answer goes, by --reply: the group on the adapter it came in, the sender.
+        Without a sender (hello) unicast falls back to the group on 37020."""
         sock = self.senders.get(ifindex) or next(iter(self.senders.values()))
-        if self.opts.reply == "sender" and src:
-            return [(sock, src)]
-        ports = {"37020": (37020,), "35090": (35090,), "both": (37020, 35090)}.get(
-            self.opts.reply, (37020,))
-        return [(sock, (netio.GROUP, p)) for p in ports]
+        dests = [(sock, src if way == "sender" else (netio.GROUP, int(way)))
+                 for way in self.opts.reply if src or way != "sender"]
+        return dests or [(sock, (netio.GROUP, 37020))]
 
     def answer_text(self, device, type_word, uuid_text):
         """Inquiry and hello answers come from a template built once per device state."""

@@ -41,23 +41,26 @@ class Inquiry(DevsimCase):
 
     def test_reply_modes_and_hello(self):
         for reply, ports in (("37020", {37020}), ("35090", {35090}), ("both", {37020, 35090}),
-                             ("sender", {"unicast"})):
+                             ("sender", {"unicast"}), ("both,sender", {37020, 35090, "unicast"})):
             with self.subTest(reply=reply):
-                self.start("--devices", "2", "--first", "10", "--reply", reply)
-                hello = self.host.collect(lambda a: len(a) >= 2 * len(ports))
-                # hello has no sender to answer yet, so unicast mode announces on 37020
-                self.assertEqual({"hello"}, {a["Types"] for a in hello})
-                self.assertEqual(2, len({a["MAC"] for a in hello}))
-                answers, uid = self.inquire(2 * len(ports))
-                self.wait_log(lambda e: e["event"] == "request" and e.get("duplicate"))
-                answers += self.host.pending()
-                self.assertEqual(ports, {a.port for a in answers})
-                self.assertEqual(2 * len(ports), len(answers))
-                self.assertEqual({uid}, {a["Uuid"] for a in answers})
-                if reply == "sender":
-                    self.assertEqual({PEER_ADDR}, {a.src[0] for a in answers})
-                self.tearDown()
-                self.setUp()
+                try:
+                    self.start("--devices", "2", "--first", "10", "--reply", reply)
+                    # hello has no sender to answer: unicast alone announces on 37020
+                    hello_ports = (ports - {"unicast"}) or {37020}
+                    hello = self.host.collect(lambda a: len(a) >= 2 * len(hello_ports))
+                    self.assertEqual(hello_ports, {a.port for a in hello})
+                    self.assertEqual({"hello"}, {a["Types"] for a in hello})
+                    self.assertEqual(2, len({a["MAC"] for a in hello}))
+                    answers, uid = self.inquire(2 * len(ports))
+                    self.wait_log(lambda e: e["event"] == "request" and e.get("duplicate"))
+                    answers += self.host.pending()
+                    self.assertEqual(ports, {a.port for a in answers})
+                    self.assertEqual(2 * len(ports), len(answers))
+                    self.assertEqual({uid}, {a["Uuid"] for a in answers})
+                    unicast = {a.src[0] for a in answers if a.port == "unicast"}
+                    self.assertEqual({PEER_ADDR} if "unicast" in ports else set(), unicast)
+                finally:
+                    self.stop()
 
     def test_change_then_silence_then_back(self):
         self.start("--devices", "3", "--no-hello", "--change-after", "0.3:Salt:0",

@@ -90,20 +90,25 @@ class Host:
             left = deadline - time.monotonic()
             if left <= 0:
                 raise AssertionError("timed out with %d answers" % len(answers))
-            ready, _, _ = select.select(list(self.socks.values()), [], [], min(left, 0.2))
-            for name, s in self.socks.items():
-                if s in ready:
-                    while True:
-                        try:
-                            data, src = s.recvfrom(65536)[:2]
-                        except BlockingIOError:
-                            break
-                        answers.append(Answer(data, src, name))
+            answers += self.read(min(left, 0.2))
         return answers
+
+    def read(self, wait):
+        """What arrives on any socket within `wait` seconds (0: what is already there)."""
+        got = []
+        ready, _, _ = select.select(list(self.socks.values()), [], [], wait)
+        for name, s in self.socks.items():
+            while s in ready:
+                try:
+                    data, src = s.recvfrom(65536)[:2]
+                except BlockingIOError:
+                    break
+                got.append(Answer(data, src, name))
+        return got
 
     def pending(self):
         """Whatever is already waiting, without blocking."""
-        return self.collect(lambda a: True, timeout=1)
+        return self.read(0)
 
 
 class DevsimCase(unittest.TestCase):
@@ -116,10 +121,16 @@ class DevsimCase(unittest.TestCase):
         self.procs = []
 
     def tearDown(self):
+        self.stop()
+        self.host.close()
+
+    def stop(self):
+        """Ends every devsim of the test; what they sent last is nobody's answer."""
         for p in self.procs:
             p.terminate()
             p.wait(10)
-        self.host.close()
+        self.procs = []
+        self.host.pending()
 
     def start(self, *args, ready=True):
         fd, path = tempfile.mkstemp(prefix="devsim-", suffix=".jsonl")

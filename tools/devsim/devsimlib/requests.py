@@ -50,11 +50,11 @@ class Secrets:
             return None
         return cstr(plain[16:])
 
-    def config_key(self, word, second_salt=True):
+    def config_key(self, word):
         """The key of the common 3.1 scheme: random string, type word, salted digest."""
         salt, salt2 = self.device.salts()
         digest = secure.password_digest_v31(USER_NAME.encode(), self.device.password[:16], salt,
-                                            salt2 if second_salt else b"")
+                                            salt2)
         return secure.key_v31(self.r16, word.encode(), digest)
 
     def iv_key(self, secret):
@@ -245,10 +245,11 @@ def activate_v31(device, req):
     return set_new_password(device, password)
 
 
-def config_ok(device, req, word=None):
-    """The common 3.1 scheme with an empty plaintext: Password is the random string alone."""
+def config_ok(device, req):
+    """The common 3.1 scheme with an empty plaintext: Password is the random string alone,
+    under the key of the request's type word."""
     s = Secrets(device, req)
-    return s.open31(req.get("Password"), s.config_key(word or req.type), s.r16) == b""
+    return s.open31(req.get("Password"), s.config_key(req.type), s.r16) == b""
 
 
 def update_v31(device, req):

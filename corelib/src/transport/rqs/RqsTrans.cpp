@@ -10,7 +10,6 @@
 #include "CoreGlobalCtrl.h"
 #include "DependLibLoader.h"
 #include "Utils.h"
-#include "yar/yar_error.h"
 
 namespace Vorezi {
 
@@ -86,7 +85,7 @@ int CRqsTrans::LoadRqsLib() {
         s_hRqsCom = pCtrl->LoadDSo(BASE_DLL_RQS);
         if (!s_hRqsCom) {
             LogModule_Write(LOG_LEVEL_ERR, "CRqsTrans::LoadRqsLib, LoadDSo BASE_DLL_RQS Failed, syserror[%d]",
-                            static_cast<int>(YAR_GetSystemLastError()));
+                            Utils_GetSysLastError());
             pCtrl->SetLastError(MORVA_ERR_RQS_LIB);
             return 0;
         }
@@ -115,7 +114,7 @@ CRqsTrans *Morva_CreateRqsTrans() {
         return nullptr;
     if (!pCtrl->RqsLibLock()) {
         LogModule_Write(LOG_LEVEL_ERR, "Morva_CreateRqsTrans, RqsLibLock Failed 1, syserror[%d]",
-                        static_cast<int>(YAR_GetSystemLastError()));
+                        Utils_GetSysLastError());
         pCtrl->SetLastError(MORVA_ERR_ALLOC);
         return nullptr;
     }
@@ -127,7 +126,7 @@ CRqsTrans *Morva_CreateRqsTrans() {
     auto *pRqsTrans = new (std::nothrow) CRqsTrans;
     if (!pCtrl->RqsLibUnlock())
         LogModule_Write(LOG_LEVEL_ERR, "Morva_CreateRqsTrans, RqsLibUnlock Failed 2, syserror[%d]",
-                        static_cast<int>(YAR_GetSystemLastError()));
+                        Utils_GetSysLastError());
     if (pRqsTrans) {
         LogModule_Write(LOG_LEVEL_DBG, "Morva_CreateRqsTrans, SUCC, pRqsTrans[0x%X]", MORVA_PTR_ARG(pRqsTrans));
     } else {
@@ -146,7 +145,7 @@ void Morva_DestroyRqsTrans(CRqsTransInterface *pRqsTrans) {
     int bLocked = pCtrl->RqsLibLock();
     if (!bLocked) {
         LogModule_Write(LOG_LEVEL_ERR, "Morva_DestroyRqsTrans, RqsLibLock Failed, syserror[%d]",
-                        static_cast<int>(YAR_GetSystemLastError()));
+                        Utils_GetSysLastError());
         pCtrl->SetLastError(MORVA_ERR_ALLOC);
     }
     auto *pTrans = dynamic_cast<CRqsTrans *>(pRqsTrans);
@@ -158,7 +157,7 @@ void Morva_DestroyRqsTrans(CRqsTransInterface *pRqsTrans) {
     }
     if (bLocked && !pCtrl->RqsLibUnlock())
         LogModule_Write(LOG_LEVEL_ERR, "Morva_DestroyRqsTrans, RqsLibUnlock Failed, syserror[%d]",
-                        static_cast<int>(YAR_GetSystemLastError()));
+                        Utils_GetSysLastError());
 }
 
 CRqsTrans::~CRqsTrans() {

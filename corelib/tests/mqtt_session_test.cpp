@@ -123,10 +123,7 @@ TEST_F(MqttSession, RefusedConnects) {
         EXPECT_EQ(Deliver(Connect(ConnectSpec())), 0) << row.name;
         EXPECT_EQ(ReadFrame(), Bytes()) << row.name;
         EXPECT_EQ(m_Host.Events().size(), 1u) << row.name;
-        m_Host.Clear();
-        m_pSession.reset();
-        ::close(m_iClient);
-        m_iClient = -1;
+        EndSession();
     }
 }
 
@@ -159,10 +156,7 @@ TEST_F(MqttSession, HostileFrames) {
         EXPECT_EQ(Deliver(kPingReq), 0) << row.name;
         EXPECT_EQ(ReadFrame(), Bytes()) << row.name;
         EXPECT_EQ(m_Host.Count(MSG_PRIVATE_ERROR), 1u) << row.name;
-        m_Host.Clear();
-        m_pSession.reset();
-        ::close(m_iClient);
-        m_iClient = -1;
+        EndSession();
     }
 }
 

@@ -169,6 +169,13 @@ protected:
         Vorezi::MQTT_SERVER_PARAM param = {fds[0], 5000, dwAliveTimeout, dwHeartbeat, Host::Callback, &m_Host, 2};
         ASSERT_EQ(m_pSession->StartOnLink(&param, std::move(link), m_iProxy), 1);
     }
+    // Drops the session and the client, for the next row of a table.
+    void EndSession() {
+        m_pSession.reset();
+        ::close(m_iClient);
+        m_iClient = -1;
+        m_Host.Clear();
+    }
     int Deliver(const Bytes &data) { return m_pLink->Deliver(data); }
     // The next frame the client has received, or nothing.
     Bytes ReadFrame() {

@@ -163,10 +163,10 @@ TEST_F(MqttSession, HostileFrames) {
 TEST_F(MqttSession, LinkStatuses) {
     Start();
     GetCoreGlobalCtrl()->SetLastError(0);
-    EXPECT_EQ(m_pLink->Deliver(Raw("ab"), 73), 0);  // a close with data: not reported
+    EXPECT_EQ(Deliver(Raw("ab"), 73), 0);  // a close with data: not reported
     EXPECT_TRUE(m_Host.Events().empty());
-    EXPECT_EQ(m_pLink->Deliver(Raw("ab"), 10), 1);
-    EXPECT_EQ(m_pLink->Deliver({}, 73), 0);
+    EXPECT_EQ(Deliver(Raw("ab"), 10), 1);
+    EXPECT_EQ(Deliver({}, 73), 0);
     EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), 9);
     ASSERT_EQ(m_Host.Types(), std::vector<int>{MSG_PRIVATE_ERROR});
     EXPECT_EQ(m_Host.Events()[0].iStatus, 73);

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,53 +13,12 @@
 #include <vector>
 
 #include "Module/TimerProxy/TimerProxyMgr.h"
+#include "mqtt_socket_link.h"
 #include "mqtt_test_util.h"
 #include "service_test_util.h"
 #include "transport/mqtt/MqttServerSession.h"
 
 namespace mqtttest {
-
-// The session's link over a socket. Received bytes are handed in by the test through Deliver,
-// on the test's thread, so everything the session answers is in the socket when Deliver returns.
-class SocketPairLink : public Vorezi::CMqttClientLink {
-public:
-    explicit SocketPairLink(int fd) : m_fd(fd) {}
-    ~SocketPairLink() override { ::close(m_fd); }
-    int StartRecv(Vorezi::MQTT_LINK_DATA_CALLBACK fnCB, void *pUser) override {
-        m_fnCB = fnCB;
-        m_pUser = pUser;
-        return 1;
-    }
-    int SendNakeData(const BYTE *pData, DWORD dwLen) override {
-        DWORD sent = 0;
-        while (sent < dwLen) {
-            ssize_t n = ::send(m_fd, pData + sent, dwLen - sent, MSG_NOSIGNAL);
-            if (n <= 0)
-                return sent ? int(sent) : -1;
-            sent += DWORD(n);
-        }
-        return int(sent);
-    }
-    void CloseLink(int) override { ::shutdown(m_fd, SHUT_RDWR); }
-    void ForgetSocket() override {}
-    int EnlargeBufferSize(DWORD, DWORD) override { return 1; }
-    void GetLocalAddr(char *pAddr, WORD *pPort) override {
-        std::strcpy(pAddr, "127.0.0.1");
-        *pPort = 1883;
-    }
-    void GetRemoteAddr(char *pAddr, WORD *pPort) override {
-        std::strcpy(pAddr, "127.0.0.2");
-        *pPort = 40000;
-    }
-    int Deliver(const Bytes &data, DWORD dwStatus = 0) {
-        return m_fnCB(m_pUser, data.empty() ? nullptr : data.data(), DWORD(data.size()), dwStatus);
-    }
-
-private:
-    int m_fd;
-    Vorezi::MQTT_LINK_DATA_CALLBACK m_fnCB = nullptr;
-    void *m_pUser = nullptr;
-};
 
 struct Event {
     int iType = 0, iStatus = 0, iMessageID = 0, bWillDelivered = 0;
@@ -176,7 +134,9 @@ protected:
         m_iClient = -1;
         m_Host.Clear();
     }
-    int Deliver(const Bytes &data) { return m_pLink->Deliver(data); }
+    int Deliver(const Bytes &data, DWORD dwStatus = 0) {
+        return m_pLink->Deliver(data.empty() ? nullptr : data.data(), DWORD(data.size()), dwStatus);
+    }
     // The next frame the client has received, or nothing.
     Bytes ReadFrame() {
         Bytes head(2);

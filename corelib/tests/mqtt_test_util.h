@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -80,11 +81,14 @@ inline Bytes Subscribe(const std::string &filter, uint8_t qos = 1, unsigned id =
 inline const Bytes kPingReq{0xC0, 0x00};
 inline const Bytes kDisconnect{0xE0, 0x00};
 
-// A byte stream captured from a real client (mqtt_fixtures/capture_client_frames.py).
+// A byte stream captured from a real client (mqtt_fixtures/capture_client_frames.py): the checked-in
+// one, or a fresh capture in MQTT_FIXTURE_DIR.
 inline Bytes Fixture(const std::string &name) {
     std::string dir = __FILE__;
-    dir = dir.substr(0, dir.find_last_of('/'));
-    std::ifstream in(dir + "/mqtt_fixtures/" + name + ".bin", std::ios::binary);
+    dir = dir.substr(0, dir.find_last_of('/')) + "/mqtt_fixtures";
+    if (const char *fresh = std::getenv("MQTT_FIXTURE_DIR"))
+        dir = fresh;
+    std::ifstream in(dir + "/" + name + ".bin", std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 

@@ -4,12 +4,17 @@
 A loopback listener plays a minimal broker (CONNACK, PUBACK, SUBACK) so that mosquitto_pub,
 mosquitto_sub and paho send what they send to a real server. Each client's byte stream is written
 to <out>/<name>.bin. Exit code 77 when a client tool is missing.
+
+  capture_client_frames.py [out-dir]          refreshes the fixtures (default: beside this script)
+  capture_client_frames.py --check <test>     captures into a scratch folder and runs the parser
+                                              test's real-client checks on it
 """
 import os
 import shutil
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 
 ANSWERS = {0x10: b"\x20\x02\x00\x00", 0xC0: b"\xd0\x00"}
@@ -95,7 +100,17 @@ def paho_publish(port):
 
 
 def main():
-    out_dir = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
+    if len(sys.argv) == 3 and sys.argv[1] == "--check":
+        with tempfile.TemporaryDirectory() as scratch:
+            result = capture_all(scratch)
+            if result:
+                return result
+            env = dict(os.environ, MQTT_FIXTURE_DIR=scratch)
+            return subprocess.run([sys.argv[2], "--gtest_filter=*RealClient*"], env=env).returncode
+    return capture_all(sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__)))
+
+
+def capture_all(out_dir):
     if not shutil.which("mosquitto_pub") or not shutil.which("mosquitto_sub"):
         print("mosquitto-clients missing")
         return 77

@@ -35,13 +35,15 @@ public:
         m_pid = fork();
         if (m_pid == 0) {
             dup2(fds[1], 1);
-            std::vector<std::string> all = {"python3", PeerScript()};
+            // Debian's interpreter: a version manager's shim in PATH costs seconds per start.
+            const char *pPython = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+            std::vector<std::string> all = {pPython, PeerScript()};
             all.insert(all.end(), args.begin(), args.end());
             std::vector<char *> argv;
             for (auto &a : all)
                 argv.push_back(const_cast<char *>(a.c_str()));
             argv.push_back(nullptr);
-            execvp("python3", argv.data());
+            execvp(argv[0], argv.data());
             _exit(127);
         }
         close(fds[1]);

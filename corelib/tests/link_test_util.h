@@ -25,10 +25,11 @@ inline std::string PeerScript() {
     return file.substr(0, file.rfind('/')) + "/peers/echo_peer.py";
 }
 
-// A peer process of echo_peer.py; killed when the object goes.
+// A peer process of echo_peer.py, inside the given network namespace when one is named; killed
+// when the object goes.
 class Peer {
 public:
-    explicit Peer(const std::vector<std::string> &args) {
+    explicit Peer(const std::vector<std::string> &args, const std::string &netns = "") {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0)
             return;
@@ -38,6 +39,8 @@ public:
             // Debian's interpreter: a version manager's shim in PATH costs seconds per start.
             const char *pPython = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
             std::vector<std::string> all = {pPython, PeerScript()};
+            if (!netns.empty())
+                all.insert(all.begin(), {"ip", "netns", "exec", netns});
             all.insert(all.end(), args.begin(), args.end());
             std::vector<char *> argv;
             for (auto &a : all)

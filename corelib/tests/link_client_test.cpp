@@ -86,8 +86,9 @@ TEST_F(ClientLink, ReceiveResults) {
         {"time-out", "", 16, 100, 0, 1, 10, 0},
     };
     for (const auto &c : cases) {
-        if (!c.send.empty())
+        if (!c.send.empty()) {
             ASSERT_EQ((int)c.send.size(), Link_SendDataByLink(pLink, c.send.data(), (DWORD)c.send.size(), 0));
+        }
         EXPECT_EQ(c.iResult, Link_RecvData(pLink, buf, c.dwSize, &dwLen, c.dwTimeOut, c.bFirstData)) << c.pWhat;
         EXPECT_EQ(c.iError, LastError()) << c.pWhat;
         EXPECT_EQ(c.dwExpectLen, dwLen) << c.pWhat;

@@ -257,6 +257,27 @@ TEST_F(ClientLink, IPv6Loopback) {
     }
 }
 
+// The receive loop waits with poll: descriptors above 1023, which an fd_set cannot hold, work
+// like any other. It runs without a link too (the TCP server link calls it so).
+TEST_F(ClientLink, ReceiveLoopOnAHighDescriptorWithoutALink) {
+    int sv[2];
+    ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, sv));
+    const int high = 1500;
+    ASSERT_EQ(high, dup2(sv[0], high));
+    close(sv[0]);
+    char buf[8];
+    DWORD dwLen = 0;
+    ASSERT_EQ(3, send(sv[1], "abc", 3, 0));
+    EXPECT_EQ(0, CLinkBase::DoRecvForRealRecv(high, buf, sizeof(buf), &dwLen, 2000, nullptr, nullptr, 1, 0));
+    EXPECT_EQ("abc", std::string(buf, dwLen));
+    EXPECT_EQ(10, CLinkBase::DoRecvForRealRecv(high, buf, sizeof(buf), &dwLen, 50, nullptr, nullptr, 1, 0));
+    EXPECT_EQ(0u, dwLen);
+    close(sv[1]);
+    EXPECT_EQ(73, CLinkBase::DoRecvForRealRecv(high, buf, sizeof(buf), &dwLen, 2000, nullptr, nullptr, 1, 0));
+    EXPECT_EQ(9, CLinkBase::DoRecvForRealRecv(-1, buf, sizeof(buf), &dwLen, 2000, nullptr, nullptr, 1, 0));
+    close(high);
+}
+
 int ReadSysctl(const char *pPath) {
     std::ifstream f(pPath);
     int v = 0;

@@ -90,6 +90,8 @@ protected:
 TEST_F(LinkPorts, TcpPoolRange) {
     // A port that is busy is skipped.
     int busy = socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;  // earlier runs may have left connections of this port in TIME_WAIT
+    setsockopt(busy, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(m_wBase);
@@ -220,12 +222,12 @@ TEST_F(LinkPorts, PortsGoBackOnlyFromTheirTaker) {
     p.iSocket = acc;
     CLinkBase *pAdopted = Link_CreateLinkEx(&p, 0, nullptr);
     ASSERT_NE(nullptr, pAdopted);
+    close(cli);  // the client closes first: no TIME_WAIT on the pool's port for later runs
     Link_DestroyLink(pAdopted);
     inPool = PoolContents();
     std::sort(inPool.begin(), inPool.end());
     EXPECT_EQ(inPool.end(), std::adjacent_find(inPool.begin(), inPool.end())) << "no port twice in the pool";
     EXPECT_EQ(4u, inPool.size());
-    close(cli);
     close(srv);
     close(lsock);
 }

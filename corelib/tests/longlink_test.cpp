@@ -331,21 +331,10 @@ TEST_F(AsyncLongLink, EchoThroughTheCompletionQueue) {
     EXPECT_FALSE(WaitFor([&] { return sink.iCalls != iCalls; }, 100));
 }
 
-// A connected pair on loopback: the client socket of the test and the accepted one.
-std::pair<int, int> AcceptedPair(Listener &listener) {
-    int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons((uint16_t)listener.Port());
-    if (connect(client, (sockaddr *)&a, sizeof(a)) != 0)
-        return {-1, -1};
-    return {client, listener.Accept()};
-}
 
 TEST_F(AsyncLongLink, PushLinksOnAcceptedSockets) {
     Listener listener;
-    auto [client, accepted] = AcceptedPair(listener);
+    auto [client, accepted] = linktest::AcceptedPair(listener);
     ASSERT_GE(accepted, 0);
     // The push link receives on its own thread.
     ASSERT_EQ(1, m_long.CreatePushLink(accepted));
@@ -358,7 +347,7 @@ TEST_F(AsyncLongLink, PushLinksOnAcceptedSockets) {
     close(client);
 
     // An accepted link adopted with SetLink receives asynchronously; the callback stops it.
-    auto [client2, accepted2] = AcceptedPair(listener);
+    auto [client2, accepted2] = linktest::AcceptedPair(listener);
     LINK_CREATE_PARAM p;
     std::memset(&p, 0, sizeof(p));
     p.dwServerMode = 1;
@@ -383,7 +372,7 @@ TEST_F(AsyncLongLink, StopRacesDeliveries) {
     for (int bAsync = 0; bAsync <= 1; bAsync++) {
         SCOPED_TRACE(bAsync ? "asynchronous" : "thread");
         Listener listener;
-        auto [client, accepted] = AcceptedPair(listener);
+        auto [client, accepted] = linktest::AcceptedPair(listener);
         ASSERT_GE(accepted, 0);
         LINK_CREATE_PARAM p;
         std::memset(&p, 0, sizeof(p));

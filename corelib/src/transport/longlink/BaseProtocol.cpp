@@ -37,9 +37,9 @@ CBaseProtocol::CBaseProtocol() {
 
 CBaseProtocol::~CBaseProtocol() {
     LogModule_Write(LOG_LEVEL_DBG, "[0x%X]CBaseProtocol::~CBaseProtocol, m_pLink[0x%X]", MORVA_PTR_ARG(this),
-                    MORVA_PTR_ARG(m_pLink));
-    if (m_pLink)
-        Link_DestroyLink(m_pLink);
+                    MORVA_PTR_ARG(Link()));
+    if (Link())
+        Link_DestroyLink(Link());
 }
 
 void CBaseProtocol::ClearBuffer() {
@@ -79,31 +79,29 @@ int CBaseProtocol::CreateLinkEx(DWORD dwCommand, void *, const LINK_COND *pCond)
 }
 
 int CBaseProtocol::CloseLinkSocket() {
-    if (!m_pLink)
+    if (!Link())
         return 0;
-    Link_CloseLinkSocket(m_pLink);
+    Link_CloseLinkSocket(Link());
     ClearBuffer();
     return 1;
 }
 
 int CBaseProtocol::DestroyLink() {
     LogModule_Write(LOG_LEVEL_DBG, "[0x%X]CBaseProtocol::DestroyLink, m_pLink[0x%X]", MORVA_PTR_ARG(this),
-                    MORVA_PTR_ARG(m_pLink));
-    if (!m_pLink)
+                    MORVA_PTR_ARG(Link()));
+    if (!Link())
         return 0;
-    CLinkBase *pLink = m_pLink;
-    m_pLink = nullptr;
-    Link_DestroyLink(pLink);
+    Link_DestroyLink(m_pLink.exchange(nullptr));
     ClearBuffer();
     return 1;
 }
 
 CLinkBase *CBaseProtocol::GetLink() {
-    return m_pLink;
+    return Link();
 }
 
 int CBaseProtocol::SetLink(CLinkBase *pLink) {
-    if (m_pLink)
+    if (Link())
         DestroyLink();
     m_pLink = pLink;
     m_bUseAsyn = 1;
@@ -111,9 +109,9 @@ int CBaseProtocol::SetLink(CLinkBase *pLink) {
 }
 
 int CBaseProtocol::GetLinkParam(DWORD dwParamID, const void *pIn, DWORD dwInLen, void *pOut, DWORD *pOutLen) {
-    if (!m_pLink)
+    if (!Link())
         return 0;
-    return Link_GetLinkParam(m_pLink, dwParamID, pIn, dwInLen, pOut, pOutLen);
+    return Link_GetLinkParam(Link(), dwParamID, pIn, dwInLen, pOut, pOutLen);
 }
 
 int CBaseProtocol::CreateGeneralLink(const LINK_CREATE_PARAM *pParam, int bUseAsyn) {
@@ -129,28 +127,28 @@ int CBaseProtocol::CreateGeneralLink(const LINK_CREATE_PARAM *pParam, int bUseAs
 }
 
 int CBaseProtocol::SetLinkForceClose() {
-    return m_pLink ? m_pLink->SetLinkForceClose() : 0;
+    return Link() ? Link()->SetLinkForceClose() : 0;
 }
 
 void CBaseProtocol::GetRemoteAddr(char *pIP, WORD *pPort, DWORD dwLen) {
-    if (!m_pLink || !pIP || !pPort || dwLen < (DWORD)LINK_ADDR_TEXT_LEN)
+    if (!Link() || !pIP || !pPort || dwLen < (DWORD)LINK_ADDR_TEXT_LEN)
         return;
-    std::memcpy(pIP, m_pLink->GetServerIPText(), LINK_ADDR_TEXT_LEN);
-    *pPort = m_pLink->GetServerPort();
+    std::memcpy(pIP, Link()->GetServerIPText(), LINK_ADDR_TEXT_LEN);
+    *pPort = Link()->GetServerPort();
 }
 
 void CBaseProtocol::GetLocalAddr(char *pIP, WORD *pPort, DWORD dwLen) {
-    if (!m_pLink || !pIP || !pPort || dwLen < (DWORD)LINK_ADDR_TEXT_LEN)
+    if (!Link() || !pIP || !pPort || dwLen < (DWORD)LINK_ADDR_TEXT_LEN)
         return;
     YAR_ADDR_T struLocal = {}, struPeer = {};
-    if (YAR_GetAddrBySockFd(m_pLink->GetSocket(), &struLocal, &struPeer) != 0)
+    if (YAR_GetAddrBySockFd(Link()->GetSocket(), &struLocal, &struPeer) != 0)
         return;
     Utils_AddrToIPPort(struLocal, pIP, (int)dwLen, pPort);
 }
 
 char *CBaseProtocol::RecvData(DWORD *pLen, int *pStatus, DWORD dwTimeOut, int bFirstData) {
     m_dwRecvLen = 0;
-    if (!Link_RecvData(m_pLink, m_szRecvBuf, m_dwRecvBufSize, &m_dwRecvLen, dwTimeOut, bFirstData))
+    if (!Link_RecvData(Link(), m_szRecvBuf, m_dwRecvBufSize, &m_dwRecvLen, dwTimeOut, bFirstData))
         *pStatus = (int)GetCoreGlobalCtrl()->GetLastError();
     else if (m_dwRecvLen == 0)
         *pStatus = LINK_ERR_RECV_TIMEOUT;
@@ -184,13 +182,13 @@ int CBaseProtocol::CreateSocks5PushLink(int sockAccepted) {
 }
 
 int CBaseProtocol::EnlargeBufferSize(DWORD dwSndMult, DWORD dwRcvMult) {
-    if (!m_pLink) {
+    if (!Link()) {
         LogModule_Write(LOG_LEVEL_ERR,
                         "[0x%X]CBaseProtocol::EnlargeBufferSize, pLinkInstance == NULL, dwSndMult[%d], dwRcvMult[%d]",
                         MORVA_PTR_ARG(this), dwSndMult, dwRcvMult);
         return 0;
     }
-    const int bRet = m_pLink->SetBuffSize(dwSndMult, dwRcvMult);
+    const int bRet = Link()->SetBuffSize(dwSndMult, dwRcvMult);
     LogModule_Write(LOG_LEVEL_DBG,
                     "[0x%X]CBaseProtocol::EnlargeBufferSize, SetBuffSize bRet[%d], dwSndMult[%d], dwRcvMult[%d]",
                     MORVA_PTR_ARG(this), bRet, dwSndMult, dwRcvMult);
@@ -198,40 +196,40 @@ int CBaseProtocol::EnlargeBufferSize(DWORD dwSndMult, DWORD dwRcvMult) {
 }
 
 int CBaseProtocol::SetRecvTimeout(DWORD dwTime) {
-    if (!m_pLink)
+    if (!Link())
         return 0;
-    m_pLink->SetRecvTimeout(dwTime);
+    Link()->SetRecvTimeout(dwTime);
     return 1;
 }
 
 int CBaseProtocol::GetLocalIPInfo(LINK_LOCAL_IP_INFO *pInfo) {
-    return m_pLink ? m_pLink->GetIPAddrInfo(pInfo) : 0;
+    return Link() ? Link()->GetIPAddrInfo(pInfo) : 0;
 }
 
 int CBaseProtocol::RestSocketByNoClose() {
-    if (!m_pLink)
+    if (!Link())
         return 0;
-    m_pLink->RestSocketByNoClose();
+    Link()->RestSocketByNoClose();
     return 1;
 }
 
 int CBaseProtocol::SendData(const PROTOCOL_SEND_DATA *pData, DWORD dwTimeOut) {
-    if (!m_pLink || !pData)
+    if (!Link() || !pData)
         return -1;
-    return Link_SendDataByLink(m_pLink, pData->pData, pData->dwLen, dwTimeOut);
+    return Link_SendDataByLink(Link(), pData->pData, pData->dwLen, dwTimeOut);
 }
 
 int CBaseProtocol::ResetLink(const char *pServerIP) {
-    if (!m_pLink || !pServerIP)
+    if (!Link() || !pServerIP)
         return 0;
-    m_pLink->Stop();
-    if (!m_pLink->SetServerIPText(pServerIP))
+    Link()->Stop();
+    if (!Link()->SetServerIPText(pServerIP))
         return 0;
-    return Link_ResetLink(m_pLink);
+    return Link_ResetLink(Link());
 }
 
 int CBaseProtocol::GetProxyLinkDstAddr(char *pHost, WORD *pPort) {
-    return m_pLink ? m_pLink->GetRequestHost(pHost, pPort) : 0;
+    return Link() ? Link()->GetRequestHost(pHost, pPort) : 0;
 }
 
 }  // namespace Vorezi

@@ -2,6 +2,7 @@
 // the link receives into, and whether this object may receive through asynchronous I/O.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "morva/MorvaLink.h"
@@ -74,7 +75,10 @@ private:
     int CreateAcceptedLink(int sockAccepted, int enumLinkType, const char *pFailText);
     void ClearBuffer();
 
-    CLinkBase *m_pLink = nullptr;
+    CLinkBase *Link() const { return m_pLink.load(); }
+
+    // Atomic: the owner may ask for the link while the data callback destroys it.
+    std::atomic<CLinkBase *> m_pLink{nullptr};
     char m_szRecvBuf[kRecvBufSize];
     DWORD m_dwRecvBufSize = kRecvBufSize;
     DWORD m_dwRecvLen = 0;

@@ -4,6 +4,7 @@
 #include "Module/Log/LogModule.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"
+#include "yar/yar_string.h"
 
 namespace Vorezi {
 
@@ -142,7 +143,20 @@ int CLongLinkPrivateBase::RecvDataCallBack(char *pData, int iLen, int iStatus) {
         return 1;
     if (!GetLink() || m_bExit)
         return 0;
-    return m_fnDataCallBack(m_pUserData, pData, iLen, iStatus);
+    m_nDelivering++;
+    const CLongLinkPrivateBase *pOuter = t_pOwnThreadOf;
+    t_pOwnThreadOf = this;
+    const int iRet = m_fnDataCallBack(m_pUserData, pData, iLen, iStatus);
+    t_pOwnThreadOf = pOuter;
+    m_nDelivering--;  // the last touch of this object
+    return iRet;
+}
+
+void CLongLinkPrivateBase::WaitDeliveries() {
+    if (OnOwnThread())
+        return;
+    while (m_nDelivering)
+        YAR_Sleep(1);
 }
 
 int CLongLinkPrivateBase::StopRecvThreadUseAysn() {
@@ -339,6 +353,7 @@ void CLongLinkPrivateBase::JoinThreads() {
         JoinRecvThread();
     }
     JoinSendThread();
+    WaitDeliveries();
 }
 
 // ---- CLongLinkPrivate ----
@@ -352,6 +367,7 @@ int CLongLinkPrivate::Stop() {
     JoinSendThread();
     StopRecvThread();
     DestroyLink();
+    WaitDeliveries();
     return 1;
 }
 

@@ -15,8 +15,9 @@
 //   whatever the callback returns: another receive could only fail again at once.
 // - Stop joins the threads, so no callback runs after it returns. Stop may be called from inside
 //   the data callback (or from the send thread): it then ends and destroys the link but joins no
-//   thread of its own; a later Stop or the destructor on another thread joins it. The long link
-//   itself must not be destroyed from its own receive or send thread.
+//   thread of its own; a later Stop or the destructor on another thread joins it (and waits for
+//   an asynchronous delivery still returning). The long link itself must not be destroyed from
+//   its own receive or send thread or from inside its callback.
 // - PauseRecvThread waits until the thread parks; never call it from the callback.
 #pragma once
 
@@ -74,8 +75,11 @@ protected:
     // protocol object goes.
     void JoinThreads();
     void JoinSendThread();
-    // 1 on this object's receive or send thread.
+    // 1 on this object's receive or send thread, or inside its asynchronous delivery.
     bool OnOwnThread() const;
+    // Waits until no asynchronous delivery runs the callback (one that stopped the link may still
+    // be returning); not from inside one.
+    void WaitDeliveries();
 
 private:
     static uint32_t RecvThreadEntry(void *pParam);
@@ -91,6 +95,7 @@ private:
     LINK_RECV_CALLBACK m_fnDataCallBack = nullptr;
     void *m_pUserData = nullptr;
     std::atomic<DWORD> m_bExit{0};
+    std::atomic<int> m_nDelivering{0};
     CMultiThreadControl m_ThreadControl;
     DWORD m_dwUserValue = 0;
     YAR_THREAD_ROUTINE m_fnSendRoutine = nullptr;

@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "morva/MorvaLink.h"
@@ -20,28 +21,21 @@
 
 namespace linktest {
 
-inline std::string PeerScript() {
+inline std::string PeerScript(const std::string &name = "echo_peer.py") {
     std::string file = __FILE__;
-    return file.substr(0, file.rfind('/')) + "/peers/echo_peer.py";
+    return file.substr(0, file.rfind('/')) + "/peers/" + name;
 }
 
-// A peer process of echo_peer.py, inside the given network namespace when one is named; killed
-// when the object goes.
-class Peer {
+// A child process whose standard output the test reads line by line; killed when the object goes.
+class Process {
 public:
-    explicit Peer(const std::vector<std::string> &args, const std::string &netns = "") {
+    explicit Process(const std::vector<std::string> &all) {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0)
             return;
         m_pid = fork();
         if (m_pid == 0) {
             dup2(fds[1], 1);
-            // Debian's interpreter: a version manager's shim in PATH costs seconds per start.
-            const char *pPython = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
-            std::vector<std::string> all = {pPython, PeerScript()};
-            if (!netns.empty())
-                all.insert(all.begin(), {"ip", "netns", "exec", netns});
-            all.insert(all.end(), args.begin(), args.end());
             std::vector<char *> argv;
             for (auto &a : all)
                 argv.push_back(const_cast<char *>(a.c_str()));
@@ -51,11 +45,8 @@ public:
         }
         close(fds[1]);
         m_out = fds[0];
-        std::string line = ReadLine(10000);
-        if (line.rfind("PORT ", 0) == 0)
-            m_port = std::stoi(line.substr(5));
     }
-    ~Peer() {
+    ~Process() {
         if (m_pid > 0) {
             kill(m_pid, SIGKILL);
             waitpid(m_pid, nullptr, 0);
@@ -63,11 +54,10 @@ public:
         if (m_out >= 0)
             close(m_out);
     }
-    Peer(const Peer &) = delete;
-    Peer &operator=(const Peer &) = delete;
+    Process(const Process &) = delete;
+    Process &operator=(const Process &) = delete;
 
-    int Port() const { return m_port; }
-    // One line of the peer's output, or "" after the time-out.
+    // One line of the output, or "" after the time-out.
     std::string ReadLine(int iTimeoutMs) {
         std::string line;
         char c;
@@ -84,6 +74,37 @@ public:
 private:
     pid_t m_pid = -1;
     int m_out = -1;
+};
+
+// Debian's interpreter: a version manager's shim in PATH costs seconds per start.
+inline std::string Python() {
+    return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+}
+
+inline std::vector<std::string> PeerCommand(const std::vector<std::string> &args, const std::string &netns,
+                                            const std::string &script) {
+    std::vector<std::string> all = {Python(), PeerScript(script)};
+    if (!netns.empty())
+        all.insert(all.begin(), {"ip", "netns", "exec", netns});
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+}
+
+// A peer process of a script of tests/peers (echo_peer.py unless named), inside the given network
+// namespace when one is named; its first line names its port.
+class Peer : public Process {
+public:
+    explicit Peer(const std::vector<std::string> &args, const std::string &netns = "",
+                  const std::string &script = "echo_peer.py")
+        : Process(PeerCommand(args, netns, script)) {
+        std::string line = ReadLine(10000);
+        if (line.rfind("PORT ", 0) == 0)
+            m_port = std::stoi(line.substr(5));
+    }
+
+    int Port() const { return m_port; }
+
+private:
     int m_port = 0;
 };
 
@@ -134,6 +155,20 @@ private:
     int m_fd = -1;
     int m_port = 0;
 };
+
+// A connected loopback pair: a client socket of the test and the listener's accepted side.
+inline std::pair<int, int> AcceptedPair(Listener &listener) {
+    int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons((uint16_t)listener.Port());
+    if (connect(client, (sockaddr *)&a, sizeof(a)) != 0) {
+        close(client);
+        return {-1, -1};
+    }
+    return {client, listener.Accept()};
+}
 
 // Reads exactly n bytes from a blocking socket within the time-out; what arrived.
 inline std::string ReadExactly(int fd, size_t n, int iTimeoutMs = 5000) {

@@ -81,6 +81,16 @@ typedef struct {
     LINK_EXT_PARAM ext;
 } LINK_COND;
 
+/* One record of the library's SOCKS5 proxy table (local configuration item 14: 32 records, the
+ * record index is the proxy ID of LINK_CREATE_PARAM and LINK_COND). No pointers: the table is
+ * copied as a block. */
+#define MORVA_PROXY_ADDR_LEN 48
+typedef struct {
+    char szProxyIP[MORVA_PROXY_ADDR_LEN]; /* IPv4 dotted text, NUL-terminated */
+    WORD wProxyPort;                      /* host order */
+    BYTE byRes[146];
+} MORVA_PROXY_RECORD; /* 196 bytes */
+
 /* A link; opaque to callers. */
 typedef struct MORVA_LINK_S *MORVA_LINK;
 

@@ -82,6 +82,8 @@ public:
     virtual int DoConnect();
     virtual void ProbeBeforeClose() {}
     virtual void PrepareRecv() {}
+    // The host and port a proxy client asked for (the SOCKS5 server link); 0 on other links.
+    virtual int GetRequestHost(char * /*pHost*/, WORD * /*pPort*/) { return 0; }
 
     int SetServerIP(const char *pIP, const char *pGroupIP, WORD wPort, WORD wSecondPort);
     int GetServerIPBySocket(const CONNECT_COND *pCond);
@@ -101,6 +103,8 @@ public:
     int GetIPAddrInfo(LINK_LOCAL_IP_INFO *pInfo);
     int GetMacAddr(BYTE *pMACAddr);
     int GetSocket() const { return m_socket; }
+    const char *GetServerIPText() const { return m_szServerIP; }
+    WORD GetServerPort() const { return m_wServerPort; }
     const YAR_ADDR_T &GetLocalAddr() const { return m_struLocalAddr; }
     const YAR_ADDR_T &GetDestAddr() const { return m_struDestAddr; }
     DWORD GetCommand() const { return m_dwCommand; }

@@ -7,6 +7,8 @@
 #include "CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils.h"
+#include "transport/link/LinkSocks5.h"
+#include "transport/link/LinkSocks5Server.h"
 
 namespace Vorezi {
 
@@ -17,6 +19,10 @@ CCoreGlobalCtrlBase *Ctrl() { return GetCoreGlobalCtrl(); }
 template <class T>
 CLinkBase *NewLink(int nIndex, const LINK_CREATE_PARAM *) {
     return new (nIndex) T;
+}
+
+CLinkBase *NewSocks5Link(int nIndex, const LINK_CREATE_PARAM *pParam) {
+    return new (nIndex) CLinkTCPSocks5(pParam->byProxyID);
 }
 
 // One row per link type; a row without a constructor is a type whose class is not built.
@@ -30,8 +36,8 @@ constexpr LinkClass kLinkClasses[] = {
     {LINK_TYPE_TCP, NewLink<CLinkTCP>, sizeof(CLinkTCP)},
     {LINK_TYPE_UDP, NewLink<CLinkUDP>, sizeof(CLinkUDP)},
     {LINK_TYPE_MCAST, NewLink<CLinkMcast>, sizeof(CLinkMcast)},
-    {LINK_TYPE_SOCKS5, nullptr, 0},
-    {LINK_TYPE_SOCKS5_SERVER, nullptr, 0},
+    {LINK_TYPE_SOCKS5, NewSocks5Link, sizeof(CLinkTCPSocks5)},
+    {LINK_TYPE_SOCKS5_SERVER, NewLink<CLinkTCPSocks5Server>, sizeof(CLinkTCPSocks5Server)},
     {LINK_TYPE_SSL, nullptr, 0},
     {LINK_TYPE_TLS, nullptr, 0},
     {LINK_TYPE_SSL_GM, nullptr, 0},

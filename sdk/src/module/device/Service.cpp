@@ -100,10 +100,10 @@ int CService::StartThreads(uint32_t bMulticast) {
 
 int CService::Stop() {
     m_bStopThread.store(1);
-    // Wake every reader, join it, and only then close its socket.
-    m_IoMulticast.Wake();
-    m_IoMulticast_35090.Wake();
-    m_IoMulticastLocal.Wake();
+    // Each reader is joined before its socket closes, so no descriptor is reused under it. The
+    // multicast readers see the flag within their 1-s wait; the subnet reader blocks without
+    // one and is woken by shutting its socket down (a shut-down socket polls readable but
+    // yields nothing, which would keep the waiting readers spinning until their time-out).
     m_IoUdpSubnet.Wake();
     JoinThreadLogged(m_hMulticastThreadId, "CService::Stop", "m_hMulticastThreadId");
     JoinThreadLogged(m_hMulticastThreadId_35090, "CService::Stop", "m_hMulticastThreadId_35090");

@@ -11,8 +11,8 @@
 #include "Module/CharConv/CharIConv.h"
 #include "Module/Log/LogModule.h"
 #include "morva/MorvaTypes.h"
-#include "transport/LocalPortPool.h"
-#include "transport/PortMultiplexList.h"
+#include "transport/port/LocalPortPool.h"
+#include "transport/port/PortMultiplexList.h"
 #include "yar/yar_thread.h"
 
 struct YAR_ADAPTER_INFO_T;

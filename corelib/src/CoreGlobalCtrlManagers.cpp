@@ -3,8 +3,8 @@
 
 #include "CoreGlobalCtrl.h"
 #include "crypto/SSLTrans.h"
-#include "transport/AsyncManager.h"
-#include "transport/PortPoolMgr.h"
+#include "transport/async/AsyncManager.h"
+#include "transport/port/PortPoolMgr.h"
 
 namespace Vorezi {
 

@@ -10,8 +10,8 @@
 
 #include "CoreGlobalCtrl.h"
 #include "morva/ComInterfaceMorva.h"
-#include "transport/AsyncManager.h"
-#include "transport/PortPoolMgr.h"
+#include "transport/async/AsyncManager.h"
+#include "transport/port/PortPoolMgr.h"
 
 using namespace Vorezi;
 

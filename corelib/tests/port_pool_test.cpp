@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "CoreGlobalCtrl.h"
-#include "transport/LocalPortPool.h"
-#include "transport/PortMultiplexList.h"
-#include "transport/PortPoolMgr.h"
+#include "transport/port/LocalPortPool.h"
+#include "transport/port/PortMultiplexList.h"
+#include "transport/port/PortPoolMgr.h"
 #include "yar/yar_addr.h"
 
 using namespace Vorezi;

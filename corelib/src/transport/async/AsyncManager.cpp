@@ -1,4 +1,4 @@
-#include "transport/AsyncManager.h"
+#include "transport/async/AsyncManager.h"
 
 #include <sys/mman.h>
 

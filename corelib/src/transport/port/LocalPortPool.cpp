@@ -1,4 +1,4 @@
-#include "transport/LocalPortPool.h"
+#include "transport/port/LocalPortPool.h"
 
 #include <cstring>
 

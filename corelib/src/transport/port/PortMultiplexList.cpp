@@ -1,4 +1,4 @@
-#include "transport/PortMultiplexList.h"
+#include "transport/port/PortMultiplexList.h"
 
 #include <cstring>
 #include <new>

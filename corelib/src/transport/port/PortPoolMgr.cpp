@@ -1,4 +1,4 @@
-#include "transport/PortPoolMgr.h"
+#include "transport/port/PortPoolMgr.h"
 
 #include <cstdio>
 #include <cstring>

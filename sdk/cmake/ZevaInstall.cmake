@@ -14,5 +14,8 @@ write_basic_package_version_file("${CMAKE_CURRENT_BINARY_DIR}/ZEVAConfigVersion.
 install(FILES "${CMAKE_CURRENT_BINARY_DIR}/ZEVAConfig.cmake" "${CMAKE_CURRENT_BINARY_DIR}/ZEVAConfigVersion.cmake"
   DESTINATION ${ZEVA_CMAKE_DIR})
 
+# zeva.pc finds the prefix from its own place, so the tree may be installed anywhere.
+file(RELATIVE_PATH ZEVA_PC_TO_PREFIX "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
+string(REGEX REPLACE "/$" "" ZEVA_PC_TO_PREFIX "${ZEVA_PC_TO_PREFIX}")
 configure_file(cmake/zeva.pc.in "${CMAKE_CURRENT_BINARY_DIR}/zeva.pc" @ONLY)
 install(FILES "${CMAKE_CURRENT_BINARY_DIR}/zeva.pc" DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

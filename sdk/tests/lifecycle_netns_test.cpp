@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <cstdlib>
 #include <regex>
 #include <string>
 
@@ -135,6 +136,41 @@ TEST(Lifecycle, RunningSdkSocketsInquiriesAndRelay) {
         EXPECT_EQ(sockets, CountSockets());
         EXPECT_EQ(std::string::npos, Sh("ss -uan").out.find(":37020"));
     }
+}
+
+}  // namespace
+
+namespace {
+
+int DroppedPackets() {
+    std::string out = Sh("nft list table ip zevatest").out;
+    size_t at = out.find("counter packets ");
+    return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + 16);
+}
+
+// A send the system refuses reports 2040 to the export that sent it; the inquiry thread's failed
+// sends leave the last error the host reads alone.
+TEST(Lifecycle, RefusedSendsReachOnlyTheirExport) {
+    ZEVA_NETNS_LAB(lab);
+    std::string host = lab.Add("host"), peer = lab.Add("peer");
+    lab.Veth(host, "h1", std::string(kHostAddr) + "/24", peer, "p0", std::string(kPeerAddr) + "/24");
+    zeva::test::EnterNetns in(host);
+    ZEVA_REQUIRE_NETNS();
+    ZevaLib zeva;
+    zeva.ZEVA_SetAutoRequestInterval(1);
+    ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, nullptr, nullptr, nullptr));
+    ASSERT_EQ(0, Sh("nft add table ip zevatest && nft add chain ip zevatest out "
+                    "'{ type filter hook output priority 0; }' && "
+                    "nft add rule ip zevatest out udp dport 37020 counter drop").status);
+
+    EXPECT_EQ(0, zeva.ZEVA_SendInquiry());
+    EXPECT_EQ(2040u, zeva.ZEVA_GetLastError());
+    zeva.ZEVA_GetVersion();
+    int dropped = DroppedPackets();
+    ASSERT_GE(dropped, 1);
+    EXPECT_TRUE(WaitFor([&] { return DroppedPackets() >= dropped + 2; })) << "the inquiry thread did not send";
+    EXPECT_EQ(0u, zeva.ZEVA_GetLastError());
+    EXPECT_EQ(1, zeva.ZEVA_Stop());
 }
 
 }  // namespace

@@ -108,3 +108,31 @@ TEST(Utils, LowerCopyAndDecimalText) {
 }
 
 }  // namespace
+
+#include "log_capture.h"
+
+namespace {
+
+// Dumps longer than their line are cut, and the line says how much it shows.
+TEST(UtilsLog, DumpsSayWhenTheyAreCut) {
+    sdktest::ScratchDir dir;
+    ASSERT_EQ(1, Morva_Init());
+    ASSERT_EQ(1, Morva_SetLogFile(3, dir.Path().c_str(), 0));
+    {
+        sdktest::LogCapture log;
+        const uint8_t small[] = {0x00, 0xAB, 0x10};
+        PrintHexData("hex", small, 3);
+        PrintDecData("dec", small, 3);
+        EXPECT_TRUE(log.WaitFor("hex [ 00ab10  ]"));
+        EXPECT_TRUE(log.WaitFor("dec [ 000 171 016   ]"));
+        std::string big(5000, '\x5a');
+        PrintHexData("bighex", reinterpret_cast<const uint8_t *>(big.data()), 5000);
+        PrintDecData("bigdec", reinterpret_cast<const uint8_t *>(big.data()), 5000);
+        EXPECT_TRUE(log.WaitFor("bighex [cut to "));
+        EXPECT_TRUE(log.WaitFor("of 5000 bytes] [ 5a5a"));
+        EXPECT_TRUE(log.WaitFor("bigdec [cut to "));
+    }
+    Morva_Fini();
+}
+
+}  // namespace

@@ -23,7 +23,7 @@ int HexValue(char c) {
 }
 
 // Writes "<message> [cut to N of M bytes] [ <data>  ]" where the data part holds as many
-// whole bytes, each printed in bytesWidth characters, as the line allows.
+// whole bytes, each printed in byteWidth characters, as one log line allows.
 void PrintDump(const char *pMsg, const uint8_t *pData, uint32_t dwLen, uint32_t byteWidth,
                void (*print)(const uint8_t *, uint32_t, char *)) {
     std::string head = pMsg ? pMsg : "";

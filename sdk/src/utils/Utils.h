@@ -8,7 +8,8 @@ namespace ZEVA {
 
 constexpr uint32_t UUID_TEXT_LEN = 36;   // "%08X-%04X-%04X-%04X-%012X"
 constexpr uint32_t MAC_TEXT_LEN = 17;    // "00-1a-2b-3c-4d-5e"
-constexpr uint32_t LOG_DUMP_LINE = 4096; // one dump line, message included
+constexpr uint32_t LOG_DUMP_LINE = 896;  // a dump line with its terminator: the core log writes
+                                         // lines of 1024 bytes with its time and level prefix
 
 // A new random Uuid, 36 upper-case characters and a terminator; -1 for a null output (a capacity
 // below 37 leaves the output untouched and also gives -1).
@@ -25,7 +26,7 @@ int StringToIPv6(const char *pText, uint8_t *pAddr);
 // Copies the characters with A-Z lowered, without the terminator; -1 for a null argument.
 int ToLowerCopy(const char *pSrc, char *pDst);
 // Log lines at level 1: the message, then the data as hexadecimal or as "%03d " per byte.
-// Data that does not fit one line is cut, and the line says so.
+// Data that does not fit one log line is cut, and the line says so.
 void PrintHexData(const char *pMsg, const uint8_t *pData, uint32_t dwLen);
 void PrintDecData(const char *pMsg, const uint8_t *pData, uint32_t dwLen);
 // Zeroes the output, then writes "%03d " per byte for as many bytes as fit with a terminator.

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <cstdlib>
+#include <memory>
 #include <regex>
 #include <string>
 
@@ -70,14 +71,25 @@ TEST(Lifecycle, NoAdapterFailsCleanlyAndALaterStartWorks) {
     EXPECT_EQ(1, zeva.ZEVA_Stop());
 }
 
-TEST(Lifecycle, StartsAreCounted) {
-    ZEVA_NETNS_LAB(lab);
-    std::string host = lab.Add("host"), peer = lab.Add("peer");
-    lab.Veth(host, "h1", std::string(kHostAddr) + "/24", peer, "p0", std::string(kPeerAddr) + "/24");
-    zeva::test::EnterNetns in(host);
-    ZEVA_REQUIRE_NETNS();
+// A started SDK in the host namespace of a host and a peer joined by a veth pair.
+class Started : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!lab.usable())
+            GTEST_SKIP() << "network namespaces need root and iproute2";
+        std::string host = lab.Add("host"), peer = lab.Add("peer");
+        lab.Veth(host, "h1", std::string(kHostAddr) + "/24", peer, "p0", std::string(kPeerAddr) + "/24");
+        in = std::make_unique<zeva::test::EnterNetns>(host);
+        ZEVA_REQUIRE_NETNS();
+        zeva.ZEVA_SetAutoRequestInterval(1);
+        ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, nullptr, nullptr, nullptr));
+    }
+    zeva::test::NetnsLab lab;
+    std::unique_ptr<zeva::test::EnterNetns> in;
     ZevaLib zeva;
-    ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, nullptr, nullptr, nullptr));
+};
+
+TEST_F(Started, StartsAreCounted) {
     ASSERT_EQ(1, zeva.ZEVA_Start_V40([](ZEVA_DEVICE_INFO *, void *) {}, nullptr, nullptr));
     EXPECT_EQ(1, zeva.ZEVA_Stop());
     EXPECT_NE(std::string::npos, Sh("ss -uan").out.find(":37020")) << "the first stop keeps the SDK running";
@@ -138,9 +150,6 @@ TEST(Lifecycle, RunningSdkSocketsInquiriesAndRelay) {
     }
 }
 
-}  // namespace
-
-namespace {
 
 int DroppedPackets() {
     std::string out = Sh("nft list table ip zevatest").out;
@@ -150,15 +159,7 @@ int DroppedPackets() {
 
 // A send the system refuses reports 2040 to the export that sent it; the inquiry thread's failed
 // sends leave the last error the host reads alone.
-TEST(Lifecycle, RefusedSendsReachOnlyTheirExport) {
-    ZEVA_NETNS_LAB(lab);
-    std::string host = lab.Add("host"), peer = lab.Add("peer");
-    lab.Veth(host, "h1", std::string(kHostAddr) + "/24", peer, "p0", std::string(kPeerAddr) + "/24");
-    zeva::test::EnterNetns in(host);
-    ZEVA_REQUIRE_NETNS();
-    ZevaLib zeva;
-    zeva.ZEVA_SetAutoRequestInterval(1);
-    ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, nullptr, nullptr, nullptr));
+TEST_F(Started, RefusedSendsReachOnlyTheirExport) {
     ASSERT_EQ(0, Sh("nft add table ip zevatest && nft add chain ip zevatest out "
                     "'{ type filter hook output priority 0; }' && "
                     "nft add rule ip zevatest out udp dport 37020 counter drop").status);

@@ -2,6 +2,7 @@
 // their inquiries leave from the new address; a stop while the check is under way neither hangs
 // nor leaves threads behind. Slow: the restart waits 10 s for the addresses to settle.
 #include <chrono>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -23,6 +24,13 @@ protected:
         lab.Veth(host, "h1", std::string(kHostAddr) + "/24", peer, "p0", std::string(kPeerAddr) + "/24");
         StartPeer(lab, peer, "sources " + out.Path() + " " + kPeerAddr);
         ASSERT_TRUE(WaitFor([&] { return FileExists(out / "ready"); }));
+        in = std::make_unique<zeva::test::EnterNetns>(host);
+        ZEVA_REQUIRE_NETNS();
+        threads = CountThreads();
+        // Inquiries every second, so the peer hears which address they leave from.
+        zeva.ZEVA_SetAutoRequestInterval(1);
+        ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, nullptr, nullptr, nullptr));
+        ASSERT_TRUE(WaitFor([&] { return HeardFrom(kHostAddr); }));
     }
 
     bool HeardFrom(const std::string &addr) { return ReadFile(out / "sources").find(addr + "\n") != std::string::npos; }
@@ -35,16 +43,12 @@ protected:
     zeva::test::NetnsLab lab;
     std::string host, peer;
     ScratchDir out;
+    std::unique_ptr<zeva::test::EnterNetns> in;
+    ZevaLib zeva;
+    int threads = 0;
 };
 
 TEST_F(Restart, InquiriesLeaveFromTheNewAddress) {
-    zeva::test::EnterNetns in(host);
-    ZEVA_REQUIRE_NETNS();
-    ZevaLib zeva;
-    int threads = CountThreads();
-    zeva.ZEVA_SetAutoRequestInterval(1);
-    ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, nullptr, nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return HeardFrom(kHostAddr); }));
     MoveHostAddress("10.77.1.5/24");
     EXPECT_TRUE(WaitFor([&] { return HeardFrom("10.77.1.5"); }, 40000)) << ReadFile(out / "sources");
     EXPECT_EQ(1, zeva.ZEVA_Stop());
@@ -52,13 +56,6 @@ TEST_F(Restart, InquiriesLeaveFromTheNewAddress) {
 }
 
 TEST_F(Restart, StopDuringTheCheckIsPrompt) {
-    zeva::test::EnterNetns in(host);
-    ZEVA_REQUIRE_NETNS();
-    ZevaLib zeva;
-    int threads = CountThreads();
-    zeva.ZEVA_SetAutoRequestInterval(1);
-    ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, nullptr, nullptr, nullptr));
-    ASSERT_TRUE(WaitFor([&] { return HeardFrom(kHostAddr); }));
     // The next inquiry fails to send and the check thread rescans and waits for the restart.
     MoveHostAddress("10.77.1.6/24");
     auto start = std::chrono::steady_clock::now();

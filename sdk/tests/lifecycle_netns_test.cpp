@@ -55,7 +55,7 @@ TEST(Lifecycle, NoAdapterFailsCleanlyAndALaterStartWorks) {
     ZEVA_REQUIRE_NETNS();
     ZevaLib zeva;
     ASSERT_TRUE(zeva.Loaded()) << ZevaLib::Error();
-    int threads = CountThreads(), sockets = CountSockets();
+    int threads = ThreadBaseline(), sockets = CountSockets();
 
     EXPECT_EQ(0, zeva.ZEVA_Start_V60(nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(2003u, zeva.ZEVA_GetLastError());
@@ -111,7 +111,7 @@ TEST(Lifecycle, RunningSdkSocketsInquiriesAndRelay) {
     zeva::test::EnterNetns in(host);
     ZEVA_REQUIRE_NETNS();
     ZevaLib zeva;
-    int threads = CountThreads(), sockets = CountSockets();
+    int threads = ThreadBaseline(), sockets = CountSockets();
 
     for (int round = 0; round < 2; ++round) {
         ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, nullptr, nullptr, nullptr)) << zeva.ZEVA_GetLastError();

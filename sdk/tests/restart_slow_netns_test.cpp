@@ -26,7 +26,7 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return FileExists(out / "ready"); }));
         in = std::make_unique<zeva::test::EnterNetns>(host);
         ZEVA_REQUIRE_NETNS();
-        threads = CountThreads();
+        threads = ThreadBaseline();
         // Inquiries every second, so the peer hears which address they leave from.
         zeva.ZEVA_SetAutoRequestInterval(1);
         ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, nullptr, nullptr, nullptr));

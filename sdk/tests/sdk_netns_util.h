@@ -52,6 +52,12 @@ inline int CountEntries(const std::string &dir, const std::string &linkPrefix = 
 }
 
 inline int CountThreads() { return CountEntries("/proc/self/task"); }
+// The count to come back to after a stop. A first thread is started and joined before counting,
+// so that a sanitizer's own helper thread, started with the first thread, is counted as well.
+inline int ThreadBaseline() {
+    std::thread([] {}).join();
+    return CountThreads();
+}
 inline int CountSockets() { return CountEntries("/proc/self/fd", "socket:"); }
 
 inline bool FileExists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }

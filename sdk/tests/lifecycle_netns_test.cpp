@@ -175,3 +175,30 @@ TEST_F(Started, RefusedSendsReachOnlyTheirExport) {
 }
 
 }  // namespace
+
+namespace {
+
+// The configuration file is found beside the library that holds the SDK, wherever it is copied.
+TEST(Lifecycle, ConfigurationBesideTheLibraryCopy) {
+    ZEVA_NETNS_LAB(lab);
+    std::string host = lab.Add("host"), peer = lab.Add("peer");
+    lab.Veth(host, "h1", std::string(kHostAddr) + "/24", peer, "p0", std::string(kPeerAddr) + "/24");
+    ScratchDir dir;
+    ASSERT_EQ(0, Sh(std::string("cp ") + ZEVA_LIB_PATH + " " + (dir / "libZEVA.so")).status);
+    WriteFile(dir / "ZEVASDK.xml", "<?xml version=\"1.0\" encoding=\"utf-8\"?><Settings><logLevel>3</logLevel>"
+                                   "<logDirectory>" + dir.Path() + "log/</logDirectory>"
+                                   "<multicast>false</multicast><checkIP>false</checkIP></Settings>");
+    zeva::test::EnterNetns in(host);
+    ZEVA_REQUIRE_NETNS();
+    ZevaLib zeva(dir / "libZEVA.so");
+    ASSERT_TRUE(zeva.Loaded()) << ZevaLib::Error();
+    ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, nullptr, nullptr, nullptr));
+    // Multicast off: no group sockets, only the subnet socket.
+    EXPECT_EQ(std::string::npos, Sh("ss -uan").out.find(":37020"));
+    EXPECT_EQ(1, zeva.ZEVA_Stop());
+    EXPECT_TRUE(WaitFor([&] {
+        return Sh("grep -rl 'The KWZEVASDK Version is 4.4.0.56 build20250915' " + dir.Path() + "log/").status == 0;
+    }));
+}
+
+}  // namespace

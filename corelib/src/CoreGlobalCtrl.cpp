@@ -369,6 +369,7 @@ void CCoreGlobalCtrlBase::ReleaseManagers() {
     ReleaseTimeConsumingMgr();
     ReleaseTimerProxyMgr();
     ReleaseAsyncManager();
+    ReleaseRqsTrans();
     ReleaseKeyCaches();
     ReleaseSSLTrans();
     ReleasePerformance();

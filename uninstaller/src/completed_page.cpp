@@ -74,7 +74,7 @@ void UnInstallCompletedPage::ShowResult(const UninstallResult& result)
     if (result.Complete())
         return;
     m_ui.m_pInstallInfoLabel->setText(
-        QCoreApplication::translate("UnInstallCompletedUI", "UninstallIncompleteFailedSteps")
+        QCoreApplication::translate("UnInstallCompletedUI", "UninstallIncompleteFailedSteps %1")
             .arg(result.FailedSteps().join(", ")));
     m_ui.m_pInstallInfoLabel->setStyleSheet("color: #E6A23C; font-size: 16px;");
     m_ui.m_pInstallInfoLabel->setWordWrap(true);

@@ -120,7 +120,7 @@
         <translation>Completed</translation>
     </message>
     <message>
-        <source>UninstallIncompleteFailedSteps</source>
+        <source>UninstallIncompleteFailedSteps %1</source>
         <translation>Not fully uninstalled. Not removed: %1</translation>
     </message>
 </context>

@@ -95,10 +95,12 @@ CModalTipDialog::CModalTipDialog(QWidget* parent) : CBaseDialogWithBottom(parent
     m_text = new QLabel(this);
     m_text->setObjectName("pavexContentLabel");
     m_text->setWordWrap(true);
+    m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     auto* row = new QHBoxLayout;
     row->setSpacing(12);
     row->addWidget(m_icon, 0, Qt::AlignTop);
     row->addWidget(m_text, 1);
+    m_text->setContentsMargins(0, 6, 0, 0);
     contentLayout()->addLayout(row);
     setDialogModel(ModelMessage);
     setDialogSize(SizeSmall);

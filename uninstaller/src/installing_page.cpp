@@ -80,6 +80,8 @@ void InstallingPage::InitPage()
     m_ui.frame->setFixedWidth(0);
     m_ui.frame->setStyleSheet("background:red; border-radius:5px; border:none;");
     m_ui.m_pWidgetProcessBar->setStyleSheet("border:1px solid rgba(0,0,0,0.2);border-radius:8px");
+    // The status text can outgrow its label's minimum width; keep the percentage apart from it.
+    m_ui.m_pInstallProgressLabel->setIndent(8);
     connect(m_ui.m_pCancelBtn, &QPushButton::clicked, this, &InstallingPage::onCancelInstall);
     connect(m_ui.m_pUpperWidget, &UpperWidget::signalClose, this, &InstallingPage::signalClose);
     connect(InstallProcessMgr::GetInstance(), &InstallProcessMgr::signalProcess, this,

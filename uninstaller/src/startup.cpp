@@ -4,6 +4,7 @@
 
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 
 #include "app_config.h"
 #include "install_process.h"
@@ -79,6 +80,8 @@ int RunUninstaller(QApplication& app, const Services& services)
     if (!Confirmed())
         return -1;
 
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        window.move(screen->availableGeometry().center() - window.rect().center());
     window.show();
     window.onUninstall();
     const int result = app.exec();

@@ -65,7 +65,7 @@ bool InstallProcessMgr::RemoveFolder(const FolderTarget& folder)
     return false;
 }
 
-bool InstallProcessMgr::RemoveShortcuts(const UninstallTargets& targets)
+bool InstallProcessMgr::DeleteShortcuts(const UninstallTargets& targets)
 {
     bool done = targets.refusedNames.isEmpty();
     for (const QString& name : targets.refusedNames)
@@ -85,11 +85,6 @@ bool InstallProcessMgr::RemoveShortcuts(const UninstallTargets& targets)
     return done;
 }
 
-bool InstallProcessMgr::DeleteShortcuts()
-{
-    return RemoveShortcuts(ListTargets());
-}
-
 void InstallProcessMgr::UnInstall()
 {
     const UninstallTargets targets = ListTargets();
@@ -98,7 +93,7 @@ void InstallProcessMgr::UnInstall()
     emit signalProcess(0, QObject::tr("BeganToUnloadWkJrSaJaAq"));
     result.folderDone = RemoveFolder(targets.folder);
     emit signalProcess(30, QObject::tr("DeleteShortcutULXVgdVTs"));
-    result.shortcutsDone = RemoveShortcuts(targets);
+    result.shortcutsDone = DeleteShortcuts(targets);
     emit signalProcess(60, QObject::tr("ClearTheRegistryeuyqTkYHjj"));
     // The key is the only record of a folder that could not be removed: keep it then.
     if (result.folderDone) {

@@ -35,8 +35,9 @@ public:
     // The targets of the configured product, checked, before anything is removed.
     UninstallTargets ListTargets() const;
     void UnInstall();
-    // The shortcut step: true when every shortcut and menu folder is gone and no name was refused.
-    bool DeleteShortcuts();
+    // The shortcut step over the listed targets: true when every shortcut and menu folder is gone
+    // and no name was refused.
+    bool DeleteShortcuts(const UninstallTargets& targets);
     UninstallResult LastResult() const;
 
 signals:
@@ -46,7 +47,6 @@ private:
     friend class Base::CSingleton<InstallProcessMgr>;
     InstallProcessMgr();
     bool RemoveFolder(const FolderTarget& folder);
-    bool RemoveShortcuts(const UninstallTargets& targets);
 
     FileOperations* m_files;
     mutable QMutex m_resultMutex;

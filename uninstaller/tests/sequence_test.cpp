@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 
@@ -73,10 +72,9 @@ TEST(Sequence, FullRunRemovesTheProductAndKeepsTheRest)
                          reports.append({percent, text, QThread::currentThread() == qApp->thread()});
                      });
     UnInstallThread worker;
-    QSignalSpy finished(&worker, &QThread::finished);
     worker.start();
-    ASSERT_TRUE(finished.wait(10000));
-    QCoreApplication::processEvents();
+    ASSERT_TRUE(worker.wait(10000));
+    QCoreApplication::processEvents();  // the queued reports
 
     ASSERT_EQ(reports.size(), 4);
     const QList<QPair<int, const char*>> expected{{0, "BeganToUnloadWkJrSaJaAq"},

@@ -134,6 +134,17 @@ protected:
         InstallProcessMgr::GetInstance()->SetFileOperations(&files);
     }
 
+    // Shows the window, starts the uninstall with the gate open and waits for the end page.
+    static bool RunToEndPage(MainWindow& window)
+    {
+        window.show();
+        if (!QTest::qWaitForWindowExposed(&window))
+            return false;
+        QSignalSpy finished(window.ProgressPage(), &InstallingPage::signalunInstallFinished);
+        window.onUninstall();
+        return finished.wait(10000) && window.Stack()->currentWidget() == window.EndPage();
+    }
+
     TestWorld world;
     ScriptedFiles files;
     QSemaphore entered, gate;
@@ -170,30 +181,17 @@ TEST_F(GatedRun, CompletedClosesTheWindow)
 {
     gate.release(16);
     MainWindow window;
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    QSignalSpy finished(window.ProgressPage(), &InstallingPage::signalunInstallFinished);
-    window.onUninstall();
-    ASSERT_TRUE(finished.wait(10000));
+    ASSERT_TRUE(RunToEndPage(window));
     QTest::mouseClick(window.EndPage()->Ui().m_pCompletedBtn, Qt::LeftButton);
     EXPECT_FALSE(window.isVisible());
 }
 
-TEST(Pages, IncompleteEndPage)
+TEST_F(GatedRun, IncompleteEndPage)
 {
-    TestWorld world;
-    world.WriteConfig();
-    world.Populate();
-    world.WriteKey();
-    ScriptedFiles files;
+    gate.release(16);
     files.failOn = [](const QString& path) { return path.endsWith("/inst"); };
-    InstallProcessMgr::GetInstance()->SetFileOperations(&files);
     MainWindow window;
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    QSignalSpy finished(window.ProgressPage(), &InstallingPage::signalunInstallFinished);
-    window.onUninstall();
-    ASSERT_TRUE(finished.wait(10000));
+    ASSERT_TRUE(RunToEndPage(window));
     const QString text = window.EndPage()->Ui().m_pInstallInfoLabel->text();
     EXPECT_NE(text, QCoreApplication::translate("UnInstallCompletedUI", "Uninstalled"));
     EXPECT_TRUE(text.contains(QObject::tr("StepInstallFolder"))) << text.toStdString();

@@ -108,6 +108,12 @@ void CHRUdpCommand::StopThreads() {
     m_bRecvStop = 1;
     m_bSendStop = 1;
     m_bDataStop = 1;
+    // Wake the waiting threads instead of waiting out their time-outs: a shut socket ends the
+    // receive thread's poll, a post the data-transfer thread's wait.
+    if (m_hThread.load() && m_oSocket.GetSocket() >= 0)
+        m_oSocket.ShutDown(2);
+    if (m_bCreatedSem && m_hDataTransThread.load())
+        YAR_SemPost(&m_Sem);
     JoinThread(m_hThread);
     JoinThread(m_hDataTransThread);
     for (auto &h : m_hSendThread)

@@ -14,6 +14,7 @@
 #include "CoreGlobalCtrl.h"
 #include "transport/vrudp/ComVRUDP.h"
 #include "transport/vrudp/HRUdpCommand.h"
+#include "transport/vrudp/VRUDPClock.h"
 #include "transport/vrudp/VRUDPGuard.h"
 
 using namespace Vorezi;
@@ -47,41 +48,49 @@ struct Sink {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t uSize) {
-    static bool bInit = GetCoreGlobalCtrl()->Init() == 1;
-    static Sink sink;
-    if (!bInit)
-        return 0;
+// One listening endpoint serves every input; each input starts a new INIT-rate window and ends
+// with the endpoint's connections destroyed, so inputs do not depend on one another's
+// connections.
+int MakeEndpoint() {
+    if (GetCoreGlobalCtrl()->Init() != 1)
+        return -1;
     VRUDP_CREATE_COND cond = {};
     cond.iAf = 2;
     int h = COM_VRUDP_Create(&cond);
     VRUDP_SOCK_ADDR local = {};
     std::strcpy(local.szAddr, "127.0.0.1");
-    if (h < 0 || COM_VRUDP_Bind(h, &local) != 1) {
-        COM_VRUDP_Close(h);
+    return h >= 0 && COM_VRUDP_Bind(h, &local) == 1 ? h : -1;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t uSize) {
+    static int h = MakeEndpoint();
+    static Sink sink;
+    CRWGuard guard(h);
+    auto *pEndpoint = dynamic_cast<CHRUdpCommand *>(guard.Member());
+    if (!pEndpoint)
         return 0;
-    }
-    {
-        CRWGuard guard(h);
-        auto *pEndpoint = dynamic_cast<CHRUdpCommand *>(guard.Member());
-        std::vector<uint8_t> pkt;
-        size_t off = 0;
-        while (pEndpoint && off + 2 <= uSize) {
-            size_t len = size_t((pData[off] << 8) | pData[off + 1]);
-            off += 2;
-            if (len > uSize - off)
-                len = uSize - off;
-            pkt.assign(pData + off, pData + off + len);
-            off += len;
-            if (pkt.size() >= 8 && ((pkt[6] << 8) | pkt[7]) == kEntryZero) {
-                int iConn = pEndpoint->GetEntry(0);
-                pkt[6] = uint8_t(iConn >> 8);
-                pkt[7] = uint8_t(iConn);
-            }
-            pEndpoint->ProccessRUDPData(pkt.data(), int(pkt.size()), sink.addr);
+    VRUDP_AdvanceTickForTest(CHRUdpCommand::kInitWindowMs + 1);
+    std::vector<uint8_t> pkt;
+    size_t off = 0;
+    while (off + 2 <= uSize) {
+        size_t len = size_t((pData[off] << 8) | pData[off + 1]);
+        off += 2;
+        if (len > uSize - off)
+            len = uSize - off;
+        pkt.assign(pData + off, pData + off + len);
+        off += len;
+        if (pkt.size() >= 8 && ((pkt[6] << 8) | pkt[7]) == kEntryZero) {
+            int iConn = pEndpoint->GetEntry(0);
+            pkt[6] = uint8_t(iConn >> 8);
+            pkt[7] = uint8_t(iConn);
         }
+        pEndpoint->ProccessRUDPData(pkt.data(), int(pkt.size()), sink.addr);
     }
-    COM_VRUDP_Close(h);
+    for (int i = 0; i < CHRUdpCommand::kMaxLinks && pEndpoint->GetLinkCount() > 0; i++) {
+        int iConn = pEndpoint->GetEntry(i);
+        if (iConn >= 0)
+            pEndpoint->CloseHRObj(iConn, 0);
+    }
     sink.Drain();
     return 0;
 }

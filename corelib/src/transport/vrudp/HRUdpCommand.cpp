@@ -70,6 +70,13 @@ int CHRUdpCommand::Start(void *pParam) {
         return 0;
     }
     m_bCreatedSem = 1;
+    if (YAR_SemCreate(&m_SendWake, 0) != 0) {
+        LogModule_Write(LOG_LEVEL_ERR, "[%d]CHRUdpCommand::Start, YAR_SemCreate m_SendWake Failed, syserror[%d]",
+                        m_iHandle, YAR_GetSystemLastError());
+        Stop();
+        return 0;
+    }
+    m_bCreatedSendWake = 1;
     auto *pNew = static_cast<VRUDP_LINK_NEW *>(pParam);
     if (!pNew) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CHRUdpCommand::Start, pstHRUdpLinkNew == NULL", m_iHandle);
@@ -114,6 +121,10 @@ void CHRUdpCommand::StopThreads() {
         m_oSocket.ShutDown(2);
     if (m_bCreatedSem && m_hDataTransThread.load())
         YAR_SemPost(&m_Sem);
+    for (auto &h : m_hSendThread) {
+        if (m_bCreatedSendWake && h.load())
+            YAR_SemPost(&m_SendWake);
+    }
     JoinThread(m_hThread);
     JoinThread(m_hDataTransThread);
     for (auto &h : m_hSendThread)
@@ -142,6 +153,10 @@ int CHRUdpCommand::Stop() {
     if (m_bCreatedSem) {
         YAR_SemDestroy(&m_Sem);
         m_bCreatedSem = 0;
+    }
+    if (m_bCreatedSendWake) {
+        YAR_SemDestroy(&m_SendWake);
+        m_bCreatedSendWake = 0;
     }
     YAR_MutexDestroy(&m_csLock);
     m_bCreatedLock = 0;
@@ -272,7 +287,7 @@ void CHRUdpCommand::SendLoop(int iGroup) {
             if (auto *pConn = dynamic_cast<CHRUdp *>(guard.Member()))
                 pConn->TransferStep();
         }
-        YAR_Sleep(kSendPassMs);
+        YAR_SemTimedWait(&m_SendWake, int32_t(kSendPassMs));
     }
 }
 

@@ -118,6 +118,8 @@ private:
     std::atomic<YAR_HANDLE> m_hSendThread[kSendThreads] = {};
     VRUDP_SEND_THREAD_PARAM m_stSendParam[kSendThreads] = {};
     std::atomic<int> m_bSendStop{0};
+    YAR_SEM_T m_SendWake = nullptr;  // posted once per send thread to cut its pause short on stop
+    int m_bCreatedSendWake = 0;
     std::atomic<int32_t> m_aiVRUDPHandle[kMaxLinks];
     YAR_MUTEX_T m_csLinkLock;
     int m_bCreatedLinkLock = 0;

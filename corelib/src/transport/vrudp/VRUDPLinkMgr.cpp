@@ -113,6 +113,8 @@ int CVRUDPLinkMgr::Destroy(int iVRUDPHandle) {
             pEndpoint->StopThreads();
         else if (auto *pConn = dynamic_cast<CHRUdp *>(guard.Member()))
             pConn->RequestStop();
+        if (guard.Member())
+            guard.Member()->MarkClosing();
     }
     return FreeIndex(iVRUDPHandle, 1);
 }

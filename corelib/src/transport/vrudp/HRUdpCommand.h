@@ -110,7 +110,6 @@ private:
     int m_bCreatedSem = 0;
     CHRSocket m_oSocket;
     int m_iMode = ENUM_VRUDP_MODE_SERVER;
-    uint16_t m_wMTU = 1500;
     int m_iTableSize = kMaxLinks;
     std::atomic<YAR_HANDLE> m_hThread{nullptr};
     std::atomic<VRUDP_RECV_CALLBACK> m_fnRecvCB{nullptr};

@@ -60,8 +60,7 @@ TEST_F(EndpointTest, EchoEverySizeInCallbackMode) {
 
 TEST_F(EndpointTest, EchoInRecvFromMode) {
     Server srv;
-    ASSERT_TRUE(srv.Start());
-    srv.Echo();
+    ASSERT_TRUE(srv.Start(true));
     int c = Connect(srv.wPort);
     ASSERT_GE(c, 0);
     std::vector<uint8_t> buf(static_cast<size_t>(kMaxMsg));
@@ -121,8 +120,7 @@ TEST_F(EndpointTest, ThousandClientsEcho) {
     const int kClients = 1000;
 #endif
     Server srv;
-    ASSERT_TRUE(srv.Start());
-    srv.Echo();
+    ASSERT_TRUE(srv.Start(true));
     std::vector<int> clients(kClients, -1);
     std::vector<Collector> cols(kClients);
     std::vector<std::thread> workers;
@@ -178,8 +176,7 @@ TEST_F(EndpointTest, ClosesLeaveNoThreadDescriptorOrMember) {
         int iThreads = Threads(), iFds = Descriptors();
         unsigned uMembers = GetVRUDPLinkMgr() ? GetVRUDPLinkMgr()->GetCurrNum() : 0;
         Server srv;
-        ASSERT_TRUE(srv.Start());
-        srv.Echo();
+        ASSERT_TRUE(srv.Start(true));
         std::vector<int> clients;
         for (int i = 0; i < 5; i++) {
             clients.push_back(Connect(srv.wPort));

@@ -471,7 +471,9 @@ int CHRUdpCommand::CreateHRObj(const VRUDP_SOCK_ADDR &stAddr) {
         SetError(MORVA_ERR_PARAM);
         return -1;
     }
-    if (!m_hThread.load() && StartRecvThread(kWorkerStack) != 0) {
+    // An API caller (a client connecting) starts the receive thread; the receive thread itself,
+    // or one racing a stop, never starts another.
+    if (!m_hThread.load() && !IsOwnThread() && !m_bStop && StartRecvThread(kWorkerStack) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CHRUdpCommand::CreateHRObj, YAR_Thread_Create Failed, syserror[%d]",
                         m_iHandle, YAR_GetSystemLastError());
         return -1;

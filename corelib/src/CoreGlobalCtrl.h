@@ -21,6 +21,7 @@ namespace Vorezi {
 
 class CPortPoolMgr;
 class CAsyncManager;
+class CVRUDPLinkMgr;
 class CRqsTrans;
 
 // Core error codes set through SetLastError.
@@ -480,7 +481,14 @@ public:
     CRSAKey *GetRSAEncrypt();
     CECDHKey *GetECDHEncrypt();
 
+    // ---- Reliable UDP: the link manager of every reliable-UDP object ----
+    // The manager while it exists; a new one is made only while the library is initialised, so
+    // the transports' own stop paths during fini never bring it back.
+    CVRUDPLinkMgr *GetVRUDPLinkMgr();
+
 private:
+    void ReleaseVRUDPLinkMgr();
+    std::atomic<CVRUDPLinkMgr *> m_pVRUDPLinkMgr{nullptr};
     void ReleaseKeyCaches();
     std::atomic<CRSAKey *> m_pRSAKey{nullptr};
     std::atomic<CECDHKey *> m_pECDHKey{nullptr};

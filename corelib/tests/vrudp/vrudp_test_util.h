@@ -1,0 +1,216 @@
+// Helpers of the reliable-UDP tests: endpoints made through the handle interface on loopback,
+// a collecting receive callback, and counts of threads and descriptors.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "CoreGlobalCtrl.h"
+#include "service_test_util.h"
+#include "transport/vrudp/ComVRUDP.h"
+
+namespace vrudptest {
+
+using namespace Vorezi;
+
+inline VRUDP_SOCK_ADDR Addr(const char *pText, uint16_t wPort) {
+    VRUDP_SOCK_ADDR a = {};
+    std::strncpy(a.szAddr, pText, sizeof a.szAddr - 1);
+    a.wPort = wPort;
+    return a;
+}
+
+inline int MakeEndpoint(int iMode, int iAf = 2) {
+    VRUDP_CREATE_COND c = {};
+    c.iAf = iAf;
+    c.enumType = ENUM_VRUDP_TYPE_ENDPOINT;
+    c.enumMode = iMode;
+    return COM_VRUDP_Create(&c);
+}
+
+// The endpoint's bound port.
+inline uint16_t PortOf(int iHandle) {
+    sockaddr_storage ss = {};
+    socklen_t len = sizeof ss;
+    if (getsockname(COM_VRUDP_GetSocket(iHandle), reinterpret_cast<sockaddr *>(&ss), &len) != 0)
+        return 0;
+    return ntohs(reinterpret_cast<sockaddr_in *>(&ss)->sin_port);
+}
+
+inline int LastError() {
+    return GetCoreGlobalCtrl()->GetLastError();
+}
+
+inline int CountDir(const char *pPath) {
+    int n = 0;
+    if (DIR *d = opendir(pPath)) {
+        while (dirent *e = readdir(d))
+            n += e->d_name[0] != '.';
+        closedir(d);
+    }
+    return n;
+}
+inline int Threads() {
+    return CountDir("/proc/self/task");
+}
+inline int Descriptors() {
+    return CountDir("/proc/self/fd");
+}
+
+// What a receive callback saw.
+struct Event {
+    int iKind;
+    int iReliable;
+    int iHandle;
+    std::string sAddr;
+    uint16_t wPort;
+    std::vector<uint8_t> data;
+};
+
+class Collector {
+public:
+    static void Callback(void *pUser, VRUDP_RECV_DATA *p) { static_cast<Collector *>(pUser)->Add(p); }
+    void Add(VRUDP_RECV_DATA *p) {
+        Event e{p->dwMsgType, p->enumDataType, p->iVRUDPHandle, p->szRemoteAddr, p->wRemotePort, {}};
+        if (p->pData)
+            e.data.assign(p->pData, p->pData + p->iDataLen);
+        if (m_fnEcho && e.iKind != VRUDP_MSG_CLOSE && e.iReliable)
+            m_fnEcho(e);
+        std::lock_guard<std::mutex> g(m_Lock);
+        m_Events.push_back(std::move(e));
+        m_Cond.notify_all();
+    }
+    std::vector<Event> Events() {
+        std::lock_guard<std::mutex> g(m_Lock);
+        return m_Events;
+    }
+    size_t Count(int iKind) {
+        std::lock_guard<std::mutex> g(m_Lock);
+        size_t n = 0;
+        for (const auto &e : m_Events)
+            n += e.iKind == iKind;
+        return n;
+    }
+    bool WaitCount(size_t n, int iMs) {
+        std::unique_lock<std::mutex> g(m_Lock);
+        return m_Cond.wait_for(g, std::chrono::milliseconds(iMs), [&] { return m_Events.size() >= n; });
+    }
+    std::function<void(const Event &)> m_fnEcho;
+
+private:
+    std::mutex m_Lock;
+    std::condition_variable m_Cond;
+    std::vector<Event> m_Events;
+};
+
+// A listening server endpoint on 127.0.0.1 with an ephemeral port.
+struct Server {
+    int iHandle = -1;
+    uint16_t wPort = 0;
+    Collector col;
+    // With bEcho every message goes back on its connection.
+    bool Start(bool bEcho = false, const char *pAddr = "127.0.0.1") {
+        if (bEcho)
+            col.m_fnEcho = [](const Event &e) {
+                COM_VRUDP_SendTo(e.iHandle, e.data.data(), int(e.data.size()), nullptr, 5000);
+            };
+        iHandle = MakeEndpoint(ENUM_VRUDP_MODE_SERVER);
+        VRUDP_SOCK_ADDR a = Addr(pAddr, 0);
+        if (iHandle < 0 || COM_VRUDP_Bind(iHandle, &a) != 1)
+            return false;
+        wPort = PortOf(iHandle);
+        return COM_VRUDP_Listen(iHandle, &col, Collector::Callback) == 1;
+    }
+};
+
+// A client endpoint connected to port wPort of 127.0.0.1.
+inline int Connect(uint16_t wPort, uint32_t dwTimeOut = 3000) {
+    int h = MakeEndpoint(ENUM_VRUDP_MODE_CLIENT);
+    VRUDP_SOCK_ADDR a = Addr("127.0.0.1", wPort);
+    if (h < 0 || COM_VRUDP_Connect(h, &a, dwTimeOut) != 1) {
+        COM_VRUDP_Close(h);
+        return -1;
+    }
+    return h;
+}
+
+// An echoing server and a client connected to it; the echoes arrive in got.
+struct EchoPair {
+    Server srv;
+    int iClient = -1;
+    Collector got;
+    bool Start() {
+        if (!srv.Start(true))
+            return false;
+        iClient = Connect(srv.wPort);
+        return iClient >= 0 && COM_VRUDP_SetRecvFun(iClient, Collector::Callback, &got) == 1;
+    }
+};
+
+inline std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; i++)
+        v[i] = uint8_t(i * 31 + seed);
+    return v;
+}
+
+// A plain UDP socket on loopback that writes and reads RUDP packets by hand.
+class RawPeer {
+public:
+    explicit RawPeer(const char *pLocal = "127.0.0.1") {
+        m_Fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        inet_pton(AF_INET, pLocal, &a.sin_addr);
+        bind(m_Fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        timeval tv{0, 300000};
+        setsockopt(m_Fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    ~RawPeer() { close(m_Fd); }
+    void Send(uint16_t wPort, const std::vector<uint8_t> &pkt) {
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(wPort);
+        inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+        sendto(m_Fd, pkt.data(), pkt.size(), 0, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    }
+    // The next datagram within the receive time-out, or empty.
+    std::vector<uint8_t> Recv() {
+        std::vector<uint8_t> buf(9000);
+        ssize_t n = recv(m_Fd, buf.data(), buf.size(), 0);
+        buf.resize(n > 0 ? size_t(n) : 0);
+        return buf;
+    }
+    // Datagrams until one of the type arrives (empty when none did within the time-out).
+    std::vector<uint8_t> RecvType(uint8_t byType) {
+        for (;;) {
+            auto p = Recv();
+            if (p.empty() || (p.size() >= 6 && (p[5] & 0x3F) == byType))
+                return p;
+        }
+    }
+    int Fd() const { return m_Fd; }
+
+private:
+    int m_Fd;
+};
+
+inline uint16_t Be16(const std::vector<uint8_t> &p, size_t off) {
+    return uint16_t((p[off] << 8) | p[off + 1]);
+}
+inline uint32_t Be32(const std::vector<uint8_t> &p, size_t off) {
+    return (uint32_t(p[off]) << 24) | (uint32_t(p[off + 1]) << 16) | (uint32_t(p[off + 2]) << 8) | p[off + 3];
+}
+
+}  // namespace vrudptest

@@ -1,6 +1,8 @@
 // The suite hello of the secure link: a capability hello hands out the cached RSA-1024 public key
 // and keeps the matching private key; a key exchange decrypts the peer's AES key with it and
-// turns encryption and framing on.
+// turns encryption and framing on. A refused key relies on OpenSSL failing a bad PKCS#1 v1.5
+// ciphertext (OpenSSL 3.0, Debian 12); from 3.2 on OpenSSL returns a random key instead (implicit
+// rejection), so such a peer is answered with status 200.
 #pragma once
 
 #include <atomic>

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CoreGlobalCtrl.h"
@@ -300,4 +301,25 @@ TEST(SecureFraming, ATokenThatDiffersFromTheKnownOneDropsThePacket) {
     Bytes same = PeerFrame(kNistKey, "set-by-owner", "data");
     EXPECT_EQ(SecureReadResult::Ok, reader.Input(same.data(), uint32_t(same.size()), cipher, token));
     EXPECT_EQ(4u, reader.DataLen());
+}
+
+TEST(SecureCipher, ASendRacingAKeyChangeEncryptsUnderOneWholeKey) {
+    CSecureLinkCipher cipher;
+    uint8_t keyB[16];
+    for (int i = 0; i < 16; ++i) keyB[i] = uint8_t(0xf0 ^ i);
+    const Bytes plain(16, 0x42);
+    const Bytes underA = OpenSslEcb(true, kNistKey, plain);
+    const Bytes underB = OpenSslEcb(true, keyB, plain);
+    cipher.SetKey(kNistKey);
+    std::thread setter([&] {
+        for (int i = 0; i < 2000; ++i) cipher.SetKey(i % 2 ? kNistKey : keyB);
+    });
+    int iMixed = 0;
+    for (int i = 0; i < 2000; ++i) {
+        Bytes out(16);
+        ASSERT_TRUE(cipher.Encrypt(plain.data(), 16, out.data()));
+        iMixed += out != underA && out != underB;
+    }
+    setter.join();
+    EXPECT_EQ(0, iMixed);
 }

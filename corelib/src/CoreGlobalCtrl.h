@@ -21,6 +21,7 @@ namespace Vorezi {
 
 class CPortPoolMgr;
 class CAsyncManager;
+class CServerLinkMgr;
 
 // Core error codes set through SetLastError.
 enum {
@@ -300,6 +301,9 @@ public:
     CPortPoolMgr *GetPortPoolMgr();
     CAsyncManager *GetAsyncManager();
     int CreateAsyncLinkMgr();
+    // Made only while the library is initialised: a fini never makes it again.
+    CServerLinkMgr *GetServerLinkMgr();
+    int CreateServerLinkMgr();
 
     // Tests make one step of InitAllResource fail (0: none).
     void SetInitFailStep(int iStep) { m_iInitFailStep = iStep; }
@@ -395,6 +399,7 @@ private:
     void ReleaseManagers();
     void ReleasePortPoolMgr();
     void ReleaseAsyncManager();
+    void ReleaseServerLinkMgr();
     int CreateGlobalMemoryPool();
     void ReleaseGlobalMemoryPool();
     static uint32_t TimerThread(void *pParam);
@@ -441,6 +446,7 @@ private:
 
     std::atomic<CPortPoolMgr *> m_pPortPoolMgr{nullptr};
     std::atomic<CAsyncManager *> m_pAsyncManager{nullptr};
+    std::atomic<CServerLinkMgr *> m_pServerLinkMgr{nullptr};
 
     DWORD m_dwConnectTimeOut = 0;
     DWORD m_dwConnectSecond = 0;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "server_link_test_util.h"
@@ -119,6 +120,16 @@ TEST_F(ServerLinkTCP, HeadsFromPythonClient) {
         EXPECT_EQ(73, records.back().iStatus) << c.pName;
         EXPECT_EQ(1, Morva_DestroyServerLink(h));
     }
+}
+
+TEST_F(ServerLinkTCP, PlainClientWithoutHead) {
+    Recorder rec;
+    int h = CreateTcp(&rec);
+    ASSERT_GE(h, 0);
+    const std::string cmd = "printf 'hello from ncat' | ncat --send-only 127.0.0.1 " + std::to_string(PortOf(h));
+    ASSERT_EQ(0, std::system(cmd.c_str()));
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 1));
+    EXPECT_EQ("hello from ncat", rec.DataOf(rec.Records().front().iAccept));
 }
 
 TEST_F(ServerLinkTCP, ShortHeadLengthEndsTheConnection) {

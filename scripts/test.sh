@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs every missing Debian package, then configures, builds and runs all tests: once in the
-# normal build and once under AddressSanitizer with UBSan. Safe to run again, from any directory.
+# Installs every missing Debian package, then configures, builds and runs all tests three times: in
+# the normal build, under AddressSanitizer with UBSan and under ThreadSanitizer; then builds the
+# libFuzzer targets and runs each for a fixed number of runs. Safe to run again, from any directory.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -17,7 +18,7 @@ install_missing_packages() {
         local sudo=""
         [[ $(id -u) -ne 0 ]] && sudo="sudo"
         $sudo apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -o DPkg::Lock::Timeout=600 -y -qq --no-install-recommends "${missing[@]}"
     fi
 }
 
@@ -31,3 +32,5 @@ build_and_test() {
 install_missing_packages
 build_and_test "$root/build"
 build_and_test "$root/build-asan" -DZEVA_ASAN=ON -DZEVA_BUILD_BENCH=OFF
+build_and_test "$root/build-tsan" -DZEVA_TSAN=ON -DZEVA_BUILD_BENCH=OFF
+bash "$root/scripts/fuzz.sh"

@@ -370,6 +370,7 @@ void CCoreGlobalCtrlBase::ReleaseManagers() {
     ReleaseTimeConsumingMgr();
     ReleaseTimerProxyMgr();
     ReleaseAsyncManager();
+    ReleaseRqsTrans();
     ReleaseKeyCaches();
     ReleaseSSLTrans();
     ReleasePerformance();

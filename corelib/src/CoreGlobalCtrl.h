@@ -22,6 +22,7 @@ namespace Vorezi {
 class CPortPoolMgr;
 class CAsyncManager;
 class CServerLinkMgr;
+class CRqsTrans;
 
 // Core error codes set through SetLastError.
 enum {
@@ -489,6 +490,14 @@ private:
     void ReleaseKeyCaches();
     std::atomic<CRSAKey *> m_pRSAKey{nullptr};
     std::atomic<CECDHKey *> m_pECDHKey{nullptr};
+
+public:
+    // ---- The RQS transport: made on first use while initialised (its library loads later) ----
+    CRqsTrans *GetRqsTrans();
+
+private:
+    void ReleaseRqsTrans();
+    std::atomic<CRqsTrans *> m_pRqsTrans{nullptr};
 };
 
 // Getter of a manager made on first use: made once under the control lock; a failed make leaves

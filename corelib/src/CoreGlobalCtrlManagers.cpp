@@ -6,6 +6,7 @@
 #include "transport/async/AsyncManager.h"
 #include "transport/port/PortPoolMgr.h"
 #include "transport/serverlink/ServerLinkMgr.h"
+#include "transport/rqs/RqsTrans.h"
 
 namespace Vorezi {
 
@@ -83,6 +84,24 @@ void CCoreGlobalCtrlBase::ReleaseServerLinkMgr() {
 
 void CCoreGlobalCtrlBase::ReleasePortPoolMgr() {
     ReleaseManager(m_pPortPoolMgr);
+}
+
+CRqsTrans *CCoreGlobalCtrlBase::GetRqsTrans() {
+    if (!IsInited())
+        return nullptr;
+    // Checked again under the control lock: a getter racing the last Fini must make nothing.
+    return GetManager(m_pRqsTrans, [this]() -> CRqsTrans * {
+        if (!IsInited())
+            return nullptr;
+        auto *p = new (std::nothrow) CRqsTrans;
+        if (!p)
+            LogModule_Write(LOG_LEVEL_ERR, "CCoreGlobalCtrlBase::GetRqsTrans, new CRqsTrans Failed");
+        return p;
+    });
+}
+
+void CCoreGlobalCtrlBase::ReleaseRqsTrans() {
+    ReleaseManager(m_pRqsTrans);
 }
 
 // The CA certificates are reloaded by the TLS binding; until it has loaded the TLS library

@@ -24,6 +24,8 @@ class CServerLinkTCP;
 
 constexpr int SERVER_LINK_TCP_SLOTS = 4096;
 constexpr DWORD SERVER_LINK_HEAD_LEN = 52;
+constexpr int SERVER_LINK_HEAD_AREA_B = 32;
+constexpr int SERVER_LINK_HEAD_AREA_B_LEN = 16;
 
 // One accepted connection on its way from the listen thread to a pool worker.
 struct INTER_LINK_MSG {
@@ -32,6 +34,25 @@ struct INTER_LINK_MSG {
     int32_t iLinkIndex;
     int32_t iSocket;
     BYTE byRes[28];
+};
+
+// The head check of one connection across its receives. Each buffer passed in must have
+// SERVER_LINK_HEAD_ROOM writable bytes in front of it: bytes held back while deciding go there
+// when the stream turns out to carry no head.
+constexpr DWORD SERVER_LINK_HEAD_ROOM = 4;
+
+class CHeadCheck {
+public:
+    CHeadCheck(CServerLinkTCP *pLink, int bCheckHead) : m_pLink(pLink), m_bCheckHead(bCheckHead) {}
+    enum { HEAD_BAD = -1, HEAD_WAIT = 0, HEAD_DELIVER = 1 };
+    // HEAD_DELIVER: deliver *pdwOutLen bytes at *ppOut, with area B when *ppAreaB is set.
+    int Take(char *pRecv, DWORD dwLen, char **ppOut, DWORD *pdwOutLen, const BYTE **ppAreaB);
+
+private:
+    CServerLinkTCP *m_pLink;
+    int m_bCheckHead;
+    BYTE m_byHead[SERVER_LINK_HEAD_LEN] = {0};
+    DWORD m_dwHeadLen = 0;
 };
 
 class CServerLinkTCP : public CServerLinkBase {

@@ -16,13 +16,8 @@ namespace Vorezi {
 namespace {
 
 constexpr int kRecvBufLen = 10240;
-// Bytes collected from earlier receives go in front of the current buffer when the stream turns
-// out to carry no head: at most 3, since four collected bytes already decide.
-constexpr int kHeadRoom = 4;
 constexpr BYTE kHeadMagic[4] = {'Q', 'D', 'B', 'D'};
 constexpr int kHeadLenByte = 12;
-constexpr int kHeadAreaB = 32;
-constexpr int kHeadAreaBLen = 16;
 
 }  // namespace
 
@@ -79,13 +74,38 @@ void CServerLinkTCP::ServeConnection(int iIndex, int sockAccept) {
     FinishSlot(iIndex, sockAccept);
 }
 
+int CHeadCheck::Take(char *pRecv, DWORD dwLen, char **ppOut, DWORD *pdwOutLen, const BYTE **ppAreaB) {
+    *ppOut = pRecv;
+    *pdwOutLen = dwLen;
+    *ppAreaB = nullptr;
+    if (!m_bCheckHead)
+        return HEAD_DELIVER;
+    const DWORD dwCollected = m_dwHeadLen;
+    BYTE byShift = 0;
+    const int iCheck = m_pLink->CheckHeadData(pRecv, dwLen, m_byHead, &m_dwHeadLen, &byShift);
+    if (iCheck == 1)
+        return HEAD_BAD;
+    if (iCheck == 2)
+        return HEAD_WAIT;
+    m_bCheckHead = 0;
+    if (byShift) {
+        *ppOut = pRecv + byShift;
+        *pdwOutLen = dwLen - byShift;
+        *ppAreaB = m_byHead + SERVER_LINK_HEAD_AREA_B;
+    } else {
+        // No head: the bytes held back while deciding (at most 3, since four decide) go first.
+        *ppOut = pRecv - dwCollected;
+        std::memcpy(*ppOut, m_byHead, dwCollected);
+        *pdwOutLen = dwLen + dwCollected;
+    }
+    return HEAD_DELIVER;
+}
+
 // Return on the first data: otherwise each delivery would wait for a full buffer or the time-out.
 void CServerLinkTCP::ReceiveLoop(int iIndex, int sockAccept, int *pLastResult) {
-    char szBuf[kHeadRoom + kRecvBufLen];
-    char *pRecv = szBuf + kHeadRoom;
-    BYTE byHead[SERVER_LINK_HEAD_LEN];
-    DWORD dwHeadLen = 0;
-    int bCheckHead = m_bCheckHead;
+    char szBuf[SERVER_LINK_HEAD_ROOM + kRecvBufLen];
+    char *pRecv = szBuf + SERVER_LINK_HEAD_ROOM;
+    CHeadCheck head(this, m_bCheckHead);
     const DWORD dwTimeOut = GetCoreGlobalCtrl()->GetDefaultRecvTimeOut();
     while (!m_bStop.load() && m_bSlotInUse[iIndex].load()) {
         DWORD dwLen = 0;
@@ -103,26 +123,14 @@ void CServerLinkTCP::ReceiveLoop(int iIndex, int sockAccept, int *pLastResult) {
             }
             continue;
         }
-        if (!bCheckHead) {
-            PushRecord(iIndex, SERVER_LINK_MSG_DATA, pRecv, dwLen, 0, nullptr, sockAccept);
-            continue;
-        }
-        const DWORD dwCollected = dwHeadLen;
-        BYTE byShift = 0;
-        const int iCheck = CheckHeadData(pRecv, dwLen, byHead, &dwHeadLen, &byShift);
-        if (iCheck == 1)
+        char *pOut;
+        DWORD dwOutLen;
+        const BYTE *pAreaB;
+        const int iTake = head.Take(pRecv, dwLen, &pOut, &dwOutLen, &pAreaB);
+        if (iTake == CHeadCheck::HEAD_BAD)
             break;
-        if (iCheck == 2)
-            continue;
-        bCheckHead = 0;
-        if (byShift) {
-            PushRecord(iIndex, SERVER_LINK_MSG_DATA, pRecv + byShift, dwLen - byShift, 0, byHead + kHeadAreaB, sockAccept);
-        } else {
-            // No head: the bytes held back while deciding are delivered first, in order.
-            char *pFrom = pRecv - dwCollected;
-            std::memcpy(pFrom, byHead, dwCollected);
-            PushRecord(iIndex, SERVER_LINK_MSG_DATA, pFrom, dwLen + dwCollected, 0, nullptr, sockAccept);
-        }
+        if (iTake == CHeadCheck::HEAD_DELIVER)
+            PushRecord(iIndex, SERVER_LINK_MSG_DATA, pOut, dwOutLen, 0, pAreaB, sockAccept);
     }
 }
 
@@ -135,7 +143,7 @@ void CServerLinkTCP::PushRecord(int iIndex, DWORD dwMsgType, char *pData, DWORD 
     struData.iStatus = iStatus;
     struData.iSocket = sockAccept;
     if (pAreaB)
-        std::memcpy(struData.byAreaB, pAreaB, kHeadAreaBLen);
+        std::memcpy(struData.byAreaB, pAreaB, SERVER_LINK_HEAD_AREA_B_LEN);
     PushDataToCallBack(&struData);
 }
 

@@ -17,6 +17,7 @@ namespace {
 void SetError(int iCode) { GetCoreGlobalCtrl()->SetLastError(iCode); }
 
 constexpr int kWouldBlock = 10035;
+constexpr int kDrainBatch = 64;
 
 }  // namespace
 
@@ -102,7 +103,9 @@ void CServerLinkUDP::RecData() {
         if (m_bStop.load())
             break;
         if (iSelectLen > 0) {
-            ReceiveOne(sockRecv, szBuf);
+            // Drain what waits, a bounded batch per wake so a flood still sees the stop flag.
+            for (int i = 0; i < kDrainBatch && ReceiveOne(sockRecv, szBuf) && !m_bStop.load(); i++) {
+            }
         } else if (iSelectLen < 0) {
             LogModule_Write(LOG_LEVEL_ERR,
                             "[%d]CServerLinkUDP::RecData, YAR_Select Failed, iSelectLen[%d], m_dwRecTimeOut[%d], "
@@ -120,7 +123,7 @@ void CServerLinkUDP::RecData() {
                     m_szLocalIP, m_wLocalPort);
 }
 
-void CServerLinkUDP::ReceiveOne(int sockRecv, char *pBuf) {
+bool CServerLinkUDP::ReceiveOne(int sockRecv, char *pBuf) {
     YAR_ADDR_T struFrom;
     std::memset(&struFrom, 0, sizeof(struFrom));
     const int iRecvLen = RecvDatagram(sockRecv, pBuf, SERVER_LINK_UDP_BUF_LEN, &struFrom);
@@ -128,18 +131,18 @@ void CServerLinkUDP::ReceiveOne(int sockRecv, char *pBuf) {
         if (YAR_GetSystemLastError() != kWouldBlock)
             LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkUDP::RecData, YAR_RecvFrom Failed, m_socket[%d], Addr[%s:%d], syserror[%d]",
                             Index(), sockRecv, m_szLocalIP, m_wLocalPort, YAR_GetSystemLastError());
-        return;
+        return false;
     }
     if (iRecvLen == 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkUDP::RecData, YAR_RecvFrom return 0, m_socket[%d], Addr[%s:%d], syserror[%d]",
                         Index(), sockRecv, m_szLocalIP, m_wLocalPort, YAR_GetSystemLastError());
-        return;
+        return false;
     }
     // Delivered whole or not at all.
     if (iRecvLen > SERVER_LINK_UDP_BUF_LEN) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkUDP::RecData, Datagram Too Long, iRecvLen[%d], m_socket[%d], Addr[%s:%d]",
                         Index(), iRecvLen, sockRecv, m_szLocalIP, m_wLocalPort);
-        return;
+        return true;
     }
     SERVER_LINK_DATA struData;
     InitRecord(&struData, SERVER_LINK_MSG_NEW, SERVER_LINK_PRO_UDP, -1, -1);
@@ -148,6 +151,7 @@ void CServerLinkUDP::ReceiveOne(int sockRecv, char *pBuf) {
     YAR_GetAddrStringEx(&struFrom, struData.szPeerIP, sizeof(struData.szPeerIP));
     struData.wPeerPort = YAR_GetAddrPort(&struFrom);
     PushDataToCallBack(&struData);
+    return true;
 }
 
 int CServerLinkUDP::SendData(const SERVER_LINK_SEND_PARAM *pParam) {

@@ -28,7 +28,8 @@ public:
 private:
     static uint32_t RecvThread(void *pParam);
     void RecData();
-    void ReceiveOne(int sockRecv, char *pBuf);
+    // False when nothing more waits (or the socket was shut down).
+    bool ReceiveOne(int sockRecv, char *pBuf);
 
     YAR_HANDLE m_hndRecvThread = YAR_INVALID_THREAD;
     std::atomic<int> m_bStop{0};

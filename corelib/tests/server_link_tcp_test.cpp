@@ -237,7 +237,12 @@ TEST_F(ServerLinkTCP, OwnerEndsAndWaitsForOneConnection) {
     EXPECT_EQ(1, Morva_ExitRecvThread(h, iFirst));
     Morva_WaitRecvThread(h, iFirst);
     EXPECT_EQ(1u, rec.Count(SERVER_LINK_MSG_END));
-    EXPECT_EQ(1, WaitClosed(iFirst == rec.Records()[0].iAccept ? a : b));
+    // Which client the first accepted slot serves, by what it sent.
+    int fdFirst = -1;
+    for (const Record &r : rec.Records())
+        if (r.dwMsgType == SERVER_LINK_MSG_DATA && r.iAccept == iFirst && !r.data.empty())
+            fdFirst = r.data == "1" ? a : b;
+    EXPECT_EQ(1, WaitClosed(fdFirst));
     close(a);
     close(b);
     ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 2));

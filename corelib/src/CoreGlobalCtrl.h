@@ -22,6 +22,8 @@ namespace Vorezi {
 class CPortPoolMgr;
 class CAsyncManager;
 class CVRUDPLinkMgr;
+
+class CServerLinkMgr;
 class CRqsTrans;
 
 // Core error codes set through SetLastError.
@@ -302,6 +304,9 @@ public:
     CPortPoolMgr *GetPortPoolMgr();
     CAsyncManager *GetAsyncManager();
     int CreateAsyncLinkMgr();
+    // Made only while the library is initialised: a fini never makes it again.
+    CServerLinkMgr *GetServerLinkMgr();
+    int CreateServerLinkMgr();
 
     // Tests make one step of InitAllResource fail (0: none).
     void SetInitFailStep(int iStep) { m_iInitFailStep = iStep; }
@@ -397,6 +402,7 @@ private:
     void ReleaseManagers();
     void ReleasePortPoolMgr();
     void ReleaseAsyncManager();
+    void ReleaseServerLinkMgr();
     int CreateGlobalMemoryPool();
     void ReleaseGlobalMemoryPool();
     static uint32_t TimerThread(void *pParam);
@@ -443,6 +449,7 @@ private:
 
     std::atomic<CPortPoolMgr *> m_pPortPoolMgr{nullptr};
     std::atomic<CAsyncManager *> m_pAsyncManager{nullptr};
+    std::atomic<CServerLinkMgr *> m_pServerLinkMgr{nullptr};
 
     DWORD m_dwConnectTimeOut = 0;
     DWORD m_dwConnectSecond = 0;

@@ -367,9 +367,12 @@ void CCoreGlobalCtrlBase::ReleaseLogService() {
 // and port-pool managers go with the others, so a later Init starts them afresh.
 void CCoreGlobalCtrlBase::ReleaseManagers() {
     ReleaseVRUDPLinkMgr();
+
+    ReleaseServerLinkMgr();
     ReleaseTimeConsumingMgr();
     ReleaseTimerProxyMgr();
     ReleaseAsyncManager();
+    ReleaseRqsTrans();
     ReleaseKeyCaches();
     ReleaseSSLTrans();
     ReleasePerformance();

@@ -23,6 +23,9 @@ class CPortPoolMgr;
 class CAsyncManager;
 class CVRUDPLinkMgr;
 
+class CServerLinkMgr;
+class CRqsTrans;
+
 // Core error codes set through SetLastError.
 enum {
     MORVA_ERR_SUCCESS = 0,
@@ -273,6 +276,8 @@ public:
     void ReleaseTcpPort(WORD wPort);
     void ReleaseUdpPort(WORD wPort);
     void ReleasePort(int iFlag, WORD wPort);
+    void ClearTcpPortPool();
+    void ClearUdpPortPool();
     int CreatPortMultiList();
     int DestroyPortMultiList();
     DWORD IsPortMultiList();
@@ -299,6 +304,9 @@ public:
     CPortPoolMgr *GetPortPoolMgr();
     CAsyncManager *GetAsyncManager();
     int CreateAsyncLinkMgr();
+    // Made only while the library is initialised: a fini never makes it again.
+    CServerLinkMgr *GetServerLinkMgr();
+    int CreateServerLinkMgr();
 
     // Tests make one step of InitAllResource fail (0: none).
     void SetInitFailStep(int iStep) { m_iInitFailStep = iStep; }
@@ -394,6 +402,7 @@ private:
     void ReleaseManagers();
     void ReleasePortPoolMgr();
     void ReleaseAsyncManager();
+    void ReleaseServerLinkMgr();
     int CreateGlobalMemoryPool();
     void ReleaseGlobalMemoryPool();
     static uint32_t TimerThread(void *pParam);
@@ -440,6 +449,7 @@ private:
 
     std::atomic<CPortPoolMgr *> m_pPortPoolMgr{nullptr};
     std::atomic<CAsyncManager *> m_pAsyncManager{nullptr};
+    std::atomic<CServerLinkMgr *> m_pServerLinkMgr{nullptr};
 
     DWORD m_dwConnectTimeOut = 0;
     DWORD m_dwConnectSecond = 0;
@@ -489,6 +499,14 @@ private:
     void ReleaseKeyCaches();
     std::atomic<CRSAKey *> m_pRSAKey{nullptr};
     std::atomic<CECDHKey *> m_pECDHKey{nullptr};
+
+public:
+    // ---- The RQS transport: made on first use while initialised (its library loads later) ----
+    CRqsTrans *GetRqsTrans();
+
+private:
+    void ReleaseRqsTrans();
+    std::atomic<CRqsTrans *> m_pRqsTrans{nullptr};
 };
 
 // Getter of a manager made on first use: made once under the control lock; a failed make leaves

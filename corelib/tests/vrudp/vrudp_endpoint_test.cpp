@@ -1,6 +1,8 @@
 // Endpoints through the handle interface over loopback: echo of every size class in callback and
 // in RecvFrom mode, the largest message and the next byte refused, many pending messages,
 // closes and keep-alive expiry that leave no thread or descriptor behind.
+#include <atomic>
+#include <cstring>
 #include <thread>
 
 #include "transport/vrudp/HRUdp.h"
@@ -58,8 +60,7 @@ TEST_F(EndpointTest, EchoEverySizeInCallbackMode) {
 
 TEST_F(EndpointTest, EchoInRecvFromMode) {
     Server srv;
-    ASSERT_TRUE(srv.Start());
-    srv.Echo();
+    ASSERT_TRUE(srv.Start(true));
     int c = Connect(srv.wPort);
     ASSERT_GE(c, 0);
     std::vector<uint8_t> buf(static_cast<size_t>(kMaxMsg));
@@ -110,14 +111,72 @@ TEST_F(EndpointTest, ThousandsOfPendingMessagesAllArrive) {
     COM_VRUDP_Close(srv.iHandle);
 }
 
+// One server endpoint, a thousand client endpoints in this process: half read through the
+// callback, half through RecvFrom; every echo comes back on its own connection.
+TEST_F(EndpointTest, ThousandClientsEcho) {
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    const int kClients = 100;
+#else
+    const int kClients = 1000;
+#endif
+    Server srv;
+    ASSERT_TRUE(srv.Start(true));
+    std::vector<int> clients(kClients, -1);
+    std::vector<Collector> cols(kClients);
+    std::vector<std::thread> workers;
+    std::atomic<int> iFailed{0};
+    for (int w = 0; w < 8; w++)
+        workers.emplace_back([&, w] {
+            for (int i = w; i < kClients; i += 8) {
+                // Connects beyond the INIT rate limit are repeated by the connecting loop.
+                clients[size_t(i)] = Connect(srv.wPort, 30000);
+                if (clients[size_t(i)] < 0) {
+                    iFailed++;
+                    continue;
+                }
+                if (i % 2 == 0)
+                    COM_VRUDP_SetRecvFun(clients[size_t(i)], Collector::Callback, &cols[size_t(i)]);
+                auto msg = Pattern(size_t(1 + i), uint8_t(i));
+                if (COM_VRUDP_SendTo(clients[size_t(i)], msg.data(), int(msg.size()), nullptr, 5000) != int(msg.size()))
+                    iFailed++;
+            }
+        });
+    for (auto &t : workers)
+        t.join();
+    ASSERT_EQ(iFailed, 0);
+    uint8_t buf[2048];
+    for (int i = 0; i < kClients; i++) {
+        auto msg = Pattern(size_t(1 + i), uint8_t(i));
+        if (i % 2 == 0) {
+            ASSERT_TRUE(cols[size_t(i)].WaitCount(1, 10000)) << i;
+            EXPECT_EQ(cols[size_t(i)].Events()[0].data, msg);
+        } else {
+            int got = 0;
+            servicetest::WaitFor([&] { return (got = COM_VRUDP_RecvFrom(clients[size_t(i)], buf, sizeof buf, nullptr, 200)) != 0; },
+                                 10000);
+            ASSERT_EQ(got, 1 + i);
+            EXPECT_EQ(0, std::memcmp(buf, msg.data(), msg.size()));
+        }
+    }
+    EXPECT_EQ(srv.col.Count(VRUDP_MSG_FIRST), size_t(kClients));
+    COM_VRUDP_Close(srv.iHandle);
+    workers.clear();
+    for (int w = 0; w < 8; w++)
+        workers.emplace_back([&, w] {
+            for (int i = w; i < kClients; i += 8)
+                COM_VRUDP_Close(clients[size_t(i)]);
+        });
+    for (auto &t : workers)
+        t.join();
+}
+
 TEST_F(EndpointTest, ClosesLeaveNoThreadDescriptorOrMember) {
     // A first round makes the lazy managers and pools, which stay until fini.
     for (int round = 0; round < 2; round++) {
         int iThreads = Threads(), iFds = Descriptors();
         unsigned uMembers = GetVRUDPLinkMgr() ? GetVRUDPLinkMgr()->GetCurrNum() : 0;
         Server srv;
-        ASSERT_TRUE(srv.Start());
-        srv.Echo();
+        ASSERT_TRUE(srv.Start(true));
         std::vector<int> clients;
         for (int i = 0; i < 5; i++) {
             clients.push_back(Connect(srv.wPort));

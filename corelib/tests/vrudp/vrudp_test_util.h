@@ -119,19 +119,18 @@ struct Server {
     int iHandle = -1;
     uint16_t wPort = 0;
     Collector col;
-    bool Start(const char *pAddr = "127.0.0.1") {
+    // With bEcho every message goes back on its connection.
+    bool Start(bool bEcho = false, const char *pAddr = "127.0.0.1") {
+        if (bEcho)
+            col.m_fnEcho = [](const Event &e) {
+                COM_VRUDP_SendTo(e.iHandle, e.data.data(), int(e.data.size()), nullptr, 5000);
+            };
         iHandle = MakeEndpoint(ENUM_VRUDP_MODE_SERVER);
         VRUDP_SOCK_ADDR a = Addr(pAddr, 0);
         if (iHandle < 0 || COM_VRUDP_Bind(iHandle, &a) != 1)
             return false;
         wPort = PortOf(iHandle);
         return COM_VRUDP_Listen(iHandle, &col, Collector::Callback) == 1;
-    }
-    // Every message goes back on its connection.
-    void Echo() {
-        col.m_fnEcho = [](const Event &e) {
-            COM_VRUDP_SendTo(e.iHandle, e.data.data(), int(e.data.size()), nullptr, 5000);
-        };
     }
 };
 
@@ -152,9 +151,8 @@ struct EchoPair {
     int iClient = -1;
     Collector got;
     bool Start() {
-        if (!srv.Start())
+        if (!srv.Start(true))
             return false;
-        srv.Echo();
         iClient = Connect(srv.wPort);
         return iClient >= 0 && COM_VRUDP_SetRecvFun(iClient, Collector::Callback, &got) == 1;
     }

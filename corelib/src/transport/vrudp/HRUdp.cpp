@@ -111,19 +111,6 @@ bool CHRUdp::CheckAddr(const char *pAddr, uint16_t wPort) const {
     return wPort == m_wRemotePort && YAR_Strncasecmp(pAddr, m_szRemoteAddr, sizeof m_szRemoteAddr) == 0;
 }
 
-void CHRUdp::SetMTU(uint16_t wMTU) {
-    m_wLocalMTU = wMTU;
-    if (wMTU < m_wEffMTU)
-        m_wEffMTU = wMTU;
-    m_oSndQueue.SetMTU(m_wEffMTU);
-    m_oRecvQueue.SetMTU(m_wEffMTU);
-}
-
-uint32_t CHRUdp::GetRTO() {
-    CGuard guard(&m_csLock);
-    return m_Rtt.GetRTO();
-}
-
 // ---- receiving ----
 
 int CHRUdp::ManageRecvData(const uint8_t *pData, int iDataLength, int *pbHasData, int *piDataNum) {

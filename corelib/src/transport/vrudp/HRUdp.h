@@ -62,7 +62,6 @@ public:
     int SendInitAckData();
     int CondTimeWait(uint32_t dwMs);
     void Signal();
-    void SetMTU(uint16_t wMTU);
 
     // Ends the sending and reading loops at once; a destroy that follows need not wait for them.
     void RequestStop();
@@ -71,9 +70,6 @@ public:
     bool IsKeepLiveExpired() const { return m_bKeepLiveExpired.load() != 0; }
     uint32_t GetRecognizeCode() const { return m_dwRecognizeCode; }
     uint16_t GetRemoteSessionId() const { return m_wRemoteSessionId.load(); }
-    uint8_t GetVersion() const { return m_byVersion; }
-    int GetOneDataSize() const { return m_oSndQueue.GetOneDataSize(); }
-    uint32_t GetRTO();
 
 private:
     int DoData(const uint8_t *pData, int iLen, int *pbHasData, int *piDataNum);
@@ -104,8 +100,6 @@ private:
     uint32_t m_dwSendBase = 0;
     uint32_t m_dwSentEnd = 0;  // one past the highest sequence sent so far
     uint32_t m_dwHighestRecv = 0;
-    uint16_t m_wLocalMTU = vrudp::kDefaultMTU;
-    uint16_t m_wEffMTU = vrudp::kDefaultMTU;
     CSndQueue m_oSndQueue;
     CRecvQueue m_oRecvQueue;
     std::atomic<uint8_t> m_byVersion{0};

@@ -2,6 +2,8 @@
 // virtual slots that the handle interface calls, with their defaults.
 #pragma once
 
+#include <atomic>
+
 #include "Module/Member/MemberBase.h"
 #include "transport/vrudp/ComVRUDP.h"
 
@@ -23,6 +25,15 @@ public:
     virtual int RecvFrom(void *pBuf, int iBufCount, VRUDP_SOCK_ADDR *pAddr, uint32_t nTimeOut);
     virtual int GetSocket() = 0;
     virtual int RemoveAcceptHandle(int iVRUDPHandle);
+
+    // Set once the manager has begun to destroy the object. The member lock lets a waiting writer
+    // in only when no reader is counted, so new users back off at once instead of keeping the
+    // destroy waiting.
+    void MarkClosing() { m_bClosing.store(1); }
+    bool IsClosing() const { return m_bClosing.load() != 0; }
+
+private:
+    std::atomic<int> m_bClosing{0};
 };
 
 }  // namespace Vorezi

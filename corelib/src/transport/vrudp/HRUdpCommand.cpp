@@ -70,6 +70,13 @@ int CHRUdpCommand::Start(void *pParam) {
         return 0;
     }
     m_bCreatedSem = 1;
+    if (YAR_SemCreate(&m_SendWake, 0) != 0) {
+        LogModule_Write(LOG_LEVEL_ERR, "[%d]CHRUdpCommand::Start, YAR_SemCreate m_SendWake Failed, syserror[%d]",
+                        m_iHandle, YAR_GetSystemLastError());
+        Stop();
+        return 0;
+    }
+    m_bCreatedSendWake = 1;
     auto *pNew = static_cast<VRUDP_LINK_NEW *>(pParam);
     if (!pNew) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CHRUdpCommand::Start, pstHRUdpLinkNew == NULL", m_iHandle);
@@ -108,6 +115,16 @@ void CHRUdpCommand::StopThreads() {
     m_bRecvStop = 1;
     m_bSendStop = 1;
     m_bDataStop = 1;
+    // Wake the waiting threads instead of waiting out their time-outs: a shut socket ends the
+    // receive thread's poll, a post the data-transfer thread's wait.
+    if (m_hThread.load() && m_oSocket.GetSocket() >= 0)
+        m_oSocket.ShutDown(2);
+    if (m_bCreatedSem && m_hDataTransThread.load())
+        YAR_SemPost(&m_Sem);
+    for (auto &h : m_hSendThread) {
+        if (m_bCreatedSendWake && h.load())
+            YAR_SemPost(&m_SendWake);
+    }
     JoinThread(m_hThread);
     JoinThread(m_hDataTransThread);
     for (auto &h : m_hSendThread)
@@ -136,6 +153,10 @@ int CHRUdpCommand::Stop() {
     if (m_bCreatedSem) {
         YAR_SemDestroy(&m_Sem);
         m_bCreatedSem = 0;
+    }
+    if (m_bCreatedSendWake) {
+        YAR_SemDestroy(&m_SendWake);
+        m_bCreatedSendWake = 0;
     }
     YAR_MutexDestroy(&m_csLock);
     m_bCreatedLock = 0;
@@ -266,7 +287,7 @@ void CHRUdpCommand::SendLoop(int iGroup) {
             if (auto *pConn = dynamic_cast<CHRUdp *>(guard.Member()))
                 pConn->TransferStep();
         }
-        YAR_Sleep(kSendPassMs);
+        YAR_SemTimedWait(&m_SendWake, int32_t(kSendPassMs));
     }
 }
 
@@ -450,7 +471,9 @@ int CHRUdpCommand::CreateHRObj(const VRUDP_SOCK_ADDR &stAddr) {
         SetError(MORVA_ERR_PARAM);
         return -1;
     }
-    if (!m_hThread.load() && StartRecvThread(kWorkerStack) != 0) {
+    // An API caller (a client connecting) starts the receive thread; the receive thread itself,
+    // or one racing a stop, never starts another.
+    if (!m_hThread.load() && !IsOwnThread() && !m_bStop && StartRecvThread(kWorkerStack) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CHRUdpCommand::CreateHRObj, YAR_Thread_Create Failed, syserror[%d]",
                         m_iHandle, YAR_GetSystemLastError());
         return -1;

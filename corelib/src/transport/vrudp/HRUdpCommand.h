@@ -110,7 +110,6 @@ private:
     int m_bCreatedSem = 0;
     CHRSocket m_oSocket;
     int m_iMode = ENUM_VRUDP_MODE_SERVER;
-    uint16_t m_wMTU = 1500;
     int m_iTableSize = kMaxLinks;
     std::atomic<YAR_HANDLE> m_hThread{nullptr};
     std::atomic<VRUDP_RECV_CALLBACK> m_fnRecvCB{nullptr};
@@ -118,6 +117,8 @@ private:
     std::atomic<YAR_HANDLE> m_hSendThread[kSendThreads] = {};
     VRUDP_SEND_THREAD_PARAM m_stSendParam[kSendThreads] = {};
     std::atomic<int> m_bSendStop{0};
+    YAR_SEM_T m_SendWake = nullptr;  // posted once per send thread to cut its pause short on stop
+    int m_bCreatedSendWake = 0;
     std::atomic<int32_t> m_aiVRUDPHandle[kMaxLinks];
     YAR_MUTEX_T m_csLinkLock;
     int m_bCreatedLinkLock = 0;

@@ -294,14 +294,4 @@ void CRecvQueue::ReleaseQueue() {
     m_iVRUDPHandle = -1;
 }
 
-void CRecvQueue::SetRecvBufSize(int iSize) {
-    if (iSize != 0)
-        m_iRecvBufSize = iSize;
-}
-
-void CRecvQueue::SetMTU(uint16_t wMTU) {
-    if (wMTU > kMTUOverhead)
-        m_iOneDataSize = wMTU - kMTUOverhead;
-}
-
 }  // namespace Vorezi

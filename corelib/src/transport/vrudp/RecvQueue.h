@@ -43,8 +43,6 @@ public:
     // True when every slot holds a unit and none of them ends a message: nothing can ever be read.
     bool IsStalled();
     void ReleaseQueue();
-    void SetRecvBufSize(int iSize);
-    void SetMTU(uint16_t wMTU);
     int GetOneDataSize() const { return m_iOneDataSize; }
     int GetUnitCount() const { return m_iUnitCount; }
     int GetTotalMallocSize() const { return m_iTotalMallocSize; }

@@ -238,23 +238,9 @@ void CSndQueue::ReleaseQueue() {
         m_iMsgCount = 0;
         m_dwNeedSeq = 0;
     }
-    ResetSendBufSize();
+    m_iSendBufSize = kDefaultQueueBytes;
     m_iOneDataSize = kDefaultOneDataSize;
     m_iVRUDPHandle = -1;
-}
-
-void CSndQueue::SetSendBufSize(int iSize) {
-    if (iSize != 0)
-        m_iSendBufSize = iSize;
-}
-
-void CSndQueue::ResetSendBufSize() {
-    m_iSendBufSize = kDefaultQueueBytes;
-}
-
-void CSndQueue::SetMTU(uint16_t wMTU) {
-    if (wMTU > kMTUOverhead)
-        m_iOneDataSize = wMTU - kMTUOverhead;
 }
 
 }  // namespace Vorezi

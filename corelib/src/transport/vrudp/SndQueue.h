@@ -48,12 +48,8 @@ public:
     // Sequence the next block will get: one past the last block queued.
     uint32_t NextSeq() const { return m_dwNextSeq; }
     void ReleaseQueue();
-    void SetSendBufSize(int iSize);       // ignores 0
-    void ResetSendBufSize();
-    void SetMTU(uint16_t wMTU);
     int GetOneDataSize() const { return m_iOneDataSize; }
     int GetTotalMallocSize() const { return m_iTotalMallocSize; }
-    int GetMessageCount() const { return m_iMsgCount; }
 
 private:
     int ContructSendList(VRUDP_SEND_BLOCK **ppFirst, VRUDP_SEND_BLOCK **ppLast);

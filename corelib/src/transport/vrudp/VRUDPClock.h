@@ -10,5 +10,8 @@ namespace Vorezi {
 uint32_t VRUDP_GetTickMs();
 // Adds to every later reading (tests only); the clock never goes back.
 void VRUDP_AdvanceTickForTest(uint32_t dwMs);
+// Holds the clock at its current reading until released (tests only), so that a slow build
+// cannot stretch a burst across a time window.
+void VRUDP_HoldTickForTest(bool bHold);
 
 }  // namespace Vorezi

@@ -1,5 +1,6 @@
 #include "transport/vrudp/VRUDPGuard.h"
 
+#include "transport/vrudp/HRUdpBase.h"
 #include "transport/vrudp/VRUDPLinkMgr.h"
 
 namespace Vorezi {
@@ -18,8 +19,9 @@ CRWGuard::CRWGuard(int iVRUDPHandle) : m_iHandle(iVRUDPHandle) {
     if (!pMgr || !pMgr->ReadLockMember(iVRUDPHandle))
         return;
     m_pMember = pMgr->GetObject(iVRUDPHandle);
-    if (!m_pMember) {
-        // A free slot: nothing to hold.
+    if (!m_pMember || m_pMember->IsClosing()) {
+        // A free slot, or a member on its way out: nothing to hold.
+        m_pMember = nullptr;
         pMgr->ReadUnlockMember(iVRUDPHandle);
         return;
     }

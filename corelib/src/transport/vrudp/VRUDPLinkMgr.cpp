@@ -117,6 +117,8 @@ int CVRUDPLinkMgr::Destroy(int iVRUDPHandle) {
             pConn->RequestStop();
         else if (auto *pLink = dynamic_cast<CVRUDPLink *>(guard.Member()))
             pLink->StopRecvThread();
+        if (guard.Member())
+            guard.Member()->MarkClosing();
     }
     return FreeIndex(iVRUDPHandle, 1);
 }

@@ -1,0 +1,594 @@
+// The TCP server link through the Interim_* and Morva_* functions: command heads (directly and
+// from a Python client with split writes), slots, back-pressure, manager mode 1, stop and fini.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "server_link_test_util.h"
+
+using namespace Vorezi;
+using namespace srvtest;
+
+namespace {
+
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kThreadSanitizer = true;  // every Init, Fini and thread costs seconds here
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+
+using ServerLinkTCP = PoolTest<16>;
+
+int CreateTcp(Recorder *pRec, int bCheckHead = 1, const char *pIP = "127.0.0.1", int iPort = 0) {
+    SERVER_LINK_COND c = MakeCond(SERVER_LINK_PRO_TCP, pIP, (WORD)(iPort ? iPort : FreePort()), pRec);
+    c.bCheckHead = bCheckHead;
+    return pRec->Create(&c);
+}
+
+int PortOf(int iHandle) {
+    CServerLinkTCP *p = TcpLink(iHandle);
+    YAR_ADDR_T a;
+    return p && p->GetLocalAddress(&a) ? YAR_GetAddrPort(&a) : 0;
+}
+
+// ---- command heads ----
+
+TEST_F(ServerLinkTCP, HeadCheckAtEverySplit) {
+    Recorder rec;
+    int h = CreateTcp(&rec);
+    ASSERT_GE(h, 0);
+    CServerLinkTCP *pLink = TcpLink(h);
+    const std::string input = MakeHead(52) + "payload";
+    for (size_t p = 1; p < 52; p++) {
+        BYTE head[52];
+        DWORD dwHave = 0;
+        BYTE byShift = 9;
+        EXPECT_EQ(2, pLink->CheckHeadData(input.data(), (DWORD)p, head, &dwHave, &byShift)) << p;
+        EXPECT_EQ(p, dwHave);
+        EXPECT_EQ(0, pLink->CheckHeadData(input.data() + p, (DWORD)(input.size() - p), head, &dwHave, &byShift)) << p;
+        EXPECT_EQ(52 - p, byShift) << p;
+        EXPECT_EQ(0, std::memcmp(head + 32, "abcdefghijklmnop", 16));
+    }
+    struct {
+        std::string first;
+        std::string second;
+        int iResult;  // of the second call
+    } cases[] = {
+        {"QDB", "X" + std::string(60, 'y'), 0},  // decided in the 52-byte branch
+        {"ab", "cdefgh", 0},                     // decided with fewer than 52
+        {"QD", "BD", 2},                         // still a head
+        {"", MakeHead(51), 1},                   // length byte below 52
+    };
+    for (const auto &c : cases) {
+        BYTE head[52];
+        DWORD dwHave = 0;
+        BYTE byShift = 9;
+        if (!c.first.empty()) {
+            EXPECT_EQ(2, pLink->CheckHeadData(c.first.data(), (DWORD)c.first.size(), head, &dwHave, &byShift));
+        }
+        EXPECT_EQ(c.iResult, pLink->CheckHeadData(c.second.data(), (DWORD)c.second.size(), head, &dwHave, &byShift))
+            << c.first;
+        if (c.iResult == 0) {
+            EXPECT_EQ(0, byShift);
+        }
+    }
+    BYTE byShift;
+    servicetest::LogCapture log;
+    EXPECT_EQ(1, pLink->CheckHeadData(nullptr, 3, nullptr, nullptr, &byShift));
+    EXPECT_EQ(1u, log.Matching("CServerLinkTCP::CheckHeadData, Invalid Param").size());
+}
+
+TEST_F(ServerLinkTCP, HeadsFromPythonClient) {
+    const std::string head = MakeHead(60);
+    const std::string payload(100, 'P');
+    struct Case {
+        const char *pName;
+        int bCheckHead;
+        std::vector<std::string> pieces;
+        std::string expected;
+        bool bAreaB;
+    } cases[] = {
+        {"whole", 1, {head + payload}, payload, true},
+        {"split 1", 1, {head.substr(0, 1), head.substr(1) + payload}, payload, true},
+        {"split 4", 1, {head.substr(0, 4), head.substr(4), payload}, payload, true},
+        {"split 51", 1, {head.substr(0, 51), head.substr(51) + payload}, payload, true},
+        {"exactly 52", 1, {head}, "", true},
+        {"3 then no head", 1, {"abc", "defghij"}, "abcdefghij", false},
+        {"3 then no head, long", 1, {"QDB", "x" + std::string(200, 'z')}, "QDBx" + std::string(200, 'z'), false},
+        {"check off", 0, {head + payload}, head + payload, false},
+    };
+    for (const Case &c : cases) {
+        Recorder rec;
+        int h = CreateTcp(&rec, c.bCheckHead);
+        ASSERT_GE(h, 0) << c.pName;
+        std::vector<std::string> args = {"tcp-send", "127.0.0.1", std::to_string(PortOf(h))};
+        for (const std::string &piece : c.pieces)
+            args.push_back(Hex(piece));
+        PyClient client(args);
+        EXPECT_EQ("DONE", client.Line()) << c.pName;
+        ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 1)) << c.pName;
+        std::vector<Record> records = rec.Records();
+        ASSERT_FALSE(records.empty());
+        const int iAccept = records.front().iAccept;
+        EXPECT_EQ(c.expected, rec.DataOf(iAccept)) << c.pName;
+        size_t nData = 0;
+        for (const Record &r : records) {
+            if (r.dwMsgType != SERVER_LINK_MSG_DATA || r.iStatus != 0)
+                continue;
+            EXPECT_EQ(c.bAreaB && nData == 0 ? head.substr(32, 16) : std::string(16, '\0'), r.areaB) << c.pName;
+            nData++;
+        }
+        EXPECT_GE(nData, c.bAreaB ? 1u : 0u) << c.pName;
+        EXPECT_EQ(73, records.back().iStatus) << c.pName;
+        EXPECT_EQ(1, Morva_DestroyServerLink(h));
+    }
+}
+
+TEST_F(ServerLinkTCP, PlainClientWithoutHead) {
+    Recorder rec;
+    int h = CreateTcp(&rec);
+    ASSERT_GE(h, 0);
+    const std::string cmd = "printf 'hello from ncat' | ncat --send-only 127.0.0.1 " + std::to_string(PortOf(h));
+    ASSERT_EQ(0, std::system(cmd.c_str()));
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 1));
+    EXPECT_EQ("hello from ncat", rec.DataOf(rec.Records().front().iAccept));
+}
+
+TEST_F(ServerLinkTCP, ShortHeadLengthEndsTheConnection) {
+    Recorder rec;
+    int h = CreateTcp(&rec);
+    ASSERT_GE(h, 0);
+    servicetest::LogCapture log;
+    int fd = ConnectTo(PortOf(h));
+    const std::string head = MakeHead(51) + "data";
+    ASSERT_EQ((ssize_t)head.size(), send(fd, head.data(), head.size(), 0));
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 1));
+    EXPECT_EQ(1, WaitClosed(fd));
+    close(fd);
+    EXPECT_EQ(0u, rec.Count(SERVER_LINK_MSG_DATA));
+    EXPECT_EQ(1u, log.Matching("CServerLinkTCP::TCPLinkProc, Invalid byCmdHeadLen[51]").size());
+}
+
+// ---- slots ----
+
+TEST_F(ServerLinkTCP, AllSlotsReservedRefusesTheConnection) {
+    Recorder rec;
+    int h = CreateTcp(&rec);
+    ASSERT_GE(h, 0);
+    CServerLinkTCP *pLink = TcpLink(h);
+    for (int i = 0; i < SERVER_LINK_TCP_SLOTS; i++)
+        ASSERT_EQ(i, pLink->AllocAcceptIndex());
+    EXPECT_EQ(-1, pLink->AllocAcceptIndex());
+    servicetest::LogCapture log;
+    int fd = ConnectTo(PortOf(h));
+    EXPECT_EQ(1, WaitClosed(fd));
+    close(fd);
+    EXPECT_TRUE(servicetest::WaitFor(
+        [&] { return !log.Matching("CServerLinkTCP::ListenProcess, YAR_ThreadPoolFlex_Work failed").empty(); }, 5000));
+    EXPECT_EQ(0u, rec.Records().size());
+    for (int i = 0; i < SERVER_LINK_TCP_SLOTS; i++)
+        pLink->DelAcceptIndex(i);
+}
+
+TEST_F(ServerLinkTCP, SlotSearchWrapsAround) {
+    Recorder rec;
+    int h = CreateTcp(&rec);
+    ASSERT_GE(h, 0);
+    CServerLinkTCP *pLink = TcpLink(h);
+    pLink->SetSlotStart(4000);
+    for (int i = 4000; i < SERVER_LINK_TCP_SLOTS; i++)
+        ASSERT_EQ(i, pLink->AllocAcceptIndex());
+    EXPECT_EQ(0, pLink->AllocAcceptIndex());
+    pLink->SetSlotStart(4000);
+    int fd = ConnectTo(PortOf(h));
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, 1));
+    EXPECT_EQ(1, rec.Records().front().iAccept);
+    close(fd);
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 1));
+    for (int i = 4000; i < SERVER_LINK_TCP_SLOTS; i++)
+        pLink->DelAcceptIndex(i);
+    pLink->DelAcceptIndex(0);
+}
+
+TEST_F(ServerLinkTCP, FiveThousandSequentialConnections) {
+    Recorder rec;
+    int h = CreateTcp(&rec, 0);
+    ASSERT_GE(h, 0);
+    const int iPort = PortOf(h);
+    for (int i = 0; i < 5000; i++) {
+        int fd = ConnectTo(iPort);
+        ASSERT_GE(fd, 0) << i;
+        ASSERT_EQ(1, send(fd, "x", 1, 0));
+        close(fd);
+        // Slots are freed by the workers themselves; keep at most a few hundred in flight.
+        if (i % 500 == 499) {
+            ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, (size_t)i + 1)) << i;
+        }
+    }
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 5000));
+    EXPECT_EQ(5000u, rec.Count(SERVER_LINK_MSG_NEW));
+}
+
+TEST_F(ServerLinkTCP, OwnerEndsAndWaitsForOneConnection) {
+    Recorder rec;
+    rec.OnRecord = [](SERVER_LINK_DATA *p) {
+        if (p->dwMsgType == SERVER_LINK_MSG_NEW)
+            p->iStreamHandle = 700 + p->iAcceptHandle;
+        return 1;
+    };
+    int h = CreateTcp(&rec, 0);
+    ASSERT_GE(h, 0);
+    int a = ConnectTo(PortOf(h));
+    int b = ConnectTo(PortOf(h));
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, 2));
+    const int iFirst = rec.Records()[0].iAccept;
+    Morva_SetPreviewHandle(h, iFirst, 900);
+    ASSERT_EQ(1, send(a, "1", 1, 0));
+    ASSERT_EQ(1, send(b, "2", 1, 0));
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_DATA, 2));
+    for (const Record &r : rec.Records())
+        if (r.dwMsgType == SERVER_LINK_MSG_DATA) {
+            EXPECT_EQ(r.iAccept == iFirst ? 900 : 700 + r.iAccept, r.iStream);
+        }
+    EXPECT_EQ(1, Morva_ExitRecvThread(h, iFirst));
+    Morva_WaitRecvThread(h, iFirst);
+    EXPECT_EQ(1u, rec.Count(SERVER_LINK_MSG_END));
+    // Which client the first accepted slot serves, by what it sent.
+    int fdFirst = -1;
+    for (const Record &r : rec.Records())
+        if (r.dwMsgType == SERVER_LINK_MSG_DATA && r.iAccept == iFirst && !r.data.empty())
+            fdFirst = r.data == "1" ? a : b;
+    EXPECT_EQ(1, WaitClosed(fdFirst));
+    close(a);
+    close(b);
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 2));
+    for (int iSlot : {0, 4095}) {
+        GetCoreGlobalCtrl()->SetLastError(0);
+        Morva_WaitRecvThread(h, iSlot);
+        Morva_SetPreviewHandle(h, iSlot, -1);
+        EXPECT_EQ(0, LastError());
+    }
+    for (int iSlot : {4096, -1}) {
+        GetCoreGlobalCtrl()->SetLastError(0);
+        Morva_WaitRecvThread(h, iSlot);
+        EXPECT_EQ(17, LastError());
+        GetCoreGlobalCtrl()->SetLastError(0);
+        Morva_SetPreviewHandle(h, iSlot, 1);
+        EXPECT_EQ(17, LastError());
+    }
+}
+
+// ---- the Interim_* table ----
+
+TEST_F(ServerLinkTCP, InterimTable) {
+    Recorder rec;
+    const int hTcp = CreateTcp(&rec);
+    SERVER_LINK_COND u = MakeCond(SERVER_LINK_PRO_UDP, "127.0.0.1", (WORD)FreePort(SOCK_DGRAM), &rec);
+    const int hUdp = rec.Create(&u);
+    const int hGone = CreateTcp(&rec);
+    ASSERT_GE(hTcp, 0);
+    ASSERT_GE(hUdp, 0);
+    ASSERT_GE(hGone, 0);
+    ASSERT_EQ(1, Morva_DestroyServerLink(hGone));
+    EXPECT_EQ(0, Morva_DestroyServerLink(hGone));
+
+    SERVER_LINK_SEND_PARAM send;
+    std::memset(&send, 0, sizeof(send));
+    send.iSocket = -1;
+    int iBuf = 0;
+    YAR_ADDR_T addr{};
+    // For each handle: expected results of close, close-accept, send, set-info, exit-recv.
+    struct Row {
+        int iHandle;
+        int iClose, iCloseAccept, iSend, iSetInfo, iExit;
+        bool bMissing;      // the GetMember lines are logged
+        bool bTcpMissing;   // the TCP-only functions log GetMember
+    } rows[] = {
+        {hTcp, 1, 0, -1, 0, 1, false, false},
+        {hUdp, 1, 0, -1, 0, 1, false, true},
+        {hGone, 0, -1, -1, -1, 1, true, true},
+        {-1, 0, -1, -1, -1, 0, false, false},
+        {4096, 0, -1, -1, -1, 0, false, false},
+    };
+    for (const Row &r : rows) {
+        servicetest::LogCapture log;
+        const std::string h = std::to_string(r.iHandle);
+        EXPECT_EQ(r.iCloseAccept, Morva_CloseAcceptHandle(r.iHandle, 3)) << h;
+        EXPECT_EQ(r.iSend, Morva_ServerLinkSendData(r.iHandle, &send)) << h;
+        EXPECT_EQ(r.iSetInfo, Morva_SetInfo(r.iHandle, 3, 9, &iBuf, 2)) << h;
+        EXPECT_EQ(r.iExit, Morva_ExitRecvThread(r.iHandle, 3)) << h;
+        EXPECT_EQ(r.iExit, Morva_ExitRecvThreadEx(r.iHandle, addr)) << h;
+        Morva_WaitRecvThread(r.iHandle, 3);
+        Morva_SetPreviewHandle(r.iHandle, 3, 5);
+        EXPECT_EQ(r.iClose, Morva_CloseServerLink(r.iHandle)) << h;
+        const bool bLocked = r.iHandle >= 0 && r.iHandle < 4096;
+        const auto n = [&](const std::string &s) { return log.Matching(s).size(); };
+        EXPECT_EQ(r.bMissing ? 1u : 0u, n("Interim_CloseAcceptHandle, GetMember Failed, iLinkHandle[" + h + "], iAcceptHandle[3]")) << h;
+        EXPECT_EQ(bLocked ? 0u : 1u, n("Interim_CloseAcceptHandle, ReadLockMember Failed, iLinkHandle[" + h + "]")) << h;
+        EXPECT_EQ(r.bMissing ? 1u : 0u, n("Interim_ServerLinkSendData, GetMember Failed, iLinkHandle[" + h + "]")) << h;
+        EXPECT_EQ(bLocked ? 0u : 1u, n("Interim_SetInfo, ReadLockMember Failed, iLinkHandle[" + h + "], iAcceptHandle[3], dwCommand[9]")) << h;
+        EXPECT_EQ(r.bMissing ? 1u : 0u, n("Interim_SetInfo, GetMember Failed, iLinkHandle[" + h + "]")) << h;
+        EXPECT_EQ(r.bTcpMissing ? 1u : 0u, n("Interim_ExitRecvThread, GetMember Failed, iListenLink[" + h + "], iStreamLink[3]")) << h;
+        // Interim_ExitRecvThreadEx's line ends at the handle.
+        EXPECT_EQ(bLocked ? 1u : 0u, n("iListenLink[" + h + "]") - n("iListenLink[" + h + "], ")) << h;
+        EXPECT_EQ(r.bTcpMissing ? 1u : 0u, n("Interim_WaitRecvThread, GetMember Failed, iListenLink[" + h + "], iStreamLink[3]")) << h;
+        EXPECT_EQ(bLocked ? 0u : 1u, n("Interim_WaitRecvThread, LockMember Failed, iListenLink[" + h + "], iStreamLink[3]")) << h;
+        EXPECT_EQ(bLocked ? 0u : 1u, n("Interim_SetPreviewHandle, LockMember Failed, iListenLink[" + h + "], iStreamLink[3], iPreviewHandle[5]")) << h;
+        EXPECT_EQ(r.bMissing ? 1u : 0u, n("Interim_CloseServerLink, GetMember Failed, iLinkHandle[" + h + "]")) << h;
+    }
+    {
+        servicetest::LogCapture log;
+        SERVER_LINK_COND bad = MakeCond(2, "127.0.0.1", 0, &rec);
+        EXPECT_EQ(-1, Morva_CreateServerLink(&bad));
+        EXPECT_EQ(1u, log.Matching("CServerLinkMgr::NewMemoryObject, Invalid byProType[2]").size());
+    }
+    // Closing listens no more; the link stays and is destroyed as usual.
+    EXPECT_LT(ConnectTo(PortOf(hTcp)), 0);
+    EXPECT_EQ(1, Morva_DestroyServerLink(hTcp));
+    EXPECT_EQ(1, Morva_DestroyServerLink(hUdp));
+}
+
+TEST_F(ServerLinkTCP, TableFullRefusesThe4097thLink) {
+    if (kThreadSanitizer)
+        GTEST_SKIP() << "4096 receive threads take minutes under ThreadSanitizer";
+    Recorder rec;
+    std::vector<int> handles;
+    for (int i = 0; i < 4096; i++) {
+        SERVER_LINK_COND u = MakeCond(SERVER_LINK_PRO_UDP, "127.0.0.1", 0, &rec);
+        u.dwRecvTimeOut = 60000;
+        int h = rec.Create(&u);
+        ASSERT_GE(h, 0) << i;
+        handles.push_back(h);
+    }
+    SERVER_LINK_COND u = MakeCond(SERVER_LINK_PRO_UDP, "127.0.0.1", 0, &rec);
+    EXPECT_EQ(-1, Morva_CreateServerLink(&u));
+    EXPECT_EQ(46, LastError());
+    // Each close waits 5 ms after its shutdown: destroy from several threads.
+    std::vector<std::thread> stoppers;
+    std::atomic<int> nDestroyed{0};
+    for (int t = 0; t < 16; t++)
+        stoppers.emplace_back([&, t] {
+            for (size_t i = (size_t)t; i < handles.size(); i += 16)
+                nDestroyed += Morva_DestroyServerLink(handles[i]);
+        });
+    for (auto &th : stoppers)
+        th.join();
+    EXPECT_EQ(4096, nDestroyed.load());
+}
+
+TEST(ServerLinkMgr, WithoutItsPoolNothingIsCreated) {
+    ASSERT_EQ(1, InitWithPool(0xFFFFFFFFu));  // a maximum the pool refuses
+    Recorder rec;
+    SERVER_LINK_COND c = MakeCond(SERVER_LINK_PRO_TCP, "127.0.0.1", 0, &rec);
+    EXPECT_EQ(-1, Morva_CreateServerLink(&c));
+    EXPECT_EQ(0, GetServerLinkMgr()->CheckResource());
+    EXPECT_EQ(0, Morva_DestroyServerLink(0));
+    SERVER_LINK_SEND_PARAM send{};
+    EXPECT_EQ(-1, Morva_ServerLinkSendData(0, &send));
+    EXPECT_EQ(-1, Morva_CloseAcceptHandle(0, 0));
+    GetCoreGlobalCtrl()->Fini();
+}
+
+TEST(ServerLinkMgr, NotInitialisedMakesNoManager) {
+    EXPECT_EQ(nullptr, GetServerLinkMgr());
+    SERVER_LINK_COND c{};
+    EXPECT_EQ(-1, Morva_CreateServerLink(&c));
+    EXPECT_EQ(0, Morva_DestroyServerLink(0));
+    EXPECT_EQ(0, Morva_CloseServerLink(0));
+}
+
+TEST(ServerLinkMgr, PoolUnitIsTheLargestClass) {
+    EXPECT_GE(CServerLinkMgr::MaxServerLinkSize(), sizeof(CServerLinkTCP));
+    EXPECT_EQ(1608u, sizeof(SERVER_LINK_DATA));
+}
+
+// ---- concurrency ----
+
+TEST_F(ServerLinkTCP, AnswerFromCallbackWhileAnotherThreadWaits) {
+    Recorder rec;
+    std::atomic<int> hLink{-1};
+    std::atomic<bool> bWaiting{false};
+    rec.OnRecord = [&](SERVER_LINK_DATA *p) {
+        if (p->dwMsgType == SERVER_LINK_MSG_DATA && p->iStatus == 0) {
+            servicetest::WaitFor([&] { return bWaiting.load(); }, 5000);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the waiter is inside its poll
+            SERVER_LINK_SEND_PARAM s{};
+            s.pData = p->pData;
+            s.dwDataLen = p->dwDataLen;
+            s.iSocket = p->iSocket;
+            Interim_ServerLinkSendData(hLink.load(), &s);
+            Interim_SetInfo(hLink.load(), p->iAcceptHandle, 1, nullptr, 0);
+        }
+        return 1;
+    };
+    hLink = CreateTcp(&rec, 0);
+    ASSERT_GE(hLink.load(), 0);
+    int fd = ConnectTo(PortOf(hLink));
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, 1));
+    const int iSlot = rec.Records()[0].iAccept;
+    std::atomic<bool> bDone{false};
+    std::thread waiter([&] {
+        bWaiting = true;
+        Interim_WaitRecvThread(hLink, iSlot);
+        bDone = true;
+    });
+    ASSERT_EQ(4, send(fd, "ping", 4, 0));
+    char buf[4];
+    pollfd pfd{fd, POLLIN, 0};
+    ASSERT_EQ(1, poll(&pfd, 1, 5000));
+    ASSERT_EQ(4, recv(fd, buf, 4, 0));
+    close(fd);
+    EXPECT_TRUE(servicetest::WaitFor([&] { return bDone.load(); }, 5000));
+    waiter.join();
+}
+
+TEST_F(ServerLinkTCP, ManagerModeOneHandsTheSocketOver) {
+    constexpr int kLinks = 200;
+    Recorder rec;
+    std::mutex lock;
+    std::vector<int> owned;
+    rec.OnRecord = [&](SERVER_LINK_DATA *p) {
+        std::lock_guard<std::mutex> g(lock);
+        owned.push_back(p->iSocket);
+        return 1;
+    };
+    std::vector<int> handles;
+    std::vector<int> clients;
+    for (int i = 0; i < kLinks; i++) {
+        SERVER_LINK_COND c = MakeCond(SERVER_LINK_PRO_TCP, "127.0.0.1", (WORD)FreePort(), &rec);
+        c.byManagerMode = 1;
+        int h = rec.Create(&c);
+        ASSERT_GE(h, 0) << i;
+        handles.push_back(h);
+        int fd = ConnectTo(PortOf(h));
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(5, send(fd, "hello", 5, 0));
+        clients.push_back(fd);
+    }
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, kLinks));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a reader, if any, would have read by now
+    EXPECT_EQ((size_t)kLinks, rec.Records().size());
+    for (int s : owned) {
+        char buf[8];
+        pollfd p{s, POLLIN, 0};
+        ASSERT_EQ(1, poll(&p, 1, 2000));
+        EXPECT_EQ(5, recv(s, buf, sizeof(buf), MSG_DONTWAIT));
+        close(s);
+    }
+    for (int fd : clients)
+        close(fd);
+    for (int h : handles)
+        EXPECT_EQ(1, Morva_DestroyServerLink(h));
+}
+
+// ---- back-pressure ----
+
+using ServerLinkTwoThreads = PoolTest<2>;
+
+TEST_F(ServerLinkTwoThreads, ConnectionsBeyondThePoolWaitTheirTurn) {
+    Recorder rec;
+    int h = CreateTcp(&rec, 0);
+    ASSERT_GE(h, 0);
+    std::vector<int> fds;
+    for (int i = 0; i < 5; i++)
+        fds.push_back(ConnectTo(PortOf(h)));
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, 2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // nobody else gets served meanwhile
+    EXPECT_EQ(2u, rec.Count(SERVER_LINK_MSG_NEW));
+    for (size_t served = 2; served < 5; served++) {
+        std::vector<int> slots;
+        for (const Record &r : rec.Records())
+            if (r.dwMsgType == SERVER_LINK_MSG_NEW)
+                slots.push_back(r.iAccept);
+        Morva_ExitRecvThread(h, slots[served - 2]);
+        ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, served + 1)) << served;
+    }
+    for (int fd : fds)
+        close(fd);
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 5));
+}
+
+TEST_F(ServerLinkTwoThreads, SetInfoDelaysTheNextAcceptOnce) {
+    Recorder rec;
+    int h = CreateTcp(&rec, 0);
+    ASSERT_GE(h, 0);
+    servicetest::LogCapture log;
+    int16_t sShort = 300;
+    EXPECT_EQ(0, Morva_SetInfo(h, 0, 9, &sShort, 2));
+    int iWait = 300;
+    EXPECT_EQ(0, Morva_SetInfo(h, 0, 9, &iWait, 4));
+    // The listen thread sleeps before its next accept, i.e. after the accept it is blocked in.
+    for (int i = 0; i < 3; i++) {
+        int fd = ConnectTo(PortOf(h));
+        ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, (size_t)i + 1));
+        close(fd);
+    }
+    EXPECT_EQ(1u, log.Matching("CServerLinkTCP::ListenProcess, Sleep[300]").size());
+    EXPECT_EQ(0u, log.Matching("Sleep[2").size());
+}
+
+// ---- stop and fini ----
+
+TEST_F(ServerLinkTCP, DestroyWithLiveAndQueuedConnections) {
+    const size_t nFds = OpenFds();
+    Recorder rec;
+    int h = CreateTcp(&rec, 0);
+    ASSERT_GE(h, 0);
+    std::vector<int> fds;
+    for (int i = 0; i < 50; i++)
+        fds.push_back(ConnectTo(PortOf(h)));
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, 16));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(1, Morva_DestroyServerLink(h));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    for (int fd : fds) {
+        EXPECT_EQ(1, WaitClosed(fd, 3000));
+        close(fd);
+    }
+    EXPECT_EQ(nFds, OpenFds());
+}
+
+TEST(ServerLinkFini, FiniWithLiveConnectionsEndsEverything) {
+    // Counted after the first cycle: a sanitizer's runtime may start a thread of its own once.
+    size_t nThreads = 0;
+    size_t nFds = 0;
+    const int nCycles = kThreadSanitizer ? 10 : 100;
+    for (int cycle = 0; cycle < nCycles; cycle++) {
+        if (cycle == 1) {
+            nThreads = Threads();
+            nFds = OpenFds();
+        }
+        ASSERT_EQ(1, InitWithPool(4));
+        Recorder rec;
+        int h = CreateTcp(&rec, 0);
+        ASSERT_GE(h, 0);
+        std::vector<int> fds;
+        const int nClients = cycle == 0 ? 50 : 2;
+        for (int i = 0; i < nClients; i++)
+            fds.push_back(ConnectTo(PortOf(h)));
+        ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, cycle == 0 ? 4 : 2)) << cycle;
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(1, GetCoreGlobalCtrl()->Fini());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << cycle;
+        for (int fd : fds) {
+            EXPECT_EQ(1, WaitClosed(fd, 3000));
+            close(fd);
+        }
+    }
+    EXPECT_TRUE(servicetest::WaitFor([&] { return Threads() <= nThreads; }, 5000)) << Threads() << " " << nThreads;
+    EXPECT_EQ(nFds, OpenFds());
+}
+
+// ---- addresses ----
+
+TEST_F(ServerLinkTCP, Addresses) {
+    Recorder rec;
+    int h6 = CreateTcp(&rec, 0, "::1");
+    ASSERT_GE(h6, 0);
+    int fd = ConnectTo(PortOf(h6), true);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, 1));
+    close(fd);
+
+    const int iPort = FreePort();
+    int hAny = CreateTcp(&rec, 0, "", iPort);
+    ASSERT_GE(hAny, 0);
+    FILE *pSs = popen(("ss -Htln 'sport = :" + std::to_string(iPort) + "'").c_str(), "r");
+    char line[512] = {0};
+    ASSERT_NE(nullptr, fgets(line, sizeof(line), pSs));
+    pclose(pSs);
+    EXPECT_NE(nullptr, std::strstr(line, ("0.0.0.0:" + std::to_string(iPort)).c_str())) << line;
+
+    servicetest::LogCapture log;
+    EXPECT_EQ(-1, CreateTcp(&rec, 0, "127.0.0.1", iPort));
+    EXPECT_EQ(72, LastError());
+    EXPECT_EQ(1u, log.Matching("CServerLinkTCP::OpenLink, YAR_Bind Failed").size());
+    EXPECT_EQ(-1, CreateTcp(&rec, 0, "not-an-address", iPort));
+    EXPECT_EQ(17, LastError());
+}
+
+}  // namespace

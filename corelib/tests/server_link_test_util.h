@@ -1,0 +1,291 @@
+// Helpers of the server-link tests: the library initialised with a server-link pool of a given
+// size, a data callback that records what it gets, the Python clients of
+// peers/server_link_peer.py, and loopback sockets of the test's own.
+#pragma once
+
+// Before the system headers: <fcntl.h> defines LOCK_READ, a name of the member framework.
+#include "CoreGlobalCtrl.h"
+#include "morva/ComInterfaceMorva.h"
+#include "morva/MorvaServerLink.h"
+#include "service_test_util.h"
+#include "transport/serverlink/InterimServerLink.h"
+#include "transport/serverlink/ServerLinkMgr.h"
+#include "transport/serverlink/ServerLinkTCP.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+
+extern char **environ;
+
+namespace srvtest {
+
+// Init with the given SERVERLINK pool size (0 keeps the default of 10).
+inline int InitWithPool(DWORD dwServerLinkThreads) {
+    DWORD counts[5] = {0, 0, dwServerLinkThreads, 0, 0};
+    Morva_SetInitConfig(Vorezi::ENUM_MORVA_INIT_CFG_THREADPOOL, counts);
+    return Vorezi::GetCoreGlobalCtrl()->Init();
+}
+
+template <DWORD kThreads>
+class PoolTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(1, InitWithPool(kThreads)); }
+    void TearDown() override { Vorezi::GetCoreGlobalCtrl()->Fini(); }
+};
+
+inline int LastError() { return Vorezi::GetCoreGlobalCtrl()->GetLastError(); }
+
+struct Record {
+    DWORD dwMsgType;
+    DWORD dwKind;
+    int iLink;
+    int iStream;
+    int iAccept;
+    int iStatus;
+    int iSocket;
+    std::string data;
+    std::string areaB;
+    std::string peer;
+    int iPeerPort;
+};
+
+// Records every callback; OnRecord, when set, runs first and gives the callback's result.
+class Recorder {
+public:
+    Recorder() = default;
+    // The links that call into this recorder go first, also when a test ends early.
+    ~Recorder() {
+        for (int h : m_Links)
+            Morva_DestroyServerLink(h);
+    }
+    Recorder(const Recorder &) = delete;
+    Recorder &operator=(const Recorder &) = delete;
+
+    // Creates a link that reports here; its handle or -1.
+    int Create(SERVER_LINK_COND *pCond) {
+        pCond->fnDataCallBack = Callback;
+        pCond->pUserData = this;
+        int h = Morva_CreateServerLink(pCond);
+        if (h >= 0)
+            m_Links.push_back(h);
+        return h;
+    }
+
+    static int Callback(void *pUser, SERVER_LINK_DATA *pData) { return static_cast<Recorder *>(pUser)->On(pData); }
+
+    std::function<int(SERVER_LINK_DATA *)> OnRecord;
+
+    std::vector<Record> Records() {
+        std::lock_guard<std::mutex> g(m_Lock);
+        return m_Records;
+    }
+    size_t Count(DWORD dwMsgType) {
+        size_t n = 0;
+        for (const Record &r : Records())
+            n += r.dwMsgType == dwMsgType;
+        return n;
+    }
+    bool WaitCount(DWORD dwMsgType, size_t n, int iTimeoutMs = 10000) {
+        return servicetest::WaitFor([&] { return Count(dwMsgType) >= n; }, iTimeoutMs);
+    }
+    // The bytes of the status-0 data records of one connection, in order.
+    std::string DataOf(int iAccept) {
+        std::string out;
+        for (const Record &r : Records())
+            if (r.dwMsgType == SERVER_LINK_MSG_DATA && r.iStatus == 0 && r.iAccept == iAccept)
+                out += r.data;
+        return out;
+    }
+
+private:
+    int On(SERVER_LINK_DATA *p) {
+        int iResult = OnRecord ? OnRecord(p) : 1;
+        Record r{p->dwMsgType, p->dwDataKind, p->iLinkHandle, p->iStreamHandle, p->iAcceptHandle, p->iStatus,
+                 p->iSocket,   p->pData ? std::string(p->pData, p->dwDataLen) : std::string(),
+                 std::string(reinterpret_cast<char *>(p->byAreaB), 16), p->szPeerIP, p->wPeerPort};
+        std::lock_guard<std::mutex> g(m_Lock);
+        m_Records.push_back(r);
+        return iResult;
+    }
+
+    std::mutex m_Lock;
+    std::vector<Record> m_Records;
+    std::vector<int> m_Links;
+};
+
+inline SERVER_LINK_COND MakeCond(BYTE byProType, const char *pIP, WORD wPort, Recorder *pRec) {
+    SERVER_LINK_COND c;
+    std::memset(&c, 0, sizeof(c));
+    c.pLocalIP = pIP;
+    c.wLocalPort = wPort;
+    c.byProType = byProType;
+    c.fnDataCallBack = Recorder::Callback;
+    c.pUserData = pRec;
+    return c;
+}
+
+// A free loopback port of the given kind (bound and released again).
+inline int FreePort(int iType = SOCK_STREAM, int iFamily = AF_INET) {
+    int fd = socket(iFamily, iType, 0);
+    sockaddr_storage ss{};
+    socklen_t n;
+    if (iFamily == AF_INET6) {
+        auto *a = reinterpret_cast<sockaddr_in6 *>(&ss);
+        a->sin6_family = AF_INET6;
+        a->sin6_addr = in6addr_loopback;
+        n = sizeof(*a);
+    } else {
+        auto *a = reinterpret_cast<sockaddr_in *>(&ss);
+        a->sin_family = AF_INET;
+        a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        n = sizeof(*a);
+    }
+    bind(fd, reinterpret_cast<sockaddr *>(&ss), n);
+    getsockname(fd, reinterpret_cast<sockaddr *>(&ss), &n);
+    int port = ntohs(iFamily == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&ss)->sin6_port
+                                         : reinterpret_cast<sockaddr_in *>(&ss)->sin_port);
+    close(fd);
+    return port;
+}
+
+// A blocking loopback TCP client, or -1.
+inline int ConnectTo(int iPort, bool bIPv6 = false) {
+    int fd = socket(bIPv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int rc;
+    if (bIPv6) {
+        sockaddr_in6 a{};
+        a.sin6_family = AF_INET6;
+        a.sin6_addr = in6addr_loopback;
+        a.sin6_port = htons((uint16_t)iPort);
+        rc = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a));
+    } else {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons((uint16_t)iPort);
+        rc = connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a));
+    }
+    if (rc != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// 1 when the peer closed (EOF or reset) within the time-out, 0 otherwise; data is skipped.
+inline int WaitClosed(int fd, int iTimeoutMs = 5000) {
+    char buf[4096];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, iTimeoutMs) <= 0)
+            return 0;
+        ssize_t n = recv(fd, buf, sizeof(buf), 0);
+        if (n <= 0)
+            return 1;
+    }
+}
+
+inline size_t CountDir(const char *pPath) {
+    size_t n = 0;
+    if (DIR *d = opendir(pPath)) {
+        while (dirent *e = readdir(d))
+            n += e->d_name[0] != '.';
+        closedir(d);
+    }
+    return n;
+}
+inline size_t OpenFds() { return CountDir("/proc/self/fd"); }
+inline size_t Threads() { return CountDir("/proc/self/task"); }
+
+// A client of peers/server_link_peer.py; killed when the object goes.
+class PyClient {
+public:
+    explicit PyClient(const std::vector<std::string> &args) {
+        std::string file = __FILE__;
+        std::vector<std::string> all = {"/usr/bin/python3", file.substr(0, file.rfind('/')) + "/peers/server_link_peer.py"};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char *> argv;
+        for (auto &a : all)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0)
+            return;
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+        posix_spawn(&m_pid, argv[0], &fa, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&fa);
+        close(fds[1]);
+        m_out = fds[0];
+    }
+    ~PyClient() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+        close(m_out);
+    }
+    PyClient(const PyClient &) = delete;
+    PyClient &operator=(const PyClient &) = delete;
+
+    // The first line the client prints, or "" after the time-out.
+    std::string Line(int iTimeoutMs = 10000) {
+        std::string line;
+        char c;
+        for (;;) {
+            pollfd p{m_out, POLLIN, 0};
+            if (poll(&p, 1, iTimeoutMs) <= 0 || read(m_out, &c, 1) != 1)
+                return line;
+            if (c == '\n')
+                return line;
+            line += c;
+        }
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1;
+};
+
+inline std::string Hex(const std::string &bytes) {
+    static const char *kDigits = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += kDigits[c >> 4];
+        out += kDigits[c & 15];
+    }
+    return out;
+}
+
+// A 52-byte command head: "QDBD", the length byte at 12, bytes 32 to 47 counting from 'a'.
+inline std::string MakeHead(unsigned char byLen = 60) {
+    std::string head(52, '\0');
+    std::memcpy(&head[0], "QDBD", 4);
+    head[12] = (char)byLen;
+    for (int i = 32; i < 48; i++)
+        head[i] = (char)('a' + i - 32);
+    return head;
+}
+
+inline Vorezi::CServerLinkTCP *TcpLink(int iHandle) {
+    return dynamic_cast<Vorezi::CServerLinkTCP *>(Vorezi::GetServerLinkMgr()->GetMember(iHandle));
+}
+
+}  // namespace srvtest

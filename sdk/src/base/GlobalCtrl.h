@@ -1,0 +1,173 @@
+// CGlobalCtrl, the SDK's one controller: configuration, start and stop, one service per network
+// adapter, the found-device list, the capture-library object and two background threads (the
+// periodic inquiry and the address check).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "utils/SdkError.h"
+#include "yar/yar_mutex.h"
+#include "yar/yar_thread.h"
+#include "zeva/ZevaSdk.h"
+
+namespace ZEVA {
+
+class CService;
+class CLibpcap;
+
+enum enumLibTag { LIB_TAG_PCAP = 0, LIB_TAG_SSL = 1, LIB_TAG_CRYPTO = 2 };
+
+constexpr int MAX_SERVICE_NUM = 10;
+constexpr int MAX_DEVICE_NUM = 5000;
+constexpr int CFG_PATH_LEN = 260;   // configuration texts: 259 characters and a terminator
+constexpr int LIB_PATH_LEN = 257;
+constexpr int CFG_FILE_READ = 1024; // bytes of ZEVASDK.xml that are read
+
+extern const char *const ZEVA_VERSION_BANNER;
+
+// One slot of the found-device list.
+struct DEVICE_LIST_ITEM {
+    ZEVA_DEVICE_INFO struDevInfo;
+    uint16_t wMissCount;      // inquiry cycles since the device last answered
+    uint32_t dwOnline;        // 1 online, 0 reported offline
+    uint8_t bySupportFlag[14];
+    char szSalt[65];
+    char szSalt2[65];
+    uint8_t byProtocol;       // 1 protocol 3.0, else 3.1
+};
+static_assert(sizeof(DEVICE_LIST_ITEM) == 1172, "list record size");
+
+// Marks the calling thread as running an export while it lives: only export threads write the
+// last error that ZEVA_GetLastError reports; background threads keep their codes to themselves.
+class CExportScope {
+public:
+    CExportScope();
+    ~CExportScope();
+    CExportScope(const CExportScope &) = delete;
+    CExportScope &operator=(const CExportScope &) = delete;
+};
+
+class CGlobalCtrl {
+public:
+    static CGlobalCtrl *GetInstance();
+    // The interface lock: serialises the exports that act on the SDK's state.
+    static yar::yar_mutex &InterfaceLock();
+
+    int Init(pDeviceFindCallBack fnOldDevCB, pDeviceFindCallBack fnNewDevCB,
+             pSubnetDeviceFindCallBack fnSubnetCB, void *pUserData);
+    int Fini();
+    int FreeResource();
+    int Cleanup();
+    int SendInquiry();
+
+    void SetLastError(uint32_t dwError);
+    uint32_t GetLastError() const { return m_dwLastError.load(); }
+    // The calling thread's own last code, whichever thread it is.
+    static uint32_t GetThreadLastError();
+    // A socket send failed: the address-check thread looks at the adapters at once.
+    void NoteSendFailed() { m_bSendFailed.store(true); }
+
+    int SetLogParam(int32_t iLevel, const char *pDir, uint32_t bAutoDel);
+    uint32_t SetAutoRequestInterval(uint32_t dwInterval);
+    int SetDeviceFilterRule(int32_t iRule, const void *pInBuff, uint32_t dwInBufLen);
+    bool IsStarted() const { return m_bStarted.load() != 0; }
+
+    int ReadConfigFile();
+    // The same from a given file (tests point it elsewhere).
+    int ReadConfigFileAt(const char *pPath);
+    // Reads the settings from the text of a configuration file (at most 1024 bytes are used).
+    void ParseConfigText(const char *pText, uint32_t dwLen);
+    int GetModulePath(char *pOut);
+
+    int SetDynamicPath(int iTag, const char *pPath);
+    const char *GetDynamicPath(int iTag);           // the fallback path
+    const char *GetDynamicLoadPath(int iTag);       // the configured path
+    CLibpcap *GetDynamicObject(int iTag);
+    int DynamicLibLoad(int iTag);
+
+    void FreeDevList();
+
+    // Settings, for the services and the tests.
+    int32_t GetLogLevel() const { return m_iLogLevel; }
+    const char *GetLogDir() const { return m_szLogDir; }
+    uint32_t GetAutoDel() const { return m_bAutoDel; }
+    const char *GetCryptoPath() const { return m_szCryptoPath; }
+    const char *GetSslPath() const { return m_szSslPath; }
+    const char *GetPcapPath() const { return m_szPcapPath; }
+    uint32_t GetPcapFlag() const { return m_bPcap; }
+    uint32_t GetMulticastFlag() const { return m_bMulticast; }
+    uint32_t GetCheckIPFlag() const { return m_bCheckIP; }
+    uint32_t GetCheckIPInterval() const { return m_dwCheckIPInterval; }
+    uint32_t GetTimeout() const { return m_dwTimeout; }
+    uint32_t GetAutoRequestInterval() const { return m_dwAutoRequestInterval.load(); }
+    int32_t GetFilterRule() const { return m_iFilterRule.load(); }
+    uint32_t GetOEMDetailCode() const { return m_dwOEMDetailCode.load(); }
+    uint32_t GetInitCount() const { return m_dwInitCount.load(); }
+
+private:
+    CGlobalCtrl();
+
+    int FailInit(uint32_t dwError, const char *pLine);
+    int StartServices();
+    bool CreateQueryThread();
+    bool CreateCheckIPThread();
+    void StopQueryThread();
+    void StopCheckIPThread();
+    void SendInquiryOnServices();
+    void RestartServices();
+    bool WaitUnlessStopping(uint32_t dwMs);
+    bool LockForRestart();
+    int LoadFromPath(const char *pPath, int iStep);
+
+    static uint32_t LocalSendInquiryThread(void *pParam);
+    static uint32_t LocalCheckIPThread(void *pParam);
+
+    std::atomic<uint32_t> m_bStarted{0};
+    std::atomic<uint32_t> m_dwLastError{0};
+
+    // Configuration, read from ZEVASDK.xml at every first start.
+    int32_t m_iLogLevel;
+    char m_szLogDir[CFG_PATH_LEN];
+    uint32_t m_bAutoDel;
+    char m_szCryptoPath[CFG_PATH_LEN];
+    char m_szSslPath[CFG_PATH_LEN];
+    char m_szPcapPath[CFG_PATH_LEN];
+    uint32_t m_bPcap;
+    uint32_t m_bMulticast;
+    uint32_t m_bCheckIP;
+    uint32_t m_dwCheckIPInterval;
+    uint32_t m_dwTimeout;
+
+    std::atomic<uint32_t> m_dwInitCount{0};
+    uint32_t m_dwServiceNum = 0;  // services created by the running start
+    CService *m_pService[MAX_SERVICE_NUM] = {};
+
+    DEVICE_LIST_ITEM *m_pDevList[MAX_DEVICE_NUM] = {};
+    uint32_t m_dwDeviceNum = 0;
+    YAR_MUTEX_T m_hListMutex = YAR_MUTEX_INITIALIZER;
+
+    // Written under the list mutex: the receive threads report devices through them.
+    pDeviceFindCallBack m_fnOldDevCB = nullptr;
+    pDeviceFindCallBack m_fnNewDevCB = nullptr;
+    pSubnetDeviceFindCallBack m_fnSubnetCB = nullptr;
+    void *m_pUserData = nullptr;
+
+    std::atomic<int32_t> m_iFilterRule{0};
+    std::atomic<uint32_t> m_dwOEMDetailCode{0};
+    std::atomic<uint32_t> m_dwAutoRequestInterval{60};
+
+    YAR_HANDLE m_hQueryThreadId = nullptr;
+    std::atomic<uint32_t> m_bStopQueryThread{1};
+    YAR_HANDLE m_hCheckIPThreadId = nullptr;
+    std::atomic<uint32_t> m_bStopCheckIPThread{1};
+    std::atomic<bool> m_bSendFailed{false};
+
+    YAR_MUTEX_T m_hLibLock = YAR_MUTEX_INITIALIZER;
+    CLibpcap *m_pCLibpcap = nullptr;
+    char m_szDynamicPath[3][LIB_PATH_LEN] = {};      // fallback paths, by library tag
+    char m_szDynamicLoadPath[3][LIB_PATH_LEN] = {};  // configured paths, by library tag
+    char m_szModulePath[256] = {};
+};
+
+}  // namespace ZEVA

@@ -1,0 +1,23 @@
+#include "interface/ExportCall.h"
+
+#include "utils/SdkLog.h"
+
+namespace ZEVA {
+
+CLockedExport::CLockedExport(const char *pName) : m_pName(pName) {
+    CGlobalCtrl::InterfaceLock().Lock();
+    ZEVA_LOG_INF(ZEVA_DASHES "[%s] in" ZEVA_DASHES, m_pName);
+}
+
+CLockedExport::~CLockedExport() {
+    ZEVA_LOG_INF(ZEVA_DASHES "[%s] out" ZEVA_DASHES, m_pName);
+    CGlobalCtrl::InterfaceLock().Unlock();
+}
+
+int FailArgument(const char *pLine) {
+    ZEVA_LOG_ERR("%s", pLine);
+    CGlobalCtrl::GetInstance()->SetLastError(ZEVA_ERR_PARAM);
+    return 0;
+}
+
+}  // namespace ZEVA

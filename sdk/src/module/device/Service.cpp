@@ -1,0 +1,208 @@
+#include "module/device/Service.h"
+
+#include <memory>
+#include <new>
+
+#include "base/GlobalCtrl.h"
+#include "module/adapter/AdapterInfo.h"
+#include "module/protocol/ProbeXml.h"
+#include "utils/SdkLog.h"
+#include "utils/SdkThread.h"
+#include "utils/Utils.h"
+#include "yar/yar_string.h"
+
+namespace ZEVA {
+
+// What tells the receive threads apart.
+struct CService::RECV_LOOP {
+    const char *pAllocLine;  // logged when the receive buffer cannot be had
+    const char *pExitLine;
+    int iSource;
+    uint32_t dwPauseMs;      // before each receive
+    bool bRelay;             // pass every datagram on to the local relay group
+};
+
+namespace {
+
+YAR_ADDR_T GroupAddr(const char *pGroup, uint16_t wPort) {
+    YAR_ADDR_T addr;
+    YAR_MakeAddrByString(YAR_AF_INET, pGroup, wPort, &addr);
+    return addr;
+}
+
+const char *TypeWord(const TiXmlElement *root) {
+    const TiXmlElement *types = root->FirstChildElement("Types");
+    if (!types) {
+        ZEVA_LOG_DBG("[CService::ProcessUdpData] no Types node");
+        return nullptr;
+    }
+    if (!types->GetText()) {
+        ZEVA_LOG_DBG("[CService::ProcessUdpData] Types node text is NULL");
+        return nullptr;
+    }
+    return types->GetText();
+}
+
+}  // namespace
+
+CService::CService(uint16_t wAdapterIndex) : m_wAdapterIndex(wAdapterIndex) {}
+
+CService::~CService() { Stop(); }
+
+int CService::Start(uint32_t bMulticast, uint32_t /*bPcap*/) {
+    if (bMulticast) {
+        if (!m_IoMulticast.Init(m_wAdapterIndex, MULTICAST_PORT) ||
+            !m_IoMulticast_35090.Init(m_wAdapterIndex, MULTICAST_PORT_35090)) {
+            ZEVA_LOG_ERR("[CService::Start] m_IoMulticast.Init() failed!");
+            Stop();
+            return 0;
+        }
+        if (!m_IoMulticastLocal.InitLocal(m_wAdapterIndex, RELAY_PORT, RELAY_GROUP)) {
+            ZEVA_LOG_ERR("[CService::Start] m_IoMulticastLocal.Init() failed!");
+            Stop();
+            return 0;
+        }
+    }
+    if (!m_IoUdpSubnet.Init(m_wAdapterIndex, 0)) {
+        ZEVA_LOG_ERR("[CService::Start] m_IoUdpSubnet.Init() failed!");
+        Stop();
+        return 0;
+    }
+    m_bStopThread.store(0);
+    if (!StartThreads(bMulticast)) {
+        Stop();
+        return 0;
+    }
+    return 1;
+}
+
+int CService::StartThreads(uint32_t bMulticast) {
+    if (bMulticast) {
+        m_hMulticastThreadId = YAR_Thread_Create(LocalCaptureThreadByMulticast, this, 0, 0, 0, 0);
+        m_hMulticastThreadId_35090 = YAR_Thread_Create(LocalCaptureThreadByMulticast_35090, this, 0, 0, 0, 0);
+        if (!m_hMulticastThreadId || !m_hMulticastThreadId_35090) {
+            ZEVA_LOG_ERR("[CService::Start] Multicast YAR_Thread_Create failed!");
+            return 0;
+        }
+        m_hMulticastLocalThreadId = YAR_Thread_Create(LocalCaptureThreadByMulticastLocal, this, 0, 0, 0, 0);
+        if (!m_hMulticastLocalThreadId) {
+            ZEVA_LOG_ERR("[CService::Start] Multicast Local YAR_Thread_Create failed!");
+            return 0;
+        }
+    }
+    m_hUdpSubnetThreadId = YAR_Thread_Create(LocalCaptureThreadByUdpSubnet, this, 0, 0, 0, 0);
+    if (!m_hUdpSubnetThreadId) {
+        ZEVA_LOG_ERR("[CService::Start] Udp Subnet YAR_Thread_Create failed!");
+        return 0;
+    }
+    return 1;
+}
+
+int CService::Stop() {
+    m_bStopThread.store(1);
+    // Each reader is joined before its socket closes, so no descriptor is reused under it. The
+    // multicast readers see the flag within their 1-s wait; the subnet reader blocks without
+    // one and is woken by shutting its socket down (a shut-down socket polls readable but
+    // yields nothing, which would keep the waiting readers spinning until their time-out).
+    m_IoUdpSubnet.Wake();
+    JoinThreadLogged(m_hMulticastThreadId, "CService::Stop", "m_hMulticastThreadId");
+    JoinThreadLogged(m_hMulticastThreadId_35090, "CService::Stop", "m_hMulticastThreadId_35090");
+    JoinThreadLogged(m_hUdpSubnetThreadId, "CService::Stop", "m_hUdpSubnetThreadId");
+    JoinThreadLogged(m_hMulticastLocalThreadId, "CService::Stop", "m_hMulticastLocalThreadId");
+    m_IoMulticast.Fini();
+    m_IoMulticast_35090.Fini();
+    m_IoMulticastLocal.Fini();
+    m_IoUdpSubnet.Fini();
+    return 1;
+}
+
+void CService::LogAdapterIPv4(const char *pFormat) {
+    ADAPTER_ENTRY entry{};
+    CAdapterInfo::GetInstance()->GetAdapter(m_wAdapterIndex, &entry);
+    ZEVA_LOG_INF(pFormat, entry.szIPv4);
+}
+
+int CService::SendInquiry() { return SendInquiryByMulticast(); }
+
+int CService::SendInquiryByMulticast() {
+    char uuid[40] = {};
+    char text[PROBE_BUFFER_LEN] = {};
+    uint32_t len = 0;
+    int ok = CreateUuidString(uuid, sizeof uuid) == 0 && m_Protocol.PackageInquiry(uuid, text, sizeof text, &len) &&
+             SendXmlData(text, len);
+    LogAdapterIPv4(ok ? "[Multicast][%s] Inquiry success!" : "[Multicast][%s] Inquiry  failed!");
+    return ok;
+}
+
+int CService::SendXmlData(const char *pText, uint32_t dwLen) {
+    YAR_ADDR_T to37020 = GroupAddr(MULTICAST_GROUP, MULTICAST_PORT);
+    YAR_ADDR_T to35090 = GroupAddr(MULTICAST_GROUP, MULTICAST_PORT_35090);
+    return m_IoMulticast.SendData(pText, dwLen, &to37020) && m_IoMulticast_35090.SendData(pText, dwLen, &to35090);
+}
+
+void CService::ProcessUdpData(const char *pData, uint32_t dwLen, int /*iSource*/) {
+    TiXmlDocument doc;
+    const TiXmlElement *root = ParseProbe(pData, dwLen, doc);
+    if (!root || !TypeWord(root))
+        return;
+    // Device answers and the answers to requests are dispatched on the type word from here.
+}
+
+void CService::ReceiveLoop(CIOBase &io, const RECV_LOOP &loop) {
+    std::unique_ptr<char[]> buf(new (std::nothrow) char[RECV_BUFFER_LEN]);
+    if (!buf) {
+        ZEVA_LOG_ERR("%s", loop.pAllocLine);
+        return;
+    }
+    YAR_ADDR_T relay = GroupAddr(RELAY_GROUP, RELAY_PORT);
+    while (!m_bStopThread.load()) {
+        if (loop.dwPauseMs)
+            YAR_Sleep(loop.dwPauseMs);
+        uint32_t len = 0;
+        // One byte stays free, so the text handed on can always be terminated.
+        if (!io.RecvData(buf.get(), RECV_BUFFER_LEN - 1, &len))
+            continue;
+        ProcessUdpData(buf.get(), len, loop.iSource);
+        if (loop.bRelay && !m_IoMulticastLocal.SendData(buf.get(), len, &relay))
+            ZEVA_LOG_INF("[CService::LocalCaptureThreadByMulticast] m_IoMulticastLocal SendData failed");
+    }
+    ZEVA_LOG_INF("%s", loop.pExitLine);
+}
+
+uint32_t CService::LocalCaptureThreadByMulticast(void *pParam) {
+    static const RECV_LOOP loop{"[CService::LocalCaptureThreadByMulticast] new failed thread exit",
+                                "[CService::LocalCaptureThreadByMulticast] Exit multicast recv thread",
+                                SOURCE_MULTICAST, 0, true};
+    CService *self = static_cast<CService *>(pParam);
+    self->ReceiveLoop(self->m_IoMulticast, loop);
+    return 0;
+}
+
+uint32_t CService::LocalCaptureThreadByMulticast_35090(void *pParam) {
+    static const RECV_LOOP loop{"[CService::LocalCaptureThreadByMulticast_35090] new failed thread exit",
+                                "[CService::LocalCaptureThreadByMulticast_35090] Exit multicast recv thread",
+                                SOURCE_MULTICAST, 0, false};
+    CService *self = static_cast<CService *>(pParam);
+    self->ReceiveLoop(self->m_IoMulticast_35090, loop);
+    return 0;
+}
+
+uint32_t CService::LocalCaptureThreadByMulticastLocal(void *pParam) {
+    static const RECV_LOOP loop{"[CService::LocalCaptureThreadByMulticastLocal] new failed thread exit",
+                                "[CService::LocalCaptureThreadByMulticastLocal] Exit multicast local recv thread",
+                                SOURCE_MULTICAST, 0, false};
+    CService *self = static_cast<CService *>(pParam);
+    self->ReceiveLoop(self->m_IoMulticastLocal, loop);
+    return 0;
+}
+
+uint32_t CService::LocalCaptureThreadByUdpSubnet(void *pParam) {
+    static const RECV_LOOP loop{"[CService::LocalCaptureThreadByUdpSubnet] new failed thread exit",
+                                "[CService::LocalCaptureThreadByUdp] Exit udp recv thread", SOURCE_UNICAST, 10,
+                                false};
+    CService *self = static_cast<CService *>(pParam);
+    self->ReceiveLoop(self->m_IoUdpSubnet, loop);
+    return 0;
+}
+
+}  // namespace ZEVA

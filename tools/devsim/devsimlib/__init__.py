@@ -1,0 +1,1 @@
+"""devsim: simulated discovery devices answering Probe messages and raw discovery frames."""

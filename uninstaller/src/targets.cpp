@@ -1,0 +1,130 @@
+#include "targets.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace appinstaller {
+
+const char* const kSystemFolders[] = {
+    "/usr/bin", "/usr/sbin", "/usr/lib", "/usr/lib32", "/usr/lib64", "/usr/libexec", "/usr/include",
+    "/usr/share", "/usr/src", "/usr/local", "/usr/local/bin", "/usr/local/lib", "/usr/local/share",
+    "/var/lib", "/var/log", "/var/cache", "/var/spool", "/var/tmp", "/var/mail", "/etc/opt",
+    nullptr,
+};
+
+QStringList ProtectedFolders(const QString& keyStoreRoot)
+{
+    QStringList folders{QDir::homePath(), keyStoreRoot};
+    for (auto location : {QStandardPaths::DesktopLocation, QStandardPaths::DocumentsLocation,
+                          QStandardPaths::MusicLocation, QStandardPaths::MoviesLocation,
+                          QStandardPaths::PicturesLocation, QStandardPaths::DownloadLocation,
+                          QStandardPaths::ApplicationsLocation, QStandardPaths::GenericDataLocation,
+                          QStandardPaths::GenericConfigLocation, QStandardPaths::GenericCacheLocation,
+                          QStandardPaths::RuntimeLocation}) {
+        folders << QStandardPaths::writableLocation(location);
+    }
+    for (const char* const* f = kSystemFolders; *f; ++f)
+        folders << QString::fromLatin1(*f);
+    folders.removeAll(QString());
+    return folders;
+}
+
+namespace {
+
+// The path and, when it exists, its resolved form: either may coincide with a protected folder.
+QStringList Forms(const QString& path)
+{
+    QStringList forms{QDir::cleanPath(path)};
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (!canonical.isEmpty() && canonical != forms.front())
+        forms << canonical;
+    return forms;
+}
+
+bool IsSameOrAncestor(const QString& ancestor, const QString& path)
+{
+    return path == ancestor || path.startsWith(ancestor + "/");
+}
+
+FolderTarget Refuse(const QString& path, const QString& reason)
+{
+    return {FolderTarget::Refused, path, reason};
+}
+
+}  // namespace
+
+FolderTarget CheckInstallLocation(const QString& location, const QStringList& protectedFolders)
+{
+    QString path = location;
+    if (path.size() >= 2 && path.startsWith('"') && path.endsWith('"'))
+        path = path.mid(1, path.size() - 2);
+    if (path.isEmpty())
+        return Refuse(path, "empty location");
+    if (!QDir::isAbsolutePath(path))
+        return Refuse(path, "relative location");
+    path = QDir::cleanPath(path);
+    if (path.count('/') < 2)
+        return Refuse(path, "root or top-level folder");
+    const QStringList forms = Forms(path);
+    for (const QString& folder : protectedFolders) {
+        for (const QString& protectedForm : Forms(folder)) {
+            for (const QString& form : forms) {
+                if (IsSameOrAncestor(form, protectedForm))
+                    return Refuse(path, "protected folder " + protectedForm);
+            }
+        }
+    }
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        return Refuse(path, "linked location");
+    if (!info.exists())
+        return {FolderTarget::Gone, path, QString()};
+    return {FolderTarget::Remove, path, QString()};
+}
+
+bool IsRefusedName(const QString& name)
+{
+    return name == "." || name == ".." || name.contains('/') || name.contains('\\');
+}
+
+UninstallTargets ListTargets(const QStringList& desktopNames, const QStringList& menuNames,
+                             const QString& location, const QString& keyStoreRoot)
+{
+    UninstallTargets targets;
+    targets.folder = CheckInstallLocation(location, ProtectedFolders(keyStoreRoot));
+
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    for (const QString& name : desktopNames) {
+        if (name.isEmpty())
+            continue;
+        if (IsRefusedName(name)) {
+            targets.refusedNames << name;
+            continue;
+        }
+        for (const char* suffix : {".desktop", ".lnk"}) {
+            const QFileInfo file(desktop + "/" + name + suffix);
+            if (file.exists() || file.isSymLink())
+                targets.shortcutFiles << file.filePath();
+        }
+    }
+
+    const QString programs = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
+    for (const QString& name : menuNames) {
+        if (name.isEmpty())
+            continue;
+        if (IsRefusedName(name)) {
+            if (!targets.refusedNames.contains(name))
+                targets.refusedNames << name;
+            continue;
+        }
+        const QFileInfo folder(programs + "/" + name);
+        if (folder.isSymLink())
+            targets.menuLinks << folder.filePath();
+        else if (folder.exists())
+            targets.menuFolders << folder.filePath();
+    }
+    return targets;
+}
+
+}  // namespace appinstaller

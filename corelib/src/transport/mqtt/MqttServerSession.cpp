@@ -6,6 +6,7 @@
 #include "Module/Log/LogModule.h"
 #include "Module/TimerProxy/TimerProxyMgr.h"
 #include "Utils.h"
+#include "transport/mqtt/MqttLongLink.h"
 
 namespace Vorezi {
 
@@ -38,6 +39,14 @@ CMqttServerSession::~CMqttServerSession() {
     m_pLink.reset();
     if (m_bResource)
         YAR_MutexDestroy(&m_SendLock);
+}
+
+int CMqttServerSession::Start(void *pParam) {
+    const auto *pServerParam = static_cast<const MQTT_SERVER_PARAM *>(pParam);
+    // The checks of StartOnLink come before the link is made from the socket.
+    if (!m_bResource || !pServerParam || !pServerParam->fnCB)
+        return StartOnLink(pServerParam, nullptr, m_iMgrHeartbeatProxy);
+    return StartOnLink(pServerParam, CMqttLongLink::Create(*pServerParam, GetMemberIndex()), m_iMgrHeartbeatProxy);
 }
 
 int CMqttServerSession::StartOnLink(const MQTT_SERVER_PARAM *pServerParam, std::unique_ptr<CMqttClientLink> pLink,
@@ -77,16 +86,19 @@ int CMqttServerSession::StartOnLink(const MQTT_SERVER_PARAM *pServerParam, std::
     m_pLink->GetRemoteAddr(m_szRemoteAddr, &m_wRemotePort);
     m_dwLimitCnt = LimitCount(m_Param.dwAliveTimeout, m_Param.dwHeartbeatInterval);
     m_bLinkOpen = 1;
+    // Registered before receiving starts: a failed registration then leaves no receive posted on
+    // the socket the link must let go of.
+    if (!RegisterToHeartbeatProxy(iHeartbeatProxy)) {
+        m_bLinkOpen = 0;
+        m_pLink->ForgetSocket();
+        return 0;
+    }
     if (!m_pLink->StartRecv(ProMqttClientDataCBStatic, this)) {
+        UnregisterHeartbeat();
         m_bLinkOpen = 0;
         m_pLink->ForgetSocket();
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CMqttServerSession::Start Failed, error[%d], m_LongCtrl[0x%X]", iIndex,
                         GetCoreGlobalCtrl()->GetLastError(), MORVA_PTR_ARG(m_pLink.get()));
-        return 0;
-    }
-    if (!RegisterToHeartbeatProxy(iHeartbeatProxy)) {
-        m_bLinkOpen = 0;
-        m_pLink->ForgetSocket();
         return 0;
     }
     LogModule_Write(LOG_LEVEL_DBG,

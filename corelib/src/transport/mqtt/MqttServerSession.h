@@ -59,6 +59,11 @@ public:
     // heartbeat proxy iHeartbeatProxy: 1, or 0.
     int StartOnLink(const MQTT_SERVER_PARAM *pServerParam, std::unique_ptr<CMqttClientLink> pLink,
                     int iHeartbeatProxy);
+    // Starts the session on a long link made from the record's socket (pParam: MQTT_SERVER_PARAM),
+    // registered with the heartbeat proxy given by SetHeartbeatProxy: 1, or 0.
+    int Start(void *pParam) override;
+    // The heartbeat proxy of the manager that makes this session.
+    void SetHeartbeatProxy(int iProxy) { m_iMgrHeartbeatProxy = iProxy; }
     int Stop() override;
 
     // Bytes sent, or -1.
@@ -136,6 +141,7 @@ private:
     std::atomic<int> m_bLinkOpen{0};
     std::atomic<DWORD> m_dwLimitCnt{1};
     std::atomic<DWORD> m_dwRecvTimeOutCnt{0};
+    int m_iMgrHeartbeatProxy = -1;
     int m_iHeartbeatProxy = -1;
     std::atomic<int> m_iHeartbeatRegID{-1};
     int m_dwLastStats = 0;

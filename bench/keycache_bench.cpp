@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "crypto/KeyCache.h"
 #include "crypto/VORNEncrypt.h"
 

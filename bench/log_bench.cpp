@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogService.h"
 #include "Module/Log/LogZip.h"
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/TimerProxy/TimerProxyMgr.h"
 #include "mqtt_socket_link.h"
 #include "transport/mqtt/MqttServerSession.h"

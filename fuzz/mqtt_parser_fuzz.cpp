@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "transport/mqtt/MqttParser.h"
 
 using namespace Vorezi;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/TimerProxy/TimerProxyMgr.h"
 #include "mqtt_socket_link.h"
 #include "transport/mqtt/MqttServerSession.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "transport/secure/SecureCommandReader.h"
 #include "transport/secure/SecureHandshake.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "transport/serverlink/ServerLinkTCP.h"
 
 using namespace Vorezi;

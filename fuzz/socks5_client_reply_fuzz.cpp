@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "transport/link/LinkFactory.h"
 
 using namespace Vorezi;

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "transport/link/LinkFactory.h"
 
 using namespace Vorezi;

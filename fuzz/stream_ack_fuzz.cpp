@@ -2,7 +2,7 @@
 // on a sender holding stored packets, with its removal and resend passes between them. Input:
 // records (see vrudp_fuzz_util.h); the first byte of each picks: 0 store a packet of the rest,
 // 1 run removal and resend, anything else hand the rest over as an acknowledgement.
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "transport/vrudp/link/HRClientStream.h"
 #include "vrudp_fuzz_util.h"
 

@@ -1,7 +1,7 @@
 // The stream receiver: stream data packets into slot 1 and bytes of the control stream. Input:
 // a 1-byte window (times 5, so the clamp above 1024 is reached), then records (see vrudp_fuzz_util.h) whose first byte picks the path (even:
 // slot 1, odd: the control stream).
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "transport/vrudp/link/VRUDPStream.h"
 #include "vrudp_fuzz_util.h"
 

@@ -1,7 +1,7 @@
 // Datagrams into a father link's dispatch, all from one fixed source: control packets, stream
 // data and ACKs. Input: records (see vrudp_fuzz_util.h). A link id of 0x4FFE stands for the
 // father's first child (its real handle varies from run to run).
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "transport/vrudp/ComVRUDP.h"
 #include "transport/vrudp/VRUDPGuard.h"
 #include "transport/vrudp/link/VRUDPLink.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "transport/vrudp/RecvQueue.h"
 #include "transport/vrudp/SndQueue.h"
 #include "transport/vrudp/VRUDPWire.h"

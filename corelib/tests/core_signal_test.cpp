@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "CoreSignal.h"
+#include "GlobalCtrl/CoreSignal.h"
 
 using namespace Vorezi;
 

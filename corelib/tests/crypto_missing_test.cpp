@@ -2,8 +2,8 @@
 // log line and a result of failure, and the key caches are not made.
 #include <gtest/gtest.h>
 
-#include "CoreGlobalCtrl.h"
-#include "DependLibLoader.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
+#include "Utils/DependLibLoader.h"
 #include "crypto/CryptoProvider.h"
 #include "morva/MorvaCrypto.h"
 #include "service_test_util.h"

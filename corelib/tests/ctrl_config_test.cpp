@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "morva/ComInterfaceMorva.h"
 #include "yar/yar_addr.h"
 

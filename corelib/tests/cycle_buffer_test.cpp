@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/CycleBuffer/CycleBuffer.h"
 #include "service_test_util.h"
 

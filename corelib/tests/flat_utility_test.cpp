@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
-#include "DependLibLoader.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
+#include "Utils/DependLibLoader.h"
 #include "Module/TimerProxy/TimerProxy.h"
 #include "morva/MorvaUtility.h"
 #include "service_test_util.h"

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "crypto/KeyCache.h"
 #include "service_test_util.h"
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "link_test_util.h"
 #include "service_test_util.h"
 #include "transport/async/AsyncKey.h"

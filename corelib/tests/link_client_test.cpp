@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "link_test_util.h"
 #include "morva/MorvaNetwork.h"
 #include "service_test_util.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "link_test_util.h"
 #include "transport/link/LinkSocks5.h"
 #include "transport/link/LinkSocks5Server.h"

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <string>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "link_test_util.h"
 #include "morva/ComInterfaceMorva.h"
 #include "service_test_util.h"

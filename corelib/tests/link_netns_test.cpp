@@ -6,7 +6,7 @@
 #include <chrono>
 #include <string>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "link_test_util.h"
 #include "morva/ComInterfaceMorva.h"
 #include "netns/netns_lab.h"

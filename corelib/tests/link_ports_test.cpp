@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "link_test_util.h"
 #include "morva/ComInterfaceMorva.h"
 #include "morva/MorvaNetwork.h"

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
-#include "DependLibLoader.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
+#include "Utils/DependLibLoader.h"
 #include "Module/Log/LogService.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "log_test_util.h"
 #include "yar/yar_dso.h"
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "morva/ComInterfaceMorva.h"
 #include "netns/netns_lab.h"
 #include "yar/yar_time.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogService.h"
 #include "Module/Log/LogZip.h"
 #include "log_test_util.h"

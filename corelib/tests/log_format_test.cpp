@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogService.h"
 #include "log_test_util.h"
 #include "yar/yar_debug.h"

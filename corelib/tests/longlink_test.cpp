@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "link_test_util.h"
 #include "service_test_util.h"
 #include "transport/longlink/LongLinkPrivate.h"

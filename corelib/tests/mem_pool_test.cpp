@@ -7,7 +7,7 @@
 #include <set>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Memory/MemPool.h"
 #include "Module/Memory/MemoryMgr.h"
 #include "service_test_util.h"

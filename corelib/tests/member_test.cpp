@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Member/MemberBase.h"
 #include "Module/Memory/MemoryMgr.h"
 #include "Module/Member/RWLock.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "morva/ComInterfaceMorva.h"
 #include "transport/async/AsyncManager.h"
 #include "transport/port/PortPoolMgr.h"

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "mqtt_test_util.h"
 #include "service_test_util.h"
 #include "transport/mqtt/MqttParser.h"

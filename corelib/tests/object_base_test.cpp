@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Memory/MemoryMgr.h"
 #include "Module/Memory/ObjectBase.h"
 #include "service_test_util.h"

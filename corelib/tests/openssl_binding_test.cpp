@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "CoreGlobalCtrl.h"
-#include "DependLibLoader.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
+#include "Utils/DependLibLoader.h"
 #include "crypto/OpenSSLAPI.h"
 #include "crypto/SSLTrans.h"
 #include "service_test_util.h"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "transport/port/LocalPortPool.h"
 #include "transport/port/PortMultiplexList.h"
 #include "transport/port/PortPoolMgr.h"

@@ -4,7 +4,7 @@
 #pragma once
 
 // Before the system headers: <fcntl.h> defines LOCK_READ, a name of the member framework.
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "morva/ComInterfaceMorva.h"
 #include "morva/MorvaServerLink.h"
 #include "service_test_util.h"

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "link_test_util.h"
 #include "service_test_util.h"
 #include "transport/link/LinkSocks5Server.h"

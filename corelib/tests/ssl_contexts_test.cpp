@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "DependLibLoader.h"
+#include "Utils/DependLibLoader.h"
 #include "crypto/OpenSSLAPI.h"
 #include "ssl_test_util.h"
 

@@ -13,7 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "crypto_test_util.h"
 #include "crypto/SSLTrans.h"
 

@@ -13,8 +13,8 @@
 #include <set>
 #include <string>
 
-#include "CoreGlobalCtrl.h"
-#include "Utils.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
+#include "Utils/Utils.h"
 #include "log_test_util.h"
 
 using namespace Vorezi;

@@ -11,8 +11,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
-#include "DependLibLoader.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
+#include "Utils/DependLibLoader.h"
 #include "Module/Zlib/ZlibAPI.h"
 #include "service_test_util.h"
 

@@ -1,6 +1,6 @@
 // Lifecycle, per-thread values, library mutexes, debug categories and the log registry of the
 // global controller.
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 
 #include <new>
 #include <thread>

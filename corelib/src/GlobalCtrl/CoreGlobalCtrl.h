@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "CtrlMorva.h"
+#include "GlobalCtrl/CtrlMorva.h"
 #include "Module/CharConv/CharIConv.h"
 #include "Module/Log/LogModule.h"
 #include "morva/MorvaTypes.h"

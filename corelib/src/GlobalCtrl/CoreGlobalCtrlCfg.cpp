@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogService.h"
 #include "Module/Memory/ObjectBase.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "morva/ComInterfaceMorva.h"
 #include "transport/link/LinkFactory.h"
 

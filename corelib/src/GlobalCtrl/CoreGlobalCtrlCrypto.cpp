@@ -1,7 +1,7 @@
 // The controller's shared CSSLTrans and the OpenSSL table behind it.
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "crypto/OpenSSLAPI.h"
 #include "crypto/SSLTrans.h"
 

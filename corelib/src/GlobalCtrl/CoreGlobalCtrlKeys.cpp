@@ -1,7 +1,7 @@
 // The controller's crypto key caches.
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "crypto/KeyCache.h"
 
 namespace Vorezi {

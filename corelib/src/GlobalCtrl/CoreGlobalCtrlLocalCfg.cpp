@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 
 namespace Vorezi {
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
-#include "Utils.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
+#include "Utils/Utils.h"
 #include "yar/yar_adapter.h"
 #include "yar/yar_time.h"
 

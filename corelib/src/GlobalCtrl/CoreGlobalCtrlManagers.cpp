@@ -1,7 +1,7 @@
 // Managers of the transports that the global controller makes on first use.
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "crypto/SSLTrans.h"
 #include "transport/async/AsyncManager.h"
 #include "transport/port/PortPoolMgr.h"

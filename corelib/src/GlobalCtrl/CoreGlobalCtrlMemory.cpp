@@ -1,7 +1,7 @@
 // The controller's memory manager and zlib binding.
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Memory/MemoryMgr.h"
 #include "Module/Zlib/ZlibAPI.h"
 

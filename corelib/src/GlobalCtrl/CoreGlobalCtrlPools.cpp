@@ -1,5 +1,5 @@
 // The 23 global memory pools of the controller and the timer thread that trims their idle memory.
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Memory/MemoryMgr.h"
 #include "yar/yar_string.h"
 

@@ -2,7 +2,7 @@
 // message-callback dispatcher, the performance monitors and the timer-proxy managers.
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/MsgCallBack/MsgCallBackBase.h"
 #include "Module/Perf/PerformanceBase.h"
 #include "Module/TimeConsuming/TimeConsumingMgr.h"

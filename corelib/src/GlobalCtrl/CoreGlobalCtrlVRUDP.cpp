@@ -1,7 +1,7 @@
 // The controller's reliable-UDP link manager.
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "transport/vrudp/VRUDPLinkMgr.h"
 
 namespace Vorezi {

@@ -1,10 +1,10 @@
-#include "CoreSignal.h"
+#include "GlobalCtrl/CoreSignal.h"
 
 #include <atomic>
 #include <cstdint>
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "yar/yar_cond.h"
 #include "yar/yar_error.h"

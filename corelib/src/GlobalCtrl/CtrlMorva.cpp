@@ -1,10 +1,10 @@
-#include "CtrlMorva.h"
+#include "GlobalCtrl/CtrlMorva.h"
 
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "yar/yar_error.h"
 #include "yar/yar_mutex.h"
 #include "yar/yar_string.h"

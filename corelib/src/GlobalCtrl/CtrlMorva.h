@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "DependLibLoader.h"
+#include "Utils/DependLibLoader.h"
 #include "morva/MorvaTypes.h"
 
 namespace Vorezi {

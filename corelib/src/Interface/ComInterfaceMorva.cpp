@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogService.h"
 #include "Module/Memory/MemoryMgr.h"
 #include "Module/Zlib/ZlibAPI.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 
 using namespace Vorezi;
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "morva/ComInterfaceMorva.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"

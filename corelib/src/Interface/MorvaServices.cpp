@@ -1,12 +1,12 @@
 // Flat forwarders to the controller's services: message callbacks, performance monitor and
 // flexible thread pools.
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/MsgCallBack/MsgCallBackBase.h"
 #include "Module/Perf/PerformanceBase.h"
 #include "Module/TimeConsuming/TimeConsuming.h"
 #include "Module/TimeConsuming/TimeConsumingMgr.h"
 #include "Module/TimerProxy/TimerProxyMgr.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "morva/MorvaUtility.h"
 
 namespace Vorezi {

@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/CharConv/CharIConv.h"
 #include "Module/Memory/MemoryMgr.h"
 #include "Module/Zlib/ZlibAPI.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "crypto/Base64.h"
 #include "crypto/Interim.h"
 

@@ -1,10 +1,10 @@
-#include "DependLibLoader.h"
+#include "Utils/DependLibLoader.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
-#include "Utils.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
+#include "Utils/Utils.h"
 #include "yar/yar_dso.h"
 #include "yar/yar_error.h"
 

@@ -1,4 +1,4 @@
-#include "Utils.h"
+#include "Utils/Utils.h"
 
 #include <time.h>
 
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "yar/yar_adapter.h"
 #include "yar/yar_error.h"

@@ -1,7 +1,7 @@
 // Shortcuts to the runtime's flexible thread pool with the core library's defaults.
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "yar/yar_error.h"
 
 namespace Vorezi {

@@ -1,4 +1,4 @@
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Zlib/ZlibAPI.h"
 #include "crypto/Interim.h"
 

@@ -1,8 +1,8 @@
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "crypto/FreshSSLTrans.h"
 #include "crypto/Interim.h"
 #include "crypto/KeyCache.h"

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "crypto/FreshSSLTrans.h"
 #include "crypto/VORNEncrypt.h"
 #include "yar/yar_error.h"

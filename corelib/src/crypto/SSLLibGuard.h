@@ -1,7 +1,7 @@
 // The controller's SSL library lock held for one scope.
 #pragma once
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 
 namespace Vorezi {
 

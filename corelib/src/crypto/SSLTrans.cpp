@@ -9,8 +9,8 @@
 #include <cstring>
 #include <new>
 
-#include "CoreGlobalCtrl.h"
-#include "DependLibLoader.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
+#include "Utils/DependLibLoader.h"
 #include "Module/Log/LogModule.h"
 #include "crypto/OpenSSLAPI.h"
 #include "crypto/SSLLibGuard.h"

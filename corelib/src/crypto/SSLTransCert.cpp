@@ -4,9 +4,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "crypto/OpenSSLAPI.h"
 #include "crypto/SSLLibGuard.h"
 #include "crypto/SSLTrans.h"

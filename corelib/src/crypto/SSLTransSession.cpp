@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "crypto/OpenSSLAPI.h"
 #include "crypto/SSLTrans.h"

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
-#include "DependLibLoader.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
+#include "Utils/DependLibLoader.h"
 #include "service_test_util.h"
 #include "transport/rqs/RqsTrans.h"
 

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Memory/MemoryMgr.h"
 #include "service_test_util.h"
 #include "transport/rqs/ServerRoute.h"

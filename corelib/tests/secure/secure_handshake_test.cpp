@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "transport/secure/SecureHandshake.h"
 
 using namespace Vorezi::secure;

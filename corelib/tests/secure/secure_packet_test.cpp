@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "transport/secure/SecureCommandReader.h"
 #include "transport/secure/SecureLinkCipher.h"
 #include "transport/secure/SecurePacket.h"

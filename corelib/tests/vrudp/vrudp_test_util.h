@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "service_test_util.h"
 #include "transport/vrudp/ComVRUDP.h"
 

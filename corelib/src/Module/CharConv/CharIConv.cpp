@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "CoreGlobalCtrl.h"
-#include "DependLibLoader.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
+#include "Utils/DependLibLoader.h"
 #include "Module/Log/LogModule.h"
 #include "yar/yar_dso.h"
 #include "yar/yar_error.h"

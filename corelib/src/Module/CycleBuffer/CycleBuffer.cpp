@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Module/Memory/MemoryMgr.h"
 #include "yar/yar_error.h"

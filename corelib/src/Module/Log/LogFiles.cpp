@@ -7,13 +7,13 @@
 #include <cstring>
 #include <tuple>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogClock.h"
 #include "Module/Log/LogPlatform.h"
 #include "Module/Log/LogService.h"
 #include "Module/Log/LogZip.h"
 #include "Module/Zlib/ZlibAPI.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 
 namespace Vorezi {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogService.h"
 
 namespace Vorezi {

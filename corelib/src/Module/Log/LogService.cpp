@@ -5,10 +5,10 @@
 #include <cstring>
 #include <thread>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogClock.h"
 #include "Module/Log/LogPlatform.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 
 namespace Vorezi {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Module/Log/LogPlatform.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "yar/yar_dso.h"
 #include "yar/yar_mutex.h"
 

@@ -1,6 +1,6 @@
 #include "Module/Member/RWLock.h"
 
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "yar/yar_string.h"
 
 namespace Vorezi {

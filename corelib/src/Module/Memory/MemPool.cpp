@@ -4,9 +4,9 @@
 #include <mutex>
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 
 namespace Vorezi {
 

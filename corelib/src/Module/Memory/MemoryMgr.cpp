@@ -4,9 +4,9 @@
 #include <cstring>
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "yar/yar_time.h"
 
 namespace Vorezi {

@@ -2,10 +2,10 @@
 
 #include <cstdint>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Module/Memory/MemoryMgr.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 
 namespace Vorezi {
 

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "platform/window_message.h"
 #include "yar/yar_error.h"

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "platform/perf_counter.h"
 #include "yar/yar_error.h"
 

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "CoreSignal.h"
+#include "GlobalCtrl/CoreSignal.h"
 #include "morva/MorvaTypes.h"
 #include "yar/yar_thread.h"
 

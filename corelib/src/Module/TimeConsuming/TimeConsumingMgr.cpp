@@ -1,6 +1,6 @@
 #include "Module/TimeConsuming/TimeConsumingMgr.h"
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Module/Memory/MemoryMgr.h"
 #include "Module/TimerProxy/TimerProxyMgr.h"

@@ -3,9 +3,9 @@
 #include <chrono>
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "yar/yar_error.h"
 #include "yar/yar_string.h"
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
-#include "DependLibLoader.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
+#include "Utils/DependLibLoader.h"
 #include "Module/Log/LogModule.h"
 #include "yar/yar_dso.h"
 #include "yar/yar_error.h"

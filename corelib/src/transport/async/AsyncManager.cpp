@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "yar/yar_error.h"
 

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "transport/async/AsyncKey.h"
 #include "transport/async/AsyncManager.h"

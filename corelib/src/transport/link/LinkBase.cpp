@@ -5,9 +5,9 @@
 
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "transport/link/SocketWait.h"
 #include "transport/port/PortMultiplexList.h"
 #include "yar/yar_error.h"

@@ -1,4 +1,4 @@
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "morva/MorvaNetwork.h"
 #include "transport/link/LinkBase.h"

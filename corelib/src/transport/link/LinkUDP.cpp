@@ -1,9 +1,9 @@
 // Datagram links: a connected UDP socket, and the multicast link that joins a group.
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "transport/link/LinkBase.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"

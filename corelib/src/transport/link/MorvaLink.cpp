@@ -1,7 +1,7 @@
 // Flat forwarders of the client links: an initialised library, then the Link_* function.
 #include "morva/MorvaLink.h"
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "transport/link/LinkFactory.h"
 
 using namespace Vorezi;

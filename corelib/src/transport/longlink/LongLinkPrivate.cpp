@@ -1,6 +1,6 @@
 #include "transport/longlink/LongLinkPrivate.h"
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"

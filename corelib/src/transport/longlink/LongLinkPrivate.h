@@ -23,7 +23,7 @@
 
 #include <atomic>
 
-#include "CoreSignal.h"
+#include "GlobalCtrl/CoreSignal.h"
 #include "Module/Memory/ObjectBase.h"
 #include "transport/longlink/BaseProtocol.h"
 #include "yar/yar_thread.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "transport/mqtt/MqttServerSession.h"
 

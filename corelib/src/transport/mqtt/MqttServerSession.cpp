@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Module/TimerProxy/TimerProxyMgr.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "transport/mqtt/MqttLongLink.h"
 
 namespace Vorezi {

@@ -2,9 +2,9 @@
 #include <cstring>
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "crypto/CryptoProvider.h"
 #include "transport/mqtt/MqttServerSession.h"
 

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "transport/mqtt/MqttServerSession.h"
 
 namespace Vorezi {

@@ -3,9 +3,9 @@
 #include <memory>
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "crypto/CryptoProvider.h"
 #include "transport/mqtt/MqttServerSession.h"
 

@@ -1,6 +1,6 @@
 // Flat forwarders of the port pools: the numbered pools of the port-pool manager and the
 // controller's global TCP and UDP pools. Each needs an initialised library.
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "morva/MorvaNetwork.h"
 #include "transport/port/PortPoolMgr.h"

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "yar/yar_addr.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"

@@ -1,7 +1,7 @@
 // The QoS library's entry points, bound by name into one process-wide table.
 #include <atomic>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "transport/rqs/RqsTrans.h"
 #include "yar/yar_dso.h"
 

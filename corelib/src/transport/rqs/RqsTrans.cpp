@@ -7,9 +7,9 @@
 #include <cstring>
 #include <new>
 
-#include "CoreGlobalCtrl.h"
-#include "DependLibLoader.h"
-#include "Utils.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
+#include "Utils/DependLibLoader.h"
+#include "Utils/Utils.h"
 
 namespace Vorezi {
 

@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Memory/MemoryMgr.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "yar/yar_string.h"
 #include "yar/yar_time.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "crypto/KeyCache.h"
 
 namespace Vorezi {

@@ -1,6 +1,6 @@
 #include "transport/serverlink/InterimServerLink.h"
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "transport/serverlink/ServerLinkMgr.h"
 #include "transport/serverlink/ServerLinkTCP.h"

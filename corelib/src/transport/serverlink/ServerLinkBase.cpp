@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"
 #include "yar/yar_string.h"

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "transport/serverlink/ServerLinkTCP.h"
 #include "transport/serverlink/ServerLinkUDP.h"
 #include "yar/yar_error.h"

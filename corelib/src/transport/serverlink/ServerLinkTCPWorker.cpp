@@ -2,10 +2,10 @@
 // the command-head check, and the end record.
 #include <cstring>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Module/Memory/MemoryMgr.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "transport/link/LinkBase.h"
 #include "transport/serverlink/ServerLinkTCP.h"
 #include "yar/yar_socket.h"

@@ -1,6 +1,6 @@
 #include "transport/vrudp/HRSocket.h"
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "transport/vrudp/VRUDPSysSocket.h"
 #include "yar/yar_error.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "transport/vrudp/HRUdp.h"
 #include "transport/vrudp/VRUDPClock.h"

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Module/Memory/MemoryMgr.h"
-#include "Utils.h"
+#include "Utils/Utils.h"
 #include "transport/vrudp/HRUdp.h"
 #include "transport/vrudp/HRUdpCommand.h"
 #include "transport/vrudp/VRUDPGuard.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "transport/vrudp/HRSocket.h"
 #include "transport/vrudp/VRUDPWire.h"

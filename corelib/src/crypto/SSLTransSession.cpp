@@ -627,6 +627,10 @@ int CSSLTrans::SSLTrans_read_with_BIO(const void *pIn, int iInLen, void *pOut, i
     return 0;
 }
 
+int CSSLTrans::SSLTrans_read_wants_input(int iRet) {
+    return m_pSSL && OpenSSL().SSL_get_error(m_pSSL, iRet, SSL_ERROR_SYSCALL) == SSL_ERROR_WANT_READ ? 1 : 0;
+}
+
 int CSSLTrans::SSLTrans_write_with_BIO(const void *pIn, int iInLen, void *pOut, int iOutSize) {
     COpenSSLAPI &api = OpenSSL();
     if (!m_pSSL || !m_pWriteBio || !pOut)

@@ -7,6 +7,8 @@ Each mode prints "PORT <n>" once it listens and serves one connection:
   switch CERT KEY   reads one line in clear text and prints "CLEAR <line>", echoes it; then runs
                     the TLS server handshake on the same socket, prints "TLS <line>" for the next
                     line and echoes it
+  flip CERT KEY     TLS server over memory BIOs; reads one line and answers with a record whose
+                    last byte (in its authentication tag) is flipped
 """
 import socket
 import ssl
@@ -23,6 +25,45 @@ def read_line(conn):
     return data
 
 
+def flip(conn, ctx):
+    incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+    tls = ctx.wrap_bio(incoming, outgoing, server_side=True)
+
+    def pump():
+        data = outgoing.read()
+        if data:
+            conn.sendall(data)
+
+    def feed():
+        data = conn.recv(65536)
+        if not data:
+            raise EOFError
+        incoming.write(data)
+
+    while True:
+        try:
+            tls.do_handshake()
+            break
+        except ssl.SSLWantReadError:
+            pump()
+            feed()
+    pump()
+    line = b""
+    while not line.endswith(b"\n"):
+        try:
+            line += tls.read(4096)
+        except ssl.SSLWantReadError:
+            pump()
+            feed()
+    pump()
+    tls.write(line)
+    record = bytearray(outgoing.read())
+    record[-1] ^= 0x01
+    conn.sendall(bytes(record))
+    print("FLIPPED", flush=True)
+    conn.recv(1)
+
+
 def main():
     mode, cert, key = sys.argv[1], sys.argv[2], sys.argv[3]
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -34,6 +75,9 @@ def main():
     srv.listen(1)
     print(f"PORT {srv.getsockname()[1]}", flush=True)
     conn, _ = srv.accept()
+    if mode == "flip":
+        flip(conn, ctx)
+        return
     if mode == "switch":
         line = read_line(conn)
         print("CLEAR " + line.decode(errors="replace").rstrip("\n"), flush=True)

@@ -172,7 +172,7 @@ int CLinkTCPSSL::DoSSLConnect() {
     }
     if (m_struExt.szSNI[0] && m_pSSLTrans->SSLTrans_set_tlsext_host_name(m_struExt.szSNI) != 1)
         LogModule_Write(LOG_LEVEL_ERR, "CLinkTCPSSL::DoSSLConnect, SSLTrans_set_tlsext_host_name Failed[%s]", m_struExt.szSNI);
-    m_LinkAsyncIO.SetSSLTrans(m_pSSLTrans);
+    m_LinkAsyncIO.SetSSLTrans(m_pSSLTrans, &m_WriteLock);
     if (!m_dwConncetTimeout)
         Ctrl()->GetConnectTimeOut(&m_dwConncetTimeout, nullptr);
     if (!m_pSSLTrans->SSLTrans_connect_with_timeout(m_socket, (int)m_dwConncetTimeout)) {
@@ -251,7 +251,7 @@ int CLinkTCPSSL::DoSSLAccept() {
         return 0;
     }
     m_pSSLTrans->SSLTrans_CTX_set_alpn_select_cb(&CLinkTCPSSL::AlpnSelectCallback, nullptr);
-    m_LinkAsyncIO.SetSSLTrans(m_pSSLTrans);
+    m_LinkAsyncIO.SetSSLTrans(m_pSSLTrans, &m_WriteLock);
     // The session stays on the socket: blocking sends and receives go through it, and the
     // receive preparation moves it to memory BIOs when asynchronous receiving starts.
     int bAccepted;

@@ -116,6 +116,26 @@ TEST_F(TlsLink, VerifyingClientTrustsOnlyItsCA) {
     EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), 159);
 }
 
+// The name sent is the name the certificate must carry ("localhost" here).
+TEST_F(TlsLink, VerifyingClientChecksTheServerName) {
+    SetCADir("cadir");
+    const struct {
+        const char *pName;
+        bool bOk;
+    } cases[] = {{"localhost", true}, {"devices.example.test", false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        ReverseServer server(Pki());
+        LINK_CREATE_PARAM p = ClientParam(server.Port());
+        p.ext.byVerifyMode = 2;
+        snprintf(p.ext.szSNI, sizeof(p.ext.szSNI), "%s", c.pName);
+        LinkPtr link(Link_CreateLinkEx(&p, 0, nullptr));
+        EXPECT_EQ(link != nullptr, c.bOk);
+        if (!c.bOk)
+            EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), 159);
+    }
+}
+
 TEST_F(TlsLink, ClientCertificateSatisfiesAVerifyingServer) {
     ReverseServer server(Pki(), "-Verify 1 -CAfile " + Pki().File("ca.pem"));
     const std::string cert = Pki().File("cli.pem"), key = Pki().File("cli.key"), ca = Pki().File("ca.pem");
@@ -311,6 +331,14 @@ TEST_F(TlsServerLink, ChoosesH2WhenItsListHoldsItElseHttp11) {
         ASSERT_EQ(Link_SendDataByLink(link.get(), text.data(), (DWORD)text.size(), 0), (int)text.size());
         EXPECT_EQ(LineStarting(client, "from the"), "from the server link");
     }
+}
+
+// OpenSSL 3.0 has no TLCP suites: the GM server is refused at its set-up, before any handshake.
+TEST_F(TlsServerLink, GmServerWithoutGmSuitesFailsCleanly) {
+    Listener listener;
+    Process client(Client(listener.Port()));
+    EXPECT_FALSE(Accept(listener, nullptr, 0, LINK_TYPE_SSL_GM));
+    EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), 17);
 }
 
 TEST_F(TlsServerLink, ClientThatNeverSpeaksFailsWithSeven) {

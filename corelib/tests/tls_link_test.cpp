@@ -131,8 +131,9 @@ TEST_F(TlsLink, VerifyingClientChecksTheServerName) {
         snprintf(p.ext.szSNI, sizeof(p.ext.szSNI), "%s", c.pName);
         LinkPtr link(Link_CreateLinkEx(&p, 0, nullptr));
         EXPECT_EQ(link != nullptr, c.bOk);
-        if (!c.bOk)
+        if (!c.bOk) {
             EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), 159);
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 #include "link_test_util.h"
 #include "transport/link/LinkSocks5.h"
 #include "transport/link/LinkSocks5Server.h"
+#include "transport/link/LinkTCPSSL.h"
 #include "morva/ComInterfaceMorva.h"
 #include "morva/MorvaLink.h"
 #include "morva/MorvaNetwork.h"
@@ -39,7 +40,7 @@ TEST_F(LinkFactory, BuiltTypesFromThePoolAndTheHeap) {
 }
 
 TEST_F(LinkFactory, TypesWithoutAClassAreRefused) {
-    for (int iType : {5, 33, 11, 12, 15, 19, 20, 32}) {
+    for (int iType : {5, 33, 11, 12, 15}) {
         servicetest::LogCapture log;
         LINK_CREATE_PARAM p = linktest::MakeParam("127.0.0.1", 9, iType);
         GetCoreGlobalCtrl()->SetLastError(0);
@@ -87,7 +88,7 @@ TEST_F(LinkFactory, MaxLinkSizeIsTheLargestClass) {
     EXPECT_GE(dwMax, sizeof(CLinkUDP));
     EXPECT_GE(dwMax, sizeof(CLinkMcast));
     EXPECT_EQ(dwMax, std::max({sizeof(CLinkTCP), sizeof(CLinkUDP), sizeof(CLinkMcast), sizeof(CLinkTCPSocks5),
-                               sizeof(CLinkTCPSocks5Server)}));
+                               sizeof(CLinkTCPSocks5Server), sizeof(CLinkTCPSSL), sizeof(CLinkTCPTLS)}));
 }
 
 // Link_CreateLink reads nothing beyond the short record: an idle probe asked for in the

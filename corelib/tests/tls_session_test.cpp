@@ -19,6 +19,7 @@
 
 #include "crypto/OpenSSLAPI.h"
 #include "ssl_test_util.h"
+#include "tls_test_util.h"
 
 using namespace Vorezi;
 using namespace cryptotest;
@@ -26,37 +27,6 @@ using namespace cryptotest;
 namespace {
 
 constexpr int kTimeoutMs = 5000;
-
-// CA "TestCA" signs the server and one client; "OtherCA" signs a second client and is the wrong CA.
-class TlsPki {
-public:
-    TlsPki() {
-        m_bOk = Ca("ca", "TestCA") && Ca("other", "OtherCA") && Leaf("srv", "localhost", "ca") &&
-                Leaf("cli", "client", "ca") && Leaf("bad", "badclient", "other");
-        Run("mkdir " + m_Dir.File("cadir") + " " + m_Dir.File("otherdir") + " && cp " + m_Dir.File("ca.pem") + " " +
-            m_Dir.File("cadir/") + " && cp " + m_Dir.File("other.pem") + " " + m_Dir.File("otherdir/"));
-    }
-    bool Ok() const { return m_bOk; }
-    std::string File(const std::string &name) const { return m_Dir.File(name); }
-
-private:
-    bool Run(const std::string &cmd) {
-        std::string out;
-        return RunTool("cd " + m_Dir.File("") + " && " + cmd, &out) == 0;
-    }
-    bool Ca(const std::string &name, const std::string &cn) {
-        return Run("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + name +
-                   ".key -out " + name + ".pem -days 30 -subj /CN=" + cn);
-    }
-    bool Leaf(const std::string &name, const std::string &cn, const std::string &ca) {
-        return Run("openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + name + ".key -out " +
-                   name + ".csr -subj /CN=" + cn) &&
-               Run("openssl x509 -req -in " + name + ".csr -CA " + ca + ".pem -CAkey " + ca + ".key -CAcreateserial -out " +
-                   name + ".pem -days 30");
-    }
-    ScratchDir m_Dir;
-    bool m_bOk = false;
-};
 
 // The server listens once its port is known.
 int ConnectLoopback(int iPort) {
@@ -86,46 +56,6 @@ int ListenLoopback(int *pPort) {
     return lfd;
 }
 
-// `openssl s_server -rev` in the background on a port the kernel picks, stopped with the object.
-class ReverseServer {
-public:
-    ReverseServer(const TlsPki &pki) {
-        std::string pidFile = pki.File("server.pid"), outFile = pki.File("server.out");
-        unlink(outFile.c_str());  // the background shell creates it anew; never read the last server's
-        std::system(("openssl s_server -accept 127.0.0.1:0 -cert " + pki.File("srv.pem") + " -key " + pki.File("srv.key") +
-                     " -rev >" + outFile + " 2>/dev/null & echo $! > " + pidFile)
-                        .c_str());
-        m_iPid = std::stoi(FirstLine(pidFile, ""));
-        // The tool prints "ACCEPT 127.0.0.1:<port>" once it listens.
-        std::string accept = FirstLine(outFile, "ACCEPT ");
-        size_t colon = accept.rfind(':');
-        m_iPort = colon == std::string::npos ? 0 : std::atoi(accept.c_str() + colon + 1);
-    }
-    ~ReverseServer() { Stop(); }
-    void Stop() {
-        if (m_iPid > 0)
-            kill(m_iPid, SIGTERM);
-        m_iPid = 0;
-    }
-    int Port() const { return m_iPort; }
-
-private:
-    // The first line of the file that starts with the prefix, waiting for it to appear.
-    static std::string FirstLine(const std::string &path, const std::string &prefix) {
-        for (int i = 0; i < 1000; i++) {
-            std::ifstream in(path);
-            std::string s;
-            while (std::getline(in, s))
-                if (!s.empty() && s.compare(0, prefix.size(), prefix) == 0)
-                    return s;
-            usleep(20 * 1000);
-        }
-        return "0";
-    }
-    int m_iPort = 0;
-    int m_iPid = 0;
-};
-
 struct VerifySeen {
     int iCalls = 0;
     int iLastPreverify = -1;
@@ -143,24 +73,9 @@ int RecordingCallback(int iPreverifyOk, void *pCertInfo, void *pUser) {
     return pSeen->bAccept ? 1 : iPreverifyOk;
 }
 
-class TlsSession : public CryptoTest {
+class TlsSession : public TlsTest {
 protected:
-    void SetUp() override {
-        CryptoTest::SetUp();
-        ASSERT_TRUE(Pki().Ok());
-    }
-    void TearDown() override {
-        MORVA_CA_PATH_CFG cfg{};
-        GetCoreGlobalCtrl()->SetSDKLocalCfg(20, &cfg);
-        CryptoTest::TearDown();
-    }
-    void SetCADir(const std::string &dir, VerifySeen *pSeen) {
-        MORVA_CA_PATH_CFG cfg{};
-        snprintf(cfg.szCAPath, sizeof(cfg.szCAPath), "%s", Pki().File(dir).c_str());
-        cfg.fnVerifyCallBack = &RecordingCallback;
-        cfg.pUser = pSeen;
-        ASSERT_EQ(GetCoreGlobalCtrl()->SetSDKLocalCfg(20, &cfg), 1);
-    }
+    void SetCADir(const std::string &dir, VerifySeen *pSeen) { TlsTest::SetCADir(dir, &RecordingCallback, pSeen); }
     // A client session that verifies the server through the callback.
     CSSLTrans *NewVerifyingClient() {
         CSSLTrans *pTrans = Interim_CreateSSLTransEx(0);
@@ -170,11 +85,6 @@ protected:
         param.byVerifyMode = 2;
         EXPECT_EQ(Interim_SetSSLClientParam(pTrans, &param, sizeof(param)), 1);
         return pTrans;
-    }
-    // One set of files for the process: the shared server context keeps the first certificate.
-    static TlsPki &Pki() {
-        static TlsPki pki;
-        return pki;
     }
 };
 

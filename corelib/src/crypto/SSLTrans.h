@@ -219,6 +219,9 @@ public:
     int SSLTrans_read_with_timeout(int fdSocket, void *pRecvBuf, int iBufLen, int iTimeout) override;
     int SSLTrans_read_with_BIO(const void *pIn, int iInLen, void *pOut, int iOutSize, int *pbMore) override;
     int SSLTrans_write_with_BIO(const void *pIn, int iInLen, void *pOut, int iOutSize) override;
+    // After a read through the memory BIOs gave -1: 1 when the session only waits for more
+    // input, 0 when it failed (an alert, a record that does not decrypt).
+    int SSLTrans_read_wants_input(int iRet);
     BIO *SSLTrans_BIO_new(const BIO_METHOD *pMethod) override;
     const BIO_METHOD *SSLTrans_BIO_s_mem() override;
     void SSLTrans_set_bio(SSL *pSSL, BIO *pReadBio, BIO *pWriteBio) override;

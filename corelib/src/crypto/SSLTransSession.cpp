@@ -627,6 +627,10 @@ int CSSLTrans::SSLTrans_read_with_BIO(const void *pIn, int iInLen, void *pOut, i
     return 0;
 }
 
+int CSSLTrans::SSLTrans_read_wants_input(int iRet) {
+    return m_pSSL && OpenSSL().SSL_get_error(m_pSSL, iRet, SSL_ERROR_SYSCALL) == SSL_ERROR_WANT_READ ? 1 : 0;
+}
+
 int CSSLTrans::SSLTrans_write_with_BIO(const void *pIn, int iInLen, void *pOut, int iOutSize) {
     COpenSSLAPI &api = OpenSSL();
     if (!m_pSSL || !m_pWriteBio || !pOut)
@@ -677,8 +681,12 @@ int CSSLTrans::SSLTrans_set_alpn_protos(const unsigned char *pProtos, unsigned i
     return OpenSSL().SSL_set_alpn_protos(m_pSSL, pProtos, uLen, 1);
 }
 
+// The name is also the one the server's certificate must carry: a verifying session checks it
+// (a session that does not verify ignores the result).
 long CSSLTrans::SSLTrans_set_tlsext_host_name(const char *pName) {
     if (!m_pSSL)
+        return 0;
+    if (pName && OpenSSL().SSL_set1_host(m_pSSL, pName, 0) != 1)
         return 0;
     return OpenSSL().SSL_ctrl(m_pSSL, SSL_CTRL_SET_TLSEXT_HOSTNAME, 0L, const_cast<char *>(pName), 0L);
 }

@@ -6,6 +6,7 @@
 
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "crypto/SSLTrans.h"
 #include "transport/async/AsyncKey.h"
 #include "transport/async/AsyncManager.h"
 #include "yar/yar_error.h"
@@ -337,6 +338,10 @@ void CLinkAsyncIO::RecvStreamData(int iError, int iBytes) {
         CallBack(nullptr, 0, kStatusRecvError);
         return;
     }
+    if (m_pSSLTrans) {
+        RecvStreamDataSync(iError, iBytes);
+        return;
+    }
     const int iResult = CallBack(m_pRecvBuf, iBytes, kStatusData);
     if (iResult <= 0) {
         if (iResult == 0)
@@ -344,6 +349,46 @@ void CLinkAsyncIO::RecvStreamData(int iError, int iBytes) {
         return;
     }
     if (AsyncIOPostRecv(m_pRecvBuf, m_dwRecvBufSize, AsyncIOCallBack) != 1) {
+        m_bRecving = 0;
+        CallBack(nullptr, 0, kStatusRecvError);
+    }
+}
+
+// One read of the TLS object; the received bytes go in on the first read (*pbMore 0) and the
+// plain text comes out into the same buffer.
+int CLinkAsyncIO::ReadSSL(int iInLen, int *pbMore) {
+    std::unique_lock<std::mutex> lock;
+    if (m_pSSLLock)
+        lock = std::unique_lock<std::mutex>(*m_pSSLLock);
+    const int iRead = m_pSSLTrans->SSLTrans_read_with_BIO(m_pRecvBuf, iInLen, m_pRecvBuf, (int)m_dwRecvBufSize, pbMore);
+    if (iRead < 0 && !m_pSSLTrans->SSLTrans_read_wants_input(iRead))
+        return 0;  // the session failed: never taken for "more input"
+    return iRead;
+}
+
+void CLinkAsyncIO::RecvStreamDataSync(int /*iError*/, int iBytes) {
+    int bMore = 0;
+    for (;;) {
+        const int iLength = ReadSSL(iBytes, &bMore);
+        if (iLength > 0) {
+            const int iResult = CallBack(m_pRecvBuf, iLength, kStatusData);
+            if (iResult <= 0) {
+                if (iResult == 0)
+                    m_bRecving = 0;
+                return;
+            }
+            continue;
+        }
+        if (iLength < 0)
+            break;
+        LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkAsyncIO::RecvStreamDataSync, nLength[%d], nStatus[%d]",
+                        MORVA_PTR_ARG(this), iLength, kStatusClosed);
+        m_bRecving = 0;
+        CallBack(nullptr, 0, kStatusClosed);
+        return;
+    }
+    if (AsyncIOPostRecv(m_pRecvBuf, m_dwRecvBufSize, AsyncIOCallBack) != 1) {
+        LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkAsyncIO::RecvStreamDataSync, AsyncIOPostRecv Failed", MORVA_PTR_ARG(this));
         m_bRecving = 0;
         CallBack(nullptr, 0, kStatusRecvError);
     }

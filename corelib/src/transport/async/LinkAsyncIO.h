@@ -74,8 +74,12 @@ public:
     int RecvCmdDataSync(char *pRecvBuf, DWORD dwBufSize, DWORD dwTimeOut, DWORD *pRecvLen);
     int ConnLinkAsync(const YAR_ADDR_T *pAddr, int iUserID);
 
-    // The TLS delivery comes with the TLS links.
-    void SetSSLTrans(CSSLTrans *pSSLTrans) { m_pSSLTrans = pSSLTrans; }
+    // TLS links: received bytes are decrypted through the TLS object before delivery, under the
+    // link's lock that also guards its writes (one TLS object must not run two calls at once).
+    void SetSSLTrans(CSSLTrans *pSSLTrans, std::mutex *pSSLLock = nullptr) {
+        m_pSSLTrans = pSSLTrans;
+        m_pSSLLock = pSSLLock;
+    }
     void SetShutdown(int bShutdown) { m_bShutdown = bShutdown; }
     void SetUserID(int iUserID) { m_nUserID = iUserID; }
     // Forgets the socket without closing it.
@@ -107,8 +111,9 @@ private:
     // Pieces of at most 16384 bytes, all under one hold of the mutex; the bytes posted.
     DWORD PostSendPieces(const char *pData, DWORD dwLen, YAR_ASYNCIO_ROUTINE fnRoutine);
     void RecvStreamData(int iError, int iBytes);
-    // TLS links: decrypts the received bytes through the TLS object (with the TLS links).
+    // TLS links: decrypts the received bytes and delivers the plain text.
     void RecvStreamDataSync(int iError, int iBytes);
+    int ReadSSL(int iInLen, int *pbMore);
     void OnCmdCompletion(uint32_t uType, int iError, int iBytes);
     int CallBack(char *pData, int iLen, int iStatus);
     void ReleaseRegistration(bool bWait);
@@ -129,6 +134,7 @@ private:
     int m_iAsyncHandle = -1;
     uint32_t m_uGeneration = 0;
     CSSLTrans *m_pSSLTrans = nullptr;
+    std::mutex *m_pSSLLock = nullptr;
     int m_bShutdown = 0;
     int m_nUserID = -1;
     int m_bCmdAsync = 0;

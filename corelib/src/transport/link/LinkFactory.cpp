@@ -9,6 +9,7 @@
 #include "Utils/Utils.h"
 #include "transport/link/LinkSocks5.h"
 #include "transport/link/LinkSocks5Server.h"
+#include "transport/link/LinkTCPSSL.h"
 
 namespace Vorezi {
 
@@ -25,6 +26,10 @@ CLinkBase *NewSocks5Link(int nIndex, const LINK_CREATE_PARAM *pParam) {
     return new (nIndex) CLinkTCPSocks5(pParam->byProxyID);
 }
 
+CLinkBase *NewGMLink(int nIndex, const LINK_CREATE_PARAM *) {
+    return new (nIndex) CLinkTCPSSL(1);
+}
+
 // One row per link type; a row without a constructor is a type whose class is not built.
 struct LinkClass {
     int32_t enumLinkType;
@@ -38,9 +43,9 @@ constexpr LinkClass kLinkClasses[] = {
     {LINK_TYPE_MCAST, NewLink<CLinkMcast>, sizeof(CLinkMcast)},
     {LINK_TYPE_SOCKS5, NewSocks5Link, sizeof(CLinkTCPSocks5)},
     {LINK_TYPE_SOCKS5_SERVER, NewLink<CLinkTCPSocks5Server>, sizeof(CLinkTCPSocks5Server)},
-    {LINK_TYPE_SSL, nullptr, 0},
-    {LINK_TYPE_TLS, nullptr, 0},
-    {LINK_TYPE_SSL_GM, nullptr, 0},
+    {LINK_TYPE_SSL, NewLink<CLinkTCPSSL>, sizeof(CLinkTCPSSL)},
+    {LINK_TYPE_TLS, NewLink<CLinkTCPTLS>, sizeof(CLinkTCPTLS)},
+    {LINK_TYPE_SSL_GM, NewGMLink, sizeof(CLinkTCPSSL)},
 };
 
 constexpr size_t MaxLinkClassSize() {
@@ -253,12 +258,14 @@ int Link_AdjustRecvTimeOut(CLinkBase *pLink, int iRecvTimeOut) {
     return 1;
 }
 
-// Only the switchable TLS link changes its connect type; it brings its own branch here.
+// Only the switchable TLS link changes its connect type.
 int Link_ChangeConnectTypeByLink(CLinkBase *pLink) {
     if (!pLink) {
         LogModule_Write(LOG_LEVEL_ERR, "Link_ChangeConnectTypeByLink, pLink == NULL");
         return 0;
     }
+    if (auto *pTLS = dynamic_cast<CLinkTCPTLS *>(pLink))
+        return pTLS->ChangeConnectType();
     LogModule_Write(LOG_LEVEL_ERR, "Link_ChangeConnectTypeByLink, Invalid Param, pLink[0x%X]", MORVA_PTR_ARG(pLink));
     Ctrl()->SetLastError(MORVA_ERR_PARAM);
     return 0;

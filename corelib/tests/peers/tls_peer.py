@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""TLS peers of the link tests on loopback (Python's ssl module).
+
+Each mode prints "PORT <n>" once it listens and serves one connection:
+  sni CERT KEY      TLS server; prints "SNI <name>" (the name the client sent, or "-"), then
+                    echoes one line
+  switch CERT KEY   reads one line in clear text and prints "CLEAR <line>", echoes it; then runs
+                    the TLS server handshake on the same socket, prints "TLS <line>" for the next
+                    line and echoes it
+  flip CERT KEY     TLS server over memory BIOs; reads one line and answers with a record whose
+                    last byte (in its authentication tag) is flipped
+"""
+import socket
+import ssl
+import sys
+
+
+def read_line(conn):
+    data = b""
+    while not data.endswith(b"\n"):
+        chunk = conn.recv(1)
+        if not chunk:
+            break
+        data += chunk
+    return data
+
+
+def flip(conn, ctx):
+    incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+    tls = ctx.wrap_bio(incoming, outgoing, server_side=True)
+
+    def pump():
+        data = outgoing.read()
+        if data:
+            conn.sendall(data)
+
+    def feed():
+        data = conn.recv(65536)
+        if not data:
+            raise EOFError
+        incoming.write(data)
+
+    while True:
+        try:
+            tls.do_handshake()
+            break
+        except ssl.SSLWantReadError:
+            pump()
+            feed()
+    pump()
+    line = b""
+    while not line.endswith(b"\n"):
+        try:
+            line += tls.read(4096)
+        except ssl.SSLWantReadError:
+            pump()
+            feed()
+    pump()
+    tls.write(line)
+    record = bytearray(outgoing.read())
+    record[-1] ^= 0x01
+    conn.sendall(bytes(record))
+    print("FLIPPED", flush=True)
+    conn.recv(1)
+
+
+def main():
+    mode, cert, key = sys.argv[1], sys.argv[2], sys.argv[3]
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.load_cert_chain(cert, key)
+    seen = []
+    ctx.sni_callback = lambda sock, name, c: seen.append(name)
+    srv = socket.socket()
+    srv.bind(("127.0.0.1", 0))
+    srv.listen(1)
+    print(f"PORT {srv.getsockname()[1]}", flush=True)
+    conn, _ = srv.accept()
+    if mode == "flip":
+        flip(conn, ctx)
+        return
+    if mode == "switch":
+        line = read_line(conn)
+        print("CLEAR " + line.decode(errors="replace").rstrip("\n"), flush=True)
+        conn.sendall(line)
+    tls = ctx.wrap_socket(conn, server_side=True)
+    if mode == "sni":
+        print("SNI " + (seen[0] if seen and seen[0] else "-"), flush=True)
+    line = read_line(tls)
+    print("TLS " + line.decode(errors="replace").rstrip("\n"), flush=True)
+    tls.sendall(line)
+    tls.close()
+
+
+if __name__ == "__main__":
+    main()

@@ -273,6 +273,8 @@ public:
     void ReleaseTcpPort(WORD wPort);
     void ReleaseUdpPort(WORD wPort);
     void ReleasePort(int iFlag, WORD wPort);
+    void ClearTcpPortPool();
+    void ClearUdpPortPool();
     int CreatPortMultiList();
     int DestroyPortMultiList();
     DWORD IsPortMultiList();

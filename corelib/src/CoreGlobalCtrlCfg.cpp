@@ -9,6 +9,7 @@
 #include "Module/Memory/ObjectBase.h"
 #include "Utils.h"
 #include "morva/ComInterfaceMorva.h"
+#include "transport/link/LinkFactory.h"
 
 namespace Vorezi {
 
@@ -23,9 +24,6 @@ constexpr const char *kDefaultDllNames[] = {
     "libssl.so.3", "libcrypto.so.3", "libc.so.6", "libz.so.1", "libDAVaz.so",
 };
 
-// Member size of the link-object pool (record 4): the largest client link object. The client link
-// classes replace this bound with the size of their largest class when they are built.
-constexpr DWORD kMaxLinkObjectSize = 2048;
 
 // Allocation records of pooled objects (record 6).
 constexpr DWORD kObjectRecordSize = sizeof(CObjectBasePrivate);
@@ -39,7 +37,7 @@ void DefaultMemPoolTable(MORVA_MEMPOOL_RECORD *pTable) {
     set(1, 128, 64);
     set(2, 0x8400, 64);
     set(3, 112, 64);
-    set(4, kMaxLinkObjectSize, 16);
+    set(4, Link_GetMaxLinkSize(), 16);  // the largest client link object
     set(6, kObjectRecordSize, 64);
     // Records 10 to 26: 32 bytes, then doubling up to 0x200000, fewer units per step as they grow.
     static const DWORD kOnce[] = {64, 64, 64, 64, 32, 32, 32, 32, 16, 16, 16, 16, 8, 4, 4, 2, 1};

@@ -329,6 +329,14 @@ void CCoreGlobalCtrlBase::ReleasePort(int iFlag, WORD wPort) {
         ReleaseUdpPort(wPort);
 }
 
+void CCoreGlobalCtrlBase::ClearTcpPortPool() {
+    m_TcpPortPool.Reset();
+}
+
+void CCoreGlobalCtrlBase::ClearUdpPortPool() {
+    m_UdpPortPool.Reset();
+}
+
 // ---- port-multiplex lists ----
 
 int CCoreGlobalCtrlBase::CreatPortMultiList() {

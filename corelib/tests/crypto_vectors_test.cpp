@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "crypto/OpenSSLAPI.h"
 #include "ssl_test_util.h"
 
 using namespace Vorezi;
@@ -346,6 +347,64 @@ TEST_F(CryptoVectors, RandomBytesAndOctetStrings) {
     EXPECT_EQ(out, abc);
     EXPECT_EQ(m_pTrans->SSLTrans_ASN1_OCTET_STRING_Decode(der.data(), 5, out.data(), 2), -1);
     EXPECT_EQ(m_pTrans->SSLTrans_ASN1_OCTET_STRING_Decode(der.data(), 4, out.data(), 3), -1);
+}
+
+// Unbinds one entry of the process's OpenSSL table for its lifetime.
+template <class F>
+class Unbound {
+public:
+    Unbound(F &entry, bool bUnbind) : m_Entry(entry), m_Saved(entry) {
+        if (bUnbind)
+            m_Entry = nullptr;
+    }
+    ~Unbound() { m_Entry = m_Saved; }
+
+private:
+    F &m_Entry;
+    F m_Saved;
+};
+
+BYTE g_byKey[32] = {1, 2, 3}, g_byIv[16] = {4, 5, 6}, g_byData[32] = {7, 8, 9};
+
+// An EVP step whose name did not bind gives -1: the digest or cipher must fail rather than report
+// success over output it never wrote.
+TEST_F(CryptoVectors, AnUnboundEvpStepFailsTheCall) {
+    const struct {
+        const char *pName;
+        int (*fnRun)(CSSLTrans *, bool bUnbind);
+    } kCases[] = {
+        {"SM3 without EVP_DigestUpdate",
+         [](CSSLTrans *p, bool b) {
+             Unbound entry(OpenSSL().m_fnEvpDigestUpdate, b);
+             BYTE out[32];
+             return p->SSLTrans_SM3(g_byData, sizeof(g_byData), out);
+         }},
+        {"SM4 without EVP_EncryptFinal_ex",
+         [](CSSLTrans *p, bool b) {
+             Unbound entry(OpenSSL().m_fnEvpEncryptFinalEx, b);
+             BYTE out[64];
+             MORVA_SM4_PARAM param = {nullptr, g_byData, 32, out, 64, g_byKey, 16, g_byIv, 16, {0, 0}, 0};
+             return p->SSLTrans_SM4(&param, 1);
+         }},
+        {"AES-GCM without EVP_EncryptUpdate",
+         [](CSSLTrans *p, bool b) {
+             Unbound entry(OpenSSL().m_fnEvpEncryptUpdate, b);
+             BYTE out[32], tag[16];
+             int iOutLen = sizeof(out);
+             return p->SSLTrans_AesGcmEncrypt(out, &iOutLen, tag, 0, 0, g_byKey, g_byData, sizeof(g_byData));
+         }},
+        {"ChaCha20 without EVP_DecryptUpdate",
+         [](CSSLTrans *p, bool b) {
+             Unbound entry(OpenSSL().m_fnEvpDecryptUpdate, b);
+             BYTE out[32];
+             int iOutLen = sizeof(out);
+             return p->SSLTrans_ChaCha20(out, &iOutLen, g_byData, sizeof(g_byData), g_byKey, 1, g_byIv);
+         }},
+    };
+    for (const auto &c : kCases) {
+        EXPECT_EQ(c.fnRun(m_pTrans, false), 1) << c.pName << ", bound";
+        EXPECT_EQ(c.fnRun(m_pTrans, true), 0) << c.pName;
+    }
 }
 
 }  // namespace

@@ -131,8 +131,10 @@ TEST(CtrlBase, LastFiniWhileTheGlobalLogRotates) {
     int iAccepted = 0;
     for (int i = 0; i < 200; i++)
         iAccepted += LogModule_Write(LOG_LEVEL_INF, "queued line %03d before the last Fini", i) == 1;
-    std::thread releaser([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Released once Fini has begun to stop the log, which from then on refuses new lines.
+    std::thread releaser([pLog] {
+        while (pLog->WriteLog(LOG_LEVEL_INF, "probe") == 1)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         g_bWriterHeld = false;
     });
     EXPECT_EQ(Ctrl()->Fini(), 1);

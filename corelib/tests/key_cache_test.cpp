@@ -82,7 +82,8 @@ TEST_F(KeyCache, StopRightAfterStartReturnsWithinAStep) {
     const auto t0 = std::chrono::steady_clock::now();
     delete pCache;
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
-    EXPECT_LT(ms.count(), 20000) << "well below the 60 s period";
+    // One 10 ms step of the refresh thread, and what a loaded machine adds to the join.
+    EXPECT_LT(ms.count(), 500) << "a stop is seen within one step of the 60 s period";
 }
 
 TEST_F(KeyCache, EcdhKeysByCurveAndTheirRefusals) {

@@ -11,6 +11,7 @@
 #include "CoreGlobalCtrl.h"
 #include "morva/ComInterfaceMorva.h"
 #include "netns/netns_lab.h"
+#include "yar/yar_time.h"
 
 using namespace Vorezi;
 
@@ -50,7 +51,10 @@ TEST(LocalIPTables, MoreAddressesThanTheTablesHoldAndRemovedOnes) {
     zeva::test::EnterNetns in(host);
     ZEVA_REQUIRE_NETNS();
 
+    // The library reads the adapters between these two instants.
+    const int64_t llBeforeRead = YAR_TimeNow();
     ASSERT_EQ(Morva_Init(), 1);
+    const int64_t llAfterRead = YAR_TimeNow();
     char buf[256];
     int n = 0, bind = -1;
     ASSERT_EQ(Ctrl()->GetLocalIPv4List(buf, &n, &bind), 0);
@@ -85,9 +89,16 @@ TEST(LocalIPTables, MoreAddressesThanTheTablesHoldAndRemovedOnes) {
 
     // Addresses removed between two readings: within 4 s nothing is read again, a rebuild then
     // forgets every vanished address, also those behind the last entry it writes.
-    lab.Exec(host, "for i in $(seq 2 141); do ip addr del 10.61.0.$i/16 dev h0; done");
+    lab.Exec(host, "for i in $(seq 2 141); do echo addr del 10.61.0.$i/16 dev h0; done | ip -batch -");
+    const int64_t llCheckStart = YAR_TimeNow();
     EXPECT_EQ(Ctrl()->CheckUpdateLocalIP(), 0);
-    EXPECT_EQ(IPv4Count(), 16);
+    const int64_t llCheckEnd = YAR_TimeNow();
+    // On a loaded machine the 4 s may be over already; then the check has read the tables again.
+    const int64_t kWindowUs = 4000000;
+    if (llCheckEnd - llBeforeRead < kWindowUs)
+        EXPECT_EQ(IPv4Count(), 16);
+    else if (llCheckStart - llAfterRead >= kWindowUs)
+        EXPECT_EQ(IPv4Count(), 1);
     ASSERT_EQ(Reread(), 0);
     EXPECT_EQ(IPv4Count(), 1);
     EXPECT_EQ(Ctrl()->SelectLocalIP(nullptr, HostOrder("10.61.0.100"), 0), 0);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,35 @@ TEST_F(LogFiles, CoverWithoutZipKeepsTheNewestTen) {
     SetReserved(3);
     WriteLines(64, 95);
     EXPECT_EQ(Logs().size(), 3u);
+}
+
+// Fast rotation runs the names ahead of a clock that stands still, and retention frees the
+// oldest names again: a later file must still sort after every earlier one, and the name of an
+// earlier run's archive is never taken.
+TEST_F(LogFiles, NamesKeepOpeningOrderThroughFastRotationAndRetention) {
+    CLogZip::SetLibraryName("libmorva-no-such-minizip.so.1");
+    SetReserved(2);
+    const std::string archive = "SdkLog_20240305_140709042.zip";
+    logtest::WriteFile(m_Dir / archive, "zip");
+    ASSERT_EQ(LogModule_EnableOutput(m_pLog, LOG_OUTPUT_FILE, m_Dir.Path().c_str(), 4096, LOG_MODE_COVER), 1);
+    for (int iFile = 0; iFile < 2000; iFile++) {
+        WriteLines(32, 95);  // one 4 KiB file
+        if (iFile == 0) {
+            EXPECT_EQ(Logs(), std::vector<std::string>{"SdkLog_20240305_140709043_w.log"});
+        }
+        int iLast = -1;
+        for (const std::string &name : Logs()) {
+            std::string text = ReadFile(m_Dir / name);
+            for (size_t pos = text.find("] line "); pos != std::string::npos; pos = text.find("] line ", pos + 1)) {
+                int iLine = std::atoi(text.c_str() + pos + 7);
+                ASSERT_GT(iLine, iLast) << name << " after " << iFile << " files";
+                iLast = iLine;
+            }
+        }
+        ASSERT_EQ(iLast, m_iNext - 1);
+    }
+    EXPECT_EQ(ReadFile(m_Dir / archive), "zip");
+    EXPECT_EQ(Logs().size(), 2u);
 }
 
 TEST_F(LogFiles, NoCoverWithoutZipDeletesNothing) {

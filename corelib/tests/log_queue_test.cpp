@@ -115,16 +115,28 @@ TEST_F(LogQueue, LinesThatEndExactlyAtTheRingEndWrap) {
     logtest::ScratchDir dir;
     ASSERT_EQ(LogModule_SetLogFile(m_pLog, LOG_LEVEL_INF, dir.Path().c_str(), LOG_MODE_NOCOVER, 2), 1);
     // 256-byte lines fill the 2 MiB ring exactly; three rounds of it cross its end twice.
-    const std::string text(256 - 31 - 2, 'r');
+    auto text = [](int iLine) {
+        std::string t = "r" + std::to_string(iLine) + " ";
+        t.resize(256 - 31 - 2, static_cast<char>('a' + iLine % 26));
+        return t;
+    };
     for (int round = 0; round < 24; round++) {
         for (int i = 0; i < 1024; i++)
-            ASSERT_EQ(m_pLog->WriteLog(LOG_LEVEL_INF, text.c_str()), 1) << round << " " << i;
+            ASSERT_EQ(m_pLog->WriteLog(LOG_LEVEL_INF, text(round * 1024 + i).c_str()), 1) << round << " " << i;
         m_pLog->WaitDrained();
     }
-    uint64_t qwBytes = 0;
+    std::string all;
     for (const std::string &name : dir.List())
-        qwBytes += logtest::ReadFile(dir / name).size();
-    EXPECT_EQ(qwBytes, 24u * 1024 * 256);
+        all += logtest::ReadFile(dir / name);
+    ASSERT_EQ(all.size(), 24u * 1024 * 256);
+    // Every line whole and in order: the prefix, its own text, CR LF.
+    for (int iLine = 0; iLine < 24 * 1024; iLine++) {
+        const std::string line = all.substr(iLine * 256, 256);
+        if (line[0] != '[' || line.compare(24, 7, "][INF] ") != 0 || line.compare(31, 225, text(iLine) + "\r\n") != 0) {
+            ADD_FAILURE() << "line " << iLine << ": " << line;
+            break;
+        }
+    }
 }
 
 TEST_F(LogQueue, StopDrainsWhatWasQueued) {

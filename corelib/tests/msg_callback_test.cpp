@@ -70,9 +70,11 @@ protected:
 
 TEST_F(MsgCallBack, DispatcherIsMadeOnceAndDeliveryCanBeOff) {
     EXPECT_EQ(GetCoreGlobalCtrl()->GetMsgCallBackBase(), m_pDispatcher);
-    // Delivery off: accepted, nothing delivered.
-    EXPECT_EQ(m_pDispatcher->PostMessageOrCallBack(1, 2, 3, 4), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Delivery off: accepted and dropped, so a callback set right after never sees it.
+    auto *pDispatcher = new CMsgCallBackBase;
+    EXPECT_EQ(pDispatcher->PostMessageOrCallBack(1, 2, 3, 4), 0);
+    ASSERT_EQ(pDispatcher->SetExceptionMessOrCallBack(0, nullptr, RecordCallBack, nullptr), 0);
+    delete pDispatcher;  // its pool runs every job it accepted before it goes
     EXPECT_EQ(m_Recorder.count.load(), 0);
 }
 
@@ -93,11 +95,12 @@ TEST_F(MsgCallBack, CallbackRunsOnThePoolWithTheErrorCode) {
 
 TEST_F(MsgCallBack, WindowTakesPrecedenceAndReceivesOnlyValues1And3) {
     ASSERT_EQ(platform::WindowMessage_RegisterSink(&m_Window, RecordSink, &m_User), 1);
-    ASSERT_EQ(m_pDispatcher->SetExceptionMessOrCallBack(0x8001, &m_Window, RecordCallBack, nullptr), 0);
-    ASSERT_EQ(m_pDispatcher->PostMessageOrCallBack(5, 6, (DWORD)-7, 43), 0);
+    // Own dispatchers: deleting one runs every job it accepted, so what was delivered is final.
+    auto *pDispatcher = new CMsgCallBackBase;
+    ASSERT_EQ(pDispatcher->SetExceptionMessOrCallBack(0x8001, &m_Window, RecordCallBack, nullptr), 0);
+    ASSERT_EQ(pDispatcher->PostMessageOrCallBack(5, 6, (DWORD)-7, 43), 0);
     EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), 43);  // set on the posting thread
-    ASSERT_TRUE(WaitCount(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    delete pDispatcher;
     ASSERT_EQ(m_Recorder.count.load(), 1);  // no callback besides the message
     const Delivery &d = m_Recorder.seen[0];
     EXPECT_EQ(d.uMsg, 0x8001u);
@@ -109,8 +112,10 @@ TEST_F(MsgCallBack, WindowTakesPrecedenceAndReceivesOnlyValues1And3) {
 
     // A window without a sink loses the message, as a destroyed window would.
     ASSERT_EQ(platform::WindowMessage_UnregisterSink(&m_Window), 1);
-    EXPECT_EQ(m_pDispatcher->PostMessageOrCallBack(1, 2, 3, 4), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    pDispatcher = new CMsgCallBackBase;
+    ASSERT_EQ(pDispatcher->SetExceptionMessOrCallBack(0x8001, &m_Window, RecordCallBack, nullptr), 0);
+    EXPECT_EQ(pDispatcher->PostMessageOrCallBack(1, 2, 3, 4), 0);
+    delete pDispatcher;
     EXPECT_EQ(m_Recorder.count.load(), 1);
 }
 

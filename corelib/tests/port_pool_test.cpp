@@ -18,6 +18,18 @@
 
 using namespace Vorezi;
 
+// This program is linked with the runtime's mutex lock wrapped, so that a test can make the next
+// lock on its thread fail as a broken mutex would.
+thread_local bool g_bRefuseNextMutexLock = false;
+extern "C" int __real_YAR_MutexLock(YAR_MUTEX_T *pMutex);
+extern "C" int __wrap_YAR_MutexLock(YAR_MUTEX_T *pMutex) {
+    if (g_bRefuseNextMutexLock) {
+        g_bRefuseNextMutexLock = false;
+        return -1;
+    }
+    return __real_YAR_MutexLock(pMutex);
+}
+
 namespace {
 
 // Port ranges per process below the ephemeral range, so that parallel test programs and
@@ -200,6 +212,18 @@ TEST(PortMultiplexList, FindInsertDelete) {
     EXPECT_EQ(list.GetNodeCount(), 0);
     EXPECT_EQ(list.DestroyLock(), 1);
     EXPECT_EQ(list.GetNodeCount(), 0);
+}
+
+// The write lock of the list is refused once: the list is not created, and says so.
+TEST(PortMultiplexList, CreatListFailsWhenTheWriteLockIsRefused) {
+    CPortMultiplexList list;
+    ASSERT_EQ(list.CreateLock(), 1);
+    g_bRefuseNextMutexLock = true;
+    EXPECT_EQ(list.CreatList(), 0);
+    EXPECT_FALSE(g_bRefuseNextMutexLock);
+    EXPECT_EQ(list.InsertNode(5000, Key(1, 80).b), 0);  // no list to insert into
+    ASSERT_EQ(list.CreatList(), 1);
+    EXPECT_EQ(list.InsertNode(5000, Key(1, 80).b), 1);
 }
 
 TEST(PortMultiplexList, FullNodesAndTheNodeLimit) {

@@ -110,8 +110,10 @@ TEST_F(SSLContexts, ServerContextsPreferTheirOwnCipherOrder) {
     EXPECT_NE(pDtlsCtx, pTLS);
     EXPECT_NE(CtxOptions(pDtlsCtx) & OSSL_SSL_OP_CIPHER_SERVER_PREFERENCE, 0u);
 
-    // A code and a kind that do not match, and codes beyond the table, are refused.
-    for (auto c : {std::make_pair(11u, 0), std::make_pair(6u, 1), std::make_pair(12u, 1), std::make_pair(40u, 0)}) {
+    // A code and a kind that do not match, codes beyond the table, and the versions that could
+    // never complete a handshake (TLS 1.0, TLS 1.1, DTLS 1.0) are refused.
+    for (auto c : {std::make_pair(11u, 0), std::make_pair(6u, 1), std::make_pair(12u, 1), std::make_pair(40u, 0),
+                   std::make_pair(3u, 0), std::make_pair(4u, 0), std::make_pair(10u, 1)}) {
         EXPECT_EQ(Interim_CreateSSLServerEx(c.first, c.second), nullptr) << c.first;
         EXPECT_EQ(m_pCtrl->GetLastError(), MORVA_ERR_PARAM);
     }

@@ -4,16 +4,20 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <poll.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <string>
 #include <thread>
 
+#include "crypto/OpenSSLAPI.h"
 #include "ssl_test_util.h"
 
 using namespace Vorezi;
@@ -65,6 +69,21 @@ int ConnectLoopback(int iPort) {
         return fd;
     close(fd);
     return -1;
+}
+
+int ListenLoopback(int *pPort) {
+    int lfd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(addr);
+    if (bind(lfd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0 || listen(lfd, 4) != 0 ||
+        getsockname(lfd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+        close(lfd);
+        return -1;
+    }
+    *pPort = ntohs(addr.sin_port);
+    return lfd;
 }
 
 // `openssl s_server -rev` in the background on a port the kernel picks, stopped with the object.
@@ -293,13 +312,25 @@ TEST_F(TlsSession, SetUpRecordsAreCheckedBeforeUse) {
 }
 
 // A descriptor beyond what select can watch fails the handshake cleanly (the ASan build sees the
-// fd_set stay untouched).
+// fd_set stay untouched). The peer never answers, so the handshake has to wait on the socket.
 TEST_F(TlsSession, HandshakeOnADescriptorSelectCannotWatchFails) {
-    ReverseServer server(Pki());
+    // The descriptor lies past FD_SETSIZE: raise the soft open-file limit as far as the hard one.
+    const rlim_t need = FD_SETSIZE + 101;
+    rlimit lim{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &lim), 0);
+    if (lim.rlim_cur < need) {
+        if (lim.rlim_max < need)
+            GTEST_SKIP() << "the hard open-file limit " << lim.rlim_max << " is below " << need;
+        lim.rlim_cur = lim.rlim_max;
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lim), 0);
+    }
+    int iPort = 0;
+    int lfd = ListenLoopback(&iPort);
+    ASSERT_GE(lfd, 0);
     CSSLTrans *pTrans = Interim_CreateSSLTransEx(0);
     ASSERT_NE(pTrans, nullptr);
     ASSERT_EQ(pTrans->SSLTrans_new(), 1);
-    int fd = ConnectLoopback(server.Port());
+    int fd = ConnectLoopback(iPort);
     ASSERT_GE(fd, 0);
     int highFd = dup2(fd, FD_SETSIZE + 100);
     ASSERT_EQ(highFd, FD_SETSIZE + 100);
@@ -307,6 +338,7 @@ TEST_F(TlsSession, HandshakeOnADescriptorSelectCannotWatchFails) {
     EXPECT_EQ(pTrans->SSLTrans_connect_with_timeout(highFd, kTimeoutMs), 0);
     EXPECT_EQ(pTrans->GetSSL(), nullptr);
     close(highFd);
+    close(lfd);
     Interim_DestroySSLTrans(pTrans);
 }
 
@@ -439,20 +471,6 @@ CSSLTrans *NewConfiguredServer(TlsPki &pki, DWORD dwCode, int bDTLS, BYTE byVeri
     return pServer;
 }
 
-int ListenLoopback(int *pPort) {
-    int lfd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(addr);
-    if (bind(lfd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0 || listen(lfd, 4) != 0 ||
-        getsockname(lfd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
-        close(lfd);
-        return -1;
-    }
-    *pPort = ntohs(addr.sin_port);
-    return lfd;
-}
 
 // After an accepting handshake with a time-out the data flows through the memory BIOs.
 TEST_F(TlsSession, AcceptedTlsSessionMovesDataThroughMemoryBIOs) {
@@ -576,6 +594,147 @@ TEST_F(TlsSession, ServerTalksToOpensslClientAndChecksClientCertificates) {
     }
     close(lfd);
     Interim_DestroySSLTrans(pServer);
+}
+
+// OpenSSL's "handshake shut down in a controlled way" (0) is a failure that frees the session.
+// OpenSSL 3 itself reports -1 for every peer that closes mid-handshake, so a stand-in entry of the
+// table gives the 0.
+TEST_F(TlsSession, AHandshakeResultOfZeroIsAFailure) {
+    struct StandIn {
+        COpenSSLAPI &api = OpenSSL();
+        decltype(api.m_fnConnect) fnConnect = api.m_fnConnect;
+        decltype(api.m_fnAccept) fnAccept = api.m_fnAccept;
+        StandIn() { api.m_fnConnect = api.m_fnAccept = [](SSL *) { return 0; }; }
+        ~StandIn() {
+            api.m_fnConnect = fnConnect;
+            api.m_fnAccept = fnAccept;
+        }
+    };
+    const struct {
+        const char *pName;
+        bool bServer;
+        int (*fnHandshake)(CSSLTrans *, int);
+    } kCases[] = {
+        {"connect", false, [](CSSLTrans *p, int fd) { return p->SSLTrans_connect(fd); }},
+        {"connect_with_timeout", false, [](CSSLTrans *p, int fd) { return p->SSLTrans_connect_with_timeout(fd, 200); }},
+        {"accept", true, [](CSSLTrans *p, int fd) { return p->SSLTrans_accept(fd); }},
+        {"accept_with_timeout", true, [](CSSLTrans *p, int fd) { return p->SSLTrans_accept_with_timeout(fd, 200); }},
+        {"SynAccept_with_timeout", true,
+         [](CSSLTrans *p, int fd) { return p->SSLTrans_SynAccept_with_timeout(fd, 200); }},
+    };
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.pName);
+        CSSLTrans *pTrans = c.bServer ? Interim_CreateSSLServerEx(6, 0) : Interim_CreateSSLTransEx(0);
+        ASSERT_NE(pTrans, nullptr);
+        ASSERT_EQ(pTrans->SSLTrans_new(), 1);
+        int fds[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        {
+            StandIn standIn;
+            EXPECT_EQ(c.fnHandshake(pTrans, fds[0]), 0);
+        }
+        EXPECT_EQ(pTrans->GetSSL(), nullptr);
+        close(fds[0]);
+        close(fds[1]);
+        Interim_DestroySSLTrans(pTrans);
+    }
+}
+
+// Forwards one connection to a server; once trickling, the server's bytes go on one at a time,
+// 100 ms apart.
+class TricklingRelay {
+public:
+    explicit TricklingRelay(int iServerPort) : m_iListen(ListenLoopback(&m_iPort)) {
+        m_Thread = std::thread([this, iServerPort] { Run(iServerPort); });
+    }
+    ~TricklingRelay() {
+        m_bStop = true;
+        m_Thread.join();
+        close(m_iListen);
+    }
+    int Port() const { return m_iPort; }
+    void Trickle() { m_bTrickle = true; }
+
+private:
+    void Run(int iServerPort) {
+        pollfd listen = {m_iListen, POLLIN, 0};
+        while (!m_bStop && poll(&listen, 1, 50) == 0) {
+        }
+        if (m_bStop)
+            return;
+        int fdClient = accept(m_iListen, nullptr, nullptr);
+        int fdServer = ConnectLoopback(iServerPort);
+        pollfd fds[2] = {{fdClient, POLLIN, 0}, {fdServer, POLLIN, 0}};
+        char buf[4096];
+        while (!m_bStop && fdClient >= 0 && fdServer >= 0) {
+            if (poll(fds, 2, 50) <= 0)
+                continue;
+            if (fds[0].revents) {
+                ssize_t n = recv(fdClient, buf, sizeof(buf), 0);
+                if (n <= 0 || send(fdServer, buf, n, MSG_NOSIGNAL) != n)
+                    break;
+            }
+            if (fds[1].revents) {
+                bool bTrickle = m_bTrickle;
+                ssize_t n = recv(fdServer, buf, bTrickle ? 1 : sizeof(buf), 0);
+                if (n <= 0 || send(fdClient, buf, n, MSG_NOSIGNAL) != n)
+                    break;
+                if (bTrickle)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        }
+        close(fdClient);
+        close(fdServer);
+    }
+
+    int m_iPort = 0;
+    int m_iListen;
+    std::atomic<bool> m_bStop{false};
+    std::atomic<bool> m_bTrickle{false};
+    std::thread m_Thread;
+};
+
+// Reads through SSLTrans_read_with_timeout until a line is complete.
+std::string ReadLine(CSSLTrans *pTrans, int fd, int iTimeoutMs) {
+    std::string got;
+    char buf[64];
+    for (int i = 0; i < 20 && got.find('\n') == std::string::npos; i++) {
+        int n = pTrans->SSLTrans_read_with_timeout(fd, buf, sizeof(buf), iTimeoutMs);
+        if (n < 0)
+            break;
+        got.append(buf, n);
+    }
+    return got;
+}
+
+// A record that comes one byte every 100 ms cannot hold a timed read past its time-out; the calls
+// after it still read the record whole.
+TEST_F(TlsSession, TricklingPeerCannotStretchATimedRead) {
+    ReverseServer server(Pki());
+    TricklingRelay relay(server.Port());
+    CSSLTrans *pTrans = Interim_CreateSSLTransEx(0);
+    ASSERT_NE(pTrans, nullptr);
+    ASSERT_EQ(pTrans->SSLTrans_new(), 1);
+    int fd = ConnectLoopback(relay.Port());
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pTrans->SSLTrans_connect_with_timeout(fd, kTimeoutMs), 1);
+    // One plain round trip first takes in what the server sends after the handshake.
+    ASSERT_EQ(pTrans->SSLTrans_write_with_timeout(fd, "warm\n", 5, kTimeoutMs), 5);
+    ASSERT_EQ(ReadLine(pTrans, fd, kTimeoutMs), "mraw\n");
+
+    relay.Trickle();
+    ASSERT_EQ(pTrans->SSLTrans_write_with_timeout(fd, "trickle\n", 8, kTimeoutMs), 8);
+    char buf[64];
+    auto start = std::chrono::steady_clock::now();
+    int n = pTrans->SSLTrans_read_with_timeout(fd, buf, sizeof(buf), 500);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(n, 0);  // the record (30 bytes and more) is not complete after 500 ms
+    EXPECT_GE(ms, 490);
+    EXPECT_LT(ms, 1000);  // the time-out and what a loaded machine adds
+    EXPECT_EQ(ReadLine(pTrans, fd, 500), "elkcirt\n");
+    pTrans->SSLTrans_shutdown();
+    close(fd);
+    Interim_DestroySSLTrans(pTrans);
 }
 
 }  // namespace

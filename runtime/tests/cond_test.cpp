@@ -1,3 +1,5 @@
+#include <pthread.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -12,6 +14,9 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 namespace {
+
+// How late a loaded machine (sanitizers, parallel builds) may wake a thread whose wait ended.
+constexpr int64_t kLoadMarginMs = 500;
 
 int64_t MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
@@ -95,6 +100,7 @@ TEST_F(Cond, TimeOutReturnsWithTheSectionHeld) {
     Clock::time_point start = Clock::now();
     EXPECT_EQ(YAR_CondTimedWait(&cond_, &section_, 120), -1);
     EXPECT_GE(MsSince(start), 115);
+    EXPECT_LT(MsSince(start), 120 + kLoadMarginMs);
     int elsewhere = 0;
     std::thread([&] { elsewhere = YAR_MutexTryLock(&section_); }).join();
     EXPECT_EQ(elsewhere, -1);
@@ -113,7 +119,9 @@ TEST_F(Cond, OneSignalReleasesExactlyOneWaiter) {
         t.join();
     EXPECT_EQ(Count(results, 0), 1);
     EXPECT_EQ(Count(results, -1), 1);
-    EXPECT_GE(MsSince(start), 1000);  // the second waited for its time-out
+    // The second waited for its time-out, counted from before the signal.
+    EXPECT_GE(MsSince(start), 1000);
+    EXPECT_LT(MsSince(start), 1500 + kLoadMarginMs);
     // Nothing is left over for a later waiter.
     YAR_MutexLock(&section_);
     EXPECT_EQ(YAR_CondTimedWait(&cond_, &section_, 30), -1);
@@ -142,6 +150,30 @@ TEST_F(Cond, LaterWaiterCannotStealASignal) {
     YAR_MutexUnlock(&section_);
     threads[0].join();
     EXPECT_EQ(results[0], 0);
+}
+
+// Wake-ups of the underlying pthread condition that bring no signal (as the kernel may give
+// them) must not restart the time-out: the wait still ends 300 ms after it began.
+TEST_F(Cond, WakeUpsWithoutASignalKeepTheDeadline) {
+    // The record starts with its pthread condition.
+    pthread_cond_t *raw = reinterpret_cast<pthread_cond_t *>(cond_);
+    std::atomic<bool> waiting{true};
+    std::thread waker([&] {
+        // Bounded, so that a wait that never ends cannot hold the test.
+        for (int i = 0; i < 100 && waiting; ++i) {
+            std::this_thread::sleep_for(milliseconds(40));
+            pthread_cond_broadcast(raw);
+        }
+    });
+    YAR_MutexLock(&section_);
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(YAR_CondTimedWait(&cond_, &section_, 300), -1);
+    const int64_t waited = MsSince(start);
+    YAR_MutexUnlock(&section_);
+    waiting = false;
+    waker.join();
+    EXPECT_GE(waited, 295);
+    EXPECT_LT(waited, 300 + kLoadMarginMs);
 }
 
 TEST_F(Cond, ProducersAndConsumersLoseNoWakeUp) {

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -16,6 +17,9 @@
 #include "yar/yar_log.h"
 
 namespace {
+
+// "[date time.ms][INF][FILE:t.c][LINE:7] " is 49 characters.
+constexpr int kHeader = 49;
 
 // Each test runs in a fresh directory of its own, so "./yarlog/" is private to it, and leaves
 // the log with no output on and open.
@@ -65,14 +69,57 @@ protected:
         return stat(("yarlog/" + name).c_str(), &st) == 0 ? st.st_size : -1;
     }
 
+    // A text of `length` characters that no other number gives.
+    static std::string NumberedText(int number, size_t length) {
+        std::string text = std::to_string(number) + " ";
+        text.resize(length, static_cast<char>('a' + number % 26));
+        return text;
+    }
+    // The texts of every line in the files, in file-number order; each line must carry the
+    // header that Print gives it.
+    static std::vector<std::string> FileTexts() {
+        std::string all;
+        for (int n = 1;; ++n) {
+            const std::string base = "yarlog/yar_log_" + std::to_string(n);
+            std::ifstream done(base + ".log", std::ios::binary), working(base + "_w.log", std::ios::binary);
+            std::ifstream &in = done ? done : working;
+            if (!in)
+                break;
+            all.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        // "[date time.ms]" is 25 characters; the rest of the header is fixed.
+        const std::string tail = "][INF][FILE:t.c][LINE:7] ";
+        const size_t header_length = kHeader;
+        std::vector<std::string> texts;
+        for (size_t pos = 0; pos < all.size();) {
+            size_t end = all.find("\r\n", pos);
+            if (end == std::string::npos || end - pos < header_length || all[pos] != '[' ||
+                all.compare(pos + 24, tail.size(), tail) != 0) {
+                texts.push_back("malformed: " + all.substr(pos, 80));
+                break;
+            }
+            texts.push_back(all.substr(pos + header_length, end - pos - header_length));
+            pos = end + 2;
+        }
+        return texts;
+    }
+
+    // Names the first line that differs, rather than printing megabytes of text.
+    static void ExpectTexts(const std::vector<std::string> &got, const std::vector<std::string> &want) {
+        EXPECT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < got.size() && i < want.size(); ++i)
+            if (got[i] != want[i]) {
+                ADD_FAILURE() << "line " << i << " is \"" << got[i].substr(0, 60) << "...\", wanted \""
+                              << want[i].substr(0, 60) << "...\"";
+                return;
+            }
+    }
+
     std::string dir_;
     char *old_ = nullptr;
     std::mutex m_;
     std::vector<std::string> debug_;
 };
-
-// "[date time.ms][INF][FILE:t.c][LINE:7] " is 49 characters.
-constexpr int kHeader = 49;
 
 }  // namespace
 
@@ -139,21 +186,43 @@ TEST_F(RuntimeLog, FilesRotateAt2MiB) {
     ASSERT_EQ(YAR_Log_EnableOutput(YAR_LOG_OUTPUT_FILE), 0);
     const int line = kHeader + 1900 + 2;
     const int perFile = yar::LogService::kMaxFileSize / line;
-    for (int i = 0; i < perFile + 10; ++i)
-        Print(std::string(1900, 'a' + i % 26));
+    std::vector<std::string> texts;
+    for (int i = 0; i < perFile + 10; ++i) {
+        texts.push_back(NumberedText(i, 1900));
+        Print(texts.back());
+    }
     YAR_Log_DisableOutput(YAR_LOG_OUTPUT_FILE);
     EXPECT_EQ(Size("yar_log_1.log"), off_t{perFile} * line);
     EXPECT_EQ(Size("yar_log_2_w.log"), off_t{10} * line);  // a stop does not rename
     EXPECT_FALSE(Exists("yar_log_1_w.log"));
     // File output on again: the working file left by the stop is continued.
     ASSERT_EQ(YAR_Log_EnableOutput(YAR_LOG_OUTPUT_FILE), 0);
-    Print(std::string(1900, 'z'));
+    texts.push_back(NumberedText(perFile + 10, 1900));
+    Print(texts.back());
     YAR_Log_DisableOutput(YAR_LOG_OUTPUT_FILE);
     EXPECT_EQ(Size("yar_log_2_w.log"), off_t{11} * line);
-    std::ifstream first("yarlog/yar_log_1.log", std::ios::binary);
-    std::string firstLine;
-    std::getline(first, firstLine);
-    EXPECT_TRUE(std::regex_match(firstLine, std::regex(R"(\[.{23}\]\[INF\]\[FILE:t\.c\]\[LINE:7\] a{1900}\r)")));
+    ExpectTexts(FileTexts(), texts);
+}
+
+// The writer is slowed at the debugger output while the producer keeps the ring full, so the
+// space of the line being written is wanted at once: that line must still reach the file whole.
+TEST_F(RuntimeLog, ALineBeingWrittenIsNeverOverwritten) {
+    YAR_SetDebugSink([](const char *, void *) { std::this_thread::sleep_for(std::chrono::microseconds(200)); },
+                     nullptr);
+    ASSERT_EQ(YAR_Log_EnableOutput(YAR_LOG_OUTPUT_DEBUGGER), 0);
+    ASSERT_EQ(YAR_Log_EnableOutput(YAR_LOG_OUTPUT_FILE), 0);
+    // About 1100 lines fill the ring; the rest each wait for the space of one written line.
+    std::vector<std::string> texts;
+    for (int i = 0; i < 1500; ++i) {
+        texts.push_back(NumberedText(i, 1900));
+        int32_t result;
+        while ((result = YAR_LogPrint(3, "t.c", 7, "%s", texts.back().c_str())) == -4)
+            std::this_thread::yield();
+        ASSERT_EQ(result, 0);
+    }
+    YAR_Log_DisableOutput(YAR_LOG_OUTPUT_FILE);
+    YAR_Log_DisableOutput(YAR_LOG_OUTPUT_DEBUGGER);
+    ExpectTexts(FileTexts(), texts);
 }
 
 TEST_F(RuntimeLog, FileNumbersWrapAfter100OnlyInWrapMode) {

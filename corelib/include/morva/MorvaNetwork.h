@@ -42,6 +42,33 @@ int Morva_SplittingSend(int iSockFd, const char *pBuf, int iBufLen);
 int Morva_DumpDataByHex(const BYTE *pData, int iLen);
 int Morva_DumpDataByString(DWORD dwCategory, const char *pData, int iLen);
 
+/* Numbered port pools 0 to 7 of the port-pool manager: ports wMinPort to wMaxPort - 1 of one
+ * local address. The pool number, or -1. */
+int Morva_CreateTcpPortPoolEx(const char *pLocalAddr, WORD wMinPort, WORD wMaxPort, DWORD bIPv6);
+/* A free port of the pool, or 0. */
+WORD Morva_GetTcpPortEx(int nPortPool);
+void Morva_ResuseTcpPortEx(int nPortPool, WORD wPort);
+int Morva_DestroyTcpPortPoolEx(int nPortPool);
+/* The global TCP and UDP pools of the configured ranges (local configuration items 0 and 1).
+ * Create: 0, or -1 without a range. */
+int Morva_CreateTcpPortPool(void);
+int Morva_CreateUdpPortPool(void);
+int Morva_ClearTcpPortPool(void);
+int Morva_ClearUdpPortPool(void);
+/* A port of the pool that binds on the family (2 or 23), 0 when the pool is empty; 0xFFFF
+ * before Morva_Init. */
+WORD Morva_GetTcpPort(WORD wAddrFamily);
+WORD Morva_GetUdpPort(WORD wAddrFamily);
+int Morva_ReleaseTcpPort(WORD wPort);
+int Morva_ReleaseUdpPort(WORD wPort);
+void Morva_GetTcpPortRange(WORD *pMin, WORD *pMax);
+void Morva_SetTcpPortRange(WORD wMin, WORD wMax);
+void Morva_SetPortRange(WORD wMin, WORD wMax);
+/* No initialisation needed. */
+void Morva_SetTcpPortRangeEx(const WORD *pMin, const WORD *pMax);
+DWORD Morva_IsTcpPortPool(void);
+DWORD Morva_IsUdpPortPool(void);
+
 #ifdef __cplusplus
 }
 #endif

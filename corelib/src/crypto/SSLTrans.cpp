@@ -508,9 +508,15 @@ struct ServerTexts {
     const char *pNewFailed;
 };
 
+// TLS 1.0, TLS 1.1 and DTLS 1.0 servers would get only TLS 1.2 suites, and OpenSSL's security
+// level refuses those versions anyway: no handshake could ever complete.
+bool IsObsoleteServerCode(DWORD dwSSLVersion) {
+    return dwSSLVersion == 3 || dwSSLVersion == 4 || dwSSLVersion == SSL_VERSION_DTLS_V1;
+}
+
 CSSLTrans *CreateServer(DWORD dwSSLVersion, int bDTLS, int bGM, const ServerTexts &texts) {
     CCoreGlobalCtrlBase *pCtrl = GetCoreGlobalCtrl();
-    if (dwSSLVersion >= SSL_VERSION_DTLS) {
+    if (dwSSLVersion >= SSL_VERSION_DTLS || IsObsoleteServerCode(dwSSLVersion)) {
         LogModule_Write(LOG_LEVEL_ERR, texts.pInvalid, static_cast<int>(dwSSLVersion));
         pCtrl->SetLastError(MORVA_ERR_PARAM);
         return nullptr;

@@ -64,6 +64,12 @@ bool Elapsed(uint64_t ullStart, int iTimeoutMs) {
     return YAR_GetTimeTick() - ullStart >= static_cast<uint64_t>(iTimeoutMs < 0 ? 0 : iTimeoutMs);
 }
 
+// What is left of a time-out that began at ullStart; 0 once it has passed.
+int RemainingMs(uint64_t ullStart, int iTimeoutMs) {
+    uint64_t ullSpent = YAR_GetTimeTick() - ullStart;
+    return ullSpent >= static_cast<uint64_t>(iTimeoutMs) ? 0 : iTimeoutMs - static_cast<int>(ullSpent);
+}
+
 }  // namespace
 
 // ---- Session ----
@@ -540,10 +546,13 @@ int CSSLTrans::SSLTrans_read_with_timeout(int fdSocket, void *pRecvBuf, int iBuf
     BYTE *pOut = static_cast<BYTE *>(pRecvBuf);
     int iOffset = 0;
     bool bWantWrite = false;
+    // One deadline for the call: a peer that trickles a record byte by byte must not restart it.
+    uint64_t ullStart = YAR_GetTimeTick();
     for (;;) {
         // Records already decrypted need no wait on the socket.
         if (api.SSL_pending(m_pSSL, 0) <= 0) {
-            int iReady = WaitSocket(fdSocket, true, bWantWrite, iTimeout == -1 ? 0 : iTimeout);
+            int iWaitMs = iTimeout == -1 ? 0 : RemainingMs(ullStart, iTimeout);
+            int iReady = WaitSocket(fdSocket, true, bWantWrite, iWaitMs);
             if (iReady < 0) {
                 LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_read_with_timeout, select Failed, syserror[%d], fdSocket[%d]",
                                 MORVA_PTR_ARG(this), SysError(), fdSocket);

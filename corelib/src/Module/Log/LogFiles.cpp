@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 
 #include "CoreGlobalCtrl.h"
 #include "Module/Log/LogClock.h"
@@ -62,6 +63,11 @@ std::string FinishedName(const std::string &name) {
     return name.substr(0, pos) + ".log";
 }
 
+bool IsLater(const LogTime &a, const LogTime &b) {
+    return std::tie(a.iYear, a.iMonth, a.iDay, a.iHour, a.iMinute, a.iSecond, a.iMilli) >
+           std::tie(b.iYear, b.iMonth, b.iDay, b.iHour, b.iMinute, b.iSecond, b.iMilli);
+}
+
 std::string ZipNameFor(const std::string &oldest) {
     size_t pos = oldest.rfind(kWorkingSuffix);
     if (pos == std::string::npos)
@@ -75,17 +81,25 @@ std::string CLogService::NewFileName() {
     LogTime t;
     if (!LogClock_Now(&t))
         t = LogTime{1970, 1, 1, 0, 0, 0, 0};
+    // Name order is opening order: fast rotation runs ahead of the clock, and a name that
+    // retention freed again must not bring a later file in before the earlier ones.
+    if (m_bNamed && !IsLater(t, m_LastName)) {
+        t = m_LastName;
+        AddMilli(&t);
+    }
     char szName[LOG_PATH_FIELD + 64];
-    // Two files opened within one millisecond would share a name, and the second rename would
-    // overwrite the first finished file: move on to the next free millisecond.
+    // A name taken by an earlier run, finished or zipped, moves on to the next free millisecond.
     for (int iTry = 0; iTry < 1000; iTry++) {
         std::snprintf(szName, sizeof(szName), "%s%s%04d%02d%02d_%02d%02d%02d%03d_w%s", m_szLogDir, m_szPrefix,
                       t.iYear, t.iMonth, t.iDay, t.iHour, t.iMinute, t.iSecond, t.iMilli, ".log");
         std::string name(szName);
-        if (name != m_szCurFile && !logplat::Exists(szName) && !logplat::Exists(FinishedName(name).c_str()))
+        if (!logplat::Exists(szName) && !logplat::Exists(FinishedName(name).c_str()) &&
+            !logplat::Exists(ZipNameFor(name).c_str()))
             break;
         AddMilli(&t);
     }
+    m_LastName = t;
+    m_bNamed = true;
     return szName;
 }
 

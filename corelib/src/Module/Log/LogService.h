@@ -11,6 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "Module/Log/LogClock.h"
 #include "Module/Log/LogModule.h"
 #include "yar/yar_cond.h"
 #include "yar/yar_mutex.h"
@@ -135,6 +136,8 @@ private:
     std::unordered_set<std::string> m_LogFileSet;
     int m_iLogIndex = 0;
     char m_szCurFile[LOG_PATH_FIELD] = {0};
+    LogTime m_LastName{};  // the time in the newest name handed out
+    bool m_bNamed = false;
     bool m_bZipFine = false;
     bool m_bOpening = false;  // the file-opened callback is running
     int m_iMaxLogFileReserved = 10;

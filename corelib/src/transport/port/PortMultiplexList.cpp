@@ -70,7 +70,9 @@ int CPortMultiplexList::CreatList() {
     if (!m_pLock)
         return 0;
     CRWLockGuard guard(m_pLock.get(), 0);
-    if (!guard.IsLocked() || m_pHead)
+    if (!guard.IsLocked())
+        return 0;
+    if (m_pHead)
         return 1;
     m_pHead = NewNode("CPortMultiplexList::CreatList, Morva_NewArray Failed", MORVA_ERR_PORT_NODE,
                       "CPortMultiplexList::CreatList, YAR_MutexCreate Failed");

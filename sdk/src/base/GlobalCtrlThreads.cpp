@@ -77,6 +77,7 @@ uint32_t CGlobalCtrl::LocalSendInquiryThread(void *pParam) {
             YAR_MutexUnlock(&self->m_hListMutex);
             ZEVA_LOG_INF("[CGlobalCtrl::LocalSendInquiryThread] m_dwDeviceNum[%d]", devices);
             self->SendInquiryOnServices();
+            self->OfflineSweep();
             last = YAR_GetTimeTick();
         }
         YAR_Sleep(5);

@@ -63,9 +63,7 @@ protected:
     void SetUp() override {
         if (!lab.usable())
             GTEST_SKIP() << "network namespaces need root and iproute2";
-        host = lab.Add("host");
-        peer = lab.Add("peer");
-        lab.Veth(host, "h1", std::string(kHostAddr) + "/24", peer, "p0", std::string(kPeerAddr) + "/24");
+        AddHostAndPeer(lab, host, peer);
         in = std::make_unique<zeva::test::EnterNetns>(host);
         ZEVA_REQUIRE_NETNS();
     }
@@ -127,6 +125,38 @@ TEST_F(Discovery, ClearupReportsEveryDeviceNewAgainAndSilentOnesComeBack) {
     ASSERT_TRUE(WaitFor([&] { return reports.Count(Mac(1), 1) == 2; }, 15000));
     ASSERT_EQ(1, zeva.ZEVA_Clearup());
     ASSERT_TRUE(WaitFor([&] { return reports.Count(Mac(0), 1) == 2 && reports.Count(Mac(1), 1) == 3; }));
+}
+
+// Hostile texts handed to ZEVA_ParseData: no crash and no report; a valid answer after them is.
+TEST_F(Discovery, ParseDataRefusesHostileTextsAndReportsAValidAnswer) {
+    StartSdk(0);
+    const std::string answer = "<Probe><Types>hello</Types><MAC>02-aa-00-00-00-01</MAC><DeviceSN>SN</DeviceSN></Probe>";
+    std::string deep;
+    for (int i = 0; i < 1 << 17; ++i)
+        deep += "<a>";
+    const std::string hostile[] = {
+        "not xml at all",
+        "<Other><Types>hello</Types><MAC>02-aa-00-00-00-02</MAC></Other>",
+        "<Probe><MAC>02-aa-00-00-00-03</MAC></Probe>",
+        "<Probe><Types></Types><MAC>02-aa-00-00-00-04</MAC></Probe>",
+        "<Probe><Types>hello</Types><DeviceSN>no MAC</DeviceSN></Probe>",
+        "<Probe><Types>hel" + std::string(1, '\0') + "lo</Types><MAC>02-aa-00-00-00-05</MAC></Probe>",
+        "<Probe><Types>hello</Types>" + deep + "<MAC>02-aa-00-00-00-06</MAC></Probe>",
+        "<Probe><Types>hello</Types><MAC>\xff\xfe" + std::string(200, 'M') + "</MAC></Probe>",
+        "<Probe><Types>hello</Types><MAC>02-aa-00-00-00-07</MAC><SoftwareVersionEncrypt>" +
+            std::string(10000, 'Q') + "</SoftwareVersionEncrypt></Probe>",
+    };
+    for (const std::string &text : hostile)
+        EXPECT_EQ(1, zeva.ZEVA_ParseData(const_cast<char *>(text.data()), uint32_t(text.size())));
+    // The over-long MAC is cut to its field and reported: every other text gives nothing.
+    EXPECT_EQ(0, reports.Count("02-aa-00-00-00-02", 1) + reports.Count("02-aa-00-00-00-03", 1) +
+                     reports.Count("02-aa-00-00-00-04", 1) + reports.Count("02-aa-00-00-00-05", 1) +
+                     reports.Count("02-aa-00-00-00-06", 1));
+    EXPECT_EQ(1, reports.Count("02-aa-00-00-00-07", 1)) << "a version that does not decode keeps the plain one";
+    ASSERT_EQ(1, zeva.ZEVA_ParseData(const_cast<char *>(answer.data()), uint32_t(answer.size())));
+    EXPECT_EQ(1, reports.Count("02-aa-00-00-00-01", 1));
+    ASSERT_EQ(1, zeva.ZEVA_ParseData(const_cast<char *>(answer.data()), uint32_t(answer.size())));
+    EXPECT_EQ(1, reports.Count("02-aa-00-00-00-01", 1)) << "the same answer again is no news";
 }
 
 }  // namespace

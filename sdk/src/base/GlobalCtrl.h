@@ -62,6 +62,8 @@ public:
     int FreeResource();
     int Cleanup();
     int SendInquiry();
+    // A device answer from the host, dispatched on every service.
+    int ParseData(const char *pData, uint32_t dwLen);
 
     void SetLastError(uint32_t dwError);
     uint32_t GetLastError() const { return m_dwLastError.load(); }

@@ -56,6 +56,18 @@ int CGlobalCtrl::SendInquiry() {
     return sent;
 }
 
+int CGlobalCtrl::ParseData(const char *pData, uint32_t dwLen) {
+    if (!IsStarted()) {
+        ZEVA_LOG_ERR("[CGlobalCtrl::ParseData] ZEVA not start");
+        SetLastError(ZEVA_ERR_NOT_START);
+        return 0;
+    }
+    for (uint32_t i = 0; i < m_dwServiceNum; ++i)
+        if (m_pService[i])
+            m_pService[i]->ProcessUdpData(pData, dwLen, SOURCE_UNICAST);
+    return 1;
+}
+
 void CGlobalCtrl::SendInquiryOnServices() {
     for (uint32_t i = 0; i < m_dwServiceNum; ++i)
         if (m_pService[i])

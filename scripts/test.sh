@@ -7,20 +7,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 jobs="$(nproc)"
 
-install_missing_packages() {
-    local missing=()
-    while read -r pkg; do
-        [[ -z "$pkg" || "$pkg" == \#* ]] && continue
-        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
-    done <"$root/scripts/packages.txt"
-    if ((${#missing[@]})); then
-        echo "Installing: ${missing[*]}"
-        local sudo=""
-        [[ $(id -u) -ne 0 ]] && sudo="sudo"
-        $sudo apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -o DPkg::Lock::Timeout=600 -y -qq --no-install-recommends "${missing[@]}"
-    fi
-}
+source "$root/scripts/install-packages.sh"
 
 build_and_test() {
     local dir="$1"; shift

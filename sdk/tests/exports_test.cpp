@@ -40,6 +40,12 @@ TEST_F(Exports, ArgumentAndStateCases) {
         {"Stop before a start", [](sdktest::ZevaLib &z, void *) { return z.ZEVA_Stop(); }, nullptr, 0, 2002},
         {"Clearup before a start", [](sdktest::ZevaLib &z, void *) { return z.ZEVA_Clearup(); }, nullptr, 0, 2002},
         {"SendInquiry before a start", [](sdktest::ZevaLib &z, void *) { return z.ZEVA_SendInquiry(); }, nullptr, 0, 2002},
+        {"ParseData before a start", [](sdktest::ZevaLib &z, void *) { return z.ZEVA_ParseData((void *)"<a/>", 4); },
+         nullptr, 0, 2002},
+        {"ParseData without buffer", [](sdktest::ZevaLib &z, void *) { return z.ZEVA_ParseData(nullptr, 4); }, nullptr,
+         0, 2005},
+        {"ParseData of no bytes", [](sdktest::ZevaLib &z, void *) { return z.ZEVA_ParseData((void *)"<a/>", 0); },
+         nullptr, 0, 2005},
         {"Start_V30 without callback",
          [](sdktest::ZevaLib &z, void *) { return z.ZEVA_Start_V30(nullptr, nullptr, nullptr); }, nullptr, 0, 2005},
         {"Start_V40 without callback",
@@ -81,7 +87,7 @@ TEST(ExportsLinkage, OnlyZevaNamesAreVisible) {
     const std::set<std::string> built = {
         "ZEVA_Start_V30", "ZEVA_Start_V40",   "ZEVA_Start_V50",   "ZEVA_Start_V60",
         "ZEVA_Stop",      "ZEVA_Clearup",     "ZEVA_GetLastError", "ZEVA_GetVersion",
-        "ZEVA_SendInquiry", "ZEVA_SetAutoRequestInterval", "ZEVA_SetDeviceFilterRule", "ZEVA_SetLogToFile"};
+        "ZEVA_SendInquiry", "ZEVA_ParseData", "ZEVA_SetAutoRequestInterval", "ZEVA_SetDeviceFilterRule", "ZEVA_SetLogToFile"};
     for (const std::string &n : built)
         EXPECT_EQ(1u, names.count(n)) << n << " is not exported";
     for (const std::string &n : names)

@@ -19,9 +19,7 @@ protected:
     void SetUp() override {
         if (!lab.usable())
             GTEST_SKIP() << "network namespaces need root and iproute2";
-        host = lab.Add("host");
-        peer = lab.Add("peer");
-        lab.Veth(host, "h1", std::string(kHostAddr) + "/24", peer, "p0", std::string(kPeerAddr) + "/24");
+        AddHostAndPeer(lab, host, peer);
         StartPeer(lab, peer, "sources " + out.Path() + " " + kPeerAddr);
         ASSERT_TRUE(WaitFor([&] { return FileExists(out / "ready"); }));
         in = std::make_unique<zeva::test::EnterNetns>(host);

@@ -62,6 +62,13 @@ inline int CountSockets() { return CountEntries("/proc/self/fd", "socket:"); }
 
 inline bool FileExists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
+// The host and the peer namespace joined by their veth pair.
+inline void AddHostAndPeer(zeva::test::NetnsLab &lab, std::string &host, std::string &peer) {
+    host = lab.Add("host");
+    peer = lab.Add("peer");
+    lab.Veth(host, "h1", std::string(kHostAddr) + "/24", peer, "p0", std::string(kPeerAddr) + "/24");
+}
+
 // The peer end of the tests, started in the background inside a namespace.
 inline void StartPeer(zeva::test::NetnsLab &lab, const std::string &ns, const std::string &args) {
     lab.Exec(ns, std::string("nohup python3 ") + PROBE_PEER_PY + " " + args + " >/dev/null 2>&1 &");

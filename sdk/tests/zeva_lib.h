@@ -42,6 +42,7 @@ public:
     ZEVA_EXPORT(ZEVA_GetLastError);
     ZEVA_EXPORT(ZEVA_GetVersion);
     ZEVA_EXPORT(ZEVA_SendInquiry);
+    ZEVA_EXPORT(ZEVA_ParseData);
     ZEVA_EXPORT(ZEVA_SetAutoRequestInterval);
     ZEVA_EXPORT(ZEVA_SetDeviceFilterRule);
     ZEVA_EXPORT(ZEVA_SetLogToFile);

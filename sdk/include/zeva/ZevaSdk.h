@@ -235,6 +235,10 @@ ZEVA_API BOOL ZEVA_SendInquiry(void);
 /* Seconds between periodic inquiries, 0 for none; returns the value given. */
 ZEVA_API DWORD ZEVA_SetAutoRequestInterval(DWORD dwInterval);
 ZEVA_API BOOL ZEVA_SetDeviceFilterRule(int32_t dwFilterRule, void *lpInBuff, DWORD dwInBufLen);
+/* Hands a device answer the host received by other means to the SDK, as if it had arrived on
+ * every adapter: device answers are reported through the callbacks as usual. The text need not
+ * be terminated; texts nested deeper than any answer are refused unparsed. */
+ZEVA_API BOOL ZEVA_ParseData(void *lpInBuffer, DWORD dwInBuffSize);
 /* Before a start: kept for the start (the configuration file overrides them). */
 ZEVA_API BOOL ZEVA_SetLogToFile(int32_t nLogLevel, const char *strLogDir, BOOL bAutoDel);
 

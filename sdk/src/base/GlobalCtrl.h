@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "utils/SdkError.h"
@@ -23,6 +24,7 @@ constexpr int MAX_DEVICE_NUM = 5000;
 constexpr int CFG_PATH_LEN = 260;   // configuration texts: 259 characters and a terminator
 constexpr int LIB_PATH_LEN = 257;
 constexpr int CFG_FILE_READ = 1024; // bytes of ZEVASDK.xml that are read
+constexpr uint32_t SALT_TEXT_LEN = 64;
 
 extern const char *const ZEVA_VERSION_BANNER;
 
@@ -60,6 +62,8 @@ public:
     int FreeResource();
     int Cleanup();
     int SendInquiry();
+    // A device answer from the host, dispatched on every service.
+    int ParseData(const char *pData, uint32_t dwLen);
 
     void SetLastError(uint32_t dwError);
     uint32_t GetLastError() const { return m_dwLastError.load(); }
@@ -87,6 +91,26 @@ public:
     int DynamicLibLoad(int iTag);
 
     void FreeDevList();
+
+    // The found-device list. Every parsed device answer goes through UpdateDevList, which stores
+    // it and reports it as new, changed or back online; the host callbacks run with the list
+    // mutex held, so they must not call an export that takes it or the interface lock.
+    void UpdateDevList(ZEVA_DEVICE_INFO *pDev, uint16_t wAdapterIndex, const char *pSalt, const char *pSalt2,
+                       uint8_t byProtocol);
+    void UpdateSubnetDevList(ZEVA_SUBNET_DEVICE_INFO *pDev, uint16_t wAdapterIndex);
+    int SearchDevice(const char *pMAC, DEVICE_LIST_ITEM *pOut);
+    int SearchDeviceBySN(const char *pSerial, DEVICE_LIST_ITEM *pOut);
+    int IsDeviceFilter(const ZEVA_DEVICE_INFO *pDev);
+    int CompareDevInfo(uint32_t dwIndex, const ZEVA_DEVICE_INFO *pDev, const char *pSalt, const char *pSalt2,
+                       uint8_t byProtocol);
+    int UpdateDevInfo(uint32_t dwIndex, const ZEVA_DEVICE_INFO *pDev, const char *pSalt, const char *pSalt2,
+                      uint8_t byProtocol);
+    int CallbackDev(ZEVA_DEVICE_INFO *pDev);
+    int CallbackSubnetDev(ZEVA_SUBNET_DEVICE_INFO *pDev);
+    void PrintDevInfo(uint16_t wAdapterIndex, const ZEVA_DEVICE_INFO *pDev);
+    // Run after each periodic inquiry: one more missed cycle for every device, and the offline
+    // report of those that missed three.
+    void OfflineSweep();
 
     // Settings, for the services and the tests.
     int32_t GetLogLevel() const { return m_iLogLevel; }
@@ -119,6 +143,10 @@ private:
     bool WaitUnlessStopping(uint32_t dwMs);
     bool LockForRestart();
     int LoadFromPath(const char *pPath, int iStep);
+
+    static bool IsRuleOneFiltered(const ZEVA_DEVICE_INFO &dev);
+    void ReportDevice(ZEVA_DEVICE_INFO *pDev);
+    int FindDevice(const char *pText, size_t offset, size_t width, const char *pFunc, DEVICE_LIST_ITEM *pOut);
 
     static uint32_t LocalSendInquiryThread(void *pParam);
     static uint32_t LocalCheckIPThread(void *pParam);

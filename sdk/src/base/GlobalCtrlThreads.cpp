@@ -56,6 +56,18 @@ int CGlobalCtrl::SendInquiry() {
     return sent;
 }
 
+int CGlobalCtrl::ParseData(const char *pData, uint32_t dwLen) {
+    if (!IsStarted()) {
+        ZEVA_LOG_ERR("[CGlobalCtrl::ParseData] ZEVA not start");
+        SetLastError(ZEVA_ERR_NOT_START);
+        return 0;
+    }
+    for (uint32_t i = 0; i < m_dwServiceNum; ++i)
+        if (m_pService[i])
+            m_pService[i]->ProcessUdpData(pData, dwLen, SOURCE_UNICAST);
+    return 1;
+}
+
 void CGlobalCtrl::SendInquiryOnServices() {
     for (uint32_t i = 0; i < m_dwServiceNum; ++i)
         if (m_pService[i])
@@ -77,6 +89,7 @@ uint32_t CGlobalCtrl::LocalSendInquiryThread(void *pParam) {
             YAR_MutexUnlock(&self->m_hListMutex);
             ZEVA_LOG_INF("[CGlobalCtrl::LocalSendInquiryThread] m_dwDeviceNum[%d]", devices);
             self->SendInquiryOnServices();
+            self->OfflineSweep();
             last = YAR_GetTimeTick();
         }
         YAR_Sleep(5);

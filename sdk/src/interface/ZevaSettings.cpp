@@ -29,6 +29,14 @@ BOOL ZEVA_SendInquiry(void) {
     return 1;
 }
 
+BOOL ZEVA_ParseData(void *lpInBuffer, DWORD dwInBuffSize) {
+    CExportScope scope;
+    if (!lpInBuffer || dwInBuffSize == 0)
+        return FailArgument("[ParseData] lpInBuffer is Null or dwInBuffSize <= 0");
+    CLockedExport call("ParseData");
+    return CGlobalCtrl::GetInstance()->ParseData(static_cast<const char *>(lpInBuffer), dwInBuffSize);
+}
+
 DWORD ZEVA_SetAutoRequestInterval(DWORD dwInterval) {
     CExportScope scope;
     CGlobalCtrl *ctrl = CGlobalCtrl::GetInstance();

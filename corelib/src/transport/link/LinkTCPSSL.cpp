@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-#include "CoreGlobalCtrl.h"
+#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "crypto/SSLTrans.h"
 #include "yar/yar_error.h"

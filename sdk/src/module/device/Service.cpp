@@ -1,5 +1,6 @@
 #include "module/device/Service.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -143,9 +144,27 @@ int CService::SendXmlData(const char *pText, uint32_t dwLen) {
 void CService::ProcessUdpData(const char *pData, uint32_t dwLen, int /*iSource*/) {
     TiXmlDocument doc;
     const TiXmlElement *root = ParseProbe(pData, dwLen, doc);
-    if (!root || !TypeWord(root))
+    const char *type = root ? TypeWord(root) : nullptr;
+    if (!type)
         return;
-    // Device answers and the answers to requests are dispatched on the type word from here.
+    if (std::strcmp(type, "hello") == 0 || std::strcmp(type, "inquiry") == 0) {
+        ZEVA_DEVICE_INFO dev;
+        char salt[SALT_FIELD_LEN];
+        char salt2[SALT_FIELD_LEN];
+        uint8_t protocol = 1;
+        if (m_Protocol.ParseDeviceInfo(root, &dev, salt, salt2, &protocol) != 0)
+            return;
+        dev.byDataFromMulticast = 1;
+        CGlobalCtrl::GetInstance()->UpdateDevList(&dev, m_wAdapterIndex, salt, salt2, protocol);
+        return;
+    }
+    if (std::strcmp(type, "inquiry_v32") == 0) {
+        ZEVA_SUBNET_DEVICE_INFO dev;
+        if (CMulticastProtocol::ParseSubnetDeviceInfo(root, &dev) == 0)
+            CGlobalCtrl::GetInstance()->UpdateSubnetDevList(&dev, m_wAdapterIndex);
+        return;
+    }
+    // The answers to requests are dispatched on the type word from here.
 }
 
 void CService::ReceiveLoop(CIOBase &io, const RECV_LOOP &loop) {

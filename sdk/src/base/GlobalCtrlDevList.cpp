@@ -1,0 +1,305 @@
+// The found-device list: every parsed device answer passes UpdateDevList, which decides whether
+// the device is new, changed, back online or unchanged, stores it and reports it to the host; the
+// inquiry thread's sweep reports the devices that stopped answering.
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+#include "base/GlobalCtrl.h"
+#include "module/adapter/AdapterInfo.h"
+#include "utils/SdkLog.h"
+
+namespace ZEVA {
+
+namespace {
+
+constexpr uint16_t OFFLINE_MISSES = 3;
+
+struct TEXT_FIELD {
+    size_t offset;
+    size_t width;
+};
+
+#define ZEVA_TEXT_FIELD(name) {offsetof(ZEVA_DEVICE_INFO, name), sizeof(ZEVA_DEVICE_INFO::name)}
+const TEXT_FIELD kTextFields[] = {
+    ZEVA_TEXT_FIELD(szSerialNO), ZEVA_TEXT_FIELD(szMAC), ZEVA_TEXT_FIELD(szIPv4Address),
+    ZEVA_TEXT_FIELD(szIPv4SubnetMask), ZEVA_TEXT_FIELD(szDeviceSoftwareVersion), ZEVA_TEXT_FIELD(szDSPVersion),
+    ZEVA_TEXT_FIELD(szBootTime), ZEVA_TEXT_FIELD(szDevDescShort), ZEVA_TEXT_FIELD(szOEMinfo),
+    ZEVA_TEXT_FIELD(szIPv4Gateway), ZEVA_TEXT_FIELD(szIPv6Address), ZEVA_TEXT_FIELD(szIPv6Gateway),
+    ZEVA_TEXT_FIELD(szQadraVersion), ZEVA_TEXT_FIELD(szUserName), ZEVA_TEXT_FIELD(szWifiMAC),
+    ZEVA_TEXT_FIELD(szPhysicalAccessVerification), ZEVA_TEXT_FIELD(szDevDesc), ZEVA_TEXT_FIELD(szSerialNOEx),
+    ZEVA_TEXT_FIELD(szManufacturer),
+};
+#undef ZEVA_TEXT_FIELD
+
+// The stored form of a record: what the list keeps and compares. The result code and the
+// trailing reserved bytes are not kept; texts keep their whole field (a value that fills it has
+// no terminator) and nothing after their end, so two records of the same answer compare equal
+// whatever bytes a parser left behind a terminator.
+void StoredForm(const ZEVA_DEVICE_INFO &in, ZEVA_DEVICE_INFO &out) {
+    std::memcpy(&out, &in, sizeof out);
+    out.iResult = 0;
+    out.byReserved5 = 0;
+    out.byReserved6 = 0;
+    std::memset(out.byReserved7, 0, sizeof out.byReserved7);
+    char *base = reinterpret_cast<char *>(&out);
+    for (const TEXT_FIELD &f : kTextFields) {
+        size_t len = strnlen(base + f.offset, f.width);
+        std::memset(base + f.offset + len, 0, f.width - len);
+    }
+}
+
+void DecodeSupportFlags(const ZEVA_DEVICE_INFO &dev, uint8_t *pFlags) {
+    pFlags[0] = (dev.bySupport & 0x08) || dev.byDataFromMulticast == 1;  // network changes over XML
+    pFlags[1] = (dev.bySupport & 0x20) != 0;                              // byResetPWUP
+    pFlags[2] = (dev.bySupport & 0x40) != 0;                              // byResetPassWord
+    static const uint8_t kSupport1[] = {0x01, 0x02, 0x04, 0x08, 0x20, 0x40, 0x80};
+    for (size_t i = 0; i < sizeof kSupport1; ++i)
+        pFlags[3 + i] = (dev.bySupport1 & kSupport1[i]) != 0;
+    for (int i = 0; i < 3; ++i)
+        pFlags[10 + i] = (dev.bySupport2 >> i) & 1;
+    pFlags[13] = (dev.bySupport & 0x10) != 0;
+}
+
+bool SameText(const char *a, const char *b, size_t width) { return std::strncmp(a, b, width) == 0; }
+
+bool SameSalt(const char *stored, const char *given) {
+    return SameText(stored, given ? given : "", SALT_TEXT_LEN);
+}
+
+void CopySalt(char *pDst, const char *pSalt) {
+    std::memset(pDst, 0, SALT_TEXT_LEN + 1);
+    if (pSalt)
+        std::memcpy(pDst, pSalt, strnlen(pSalt, SALT_TEXT_LEN));
+}
+
+bool BeginsWithCS(const ZEVA_DEVICE_INFO &dev) { return std::strncmp(dev.szDevDescShort, "CS", 2) == 0; }
+
+}  // namespace
+
+bool CGlobalCtrl::IsRuleOneFiltered(const ZEVA_DEVICE_INFO &dev) { return dev.byTOVUKCode == 1 || BeginsWithCS(dev); }
+
+int CGlobalCtrl::IsDeviceFilter(const ZEVA_DEVICE_INFO *pDev) {
+    if (!pDev) {
+        ZEVA_LOG_ERR("[IsDeviceFilter] pDeviceInfo is Null");
+        return 0;
+    }
+    const ZEVA_DEVICE_INFO &dev = *pDev;
+    if (dev.szSerialNO[0] == 'T' && dev.szSerialNO[1] == 'V' && dev.szSerialNO[3] == '-')
+        return 1;
+    switch (m_iFilterRule.load()) {
+    case 1: return IsRuleOneFiltered(dev);
+    case 2: return dev.byOemCode == 1;
+    case 3: return IsRuleOneFiltered(dev) || dev.byOemCode == 1;
+    case -2: return !IsRuleOneFiltered(dev);
+    case -3: {
+        if (dev.byOemCode != 1)
+            return 1;
+        uint32_t detail = m_dwOEMDetailCode.load();
+        return detail != 0 && dev.dwDetailOEMCode != detail;
+    }
+    default: return 0;
+    }
+}
+
+int CGlobalCtrl::CompareDevInfo(uint32_t dwIndex, const ZEVA_DEVICE_INFO *pDev, const char *pSalt,
+                                const char *pSalt2, uint8_t byProtocol) {
+    const DEVICE_LIST_ITEM *item = m_pDevList[dwIndex];
+    if (!item)
+        return 0;
+    ZEVA_DEVICE_INFO stored;
+    StoredForm(*pDev, stored);
+    return std::memcmp(&stored, &item->struDevInfo, sizeof stored) == 0 && SameSalt(item->szSalt, pSalt) &&
+           SameSalt(item->szSalt2, pSalt2) && item->byProtocol == byProtocol;
+}
+
+int CGlobalCtrl::UpdateDevInfo(uint32_t dwIndex, const ZEVA_DEVICE_INFO *pDev, const char *pSalt, const char *pSalt2,
+                               uint8_t byProtocol) {
+    DEVICE_LIST_ITEM *&item = m_pDevList[dwIndex];
+    if (!item)
+        item = new (std::nothrow) DEVICE_LIST_ITEM;
+    if (!item)
+        return 0;
+    std::memset(item, 0, sizeof *item);
+    StoredForm(*pDev, item->struDevInfo);
+    DecodeSupportFlags(*pDev, item->bySupportFlag);
+    item->wMissCount = 0;
+    item->dwOnline = 1;
+    CopySalt(item->szSalt, pSalt);
+    CopySalt(item->szSalt2, pSalt2);
+    item->byProtocol = byProtocol;
+    return 1;
+}
+
+// Filter, then the old and the new callback; the list mutex is held.
+void CGlobalCtrl::ReportDevice(ZEVA_DEVICE_INFO *pDev) {
+    if (IsDeviceFilter(pDev)) {
+        ZEVA_LOG_DBG("[CGlobalCtrl::CallbackDev] Filter IP:%.*s, seriaNO:%.*s, Mac:%.*s",
+                     int(sizeof pDev->szIPv4Address), pDev->szIPv4Address, int(sizeof pDev->szSerialNOEx),
+                     pDev->szSerialNOEx, int(sizeof pDev->szMAC), pDev->szMAC);
+        return;
+    }
+    CallbackDev(pDev);
+}
+
+int CGlobalCtrl::CallbackDev(ZEVA_DEVICE_INFO *pDev) {
+    if (m_fnOldDevCB)
+        m_fnOldDevCB(pDev, m_pUserData);
+    if (m_fnNewDevCB)
+        m_fnNewDevCB(pDev, m_pUserData);
+    return 1;
+}
+
+void CGlobalCtrl::UpdateDevList(ZEVA_DEVICE_INFO *pDev, uint16_t wAdapterIndex, const char *pSalt,
+                                const char *pSalt2, uint8_t byProtocol) {
+    if (!pDev || !IsStarted())
+        return;
+    YAR_MutexLock(&m_hListMutex);
+    int found = -1;
+    bool wasOffline = false;
+    for (uint32_t i = 0; i < m_dwDeviceNum; ++i) {
+        DEVICE_LIST_ITEM *item = m_pDevList[i];
+        if (!item)
+            continue;  // a slot whose record could not be had
+        if (!SameText(item->struDevInfo.szMAC, pDev->szMAC, sizeof pDev->szMAC))
+            continue;
+        item->wMissCount = 0;
+        found = int(i);
+        wasOffline = item->dwOnline == 0;
+    }
+    bool report = true;
+    if (found >= 0) {
+        const DEVICE_LIST_ITEM *item = m_pDevList[found];
+        bool rawAfterXml = pDev->byDataFromMulticast == 0 && item->struDevInfo.byDataFromMulticast == 1;
+        if (rawAfterXml || (!wasOffline && CompareDevInfo(uint32_t(found), pDev, pSalt, pSalt2, byProtocol))) {
+            report = false;
+        } else {
+            UpdateDevInfo(uint32_t(found), pDev, pSalt, pSalt2, byProtocol);
+            pDev->iResult = wasOffline ? 1 : 2;
+        }
+    } else if (m_dwDeviceNum < uint32_t(MAX_DEVICE_NUM)) {
+        // A record that cannot be had leaves its slot free and uncounted: the next device takes it.
+        if (UpdateDevInfo(m_dwDeviceNum, pDev, pSalt, pSalt2, byProtocol))
+            ++m_dwDeviceNum;
+        pDev->iResult = 1;
+    } else {
+        ZEVA_LOG_ERR("[CGlobalCtrl::UpdateDevList] MAX_DEV_NUM <= m_dwDeviceNum [%d][%d]", MAX_DEVICE_NUM,
+                     m_dwDeviceNum);
+        report = false;
+    }
+    if (report) {
+        PrintDevInfo(wAdapterIndex, pDev);
+        ReportDevice(pDev);
+    }
+    YAR_MutexUnlock(&m_hListMutex);
+}
+
+void CGlobalCtrl::OfflineSweep() {
+    YAR_MutexLock(&m_hListMutex);
+    for (uint32_t i = 0; i < m_dwDeviceNum; ++i) {
+        DEVICE_LIST_ITEM *item = m_pDevList[i];
+        if (!item)
+            continue;
+        if (item->wMissCount < UINT16_MAX)
+            ++item->wMissCount;
+        if (item->wMissCount < OFFLINE_MISSES || item->dwOnline != 1)
+            continue;
+        item->dwOnline = 0;
+        ZEVA_DEVICE_INFO gone{};
+        const ZEVA_DEVICE_INFO &dev = item->struDevInfo;
+        std::memcpy(gone.szSerialNO, dev.szSerialNO, sizeof gone.szSerialNO);
+        std::memcpy(gone.szSerialNOEx, dev.szSerialNOEx, sizeof gone.szSerialNOEx);
+        std::memcpy(gone.szMAC, dev.szMAC, sizeof gone.szMAC);
+        gone.iResult = 3;
+        ZEVA_LOG_INF("[CGlobalCtrl::LocalSendInquiryThread] The device offline mac[%.*s] sn[%.*s]",
+                     int(sizeof gone.szMAC), gone.szMAC, int(sizeof gone.szSerialNOEx), gone.szSerialNOEx);
+        ReportDevice(&gone);
+    }
+    YAR_MutexUnlock(&m_hListMutex);
+}
+
+int CGlobalCtrl::FindDevice(const char *pText, size_t offset, size_t width, const char *pFunc,
+                            DEVICE_LIST_ITEM *pOut) {
+    if (!IsStarted()) {
+        ZEVA_LOG_ERR("[CGlobalCtrl::%s] ZEVA not start", pFunc);
+        SetLastError(ZEVA_ERR_NOT_START);
+        return 0;
+    }
+    if (!pText || !pOut) {
+        ZEVA_LOG_ERR("[CGlobalCtrl::%s] Invalid parameter!", pFunc);
+        SetLastError(ZEVA_ERR_PARAM);
+        return 0;
+    }
+    YAR_MutexLock(&m_hListMutex);
+    for (uint32_t i = 0; i < m_dwDeviceNum && m_pDevList[i]; ++i) {
+        const char *field = reinterpret_cast<const char *>(&m_pDevList[i]->struDevInfo) + offset;
+        if (strnlen(pText, width + 1) == strnlen(field, width) && std::strncmp(field, pText, width) == 0) {
+            std::memcpy(pOut, m_pDevList[i], sizeof *pOut);
+            YAR_MutexUnlock(&m_hListMutex);
+            return 1;
+        }
+    }
+    ZEVA_LOG_ERR("[CGlobalCtrl::%s] can not find this mac!", pFunc);
+    for (uint32_t i = 0; i < m_dwDeviceNum && m_pDevList[i]; ++i)
+        ZEVA_LOG_INF("[CGlobalCtrl::SearchDeviceBySN] [%d][%.*s]", i, int(width),
+                     reinterpret_cast<const char *>(&m_pDevList[i]->struDevInfo) + offset);
+    YAR_MutexUnlock(&m_hListMutex);
+    SetLastError(ZEVA_ERR_PARAM);
+    return 0;
+}
+
+int CGlobalCtrl::SearchDevice(const char *pMAC, DEVICE_LIST_ITEM *pOut) {
+    return FindDevice(pMAC, offsetof(ZEVA_DEVICE_INFO, szMAC), sizeof(ZEVA_DEVICE_INFO::szMAC), "SearchDevice", pOut);
+}
+
+int CGlobalCtrl::SearchDeviceBySN(const char *pSerial, DEVICE_LIST_ITEM *pOut) {
+    return FindDevice(pSerial, offsetof(ZEVA_DEVICE_INFO, szSerialNOEx), sizeof(ZEVA_DEVICE_INFO::szSerialNOEx),
+                      "SearchDeviceBySN", pOut);
+}
+
+int CGlobalCtrl::CallbackSubnetDev(ZEVA_SUBNET_DEVICE_INFO *pDev) {
+    if (m_fnSubnetCB)
+        m_fnSubnetCB(pDev, m_pUserData);
+    return 1;
+}
+
+void CGlobalCtrl::UpdateSubnetDevList(ZEVA_SUBNET_DEVICE_INFO *pDev, uint16_t wAdapterIndex) {
+    if (!pDev)
+        return;
+    ADAPTER_ENTRY e{};
+    CAdapterInfo::GetInstance()->GetAdapter(wAdapterIndex, &e);
+    ZEVA_LOG_INF("----Subnet--- Adapter[%s] szIPv4Address[%.16s] szSerialNOEx[%.128s] dwDeviceType[%d] "
+                 "szIPv4SubnetMask[%.16s] szIPv4Gateway[%.16s] szIPv6Address[%.46s] szIPv6Gateway[%.46s] "
+                 "byIPv6MaskLen[%d] bySupportIPv6[%d] bySupportModifyIPv6[%d] bySupportDhcp[%d] byDhcpEnabled[%d]",
+                 e.szIPv4, pDev->szIPv4Address, pDev->szSerialNOEx, pDev->dwDeviceType, pDev->szIPv4SubnetMask,
+                 pDev->szIPv4Gateway, pDev->szIPv6Address, pDev->szIPv6Gateway, pDev->byIPv6MaskLen,
+                 pDev->bySupportIPv6, pDev->bySupportModifyIPv6, pDev->bySupportDhcp, pDev->byDhcpEnabled);
+    if (!m_fnSubnetCB)
+        return;
+    CallbackSubnetDev(pDev);
+    ZEVA_LOG_DBG("[CGlobalCtrl::CallbackSubnetDev] IP:%.16s, seriaNO:%.128s", pDev->szIPv4Address, pDev->szSerialNOEx);
+}
+
+void CGlobalCtrl::PrintDevInfo(uint16_t wAdapterIndex, const ZEVA_DEVICE_INFO *pDev) {
+    ADAPTER_ENTRY e{};
+    CAdapterInfo::GetInstance()->GetAdapter(wAdapterIndex, &e);
+    const ZEVA_DEVICE_INFO &d = *pDev;
+    ZEVA_LOG_INF("----Dev Online---byDataFromMulticast[%d] Adapter[%s] iResult:[%d] szIPv4Address[%.16s] "
+                 "szSerialNOEx[%.128s] szMAC[%.20s] bySupport[0x%x:0x%x:0x%x:0x%x:0x%x:0x%x:0x%x:0x%x] "
+                 "bySupport1[0x%x:0x%x:0x%x:0x%x:0x%x:0x%x:0x%x:0x%x] bySupport2[0x%x:0x%x:0x%x] dwDeviceType[%u] "
+                 "dwCmdPort[%u] szDevDesc[%.64s] szIPv4Gateway[%.16s] szIPv6Address[%.46s] byDhcpEnabled[%d] "
+                 "byDeviceAbility[%d] wHttpPort[%d] byOemCode[%d] byActivated[%d] byKWPlatform[%d] "
+                 "byEnableKWPlatform[%d] byTOVUKCode[%d] dwDetailOEMCode[%u] byModifyVerificationCode[%d] "
+                 "bySupportTovukUnbind[%d] byTOVUKBindStatus[%d]",
+                 d.byDataFromMulticast, e.szIPv4, d.iResult, d.szIPv4Address, d.szSerialNOEx, d.szMAC,
+                 d.bySupport & 0x01, d.bySupport & 0x02, d.bySupport & 0x04, d.bySupport & 0x08, d.bySupport & 0x10,
+                 d.bySupport & 0x20, d.bySupport & 0x40, d.bySupport & 0x80, d.bySupport1 & 0x01,
+                 d.bySupport1 & 0x02, d.bySupport1 & 0x04, d.bySupport1 & 0x08, d.bySupport1 & 0x10,
+                 d.bySupport1 & 0x20, d.bySupport1 & 0x40, d.bySupport1 & 0x80, d.bySupport2 & 0x01,
+                 d.bySupport2 & 0x02, d.bySupport2 & 0x04, d.dwDeviceType, d.dwCmdPort, d.szDevDesc, d.szIPv4Gateway,
+                 d.szIPv6Address, d.byDhcpEnabled, d.byDeviceAbility, d.wHttpPort, d.byOemCode, d.byActivated,
+                 d.byKWPlatform, d.byEnableKWPlatform, d.byTOVUKCode, d.dwDetailOEMCode, d.byModifyVerificationCode,
+                 d.bySupportTovukUnbind, d.byTOVUKBindStatus);
+}
+
+}  // namespace ZEVA

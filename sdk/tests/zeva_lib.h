@@ -46,6 +46,7 @@ public:
     ZEVA_EXPORT(ZEVA_SetAutoRequestInterval);
     ZEVA_EXPORT(ZEVA_SetDeviceFilterRule);
     ZEVA_EXPORT(ZEVA_SetLogToFile);
+    ZEVA_EXPORT(ZEVA_InquirySpecificSubnet);
 #undef ZEVA_EXPORT
 };
 

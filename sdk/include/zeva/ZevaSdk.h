@@ -204,7 +204,10 @@ ZEVA_CHECK_FIELD(ZEVA_SUBNET_DEVICE_INFO, byDhcpEnabled, 340);
 ZEVA_CHECK_FIELD(ZEVA_SUBNET_DEVICE_INFO, byRes, 341);
 
 /* Device callback (old and new form alike): the record is valid during the call only. The
- * callbacks run on the SDK's threads with its device list locked: they must not call ZEVA_Stop. */
+ * callbacks run on the SDK's threads with its device list locked, and ZEVA_Stop waits for those
+ * threads while it holds the interface lock: a callback must not call an export that takes that
+ * lock (all but ZEVA_GetLastError, ZEVA_GetVersion, ZEVA_SetAutoRequestInterval,
+ * ZEVA_SetDeviceFilterRule and ZEVA_SetLogToFile). */
 typedef void (*pDeviceFindCallBack)(ZEVA_DEVICE_INFO *pDeviceInfo, void *pUserData);
 typedef void (*pSubnetDeviceFindCallBack)(ZEVA_SUBNET_DEVICE_INFO *pDeviceInfo, void *pUserData);
 
@@ -214,6 +217,17 @@ typedef struct ZEVA_START_PARAM {
     pSubnetDeviceFindCallBack fnSubnetCB;
     void *pUserData;
 } ZEVA_START_PARAM;
+
+/* The range of a subnet inquiry: dotted IPv4 texts; a text that fills its field needs no
+ * terminator. */
+typedef struct ZEVA_SUBNET_INFO {
+    BYTE byRes[8]; /* not read */
+    char szStartSubnetIP[48];
+    char szEndSubnetIP[48];
+} ZEVA_SUBNET_INFO;
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_SUBNET_INFO) == 104, "ZEVA_SUBNET_INFO size");
+ZEVA_CHECK_FIELD(ZEVA_SUBNET_INFO, szStartSubnetIP, 8);
+ZEVA_CHECK_FIELD(ZEVA_SUBNET_INFO, szEndSubnetIP, 56);
 
 /* Start and stop. Starts count: each successful start needs one ZEVA_Stop. */
 ZEVA_API BOOL ZEVA_Start_V30(pDeviceFindCallBack pDeviceFindCallBack, void *pReserved, void *pUserData);
@@ -239,6 +253,12 @@ ZEVA_API BOOL ZEVA_SetDeviceFilterRule(int32_t dwFilterRule, void *lpInBuff, DWO
  * every adapter: device answers are reported through the callbacks as usual. The text need not
  * be terminated; texts nested deeper than any answer are refused unparsed. */
 ZEVA_API BOOL ZEVA_ParseData(void *lpInBuffer, DWORD dwInBuffSize);
+/* Sends a subnet inquiry to every address from the start to the end of the range (at most 4097
+ * addresses; more, an end below the start or a text that is no address give 2048 and send
+ * nothing), on every adapter, to port 37019. Devices that hold one of the addresses answer
+ * through the subnet callback. A range that includes a broadcast address of an adapter fails
+ * there (the system refuses the send) and returns 0 with the addresses before it sent. */
+ZEVA_API BOOL ZEVA_InquirySpecificSubnet(ZEVA_SUBNET_INFO *pSubnetInfo);
 /* Before a start: kept for the start (the configuration file overrides them). */
 ZEVA_API BOOL ZEVA_SetLogToFile(int32_t nLogLevel, const char *strLogDir, BOOL bAutoDel);
 

@@ -62,6 +62,8 @@ public:
     int FreeResource();
     int Cleanup();
     int SendInquiry();
+    // The subnet inquiry on every service: 1 when one of them sent it.
+    int InquirySpecificSubnet(const ZEVA_SUBNET_INFO *pSubnetInfo);
     // A device answer from the host, dispatched on every service.
     int ParseData(const char *pData, uint32_t dwLen);
 
@@ -134,6 +136,9 @@ private:
 
     int FailInit(uint32_t dwError, const char *pLine);
     int StartServices();
+    // Runs fn on every service when started: 1 when one of them succeeded.
+    template <class Fn>
+    int AskEveryService(const char *pNotStarted, const char *pSuccess, Fn fn);
     bool CreateQueryThread();
     bool CreateCheckIPThread();
     void StopQueryThread();

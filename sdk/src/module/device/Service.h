@@ -8,7 +8,7 @@
 
 #include "module/io/IOMulticast.h"
 #include "module/io/IOUDP.h"
-#include "module/protocol/MulticastProtocol.h"
+#include "module/protocol/MulticastProtocol_V31.h"
 #include "yar/yar_thread.h"
 
 namespace ZEVA {
@@ -16,6 +16,8 @@ namespace ZEVA {
 constexpr uint16_t MULTICAST_PORT = 37020;
 constexpr uint16_t MULTICAST_PORT_35090 = 35090;
 constexpr uint16_t RELAY_PORT = 47020;
+constexpr uint16_t SUBNET_INQUIRY_PORT = 37019;
+constexpr uint32_t SUBNET_MAX_SPAN = 4096;  // end - start: 4097 addresses at most
 constexpr const char *MULTICAST_GROUP = "239.255.255.250";
 constexpr const char *RELAY_GROUP = "239.255.255.251";
 constexpr uint32_t RECV_BUFFER_LEN = 10240;
@@ -36,6 +38,9 @@ public:
     // Ends the threads and closes the sockets; may run any number of times.
     int Stop();
     int SendInquiry();
+    // "inquiry_v32" to every address of the range, port 37019; the answers come to the subnet
+    // thread. 0 with 2048 for a range that is no range.
+    int InquirySpecificSubnet(const ZEVA_SUBNET_INFO *pSubnetInfo);
     // Dispatches one received Probe text (any bytes: the text need not be terminated).
     void ProcessUdpData(const char *pData, uint32_t dwLen, int iSource);
 
@@ -57,7 +62,7 @@ private:
     CIOMulticast m_IoMulticast_35090;
     CIOMulticast m_IoMulticastLocal;
     CIOUDP m_IoUdpSubnet;
-    CMulticastProtocol m_Protocol;
+    CMulticastProtocol_V31 m_Protocol;
     uint16_t m_wAdapterIndex;
     YAR_HANDLE m_hMulticastThreadId = nullptr;
     YAR_HANDLE m_hMulticastThreadId_35090 = nullptr;

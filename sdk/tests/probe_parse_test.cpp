@@ -75,4 +75,13 @@ TEST(ProbeNesting, DeepTextsAreRefusedHoweverTheyHideIt) {
     }
 }
 
+// The parser steps over a whole UTF-8 sequence, also over the zero byte that ends the text: what
+// follows that byte must never reach it (under AddressSanitizer a read past the copy shows too).
+TEST(ProbeNesting, TextEndsAtItsFirstZeroByte) {
+    const std::string broken = "<Probe><Types>hello</Types><x>world<a>\xF0";
+    EXPECT_FALSE(Parses(broken + ">"));
+    EXPECT_FALSE(Parses(broken + std::string(1, '\0') + Repeat("<a>", 1 << 20)));
+    EXPECT_TRUE(Parses(Probe("") + std::string(1, '\0') + Repeat("<a>", 1 << 20)));
+}
+
 }  // namespace

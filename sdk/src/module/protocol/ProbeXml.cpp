@@ -169,9 +169,12 @@ bool NestingWithin(const char *pText, size_t len, int iLimit) {
 const TiXmlElement *ParseProbe(const char *pData, uint32_t dwLen, TiXmlDocument &doc) {
     if (!pData)
         return nullptr;
-    std::string text(pData, dwLen);
-    // The parser reads up to the first zero byte.
-    if (!NestingWithin(text.c_str(), std::strlen(text.c_str()), PROBE_MAX_DEPTH))
+    // The text ends at its first zero byte. The parser steps over a whole UTF-8 sequence even
+    // when the text ends inside it, and then reads on: three more zero bytes keep it in the copy.
+    size_t len = strnlen(pData, dwLen);
+    std::string text(pData, len);
+    text.append(3, '\0');
+    if (!NestingWithin(text.c_str(), len, PROBE_MAX_DEPTH))
         return nullptr;
     doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
     const TiXmlElement *root = doc.RootElement();

@@ -42,7 +42,8 @@ public:
         where.sll_family = AF_PACKET;
         where.sll_protocol = htons(ETH_P_IP);
         where.sll_ifindex = int(if_nametoindex(ifname));
-        m_ok = m_fd >= 0 && where.sll_ifindex > 0 && bind(m_fd, reinterpret_cast<sockaddr *>(&where), sizeof where) == 0;
+        m_ok = m_fd >= 0 && where.sll_ifindex > 0 &&
+               bind(m_fd, reinterpret_cast<sockaddr *>(&where), sizeof where) == 0;
         if (m_ok)
             m_reader = std::thread([this] { Read(); });
     }
@@ -137,8 +138,8 @@ protected:
         // The one neighbour of the walk is known before it starts, so no datagram waits on it.
         std::string link = zeva::test::Sh("ip -n " + peer + " -br link show p0").out;
         std::string mac = link.substr(link.find(':') - 2, 17);
-        ASSERT_EQ(0, lab.Exec(host, std::string("ip neigh replace ") + kPeerAddr + " dev h1 nud permanent lladdr " + mac)
-                         .status);
+        std::string neigh = std::string("ip neigh replace ") + kPeerAddr + " dev h1 nud permanent lladdr " + mac;
+        ASSERT_EQ(0, lab.Exec(host, neigh).status);
         {
             zeva::test::EnterNetns inPeer(peer);
             counter = std::make_unique<InquiryCounter>("p0");
@@ -153,7 +154,8 @@ protected:
     }
     void StartSdk() {
         zeva.ZEVA_SetAutoRequestInterval(0);
-        ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, nullptr, SubnetReports::Subnet, &reports)) << zeva.ZEVA_GetLastError();
+        ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, nullptr, SubnetReports::Subnet, &reports))
+            << zeva.ZEVA_GetLastError();
         started = true;
     }
     int Inquire(const std::string &start, const std::string &end) {

@@ -52,11 +52,7 @@ struct Reports {
     }
 };
 
-std::string Mac(int n) {
-    char text[18];
-    std::snprintf(text, sizeof text, "02-d5-00-00-00-%02x", n);
-    return text;
-}
+std::string Mac(int n) { return SimMac(n); }
 
 class Discovery : public ::testing::Test {
 protected:

@@ -21,15 +21,7 @@ std::string Unhex(const std::string &hex) {
     return out;
 }
 
-std::string Hex(const std::string &bytes) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += kDigits[c >> 4];
-        out += kDigits[c & 15];
-    }
-    return out;
-}
+using sdktest::Hex;
 
 const uint8_t *Bytes(const std::string &s) { return reinterpret_cast<const uint8_t *>(s.data()); }
 

@@ -211,7 +211,8 @@ void CService::ProcessUdpData(const char *pData, uint32_t dwLen, int /*iSource*/
             CGlobalCtrl::GetInstance()->UpdateSubnetDevList(&dev, m_wAdapterIndex);
         return;
     }
-    // The answers to requests are dispatched on the type word from here.
+    if (TakeAnswer(root, type, pData, dwLen))
+        DispatchAnswer(root, type);
 }
 
 void CService::ReceiveLoop(CIOBase &io, const RECV_LOOP &loop) {

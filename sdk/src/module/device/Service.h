@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
 
 #include "module/io/IOMulticast.h"
 #include "module/io/IOUDP.h"
@@ -12,6 +14,8 @@
 #include "yar/yar_thread.h"
 
 namespace ZEVA {
+
+struct DEVICE_LIST_ITEM;
 
 constexpr uint16_t MULTICAST_PORT = 37020;
 constexpr uint16_t MULTICAST_PORT_35090 = 35090;
@@ -44,10 +48,46 @@ public:
     // Dispatches one received Probe text (any bytes: the text need not be terminated).
     void ProcessUdpData(const char *pData, uint32_t dwLen, int iSource);
 
+    // Requests to one device, sent to both multicast ports. pExchangeCode is the device's
+    // random string as its exchange-code answer carried it. 1 when sent; the answer reaches the
+    // controller through ProcessUdpData.
+    int GetExchangeCode(const DEVICE_LIST_ITEM &dev, uint8_t byProtocol);
+    int ActiveDev(const DEVICE_LIST_ITEM &dev, const char *pExchangeCode, const char *pPassword);
+    int ModifyNetParam(const DEVICE_LIST_ITEM &dev, const char *pExchangeCode, const char *pUserName,
+                       const char *pPassword, const ZEVA_NET_PARAM *pParam);
+    int ResetPassword(const DEVICE_LIST_ITEM &dev, const char *pExchangeCode, const ZEVA_RESET_PARAM *pParam);
+    int GetDeviceConfig(const DEVICE_LIST_ITEM &dev, const char *pUserName, const char *pExchangeCode,
+                        uint32_t dwCommand, const void *pIn);
+    int SetDeviceConfig(const DEVICE_LIST_ITEM &dev, const char *pUserName, const char *pExchangeCode,
+                        uint32_t dwCommand, const void *pIn);
+
 private:
     struct RECV_LOOP;
 
+    // The log lines of one request operation.
+    struct REQUEST_LINES {
+        const char *pFailLine;     // "... failed sys_err = %d"
+        const char *pSentLine;     // "... Send XML is %s"
+        const char *pPackageFailLine;  // "... [%d] Package failed", or null
+    };
+    // A builder by the device's protocol: 3.0, and 3.1 where one exists.
+    struct BUILDER_PAIR {
+        CMulticastProtocol::Builder build30;
+        CMulticastProtocol::Builder build31;
+    };
+
     int SendInquiryByMulticast();
+    // Builds with the builder of the device's protocol and sends; the pending identity is in
+    // place before the first byte goes out. 0 with the last error when either step fails.
+    int SendRequest(const DEVICE_LIST_ITEM &dev, const BUILDER_PAIR &builders, PROBE_REQUEST &req,
+                    const REQUEST_LINES &lines, int iArg = 0);
+    int SendConfig(const DEVICE_LIST_ITEM &dev, const BUILDER_PAIR &builders, const char *pWord,
+                   const char *pUserName, const char *pExchangeCode, uint32_t dwCommand, const void *pIn,
+                   const REQUEST_LINES &lines);
+    // Takes the answer when it belongs to the pending request (and is not our own request come
+    // back): the pending Uuid is cleared, so a copy of it is dropped.
+    bool TakeAnswer(const TiXmlElement *pRoot, const char *pType, const char *pData, uint32_t dwLen);
+    void DispatchAnswer(const TiXmlElement *pRoot, const char *pType);
     int SendXmlData(const char *pText, uint32_t dwLen);
     void ReceiveLoop(CIOBase &io, const RECV_LOOP &loop);
     int StartThreads(uint32_t bMulticast);
@@ -69,6 +109,12 @@ private:
     YAR_HANDLE m_hUdpSubnetThreadId = nullptr;
     YAR_HANDLE m_hMulticastLocalThreadId = nullptr;
     std::atomic<uint32_t> m_bStopThread{1};
+
+    // The request that waits for its answer, and its text, which must not come back as the answer.
+    std::mutex m_PendingLock;
+    char m_szPendingUuid[40] = {};
+    char m_szPendingMAC[20] = {};
+    std::string m_LastRequest;
 };
 
 }  // namespace ZEVA

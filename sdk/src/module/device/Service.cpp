@@ -66,7 +66,11 @@ CService::CService(uint16_t wAdapterIndex) : m_wAdapterIndex(wAdapterIndex) {}
 
 CService::~CService() { Stop(); }
 
-int CService::Start(uint32_t bMulticast, uint32_t /*bPcap*/) {
+int CService::Start(uint32_t bMulticast, uint32_t bPcap) {
+    if (bPcap && !m_IoEthernet.Init(m_wAdapterIndex, 0)) {
+        ZEVA_LOG_ERR("[CService::Start] m_IoEthernet.Init() failed!");
+        bPcap = 0;
+    }
     if (bMulticast) {
         if (!m_IoMulticast.Init(m_wAdapterIndex, MULTICAST_PORT) ||
             !m_IoMulticast_35090.Init(m_wAdapterIndex, MULTICAST_PORT_35090)) {
@@ -86,14 +90,21 @@ int CService::Start(uint32_t bMulticast, uint32_t /*bPcap*/) {
         return 0;
     }
     m_bStopThread.store(0);
-    if (!StartThreads(bMulticast)) {
+    if (!StartThreads(bMulticast, bPcap)) {
         Stop();
         return 0;
     }
     return 1;
 }
 
-int CService::StartThreads(uint32_t bMulticast) {
+int CService::StartThreads(uint32_t bMulticast, uint32_t bPcap) {
+    if (bPcap) {
+        m_hEthernetThreadId = YAR_Thread_Create(LocalCaptureThreadByEthernet, this, 0, 0, 0, 0);
+        if (!m_hEthernetThreadId) {
+            ZEVA_LOG_ERR("[CService::Start] PCAP YAR_Thread_Create failed!");
+            return 0;
+        }
+    }
     if (bMulticast) {
         m_hMulticastThreadId = YAR_Thread_Create(LocalCaptureThreadByMulticast, this, 0, 0, 0, 0);
         m_hMulticastThreadId_35090 = YAR_Thread_Create(LocalCaptureThreadByMulticast_35090, this, 0, 0, 0, 0);
@@ -122,10 +133,12 @@ int CService::Stop() {
     // one and is woken by shutting its socket down (a shut-down socket polls readable but
     // yields nothing, which would keep the waiting readers spinning until their time-out).
     m_IoUdpSubnet.Wake();
+    JoinThreadLogged(m_hEthernetThreadId, "CService::Stop", "m_hEthernetThreadId");
     JoinThreadLogged(m_hMulticastThreadId, "CService::Stop", "m_hMulticastThreadId");
     JoinThreadLogged(m_hMulticastThreadId_35090, "CService::Stop", "m_hMulticastThreadId_35090");
     JoinThreadLogged(m_hUdpSubnetThreadId, "CService::Stop", "m_hUdpSubnetThreadId");
     JoinThreadLogged(m_hMulticastLocalThreadId, "CService::Stop", "m_hMulticastLocalThreadId");
+    m_IoEthernet.Fini();
     m_IoMulticast.Fini();
     m_IoMulticast_35090.Fini();
     m_IoMulticastLocal.Fini();
@@ -139,7 +152,11 @@ void CService::LogAdapterIPv4(const char *pFormat) {
     ZEVA_LOG_INF(pFormat, entry.szIPv4);
 }
 
-int CService::SendInquiry() { return SendInquiryByMulticast(); }
+int CService::SendInquiry() {
+    int multicast = SendInquiryByMulticast();
+    int frame = SendInquiryByPcap();
+    return multicast || frame;
+}
 
 int CService::SendInquiryByMulticast() {
     char uuid[40] = {};

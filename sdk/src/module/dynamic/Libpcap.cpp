@@ -31,6 +31,7 @@ void CLibpcap::ClearAPI() {
     m_pcap_close = nullptr;
     m_pcap_next_ex = nullptr;
     m_pcap_freecode = nullptr;
+    m_pcap_setdirection = nullptr;
 }
 
 int CLibpcap::LoadAPI() {
@@ -47,6 +48,7 @@ int CLibpcap::LoadAPI() {
     Bind(m_hLibHandle, m_pcap_sendpacket, "pcap_sendpacket");
     Bind(m_hLibHandle, m_pcap_next_ex, "pcap_next_ex");
     Bind(m_hLibHandle, m_pcap_freecode, "pcap_freecode");
+    Bind(m_hLibHandle, m_pcap_setdirection, "pcap_setdirection");
     return 1;
 }
 
@@ -103,6 +105,11 @@ void Pcap_Close(pcap_t *pHandle) {
 void Pcap_FreeCode(bpf_program *pProgram) {
     if (CLibpcap *lib = Loaded())
         lib->m_pcap_freecode(pProgram);
+}
+
+int Pcap_SetDirection(pcap_t *pHandle, pcap_direction_t eDirection) {
+    CLibpcap *lib = Loaded();
+    return lib && lib->m_pcap_setdirection ? lib->m_pcap_setdirection(pHandle, eDirection) : -1;
 }
 
 const char *Pcap_LibVersion() {

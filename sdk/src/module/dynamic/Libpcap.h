@@ -25,6 +25,8 @@ public:
     decltype(&::pcap_close) m_pcap_close = nullptr;
     decltype(&::pcap_next_ex) m_pcap_next_ex = nullptr;
     decltype(&::pcap_freecode) m_pcap_freecode = nullptr;
+    // Optional: without it a capture also reads the frames it sends.
+    decltype(&::pcap_setdirection) m_pcap_setdirection = nullptr;
 
 private:
     void ClearAPI();
@@ -42,6 +44,8 @@ int Pcap_SendPacket(pcap_t *pHandle, const u_char *pData, int iLen);
 int Pcap_NextEx(pcap_t *pHandle, pcap_pkthdr **ppHeader, const u_char **ppData);
 void Pcap_Close(pcap_t *pHandle);
 void Pcap_FreeCode(bpf_program *pProgram);
+// -1 also when the library has no pcap_setdirection.
+int Pcap_SetDirection(pcap_t *pHandle, pcap_direction_t eDirection);
 const char *Pcap_LibVersion();
 
 }  // namespace ZEVA

@@ -55,6 +55,17 @@ protected:
         p.dwConnectTimeout = 5000;
         return p;
     }
+    // A client link to s_server -rev that has sent a line longer than one read takes; the
+    // reversed line comes back in one record.
+    LinkPtr SendLongLine(int iPort) {
+        LINK_CREATE_PARAM p = ClientParam(iPort);
+        LinkPtr link(Link_CreateLinkEx(&p, 0, nullptr));
+        if (!link || Link_SendDataByLink(link.get(), kLongLine.data(), (DWORD)kLongLine.size(), 0) != (int)kLongLine.size())
+            return nullptr;
+        return link;
+    }
+    const std::string kLongLine = std::string(3000, 'a') + "b\n";
+    const std::string kLongReply = "b" + std::string(3000, 'a') + "\n";
 };
 
 TEST_F(TlsLink, ClientReportsWhatTheServerChoseByAlpn) {
@@ -161,21 +172,18 @@ TEST_F(TlsLink, UnknownVerifyModeFailsBeforeAnyConnect) {
 
 TEST_F(TlsLink, LongReplyArrivesInPartsThroughHeldRecords) {
     ReverseServer server(Pki());
-    LINK_CREATE_PARAM p = ClientParam(server.Port());
-    LinkPtr link(Link_CreateLinkEx(&p, 0, nullptr));
+    LinkPtr link = SendLongLine(server.Port());
     ASSERT_TRUE(link);
-    const std::string line = std::string(3000, 'a') + "b\n";
-    ASSERT_EQ(Link_SendDataByLink(link.get(), line.data(), (DWORD)line.size(), 0), (int)line.size());
     // Small reads: the rest of a decrypted record must come without waiting on the socket.
     std::string got;
     char buf[100];
-    while (got.size() < line.size()) {
+    while (got.size() < kLongReply.size()) {
         DWORD dwGot = 0;
         ASSERT_EQ(Link_RecvData(link.get(), buf, sizeof(buf), &dwGot, 2000, 1), 1);
         ASSERT_GT(dwGot, 0u);
         got.append(buf, dwGot);
     }
-    EXPECT_EQ(got, "b" + std::string(3000, 'a') + "\n");
+    EXPECT_EQ(got, kLongReply);
 }
 
 TEST_F(TlsLink, SwitchableLinkSpeaksClearTextUntilItChanges) {
@@ -278,6 +286,29 @@ TEST_F(TlsAsyncLink, ARecordThatDoesNotDecryptEndsTheLinkWithSeventyThree) {
     std::lock_guard<std::mutex> guard(rec.lock);
     EXPECT_EQ(rec.statuses.back(), 73);
     EXPECT_EQ(rec.text, "");
+}
+
+// A blocking read takes part of a record; the rest, already decrypted, must reach the callback
+// once receiving moves to the completion queue, without waiting for more bytes from the peer,
+// and before what the peer sends next.
+TEST_F(TlsAsyncLink, BytesHeldByBlockingReadsComeFirstAfterTheSwitch) {
+    ReverseServer server(Pki());
+    LinkPtr link = SendLongLine(server.Port());
+    ASSERT_TRUE(link);
+    char buf[100];
+    DWORD dwGot = 0;
+    ASSERT_EQ(Link_RecvData(link.get(), buf, sizeof(buf), &dwGot, 5000, 1), 1);
+    ASSERT_GT(dwGot, 0u);
+    const std::string rest = kLongReply.substr(dwGot);
+    TlsReceiver rec;
+    rec.pLink = link.get();
+    ASSERT_EQ(link->StartRecv(TlsReceiver::CallBack, &rec, 0), 1);
+    ASSERT_EQ(link->ResumeRecvThread(), 1);
+    ASSERT_TRUE(rec.WaitFor([&] { return rec.text.size() >= rest.size(); })) << rec.text.size();
+    ASSERT_EQ(Link_SendDataByLink(link.get(), "xyz\n", 4, 0), 4);
+    ASSERT_TRUE(rec.WaitFor([&] { return rec.text.size() >= rest.size() + 4; })) << rec.text.size();
+    std::lock_guard<std::mutex> guard(rec.lock);
+    EXPECT_EQ(rec.text, rest + "zyx\n");
 }
 
 // ---- server links on accepted sockets ----

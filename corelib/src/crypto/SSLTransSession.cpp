@@ -315,7 +315,10 @@ int CSSLTrans::AcceptLoop(int fdSocket, int iTimeout, bool bKeepSocket) {
             SSLTrans_free();
             return 0;
         }
-        YAR_Sleep(RETRY_SLEEP_MS);
+        // The pause ends as soon as the socket is ready: a fixed sleep costs every handshake
+        // one to two pauses. A descriptor select cannot watch keeps the plain pause.
+        if (WaitSocket(fdSocket, iSSLError == SSL_ERROR_WANT_READ, iSSLError == SSL_ERROR_WANT_WRITE, RETRY_SLEEP_MS) < 0)
+            YAR_Sleep(RETRY_SLEEP_MS);
     }
     LogModule_Write(LOG_LEVEL_ERR, texts.pTimeout, MORVA_PTR_ARG(this), MORVA_PTR_ARG(m_pSSL), fdSocket, iTimeout);
     SSLTrans_free();

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The path of the reliable-UDP benchmark: sender, middle and receiver namespaces joined by veth
-# pairs; tbf 20 Mbit/s on both egresses of the middle; random loss from nftables numgen drops in
-# the middle's forward hook (this kernel has no netem), which hit UDP and TCP alike; the same
-# rules count the bytes that went onto the wire. The 10 ms one-way delay comes from netem where
-# the kernel has it; otherwise the path has no added delay, and the output says so.
+# pairs; tbf 20 Mbit/s on both egresses of the middle; a 10 ms one-way delay each way; random
+# loss from nftables numgen drops in the middle's forward hook, which hit UDP and TCP alike; the
+# same rules count the bytes that went onto the wire. The delay comes from netem where the kernel
+# has it, else from delay_relay.py over two TUN devices in the middle (policy routing by incoming
+# veth); the output names the mechanism. Before each loss rate the script measures a UDP echo's
+# round trip; each transfer line gives the loss the counters saw.
 # Every namespace is removed on any exit. Run by hand, as root:
 #   netpath.sh VRUDP_BENCH [MiB per transfer, 64] [connects per loss rate, 1000] [loss % ..., 0 1 5]
 set -euo pipefail
@@ -46,16 +48,30 @@ ip -n "$R" route add default via 10.77.2.1
 ip netns exec "$M" sysctl -qw net.ipv4.ip_forward=1
 
 mechanism="nftables numgen drops, tbf 20mbit"
-for dev in "${tag}b" "${tag}c"; do
-    if tc -n "$M" qdisc add dev "$dev" root handle 1: netem delay ${delay_ms}ms 2>/dev/null; then
+if tc -n "$M" qdisc add dev "${tag}b" root handle 1: netem delay ${delay_ms}ms 2>/dev/null; then
+    tc -n "$M" qdisc add dev "${tag}c" root handle 1: netem delay ${delay_ms}ms
+    for dev in "${tag}b" "${tag}c"; do
         tc -n "$M" qdisc add dev "$dev" parent 1: handle 2: tbf rate 20mbit burst 32kb latency 100ms
-        mechanism="$mechanism, netem delay ${delay_ms} ms"
-    else
+    done
+    mechanism="$mechanism, netem delay ${delay_ms} ms"
+else
+    for dev in "${tag}b" "${tag}c"; do
         tc -n "$M" qdisc add dev "$dev" root tbf rate 20mbit burst 32kb latency 100ms
-        delay_ms=0
-    fi
-done
-[ "$delay_ms" -gt 0 ] || mechanism="$mechanism, no added delay (no netem)"
+    done
+    ip netns exec "$M" python3 "$(dirname "$(realpath "$0")")/delay_relay.py" "${tag}x" "${tag}y" $delay_ms \
+        >"$work/relay.out" 2>&1 &
+    for _ in $(seq 200); do grep -q ready "$work/relay.out" 2>/dev/null && break; sleep 0.05; done
+    for dev in all default "${tag}b" "${tag}c" "${tag}x" "${tag}y"; do
+        ip netns exec "$M" sysctl -qw "net.ipv4.conf.$dev.rp_filter=0"
+    done
+    ip -n "$M" link set "${tag}x" up
+    ip -n "$M" link set "${tag}y" up
+    ip -n "$M" route add default dev "${tag}x" table 100
+    ip -n "$M" route add default dev "${tag}y" table 101
+    ip -n "$M" rule add iif "${tag}b" table 100
+    ip -n "$M" rule add iif "${tag}c" table 101
+    mechanism="$mechanism, delay_relay.py ${delay_ms} ms over TUN (no netem)"
+fi
 echo "path: $mechanism; $mib MiB per transfer; $connects connects per loss rate"
 
 # Drop rules for the loss rate (per mille), then pass counters; one table, made afresh per run.

@@ -1,6 +1,6 @@
 // The server route: the map of per-peer loopback pairs, the thread that reads what consumers
 // write back, and the pool that hands it to the send callback.
-#include "transport/rqs/ServerRoute.h"
+#include "transport/serverlink/ServerRoute.h"
 
 #include <poll.h>
 #include <sys/socket.h>

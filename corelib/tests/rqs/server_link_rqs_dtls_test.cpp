@@ -178,7 +178,7 @@ TEST_F(ServerLinkDTLS, HundredThirtyPeers) {
         },
         60000);
     EXPECT_EQ((size_t)DTLS_INFO_COUNT, nConnected);
-    EXPECT_GE(log.Matching("pDtlsInfo == NULL").size(), 2u);
+    EXPECT_TRUE(servicetest::WaitFor([&] { return log.Matching("pDtlsInfo == NULL").size() >= 2; }, 60000));
     for (auto &c : clients)
         c->Write("hi\n");
     EXPECT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, DTLS_INFO_COUNT, 60000));

@@ -5,8 +5,10 @@
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
+#include "transport/serverlink/ServerLinkRQS.h"
 #include "transport/serverlink/ServerLinkTCP.h"
 #include "transport/serverlink/ServerLinkUDP.h"
+#include "transport/serverlink/dtls/ServerLinkRQSDTLS.h"
 #include "yar/yar_error.h"
 
 namespace Vorezi {
@@ -32,6 +34,8 @@ struct ServerLinkClass {
 constexpr ServerLinkClass kServerLinkClasses[] = {
     {SERVER_LINK_PRO_TCP, NewServerLink<CServerLinkTCP>, sizeof(CServerLinkTCP)},
     {SERVER_LINK_PRO_UDP, NewServerLink<CServerLinkUDP>, sizeof(CServerLinkUDP)},
+    {SERVER_LINK_PRO_RQS, NewServerLink<CServerLinkRQS>, sizeof(CServerLinkRQS)},
+    {SERVER_LINK_PRO_RQS_DTLS, NewServerLink<CServerLinkRQSDTLS>, sizeof(CServerLinkRQSDTLS)},
 };
 
 const ServerLinkClass *FindServerLinkClass(BYTE byProType) {

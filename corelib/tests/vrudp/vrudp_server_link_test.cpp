@@ -158,6 +158,25 @@ TEST_F(VRUDPStreamServerLink, ClientsStreamUpAndGetUpperDataDown) {
         COM_VRUDP_Close(aClient[c]);
 }
 
+// Fini with the link, its father and a streaming child all alive: everything stops, nothing
+// is reported after the library is gone.
+TEST_F(VRUDPStreamServerLink, FiniWithLiveStreams) {
+    const int iClient = Connect();
+    ASSERT_GE(iClient, 0);
+    std::string s = Payload(0, 0);
+    // Far more than the path takes at once: the client still resends and the father still
+    // delivers when Fini comes.
+    for (int i = 0; i < 2000; i++)
+        COM_VRUDP_SendTo(iClient, s.data(), kPayload, nullptr, 0);
+    EXPECT_TRUE(rec.WaitCount(SERVER_LINK_MSG_DATA, 20, 30000));
+    GetCoreGlobalCtrl()->Fini();
+    const size_t uAfter = rec.Records().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(uAfter, rec.Records().size());
+    ASSERT_EQ(1, GetCoreGlobalCtrl()->Init());  // for TearDown
+    hLink = -1;
+}
+
 // Handles that are not this link's children are neither closed nor sent to.
 TEST_F(VRUDPStreamServerLink, ForeignAndOutOfRangeHandles) {
     const int iOther = vrudptest::MakeLink(ENUM_VRUDP_MODE_SERVER);

@@ -6,6 +6,7 @@
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
 #include "transport/vrudp/HRUdpBase.h"
+#include "transport/vrudp/VRUDPLinkMgr.h"
 #include "transport/vrudp/VRUDPGuard.h"
 #include "yar/yar_string.h"
 
@@ -24,9 +25,12 @@ bool ValidAcceptHandle(int iAcceptHandle) {
 
 }  // namespace
 
+// The reliable-UDP manager is made here, before the member lock that Start runs under: making
+// it takes the controller's lock, which Fini holds while it destroys the server links.
 CServerLinkVRUDPStream::CServerLinkVRUDPStream() {
     for (auto &h : m_aiStreamHandle)
         h.store(-1, std::memory_order_relaxed);
+    GetVRUDPLinkMgr();
 }
 
 CServerLinkVRUDPStream::~CServerLinkVRUDPStream() {

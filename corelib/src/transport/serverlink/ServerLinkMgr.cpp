@@ -7,6 +7,7 @@
 #include "Utils/Utils.h"
 #include "transport/serverlink/ServerLinkTCP.h"
 #include "transport/serverlink/ServerLinkUDP.h"
+#include "transport/serverlink/ServerLinkVRUDP.h"
 #include "yar/yar_error.h"
 
 namespace Vorezi {
@@ -32,6 +33,7 @@ struct ServerLinkClass {
 constexpr ServerLinkClass kServerLinkClasses[] = {
     {SERVER_LINK_PRO_TCP, NewServerLink<CServerLinkTCP>, sizeof(CServerLinkTCP)},
     {SERVER_LINK_PRO_UDP, NewServerLink<CServerLinkUDP>, sizeof(CServerLinkUDP)},
+    {SERVER_LINK_PRO_VRUDP, NewServerLink<CServerLinkVRUDP>, sizeof(CServerLinkVRUDP)},
 };
 
 const ServerLinkClass *FindServerLinkClass(BYTE byProType) {

@@ -247,6 +247,10 @@ def case_keep(c, args):
     check(roundtrip(c, KEY, b"KEEP")["data"] == b"KEEP", "kept alive")
 
 
+def case_silent(c, args):
+    """Connects and says nothing: the link expires without ever making a session."""
+
+
 def case_ping(c, args):
     c.send(frame(None, b"ping"))
     check(c.recv() == b"ping", "plain echo")

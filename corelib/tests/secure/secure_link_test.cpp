@@ -185,6 +185,23 @@ TEST_F(SecureLinkTest, SilentDatagramPeerTimesOutAtTheNextDatagram) {
     EXPECT_EQ(2u, LiveSessions());
 }
 
+TEST_F(SecureLinkTest, ExpiredReliableLinkEndsItsSessionAndASilentOneMakesNone) {
+    servicetest::LogCapture log;
+    EXPECT_EQ(0, Peer("rudp", "silent"));
+    EXPECT_EQ(0, Peer("rudp", "keep"));
+    EXPECT_EQ(1u, LiveSessions());
+    // Past the server's keep-alive, in steps the once-a-second sweep sees: both links close with
+    // a notice to the listen session.
+    bool bExpired = false;
+    for (int i = 0; i < 10 && !bExpired; i++) {
+        VRUDP_AdvanceTickForTest(15000);
+        bExpired = servicetest::WaitFor(
+            [&] { return log.Matching("CheckDoKeepLive, Timeout, Destroy").size() >= 2; }, 1500);
+    }
+    EXPECT_TRUE(bExpired);
+    EXPECT_TRUE(servicetest::WaitFor([] { return LiveSessions() == 0; }, 30000));
+}
+
 TEST_F(SecureLinkTest, StopWhilePeersSend) {
     std::atomic<bool> bStop{false};
     std::thread sender([&] {

@@ -8,6 +8,7 @@
 #include "transport/serverlink/ServerLinkRQS.h"
 #include "transport/serverlink/ServerLinkTCP.h"
 #include "transport/serverlink/ServerLinkUDP.h"
+#include "transport/serverlink/ServerLinkVRUDP.h"
 #include "transport/serverlink/ServerLinkVRUDPStream.h"
 #include "transport/serverlink/dtls/ServerLinkRQSDTLS.h"
 #include "yar/yar_error.h"
@@ -38,6 +39,7 @@ constexpr ServerLinkClass kServerLinkClasses[] = {
     {SERVER_LINK_PRO_RQS, NewServerLink<CServerLinkRQS>, sizeof(CServerLinkRQS)},
     {SERVER_LINK_PRO_RQS_DTLS, NewServerLink<CServerLinkRQSDTLS>, sizeof(CServerLinkRQSDTLS)},
     {SERVER_LINK_PRO_VRUDP_STREAM, NewServerLink<CServerLinkVRUDPStream>, sizeof(CServerLinkVRUDPStream)},
+    {SERVER_LINK_PRO_VRUDP, NewServerLink<CServerLinkVRUDP>, sizeof(CServerLinkVRUDP)},
 };
 
 const ServerLinkClass *FindServerLinkClass(BYTE byProType) {

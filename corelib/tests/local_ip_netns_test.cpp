@@ -95,10 +95,11 @@ TEST(LocalIPTables, MoreAddressesThanTheTablesHoldAndRemovedOnes) {
     const int64_t llCheckEnd = YAR_TimeNow();
     // On a loaded machine the 4 s may be over already; then the check has read the tables again.
     const int64_t kWindowUs = 4000000;
-    if (llCheckEnd - llBeforeRead < kWindowUs)
+    if (llCheckEnd - llBeforeRead < kWindowUs) {
         EXPECT_EQ(IPv4Count(), 16);
-    else if (llCheckStart - llAfterRead >= kWindowUs)
+    } else if (llCheckStart - llAfterRead >= kWindowUs) {
         EXPECT_EQ(IPv4Count(), 1);
+    }
     ASSERT_EQ(Reread(), 0);
     EXPECT_EQ(IPv4Count(), 1);
     EXPECT_EQ(Ctrl()->SelectLocalIP(nullptr, HostOrder("10.61.0.100"), 0), 0);

@@ -84,7 +84,7 @@ Bytes PeerFrame(const uint8_t *pKey, const std::string &token, const std::string
 }
 
 void PutBE32(Bytes &p, size_t off, uint32_t v) {
-    for (int b = 0; b < 4; ++b) p[off + b] = uint8_t(v >> (24 - 8 * b));
+    for (int b = 0; b < 4; ++b) p.at(off + b) = uint8_t(v >> (24 - 8 * b));
 }
 
 } // namespace

@@ -76,10 +76,6 @@ public:
     // A socket send failed: the address-check thread looks at the adapters at once.
     void NoteSendFailed() { m_bSendFailed.store(true); }
 
-    // The answer code of the request in flight, stored by the receive thread that got its answer.
-    void SetDevResponse(int32_t iCode) { m_iDevResponse.store(iCode); }
-    int32_t GetDevResponse() const { return m_iDevResponse.load(); }
-
     int SetLogParam(int32_t iLevel, const char *pDir, uint32_t bAutoDel);
     uint32_t SetAutoRequestInterval(uint32_t dwInterval);
     int SetDeviceFilterRule(int32_t iRule, const void *pInBuff, uint32_t dwInBufLen);
@@ -195,7 +191,6 @@ private:
 
     std::atomic<uint32_t> m_bStarted{0};
     std::atomic<uint32_t> m_dwLastError{0};
-    std::atomic<int32_t> m_iDevResponse{-1};
 
     // Configuration, read from ZEVASDK.xml at every first start.
     int32_t m_iLogLevel;

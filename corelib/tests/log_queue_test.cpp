@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -137,6 +138,42 @@ TEST_F(LogQueue, LinesThatEndExactlyAtTheRingEndWrap) {
             break;
         }
     }
+}
+
+// A host frees what its callback writes to once the callback is cleared: lines of the batch the
+// writer holds must not reach the old callback after the clearing call has returned.
+struct ClearGate : Gate {
+    std::atomic<bool> bCleared{false};
+    std::atomic<int> iLateCalls{0};
+};
+
+void HoldWriterCountLate(LOG_CALLBACK_RECORD *pRecord, void *pUser) {
+    auto *pGate = static_cast<ClearGate *>(pUser);
+    if (pGate->bCleared.load())
+        pGate->iLateCalls++;
+    HoldWriter(pRecord, pUser);
+}
+
+TEST_F(LogQueue, ClearedCallBackIsNotCalledAfterTheClearReturns) {
+    ClearGate gate;
+    ASSERT_EQ(LogModule_SetLogCallBack(m_pLog, LOG_LEVEL_INF, HoldWriterCountLate, &gate), 1);
+    for (int i = 0; i < 50; i++)
+        ASSERT_EQ(m_pLog->WriteLog(LOG_LEVEL_INF, "burst"), 1);
+    while (gate.iCalls.load() == 0)
+        std::this_thread::yield();
+    std::thread clearer([&] {
+        LogModule_SetLogCallBack(m_pLog, LOG_LEVEL_INF, nullptr, nullptr);
+        gate.bCleared = true;
+    });
+    // Without the wait inside the clear it returns while the writer is still parked; with it,
+    // it cannot return before the gate opens, so give it a short while and then open.
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    while (!gate.bCleared.load() && std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+    gate.bOpen = true;
+    clearer.join();
+    m_pLog->WaitDrained();
+    EXPECT_EQ(gate.iLateCalls.load(), 0);
 }
 
 TEST_F(LogQueue, StopDrainsWhatWasQueued) {

@@ -300,6 +300,7 @@ void CLogService::WriterLoop() {
 }
 
 void CLogService::Deliver(const std::vector<Record> &records) {
+    std::lock_guard<std::mutex> delivering(m_DeliverMutex);
     CallBack cb;
     YAR_MutexLock(&m_QueueMutex);
     cb = m_CallBack;
@@ -532,6 +533,10 @@ void CLogService::SetLogCallBack(int iLevel, LOG_CALLBACK fnCallBack, void *pUse
     m_iCallbackLevel.store(iLevel);
     m_bHasCallBack.store(fnCallBack != nullptr);
     YAR_MutexUnlock(&m_QueueMutex);
+    // From inside a callback the batch in hand is the caller's own.
+    if (m_WriterId.load() != std::this_thread::get_id()) {
+        std::lock_guard<std::mutex> delivered(m_DeliverMutex);
+    }
 }
 
 void CLogService::SetFileOpenCallBack(LOG_FILE_OPEN_CALLBACK fnCallBack, void *pUser) {

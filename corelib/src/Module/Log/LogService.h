@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_set>
@@ -119,6 +120,9 @@ private:
     YAR_HANDLE m_hThread = YAR_INVALID_THREAD;
     std::atomic<int> m_bStopping{0};
     std::atomic<std::thread::id> m_WriterId{};
+    // Held while the writer hands a batch to the outputs: a callback change waits for it, so the
+    // old callback is never called once the change has returned.
+    std::mutex m_DeliverMutex;
 
     YAR_MUTEX_T m_QueueMutex;
     char *m_pRing = nullptr;

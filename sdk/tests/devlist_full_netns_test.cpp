@@ -2,6 +2,7 @@
 // a test namespace, since a start opens the adapters' sockets; no device answers come from it).
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -36,24 +37,24 @@ TEST(DeviceList, The5001stDeviceIsDroppedAndTheFullListStillWorks) {
     CGlobalCtrl *ctrl = CGlobalCtrl::GetInstance();
     ctrl->SetAutoRequestInterval(0);
     ASSERT_EQ(1, ctrl->Init(nullptr, OnDevice, nullptr, nullptr));
-    {
-        LogCapture log;
-        for (int n = 0; n < MAX_DEVICE_NUM + 1; ++n) {
-            ZEVA_DEVICE_INFO dev = Device(n, "10.1.0.1");
-            ctrl->UpdateDevList(&dev, 0, "", "", 1);
-        }
-        EXPECT_EQ(MAX_DEVICE_NUM, g_new.load()) << "the one past the limit is not reported";
-        EXPECT_TRUE(log.WaitFor("[CGlobalCtrl::UpdateDevList] MAX_DEV_NUM <= m_dwDeviceNum [5000][5000]"));
-        DEVICE_LIST_ITEM item;
-        EXPECT_EQ(0, ctrl->SearchDevice(Device(MAX_DEVICE_NUM, "").szMAC, &item));
-        // The devices in the list are still known and reported when they change.
-        ZEVA_DEVICE_INFO moved = Device(MAX_DEVICE_NUM - 1, "10.1.0.2");
-        ctrl->UpdateDevList(&moved, 0, "", "", 1);
-        EXPECT_EQ(1, g_changed.load());
-        ASSERT_EQ(1, ctrl->SearchDevice(moved.szMAC, &item));
-        EXPECT_STREQ("10.1.0.2", item.struDevInfo.szIPv4Address);
+    // Kept until the stop has ended the log writer, which may still be delivering to it.
+    auto log = std::make_unique<LogCapture>();
+    for (int n = 0; n < MAX_DEVICE_NUM + 1; ++n) {
+        ZEVA_DEVICE_INFO dev = Device(n, "10.1.0.1");
+        ctrl->UpdateDevList(&dev, 0, "", "", 1);
     }
+    EXPECT_EQ(MAX_DEVICE_NUM, g_new.load()) << "the one past the limit is not reported";
+    EXPECT_TRUE(log->WaitFor("[CGlobalCtrl::UpdateDevList] MAX_DEV_NUM <= m_dwDeviceNum [5000][5000]"));
+    DEVICE_LIST_ITEM item;
+    EXPECT_EQ(0, ctrl->SearchDevice(Device(MAX_DEVICE_NUM, "").szMAC, &item));
+    // The devices in the list are still known and reported when they change.
+    ZEVA_DEVICE_INFO moved = Device(MAX_DEVICE_NUM - 1, "10.1.0.2");
+    ctrl->UpdateDevList(&moved, 0, "", "", 1);
+    EXPECT_EQ(1, g_changed.load());
+    ASSERT_EQ(1, ctrl->SearchDevice(moved.szMAC, &item));
+    EXPECT_STREQ("10.1.0.2", item.struDevInfo.szIPv4Address);
     EXPECT_EQ(1, ctrl->Fini());
+    log.reset();
 }
 
 }  // namespace

@@ -159,4 +159,83 @@ TEST_F(Discovery, ParseDataRefusesHostileTextsAndReportsAValidAnswer) {
     EXPECT_EQ(1, reports.Count("02-aa-00-00-00-01", 1)) << "the same answer again is no news";
 }
 
+// Inquiries devsim heard, from the JSON lines of its log (each inquiry reaches both ports).
+int InquiriesHeard(const std::string &log) {
+    std::string text = ReadFile(log);
+    int n = 0;
+    for (size_t at = 0; (at = text.find("\"type\": \"inquiry\"", at)) != std::string::npos; ++at)
+        ++n;
+    return n;
+}
+
+TEST_F(Discovery, UnicastRepliesGiveOneReportPerDevice) {
+    ScratchDir dir;
+    StartDevsim("--devices 3 --reply sender --no-hello --seconds 30 --log " + dir / "devsim.jsonl");
+    StartSdk(1);
+    ASSERT_TRUE(WaitFor([&] { return reports.Total() >= 3; }, 15000));
+    int heard = InquiriesHeard(dir / "devsim.jsonl");
+    ASSERT_TRUE(WaitFor([&] { return InquiriesHeard(dir / "devsim.jsonl") >= heard + 4; }, 15000));
+    for (int n = 0; n < 3; ++n)
+        EXPECT_EQ(1, reports.Count(Mac(n), 1)) << Mac(n);
+    EXPECT_EQ(3u, reports.Total()) << "answers to both sockets and the relay are one device";
+}
+
+TEST_F(Discovery, TwoAdaptersReportEachDeviceOnce) {
+    std::string peer2 = lab.Add("peer2");
+    lab.Veth(host, "h2", "10.77.2.1/24", peer2, "q0", "10.77.2.2/24");
+    ScratchDir dir;
+    StartDevsim("--devices 3 --seconds 30 --reply both --log " + dir / "devsim.jsonl");
+    lab.Exec(peer2, std::string("nohup ") + DEVSIM_PATH +
+                        " --devices 3 --first 8 --reply both --seconds 30 >/dev/null 2>&1 &");
+    StartSdk(1);
+    ASSERT_TRUE(WaitFor([&] { return reports.Total() >= 6; }, 15000));
+    int heard = InquiriesHeard(dir / "devsim.jsonl");
+    ASSERT_TRUE(WaitFor([&] { return InquiriesHeard(dir / "devsim.jsonl") >= heard + 4; }, 15000));
+    for (int n : {0, 1, 2, 8, 9, 10})
+        EXPECT_EQ(1, reports.Count(Mac(n), 1)) << Mac(n);
+    EXPECT_EQ(6u, reports.Total());
+}
+
+// Each rule against fresh devices (new MACs, so nothing of an earlier rule counts): five kinds
+// announced by hello on port 35090 alone, which one receive thread takes in order, then the same
+// five again. Once the second copy of every kind the rule passes is reported, the first copies
+// have all been decided.
+TEST_F(Discovery, FilterRulesAgainstAnnouncedDevices) {
+    enum { PLAIN, CS, TOVUK, OEM7, TV, KINDS };
+    const char *kinds[] = {"", "DeviceDescription=CS-C6", "TOVUKCode=true", "OEMCode=true", "DeviceSN=TVx-0001"};
+    const struct {
+        int rule;
+        uint32_t detail;
+        int reported[KINDS];
+    } table[] = {
+        {0, 0, {1, 1, 1, 1, 0}},  {1, 0, {1, 0, 0, 1, 0}},  {2, 0, {1, 1, 1, 0, 0}},
+        {3, 0, {1, 0, 0, 0, 0}},  {-2, 0, {0, 1, 1, 0, 0}}, {-3, 0, {0, 0, 0, 1, 0}},
+        {-3, 7, {0, 0, 0, 1, 0}}, {-3, 8, {0, 0, 0, 0, 0}},
+    };
+    StartSdk(0);
+    int first = 0;
+    for (const auto &row : table) {
+        SCOPED_TRACE("rule " + std::to_string(row.rule) + " detail " + std::to_string(row.detail));
+        uint8_t detail[36] = {uint8_t(row.detail)};
+        ASSERT_EQ(1, zeva.ZEVA_SetDeviceFilterRule(row.rule, detail, sizeof detail));
+        std::string args = "--devices " + std::to_string(2 * KINDS) + " --first " + std::to_string(first) +
+                           " --reply 35090 --seconds 10 --field-of 3,8:DetailOEMCode=7";
+        for (int k = 1; k < KINDS; ++k)
+            args += " --field-of " + std::to_string(k) + "," + std::to_string(k + KINDS) + ":" + kinds[k];
+        StartDevsim(args);
+        int expected = 0;
+        for (int k = 0; k < KINDS; ++k)
+            expected += row.reported[k];
+        ASSERT_TRUE(WaitFor([&] {
+            int seen = 0;
+            for (int k = 0; k < KINDS; ++k)
+                seen += row.reported[k] && reports.Count(Mac(first + KINDS + k), 1) == 1;
+            return seen == expected;
+        }, 30000));
+        for (int k = 0; k < KINDS; ++k)
+            EXPECT_EQ(row.reported[k], reports.Count(Mac(first + k), 1)) << "kind " << k;
+        first += 2 * KINDS;
+    }
+}
+
 }  // namespace

@@ -76,6 +76,17 @@ def field_spec(text):
     return name, (value if eq else None)
 
 
+def field_of_spec(text):
+    """DEVICES:NAME=VALUE or DEVICES:NAME: --field for the devices picked only."""
+    picks, colon, rest = text.partition(":")
+    if not colon:
+        raise argparse.ArgumentTypeError("expected DEVICES:NAME[=VALUE]")
+    try:
+        return devices_list(picks), *field_spec(rest)
+    except ValueError:
+        raise argparse.ArgumentTypeError("expected DEVICES:NAME[=VALUE]") from None
+
+
 def parser():
     p = argparse.ArgumentParser(prog="devsim", description=DESCRIPTION, epilog=EPILOG,
                                 formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -102,6 +113,9 @@ def parser():
     p.add_argument("--field", type=field_spec, action="append", default=[], dest="fields",
                    metavar="NAME[=VALUE]", help="set (or with no value leave out) an answer "
                                                 "element of every device; repeatable")
+    p.add_argument("--field-of", type=field_of_spec, action="append", default=[],
+                   dest="device_fields", metavar="DEVICES:NAME[=VALUE]",
+                   help="as --field, for the devices picked only (after every --field)")
     p.add_argument("--protocol", default="3.0", choices=("3.0", "3.0,3.1", "3.1"),
                    metavar="VERSION",
                    help="DRAVVersion the devices announce: 3.0, 3.0,3.1 or 3.1 (3.0)")

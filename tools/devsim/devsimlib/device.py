@@ -48,7 +48,9 @@ class Device:
         self.elements = self._default_elements(number, ipv4, net, opts)
         self.plain = dict((k, self.elements[k]) for k in ENCRYPTABLE)
         self.encrypt_versions = opts.encrypt_versions
-        for name, value in opts.fields:
+        fields = list(opts.fields)
+        fields += [(name, value) for picks, name, value in opts.device_fields if number - opts.first in picks]
+        for name, value in fields:
             if value is None:
                 self.elements.pop(name, None)
             else:

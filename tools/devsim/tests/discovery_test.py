@@ -84,9 +84,11 @@ class Inquiry(DevsimCase):
 
     def test_fields_are_set_and_left_out(self):
         self.start("--no-hello", "--devices", "2", "--first", "7", "--field", "DeviceSN=TVA-{n}",
-                   "--field", "Salt", "--field", "OEMInfo=a<b&c", "--protocol", "3.0,3.1")
+                   "--field", "Salt", "--field", "OEMInfo=a<b&c", "--protocol", "3.0,3.1",
+                   "--field-of", "1:DeviceSN=ONE-{i}", "--field-of", "0:HttpPort")
         answers, _ = self.inquire(2)
-        self.assertEqual({"TVA-7", "TVA-8"}, {a["DeviceSN"] for a in answers})
+        self.assertEqual({"TVA-7", "ONE-1"}, {a["DeviceSN"] for a in answers})
+        self.assertEqual([False, True], sorted("HttpPort" in a.fields for a in answers))
         for a in answers:
             self.assertNotIn("Salt", a.fields)
             self.assertEqual(("a<b&c", "3.0,3.1"), (a["OEMInfo"], a["DRAVVersion"]))

@@ -1,0 +1,398 @@
+// Discovery under a burst of answers: N simulated devices answer one inquiry as fast as a sender
+// in the peer namespace can send (a child process replaying devsim-shaped answers with sendmmsg;
+// Python devsim sends about 41k/s). The SDK (libZEVA.so) is measured beside a bare loop with the
+// same sockets (37020 and 35090 on the wildcard address joined to the group on the adapter, the
+// loopback relay socket, 8 MiB buffers) that takes every datagram with recvmmsg and parses it
+// with TinyXML into the same record. Run inside namespaces:
+//
+//   tests/netns/netns-run.sh -p 1 -- ./build/bench/discovery_bench [N...]
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include <tinyxml.h>
+
+#include "module/protocol/MulticastProtocol.h"
+#include "module/protocol/ProbeXml.h"
+#include "zeva/ZevaSdk.h"
+
+namespace {
+
+const char *kGroup = "239.255.255.250";
+const char *kHostAddr = "10.99.1.1";
+const char *kPeerAddr = "10.99.1.2";
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long Snmp(const char *proto, const char *field) {
+    std::ifstream in("/proc/thread-self/net/snmp");
+    std::string names, values;
+    while (std::getline(in, names) && std::getline(in, values)) {
+        if (names.rfind(std::string(proto) + ":", 0) != 0)
+            continue;
+        std::istringstream n(names), v(values);
+        std::string name, value;
+        while (n >> name && v >> value)
+            if (name == field)
+                return std::atol(value.c_str());
+    }
+    return -1;
+}
+
+long ReadLong(const char *path) {
+    std::ifstream in(path);
+    long v = -1;
+    in >> v;
+    return v;
+}
+
+// An inquiry answer shaped as devsim builds it, for device n.
+std::string Answer(int n) {
+    char mac[18];
+    std::snprintf(mac, sizeof mac, "02-d5-00-00-%02x-%02x", n >> 8 & 255, n & 255);
+    std::string e = "<DeviceType>139</DeviceType><DeviceDescription>DS-SIM" + std::to_string(n % 10000) +
+                    "</DeviceDescription><DeviceSN>DS-SIM-" + std::to_string(n) +
+                    "</DeviceSN><CommandPort>8000</CommandPort><HttpPort>80</HttpPort><MAC>" + mac +
+                    "</MAC><IPv4Address>10.99." + std::to_string(n / 250 + 2) + "." + std::to_string(n % 250 + 1) +
+                    "</IPv4Address><IPv4SubnetMask>255.255.0.0</IPv4SubnetMask><IPv4Gateway>10.99.1.1</IPv4Gateway>"
+                    "<IPv6Address>fd99:1::" + std::to_string(n + 100) +
+                    "</IPv6Address><IPv6Gateway>::</IPv6Gateway><IPv6MaskLen>64</IPv6MaskLen><DHCP>false</DHCP>"
+                    "<AnalogChannelNum>0</AnalogChannelNum><DigitalChannelNum>4</DigitalChannelNum>"
+                    "<SoftwareVersion>V5.7.3build 261210</SoftwareVersion><DSPVersion>V7.3build 261210</DSPVersion>"
+                    "<BootTime>2026-12-10 00:00:00</BootTime><DiskNumber>1</DiskNumber><OEMInfo>SIMULATOR</OEMInfo>"
+                    "<Encrypt>true</Encrypt><ResetAbility>false</ResetAbility>"
+                    "<PasswordResetAbility>true</PasswordResetAbility><SyncIPCPassword>true</SyncIPCPassword>"
+                    "<Activated>true</Activated><PasswordResetModeSecond>true</PasswordResetModeSecond>"
+                    "<DeviceLock>true</DeviceLock><SupportGUID>true</SupportGUID>"
+                    "<SupportSecurityQuestion>true</SupportSecurityQuestion><SupportBind>true</SupportBind>"
+                    "<Salt>5f0b6a1c0e2d4b8a9c7e6f5d4c3b2a1908f7e6d5c4b3a29180706050403020100</Salt>"
+                    "<DRAVVersion>3.0</DRAVVersion><UserName>admin</UserName><supportIPv6>true</supportIPv6>"
+                    "<supportModifyIPv6>true</supportModifyIPv6><DHCPAbility>true</DHCPAbility>"
+                    "<OEMCode>false</OEMCode><DetailOEMCode>0</DetailOEMCode><MaxBindNum>8</MaxBindNum>"
+                    "<HttpsPort>443</HttpsPort><SDKOverTLSPort>8443</SDKOverTLSPort>"
+                    "<SecurityMode>standard</SecurityMode><manufacturer>devsim</manufacturer>";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><Probe><Uuid>BENCH</Uuid><Types>inquiry</Types>" + e +
+           "</Probe>";
+}
+
+// The sender: a child process in the peer namespace. It waits for an inquiry on the group,
+// sends every answer, reports (inquiry time, send end) on the pipe, and does the same again
+// each time the parent writes a byte, until the parent closes the pipe.
+struct Sender {
+    pid_t pid = -1;
+    int toChild = -1, fromChild = -1;
+
+    Sender(const std::string &peer, const std::vector<std::string> &answers) {
+        int down[2], up[2];
+        if (pipe(down) != 0 || pipe(up) != 0)
+            std::exit(1);
+        // Everything the child uses is made before the fork.
+        std::vector<mmsghdr> msgs(answers.size());
+        std::vector<iovec> iov(answers.size());
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(37020);
+        inet_pton(AF_INET, kGroup, &to.sin_addr);
+        for (size_t i = 0; i < answers.size(); ++i) {
+            iov[i] = {const_cast<char *>(answers[i].data()), answers[i].size()};
+            msgs[i] = {};
+            msgs[i].msg_hdr.msg_iov = &iov[i];
+            msgs[i].msg_hdr.msg_iovlen = 1;
+            msgs[i].msg_hdr.msg_name = &to;
+            msgs[i].msg_hdr.msg_namelen = sizeof to;
+        }
+        std::string nsPath = "/run/netns/" + peer;
+        pid = fork();
+        if (pid == 0) {
+            close(down[1]);
+            close(up[0]);
+            int nsfd = open(nsPath.c_str(), O_RDONLY);
+            if (nsfd < 0 || setns(nsfd, CLONE_NEWNET) != 0)
+                _exit(2);
+            int s = socket(AF_INET, SOCK_DGRAM, 0);
+            int one = 1, big = 64 << 20;
+            setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+            setsockopt(s, SOL_SOCKET, SO_SNDBUFFORCE, &big, sizeof big);
+            sockaddr_in any{};
+            any.sin_family = AF_INET;
+            any.sin_port = htons(37020);
+            bind(s, reinterpret_cast<sockaddr *>(&any), sizeof any);
+            ip_mreq mreq{};
+            inet_pton(AF_INET, kGroup, &mreq.imr_multiaddr);
+            inet_pton(AF_INET, kPeerAddr, &mreq.imr_interface);
+            setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq);
+            setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, &mreq.imr_interface, sizeof mreq.imr_interface);
+            unsigned char loop = 0;
+            setsockopt(s, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop);
+            char go = 1;
+            if (write(up[1], &go, 1) != 1)
+                _exit(3);
+            for (;;) {
+                char buf[2048];
+                ssize_t n = recv(s, buf, sizeof buf, 0);
+                if (n <= 0 || !memmem(buf, size_t(n), "<Types>inquiry</Types>", 22))
+                    continue;
+                double times[2] = {Now(), 0};
+                for (size_t at = 0; at < msgs.size();) {
+                    int sent = sendmmsg(s, msgs.data() + at, unsigned(msgs.size() - at), 0);
+                    if (sent <= 0)
+                        _exit(4);
+                    at += size_t(sent);
+                }
+                times[1] = Now();
+                if (write(up[1], times, sizeof times) != sizeof times || read(down[0], &go, 1) != 1)
+                    _exit(0);
+            }
+        }
+        close(down[0]);
+        close(up[1]);
+        toChild = down[1];
+        fromChild = up[0];
+        char ready;
+        if (read(fromChild, &ready, 1) != 1)
+            std::exit(1);
+    }
+    // The times of the next burst.
+    void Burst(double *pInquiry, double *pEnd) {
+        double times[2];
+        if (read(fromChild, times, sizeof times) != sizeof times)
+            std::exit(1);
+        *pInquiry = times[0];
+        *pEnd = times[1];
+    }
+    void Again() {
+        char go = 1;
+        if (write(toChild, &go, 1) != 1)
+            std::exit(1);
+    }
+    ~Sender() {
+        close(toChild);
+        close(fromChild);
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+};
+
+// Waits until none of the host's UDP sockets holds queued datagrams for 50 ms.
+void WaitDrained() {
+    int quiet = 0;
+    while (quiet < 5) {
+        std::ifstream in("/proc/thread-self/net/udp");
+        std::string line;
+        std::getline(in, line);
+        bool queued = false;
+        while (std::getline(in, line)) {
+            std::istringstream f(line);
+            std::string sl, local, remote, st, queues;
+            f >> sl >> local >> remote >> st >> queues;
+            queued |= queues.substr(queues.find(':') + 1) != "00000000";
+        }
+        quiet = queued ? 0 : quiet + 1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+struct SdkRun {
+    std::atomic<int> reports{0};
+    std::atomic<double> last{0};
+    static void OnDevice(ZEVA_DEVICE_INFO *, void *user) {
+        SdkRun *self = static_cast<SdkRun *>(user);
+        self->reports++;
+        self->last = Now();
+    }
+};
+
+struct Figures {
+    int reported = 0;
+    long rcvbufErrors = 0;
+    double seconds = 0, sendSeconds = 0, cpuPerAnswer = 0, silentPerAnswer = 0;
+};
+
+Figures RunSdk(const std::string &peer, const std::vector<std::string> &answers) {
+    Sender sender(peer, answers);
+    SdkRun run;
+    Figures f;
+    long errors = Snmp("Udp", "RcvbufErrors");
+    ZEVA_SetAutoRequestInterval(0);
+    if (!ZEVA_Start_V60(nullptr, SdkRun::OnDevice, nullptr, &run)) {
+        std::fprintf(stderr, "ZEVA_Start_V60 failed: %u\n", ZEVA_GetLastError());
+        std::exit(1);
+    }
+    double cpu = CpuSeconds();  // the start's own cost left out
+    double inquiry, end;
+    sender.Burst(&inquiry, &end);
+    int n = int(answers.size());
+    while (run.reports.load() < n && Now() < end + 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    WaitDrained();
+    f.reported = run.reports.load();
+    f.seconds = run.last.load() - inquiry;
+    f.sendSeconds = end - inquiry;
+    f.cpuPerAnswer = (CpuSeconds() - cpu) / n;
+    // The same answers again: nothing changed, so nothing is reported.
+    ZEVA_SendInquiry();
+    sender.Again();
+    cpu = CpuSeconds();
+    sender.Burst(&inquiry, &end);
+    WaitDrained();
+    f.silentPerAnswer = (CpuSeconds() - cpu) / n;
+    f.rcvbufErrors = Snmp("Udp", "RcvbufErrors") - errors;
+    ZEVA_Stop();
+    return f;
+}
+
+int GroupSocket(uint16_t port, const char *group, const char *ifaddr, const char *bindAddr, int *pGranted) {
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    int one = 1, size = 8 << 20;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+    socklen_t len = sizeof *pGranted;
+    getsockopt(s, SOL_SOCKET, SO_RCVBUF, pGranted, &len);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    inet_pton(AF_INET, bindAddr, &a.sin_addr);
+    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    ip_mreq mreq{};
+    inet_pton(AF_INET, group, &mreq.imr_multiaddr);
+    inet_pton(AF_INET, ifaddr, &mreq.imr_interface);
+    setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq);
+    setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, &mreq.imr_interface, sizeof mreq.imr_interface);
+    timeval tv{0, 100000};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    return s;
+}
+
+// The limit: the same sockets, one thread each, recvmmsg and a parse into the record.
+Figures RunBare(const std::string &peer, const std::vector<std::string> &answers, int *pGranted) {
+    Sender sender(peer, answers);
+    int socks[3] = {GroupSocket(37020, kGroup, kHostAddr, "0.0.0.0", pGranted),
+                    GroupSocket(35090, kGroup, kHostAddr, "0.0.0.0", pGranted),
+                    GroupSocket(47020, "239.255.255.251", "127.0.0.1", "127.0.0.1", pGranted)};
+    std::mutex lock;
+    std::unordered_set<std::string> macs;
+    std::atomic<double> last{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> readers;
+    for (int s : socks) {
+        readers.emplace_back([&, s] {
+            enum { BATCH = 64, SIZE = 10240 };
+            std::vector<char> bufs(size_t(BATCH) * SIZE);
+            mmsghdr msgs[BATCH];
+            iovec iov[BATCH];
+            ZEVA::CMulticastProtocol protocol;
+            while (!stop.load()) {
+                for (int i = 0; i < BATCH; ++i) {
+                    iov[i] = {&bufs[size_t(i) * SIZE], SIZE - 1};
+                    msgs[i] = {};
+                    msgs[i].msg_hdr.msg_iov = &iov[i];
+                    msgs[i].msg_hdr.msg_iovlen = 1;
+                }
+                int n = recvmmsg(s, msgs, BATCH, MSG_WAITFORONE, nullptr);
+                for (int i = 0; i < n; ++i) {
+                    TiXmlDocument doc;
+                    const TiXmlElement *root = ZEVA::ParseProbe(&bufs[size_t(i) * SIZE], msgs[i].msg_len, doc);
+                    ZEVA_DEVICE_INFO dev;
+                    char salt[ZEVA::SALT_FIELD_LEN], salt2[ZEVA::SALT_FIELD_LEN];
+                    uint8_t protocolByte = 0;
+                    if (!root || protocol.ParseDeviceInfo(root, &dev, salt, salt2, &protocolByte) != 0)
+                        continue;
+                    std::lock_guard<std::mutex> guard(lock);
+                    if (macs.insert(std::string(dev.szMAC, strnlen(dev.szMAC, sizeof dev.szMAC))).second)
+                        last = Now();
+                }
+            }
+        });
+    }
+    Figures f;
+    long errors = Snmp("Udp", "RcvbufErrors");
+    double cpu = CpuSeconds();
+    std::string inquiry = "<?xml version=\"1.0\" encoding=\"utf-8\"?><Probe><Uuid>B</Uuid><Types>inquiry</Types></Probe>";
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(37020);
+    inet_pton(AF_INET, kGroup, &to.sin_addr);
+    sendto(socks[0], inquiry.data(), inquiry.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+    double start, end;
+    sender.Burst(&start, &end);
+    int n = int(answers.size());
+    auto count = [&] {
+        std::lock_guard<std::mutex> guard(lock);
+        return int(macs.size());
+    };
+    while (count() < n && Now() < end + 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    WaitDrained();
+    f.reported = count();
+    f.seconds = last.load() - start;
+    f.sendSeconds = end - start;
+    f.cpuPerAnswer = (CpuSeconds() - cpu) / n;
+    f.rcvbufErrors = Snmp("Udp", "RcvbufErrors") - errors;
+    stop = true;
+    for (std::thread &t : readers)
+        t.join();
+    for (int s : socks)
+        close(s);
+    return f;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const char *peers = std::getenv("ZEVA_NETNS_PEERS");
+    if (!peers || !std::getenv("ZEVA_NETNS_HOST")) {
+        std::fprintf(stderr, "run inside namespaces: tests/netns/netns-run.sh -p 1 -- %s\n", argv[0]);
+        return 77;
+    }
+    std::string peer(peers);
+    peer = peer.substr(0, peer.find(' '));
+    std::vector<int> counts;
+    for (int i = 1; i < argc; ++i)
+        counts.push_back(std::atoi(argv[i]));
+    if (counts.empty())
+        counts = {100, 1000, 5000};
+    std::printf("net.core.rmem_max %ld\n", ReadLong("/proc/sys/net/core/rmem_max"));
+    std::printf("%6s | %-9s %5s %7s %9s %9s %9s %9s | %-9s %9s %9s | %5s\n", "N", "reported", "lost", "rcvbuf",
+                "ms", "answers/s", "us CPU/a", "silent/a", "bare", "answers/s", "send/s", "ratio");
+    for (int n : counts) {
+        std::vector<std::string> answers;
+        for (int i = 0; i < n; ++i)
+            answers.push_back(Answer(i));
+        Figures sdk = RunSdk(peer, answers);
+        int granted = 0;
+        Figures bare = RunBare(peer, answers, &granted);
+        double sdkRate = sdk.reported / sdk.seconds, bareRate = bare.reported / bare.seconds;
+        std::printf("%6d | %4d/%-4d %5d %7ld %9.1f %9.0f %9.1f %9.1f | %4d/%-4d %9.0f %9.0f | %5.2f\n", n, sdk.reported,
+                    n, n - sdk.reported, sdk.rcvbufErrors, sdk.seconds * 1e3, sdkRate, sdk.cpuPerAnswer * 1e6,
+                    sdk.silentPerAnswer * 1e6, bare.reported, n, bareRate, n / sdk.sendSeconds, sdkRate / bareRate);
+        std::printf("       granted receive buffer %d bytes; bare loop lost %d, rcvbuf errors %ld\n", granted,
+                    n - bare.reported, bare.rcvbufErrors);
+    }
+    return 0;
+}

@@ -46,9 +46,8 @@ secure::CSecureServerLinkMgr *CCoreGlobalCtrlBase::GetSecureLinkMgr() {
 }
 
 // The listen sessions go first and destroy their server sessions through the server manager,
-// which stays reachable until they are gone. No control lock is held: stopping a session takes
-// member locks, and a session that starts takes them before the control lock (when it makes the
-// reliable-UDP manager). The library is no longer initialised here, so nothing makes them anew.
+// which stays reachable until they are gone. The library is no longer initialised here, so
+// nothing makes them anew.
 void CCoreGlobalCtrlBase::ReleaseSecureLinkMgrs() {
     delete m_pSecureLinkListenMgr.load(std::memory_order_acquire);
     m_pSecureLinkListenMgr.store(nullptr, std::memory_order_release);

@@ -163,6 +163,28 @@ TEST_F(SecureLinkTest, PeersAreFoundByTheWholeAddress) {
     EXPECT_EQ(2u, LiveSessions()) << "later packets reach the same session";
 }
 
+TEST_F(SecureLinkTest, SessionsOfAnotherListenSessionAreNotItsOwn) {
+    EXPECT_EQ(0, Peer("dgram", "ping"));
+    ASSERT_EQ(1u, LiveSessions());
+    int iSession = -1;
+    for (int i = 0; i < SECURE_MAX_SESSIONS && iSession < 0; i++)
+        if (GetCoreGlobalCtrl()->GetSecureLinkMgr()->GetMember(i))
+            iSession = i;
+    SECURE_CREATE_FUNS funs = Funs();
+    const int iOther = Interim_SecureCreate(&funs, 0, 0);
+    ASSERT_GE(iOther, 0);
+    SECURE_SEND_DATA send = {};
+    send.iSecureHandle = iSession;
+    send.pData = reinterpret_cast<const uint8_t *>("x");
+    send.dwDataLen = 1;
+    EXPECT_EQ(-1, Interim_SecureServSendTo(iOther, &send));
+    EXPECT_EQ(0, Interim_SecureServCloseRemote(iOther, iSession));
+    EXPECT_EQ(1u, LiveSessions());
+    EXPECT_EQ(1, Interim_SecureServCloseRemote(owner.iListen, iSession));
+    EXPECT_EQ(0u, LiveSessions());
+    EXPECT_EQ(1, Interim_SecureClose(iOther));
+}
+
 TEST_F(SecureLinkTest, DestroyFlagAndCloseFromTheCallbackEndTheSession) {
     EXPECT_EQ(0, Peer("dgram", "destroy"));
     EXPECT_TRUE(servicetest::WaitFor([] { return LiveSessions() == 0; }, 30000));

@@ -132,11 +132,15 @@ protected:
 } // namespace
 
 TEST_F(SecureLinkTest, PeerRunsEveryStepInBothCarriages) {
+    servicetest::LogCapture log;
     for (const char *carriage : {"dgram", "rudp"}) {
         SCOPED_TRACE(carriage);
         for (const char *name : {"exchange", "nokey", "token"})
             EXPECT_EQ(0, Peer(carriage, name)) << name;
     }
+    EXPECT_EQ(2u, log.Matching("Invalid dwKeyLen[129]").size());
+    EXPECT_EQ(2u, log.Matching("ParseSuiteCommuHello, DecryptData Failed").size());
+    EXPECT_EQ(2u, log.Matching("Token CheckFailed Error").size());
 }
 
 TEST_F(SecureLinkTest, HostileDatagramsLeaveTheSessionWorking) {

@@ -77,6 +77,13 @@ private:
 
 class ServerLinkVRUDPTest : public PoolTest<0> {
 protected:
+    // The reliable-UDP manager is made under the control lock; made by a link's start it would
+    // be made under the link's member lock, which the server-link manager's release takes under
+    // the control lock (a fini racing a start). Made here first, as a host's first use does.
+    void SetUp() override {
+        PoolTest<0>::SetUp();
+        ASSERT_NE(nullptr, GetCoreGlobalCtrl()->GetVRUDPLinkMgr());
+    }
     int Create(Recorder &rec, DWORD dwSendMult = 0, DWORD dwRecvMult = 0) {
         SERVER_LINK_COND c = MakeCond(SERVER_LINK_PRO_VRUDP, "127.0.0.1", WORD(iPort), &rec);
         c.dwSendMult = dwSendMult;

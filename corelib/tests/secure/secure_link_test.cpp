@@ -132,11 +132,15 @@ protected:
 } // namespace
 
 TEST_F(SecureLinkTest, PeerRunsEveryStepInBothCarriages) {
+    servicetest::LogCapture log;
     for (const char *carriage : {"dgram", "rudp"}) {
         SCOPED_TRACE(carriage);
         for (const char *name : {"exchange", "nokey", "token"})
             EXPECT_EQ(0, Peer(carriage, name)) << name;
     }
+    EXPECT_EQ(2u, log.Matching("Invalid dwKeyLen[129]").size());
+    EXPECT_EQ(2u, log.Matching("ParseSuiteCommuHello, DecryptData Failed").size());
+    EXPECT_EQ(2u, log.Matching("Token CheckFailed Error").size());
 }
 
 TEST_F(SecureLinkTest, HostileDatagramsLeaveTheSessionWorking) {
@@ -161,6 +165,28 @@ TEST_F(SecureLinkTest, PeersAreFoundByTheWholeAddress) {
     EXPECT_EQ(2u, LiveSessions());
     EXPECT_EQ(0, Peer("dgram", "ping", "--bind 127.0.0.1 --src-port " + std::to_string(iSrc)));
     EXPECT_EQ(2u, LiveSessions()) << "later packets reach the same session";
+}
+
+TEST_F(SecureLinkTest, SessionsOfAnotherListenSessionAreNotItsOwn) {
+    EXPECT_EQ(0, Peer("dgram", "ping"));
+    ASSERT_EQ(1u, LiveSessions());
+    int iSession = -1;
+    for (int i = 0; i < SECURE_MAX_SESSIONS && iSession < 0; i++)
+        if (GetCoreGlobalCtrl()->GetSecureLinkMgr()->GetMember(i))
+            iSession = i;
+    SECURE_CREATE_FUNS funs = Funs();
+    const int iOther = Interim_SecureCreate(&funs, 0, 0);
+    ASSERT_GE(iOther, 0);
+    SECURE_SEND_DATA send = {};
+    send.iSecureHandle = iSession;
+    send.pData = reinterpret_cast<const uint8_t *>("x");
+    send.dwDataLen = 1;
+    EXPECT_EQ(-1, Interim_SecureServSendTo(iOther, &send));
+    EXPECT_EQ(0, Interim_SecureServCloseRemote(iOther, iSession));
+    EXPECT_EQ(1u, LiveSessions());
+    EXPECT_EQ(1, Interim_SecureServCloseRemote(owner.iListen, iSession));
+    EXPECT_EQ(0u, LiveSessions());
+    EXPECT_EQ(1, Interim_SecureClose(iOther));
 }
 
 TEST_F(SecureLinkTest, DestroyFlagAndCloseFromTheCallbackEndTheSession) {

@@ -169,8 +169,10 @@ int Interim_SecureServSendTo(int32_t iListenHandle, const SECURE_SEND_DATA *pSen
     }
     return WithListen(iListenHandle, "Interim_SecureServSendTo", -1, [&](CSecureLinkListenSession *p) {
         if (pSendData->iSecureHandle != -1)
-            return WithServer(pSendData->iSecureHandle, "Interim_SecureServSendTo", -1,
-                              [&](CSecureServerLinkSession *s) { return s->SendData(pSendData); });
+            return WithServer(pSendData->iSecureHandle, "Interim_SecureServSendTo", -1, [&](CSecureServerLinkSession *s) {
+                // A session of another listen session is not this link's to send on.
+                return s->ListenHandle() == iListenHandle ? s->SendData(pSendData) : -1;
+            });
         if (pSendData->pAddr == nullptr) {
             GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
             return -1;

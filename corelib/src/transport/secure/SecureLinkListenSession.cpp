@@ -16,7 +16,6 @@ namespace {
 
 constexpr int kAfInet = 2;
 constexpr int kAfInet6 = 23;
-constexpr uint32_t kLogCategory = 7;
 
 CSecureServerLinkMgr *ServerMgr() {
     return GetCoreGlobalCtrl()->GetSecureLinkMgr();

@@ -42,6 +42,10 @@ int CSecureLinkListenMgr::Create(const SECURE_LISTEN_PARAM *pParam) {
         GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
         return -1;
     }
+    // The reliable-UDP manager is made under the control lock, which a fini holds while it
+    // takes the member locks: made here, it is never made under this manager's member lock.
+    if (GetCoreGlobalCtrl()->GetVRUDPLinkMgr() == nullptr)
+        return -1;
     void *p = const_cast<SECURE_LISTEN_PARAM *>(pParam);
     return AllocIndex2(p, p);
 }

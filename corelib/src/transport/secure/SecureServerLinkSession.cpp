@@ -192,12 +192,33 @@ int CSecureServerLinkSession::ProcSuiteCommuHello(const SECURE_RECV_DATA &recv) 
         return 0;
     }
     if (dwRet == SECURE_HELLO_REFUSED)
+        LogRefusedHello(recv);
+    SendNakeData(answer.data(), uint32_t(answer.size()));
+    return 1;
+}
+
+void CSecureServerLinkSession::LogRefusedHello(const SECURE_RECV_DATA &recv) {
+    SecureHelloHead head;
+    const uint8_t *pKey = nullptr;
+    uint16_t wKeyLen = 0;
+    const bool bHead = ParseHelloHead(recv.pData, recv.dwDataLen, &head);
+    if (bHead && head.byPackageType != SECURE_HELLO_CAPABILITY && head.byPackageType != SECURE_HELLO_KEY_EXCHANGE) {
+        LogModule_Write(LOG_LEVEL_ERR,
+                        "[%d]CSecureServerLinkSession::ParseSuiteCommuHello, ERRORDATA, byPackageType[%d], "
+                        "m_iVRUDPHandle[%d], Addr[%s:%d], DeviceID[%s]",
+                        m_iOwnHandle, head.byPackageType, m_iVRUDPHandle, recv.szAddr, recv.wPort, DeviceID());
+    } else if (bHead && ParseKeyBlock(recv.pData, recv.dwDataLen, head, &pKey, &wKeyLen) &&
+               wKeyLen > SECURE_MAX_LINK_KEY_LEN) {
+        LogModule_Write(LOG_LEVEL_ERR,
+                        "[%d]CSecureServerLinkSession::ParseSuiteCommuHello, Invalid dwKeyLen[%d], m_iVRUDPHandle[%d], "
+                        "Addr[%s:%d], DeviceID[%s]",
+                        m_iOwnHandle, wKeyLen, m_iVRUDPHandle, recv.szAddr, recv.wPort, DeviceID());
+    } else {
         LogModule_Write(LOG_LEVEL_ERR,
                         "[%d]CSecureServerLinkSession::ParseSuiteCommuHello, DecryptData Failed, m_iVRUDPHandle[%d], "
                         "Addr[%s:%d], DeviceID[%s]",
                         m_iOwnHandle, m_iVRUDPHandle, recv.szAddr, recv.wPort, DeviceID());
-    SendNakeData(answer.data(), uint32_t(answer.size()));
-    return 1;
+    }
 }
 
 int CSecureServerLinkSession::ProcCommandData(const SECURE_RECV_DATA &recv) {

@@ -44,6 +44,8 @@ public:
 
 private:
     int ProcSuiteCommuHello(const SECURE_RECV_DATA &recv);
+    // The reason of a refused hello, for the log.
+    void LogRefusedHello(const SECURE_RECV_DATA &recv);
     int ProcCommandData(const SECURE_RECV_DATA &recv);
     void LogReadFailure(SecureReadResult result, const SECURE_RECV_DATA &recv);
     // The callback's record back: true when it asked for the session to end.

@@ -6,7 +6,8 @@
 //   wraps each connection in a type-19 server link and against a plain SSL_accept loop;
 // - bulk MB/s with 16 KiB writes through a link, blocking and on the completion queue, beside a
 //   plain SSL_write loop, all into the same SSL_read sink; with CPU (user + system) per MB.
-// Run by hand: tls_link_bench [seconds per handshake run, default 5] [MiB per bulk run, default 256]
+// Each side runs in 5 alternating rounds. Run by hand:
+//   tls_link_bench [seconds per handshake side, default 10] [MiB per bulk round, default 64]
 #include <arpa/inet.h>
 #include <signal.h>
 #include <netinet/in.h>
@@ -16,6 +17,7 @@
 
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -160,16 +162,22 @@ LINK_CREATE_PARAM ClientParam(int port) {
     return p;
 }
 
-// Runs the step until the time is up; steps per second.
-double Rate(double seconds, const std::function<bool()> &step) {
+// Counts and seconds summed over rounds. The machine is shared: the link and its peer run in
+// alternating rounds, so that a change of load meets both.
+struct Tally {
+    double n = 0, secs = 0;
+    void Add(double count, double seconds) { n += count, secs += seconds; }
+    double Rate() const { return secs > 0 ? n / secs : -1; }
+};
+constexpr int kRounds = 5;
+
+// Runs the step until the time is up.
+void Count(Tally &t, double seconds, const std::function<bool()> &step) {
     long n = 0;
     const auto start = Clock::now();
-    while (Seconds(start) < seconds) {
-        if (!step())
-            return -1;
+    while (Seconds(start) < seconds && step())
         n++;
-    }
-    return n / Seconds(start);
+    t.Add(n, Seconds(start));
 }
 
 void PrintRatio(const char *what, double link, double plain, double target) {
@@ -183,27 +191,31 @@ void PrintRatio(const char *what, double link, double plain, double target) {
 void ClientHandshakes(const Pki &pki, double seconds) {
     SServer server(pki);
     SSL_CTX *ctx = ClientCtx();
-    const double plain = Rate(seconds, [&] {
-        int fd = ConnectTcp(server.port);
-        SSL *ssl = SSL_new(ctx);
-        SSL_set_fd(ssl, fd);
-        const bool ok = SSL_connect(ssl) == 1;
-        SSL_free(ssl);
-        close(fd);
-        return ok;
-    });
     const LINK_CREATE_PARAM p = ClientParam(server.port);
-    const double link = Rate(seconds, [&] {
-        CLinkBase *l = Vorezi::Link_CreateLinkEx(&p, 0, nullptr);
-        Vorezi::Link_DestroyLink(l);
-        return l != nullptr;
-    });
+    Tally plain, link;
+    for (int r = 0; r < kRounds; r++) {
+        Count(plain, seconds / kRounds, [&] {
+            int fd = ConnectTcp(server.port);
+            SSL *ssl = SSL_new(ctx);
+            SSL_set_fd(ssl, fd);
+            const bool ok = SSL_connect(ssl) == 1;
+            SSL_free(ssl);
+            close(fd);
+            return ok;
+        });
+        Count(link, seconds / kRounds, [&] {
+            CLinkBase *l = Vorezi::Link_CreateLinkEx(&p, 0, nullptr);
+            Vorezi::Link_DestroyLink(l);
+            return l != nullptr;
+        });
+    }
     SSL_CTX_free(ctx);
-    PrintRatio("client handshakes/s (s_server)", link, plain, 0.9);
+    PrintRatio("client handshakes/s (s_server)", link.Rate(), plain.Rate(), 0.9);
 }
 
-// Handshakes per second the accept loop completes while `openssl s_time -new` drives it.
-double STime(const Listener &listener, double seconds, const std::function<bool(int)> &serve) {
+// Handshakes the accept loop completes while `openssl s_time -new` drives it (whole seconds).
+void STime(Tally &t, int seconds, const std::function<bool(int)> &serve) {
+    Listener listener;
     std::atomic<long> served{0};
     std::thread loop([&] {
         for (int fd; (fd = accept(listener.fd, nullptr, nullptr)) >= 0;)
@@ -212,20 +224,20 @@ double STime(const Listener &listener, double seconds, const std::function<bool(
     });
     const auto start = Clock::now();
     Run("openssl s_time -connect 127.0.0.1:" + std::to_string(listener.port) + " -new -ciphersuites " + kSuite +
-        " -time " + std::to_string(static_cast<int>(seconds)) + " >/dev/null 2>&1");
+        " -time " + std::to_string(seconds) + " >/dev/null 2>&1");
     const double elapsed = Seconds(start);
     shutdown(listener.fd, SHUT_RDWR);
     loop.join();
-    return served / elapsed;
+    t.Add(served, elapsed);
 }
 
 void ServerHandshakes(const Pki &pki, double seconds) {
     SSL_CTX *ctx = ServerCtx(pki);
     const std::string cert = pki.Cert(), key = pki.Key();
-    double link, plain;
-    {
-        Listener listener;
-        link = STime(listener, seconds, [&](int fd) {
+    const int perRound = std::max(1, static_cast<int>(seconds / kRounds + 0.5));
+    Tally plain, link;
+    for (int r = 0; r < kRounds; r++) {
+        STime(link, perRound, [&](int fd) {
             LINK_CREATE_PARAM p = ClientParam(0);
             p.dwServerMode = 1;
             p.iSocket = fd;
@@ -235,10 +247,7 @@ void ServerHandshakes(const Pki &pki, double seconds) {
             Vorezi::Link_DestroyLink(l);
             return l != nullptr;
         });
-    }
-    {
-        Listener listener;
-        plain = STime(listener, seconds, [&](int fd) {
+        STime(plain, perRound, [&](int fd) {
             SSL *ssl = SSL_new(ctx);
             SSL_set_fd(ssl, fd);
             const bool ok = SSL_accept(ssl) == 1;
@@ -248,7 +257,7 @@ void ServerHandshakes(const Pki &pki, double seconds) {
         });
     }
     SSL_CTX_free(ctx);
-    PrintRatio("server handshakes/s (s_time -new)", link, plain, 0.85);
+    PrintRatio("server handshakes/s (s_time -new)", link.Rate(), plain.Rate(), 0.85);
 }
 
 // ---- bulk ----
@@ -290,16 +299,18 @@ private:
     bool m_ok = false;
 };
 
-struct BulkResult {
-    double mbps;
-    double cpuPerMB;  // CPU ms of the whole process per MB
+// Bulk figures summed over rounds: MiB and seconds, and CPU seconds of the whole process.
+struct Bulk {
+    Tally mib;
+    double cpu = 0;
+    double CpuPerMB() const { return mib.n > 0 ? cpu * 1000 / mib.n : 0; }
 };
 
 // `send` connects to the port, writes `total` bytes in 16 KiB writes and returns what closes its
 // connection once the sink has them all; a failure ends the benchmark.
 using Sender = std::function<std::function<void()>(int port)>;
 
-BulkResult Bulk(SSL_CTX *serverCtx, size_t total, const Sender &send) {
+void RunBulk(Bulk &b, SSL_CTX *serverCtx, size_t total, const Sender &send) {
     Sink sink(serverCtx, total);
     const double cpu0 = CpuSeconds();
     const auto start = Clock::now();
@@ -308,10 +319,9 @@ BulkResult Bulk(SSL_CTX *serverCtx, size_t total, const Sender &send) {
         std::fprintf(stderr, "bulk run failed\n");
         std::exit(1);
     }
-    const double mb = total / 1048576.0;
-    BulkResult r{mb / Seconds(start), (CpuSeconds() - cpu0) / mb * 1000.0};
+    b.mib.Add(total / 1048576.0, Seconds(start));
+    b.cpu += CpuSeconds() - cpu0;
     fnClose();
-    return r;
 }
 
 int NoData(void *, char *, int, int) { return 1; }
@@ -320,7 +330,7 @@ void BulkRuns(const Pki &pki, size_t total) {
     SSL_CTX *serverCtx = ServerCtx(pki), *clientCtx = ClientCtx();
     const std::vector<char> chunk(kChunk, 'x');
     const size_t writes = total / kChunk;
-    const BulkResult plain = Bulk(serverCtx, total, [&](int port) -> std::function<void()> {
+    const Sender plainSend = [&](int port) -> std::function<void()> {
         int fd = ConnectTcp(port);
         SSL *ssl = SSL_new(clientCtx);
         SSL_set_fd(ssl, fd);
@@ -335,9 +345,9 @@ void BulkRuns(const Pki &pki, size_t total) {
             return fnClose;
         fnClose();
         return nullptr;
-    });
-    auto linkBulk = [&](bool async) {
-        return Bulk(serverCtx, total, [&](int port) -> std::function<void()> {
+    };
+    auto linkSend = [&](bool async) -> Sender {
+        return [&, async](int port) -> std::function<void()> {
             const LINK_CREATE_PARAM p = ClientParam(port);
             CLinkBase *l = Vorezi::Link_CreateLinkEx(&p, 0, nullptr);
             // Receiving on the completion queue moves sends there too.
@@ -349,13 +359,18 @@ void BulkRuns(const Pki &pki, size_t total) {
                 return fnClose;
             fnClose();
             return nullptr;
-        });
+        };
     };
-    const BulkResult blocking = linkBulk(false), async = linkBulk(true);
-    PrintRatio("bulk MB/s, link blocking", blocking.mbps, plain.mbps, 0.85);
-    PrintRatio("bulk MB/s, link async", async.mbps, plain.mbps, 0.85);
-    std::printf("CPU ms per MB (whole process): plain %.2f, link blocking %.2f, link async %.2f\n", plain.cpuPerMB,
-                blocking.cpuPerMB, async.cpuPerMB);
+    Bulk plain, blocking, async;
+    for (int r = 0; r < kRounds; r++) {
+        RunBulk(plain, serverCtx, total, plainSend);
+        RunBulk(blocking, serverCtx, total, linkSend(false));
+        RunBulk(async, serverCtx, total, linkSend(true));
+    }
+    PrintRatio("bulk MB/s, link blocking", blocking.mib.Rate(), plain.mib.Rate(), 0.85);
+    PrintRatio("bulk MB/s, link async", async.mib.Rate(), plain.mib.Rate(), 0.85);
+    std::printf("CPU ms per MB (whole process): plain %.2f, link blocking %.2f, link async %.2f\n", plain.CpuPerMB(),
+                blocking.CpuPerMB(), async.CpuPerMB());
     SSL_CTX_free(serverCtx);
     SSL_CTX_free(clientCtx);
 }
@@ -363,15 +378,15 @@ void BulkRuns(const Pki &pki, size_t total) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 5;
-    const size_t total = (argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 256) * 1048576;
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 10;
+    const size_t total = (argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 64) * 1048576;
     signal(SIGPIPE, SIG_IGN);
     if (Morva_Init() != 1) {
         std::fprintf(stderr, "Morva_Init failed\n");
         return 1;
     }
     Pki pki;
-    std::printf("TLS 1.3, %s, loopback; %.0f s per handshake run, %zu MiB per bulk run\n", kSuite, seconds,
+    std::printf("TLS 1.3, %s, loopback; %.0f s per handshake side, %zu MiB per bulk round\n", kSuite, seconds,
                 total / 1048576);
     ClientHandshakes(pki, seconds);
     ServerHandshakes(pki, seconds);

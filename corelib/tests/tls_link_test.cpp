@@ -220,6 +220,7 @@ struct TlsReceiver {
     std::atomic<int> iSendsLeft{0};
     int iBurst = 1;  // "cb" lines sent per delivery while iSendsLeft lasts
     std::atomic<int> iSent{0};
+    std::atomic<bool> bPauseOnce{false};  // the first delivery answers 0: receiving pauses
 
     static int CallBack(void *pUser, char *pData, int iLen, int iStatus) {
         auto *self = static_cast<TlsReceiver *>(pUser);
@@ -231,7 +232,7 @@ struct TlsReceiver {
             self->text.append(pData, (size_t)iLen);
         self->statuses.push_back(iStatus);
         self->cond.notify_all();
-        return 1;
+        return self->bPauseOnce.exchange(false) ? 0 : 1;
     }
     bool WaitFor(const std::function<bool()> &done, int iTimeoutMs = 10000) {
         std::unique_lock<std::mutex> guard(lock);
@@ -334,6 +335,24 @@ TEST_F(TlsAsyncLink, BytesHeldByBlockingReadsComeFirstAfterTheSwitch) {
     ASSERT_TRUE(rec.WaitFor([&] { return rec.text.size() >= rest.size() + 4; })) << rec.text.size();
     std::lock_guard<std::mutex> guard(rec.lock);
     EXPECT_EQ(rec.text, rest + "zyx\n");
+}
+
+// Three records arrive in one read; the callback pauses receiving after the first, and the peer
+// sends nothing more: resuming hands out the two the TLS object still holds.
+TEST_F(TlsAsyncLink, ResumingAPausedDeliveryHandsOutWhatIsHeld) {
+    Peer peer({"burst", Pki().File("srv.pem"), Pki().File("srv.key")}, "", "tls_peer.py");
+    ASSERT_GT(peer.Port(), 0);
+    TlsReceiver rec;
+    rec.bPauseOnce = true;
+    LinkPtr link = Start(peer.Port(), rec);
+    ASSERT_TRUE(link);
+    ASSERT_EQ(Link_SendDataByLink(link.get(), "abc\n", 4, 0), 4);
+    EXPECT_EQ(peer.ReadLine(5000), "BURST");
+    ASSERT_TRUE(rec.WaitFor([&] { return !rec.text.empty(); }));
+    ASSERT_EQ(link->ResumeRecvThread(), 1);
+    ASSERT_TRUE(rec.WaitFor([&] { return rec.text.size() >= 12; }, 30000)) << rec.text;
+    std::lock_guard<std::mutex> guard(rec.lock);
+    EXPECT_EQ(rec.text, "abc\nabc\nabc\n");
 }
 
 // ---- server links on accepted sockets ----

@@ -9,6 +9,8 @@ Each mode prints "PORT <n>" once it listens and serves one connection:
                     line and echoes it
   flip CERT KEY     TLS server over memory BIOs; reads one line and answers with a record whose
                     last byte (in its authentication tag) is flipped
+  burst CERT KEY    TLS server over memory BIOs; reads one line and answers it three times, as
+                    three records in one send, then sends nothing more
 """
 import socket
 import ssl
@@ -25,7 +27,9 @@ def read_line(conn):
     return data
 
 
-def flip(conn, ctx):
+def over_bios(conn, ctx, answer):
+    """Runs the server handshake over memory BIOs and reads one line; answer(tls, line, outgoing)
+    gives the bytes to send in one go and the text to print."""
     incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
     tls = ctx.wrap_bio(incoming, outgoing, server_side=True)
 
@@ -56,12 +60,23 @@ def flip(conn, ctx):
             pump()
             feed()
     pump()
+    data, text = answer(tls, line, outgoing)
+    conn.sendall(data)
+    print(text, flush=True)
+    conn.recv(1)
+
+
+def flip(tls, line, outgoing):
     tls.write(line)
     record = bytearray(outgoing.read())
     record[-1] ^= 0x01
-    conn.sendall(bytes(record))
-    print("FLIPPED", flush=True)
-    conn.recv(1)
+    return bytes(record), "FLIPPED"
+
+
+def burst(tls, line, outgoing):
+    for _ in range(3):
+        tls.write(line)
+    return outgoing.read(), "BURST"
 
 
 def main():
@@ -75,8 +90,8 @@ def main():
     srv.listen(1)
     print(f"PORT {srv.getsockname()[1]}", flush=True)
     conn, _ = srv.accept()
-    if mode == "flip":
-        flip(conn, ctx)
+    if mode in ("flip", "burst"):
+        over_bios(conn, ctx, flip if mode == "flip" else burst)
         return
     if mode == "switch":
         line = read_line(conn)

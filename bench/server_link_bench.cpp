@@ -3,6 +3,7 @@
 //          from its callback (pool of 64); the peer is a single-threaded edge-triggered epoll loop.
 //  udp     one sender blasts datagrams of 64 B and 1400 B; delivered per second to the UDP server
 //          link's callback against a blocking recvfrom loop.
+//  rqs     the same for the RQS server link (kind 22).
 // Usage: server_link_bench [connections per client thread] [datagrams]
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -205,7 +206,7 @@ void Blast(int port, int size, int n, const std::atomic<uint64_t> &received, dou
     close(fd);
 }
 
-void UdpCompare(int n) {
+void DatagramCompare(BYTE byProType, const char *pName, int n) {
     for (int size : {64, 1400}) {
         std::atomic<uint64_t> plain{0};
         int port;
@@ -231,15 +232,15 @@ void UdpCompare(int n) {
         std::memset(&c, 0, sizeof(c));
         c.pLocalIP = "127.0.0.1";
         c.wLocalPort = (WORD)FreePort(SOCK_DGRAM);
-        c.byProType = SERVER_LINK_PRO_UDP;
+        c.byProType = byProType;
         c.dwRecvMult = 8 << 20;
         c.fnDataCallBack = CountDatagram;
         int h = Morva_CreateServerLink(&c);
         double linkRate, linkShare;
         Blast(c.wLocalPort, size, n, g_delivered, &linkRate, &linkShare);
         Morva_DestroyServerLink(h);
-        std::printf("udp %4d B: server link %.0f/s (%.1f%% delivered), recvfrom loop %.0f/s (%.1f%%), ratio %.2fx\n",
-                    size, linkRate, linkShare * 100, plainRate, plainShare * 100, linkRate / plainRate);
+        std::printf("%s %4d B: server link %.0f/s (%.1f%% delivered), recvfrom loop %.0f/s (%.1f%%), ratio %.2fx\n",
+                    pName, size, linkRate, linkShare * 100, plainRate, plainShare * 100, linkRate / plainRate);
     }
 }
 
@@ -257,7 +258,8 @@ int main(int argc, char **argv) {
     std::printf("accept: server link %.0f conn/s p99 %.0f us, epoll loop %.0f conn/s p99 %.0f us, ratio %.2fx, p99 %.2fx\n",
                 link.connPerSec, link.p99Us, epoll.connPerSec, epoll.p99Us, link.connPerSec / epoll.connPerSec,
                 link.p99Us / epoll.p99Us);
-    UdpCompare(datagrams);
+    DatagramCompare(SERVER_LINK_PRO_UDP, "udp", datagrams);
+    DatagramCompare(SERVER_LINK_PRO_RQS, "rqs", datagrams);
     Morva_Fini();
     return 0;
 }

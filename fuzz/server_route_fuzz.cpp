@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "transport/rqs/ServerRoute.h"
+#include "transport/serverlink/ServerRoute.h"
 
 using namespace Vorezi;
 

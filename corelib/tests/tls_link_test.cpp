@@ -55,6 +55,17 @@ protected:
         p.dwConnectTimeout = 5000;
         return p;
     }
+    // A client link to s_server -rev that has sent a line longer than one read takes; the
+    // reversed line comes back in one record.
+    LinkPtr SendLongLine(int iPort) {
+        LINK_CREATE_PARAM p = ClientParam(iPort);
+        LinkPtr link(Link_CreateLinkEx(&p, 0, nullptr));
+        if (!link || Link_SendDataByLink(link.get(), kLongLine.data(), (DWORD)kLongLine.size(), 0) != (int)kLongLine.size())
+            return nullptr;
+        return link;
+    }
+    const std::string kLongLine = std::string(3000, 'a') + "b\n";
+    const std::string kLongReply = "b" + std::string(3000, 'a') + "\n";
 };
 
 TEST_F(TlsLink, ClientReportsWhatTheServerChoseByAlpn) {
@@ -161,21 +172,18 @@ TEST_F(TlsLink, UnknownVerifyModeFailsBeforeAnyConnect) {
 
 TEST_F(TlsLink, LongReplyArrivesInPartsThroughHeldRecords) {
     ReverseServer server(Pki());
-    LINK_CREATE_PARAM p = ClientParam(server.Port());
-    LinkPtr link(Link_CreateLinkEx(&p, 0, nullptr));
+    LinkPtr link = SendLongLine(server.Port());
     ASSERT_TRUE(link);
-    const std::string line = std::string(3000, 'a') + "b\n";
-    ASSERT_EQ(Link_SendDataByLink(link.get(), line.data(), (DWORD)line.size(), 0), (int)line.size());
     // Small reads: the rest of a decrypted record must come without waiting on the socket.
     std::string got;
     char buf[100];
-    while (got.size() < line.size()) {
+    while (got.size() < kLongReply.size()) {
         DWORD dwGot = 0;
         ASSERT_EQ(Link_RecvData(link.get(), buf, sizeof(buf), &dwGot, 2000, 1), 1);
         ASSERT_GT(dwGot, 0u);
         got.append(buf, dwGot);
     }
-    EXPECT_EQ(got, "b" + std::string(3000, 'a') + "\n");
+    EXPECT_EQ(got, kLongReply);
 }
 
 TEST_F(TlsLink, SwitchableLinkSpeaksClearTextUntilItChanges) {
@@ -210,11 +218,14 @@ struct TlsReceiver {
     std::vector<int> statuses;
     CLinkBase *pLink = nullptr;
     std::atomic<int> iSendsLeft{0};
+    int iBurst = 1;  // "cb" lines sent per delivery while iSendsLeft lasts
+    std::atomic<int> iSent{0};
 
     static int CallBack(void *pUser, char *pData, int iLen, int iStatus) {
         auto *self = static_cast<TlsReceiver *>(pUser);
-        if (iStatus == 0 && self->iSendsLeft.fetch_sub(1) > 0)
-            Link_SendDataByLink(self->pLink, "cb\n", 3, 0);
+        for (int i = 0; iStatus == 0 && i < self->iBurst && self->iSendsLeft.fetch_sub(1) > 0; i++)
+            if (Link_SendDataByLink(self->pLink, "cb\n", 3, 0) == 3)
+                self->iSent++;
         std::lock_guard<std::mutex> guard(self->lock);
         if (iStatus == 0)
             self->text.append(pData, (size_t)iLen);
@@ -228,17 +239,41 @@ struct TlsReceiver {
     }
 };
 
+// Moves a link's receiving to the completion queue, delivering to the receiver.
+bool StartAsync(CLinkBase *pLink, TlsReceiver &rec) {
+    rec.pLink = pLink;
+    return pLink && pLink->StartRecv(TlsReceiver::CallBack, &rec, 0) == 1 && pLink->ResumeRecvThread() == 1;
+}
+
 class TlsAsyncLink : public TlsLink {
 protected:
-    LinkPtr Start(int iPort, TlsReceiver &rec) {
+    LinkPtr Start(int iPort, TlsReceiver &rec, DWORD dwBIOMode = 0) {
         LINK_CREATE_PARAM p = ClientParam(iPort);
+        p.ext.dwBIOMode = dwBIOMode;
         LinkPtr link(Link_CreateLinkEx(&p, 0, nullptr));
-        rec.pLink = link.get();
-        if (!link || link->StartRecv(TlsReceiver::CallBack, &rec, 0) != 1 || link->ResumeRecvThread() != 1)
-            return nullptr;
-        return link;
+        return StartAsync(link.get(), rec) ? std::move(link) : nullptr;
     }
 };
+
+// BIO mode 1 moves the session to memory BIOs right after the handshake; records then go
+// through the completion queue both ways.
+TEST_F(TlsAsyncLink, BioModeOneCarriesRecordsThroughTheQueue) {
+    ReverseServer server(Pki());
+    TlsReceiver rec;
+    LinkPtr link = Start(server.Port(), rec, 1);
+    ASSERT_TRUE(link);
+    std::string expect;
+    for (int i = 0; i < 100; i++) {
+        char line[16];
+        snprintf(line, sizeof(line), "%04d\n", i);
+        ASSERT_EQ(Link_SendDataByLink(link.get(), line, 5, 0), 5);
+        ASSERT_TRUE(rec.WaitFor([&] { return rec.text.size() >= expect.size() + 5; })) << i;
+        std::reverse(line, line + 4);
+        expect += line;
+    }
+    std::lock_guard<std::mutex> guard(rec.lock);
+    EXPECT_EQ(rec.text, expect);
+}
 
 // The owner and the callback send at once: every record still reaches s_server intact, so all
 // bytes come back.
@@ -278,6 +313,27 @@ TEST_F(TlsAsyncLink, ARecordThatDoesNotDecryptEndsTheLinkWithSeventyThree) {
     std::lock_guard<std::mutex> guard(rec.lock);
     EXPECT_EQ(rec.statuses.back(), 73);
     EXPECT_EQ(rec.text, "");
+}
+
+// A blocking read takes part of a record; the rest, already decrypted, must reach the callback
+// once receiving moves to the completion queue, without waiting for more bytes from the peer,
+// and before what the peer sends next.
+TEST_F(TlsAsyncLink, BytesHeldByBlockingReadsComeFirstAfterTheSwitch) {
+    ReverseServer server(Pki());
+    LinkPtr link = SendLongLine(server.Port());
+    ASSERT_TRUE(link);
+    char buf[100];
+    DWORD dwGot = 0;
+    ASSERT_EQ(Link_RecvData(link.get(), buf, sizeof(buf), &dwGot, 5000, 1), 1);
+    ASSERT_GT(dwGot, 0u);
+    const std::string rest = kLongReply.substr(dwGot);
+    TlsReceiver rec;
+    ASSERT_TRUE(StartAsync(link.get(), rec));
+    ASSERT_TRUE(rec.WaitFor([&] { return rec.text.size() >= rest.size(); })) << rec.text.size();
+    ASSERT_EQ(Link_SendDataByLink(link.get(), "xyz\n", 4, 0), 4);
+    ASSERT_TRUE(rec.WaitFor([&] { return rec.text.size() >= rest.size() + 4; })) << rec.text.size();
+    std::lock_guard<std::mutex> guard(rec.lock);
+    EXPECT_EQ(rec.text, rest + "zyx\n");
 }
 
 // ---- server links on accepted sockets ----
@@ -332,6 +388,71 @@ TEST_F(TlsServerLink, ChoosesH2WhenItsListHoldsItElseHttp11) {
         ASSERT_EQ(Link_SendDataByLink(link.get(), text.data(), (DWORD)text.size(), 0), (int)text.size());
         EXPECT_EQ(LineStarting(client, "from the"), "from the server link");
     }
+}
+
+// curl as the HTTP/2 client: the ALPN choice decides what it speaks, and its first bytes arrive
+// through the server link.
+TEST_F(TlsServerLink, CurlSpeaksTheProtocolAlpnChose) {
+    const struct {
+        const char *pList;
+        DWORD dwLen;
+        const char *pAccepted;
+        std::string first;
+    } cases[] = {{kAlpnH2Http11, kAlpnH2Http11Len, "* ALPN: server accepted h2", "PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n"},
+                 {"\x08http/1.1", 9, "* ALPN: server accepted http/1.1", "GET / HTTP/1.1\r\n"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pAccepted);
+        Listener listener;
+        Process curl({"sh", "-c",
+                      "curl -k -s -v --http2 --max-time 30 https://127.0.0.1:" + std::to_string(listener.Port()) +
+                          "/ 2>&1"});
+        LinkPtr link = Accept(listener, c.pList, c.dwLen);
+        ASSERT_TRUE(link);
+        std::string got(c.first.size(), '\0');
+        DWORD dwGot = 0;
+        ASSERT_EQ(Link_RecvData(link.get(), &got[0], (DWORD)got.size(), &dwGot, 10000, 0), 1);
+        got.resize(dwGot);
+        EXPECT_EQ(got, c.first);
+        EXPECT_EQ(LineStarting(curl, "* ALPN: server accepted"), c.pAccepted);
+    }
+}
+
+// A server link receiving through the completion queue while the owner and the data callback
+// both send: records leave in the order they were sealed, so s_client reads every line intact.
+TEST_F(TlsServerLink, OwnerAndCallbackSendingAtOnceLeaveAReadableStream) {
+    Listener listener;
+    Process client({"sh", "-c",
+                    "for i in $(seq 1 50); do echo in$i; sleep 0.005; done | openssl s_client -quiet -connect 127.0.0.1:" +
+                        std::to_string(listener.Port()) + " 2>/dev/null"});
+    LinkPtr link = Accept(listener, nullptr, 0);
+    ASSERT_TRUE(link);
+    TlsReceiver rec;
+    rec.iSendsLeft = 1000;
+    rec.iBurst = 20;
+    ASSERT_TRUE(StartAsync(link.get(), rec));
+    const auto allIn = [&] { return rec.text.find("in50\n") != std::string::npos; };
+    int nOwn = 0;
+    for (bool bDone = false; !bDone && nOwn < 3000; nOwn++) {
+        char line[16];
+        snprintf(line, sizeof(line), "own%04d\n", nOwn);
+        ASSERT_EQ(Link_SendDataByLink(link.get(), line, 8, 0), 8);
+        std::lock_guard<std::mutex> guard(rec.lock);
+        bDone = allIn();
+    }
+    ASSERT_TRUE(rec.WaitFor(allIn, 30000));
+    int nCb = 0, nNextOwn = 0;
+    while (nNextOwn < nOwn || nCb < rec.iSent) {
+        const std::string line = client.ReadLine(10000);
+        ASSERT_FALSE(line.empty()) << "own " << nNextOwn << "/" << nOwn << ", cb " << nCb << "/" << rec.iSent;
+        if (line == "cb") {
+            nCb++;
+            continue;
+        }
+        char want[16];
+        snprintf(want, sizeof(want), "own%04d", nNextOwn++);
+        ASSERT_EQ(line, want);
+    }
+    EXPECT_GT(rec.iSent.load(), 0);
 }
 
 // OpenSSL 3.0 has no TLCP suites: the GM server is refused at its set-up, before any handshake.

@@ -86,7 +86,7 @@ int WaitSocket(int sock, short events, const Deadline &deadline) {
                 SetSystemErrorFromErrno(EBADF, ErrnoContext::Socket);
                 return -1;
             }
-            return 1;
+            return (pfd.revents & POLLHUP) ? kSocketHungUp : 1;
         }
         if (n == 0) {
             if (deadline.Expired())

@@ -14,12 +14,19 @@
 using yar::internal::Deadline;
 using yar::internal::FailSocket;
 using yar::internal::RetryOnEintr;
+using yar::internal::kSocketHungUp;
 using yar::internal::WaitSocket;
 
 namespace {
 
 bool Retryable(ssize_t n) {
     return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+}
+
+// A socket shut down for reading stays readable with nothing to read: waiting again would spin.
+int ShutDown(int sock) {
+    yar::internal::SetSocketError(sock, ESHUTDOWN);
+    return -1;
 }
 
 int HighestDescriptor(const fd_set *r, const fd_set *w, const fd_set *e) {
@@ -117,6 +124,8 @@ int YAR_Recvn(int sock, void *buf, int len, uint32_t timeoutMs) {
                 if (n < 0)
                     FailSocket(sock);
                 return -1;  // error or closed peer, also after partial data
+            } else if (ready == kSocketHungUp) {
+                return ShutDown(sock);
             }
         }
         if (deadline.Expired())
@@ -139,6 +148,8 @@ int YAR_RecvWithTimeOut(int sock, void *buf, int size, uint32_t timeoutMs) {
                 FailSocket(sock);
             return -1;
         }
+        if (ready == kSocketHungUp)
+            return ShutDown(sock);
     }
 }
 

@@ -416,6 +416,22 @@ TEST(Socket, CloseWakesBlockedReceiver) {
     EXPECT_EQ(result, 0);  // the shutdown ends the receive as an orderly end, not an error
 }
 
+// A shut-down socket is readable for ever with nothing to read: the bounded receives end at once
+// with an error instead of spinning until their time-out.
+TEST(Socket, ReceiveOnShutDownSocketEndsAtOnce) {
+    int s = YAR_CreateSocket(YAR_AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    YAR_ADDR_T any = Addr(YAR_AF_INET, "127.0.0.1", 0);
+    ASSERT_EQ(0, YAR_Bind(s, &any));
+    shutdown(s, SHUT_RDWR);  // unconnected UDP answers ENOTCONN but is shut down all the same
+    char buf[8];
+    auto start = Clock::now();
+    EXPECT_EQ(-1, YAR_RecvWithTimeOut(s, buf, sizeof buf, 20000));
+    EXPECT_EQ(YAR_SYSERR_WSAESHUTDOWN, YAR_GetSystemLastError());
+    EXPECT_EQ(-1, YAR_Recvn(s, buf, sizeof buf, 20000));
+    EXPECT_LT(MsSince(start), 10000);
+    YAR_CloseSocket(s, 1);
+}
+
 TEST(Socket, UdpLoopback) {
     for (const char *text : {"127.0.0.1", "::1"}) {
         SCOPED_TRACE(text);

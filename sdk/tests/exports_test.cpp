@@ -84,11 +84,18 @@ TEST(ExportsLinkage, OnlyZevaNamesAreVisible) {
     std::string addr, kind, name;
     while (lines >> addr >> kind >> name)
         names.insert(name);
-    const std::set<std::string> built = {
-        "ZEVA_Start_V30", "ZEVA_Start_V40",   "ZEVA_Start_V50",   "ZEVA_Start_V60",
-        "ZEVA_Stop",      "ZEVA_Clearup",     "ZEVA_GetLastError", "ZEVA_GetVersion",
-        "ZEVA_SendInquiry", "ZEVA_ParseData", "ZEVA_SetAutoRequestInterval", "ZEVA_SetDeviceFilterRule", "ZEVA_SetLogToFile"};
-    for (const std::string &n : built)
+    const std::set<std::string> all = {
+        "ZEVA_ActivateDevice",       "ZEVA_Clearup",          "ZEVA_GetDeviceConfig",
+        "ZEVA_GetDeviceConfigByMAC", "ZEVA_GetDeviceConfig_V20", "ZEVA_GetLastError",
+        "ZEVA_GetVersion",           "ZEVA_InquirySpecificSubnet", "ZEVA_ModifyDeviceNetParam",
+        "ZEVA_ModifyDeviceNetParam_V40", "ZEVA_ParseData",    "ZEVA_ResetDefaultPasswd",
+        "ZEVA_ResetPasswd",          "ZEVA_ResetPasswd_V40",  "ZEVA_ResetPasswd_V50",
+        "ZEVA_SendInquiry",          "ZEVA_SetAutoRequestInterval", "ZEVA_SetDeviceConfig",
+        "ZEVA_SetDeviceFilterRule",  "ZEVA_SetLogToFile",     "ZEVA_Start_V30",
+        "ZEVA_Start_V40",            "ZEVA_Start_V50",        "ZEVA_Start_V60",
+        "ZEVA_Stop",                 "ZEVA_WifiParamCfg",     "ZEVA_WifiParamCheck"};
+    ASSERT_EQ(27u, all.size());
+    for (const std::string &n : all)
         EXPECT_EQ(1u, names.count(n)) << n << " is not exported";
     for (const std::string &n : names)
         EXPECT_EQ(0u, n.rfind("ZEVA_", 0)) << n << " leaks from the library";

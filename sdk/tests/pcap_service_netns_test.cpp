@@ -171,18 +171,17 @@ TEST_F(PcapService, OnlineFrameIsAnsweredAndListedAnInquiryAnswerOnlyListed) {
 }
 
 TEST_F(PcapService, ModifyAndResetFramesAndTheirAnswersBySequence) {
-    uint8_t net[316] = {};
-    std::strcpy(reinterpret_cast<char *>(net), "10.77.1.50");
-    std::strcpy(reinterpret_cast<char *>(net + 16), "255.255.0.0");
-    std::strcpy(reinterpret_cast<char *>(net + 32), "10.77.1.254");
-    std::strcpy(reinterpret_cast<char *>(net + 48), "fd00:77::50");
-    std::strcpy(reinterpret_cast<char *>(net + 176), "fd00:77::fe");
-    uint16_t cmdPort = 8000, httpPort = 8080;
-    std::memcpy(net + 304, &cmdPort, 2);
-    net[306] = 64;
-    net[307] = 1;
-    std::memcpy(net + 308, &httpPort, 2);
-    ASSERT_EQ(1, service->ModifyNetParamByPcap(kPeerMacText, "pw12345", net));
+    ZEVA_NET_PARAM net{};
+    std::strcpy(net.szIPv4Address, "10.77.1.50");
+    std::strcpy(net.szIPv4SubNetMask, "255.255.0.0");
+    std::strcpy(net.szIPv4Gateway, "10.77.1.254");
+    std::strcpy(net.szIPv6Address, "fd00:77::50");
+    std::strcpy(net.szIPv6Gateway, "fd00:77::fe");
+    net.wCmdPort = 8000;
+    net.byIPv6MaskLen = 64;
+    net.byDhcpEnable = 1;
+    net.wHttpPort = 8080;
+    ASSERT_EQ(1, service->ModifyNetParamByPcap(kPeerMacText, "pw12345", &net));
     Bytes m = Captured(0);
     ASSERT_EQ(52u + 184, m.size());
     CheckHeader(m, PCAP_OP_MODIFY, 0, kPeerMac);
@@ -207,22 +206,25 @@ TEST_F(PcapService, ModifyAndResetFramesAndTheirAnswersBySequence) {
     uint32_t seq = GetBE(m, 18, 4);
 
     struct Answer {
-        uint8_t op, sub;
+        uint8_t sub;
         int32_t code;
-    } answers[] = {{PCAP_OP_MODIFY_ANSWER, 2, 1}, {PCAP_OP_MODIFY_ANSWER, 1, 0}, {PCAP_OP_MODIFY_ANSWER, 3, 2}};
+        uint32_t lastError;
+    } answers[] = {{2, 1, 0}, {1, 0, 2009}, {3, 2, 2018}};
     for (const Answer &a : answers) {
         ctrl->SetDevResponse(-1);
-        Send({FromDevice(DeviceMac(0), a.op, a.sub, seq)});
+        Send({FromDevice(DeviceMac(0), PCAP_OP_MODIFY_ANSWER, a.sub, seq)});
         EXPECT_TRUE(WaitFor([&] { return ctrl->GetDevResponse() == a.code; }, 30000)) << int(a.sub);
+        ctrl->ParseDevResponse();
+        EXPECT_EQ(a.lastError, CGlobalCtrl::GetThreadLastError()) << int(a.sub);
     }
     ctrl->SetDevResponse(-1);
     Send({FromDevice(DeviceMac(0), PCAP_OP_MODIFY_ANSWER, 2, seq + 1000)});
     Drain(20);
     EXPECT_EQ(-1, ctrl->GetDevResponse());
 
-    uint8_t reset[15516] = {};
-    std::strcpy(reinterpret_cast<char *>(reset + 132), "ABCDEFGHIJKLMNOPQRSTUVWXYZ");
-    ASSERT_EQ(1, service->ResetPasswordEthernet(kPeerMacText, "10.77.1.2", "255.255.255.0", reset));
+    ZEVA_RESET_PARAM reset{};
+    std::strcpy(reset.szCode, "ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+    ASSERT_EQ(1, service->ResetPasswordEthernet(kPeerMacText, "10.77.1.2", "255.255.255.0", &reset));
     Bytes r = Captured(1);
     ASSERT_EQ(80u, r.size());
     CheckHeader(r, PCAP_OP_RESET, 0, kPeerMac);
@@ -237,7 +239,7 @@ TEST_F(PcapService, ModifyAndResetFramesAndTheirAnswersBySequence) {
         EXPECT_TRUE(WaitFor([&] { return ctrl->GetDevResponse() == codeWanted; }, 30000)) << int(sub);
     }
 
-    EXPECT_EQ(0, service->ModifyNetParamByPcap(kPeerMacText, "seventeen-chars-x", net));
+    EXPECT_EQ(0, service->ModifyNetParamByPcap(kPeerMacText, "seventeen-chars-x", &net));
     EXPECT_EQ(ZEVA_ERR_PARAM, CGlobalCtrl::GetThreadLastError());
 }
 
@@ -302,23 +304,23 @@ TEST_F(PcapService, AgainstTheDeviceSimulator) {
     EXPECT_TRUE(heard("\"op\": 3, \"sub\": 0"));
     ASSERT_TRUE(WaitFor([&] { return listing.Has(device, 0) || listing.Has(device, 1); }, 30000));
 
-    uint8_t net[316] = {};
-    std::strcpy(reinterpret_cast<char *>(net), "10.77.1.160");
-    std::strcpy(reinterpret_cast<char *>(net + 16), "255.255.255.0");
+    ZEVA_NET_PARAM net{};
+    std::strcpy(net.szIPv4Address, "10.77.1.160");
+    std::strcpy(net.szIPv4SubNetMask, "255.255.255.0");
     struct Case {
         const char *password;
         int32_t code;
     } cases[] = {{"wrong", 0}, {"Sim12345", 1}};
     for (const Case &c : cases) {
         ctrl->SetDevResponse(-1);
-        ASSERT_EQ(1, service->ModifyNetParamByPcap(device.c_str(), c.password, net));
+        ASSERT_EQ(1, service->ModifyNetParamByPcap(device.c_str(), c.password, &net));
         EXPECT_TRUE(WaitFor([&] { return ctrl->GetDevResponse() == c.code; }, 30000)) << c.password;
     }
-    uint8_t reset[15516] = {};
+    ZEVA_RESET_PARAM reset{};
     for (auto [code, wanted] : {std::pair<const char *, int32_t>{"RC9999999999", 0}, {"RC0000000000", 1}}) {
-        std::strcpy(reinterpret_cast<char *>(reset + 132), code);
+        std::strcpy(reset.szCode, code);
         ctrl->SetDevResponse(-1);
-        ASSERT_EQ(1, service->ResetPasswordEthernet(device.c_str(), "10.77.1.160", "255.255.255.0", reset));
+        ASSERT_EQ(1, service->ResetPasswordEthernet(device.c_str(), "10.77.1.160", "255.255.255.0", &reset));
         EXPECT_TRUE(WaitFor([&] { return ctrl->GetDevResponse() == wanted; }, 30000)) << code;
     }
 }

@@ -7,6 +7,12 @@
   probe_peer.py sources OUTDIR IFADDR  writes OUTDIR/ready, then appends the source address of
                                        every datagram on 37020 to OUTDIR/sources (for 60 s)
   probe_peer.py send IFADDR PORT TEXT  sends TEXT to 239.255.255.250:PORT from IFADDR
+  probe_peer.py hostile OUTDIR IFADDR  writes OUTDIR/ready, learns the host's subnet socket from
+                                       the first datagram on port 37019, sends every file of
+                                       OUTDIR/payloads (in name order) to the group on 37020
+                                       and 35090 and to that socket, then OUTDIR/hello to the
+                                       group on 37020 and OUTDIR/subnet to the socket, and
+                                       writes OUTDIR/done (gives up after 30 s)
 """
 import os
 import select
@@ -65,10 +71,37 @@ def send(ifaddr, port, text):
     return 0
 
 
+def hostile(outdir, ifaddr):
+    inquiries = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    inquiries.bind((ifaddr, 37019))
+    inquiries.settimeout(30)
+    out = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    out.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(ifaddr))
+    out.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 1 << 20)
+    open(os.path.join(outdir, "ready"), "w").close()
+    _, subnet = inquiries.recvfrom(65535)
+
+    def read(name):
+        with open(os.path.join(outdir, name), "rb") as f:
+            return f.read()
+
+    folder = os.path.join(outdir, "payloads")
+    for name in sorted(os.listdir(folder)):
+        data = read(os.path.join("payloads", name))
+        for dest in ((GROUP, 37020), (GROUP, 35090), subnet):
+            out.sendto(data, dest)
+    out.sendto(read("hello"), (GROUP, 37020))
+    inquiries.sendto(read("subnet"), subnet)
+    open(os.path.join(outdir, "done"), "w").close()
+    return 0
+
+
 if __name__ == "__main__":
     mode = sys.argv[1]
     if mode == "listen":
         sys.exit(listen(*sys.argv[2:4]))
     if mode == "sources":
         sys.exit(sources(*sys.argv[2:4]))
+    if mode == "hostile":
+        sys.exit(hostile(*sys.argv[2:4]))
     sys.exit(send(*sys.argv[2:5]))

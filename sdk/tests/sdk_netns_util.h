@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -59,6 +60,13 @@ inline int ThreadBaseline() {
     return CountThreads();
 }
 inline int CountSockets() { return CountEntries("/proc/self/fd", "socket:"); }
+
+// The MAC text of simulated device n (n below 256).
+inline std::string SimMac(int n) {
+    char text[18];
+    std::snprintf(text, sizeof text, "02-d5-00-00-00-%02x", n);
+    return text;
+}
 
 inline bool FileExists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 

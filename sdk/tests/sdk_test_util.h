@@ -34,6 +34,17 @@ inline std::string ReadFile(const std::string &path) {
     return ss.str();
 }
 
+// Bytes as lower-case hexadecimal text.
+inline std::string Hex(const std::string &bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += kDigits[c >> 4];
+        out += kDigits[c & 15];
+    }
+    return out;
+}
+
 inline void WriteFile(const std::string &path, const std::string &data) {
     std::ofstream(path, std::ios::binary) << data;
 }

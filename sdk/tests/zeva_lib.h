@@ -46,6 +46,20 @@ public:
     ZEVA_EXPORT(ZEVA_SetAutoRequestInterval);
     ZEVA_EXPORT(ZEVA_SetDeviceFilterRule);
     ZEVA_EXPORT(ZEVA_SetLogToFile);
+    ZEVA_EXPORT(ZEVA_InquirySpecificSubnet);
+    ZEVA_EXPORT(ZEVA_ActivateDevice);
+    ZEVA_EXPORT(ZEVA_ModifyDeviceNetParam);
+    ZEVA_EXPORT(ZEVA_ModifyDeviceNetParam_V40);
+    ZEVA_EXPORT(ZEVA_ResetDefaultPasswd);
+    ZEVA_EXPORT(ZEVA_ResetPasswd);
+    ZEVA_EXPORT(ZEVA_ResetPasswd_V40);
+    ZEVA_EXPORT(ZEVA_ResetPasswd_V50);
+    ZEVA_EXPORT(ZEVA_GetDeviceConfig);
+    ZEVA_EXPORT(ZEVA_GetDeviceConfigByMAC);
+    ZEVA_EXPORT(ZEVA_GetDeviceConfig_V20);
+    ZEVA_EXPORT(ZEVA_SetDeviceConfig);
+    ZEVA_EXPORT(ZEVA_WifiParamCfg);
+    ZEVA_EXPORT(ZEVA_WifiParamCheck);
 #undef ZEVA_EXPORT
 };
 

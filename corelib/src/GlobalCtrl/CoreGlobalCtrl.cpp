@@ -366,6 +366,7 @@ void CCoreGlobalCtrlBase::ReleaseLogService() {
 // Managers go before the pools they allocate from and the mutexes they lock; the time-consumption
 // and port-pool managers go with the others, so a later Init starts them afresh.
 void CCoreGlobalCtrlBase::ReleaseManagers() {
+    ReleaseSecureLinkMgrs();  // their sessions close reliable-UDP handles
     ReleaseVRUDPLinkMgr();
 
     ReleaseServerLinkMgr();

@@ -24,6 +24,10 @@ class CAsyncManager;
 class CVRUDPLinkMgr;
 
 class CServerLinkMgr;
+namespace secure {
+class CSecureLinkListenMgr;
+class CSecureServerLinkMgr;
+}  // namespace secure
 class CRqsTrans;
 
 // Core error codes set through SetLastError.
@@ -499,6 +503,18 @@ private:
     void ReleaseKeyCaches();
     std::atomic<CRSAKey *> m_pRSAKey{nullptr};
     std::atomic<CECDHKey *> m_pECDHKey{nullptr};
+
+public:
+    // ---- Secure link: the crossed names are the library's own. GetSecureLinkServerMgr gives
+    // the listen-session manager, GetSecureLinkMgr the server-session manager; each is made
+    // only while the library is initialised ----
+    secure::CSecureLinkListenMgr *GetSecureLinkServerMgr();
+    secure::CSecureServerLinkMgr *GetSecureLinkMgr();
+
+private:
+    void ReleaseSecureLinkMgrs();
+    std::atomic<secure::CSecureLinkListenMgr *> m_pSecureLinkListenMgr{nullptr};
+    std::atomic<secure::CSecureServerLinkMgr *> m_pSecureServerLinkMgr{nullptr};
 
 public:
     // ---- The RQS transport: made on first use while initialised (its library loads later) ----

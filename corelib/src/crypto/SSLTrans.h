@@ -222,6 +222,9 @@ public:
     // After a read through the memory BIOs gave -1: 1 when the session only waits for more
     // input, 0 when it failed (an alert, a record that does not decrypt).
     int SSLTrans_read_wants_input(int iRet);
+    // 1 when the session holds plain text or received bytes it has not decrypted yet, so that a
+    // read may give data without new input (bytes left by blocking reads or a paused delivery).
+    int SSLTrans_holds_data();
     BIO *SSLTrans_BIO_new(const BIO_METHOD *pMethod) override;
     const BIO_METHOD *SSLTrans_BIO_s_mem() override;
     void SSLTrans_set_bio(SSL *pSSL, BIO *pReadBio, BIO *pWriteBio) override;

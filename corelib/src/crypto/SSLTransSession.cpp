@@ -26,6 +26,7 @@ constexpr int SSL_ERROR_WANT_READ = 2;
 constexpr int SSL_ERROR_WANT_WRITE = 3;
 constexpr int SSL_ERROR_SYSCALL = 5;
 constexpr int SSL_ERROR_ZERO_RETURN = 6;
+constexpr int BIO_CTRL_PENDING = 10;
 constexpr int SSL_CTRL_SET_TLSEXT_HOSTNAME = 55;
 constexpr int SSL_CTRL_SET_ECDH_AUTO = 94;
 constexpr int RETRY_SLEEP_MS = 10;
@@ -314,7 +315,10 @@ int CSSLTrans::AcceptLoop(int fdSocket, int iTimeout, bool bKeepSocket) {
             SSLTrans_free();
             return 0;
         }
-        YAR_Sleep(RETRY_SLEEP_MS);
+        // The pause ends as soon as the socket is ready: a fixed sleep costs every handshake
+        // one to two pauses. A descriptor select cannot watch keeps the plain pause.
+        if (WaitSocket(fdSocket, iSSLError == SSL_ERROR_WANT_READ, iSSLError == SSL_ERROR_WANT_WRITE, RETRY_SLEEP_MS) < 0)
+            YAR_Sleep(RETRY_SLEEP_MS);
     }
     LogModule_Write(LOG_LEVEL_ERR, texts.pTimeout, MORVA_PTR_ARG(this), MORVA_PTR_ARG(m_pSSL), fdSocket, iTimeout);
     SSLTrans_free();
@@ -607,6 +611,11 @@ int CSSLTrans::SSLTrans_read_with_BIO(const void *pIn, int iInLen, void *pOut, i
             return 0;
         }
     }
+    // Plain text a blocking read decrypted before the switch to memory BIOs comes first.
+    if (m_dwDataHeld > 0) {
+        *pbMore = 1;
+        return DeliverData(pOut, iOutSize, nullptr);
+    }
     int iBytes = api.SSL_read(m_pSSL, pOut, iOutSize, -1);
     if (iBytes > 0) {
         *pbMore = 1;
@@ -625,6 +634,15 @@ int CSSLTrans::SSLTrans_read_with_BIO(const void *pIn, int iInLen, void *pOut, i
     else
         LogModule_Write(LOG_LEVEL_INF, "[0x%X]CSSLTrans::SSLTrans_read_with_BIO, SSLTrans_read Failed", MORVA_PTR_ARG(this));
     return 0;
+}
+
+int CSSLTrans::SSLTrans_holds_data() {
+    COpenSSLAPI &api = OpenSSL();
+    if (!m_pSSL)
+        return 0;
+    if (m_dwDataHeld > 0 || api.SSL_pending(m_pSSL, 0) > 0)
+        return 1;
+    return m_pReadBio && api.BIO_ctrl(m_pReadBio, BIO_CTRL_PENDING, 0, nullptr, 0) > 0 ? 1 : 0;
 }
 
 int CSSLTrans::SSLTrans_read_wants_input(int iRet) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A media stream across hard paths, inside the namespaces of tests/netns/netns-run.sh (host =
 # client, first peer = father, 10.99.1.2): 5% random loss each way (nftables), then a rate-limited
-# veth (tbf) that answers sendto with EAGAIN. Every packet must arrive once and in order.
+# veth (tbf) that answers sendto with EAGAIN. Every packet must arrive once and in order, also
+# through a stream server link.
 #   vrudp_stream_paths.sh TOOL
 set -euo pipefail
 tool="$1"
@@ -9,8 +10,8 @@ peer="${ZEVA_NETNS_PEERS%% *}"
 port=40200
 
 . "$(dirname "${BASH_SOURCE[0]}")/vrudp_nft.sh"
-run() {  # name, packets
-    ip netns exec "$peer" "$tool" server 10.99.1.2 "$port" "$2" > server.out &
+run() {  # name, packets[, server mode]
+    ip netns exec "$peer" "$tool" "${3:-server}" 10.99.1.2 "$port" "$2" > server.out &
     local srv=$!
     for _ in $(seq 100); do grep -q ready server.out 2>/dev/null && break; sleep 0.05; done
     "$tool" client 10.99.1.2 "$port" "$2" || { kill "$srv" 2>/dev/null; cat server.out; echo "FAIL: $1 (client)"; exit 1; }
@@ -24,6 +25,7 @@ cd "$(mktemp -d)"
 rules "" ztsloss numgen random mod 100 '<' 5 counter drop
 rules "ip netns exec $peer" ztsloss numgen random mod 100 '<' 5 counter drop
 run "5% loss each way" 1000
+run "5% loss each way through a stream server link" 1000 serverlink
 nft list chain inet ztsloss in | grep -q 'packets [1-9]' || { echo "FAIL: no drops counted"; exit 1; }
 nft delete table inet ztsloss
 ip netns exec "$peer" nft delete table inet ztsloss

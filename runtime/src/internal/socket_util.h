@@ -31,8 +31,10 @@ private:
 
 int64_t MonotonicUs();
 
-// Waits until the socket is ready for events (POLLIN or POLLOUT). 1 ready (also on an error or
-// hang-up condition, which the next call reports), 0 time-out, -1 failure with the error set.
+// Waits until the socket is ready for events (POLLIN or POLLOUT). 1 ready (also on an error
+// condition, which the next call reports), kSocketHungUp when it is ready because it was hung up
+// or shut down, 0 time-out, -1 failure with the error set.
+constexpr int kSocketHungUp = 2;
 int WaitSocket(int sock, short events, const Deadline &deadline);
 
 }  // namespace yar::internal

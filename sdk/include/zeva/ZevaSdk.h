@@ -204,7 +204,10 @@ ZEVA_CHECK_FIELD(ZEVA_SUBNET_DEVICE_INFO, byDhcpEnabled, 340);
 ZEVA_CHECK_FIELD(ZEVA_SUBNET_DEVICE_INFO, byRes, 341);
 
 /* Device callback (old and new form alike): the record is valid during the call only. The
- * callbacks run on the SDK's threads with its device list locked: they must not call ZEVA_Stop. */
+ * callbacks run on the SDK's threads with its device list locked, and ZEVA_Stop waits for those
+ * threads while it holds the interface lock: a callback must not call an export that takes that
+ * lock (all but ZEVA_GetLastError, ZEVA_GetVersion, ZEVA_SetAutoRequestInterval,
+ * ZEVA_SetDeviceFilterRule and ZEVA_SetLogToFile). */
 typedef void (*pDeviceFindCallBack)(ZEVA_DEVICE_INFO *pDeviceInfo, void *pUserData);
 typedef void (*pSubnetDeviceFindCallBack)(ZEVA_SUBNET_DEVICE_INFO *pDeviceInfo, void *pUserData);
 
@@ -214,6 +217,17 @@ typedef struct ZEVA_START_PARAM {
     pSubnetDeviceFindCallBack fnSubnetCB;
     void *pUserData;
 } ZEVA_START_PARAM;
+
+/* The range of a subnet inquiry: dotted IPv4 texts; a text that fills its field needs no
+ * terminator. */
+typedef struct ZEVA_SUBNET_INFO {
+    BYTE byRes[8]; /* not read */
+    char szStartSubnetIP[48];
+    char szEndSubnetIP[48];
+} ZEVA_SUBNET_INFO;
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_SUBNET_INFO) == 104, "ZEVA_SUBNET_INFO size");
+ZEVA_CHECK_FIELD(ZEVA_SUBNET_INFO, szStartSubnetIP, 8);
+ZEVA_CHECK_FIELD(ZEVA_SUBNET_INFO, szEndSubnetIP, 56);
 
 /* Start and stop. Starts count: each successful start needs one ZEVA_Stop. */
 ZEVA_API BOOL ZEVA_Start_V30(pDeviceFindCallBack pDeviceFindCallBack, void *pReserved, void *pUserData);
@@ -239,8 +253,421 @@ ZEVA_API BOOL ZEVA_SetDeviceFilterRule(int32_t dwFilterRule, void *lpInBuff, DWO
  * every adapter: device answers are reported through the callbacks as usual. The text need not
  * be terminated; texts nested deeper than any answer are refused unparsed. */
 ZEVA_API BOOL ZEVA_ParseData(void *lpInBuffer, DWORD dwInBuffSize);
+/* Sends a subnet inquiry to every address from the start to the end of the range (at most 4097
+ * addresses; more, an end below the start or a text that is no address give 2048 and send
+ * nothing), on every adapter, to port 37019. Devices that hold one of the addresses answer
+ * through the subnet callback. A range that includes a broadcast address of an adapter fails
+ * there (the system refuses the send) and returns 0 with the addresses before it sent. */
+ZEVA_API BOOL ZEVA_InquirySpecificSubnet(ZEVA_SUBNET_INFO *pSubnetInfo);
 /* Before a start: kept for the start (the configuration file overrides them). */
 ZEVA_API BOOL ZEVA_SetLogToFile(int32_t nLogLevel, const char *strLogDir, BOOL bAutoDel);
+
+/* ---- Device requests: the records of activation, password reset, network parameters and the
+ * device configuration commands. All are byte-exact and hold no pointers. ---- */
+#pragma pack(push, 1)
+
+/* Input of ZEVA_ResetPasswd. */
+typedef struct ZEVA_RESET_CODE_PARAM {
+    char szCode[256];
+    char szAuthFile[260];   /* a file holding the code; its one line end is dropped */
+    char szPassword[16];
+    BYTE byEnableSyncIPCPW; /* 1: also set the password of the connected cameras */
+    BYTE byRes[511];
+} ZEVA_RESET_CODE_PARAM;
+
+/* One security question: its identifier, the answer and whether it is answered. */
+typedef struct ZEVA_SECURITY_QUESTION {
+    BYTE byRes1[4];
+    DWORD dwID;
+    char szAnswer[256];
+    BYTE byMark; /* non-zero: answered (exactly three are sent) */
+    BYTE byRes2[127];
+} ZEVA_SECURITY_QUESTION;
+
+/* Set command 7 input and get command 6 output; also part of the reset records. */
+typedef struct ZEVA_SECURITY_QUESTION_CFG {
+    DWORD dwSize;
+    ZEVA_SECURITY_QUESTION struQuestion[32];
+    char szPassword[16]; /* the device password (set command 7) */
+    BYTE byRes[512];
+} ZEVA_SECURITY_QUESTION_CFG;
+
+/* Input of ZEVA_ResetPasswd_V40. byResetType: 1 raw frame, 2 and 3 code, 4 GUID, 5 security
+ * questions, 6 mailbox, 7 phone number. */
+typedef struct ZEVA_RESET_PARAM_V40 {
+    DWORD dwSize; /* 14256 */
+    BYTE byResetType;
+    BYTE byEnableSyncIPCPW;
+    BYTE byRes1[2];
+    char szPassword[16];
+    char szCode[256];
+    char szAuthFile[260];
+    char szGUID[128];
+    ZEVA_SECURITY_QUESTION_CFG struSecurityQuestion;
+    BYTE byRes2[512];
+} ZEVA_RESET_PARAM_V40;
+
+/* Input of ZEVA_ResetPasswd_V50. Only the first 16 bytes of szPassword are used. */
+typedef struct ZEVA_RESET_PARAM {
+    DWORD dwSize; /* 15516 */
+    char szPassword[128];
+    char szCode[256];
+    BYTE byRes1[768];
+    char szAuthFile[260];
+    char szGUID[128];
+    BYTE byRes2[384];
+    ZEVA_SECURITY_QUESTION_CFG struSecurityQuestion;
+    BYTE byResetType;
+    BYTE byEnableSyncIPCPW;
+    BYTE byRes3[510];
+} ZEVA_RESET_PARAM;
+
+/* Set commands 22 and 23 (ZEVA_WifiParamCfg, ZEVA_WifiParamCheck). */
+typedef struct ZEVA_WIFI_PARAM {
+    DWORD dwSize; /* 200 */
+    char szSSID[64];
+    char szPassword[64];
+    BYTE byWifiMode; /* 1 station, 2 access point, else default */
+    BYTE byRes[67];
+} ZEVA_WIFI_PARAM;
+
+/* Input of ZEVA_ModifyDeviceNetParam(_V40). Empty IPv6 texts are sent as "::"; ports of 0 are
+ * left out. */
+typedef struct ZEVA_NET_PARAM {
+    char szIPv4Address[16];
+    char szIPv4SubNetMask[16];
+    char szIPv4Gateway[16];
+    char szIPv6Address[128];
+    char szIPv6Gateway[128];
+    WORD wCmdPort;
+    BYTE byIPv6MaskLen;
+    BYTE byDhcpEnable; /* 1 on */
+    WORD wHttpPort;
+    BYTE byRes[2];
+    DWORD dwSDKOverTLSPort;
+} ZEVA_NET_PARAM;
+
+/* Set command inputs; the password fields are the device's current password. */
+typedef struct ZEVA_KWPLATFORM_STATUS_CFG { /* 8 */
+    DWORD dwSize;
+    BYTE byEnable; /* 1 enable */
+    BYTE byRes1[3];
+    char szPassword[16];
+    BYTE byRes2[128];
+} ZEVA_KWPLATFORM_STATUS_CFG;
+
+typedef struct ZEVA_VERIFICATION_CODE_CFG { /* 9 */
+    DWORD dwSize;
+    char szVerificationCode[12];
+    char szPassword[16];
+    BYTE byRes[128];
+} ZEVA_VERIFICATION_CODE_CFG;
+
+typedef struct ZEVA_BIND_DEVICE {
+    char szSerialNO[64];
+    BYTE byInUse;
+    BYTE byRes[127];
+} ZEVA_BIND_DEVICE;
+
+typedef struct ZEVA_BIND_LIST_CFG { /* set 13, get 12 */
+    ZEVA_BIND_DEVICE struDevice[32];
+    char szPassword[16];
+    DWORD dwUnbindAll;
+    BYTE byRes[124];
+} ZEVA_BIND_LIST_CFG;
+
+typedef struct ZEVA_RESTORE_INACTIVE_CFG { /* 14 */
+    char szPassword[16];
+    BYTE byRes[128];
+} ZEVA_RESTORE_INACTIVE_CFG;
+
+typedef struct ZEVA_WIFI_REGION_CFG { /* 15 */
+    BYTE byMode;        /* 1 region, 2 enhancement */
+    BYTE byWifiRegion;  /* 0 default, 1 china, 2 north America, 3 japan, 4 europe, 5 world */
+    BYTE byEnableWifiEnhancement;
+    BYTE byRes1;
+    char szPassword[16];
+    BYTE byRes2[128];
+} ZEVA_WIFI_REGION_CFG;
+
+typedef struct ZEVA_CHANNEL_DEFAULT_PASSWORD_CFG { /* 16 */
+    char szPassword[16];
+    char szDefaultPassword[16];
+    BYTE byRes[128];
+} ZEVA_CHANNEL_DEFAULT_PASSWORD_CFG;
+
+typedef struct ZEVA_QADRA_ENABLE_CFG { /* 19 */
+    DWORD dwSize;
+    char szDevID[16];
+    char szQadraKey[16];
+    char szPassword[16];
+    BYTE byRes[64];
+} ZEVA_QADRA_ENABLE_CFG;
+
+typedef struct ZEVA_MAILBOX_CFG { /* 20 */
+    DWORD dwSize;
+    char szPassword[16];
+    char szMailBoxAddr[128];
+    BYTE byRes[128];
+} ZEVA_MAILBOX_CFG;
+
+typedef struct ZEVA_TOVUK_UNBIND_CFG { /* 25 */
+    char szPassword[16];
+    BYTE byRes[256];
+} ZEVA_TOVUK_UNBIND_CFG;
+
+typedef struct ZEVA_TOVUK_UNBIND_DEL_USERS_CFG { /* 26: the code at most 240 characters */
+    DWORD dwSize;
+    char szCode[256];
+    BYTE byRes[512];
+} ZEVA_TOVUK_UNBIND_DEL_USERS_CFG;
+
+typedef struct ZEVA_USER_TOKEN_CFG { /* 28 */
+    DWORD dwSize;
+    char szUserToken[16];
+    char szPassword[16];
+    BYTE byRes[256];
+} ZEVA_USER_TOKEN_CFG;
+
+/* Get command outputs. */
+typedef struct ZEVA_DEVICE_CODE { /* 1 */
+    DWORD dwCodeLen;
+    char szCode[256];
+} ZEVA_DEVICE_CODE;
+
+typedef struct ZEVA_ENCRYPT_STRING { /* 2: the encrypt string, then the serial number */
+    DWORD dwEncryptStringLen;
+    char szEncryptString[384];
+} ZEVA_ENCRYPT_STRING;
+
+typedef struct ZEVA_DEVICE_TYPE_UNLOCK_CODE { /* 3 */
+    DWORD dwCodeLen;
+    char szCode[256];
+    BYTE byRes[128];
+} ZEVA_DEVICE_TYPE_UNLOCK_CODE;
+
+typedef struct ZEVA_GUID_INFO { /* 5 */
+    DWORD dwGUIDLen;
+    BYTE byGUID[128];
+    BYTE byRetryTimes;
+    BYTE bySurplusLockTime;
+    BYTE byRes[254];
+} ZEVA_GUID_INFO;
+
+typedef struct ZEVA_SELF_CHECK { /* 17 */
+    DWORD dwSize; /* 212 */
+    int32_t iTotalDisk;
+    int32_t iGoodDisk;
+    char szCPU[32];
+    char szMemory[32];
+    BYTE byProgress;
+    BYTE byTemperatureState; /* 1 normal, 2 abnormal */
+    BYTE byFanState;
+    BYTE byPowerState;
+    BYTE bySASConnectState;  /* 1 connected, 2 unconnected */
+    BYTE byTotalNetworkPort;
+    BYTE byConnectNetworkPort;
+    BYTE byRes[129];
+} ZEVA_SELF_CHECK;
+
+typedef struct ZEVA_QRCODES { /* 21 */
+    DWORD dwQRCodeLen;
+    DWORD dwMailBoxLen;
+    DWORD dwServiceMailBoxLen;
+    char szQRCode[256];
+    char szMailBoxAddr[128];
+    char szServiceMailBoxAddr[128];
+    BYTE byRes[128];
+} ZEVA_QRCODES;
+
+typedef struct ZEVA_UNBIND_STATUS { /* 24 */
+    BYTE byStatus; /* 1 bound, 2 not bound, 3 platform disabled, 4 platform offline */
+    BYTE byRes[127];
+} ZEVA_UNBIND_STATUS;
+
+typedef struct ZEVA_PASSWORD_RESET_TYPE { /* 27: 1 enabled, 0 not */
+    DWORD dwSize;
+    BYTE byPasswordResetTypeEnabled;
+    BYTE byGuidFileDataEnabled;
+    BYTE bySecurityQuestionEnabled;
+    BYTE bySecurityEmailEnabled;
+    BYTE byKWVerificationCodeEnabled;
+    BYTE byRes[67];
+} ZEVA_PASSWORD_RESET_TYPE;
+
+typedef struct ZEVA_PHONE_QRCODE { /* 29 */
+    DWORD dwSize;
+    char szDomainName[256];
+    char szDevModel[32];
+    char szQRCode[1024];
+    BYTE byRes[128];
+} ZEVA_PHONE_QRCODE;
+
+typedef struct ZEVA_DEVICE_CODE_V31 { /* 30 */
+    DWORD dwCodeLen;
+    char szCode[1024];
+} ZEVA_DEVICE_CODE_V31;
+
+typedef struct ZEVA_ENCRYPT_STRING_V31 { /* 31 */
+    DWORD dwEncryptStringLen;
+    char szEncryptString[1536];
+} ZEVA_ENCRYPT_STRING_V31;
+
+typedef struct ZEVA_GUID_INFO_V31 { /* 32 */
+    DWORD dwGUIDLen;
+    BYTE byGUID[512];
+    BYTE byRetryTimes;
+    BYTE bySurplusLockTime;
+    BYTE byRes[382];
+} ZEVA_GUID_INFO_V31;
+
+typedef struct ZEVA_QRCODES_V31 { /* 33 */
+    DWORD dwQRCodeLen;
+    DWORD dwMailBoxLen;
+    DWORD dwServiceMailBoxLen;
+    char szQRCode[1024];
+    char szMailBoxAddr[128];
+    char szServiceMailBoxAddr[128];
+    BYTE byRes[256];
+} ZEVA_QRCODES_V31;
+
+#pragma pack(pop)
+
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_RESET_CODE_PARAM) == 1044, "ZEVA_RESET_CODE_PARAM size");
+ZEVA_CHECK_FIELD(ZEVA_RESET_CODE_PARAM, szAuthFile, 256);
+ZEVA_CHECK_FIELD(ZEVA_RESET_CODE_PARAM, szPassword, 516);
+ZEVA_CHECK_FIELD(ZEVA_RESET_CODE_PARAM, byEnableSyncIPCPW, 532);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_SECURITY_QUESTION) == 392, "ZEVA_SECURITY_QUESTION size");
+ZEVA_CHECK_FIELD(ZEVA_SECURITY_QUESTION, dwID, 4);
+ZEVA_CHECK_FIELD(ZEVA_SECURITY_QUESTION, szAnswer, 8);
+ZEVA_CHECK_FIELD(ZEVA_SECURITY_QUESTION, byMark, 264);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_SECURITY_QUESTION_CFG) == 13076, "ZEVA_SECURITY_QUESTION_CFG size");
+ZEVA_CHECK_FIELD(ZEVA_SECURITY_QUESTION_CFG, struQuestion, 4);
+ZEVA_CHECK_FIELD(ZEVA_SECURITY_QUESTION_CFG, szPassword, 12548);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_RESET_PARAM_V40) == 14256, "ZEVA_RESET_PARAM_V40 size");
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM_V40, byResetType, 4);
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM_V40, byEnableSyncIPCPW, 5);
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM_V40, szPassword, 8);
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM_V40, szCode, 24);
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM_V40, szAuthFile, 280);
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM_V40, szGUID, 540);
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM_V40, struSecurityQuestion, 668);
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM_V40, byRes2, 13744);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_RESET_PARAM) == 15516, "ZEVA_RESET_PARAM size");
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM, szPassword, 4);
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM, szCode, 132);
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM, byRes1, 388);
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM, szAuthFile, 1156);
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM, szGUID, 1416);
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM, byRes2, 1544);
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM, struSecurityQuestion, 1928);
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM, byResetType, 15004);
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM, byEnableSyncIPCPW, 15005);
+ZEVA_CHECK_FIELD(ZEVA_RESET_PARAM, byRes3, 15006);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_WIFI_PARAM) == 200, "ZEVA_WIFI_PARAM size");
+ZEVA_CHECK_FIELD(ZEVA_WIFI_PARAM, szSSID, 4);
+ZEVA_CHECK_FIELD(ZEVA_WIFI_PARAM, szPassword, 68);
+ZEVA_CHECK_FIELD(ZEVA_WIFI_PARAM, byWifiMode, 132);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_NET_PARAM) == 316, "ZEVA_NET_PARAM size");
+ZEVA_CHECK_FIELD(ZEVA_NET_PARAM, szIPv4SubNetMask, 16);
+ZEVA_CHECK_FIELD(ZEVA_NET_PARAM, szIPv4Gateway, 32);
+ZEVA_CHECK_FIELD(ZEVA_NET_PARAM, szIPv6Address, 48);
+ZEVA_CHECK_FIELD(ZEVA_NET_PARAM, szIPv6Gateway, 176);
+ZEVA_CHECK_FIELD(ZEVA_NET_PARAM, wCmdPort, 304);
+ZEVA_CHECK_FIELD(ZEVA_NET_PARAM, byIPv6MaskLen, 306);
+ZEVA_CHECK_FIELD(ZEVA_NET_PARAM, byDhcpEnable, 307);
+ZEVA_CHECK_FIELD(ZEVA_NET_PARAM, wHttpPort, 308);
+ZEVA_CHECK_FIELD(ZEVA_NET_PARAM, dwSDKOverTLSPort, 312);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_KWPLATFORM_STATUS_CFG) == 152, "set command 8 size");
+ZEVA_CHECK_FIELD(ZEVA_KWPLATFORM_STATUS_CFG, byEnable, 4);
+ZEVA_CHECK_FIELD(ZEVA_KWPLATFORM_STATUS_CFG, szPassword, 8);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_VERIFICATION_CODE_CFG) == 160, "set command 9 size");
+ZEVA_CHECK_FIELD(ZEVA_VERIFICATION_CODE_CFG, szVerificationCode, 4);
+ZEVA_CHECK_FIELD(ZEVA_VERIFICATION_CODE_CFG, szPassword, 16);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_BIND_DEVICE) == 192, "bind-list entry size");
+ZEVA_CHECK_FIELD(ZEVA_BIND_DEVICE, byInUse, 64);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_BIND_LIST_CFG) == 6288, "bind list size");
+ZEVA_CHECK_FIELD(ZEVA_BIND_LIST_CFG, szPassword, 6144);
+ZEVA_CHECK_FIELD(ZEVA_BIND_LIST_CFG, dwUnbindAll, 6160);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_RESTORE_INACTIVE_CFG) == 144, "set command 14 size");
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_WIFI_REGION_CFG) == 148, "set command 15 size");
+ZEVA_CHECK_FIELD(ZEVA_WIFI_REGION_CFG, byWifiRegion, 1);
+ZEVA_CHECK_FIELD(ZEVA_WIFI_REGION_CFG, byEnableWifiEnhancement, 2);
+ZEVA_CHECK_FIELD(ZEVA_WIFI_REGION_CFG, szPassword, 4);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_CHANNEL_DEFAULT_PASSWORD_CFG) == 160, "set command 16 size");
+ZEVA_CHECK_FIELD(ZEVA_CHANNEL_DEFAULT_PASSWORD_CFG, szDefaultPassword, 16);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_QADRA_ENABLE_CFG) == 116, "set command 19 size");
+ZEVA_CHECK_FIELD(ZEVA_QADRA_ENABLE_CFG, szDevID, 4);
+ZEVA_CHECK_FIELD(ZEVA_QADRA_ENABLE_CFG, szQadraKey, 20);
+ZEVA_CHECK_FIELD(ZEVA_QADRA_ENABLE_CFG, szPassword, 36);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_MAILBOX_CFG) == 276, "set command 20 size");
+ZEVA_CHECK_FIELD(ZEVA_MAILBOX_CFG, szPassword, 4);
+ZEVA_CHECK_FIELD(ZEVA_MAILBOX_CFG, szMailBoxAddr, 20);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_TOVUK_UNBIND_CFG) == 272, "set command 25 size");
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_TOVUK_UNBIND_DEL_USERS_CFG) == 772, "set command 26 size");
+ZEVA_CHECK_FIELD(ZEVA_TOVUK_UNBIND_DEL_USERS_CFG, szCode, 4);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_USER_TOKEN_CFG) == 292, "set command 28 size");
+ZEVA_CHECK_FIELD(ZEVA_USER_TOKEN_CFG, szUserToken, 4);
+ZEVA_CHECK_FIELD(ZEVA_USER_TOKEN_CFG, szPassword, 20);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_DEVICE_CODE) == 260, "get command 1 size");
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_ENCRYPT_STRING) == 388, "get command 2 size");
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_DEVICE_TYPE_UNLOCK_CODE) == 388, "get command 3 size");
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_GUID_INFO) == 388, "get command 5 size");
+ZEVA_CHECK_FIELD(ZEVA_GUID_INFO, byRetryTimes, 132);
+ZEVA_CHECK_FIELD(ZEVA_GUID_INFO, bySurplusLockTime, 133);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_SELF_CHECK) == 212, "get command 17 size");
+ZEVA_CHECK_FIELD(ZEVA_SELF_CHECK, szCPU, 12);
+ZEVA_CHECK_FIELD(ZEVA_SELF_CHECK, szMemory, 44);
+ZEVA_CHECK_FIELD(ZEVA_SELF_CHECK, byProgress, 76);
+ZEVA_CHECK_FIELD(ZEVA_SELF_CHECK, bySASConnectState, 80);
+ZEVA_CHECK_FIELD(ZEVA_SELF_CHECK, byConnectNetworkPort, 82);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_QRCODES) == 652, "get command 21 size");
+ZEVA_CHECK_FIELD(ZEVA_QRCODES, szQRCode, 12);
+ZEVA_CHECK_FIELD(ZEVA_QRCODES, szMailBoxAddr, 268);
+ZEVA_CHECK_FIELD(ZEVA_QRCODES, szServiceMailBoxAddr, 396);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_UNBIND_STATUS) == 128, "get command 24 size");
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_PASSWORD_RESET_TYPE) == 76, "get command 27 size");
+ZEVA_CHECK_FIELD(ZEVA_PASSWORD_RESET_TYPE, byPasswordResetTypeEnabled, 4);
+ZEVA_CHECK_FIELD(ZEVA_PASSWORD_RESET_TYPE, byKWVerificationCodeEnabled, 8);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_PHONE_QRCODE) == 1444, "get command 29 size");
+ZEVA_CHECK_FIELD(ZEVA_PHONE_QRCODE, szDomainName, 4);
+ZEVA_CHECK_FIELD(ZEVA_PHONE_QRCODE, szDevModel, 260);
+ZEVA_CHECK_FIELD(ZEVA_PHONE_QRCODE, szQRCode, 292);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_DEVICE_CODE_V31) == 1028, "get command 30 size");
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_ENCRYPT_STRING_V31) == 1540, "get command 31 size");
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_GUID_INFO_V31) == 900, "get command 32 size");
+ZEVA_CHECK_FIELD(ZEVA_GUID_INFO_V31, byRetryTimes, 516);
+ZEVA_CHECK_FIELD(ZEVA_GUID_INFO_V31, bySurplusLockTime, 517);
+ZEVA_STATIC_ASSERT(sizeof(ZEVA_QRCODES_V31) == 1548, "get command 33 size");
+ZEVA_CHECK_FIELD(ZEVA_QRCODES_V31, szMailBoxAddr, 1036);
+ZEVA_CHECK_FIELD(ZEVA_QRCODES_V31, szServiceMailBoxAddr, 1164);
+
+/* Device requests. Each waits for the device's answer (up to the configured time-out, twice that
+ * where an exchange code comes first) and maps the device's refusal to the last error.
+ * ZEVA_ResetPasswd and ZEVA_ResetDefaultPasswd without an auth file reset by raw frame, which this
+ * build does not open (2007). The 2-byte result words are the device's retry count and remaining
+ * lock time. */
+ZEVA_API BOOL ZEVA_ActivateDevice(char *sDevSerialNO, char *sCommand);
+ZEVA_API BOOL ZEVA_ModifyDeviceNetParam(char *sMAC, char *sPassword, ZEVA_NET_PARAM *lpNetParam);
+ZEVA_API BOOL ZEVA_ModifyDeviceNetParam_V40(char *sMAC, char *sPassword, ZEVA_NET_PARAM *lpNetParam,
+                                            void *lpRetNetParam, DWORD dwOutBuffSize);
+ZEVA_API BOOL ZEVA_ResetDefaultPasswd(char *sDevSerialNO, char *sCommand);
+ZEVA_API BOOL ZEVA_ResetPasswd(char *sDevSerialNO, ZEVA_RESET_CODE_PARAM *pResetParam);
+ZEVA_API BOOL ZEVA_ResetPasswd_V40(char *sDevSerialNO, ZEVA_RESET_PARAM_V40 *pResetParam, void *pRetResetParam);
+ZEVA_API BOOL ZEVA_ResetPasswd_V50(char *sDevSerialNO, ZEVA_RESET_PARAM *pResetParam, void *pRetResetParam);
+/* Get commands: the output size must be that of the command's record (command 18 needs none). */
+ZEVA_API BOOL ZEVA_GetDeviceConfig(char *sDevSerialNO, DWORD dwCommand, void *lpInBuffer, DWORD dwInBuffSize,
+                                   void *lpOutBuffer, DWORD dwOutBuffSize);
+ZEVA_API BOOL ZEVA_GetDeviceConfigByMAC(char *sMAC, DWORD dwCommand, void *lpInBuffer, DWORD dwInBuffSize,
+                                        void *lpOutBuffer, DWORD dwOutBuffSize);
+/* bySelect: 1 the device by serial number, 0 by MAC. */
+ZEVA_API BOOL ZEVA_GetDeviceConfig_V20(DWORD bySelect, char *sDevSNOrMAC, DWORD dwCommand, void *lpInBuffer,
+                                       DWORD dwInBuffSize, void *lpOutBuffer, DWORD dwOutBuffSize);
+/* Set commands: input of the command's record size, output of 128 bytes (256 for command 7). */
+ZEVA_API BOOL ZEVA_SetDeviceConfig(char *sDevSerialNO, DWORD dwCommand, void *lpInBuffer, DWORD dwInBuffSize,
+                                   void *lpOutBuffer, DWORD dwOutBuffSize);
+ZEVA_API BOOL ZEVA_WifiParamCfg(char *sMAC, char *sSSID, char *sPassword);
+ZEVA_API BOOL ZEVA_WifiParamCheck(char *sMAC, char *sSSID, char *sPassword);
 
 #ifdef __cplusplus
 }

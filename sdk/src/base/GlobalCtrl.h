@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
+#include "module/protocol/AnswerBlocks.h"
 #include "utils/SdkError.h"
 #include "yar/yar_mutex.h"
 #include "yar/yar_thread.h"
@@ -62,6 +64,8 @@ public:
     int FreeResource();
     int Cleanup();
     int SendInquiry();
+    // The subnet inquiry on every service: 1 when one of them sent it.
+    int InquirySpecificSubnet(const ZEVA_SUBNET_INFO *pSubnetInfo);
     // A device answer from the host, dispatched on every service.
     int ParseData(const char *pData, uint32_t dwLen);
 
@@ -71,10 +75,6 @@ public:
     static uint32_t GetThreadLastError();
     // A socket send failed: the address-check thread looks at the adapters at once.
     void NoteSendFailed() { m_bSendFailed.store(true); }
-
-    // The answer code of the request in flight, stored by the receive thread that got its answer.
-    void SetDevResponse(int32_t iCode) { m_iDevResponse.store(iCode); }
-    int32_t GetDevResponse() const { return m_iDevResponse.load(); }
 
     int SetLogParam(int32_t iLevel, const char *pDir, uint32_t bAutoDel);
     uint32_t SetAutoRequestInterval(uint32_t dwInterval);
@@ -133,11 +133,45 @@ public:
     uint32_t GetOEMDetailCode() const { return m_dwOEMDetailCode.load(); }
     uint32_t GetInitCount() const { return m_dwInitCount.load(); }
 
+    // -- device requests: each finds the device, fetches its random string where the request
+    //    carries secrets, lets every service send, waits for the answer and maps it to the
+    //    last error. 1 on the device's success.
+    int Active(const char *pSerial, const char *pPassword);
+    int GetExchangecode(const DEVICE_LIST_ITEM &dev, uint8_t byProtocol);
+    // bySelect 1: pId is the serial number, 0: the MAC.
+    int GetDeviceConfig(uint32_t bySelect, const char *pId, uint32_t dwCommand, const void *pIn, uint32_t dwInSize,
+                        void *pOut, uint32_t dwOutSize);
+    int SetDeviceConfig(uint32_t bySelect, const char *pId, uint32_t dwCommand, const void *pIn, uint32_t dwInSize,
+                        void *pOut, uint32_t dwOutSize);
+    // pRet receives the 2-byte result word.
+    int ModifyDeviceNetParam(const char *pMAC, const char *pPassword, const ZEVA_NET_PARAM *pParam, void *pRet);
+    int ResetPasswd(const char *pSerial, const ZEVA_RESET_PARAM *pParam, void *pRet);
+    // The user name of the device (at most 32 characters and a terminator into pOut).
+    int GetUserName(const char *pMAC, char *pOut);
+    int WaitDevResponse();
+    int ParseDevResponse();
+    void SetDevResponse(int iCode);
+    int GetDevResponse() const { return m_iDevResponse.load(); }
+    // From a service's receive thread: the answer's block of its kind, then its code.
+    void StoreDevAnswer(AnswerKind kind, const uint8_t *pBlock, int iCode);
+
 private:
     CGlobalCtrl();
 
+    // The common road: one of the services sends, then the wait (steps 4 to 6).
+    template <typename Send>
+    void SendAndWait(std::initializer_list<AnswerKind> kinds, Send send);
+    int FindForRequest(const char *pFunc, uint32_t bySelect, const char *pId, DEVICE_LIST_ITEM *pOut);
+    bool ExchangeFirst(const DEVICE_LIST_ITEM &dev, uint8_t byProtocol, char *pCode);
+    // Copies bytes of an answer block to the caller.
+    void ReadAnswer(AnswerKind kind, uint32_t dwOffset, void *pOut, uint32_t dwLen);
+    void CopyGetResult(uint32_t dwCommand, const DEVICE_LIST_ITEM &dev, void *pOut, uint32_t dwOutSize);
+
     int FailInit(uint32_t dwError, const char *pLine);
     int StartServices();
+    // Runs fn on every service when started: 1 when one of them succeeded.
+    template <class Fn>
+    int AskEveryService(const char *pNotStarted, const char *pSuccess, Fn fn);
     bool CreateQueryThread();
     bool CreateCheckIPThread();
     void StopQueryThread();
@@ -157,7 +191,6 @@ private:
 
     std::atomic<uint32_t> m_bStarted{0};
     std::atomic<uint32_t> m_dwLastError{0};
-    std::atomic<int32_t> m_iDevResponse{-1};
 
     // Configuration, read from ZEVASDK.xml at every first start.
     int32_t m_iLogLevel;
@@ -201,6 +234,12 @@ private:
     char m_szDynamicPath[3][LIB_PATH_LEN] = {};      // fallback paths, by library tag
     char m_szDynamicLoadPath[3][LIB_PATH_LEN] = {};  // configured paths, by library tag
     char m_szModulePath[256] = {};
+
+    // The answer of the request that waits: a receive thread stores the block under the lock,
+    // then the code; the requesting thread reads the block once the code has changed.
+    std::atomic<int32_t> m_iDevResponse{ANSWER_WAITING};
+    YAR_MUTEX_T m_hAnswerMutex = YAR_MUTEX_INITIALIZER;
+    uint8_t m_byAnswer[ANSWER_KIND_NUM][ANSWER_BLOCK_MAX] = {};
 };
 
 }  // namespace ZEVA

@@ -40,20 +40,32 @@ void CGlobalCtrl::StopCheckIPThread() {
     JoinThreadLogged(m_hCheckIPThreadId, "CGlobalCtrl::Cleanup", "m_hCheckIPThreadId");
 }
 
-int CGlobalCtrl::SendInquiry() {
+template <class Fn>
+int CGlobalCtrl::AskEveryService(const char *pNotStarted, const char *pSuccess, Fn fn) {
     if (!IsStarted()) {
-        ZEVA_LOG_ERR("[CGlobalCtrl::SendInquiry] ZEVA not start");
+        ZEVA_LOG_ERR("%s", pNotStarted);
         SetLastError(ZEVA_ERR_NOT_START);
         return 0;
     }
     int sent = 0;
     for (CService *service : m_pService) {
-        if (service && service->SendInquiry()) {
-            ZEVA_LOG_INF("[SendInquiry] Success!");
+        if (service && fn(*service)) {
+            ZEVA_LOG_INF("%s", pSuccess);
             sent = 1;
         }
     }
     return sent;
+}
+
+int CGlobalCtrl::SendInquiry() {
+    return AskEveryService("[CGlobalCtrl::SendInquiry] ZEVA not start", "[SendInquiry] Success!",
+                           [](CService &service) { return service.SendInquiry(); });
+}
+
+int CGlobalCtrl::InquirySpecificSubnet(const ZEVA_SUBNET_INFO *pSubnetInfo) {
+    return AskEveryService("[CGlobalCtrl::InquirySpecificSubnet] ZEVA not start",
+                           "[CGlobalCtrl::InquirySpecificSubnet] Success!",
+                           [pSubnetInfo](CService &service) { return service.InquirySpecificSubnet(pSubnetInfo); });
 }
 
 int CGlobalCtrl::ParseData(const char *pData, uint32_t dwLen) {

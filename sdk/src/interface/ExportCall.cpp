@@ -4,13 +4,19 @@
 
 namespace ZEVA {
 
-CLockedExport::CLockedExport(const char *pName) : m_pName(pName) {
+CLockedExport::CLockedExport(const char *pName, const char *pDetail) : m_pName(pName), m_pDetail(pDetail) {
     CGlobalCtrl::InterfaceLock().Lock();
-    ZEVA_LOG_INF(ZEVA_DASHES "[%s] in" ZEVA_DASHES, m_pName);
+    if (m_pDetail)
+        ZEVA_LOG_INF(ZEVA_DASHES "[%s] in [%s]" ZEVA_DASHES, m_pName, m_pDetail);
+    else
+        ZEVA_LOG_INF(ZEVA_DASHES "[%s] in" ZEVA_DASHES, m_pName);
 }
 
 CLockedExport::~CLockedExport() {
-    ZEVA_LOG_INF(ZEVA_DASHES "[%s] out" ZEVA_DASHES, m_pName);
+    if (m_pDetail)
+        ZEVA_LOG_INF(ZEVA_DASHES "[%s] out [%s]" ZEVA_DASHES, m_pName, m_pDetail);
+    else
+        ZEVA_LOG_INF(ZEVA_DASHES "[%s] out" ZEVA_DASHES, m_pName);
     CGlobalCtrl::InterfaceLock().Unlock();
 }
 

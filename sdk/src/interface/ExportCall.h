@@ -11,7 +11,8 @@ namespace ZEVA {
 
 class CLockedExport {
 public:
-    explicit CLockedExport(const char *pName);
+    // With pDetail, the lines carry it: "[name] in [detail]".
+    explicit CLockedExport(const char *pName, const char *pDetail = nullptr);
     ~CLockedExport();
     CLockedExport(const CLockedExport &) = delete;
     CLockedExport &operator=(const CLockedExport &) = delete;
@@ -19,6 +20,7 @@ public:
 private:
     CExportScope m_scope;
     const char *m_pName;
+    const char *m_pDetail;
 };
 
 // Sets the last error to 2005 with the argument failure's line; always 0.

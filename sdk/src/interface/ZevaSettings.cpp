@@ -29,6 +29,16 @@ BOOL ZEVA_SendInquiry(void) {
     return 1;
 }
 
+BOOL ZEVA_InquirySpecificSubnet(ZEVA_SUBNET_INFO *pSubnetInfo) {
+    CExportScope scope;
+    CGlobalCtrl *ctrl = CGlobalCtrl::GetInstance();
+    ctrl->SetLastError(ZEVA_NOERROR);
+    if (!pSubnetInfo)
+        return FailArgument("[InquirySpecificSubnet] pSubnetInfo is Null");
+    CLockedExport call("InquirySpecificSubnet");
+    return ctrl->InquirySpecificSubnet(pSubnetInfo);
+}
+
 BOOL ZEVA_ParseData(void *lpInBuffer, DWORD dwInBuffSize) {
     CExportScope scope;
     if (!lpInBuffer || dwInBuffSize == 0)

@@ -63,6 +63,13 @@ def reply_spec(text):
     return tuple(dict.fromkeys(ways))
 
 
+def result_spec(text):
+    kind, eq, word = text.partition("=")
+    if not eq or not kind:
+        raise argparse.ArgumentTypeError("expected TYPE=WORD")
+    return kind, word
+
+
 def field_spec(text):
     """NAME=VALUE sets an answer element, NAME alone leaves it out."""
     name, eq, value = text.partition("=")
@@ -105,6 +112,15 @@ def parser():
                    help="password of the activated devices (Sim12345)")
     p.add_argument("--inactive", action="store_true",
                    help="devices start not activated, without a password")
+    p.add_argument("--result", action="append", default=[], type=result_spec, metavar="TYPE=WORD",
+                   help="answer requests of TYPE (or all) with this Result word, whatever the "
+                        "secrets; @FILE reads the word from FILE at each answer; repeatable")
+    p.add_argument("--no-answer", action="append", default=[], metavar="TYPE",
+                   help="leave requests of TYPE (or all) unanswered; repeatable")
+    p.add_argument("--answer-delay", type=float, default=0, metavar="S",
+                   help="answer requests S seconds late (0)")
+    p.add_argument("--wrong-mac-first", action="store_true",
+                   help="send each request answer first with another device's MAC, then right")
     p.add_argument("--frames", action="store_true",
                    help="also answer raw discovery frames (EtherType 0x8033) and send the online "
                         "frame at start")

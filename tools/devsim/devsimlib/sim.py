@@ -173,13 +173,43 @@ class Simulator:
         except Exception as e:  # noqa: BLE001  a fault of ours must not end the simulation
             self.log.write("fault", type=req.type, uuid=req.uuid, error=repr(e))
             return 0
-        if answer is None:
+        if answer is None or self._chosen(self.opts.no_answer, req.type):
             return 0
         type_word, elements = answer
-        data = probe.build(type_word, req.uuid, [("MAC", device.mac)] + elements)
-        for sock, dest in dests:
-            self.send(data, sock, dest)
+        forced = dict(self.opts.result)
+        word = forced.get(req.type, forced.get("all"))
+        if word is not None and word.startswith("@"):
+            word = self._read_word(word[1:])
+        if word is not None:
+            elements = [("Result", word)] + [e for e in elements if e[0] != "Result"]
+        texts = []
+        if self.opts.wrong_mac_first:
+            texts.append(probe.build(type_word, req.uuid, [("MAC", "02-d5-ff-ff-ff-ff")] + elements))
+        texts.append(probe.build(type_word, req.uuid, [("MAC", device.mac)] + elements))
+
+        def send_all():
+            for data in texts:
+                for sock, dest in dests:
+                    self.send(data, sock, dest)
+            self.log.write("answer", type=type_word, uuid=req.uuid, result=elements[0][1])
+        if self.opts.answer_delay:
+            self.at(time.monotonic() - self.start + self.opts.answer_delay, send_all)
+        else:
+            send_all()
         return 1
+
+    @staticmethod
+    def _read_word(path):
+        """A Result word a test changes between requests; None (the device decides) without one."""
+        try:
+            with open(path) as f:
+                return f.read().strip() or None
+        except OSError:
+            return None
+
+    @staticmethod
+    def _chosen(kinds, type_word):
+        return type_word in kinds or "all" in kinds
 
     def _subnet_device(self, address):
         for d in self.devices:

@@ -21,6 +21,8 @@ constexpr int kStatusData = 0;
 constexpr int kStatusRecvError = 9;
 constexpr int kStatusClosed = 73;
 constexpr int kErrorAborted = 995;
+// The byte count of a completion PostHeld makes: no socket input, only what the TLS object holds.
+constexpr int kHeldBytes = -1;
 constexpr int kStopWaitStepMs = 10;
 
 std::atomic<int> g_iStopWaitSteps{550};
@@ -333,13 +335,17 @@ void CLinkAsyncIO::RecvStreamData(int iError, int iBytes) {
         CallBack(nullptr, 0, kStatusClosed);
         return;
     }
+    if (iBytes == kHeldBytes) {
+        RecvStreamDataSync(0, 1);
+        return;
+    }
     if (iBytes == 0) {
         m_bRecving = 0;
         CallBack(nullptr, 0, kStatusRecvError);
         return;
     }
     if (m_pSSLTrans) {
-        RecvStreamDataSync(iError, iBytes);
+        RecvStreamDataSync(iBytes, 0);
         return;
     }
     const int iResult = CallBack(m_pRecvBuf, iBytes, kStatusData);
@@ -366,8 +372,7 @@ int CLinkAsyncIO::ReadSSL(int iInLen, int *pbMore) {
     return iRead;
 }
 
-void CLinkAsyncIO::RecvStreamDataSync(int /*iError*/, int iBytes) {
-    int bMore = 0;
+void CLinkAsyncIO::RecvStreamDataSync(int iBytes, int bMore) {
     for (;;) {
         const int iLength = ReadSSL(iBytes, &bMore);
         if (iLength > 0) {
@@ -500,11 +505,42 @@ int CLinkAsyncIO::ResumeRecvThread() {
         return 0;
     }
     m_bRecving = 0;
+    if (HoldsSSLData())
+        return PostHeld();
     if (AsyncIOPostRecv(m_pRecvBuf, m_dwRecvBufSize, AsyncIOCallBack) != 1) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkAsyncIO::ResumeRecvThread, AsyncIOPostRecv Failed",
                         MORVA_PTR_ARG(this));
         return 0;
     }
+    return 1;
+}
+
+int CLinkAsyncIO::HoldsSSLData() {
+    if (!m_pSSLTrans)
+        return 0;
+    std::unique_lock<std::mutex> lock;
+    if (m_pSSLLock)
+        lock = std::unique_lock<std::mutex>(*m_pSSLLock);
+    return m_pSSLTrans->SSLTrans_holds_data();
+}
+
+// The TLS object already holds data, from blocking reads before the switch or from a delivery
+// the owner paused: a worker delivers it now instead of after the next bytes from the socket,
+// which may never come when the peer waits for an answer.
+int CLinkAsyncIO::PostHeld() {
+    yar::yar_guard guard(&m_Mutex);
+    const int iSocket = m_socketAsyncIO.load();
+    if (iSocket == -1)
+        return 1;
+    ++m_nUnCompCount;
+    if (YAR_AsyncIO_PostQueuedCompleteStatusEx(m_hAsyncIOQueue, this, 0, kHeldBytes,
+                                               reinterpret_cast<void *>(MakeKey(ASYNC_OP_RECV)), AsyncIOCallBack) != 0) {
+        --m_nUnCompCount;
+        LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkAsyncIO::PostHeld, YAR_AsyncIO_PostQueuedCompleteStatusEx Failed, syserror[%d]",
+                        MORVA_PTR_ARG(this), YAR_GetSystemLastError());
+        return 0;
+    }
+    m_bRecving = 1;
     return 1;
 }
 

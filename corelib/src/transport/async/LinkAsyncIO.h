@@ -111,8 +111,11 @@ private:
     // Pieces of at most 16384 bytes, all under one hold of the mutex; the bytes posted.
     DWORD PostSendPieces(const char *pData, DWORD dwLen, YAR_ASYNCIO_ROUTINE fnRoutine);
     void RecvStreamData(int iError, int iBytes);
-    // TLS links: decrypts the received bytes and delivers the plain text.
-    void RecvStreamDataSync(int iError, int iBytes);
+    // TLS links: decrypts the received bytes and delivers the plain text; bMore 1 reads only what
+    // the TLS object already holds.
+    void RecvStreamDataSync(int iBytes, int bMore);
+    int HoldsSSLData();
+    int PostHeld();
     int ReadSSL(int iInLen, int *pbMore);
     void OnCmdCompletion(uint32_t uType, int iError, int iBytes);
     int CallBack(char *pData, int iLen, int iStatus);

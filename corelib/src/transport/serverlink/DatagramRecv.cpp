@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "yar/yar_error.h"
+#include "yar/yar_socket.h"
 
 namespace Vorezi {
 
@@ -41,6 +42,21 @@ int RecvDatagram(int iSocket, char *pBuf, int iSize, YAR_ADDR_T *pFrom) {
     }
     FromSockAddr(ss, pFrom);
     return (int)n;
+}
+
+int SendDatagramTo(int iSocket, const SERVER_LINK_SEND_PARAM &param) {
+    YAR_ADDR_T struTo;
+    const int iAf = std::strchr(param.pPeerIP, ':') ? YAR_AF_INET6 : YAR_AF_INET;
+    if (YAR_MakeAddrByString(iAf, param.pPeerIP, param.wPeerPort, &struTo) != 0)
+        return -1;
+    return YAR_SendTo(iSocket, param.pData, (int)param.dwDataLen, &struTo);
+}
+
+void SetDatagramRecord(SERVER_LINK_DATA *pData, char *pBuf, int iLen, const YAR_ADDR_T &from) {
+    pData->pData = pBuf;
+    pData->dwDataLen = (DWORD)iLen;
+    YAR_GetAddrStringEx(&from, pData->szPeerIP, sizeof(pData->szPeerIP));
+    pData->wPeerPort = YAR_GetAddrPort(&from);
 }
 
 }  // namespace Vorezi

@@ -4,6 +4,7 @@
 #include "Module/Log/LogModule.h"
 #include "transport/serverlink/ServerLinkMgr.h"
 #include "transport/serverlink/ServerLinkTCP.h"
+#include "transport/serverlink/dtls/ServerLinkRQSDTLS.h"
 #include "yar/yar_string.h"
 
 namespace Vorezi {
@@ -49,12 +50,6 @@ bool ValidStreamLink(int iStreamLink) {
     if (iStreamLink >= 0 && iStreamLink < SERVER_LINK_TCP_SLOTS)
         return true;
     GetCoreGlobalCtrl()->SetLastError(SERVER_LINK_ERR_PARAM);
-    return false;
-}
-
-// Ends one peer's session on an RQS-over-DTLS link. That link class brings DelDtlsInfo with it;
-// until it is built no member is one.
-bool DelDtlsInfo(CMemberBase *, const YAR_ADDR_T &) {
     return false;
 }
 
@@ -147,7 +142,9 @@ int Interim_ExitRecvThreadEx(int iListenLink, YAR_ADDR_T struPeerAddr) {
     MemberLock lock(iListenLink, true);
     if (!lock.Locked())
         return 0;
-    if (!DelDtlsInfo(lock.Get<CMemberBase>(), struPeerAddr))
+    if (CServerLinkRQSDTLS *pLink = lock.Get<CServerLinkRQSDTLS>())
+        pLink->DelDtlsInfo(struPeerAddr);
+    else
         LogModule_Write(LOG_LEVEL_ERR, "Interim_ExitRecvThread, GetMember Failed, iListenLink[%d]", iListenLink);
     return lock.Unlock();
 }

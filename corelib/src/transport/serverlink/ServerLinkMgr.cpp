@@ -5,8 +5,12 @@
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
+#include "transport/serverlink/ServerLinkRQS.h"
 #include "transport/serverlink/ServerLinkTCP.h"
 #include "transport/serverlink/ServerLinkUDP.h"
+#include "transport/serverlink/ServerLinkVRUDP.h"
+#include "transport/serverlink/ServerLinkVRUDPStream.h"
+#include "transport/serverlink/dtls/ServerLinkRQSDTLS.h"
 #include "yar/yar_error.h"
 
 namespace Vorezi {
@@ -32,6 +36,10 @@ struct ServerLinkClass {
 constexpr ServerLinkClass kServerLinkClasses[] = {
     {SERVER_LINK_PRO_TCP, NewServerLink<CServerLinkTCP>, sizeof(CServerLinkTCP)},
     {SERVER_LINK_PRO_UDP, NewServerLink<CServerLinkUDP>, sizeof(CServerLinkUDP)},
+    {SERVER_LINK_PRO_RQS, NewServerLink<CServerLinkRQS>, sizeof(CServerLinkRQS)},
+    {SERVER_LINK_PRO_RQS_DTLS, NewServerLink<CServerLinkRQSDTLS>, sizeof(CServerLinkRQSDTLS)},
+    {SERVER_LINK_PRO_VRUDP_STREAM, NewServerLink<CServerLinkVRUDPStream>, sizeof(CServerLinkVRUDPStream)},
+    {SERVER_LINK_PRO_VRUDP, NewServerLink<CServerLinkVRUDP>, sizeof(CServerLinkVRUDP)},
 };
 
 const ServerLinkClass *FindServerLinkClass(BYTE byProType) {

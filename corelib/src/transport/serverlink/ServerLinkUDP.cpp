@@ -146,10 +146,7 @@ bool CServerLinkUDP::ReceiveOne(int sockRecv, char *pBuf) {
     }
     SERVER_LINK_DATA struData;
     InitRecord(&struData, SERVER_LINK_MSG_NEW, SERVER_LINK_PRO_UDP, -1, -1);
-    struData.pData = pBuf;
-    struData.dwDataLen = (DWORD)iRecvLen;
-    YAR_GetAddrStringEx(&struFrom, struData.szPeerIP, sizeof(struData.szPeerIP));
-    struData.wPeerPort = YAR_GetAddrPort(&struFrom);
+    SetDatagramRecord(&struData, pBuf, iRecvLen, struFrom);
     PushDataToCallBack(&struData);
     return true;
 }
@@ -160,11 +157,7 @@ int CServerLinkUDP::SendData(const SERVER_LINK_SEND_PARAM *pParam) {
                         m_szLocalIP, m_wLocalPort);
         return -1;
     }
-    YAR_ADDR_T struTo;
-    const int iAf = std::strchr(pParam->pPeerIP, ':') ? YAR_AF_INET6 : YAR_AF_INET;
-    int iSent = -1;
-    if (YAR_MakeAddrByString(iAf, pParam->pPeerIP, pParam->wPeerPort, &struTo) == 0)
-        iSent = YAR_SendTo(m_socket, pParam->pData, (int)pParam->dwDataLen, &struTo);
+    const int iSent = SendDatagramTo(m_socket, *pParam);
     if (iSent < 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkUDP::SendData, YAR_SendTo Failed, syserror[%d], m_socket[%d], Addr[%s:%d]",
                         Index(), YAR_GetSystemLastError(), m_socket, pParam->pPeerIP, pParam->wPeerPort);

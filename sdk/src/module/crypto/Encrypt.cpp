@@ -1,14 +1,19 @@
 #include "module/crypto/Encrypt.h"
 
+#include <cstring>
 #include <string>
 
+#include "morva/MorvaAes.h"
 #include "morva/MorvaCrypto.h"
+#include "morva/MorvaUtility.h"
 #include "utils/SdkLog.h"
 
 namespace ZEVA {
 
 namespace {
 
+const int kMd5Len = 16;
+const int kSha256Len = 32;
 const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 int Base64Value(char c) {
@@ -23,6 +28,16 @@ int Base64Value(char c) {
     if (c == '/')
         return 63;
     return c == '=' ? 64 : -1;
+}
+
+// The CBC operations work on a zeroed copy of kAesCopyLen bytes; a longer input is refused, not cut.
+bool CopyForCbc(const char *pName, const uint8_t *pIn, int iInLen, const int *pOutLen, uint8_t *pCopy) {
+    if (!pIn || !pOutLen || iInLen <= 0 || iInLen > CEncrypt::kAesCopyLen) {
+        ZEVA_LOG_ERR("%s, invalid input, iInLen[%d]", pName, iInLen);
+        return false;
+    }
+    std::memcpy(pCopy, pIn, size_t(iInLen));
+    return true;
 }
 
 }  // namespace
@@ -41,23 +56,146 @@ void *CEncrypt::GetInterface() {
     return m_pInterface;
 }
 
-int CEncrypt::AesEcbDecrypt(const uint8_t *pIn, int iInLen, uint8_t *pOut, int iOutLen, const uint8_t *pKey,
-                            int iKeyLen) {
+int CEncrypt::RunAes(AesFunction fnAes, const char *pFailText, const uint8_t *pIn, int iInLen, uint8_t *pOut,
+                     int iOutLen, const uint8_t *pKey, int iKeyLen, const uint8_t *pIv, int iIvLen) {
     MORVA_AES_PARAM param{};
-    param.pInterface = GetInterface();
-    if (!param.pInterface)
-        return 0;
+    param.pInterface = m_pInterface;
     param.pInputBuf = const_cast<uint8_t *>(pIn);
     param.iInputBufLen = iInLen;
     param.pOutputBuf = pOut;
     param.iOutputBufLen = iOutLen;
     param.pKey = const_cast<uint8_t *>(pKey);
     param.iKeyLen = iKeyLen;
-    if (!Morva_DecryptByAesEcb(&param)) {
-        ZEVA_LOG_ERR("CEncrypt::AesEcbDecrypt, Morva_EncryptByAesEcb error");
+    param.pIv = const_cast<uint8_t *>(pIv);
+    param.iIvLen = iIvLen;
+    if (!fnAes(&param)) {
+        ZEVA_LOG_ERR("%s", pFailText);
         return 0;
     }
     return 1;
+}
+
+int CEncrypt::AesCbcEncrypt(const uint8_t *pIn, int iInLen, uint8_t *pOut, int iOutCapacity, int *pOutLen,
+                            const uint8_t *pKey, int iKeyLen, const uint8_t *pIv, int iIvLen, int iPadFlag) {
+    if (!GetInterface())
+        return 0;
+    uint8_t byBuf[kAesCopyLen] = {};
+    if (!CopyForCbc("CEncrypt::AesCbcEncrypt", pIn, iInLen, pOutLen, byBuf))
+        return 0;
+    int iPadded = (iInLen + 15) / 16 * 16;
+    if (iPadFlag == 1)
+        std::memset(byBuf + iInLen, iPadded - iInLen, size_t(iPadded - iInLen));
+    int bOk = RunAes(Morva_EncryptByAesCbc, "CEncrypt::AesCbcEncrypt, Morva_EncryptByAesCbc error", byBuf, iPadded,
+                     pOut, iOutCapacity, pKey, iKeyLen, pIv, iIvLen);
+    explicit_bzero(byBuf, sizeof byBuf);
+    if (bOk)
+        *pOutLen = iPadded;
+    return bOk;
+}
+
+int CEncrypt::AesCbcDecrypt(const uint8_t *pIn, int iInLen, uint8_t *pOut, int iOutCapacity, int *pOutLen,
+                            const uint8_t *pKey, int iKeyLen, const uint8_t *pIv, int iIvLen) {
+    if (!GetInterface()) {
+        ZEVA_LOG_ERR("CEncrypt::AesCbcDecrypt, struAesParam.pInterface is null");
+        return 0;
+    }
+    uint8_t byBuf[kAesCopyLen] = {};
+    if (!CopyForCbc("CEncrypt::AesCbcDecrypt", pIn, iInLen, pOutLen, byBuf))
+        return 0;
+    *pOutLen = iInLen;
+    return RunAes(Morva_DecryptByAesCbc, "CEncrypt::AesCbcDecrypt, Morva_DecryptByAesCbc error", byBuf, iInLen, pOut,
+                  iOutCapacity, pKey, iKeyLen, pIv, iIvLen);
+}
+
+int CEncrypt::AesEcbEncrypt(const uint8_t *pIn, int iInLen, uint8_t *pOut, int iOutLen, const uint8_t *pKey,
+                            int iKeyLen) {
+    if (!GetInterface())
+        return 0;
+    return RunAes(Morva_EncryptByAesEcb, "CEncrypt::AesEcbEncrypt, Morva_EncryptByAesEcb error", pIn, iInLen, pOut,
+                  iOutLen, pKey, iKeyLen, nullptr, 0);
+}
+
+int CEncrypt::AesEcbDecrypt(const uint8_t *pIn, int iInLen, uint8_t *pOut, int iOutLen, const uint8_t *pKey,
+                            int iKeyLen) {
+    if (!GetInterface())
+        return 0;
+    return RunAes(Morva_DecryptByAesEcb, "CEncrypt::AesEcbDecrypt, Morva_EncryptByAesEcb error", pIn, iInLen, pOut,
+                  iOutLen, pKey, iKeyLen, nullptr, 0);
+}
+
+int CEncrypt::AesEcbEncrypt128(uint8_t *pIn, int iInCapacity, int iInLen, uint8_t *pOut, int iOutCapacity,
+                               int *pOutLen, const uint8_t *pKey) {
+    // The C module answers 0 or -1.
+    return AES_EcbEncrypt128(pIn, iInCapacity, iInLen, pOut, iOutCapacity, pOutLen, pKey) == 0 ? 1 : 0;
+}
+
+int CEncrypt::GetRsaPublicKey1024(uint8_t *pKey, int *pKeyLen) {
+    void *pInterface = GetInterface();
+    if (!pInterface)
+        return 0;
+    if (!Morva_GeneratePublicKey(pInterface, pKey, pKeyLen)) {
+        ZEVA_LOG_ERR("CEncrypt::GetRsaPublicKey1024, Morva_GeneratePublicKey error");
+        return 0;
+    }
+    return 1;
+}
+
+int CEncrypt::GetRsaKey2048(uint8_t *pPubKey, int *pPubKeyLen, uint8_t *pPriKey, int *pPriKeyLen) {
+    if (!Morva_GenerateRSAKey2048(pPubKey, pPubKeyLen, pPriKey, pPriKeyLen)) {
+        ZEVA_LOG_ERR("CEncrypt::GetRsaKey2048, Morva_GenerateRSAKey2048 error");
+        return 0;
+    }
+    return 1;
+}
+
+int CEncrypt::RsaDecryptByPrivateKey(const uint8_t *pIn, int iInLen, uint8_t *pOut) {
+    void *pInterface = GetInterface();
+    if (!pInterface || !pOut)
+        return 0;
+    std::memset(pOut, 0, kRsa1024Len);
+    if (!Morva_DecryptByPrivateKey(pInterface, iInLen, pIn, pOut)) {
+        ZEVA_LOG_ERR("CEncrypt::RsaDecryptByPrivateKey, Morva_DecryptByPrivateKey error");
+        return 0;
+    }
+    return 1;
+}
+
+int CEncrypt::RsaDecryptByPrivateKey2048(const uint8_t *pIn, int iInLen, const uint8_t *pPriKey, int iPriKeyLen,
+                                         uint8_t *pOut, int *pOutLen) {
+    if (!pOut || !pOutLen || *pOutLen < kRsa2048Len) {
+        ZEVA_LOG_ERR("CEncrypt::RsaDecryptByPrivateKey2048, output below %d bytes", kRsa2048Len);
+        return 0;
+    }
+    std::memset(pOut, 0, kRsa2048Len);
+    if (!Morva_DecryptByPrivateKeyEx2048(pIn, iInLen, pOut, pOutLen, pPriKey, iPriKeyLen)) {
+        ZEVA_LOG_ERR("CEncrypt::RsaDecryptByPrivateKey2048, Morva_DecryptByPrivateKeyEx2048 error");
+        return 0;
+    }
+    return 1;
+}
+
+int CEncrypt::MD5(const uint8_t *pIn, int iInLen, uint8_t *pOut) {
+    if (!pIn || !pOut)
+        return 0;
+    // The core gives the digest as hexadecimal text and logs its own failures; a text left empty
+    // is one of them.
+    char szHex[2 * kMd5Len + 1] = {};
+    Morva_MD5(pIn, iInLen, szHex, 0);
+    return szHex[0] && Morva_HexStringToByteArray(szHex, 2 * kMd5Len, pOut, kMd5Len) == kMd5Len ? 1 : 0;
+}
+
+int CEncrypt::SHA256(const uint8_t *pIn, int iInLen, uint8_t *pOut) { return Morva_StrSHA256(pIn, iInLen, pOut); }
+
+int CEncrypt::SHA256Hex(const uint8_t *pIn, int iInLen, char *pOut) {
+    uint8_t byDigest[kSha256Len];
+    if (!pOut || !SHA256(pIn, iInLen, byDigest))
+        return 0;
+    return Morva_HexEncode(byDigest, kSha256Len, 0, pOut);
+}
+
+void CEncrypt::GetRandomHexString(char *pOut) {
+    if (pOut)
+        Morva_GenRandomString32(pOut);
 }
 
 uint32_t CEncrypt::Base64_Encode(const uint8_t *pIn, uint32_t dwInLen, char *pOut, uint32_t dwOutCapacity) {

@@ -10,6 +10,7 @@
 #include "utils/SdkLog.h"
 #include "utils/SdkThread.h"
 #include "utils/Utils.h"
+#include "yar/yar_error.h"
 #include "yar/yar_string.h"
 
 namespace ZEVA {
@@ -42,6 +43,21 @@ const char *TypeWord(const TiXmlElement *root) {
         return nullptr;
     }
     return types->GetText();
+}
+
+// A range text, which need not be terminated in its field, as an address in host order.
+bool SubnetAddress(const char *pField, uint32_t *pAddr) {
+    const size_t width = sizeof(ZEVA_SUBNET_INFO::szStartSubnetIP);
+    char text[width + 1] = {};
+    std::memcpy(text, pField, strnlen(pField, width));
+    uint8_t bytes[4];
+    if (YAR_InetPton(YAR_AF_INET, text, bytes) != 0) {
+        ZEVA_LOG_ERR("[CService::InquirySpecificSubnet] szStartSubnetIP[%s]", text);
+        CGlobalCtrl::GetInstance()->SetLastError(ZEVA_ERR_SUBNET_RANGE);
+        return false;
+    }
+    *pAddr = uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
+    return true;
 }
 
 }  // namespace
@@ -154,6 +170,37 @@ int CService::SendInquiryByMulticast() {
     return ok;
 }
 
+int CService::InquirySpecificSubnet(const ZEVA_SUBNET_INFO *pSubnetInfo) {
+    uint32_t start = 0, end = 0;
+    if (!SubnetAddress(pSubnetInfo->szStartSubnetIP, &start) || !SubnetAddress(pSubnetInfo->szEndSubnetIP, &end))
+        return 0;
+    if (end - start > SUBNET_MAX_SPAN) {
+        ZEVA_LOG_ERR("[CService::InquirySpecificSubnet] iIPNum[%d]", int(end - start));
+        CGlobalCtrl::GetInstance()->SetLastError(ZEVA_ERR_SUBNET_RANGE);
+        return 0;
+    }
+    for (uint32_t addr = start;; ++addr) {
+        char uuid[40] = {};
+        char text[PROBE_BUFFER_LEN] = {};
+        uint32_t len = 0;
+        if (CreateUuidString(uuid, sizeof uuid) != 0 || !m_Protocol.PackageInquiry_V32(uuid, text, sizeof text, &len))
+            return 0;
+        uint8_t bytes[4] = {uint8_t(addr >> 24), uint8_t(addr >> 16), uint8_t(addr >> 8), uint8_t(addr)};
+        char ip[16] = {};
+        YAR_ADDR_T to;
+        if (!YAR_InetNtop(YAR_AF_INET, bytes, ip, sizeof ip) ||
+            YAR_MakeAddrByString(YAR_AF_INET, ip, SUBNET_INQUIRY_PORT, &to) != 0) {
+            ZEVA_LOG_ERR("[CService::InquirySpecificSubnet] YAR_InetNtop failed");
+        } else if (!m_IoUdpSubnet.SendData(text, len, &to)) {
+            ZEVA_LOG_ERR("[CService::InquirySpecificSubnet] Send Inquiry_v32 failed sys_err = %d",
+                         YAR_GetSystemLastError());
+            return 0;
+        }
+        if (addr == end)
+            return 1;
+    }
+}
+
 int CService::SendXmlData(const char *pText, uint32_t dwLen) {
     YAR_ADDR_T to37020 = GroupAddr(MULTICAST_GROUP, MULTICAST_PORT);
     YAR_ADDR_T to35090 = GroupAddr(MULTICAST_GROUP, MULTICAST_PORT_35090);
@@ -183,7 +230,8 @@ void CService::ProcessUdpData(const char *pData, uint32_t dwLen, int /*iSource*/
             CGlobalCtrl::GetInstance()->UpdateSubnetDevList(&dev, m_wAdapterIndex);
         return;
     }
-    // The answers to requests are dispatched on the type word from here.
+    if (TakeAnswer(root, type, pData, dwLen))
+        DispatchAnswer(root, type);
 }
 
 void CService::ReceiveLoop(CIOBase &io, const RECV_LOOP &loop) {

@@ -5,19 +5,25 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
 
 #include "module/io/IOEthernet.h"
 #include "module/io/IOMulticast.h"
 #include "module/io/IOUDP.h"
-#include "module/protocol/MulticastProtocol.h"
+#include "module/protocol/MulticastProtocol_V31.h"
 #include "module/protocol/PcapProtocol.h"
 #include "yar/yar_thread.h"
 
 namespace ZEVA {
 
+struct DEVICE_LIST_ITEM;
+
 constexpr uint16_t MULTICAST_PORT = 37020;
 constexpr uint16_t MULTICAST_PORT_35090 = 35090;
 constexpr uint16_t RELAY_PORT = 47020;
+constexpr uint16_t SUBNET_INQUIRY_PORT = 37019;
+constexpr uint32_t SUBNET_MAX_SPAN = 4096;  // end - start: 4097 addresses at most
 constexpr const char *MULTICAST_GROUP = "239.255.255.250";
 constexpr const char *RELAY_GROUP = "239.255.255.251";
 constexpr uint32_t RECV_BUFFER_LEN = 10240;
@@ -38,19 +44,56 @@ public:
     // Ends the threads and closes the sockets; may run any number of times.
     int Stop();
     int SendInquiry();
+    // "inquiry_v32" to every address of the range, port 37019; the answers come to the subnet
+    // thread. 0 with 2048 for a range that is no range.
+    int InquirySpecificSubnet(const ZEVA_SUBNET_INFO *pSubnetInfo);
     // Dispatches one received Probe text (any bytes: the text need not be terminated).
     void ProcessUdpData(const char *pData, uint32_t dwLen, int iSource);
 
-    // Raw-frame requests to one device by its MAC text. The net-parameter record is laid out as
-    // ZEVA_NET_PARAM, the reset record as ZEVA_RESET_PARAM.
-    int ModifyNetParamByPcap(const char *pMAC, const char *pPassword, const uint8_t *pNetParam);
+    // Requests to one device, sent to both multicast ports. pExchangeCode is the device's
+    // random string as its exchange-code answer carried it. 1 when sent; the answer reaches the
+    // controller through ProcessUdpData.
+    int GetExchangeCode(const DEVICE_LIST_ITEM &dev, uint8_t byProtocol);
+    int ActiveDev(const DEVICE_LIST_ITEM &dev, const char *pExchangeCode, const char *pPassword);
+    int ModifyNetParam(const DEVICE_LIST_ITEM &dev, const char *pExchangeCode, const char *pUserName,
+                       const char *pPassword, const ZEVA_NET_PARAM *pParam);
+    int ResetPassword(const DEVICE_LIST_ITEM &dev, const char *pExchangeCode, const ZEVA_RESET_PARAM *pParam);
+    int GetDeviceConfig(const DEVICE_LIST_ITEM &dev, const char *pUserName, const char *pExchangeCode,
+                        uint32_t dwCommand, const void *pIn);
+    int SetDeviceConfig(const DEVICE_LIST_ITEM &dev, const char *pUserName, const char *pExchangeCode,
+                        uint32_t dwCommand, const void *pIn);
+    // Raw-frame requests to one device by its MAC text.
+    int ModifyNetParamByPcap(const char *pMAC, const char *pPassword, const ZEVA_NET_PARAM *pParam);
     int ResetPasswordEthernet(const char *pMAC, const char *pIPv4First, const char *pIPv4Second,
-                              const uint8_t *pResetParam);
+                              const ZEVA_RESET_PARAM *pParam);
 
 private:
     struct RECV_LOOP;
 
+    // The log lines of one request operation.
+    struct REQUEST_LINES {
+        const char *pFailLine;     // "... failed sys_err = %d"
+        const char *pSentLine;     // "... Send XML is %s"
+        const char *pPackageFailLine;  // "... [%d] Package failed", or null
+    };
+    // A builder by the device's protocol: 3.0, and 3.1 where one exists.
+    struct BUILDER_PAIR {
+        CMulticastProtocol::Builder build30;
+        CMulticastProtocol::Builder build31;
+    };
+
     int SendInquiryByMulticast();
+    // Builds with the builder of the device's protocol and sends; the pending identity is in
+    // place before the first byte goes out. 0 with the last error when either step fails.
+    int SendRequest(const DEVICE_LIST_ITEM &dev, const BUILDER_PAIR &builders, PROBE_REQUEST &req,
+                    const REQUEST_LINES &lines, int iArg = 0);
+    int SendConfig(const DEVICE_LIST_ITEM &dev, const BUILDER_PAIR &builders, const char *pWord,
+                   const char *pUserName, const char *pExchangeCode, uint32_t dwCommand, const void *pIn,
+                   const REQUEST_LINES &lines);
+    // Takes the answer when it belongs to the pending request (and is not our own request come
+    // back): the pending Uuid is cleared, so a copy of it is dropped.
+    bool TakeAnswer(const TiXmlElement *pRoot, const char *pType, const char *pData, uint32_t dwLen);
+    void DispatchAnswer(const TiXmlElement *pRoot, const char *pType);
     // Sent only while the capture is open, so a service without one leaves no error behind.
     int SendInquiryByPcap();
     int SendFrame(const char *pDstMAC, const char *pIPv4First, const char *pIPv4Second, uint8_t byOp,
@@ -75,7 +118,7 @@ private:
     CIOMulticast m_IoMulticastLocal;
     CIOUDP m_IoUdpSubnet;
     CPcapProtocol m_PcapProtocol;
-    CMulticastProtocol m_Protocol;
+    CMulticastProtocol_V31 m_Protocol;
     uint16_t m_wAdapterIndex;
     YAR_HANDLE m_hEthernetThreadId = nullptr;
     YAR_HANDLE m_hMulticastThreadId = nullptr;
@@ -83,6 +126,12 @@ private:
     YAR_HANDLE m_hUdpSubnetThreadId = nullptr;
     YAR_HANDLE m_hMulticastLocalThreadId = nullptr;
     std::atomic<uint32_t> m_bStopThread{1};
+
+    // The request that waits for its answer, and its text, which must not come back as the answer.
+    std::mutex m_PendingLock;
+    char m_szPendingUuid[40] = {};
+    char m_szPendingMAC[20] = {};
+    std::string m_LastRequest;
 };
 
 }  // namespace ZEVA

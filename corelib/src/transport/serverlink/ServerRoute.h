@@ -93,6 +93,8 @@ private:
     static void FreeItem(ROUTE_WORK_ITEM *pItem);
     void FreeDroppedItems();
     static void CloseRoute(const ROUTE_INFO &route);
+    // Ends the route thread's current wait.
+    void Wake();
 
     std::map<std::string, ROUTE_INFO> m_mapRoute;
     YAR_MUTEX_T m_csMapLock;
@@ -101,6 +103,7 @@ private:
     YAR_THREADPOOLFLEX_T *m_hRoutePool = nullptr;
     std::atomic<int> m_bStop{1};
     int m_bInitLock = 0;
+    int m_iWakeFd = -1;
 
     const size_t m_uMaxRoutes;
     std::atomic<TICK_SOURCE> m_fnTick{DefaultTick};

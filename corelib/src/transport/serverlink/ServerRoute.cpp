@@ -1,8 +1,10 @@
 // The server route: the map of per-peer loopback pairs, the thread that reads what consumers
 // write back, and the pool that hands it to the send callback.
-#include "transport/rqs/ServerRoute.h"
+#include "transport/serverlink/ServerRoute.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <sys/socket.h>
 
 #include <cstdio>
@@ -24,7 +26,6 @@ constexpr uint32_t kRouteThreadStack = 0x40000;
 constexpr int32_t kPoolMaxThreads = 32;
 constexpr int32_t kPoolIdleMs = 60000;
 constexpr int32_t kPoolStack = 0x20000;
-constexpr uint32_t kEmptySleepMs = 50;
 constexpr uint32_t kIdleSleepMs = 10;
 // The wait of one pass. Short, so that Stop does not wait a whole second for the thread.
 constexpr int kPollMs = 100;
@@ -61,6 +62,8 @@ CServerRoute::CServerRoute(size_t uMaxRoutes) : m_uMaxRoutes(uMaxRoutes) {
 
 CServerRoute::~CServerRoute() {
     Stop();
+    if (m_iWakeFd >= 0)
+        close(m_iWakeFd);
     if (m_bInitLock)
         YAR_MutexDestroy(&m_csMapLock);
 }
@@ -79,6 +82,13 @@ int CServerRoute::Start(const SERVER_ROUTE_CALLBACKS *pMsg) {
         return 0;
     }
     m_Callbacks = *pMsg;
+    if (m_iWakeFd < 0)
+        m_iWakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_iWakeFd < 0) {
+        LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CServerRoute::Start, eventfd Failed, syserror[%d]", MORVA_PTR_ARG(this),
+                        Utils_GetSysLastError());
+        return 0;
+    }
     m_bStop.store(0);
     m_hRouteThread = YAR_Thread_Create(RouteThread, this, kRouteThreadStack, 0, 0, 0);
     if (m_hRouteThread == YAR_INVALID_THREAD) {
@@ -105,6 +115,7 @@ int CServerRoute::Stop() {
     }
     m_bStop.store(1);
     if (m_hRouteThread != YAR_INVALID_THREAD) {
+        Wake();
         YAR_Thread_Wait(m_hRouteThread);
         m_hRouteThread = YAR_INVALID_THREAD;
     }
@@ -241,6 +252,7 @@ int CServerRoute::MakeRoute(const std::string &strKey, ROUTE_INFO *pRoute, const
         CloseRoute(route);
         return 0;
     }
+    Wake();
     LogModule_Write(LOG_LEVEL_DBG, "[0x%X]CServerRoute::MakeRoute, SUCC, sockIn[%d], sockOut[%d], Addr[%s]",
                     MORVA_PTR_ARG(this), route.sockIn, route.sockOut, strKey.c_str());
     *pRoute = route;
@@ -308,39 +320,46 @@ void CServerRoute::CollectRoutes(std::map<std::string, int> *pWatch) {
 }
 
 // Every live route is watched: with more peers than one wait can hold, the later ones would
-// never get their replies.
+// never get their replies. The wake descriptor ends the wait when a route is made or at Stop, so
+// that a new peer's first reply does not wait for the time-out.
 void CServerRoute::RouteLoop() {
     std::vector<pollfd> fds;
     std::vector<const std::string *> keys;
     while (!m_bStop.load()) {
         std::map<std::string, int> watch;
-        if (GetRouteCount() == 0) {
-            YAR_Sleep(kEmptySleepMs);
-            continue;
-        }
         CollectRoutes(&watch);
+        fds.assign(1, pollfd{m_iWakeFd, POLLIN, 0});
+        keys.assign(1, nullptr);
+        for (const auto &entry : watch) {
+            fds.push_back(pollfd{entry.second, POLLIN, 0});
+            keys.push_back(&entry.first);
+        }
+        int nReady = poll(fds.data(), fds.size(), kPollMs);
+        if (m_bStop.load())
+            break;
         int nRead = 0;
-        if (!watch.empty()) {
-            fds.clear();
-            keys.clear();
-            for (const auto &entry : watch) {
-                fds.push_back(pollfd{entry.second, POLLIN, 0});
-                keys.push_back(&entry.first);
-            }
-            int nReady = poll(fds.data(), fds.size(), kPollMs);
-            if (m_bStop.load())
-                break;
-            for (size_t i = 0; nReady > 0 && i < fds.size() && !m_bStop.load(); i++) {
-                if (fds[i].revents == 0)
-                    continue;
-                nReady--;
-                nRead += ReadRoute(*keys[i], fds[i].fd);
-            }
+        if (nReady > 0 && fds[0].revents) {
+            uint64_t ullCount;
+            (void)!read(m_iWakeFd, &ullCount, sizeof(ullCount));
+            nReady--;
+            nRead++;
+        }
+        for (size_t i = 1; nReady > 0 && i < fds.size() && !m_bStop.load(); i++) {
+            if (fds[i].revents == 0)
+                continue;
+            nReady--;
+            nRead += ReadRoute(*keys[i], fds[i].fd);
         }
         // Busy passes go round at once; only an idle one rests.
         if (nRead == 0)
             YAR_Sleep(kIdleSleepMs);
     }
+}
+
+void CServerRoute::Wake() {
+    const uint64_t ullOne = 1;
+    if (m_iWakeFd >= 0)
+        (void)!write(m_iWakeFd, &ullOne, sizeof(ullOne));
 }
 
 // Drains one route's socket into work items; gives the number of datagrams read.

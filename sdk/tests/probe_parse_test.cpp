@@ -1,0 +1,87 @@
+// Received texts are parsed only when their nesting stays within what the parser's recursion may
+// take: the walk that decides it must meet the text as the parser does, whatever the text hides
+// in comments, values, declarations or broken UTF-8.
+#include <string>
+
+#include <gtest/gtest.h>
+#include <tinyxml.h>
+
+#include "module/protocol/ProbeXml.h"
+
+using namespace ZEVA;
+
+namespace {
+
+bool Parses(const std::string &text) {
+    TiXmlDocument doc;
+    return ParseProbe(text.data(), uint32_t(text.size()), doc) != nullptr;
+}
+
+std::string Repeat(const std::string &piece, size_t bytes) {
+    std::string out;
+    while (out.size() < bytes)
+        out += piece;
+    return out;
+}
+
+std::string Probe(const std::string &inner) { return "<Probe><Types>hello</Types>" + inner + "</Probe>"; }
+
+std::string Nested(int levels) {
+    std::string open, close;
+    for (int i = 0; i < levels; ++i) {
+        open += "<a>";
+        close += "</a>";
+    }
+    return open + close;
+}
+
+TEST(ProbeNesting, AnswersWithHiddenMarkupStillParse) {
+    const std::string hidden = Repeat("<a>", 300);
+    const struct {
+        const char *why;
+        std::string text;
+    } rows[] = {
+        {"declaration", "<?xml version=\"1.0\" encoding=\"utf-8\"?>" + Probe("")},
+        {"comment", Probe("<!--" + hidden + "-->")},
+        {"CDATA", Probe("<x><![CDATA[" + hidden + "]]></x>")},
+        {"quoted value", Probe("<x v=\"" + hidden + "\" w='" + hidden + "'/>")},
+        {"empty elements", Probe(Repeat("<x/><y a=\"1\" />", 3000))},
+        {"UTF-8 texts", Probe("<DeviceDescription>\xe6\x91\x84\xe5\x83\x8f\xe6\x9c\xba</DeviceDescription>")},
+        {"deepest allowed", Probe(Nested(PROBE_MAX_DEPTH - 1))},
+    };
+    for (const auto &row : rows)
+        EXPECT_TRUE(Parses(row.text)) << row.why;
+}
+
+// A megabyte of each: every one nests an element per repetition as the parser reads it, which
+// would run the host's stack out if it reached the parser.
+TEST(ProbeNesting, DeepTextsAreRefusedHoweverTheyHideIt) {
+    const struct {
+        const char *why;
+        std::string piece;
+    } rows[] = {
+        {"plain", "<a>"},
+        {"'/>' in a value", "<a x=\"/>\">"},
+        {"'</' in a value", "<a x='</a>'>"},
+        {"'</' swallowed by a broken UTF-8 sequence", "<a>\xF0</a>"},
+        {"value swallowed past its quote", "<a x=\"\xF0\"></a>\">"},
+        {"'</' in a declaration's value", "<a><?xml version=\"></a>\"?>"},
+        {"byte-order mark as a blank in a tag", "<a \xEF\xBB\xBF>"},
+        {"one level too deep", ""},
+    };
+    for (const auto &row : rows) {
+        std::string inner = row.piece.empty() ? Nested(PROBE_MAX_DEPTH) : Repeat(row.piece, 1 << 20);
+        EXPECT_FALSE(Parses(Probe(inner))) << row.why;
+    }
+}
+
+// The parser steps over a whole UTF-8 sequence, also over the zero byte that ends the text: what
+// follows that byte must never reach it (under AddressSanitizer a read past the copy shows too).
+TEST(ProbeNesting, TextEndsAtItsFirstZeroByte) {
+    const std::string broken = "<Probe><Types>hello</Types><x>world<a>\xF0";
+    EXPECT_FALSE(Parses(broken + ">"));
+    EXPECT_FALSE(Parses(broken + std::string(1, '\0') + Repeat("<a>", 1 << 20)));
+    EXPECT_TRUE(Parses(Probe("") + std::string(1, '\0') + Repeat("<a>", 1 << 20)));
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+// Device requests end to end: libZEVA.so in the host namespace, one or more device simulators in
+// the peer namespace, and what the simulators logged.
+#pragma once
+
+#include <signal.h>
+
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sdk_netns_util.h"
+#include "zeva_lib.h"
+
+namespace sdktest {
+
+// Serial number and MAC of simulated device n.
+inline std::string SimSerial(int n) {
+    char text[32];
+    std::snprintf(text, sizeof text, "DS-SIM%04d-%012d", n % 10000, n);
+    return text;
+}
+
+class RequestLab : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!lab.usable())
+            GTEST_SKIP() << "network namespaces need root and iproute2";
+        AddHostAndPeer(lab, host, peer);
+        in = std::make_unique<zeva::test::EnterNetns>(host);
+        ZEVA_REQUIRE_NETNS();
+        ASSERT_TRUE(zeva.Loaded()) << ZevaLib::Error();
+        zeva.ZEVA_SetAutoRequestInterval(0);
+        ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, Found, nullptr, this)) << zeva.ZEVA_GetLastError();
+        started = true;
+    }
+    void TearDown() override {
+        if (started)
+            zeva.ZEVA_Stop();
+        for (const std::string &pid : pids)
+            lab.Exec(peer, "kill " + pid);
+    }
+
+    // Starts a simulator and waits until the SDK lists its devices (numbers first..first+count-1).
+    void StartDevsim(const std::string &args, int first = 0, int count = 1) {
+        std::string log = dir / ("devsim" + std::to_string(pids.size()) + ".jsonl");
+        logs.push_back(log);
+        zeva::test::CmdResult r =
+            lab.Exec(peer, std::string("nohup ") + DEVSIM_PATH + " --seconds 300 --log " + log + " --first " +
+                               std::to_string(first) + " --devices " + std::to_string(count) + " " + args +
+                               " >/dev/null 2>&1 & echo $!");
+        pids.push_back(r.out.substr(0, r.out.find('\n')));
+        for (int n = first; n < first + count; ++n)
+            ASSERT_TRUE(WaitFor([&] { return Listed(SimSerial(n)); }, 30000)) << SimSerial(n) << " never listed";
+    }
+    // Every line the simulators logged, joined.
+    std::string DevsimLog() const {
+        std::string all;
+        for (const std::string &l : logs)
+            all += ReadFile(l);
+        return all;
+    }
+    bool Listed(const std::string &serial) {
+        std::lock_guard<std::mutex> guard(lock);
+        return serials.count(serial) != 0;
+    }
+    // Result and last error of one export call.
+    template <typename Call>
+    std::pair<int, uint32_t> Run(Call call) {
+        int r = call();
+        return {r, zeva.ZEVA_GetLastError()};
+    }
+
+    static void Found(ZEVA_DEVICE_INFO *dev, void *user) {
+        auto *self = static_cast<RequestLab *>(user);
+        std::lock_guard<std::mutex> guard(self->lock);
+        self->serials.insert(std::string(dev->szSerialNOEx, strnlen(dev->szSerialNOEx, sizeof dev->szSerialNOEx)));
+    }
+
+    zeva::test::NetnsLab lab;
+    std::string host, peer;
+    std::unique_ptr<zeva::test::EnterNetns> in;
+    ZevaLib zeva;
+    ScratchDir dir;
+    std::mutex lock;
+    std::set<std::string> serials;
+    std::vector<std::string> pids, logs;
+    bool started = false;
+};
+
+}  // namespace sdktest

@@ -5,9 +5,9 @@
 
 #include "base/GlobalCtrl.h"
 #include "module/adapter/AdapterInfo.h"
+#include "module/crypto/Encrypt.h"
 #include "module/device/Service.h"
 #include "module/protocol/AnswerBlocks.h"
-#include "morva/MorvaMd5.h"
 #include "utils/SdkLog.h"
 #include "utils/Utils.h"
 #include "yar/yar_addr.h"
@@ -51,10 +51,7 @@ void PutAddress(uint8_t *pOut, int iFamily, const char (&field)[M]) {
 // frame's two IPv4 fields do not carry, with a checksum of its own over bytes 28 to 183.
 void BuildModifyBlock(const char *pPassword, const ZEVA_NET_PARAM &net, uint8_t *pBlock) {
     std::memset(pBlock, 0, MODIFY_BLOCK_LEN);
-    MD5_CONTEXT md5;
-    Md5Init(&md5);
-    Md5Update(&md5, reinterpret_cast<const uint8_t *>(pPassword), static_cast<uint32_t>(strlen(pPassword)));
-    Md5Final(pBlock, &md5);
+    CEncrypt().MD5(reinterpret_cast<const uint8_t *>(pPassword), static_cast<int>(strlen(pPassword)), pBlock);
     pBlock[18] = static_cast<uint8_t>(net.wCmdPort >> 8);  // a 32-bit number
     pBlock[19] = static_cast<uint8_t>(net.wCmdPort);
     pBlock[28] = 0x02;

@@ -215,13 +215,12 @@ int CGlobalCtrl::ModifyDeviceNetParam(const char *pMAC, const char *pPassword, c
     char code[EXCHANGE_CODE_MAX + 1] = {};
     if (dev.byProtocol >= 2 && !ExchangeFirst(dev, dev.byProtocol, code))
         return 0;
-    if (dev.bySupportFlag[0] != 1) {
-        // The raw-frame path is not opened by this build.
-        ZEVA_LOG_ERR("[CGlobalCtrl::ModifyDeviceNetParam] raw-frame transport not open");
-        SetLastError(ZEVA_ERR_PCAP);
-        return 0;
-    }
-    SendAndWait({ANSWER_NET_PARAM}, [&](CService &s) { return s.ModifyNetParam(dev, code, user, pPassword, pParam); });
+    // Devices that cannot take the change as a Probe get it as a raw frame.
+    if (dev.bySupportFlag[0] != 1)
+        SendAndWait({ANSWER_NET_PARAM}, [&](CService &s) { return s.ModifyNetParamByPcap(pMAC, pPassword, pParam); });
+    else
+        SendAndWait({ANSWER_NET_PARAM},
+                    [&](CService &s) { return s.ModifyNetParam(dev, code, user, pPassword, pParam); });
     ReadAnswer(ANSWER_NET_PARAM, 0, pRet, 2);
     return ParseDevResponse();
 }
@@ -235,17 +234,17 @@ int CGlobalCtrl::ResetPasswd(const char *pSerial, const ZEVA_RESET_PARAM *pParam
                  "byResetPassWordModeSecond[%d] bySupportCodeEncrypt[%d]",
                  type, dev.bySupportFlag[1], dev.bySupportFlag[2], dev.bySupportFlag[3],
                  dev.struDevInfo.bySupportCodeEncrypt);
-    if (type == 1) {
-        // The reset by raw frame; this build does not open that path.
-        ZEVA_LOG_ERR("[CGlobalCtrl::ResetPasswd] raw-frame transport not open");
-        SetLastError(ZEVA_ERR_PCAP);
-        return 0;
-    }
     char code[EXCHANGE_CODE_MAX + 1] = {};
     bool exchange = dev.byProtocol == PROTOCOL_30 || type == 2 || type == 3 || type == 5;
     if (exchange && !ExchangeFirst(dev, dev.byProtocol, code))
         return 0;
-    SendAndWait({ANSWER_COMMON}, [&](CService &s) { return s.ResetPassword(dev, code, pParam); });
+    const ZEVA_DEVICE_INFO &info = dev.struDevInfo;
+    if (type == 1)
+        SendAndWait({ANSWER_COMMON}, [&](CService &s) {
+            return s.ResetPasswordEthernet(info.szMAC, info.szIPv4Address, info.szIPv4SubnetMask, pParam);
+        });
+    else
+        SendAndWait({ANSWER_COMMON}, [&](CService &s) { return s.ResetPassword(dev, code, pParam); });
     ReadAnswer(ANSWER_COMMON, 0, pRet, 2);
     return ParseDevResponse();
 }

@@ -131,8 +131,10 @@ int CService::Stop() {
     // Each reader is joined before its socket closes, so no descriptor is reused under it. The
     // multicast readers see the flag within their 1-s wait; the subnet reader blocks without
     // one and is woken by shutting its socket down (a shut-down socket polls readable but
-    // yields nothing, which would keep the waiting readers spinning until their time-out).
+    // yields nothing, which would keep the waiting readers spinning until their time-out). The
+    // frame reader is woken through its capture.
     m_IoUdpSubnet.Wake();
+    m_IoEthernet.Wake();
     JoinThreadLogged(m_hEthernetThreadId, "CService::Stop", "m_hEthernetThreadId");
     JoinThreadLogged(m_hMulticastThreadId, "CService::Stop", "m_hMulticastThreadId");
     JoinThreadLogged(m_hMulticastThreadId_35090, "CService::Stop", "m_hMulticastThreadId_35090");

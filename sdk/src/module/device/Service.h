@@ -62,11 +62,10 @@ public:
                         uint32_t dwCommand, const void *pIn);
     int SetDeviceConfig(const DEVICE_LIST_ITEM &dev, const char *pUserName, const char *pExchangeCode,
                         uint32_t dwCommand, const void *pIn);
-    // Raw-frame requests to one device by its MAC text. The net-parameter record is laid out as
-    // ZEVA_NET_PARAM, the reset record as ZEVA_RESET_PARAM.
-    int ModifyNetParamByPcap(const char *pMAC, const char *pPassword, const uint8_t *pNetParam);
+    // Raw-frame requests to one device by its MAC text.
+    int ModifyNetParamByPcap(const char *pMAC, const char *pPassword, const ZEVA_NET_PARAM *pParam);
     int ResetPasswordEthernet(const char *pMAC, const char *pIPv4First, const char *pIPv4Second,
-                              const uint8_t *pResetParam);
+                              const ZEVA_RESET_PARAM *pParam);
 
 private:
     struct RECV_LOOP;

@@ -5,8 +5,9 @@
 
 #include "base/GlobalCtrl.h"
 #include "module/adapter/AdapterInfo.h"
+#include "module/crypto/Encrypt.h"
 #include "module/device/Service.h"
-#include "morva/MorvaMd5.h"
+#include "module/protocol/AnswerBlocks.h"
 #include "utils/SdkLog.h"
 #include "utils/Utils.h"
 #include "yar/yar_addr.h"
@@ -19,86 +20,61 @@ constexpr uint32_t FRAME_RECV_BUFFER_LEN = 1024;
 constexpr uint32_t PASSWORD_MAX = 16;
 constexpr uint32_t RESET_CODE_SENT = 16;  // bytes of the reset code a frame carries
 
-// The parts of the net-parameter and reset records the frames carry (offsets in the records).
-constexpr uint32_t NET_IPV4_ADDRESS = 0;
-constexpr uint32_t NET_IPV4_MASK = 16;
-constexpr uint32_t NET_IPV4_GATEWAY = 32;
-constexpr uint32_t NET_IPV6_ADDRESS = 48;
-constexpr uint32_t NET_IPV6_GATEWAY = 176;
-constexpr uint32_t NET_CMD_PORT = 304;
-constexpr uint32_t NET_IPV6_MASK_LEN = 306;
-constexpr uint32_t NET_DHCP_ENABLE = 307;
-constexpr uint32_t NET_HTTP_PORT = 308;
-constexpr uint32_t NET_TEXT_IPV4 = 16;
-constexpr uint32_t NET_TEXT_IPV6 = 128;
-constexpr uint32_t RESET_CODE = 132;
-
 // Answer codes the frame answers store.
 constexpr int32_t ANSWER_FAILED = 0;
 constexpr int32_t ANSWER_SUCCESS = 1;
 constexpr int32_t ANSWER_LOCKED = 2;
-constexpr int32_t ANSWER_NO_SERVICE = 100;
-constexpr int32_t ANSWER_NONE = -1;
+constexpr int32_t NO_CODE = -1;
 // By sub-code 1, 2 and 3 of the answer frame.
 constexpr int32_t MODIFY_ANSWER_CODES[3] = {ANSWER_FAILED, ANSWER_SUCCESS, ANSWER_LOCKED};
-constexpr int32_t RESET_ANSWER_CODES[3] = {ANSWER_SUCCESS, ANSWER_FAILED, ANSWER_NONE};
+constexpr int32_t RESET_ANSWER_CODES[3] = {ANSWER_SUCCESS, ANSWER_FAILED, NO_CODE};
 
 void SetLastError(uint32_t dwError) { CGlobalCtrl::GetInstance()->SetLastError(dwError); }
 
-uint16_t ReadU16(const uint8_t *p) {
-    uint16_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
 // A text field of a record that need not be terminated, as a terminated copy.
-template <size_t N>
-const char *FieldText(char (&out)[N], const uint8_t *pField) {
-    size_t n = strnlen(reinterpret_cast<const char *>(pField), N - 1);
-    std::memcpy(out, pField, n);
+template <size_t N, size_t M>
+const char *FieldText(char (&out)[N], const char (&field)[M]) {
+    static_assert(N > M, "room for the terminator");
+    size_t n = strnlen(field, M);
+    std::memcpy(out, field, n);
     out[n] = '\0';
     return out;
 }
 
-void PutAddress(uint8_t *pOut, int iFamily, const uint8_t *pField, uint32_t dwFieldLen) {
-    char text[NET_TEXT_IPV6 + 1] = {};
-    std::memcpy(text, pField, dwFieldLen);
-    YAR_InetPton(iFamily, text, pOut);
+template <size_t M>
+void PutAddress(uint8_t *pOut, int iFamily, const char (&field)[M]) {
+    char text[M + 1];
+    YAR_InetPton(iFamily, FieldText(text, field), pOut);
 }
 
 // The 184-byte block of a modify frame: the password's MD5, the ports and the addresses that the
 // frame's two IPv4 fields do not carry, with a checksum of its own over bytes 28 to 183.
-void BuildModifyBlock(const char *pPassword, const uint8_t *pNet, uint8_t *pBlock) {
+void BuildModifyBlock(const char *pPassword, const ZEVA_NET_PARAM &net, uint8_t *pBlock) {
     std::memset(pBlock, 0, MODIFY_BLOCK_LEN);
-    MD5_CONTEXT md5;
-    Md5Init(&md5);
-    Md5Update(&md5, reinterpret_cast<const uint8_t *>(pPassword), static_cast<uint32_t>(strlen(pPassword)));
-    Md5Final(pBlock, &md5);
-    uint32_t cmdPort = ReadU16(pNet + NET_CMD_PORT);
-    pBlock[16] = static_cast<uint8_t>(cmdPort >> 24);
-    pBlock[17] = static_cast<uint8_t>(cmdPort >> 16);
-    pBlock[18] = static_cast<uint8_t>(cmdPort >> 8);
-    pBlock[19] = static_cast<uint8_t>(cmdPort);
+    CEncrypt().MD5(reinterpret_cast<const uint8_t *>(pPassword), static_cast<int>(strlen(pPassword)), pBlock);
+    pBlock[18] = static_cast<uint8_t>(net.wCmdPort >> 8);  // a 32-bit number
+    pBlock[19] = static_cast<uint8_t>(net.wCmdPort);
     pBlock[28] = 0x02;
     pBlock[29] = 156;
-    PutAddress(pBlock + 32, YAR_AF_INET, pNet + NET_IPV4_GATEWAY, NET_TEXT_IPV4);
-    PutAddress(pBlock + 36, YAR_AF_INET6, pNet + NET_IPV6_ADDRESS, NET_TEXT_IPV6);
-    PutAddress(pBlock + 52, YAR_AF_INET6, pNet + NET_IPV6_GATEWAY, NET_TEXT_IPV6);
-    pBlock[68] = pNet[NET_IPV6_MASK_LEN];
-    pBlock[70] = pNet[NET_DHCP_ENABLE];
-    uint16_t httpPort = ReadU16(pNet + NET_HTTP_PORT);
-    pBlock[100] = static_cast<uint8_t>(httpPort >> 8);
-    pBlock[101] = static_cast<uint8_t>(httpPort);
+    PutAddress(pBlock + 32, YAR_AF_INET, net.szIPv4Gateway);
+    PutAddress(pBlock + 36, YAR_AF_INET6, net.szIPv6Address);
+    PutAddress(pBlock + 52, YAR_AF_INET6, net.szIPv6Gateway);
+    pBlock[68] = net.byIPv6MaskLen;
+    pBlock[70] = net.byDhcpEnable;
+    pBlock[100] = static_cast<uint8_t>(net.wHttpPort >> 8);
+    pBlock[101] = static_cast<uint8_t>(net.wHttpPort);
     uint16_t sum = CPacketSender::CheckSum(pBlock + 28, 156);
     pBlock[30] = static_cast<uint8_t>(sum >> 8);
     pBlock[31] = static_cast<uint8_t>(sum);
 }
 
 // Only the answer to the last request frame of its kind counts.
-void StoreFrameAnswer(const PCAP_HEADER &h, uint32_t dwLastSequence, const int32_t (&codes)[3]) {
-    if (h.dwSequence != dwLastSequence || h.bySubCode < 1 || h.bySubCode > 3 || codes[h.bySubCode - 1] == ANSWER_NONE)
+// A modify answer also clears the network-parameter result, which a frame does not carry.
+void StoreFrameAnswer(const PCAP_HEADER &h, uint32_t dwLastSequence, const int32_t (&codes)[3], AnswerKind kind) {
+    if (h.dwSequence != dwLastSequence || h.bySubCode < 1 || h.bySubCode > 3 || codes[h.bySubCode - 1] == NO_CODE)
         return;
-    CGlobalCtrl::GetInstance()->SetDevResponse(codes[h.bySubCode - 1]);
+    static const uint8_t zero[ANSWER_BLOCK_MAX] = {};
+    CGlobalCtrl::GetInstance()->StoreDevAnswer(kind, zero, codes[h.bySubCode - 1]);
 }
 
 }  // namespace
@@ -122,11 +98,11 @@ int CService::SendInquiryByPcap() {
     return ok;
 }
 
-int CService::ModifyNetParamByPcap(const char *pMAC, const char *pPassword, const uint8_t *pNetParam) {
-    if (!pMAC || !pPassword || !pNetParam) {
+int CService::ModifyNetParamByPcap(const char *pMAC, const char *pPassword, const ZEVA_NET_PARAM *pParam) {
+    if (!pMAC || !pPassword || !pParam) {
         ZEVA_LOG_ERR("[CService::ModifyNetParamByPcap] param error!");
         SetLastError(ZEVA_ERR_PARAM);
-        CGlobalCtrl::GetInstance()->SetDevResponse(ANSWER_NO_SERVICE);
+        CGlobalCtrl::GetInstance()->SetDevResponse(ANSWER_NOT_SENT);
         return 0;
     }
     if (strnlen(pPassword, PASSWORD_MAX + 1) > PASSWORD_MAX) {
@@ -135,10 +111,10 @@ int CService::ModifyNetParamByPcap(const char *pMAC, const char *pPassword, cons
         return 0;
     }
     uint8_t block[MODIFY_BLOCK_LEN];
-    BuildModifyBlock(pPassword, pNetParam, block);
-    char address[NET_TEXT_IPV4];
-    char mask[NET_TEXT_IPV4];
-    if (!SendFrame(pMAC, FieldText(address, pNetParam + NET_IPV4_ADDRESS), FieldText(mask, pNetParam + NET_IPV4_MASK),
+    BuildModifyBlock(pPassword, *pParam, block);
+    char address[sizeof pParam->szIPv4Address + 1];
+    char mask[sizeof pParam->szIPv4SubNetMask + 1];
+    if (!SendFrame(pMAC, FieldText(address, pParam->szIPv4Address), FieldText(mask, pParam->szIPv4SubNetMask),
                    PCAP_OP_MODIFY, 0, m_PcapProtocol.TakeSequence(), block, sizeof block)) {
         ZEVA_LOG_ERR("[CService::ModifyNetParamByPcap] SendDataByPcap failed");
         SetLastError(ZEVA_ERR_PCAP);
@@ -148,14 +124,14 @@ int CService::ModifyNetParamByPcap(const char *pMAC, const char *pPassword, cons
 }
 
 int CService::ResetPasswordEthernet(const char *pMAC, const char *pIPv4First, const char *pIPv4Second,
-                                    const uint8_t *pResetParam) {
-    if (!pResetParam || !pMAC) {
+                                    const ZEVA_RESET_PARAM *pParam) {
+    if (!pParam || !pMAC) {
         ZEVA_LOG_ERR("[CService::ResetPasswordEthernet] szCode is Null");
         SetLastError(ZEVA_ERR_PARAM);
         return 0;
     }
     uint8_t code[FRAME_MIN_DATA] = {};
-    std::memcpy(code, pResetParam + RESET_CODE, RESET_CODE_SENT);
+    std::memcpy(code, pParam->szCode, RESET_CODE_SENT);
     if (!SendFrame(pMAC, pIPv4First, pIPv4Second, PCAP_OP_RESET, 0, m_PcapProtocol.TakeSequence(), code,
                    sizeof code)) {
         ZEVA_LOG_ERR("[CService::ResetPasswordEthernet] SendDataByPcap failed");
@@ -195,10 +171,10 @@ void CService::ProcessFrame() {
         return;
     }
     case PCAP_OP_MODIFY_ANSWER:
-        StoreFrameAnswer(h, m_PcapProtocol.GetLastSequence(PCAP_OP_MODIFY), MODIFY_ANSWER_CODES);
+        StoreFrameAnswer(h, m_PcapProtocol.GetLastSequence(PCAP_OP_MODIFY), MODIFY_ANSWER_CODES, ANSWER_NET_PARAM);
         return;
     case PCAP_OP_RESET_ANSWER:
-        StoreFrameAnswer(h, m_PcapProtocol.GetLastSequence(PCAP_OP_RESET), RESET_ANSWER_CODES);
+        StoreFrameAnswer(h, m_PcapProtocol.GetLastSequence(PCAP_OP_RESET), RESET_ANSWER_CODES, ANSWER_NONE);
         return;
     default:
         return;

@@ -31,6 +31,7 @@ void CLibpcap::ClearAPI() {
     m_pcap_close = nullptr;
     m_pcap_next_ex = nullptr;
     m_pcap_freecode = nullptr;
+    m_pcap_breakloop = nullptr;
     m_pcap_setdirection = nullptr;
 }
 
@@ -48,6 +49,7 @@ int CLibpcap::LoadAPI() {
     Bind(m_hLibHandle, m_pcap_sendpacket, "pcap_sendpacket");
     Bind(m_hLibHandle, m_pcap_next_ex, "pcap_next_ex");
     Bind(m_hLibHandle, m_pcap_freecode, "pcap_freecode");
+    Bind(m_hLibHandle, m_pcap_breakloop, "pcap_breakloop");
     Bind(m_hLibHandle, m_pcap_setdirection, "pcap_setdirection");
     return 1;
 }
@@ -60,7 +62,8 @@ int CLibpcap::IsAllAPILoaded() {
            IsFuncExist(reinterpret_cast<const void *>(m_pcap_lib_version), "pcap_lib_version") &&
            IsFuncExist(reinterpret_cast<const void *>(m_pcap_close), "pcap_close") &&
            IsFuncExist(reinterpret_cast<const void *>(m_pcap_next_ex), "pcap_next_ex") &&
-           IsFuncExist(reinterpret_cast<const void *>(m_pcap_freecode), "pcap_freecode");
+           IsFuncExist(reinterpret_cast<const void *>(m_pcap_freecode), "pcap_freecode") &&
+           IsFuncExist(reinterpret_cast<const void *>(m_pcap_breakloop), "pcap_breakloop");
 }
 
 int LibpcapLoad() {
@@ -105,6 +108,11 @@ void Pcap_Close(pcap_t *pHandle) {
 void Pcap_FreeCode(bpf_program *pProgram) {
     if (CLibpcap *lib = Loaded())
         lib->m_pcap_freecode(pProgram);
+}
+
+void Pcap_BreakLoop(pcap_t *pHandle) {
+    if (CLibpcap *lib = Loaded())
+        lib->m_pcap_breakloop(pHandle);
 }
 
 int Pcap_SetDirection(pcap_t *pHandle, pcap_direction_t eDirection) {

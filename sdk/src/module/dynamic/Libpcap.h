@@ -25,6 +25,7 @@ public:
     decltype(&::pcap_close) m_pcap_close = nullptr;
     decltype(&::pcap_next_ex) m_pcap_next_ex = nullptr;
     decltype(&::pcap_freecode) m_pcap_freecode = nullptr;
+    decltype(&::pcap_breakloop) m_pcap_breakloop = nullptr;
     // Optional: without it a capture also reads the frames it sends.
     decltype(&::pcap_setdirection) m_pcap_setdirection = nullptr;
 
@@ -44,6 +45,7 @@ int Pcap_SendPacket(pcap_t *pHandle, const u_char *pData, int iLen);
 int Pcap_NextEx(pcap_t *pHandle, pcap_pkthdr **ppHeader, const u_char **ppData);
 void Pcap_Close(pcap_t *pHandle);
 void Pcap_FreeCode(bpf_program *pProgram);
+void Pcap_BreakLoop(pcap_t *pHandle);
 // -1 also when the library has no pcap_setdirection.
 int Pcap_SetDirection(pcap_t *pHandle, pcap_direction_t eDirection);
 const char *Pcap_LibVersion();

@@ -77,6 +77,11 @@ int CIOEthernet::Fini() {
     return 1;
 }
 
+void CIOEthernet::Wake() {
+    if (pcap_t *handle = m_pPcapHandle.load())
+        Pcap_BreakLoop(handle);
+}
+
 int CIOEthernet::SendData(const void *pData, uint32_t dwDataLen, const YAR_ADDR_T * /*pAddr*/) {
     std::lock_guard<std::mutex> guard(m_sendLock);
     pcap_t *handle = m_pPcapHandle.load();

@@ -27,9 +27,12 @@ public:
     int Init(uint16_t wAdapterIndex, uint16_t wPort) override;
     // The reader must have ended: the capture it reads from is closed here.
     int Fini() override;
+    // Ends the reader's wait (at once, or the next one when it is not waiting): its RecvData
+    // fails. Linux's capture ring waits past the read time-out while nothing arrives.
+    void Wake();
     // Sends one whole frame; the address is not used.
     int SendData(const void *pData, uint32_t dwDataLen, const YAR_ADDR_T *pAddr) override;
-    // Waits at most about 1 s. A frame outside 80..500 bytes (or larger than the buffer) and a
+    // Waits for one frame (or the read time-out once something arrived). A frame outside 80..500 bytes (or larger than the buffer) and a
     // time-out give 1 with length 0; 0 only when the capture failed.
     int RecvData(void *pBuf, uint32_t dwBufLen, uint32_t *pRecvLen) override;
     bool IsOpen() const { return m_bInit.load() != 0; }

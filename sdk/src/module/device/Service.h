@@ -60,6 +60,9 @@ public:
                         uint32_t dwCommand, const void *pIn);
     int SetDeviceConfig(const DEVICE_LIST_ITEM &dev, const char *pUserName, const char *pExchangeCode,
                         uint32_t dwCommand, const void *pIn);
+    // The request whose answer is awaited: its Uuid, the device's MAC and the text sent, which
+    // must not come back as the answer.
+    void SetPending(const char *pUuid, const char *pMAC, const char *pText, uint32_t dwLen);
 
 private:
     struct RECV_LOOP;

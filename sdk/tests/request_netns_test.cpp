@@ -370,6 +370,36 @@ TEST_F(Requests, HostileAnswers) {
     EXPECT_EQ(std::make_pair(0, 2021u), Run([&] { return zeva.ZEVA_ActivateDevice(&sn[0], (char *)"Sim12345"); }));
 }
 
+// Answers that fit the newer records but not the older ones: the older commands end with "buffer
+// size not enough" rather than a cut or overflowing copy.
+TEST_F(Requests, CopyRulesOfTheOlderRecords) {
+    StartDevsim("--hostile code-200", 0, 1);
+    StartDevsim("--hostile guid-200", 1, 1);
+    StartDevsim("--hostile qr-300", 2, 1);
+    std::vector<uint8_t> out(1548);
+    char password[16] = "Sim12345";
+    auto get = [&](int n, uint32_t cmd, uint32_t size, void *in = nullptr) {
+        std::string sn = SimSerial(n);
+        std::fill(out.begin(), out.end(), 0xEE);
+        return Run([&] { return zeva.ZEVA_GetDeviceConfig(&sn[0], cmd, in, in ? 16 : 0, out.data(), size); });
+    };
+    const std::pair<int, uint32_t> ok{1, 0u}, tooSmall{0, 2047u};
+    uint32_t len;
+    EXPECT_EQ(tooSmall, get(0, 1, 260));
+    EXPECT_EQ(ok, get(0, 30, 1028));
+    std::memcpy(&len, out.data(), 4);
+    EXPECT_EQ(200u, len);
+    EXPECT_EQ(tooSmall, get(1, 5, 388, password));
+    EXPECT_EQ(0xEE, out[4]) << "nothing copied";
+    EXPECT_EQ(ok, get(1, 32, 900, password));
+    std::memcpy(&len, out.data(), 4);
+    EXPECT_EQ(200u, len);
+    EXPECT_EQ(tooSmall, get(2, 21, 652));
+    EXPECT_EQ(ok, get(2, 33, 1548));
+    std::memcpy(&len, out.data(), 4);
+    EXPECT_EQ(300u, len);
+}
+
 TEST_F(Requests, NotStartedAndNoUsableService) {
     StartDevsim("");
     std::string sn = SimSerial(0);

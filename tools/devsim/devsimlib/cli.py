@@ -73,6 +73,9 @@ HOSTILE = {
     "qr-overflow": "QRcodes and MailBox that decode past their fields",
     "many-questions": "40 security questions",
     "many-serials": "33 bound serial numbers",
+    "code-200": "a Code of 200 characters",
+    "guid-200": "a GUID of 200 bytes",
+    "qr-300": "a QR text of 300 bytes",
 }
 
 

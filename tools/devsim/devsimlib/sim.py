@@ -46,6 +46,9 @@ def hostile_text(kind, type_word, uuid_text, mac, elements, request):
             ("Question", [("ID", i), ("mark", "true")]) for i in range(1, 41)])],
         "many-serials": mac_element + success + [("DeviceSNList", [
             ("DeviceSN", "HOSTILE-%02d" % i) for i in range(1, 34)])],
+        "code-200": mac_element + success + [("Code", "C" * 200)],
+        "guid-200": mac_element + success + [("GUID", b64(200))],
+        "qr-300": mac_element + success + [("QRcodes", b64(300))],
     }[kind]
     return probe.build(type_word, uuid_text, built)
 

@@ -143,7 +143,15 @@ TEST_F(Builders, SecretsOfTheSettings) {
     EXPECT_EQ(Plain(code, 256), Decrypt(Element(text, "Code")));
     unbind.szCode[240] = 'k';  // 241 characters: refused, never cut
     EXPECT_FALSE(Build(&CMulticastProtocol::PackageTovukUnbindDelUsers, req));
+    EXPECT_EQ(uint32_t(ZEVA_ERR_PARAM), CGlobalCtrl::GetThreadLastError());
+    // An exchange code this object's key did not encrypt fails the encryption: 2045.
+    unbind.szCode[240] = '\0';
+    std::string foreign = exchange;
+    foreign[10] = foreign[10] == 'A' ? 'B' : 'A';
+    req.pExchangeCode = foreign.c_str();
+    EXPECT_FALSE(Build(&CMulticastProtocol::PackageTovukUnbindDelUsers, req));
     EXPECT_EQ(uint32_t(ZEVA_ERR_ENCRYPT), CGlobalCtrl::GetThreadLastError());
+    req.pExchangeCode = exchange.c_str();
 
     ZEVA_SECURITY_QUESTION_CFG q{};
     const char *answers[] = {"blue", "seven", "river"};

@@ -219,6 +219,27 @@ TEST_F(Builders, PlainValuesAreEscapedAndLongTextsRefused) {
     EXPECT_EQ("nothAmerica", Element(text, "wifiRegion"));
 }
 
+// Two builders no export reaches: the lamp and the device-type key (set command 4 is refused).
+TEST_F(Builders, LampAndDeviceTypeKey) {
+    const uint8_t open[1] = {1}, shut[1] = {0};
+    PROBE_REQUEST req;
+    req.pIn = open;
+    ASSERT_TRUE(Build(&CMulticastProtocol::PackageLamp, req));
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\"?><Probe><Uuid>" + std::string(kUuid) +
+                  "</Uuid><Types>lamp</Types><MAC>" + kMac + "</MAC><Action>open</Action></Probe>",
+              text);
+    req.pIn = shut;
+    ASSERT_TRUE(Build(&CMulticastProtocol::PackageLamp, req));
+    EXPECT_EQ("close", Element(text, "Action"));
+    uint8_t key[64] = {};
+    std::strcpy(reinterpret_cast<char *>(key) + 4, "K<ey>&1");
+    req.pIn = key;
+    ASSERT_TRUE(Build(&CMulticastProtocol::PackageDeviceTypeCustom, req));
+    EXPECT_TRUE(XmlOk(text));
+    EXPECT_EQ("K&lt;ey&gt;&amp;1", Element(text, "DeviceTypeSecretKey"));
+    EXPECT_EQ("deviceTypeCustom", Element(text, "Types"));
+}
+
 TEST_F(Builders, ResetsAndTheAuthFile) {
     std::unique_ptr<ZEVA_RESET_PARAM> rp(new ZEVA_RESET_PARAM());
     PROBE_REQUEST req;

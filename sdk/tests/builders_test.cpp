@@ -143,7 +143,15 @@ TEST_F(Builders, SecretsOfTheSettings) {
     EXPECT_EQ(Plain(code, 256), Decrypt(Element(text, "Code")));
     unbind.szCode[240] = 'k';  // 241 characters: refused, never cut
     EXPECT_FALSE(Build(&CMulticastProtocol::PackageTovukUnbindDelUsers, req));
+    EXPECT_EQ(uint32_t(ZEVA_ERR_PARAM), CGlobalCtrl::GetThreadLastError());
+    // An exchange code this object's key did not encrypt fails the encryption: 2045.
+    unbind.szCode[240] = '\0';
+    std::string foreign = exchange;
+    foreign[10] = foreign[10] == 'A' ? 'B' : 'A';
+    req.pExchangeCode = foreign.c_str();
+    EXPECT_FALSE(Build(&CMulticastProtocol::PackageTovukUnbindDelUsers, req));
     EXPECT_EQ(uint32_t(ZEVA_ERR_ENCRYPT), CGlobalCtrl::GetThreadLastError());
+    req.pExchangeCode = exchange.c_str();
 
     ZEVA_SECURITY_QUESTION_CFG q{};
     const char *answers[] = {"blue", "seven", "river"};
@@ -209,6 +217,27 @@ TEST_F(Builders, PlainValuesAreEscapedAndLongTextsRefused) {
     region.byWifiRegion = 2;
     ASSERT_TRUE(Build(&CMulticastProtocol::SetWifiConfig, req));
     EXPECT_EQ("nothAmerica", Element(text, "wifiRegion"));
+}
+
+// Two builders no export reaches: the lamp and the device-type key (set command 4 is refused).
+TEST_F(Builders, LampAndDeviceTypeKey) {
+    const uint8_t open[1] = {1}, shut[1] = {0};
+    PROBE_REQUEST req;
+    req.pIn = open;
+    ASSERT_TRUE(Build(&CMulticastProtocol::PackageLamp, req));
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"utf-8\"?><Probe><Uuid>" + std::string(kUuid) +
+                  "</Uuid><Types>lamp</Types><MAC>" + kMac + "</MAC><Action>open</Action></Probe>",
+              text);
+    req.pIn = shut;
+    ASSERT_TRUE(Build(&CMulticastProtocol::PackageLamp, req));
+    EXPECT_EQ("close", Element(text, "Action"));
+    uint8_t key[64] = {};
+    std::strcpy(reinterpret_cast<char *>(key) + 4, "K<ey>&1");
+    req.pIn = key;
+    ASSERT_TRUE(Build(&CMulticastProtocol::PackageDeviceTypeCustom, req));
+    EXPECT_TRUE(XmlOk(text));
+    EXPECT_EQ("K&lt;ey&gt;&amp;1", Element(text, "DeviceTypeSecretKey"));
+    EXPECT_EQ("deviceTypeCustom", Element(text, "Types"));
 }
 
 TEST_F(Builders, ResetsAndTheAuthFile) {

@@ -339,6 +339,67 @@ TEST_F(Requests, FirstAnswerWithAnotherMacIsDropped) {
     EXPECT_TRUE(PasswordIs(0, "Sim12345")) << "the duplicates of the last answer disturb no later request";
 }
 
+// Each simulator sends one hostile answer with the request's Uuid before its real one: the
+// request ends with the right answer or a clear error, never a wrong success.
+TEST_F(Requests, HostileAnswers) {
+    const char *kinds[] = {"no-mac", "long-code", "huge-code", "qr-overflow", "many-questions", "many-serials", "echo"};
+    for (int n = 0; n < 7; ++n)
+        StartDevsim(std::string("--hostile ") + kinds[n], n, 1);
+    std::vector<uint8_t> out(13076);
+    auto get = [&](int n, uint32_t cmd, uint32_t size) {
+        std::string sn = SimSerial(n);
+        std::fill(out.begin(), out.end(), 0);
+        return Run([&] { return zeva.ZEVA_GetDeviceConfig(&sn[0], cmd, nullptr, 0, out.data(), size); });
+    };
+    // An answer without MAC is taken: this one says "failed".
+    EXPECT_EQ(std::make_pair(0, 2009u), get(0, 3, 388));
+    EXPECT_EQ(std::make_pair(0, 2047u), get(1, 1, 260));
+    EXPECT_EQ(std::make_pair(0, 2047u), get(2, 1, 260));
+    EXPECT_EQ(std::make_pair(0, 2047u), get(3, 21, 652));
+    EXPECT_EQ(std::make_pair(1, 0u), get(4, 6, 13076));
+    auto *q = reinterpret_cast<ZEVA_SECURITY_QUESTION_CFG *>(out.data());
+    EXPECT_EQ(32u, q->struQuestion[31].dwID);
+    EXPECT_EQ(std::make_pair(1, 0u), get(5, 12, 6288));
+    auto *bind = reinterpret_cast<ZEVA_BIND_LIST_CFG *>(out.data());
+    EXPECT_EQ("HOSTILE-32", Text(bind->struDevice[31].szSerialNO, 64));
+    // Our own request come back is no answer: the device's real one is taken.
+    EXPECT_EQ(std::make_pair(1, 0u), get(6, 3, 388));
+    EXPECT_EQ("UNLOCK-00000006", Text(reinterpret_cast<char *>(out.data()) + 4, 256));
+    std::string sn = SimSerial(6);
+    // And through an exchange first: an active device says so.
+    EXPECT_EQ(std::make_pair(0, 2021u), Run([&] { return zeva.ZEVA_ActivateDevice(&sn[0], (char *)"Sim12345"); }));
+}
+
+// Answers that fit the newer records but not the older ones: the older commands end with "buffer
+// size not enough" rather than a cut or overflowing copy.
+TEST_F(Requests, CopyRulesOfTheOlderRecords) {
+    StartDevsim("--hostile code-200", 0, 1);
+    StartDevsim("--hostile guid-200", 1, 1);
+    StartDevsim("--hostile qr-300", 2, 1);
+    std::vector<uint8_t> out(1548);
+    char password[16] = "Sim12345";
+    auto get = [&](int n, uint32_t cmd, uint32_t size, void *in = nullptr) {
+        std::string sn = SimSerial(n);
+        std::fill(out.begin(), out.end(), 0xEE);
+        return Run([&] { return zeva.ZEVA_GetDeviceConfig(&sn[0], cmd, in, in ? 16 : 0, out.data(), size); });
+    };
+    const std::pair<int, uint32_t> ok{1, 0u}, tooSmall{0, 2047u};
+    uint32_t len;
+    EXPECT_EQ(tooSmall, get(0, 1, 260));
+    EXPECT_EQ(ok, get(0, 30, 1028));
+    std::memcpy(&len, out.data(), 4);
+    EXPECT_EQ(200u, len);
+    EXPECT_EQ(tooSmall, get(1, 5, 388, password));
+    EXPECT_EQ(0xEE, out[4]) << "nothing copied";
+    EXPECT_EQ(ok, get(1, 32, 900, password));
+    std::memcpy(&len, out.data(), 4);
+    EXPECT_EQ(200u, len);
+    EXPECT_EQ(tooSmall, get(2, 21, 652));
+    EXPECT_EQ(ok, get(2, 33, 1548));
+    std::memcpy(&len, out.data(), 4);
+    EXPECT_EQ(300u, len);
+}
+
 TEST_F(Requests, NotStartedAndNoUsableService) {
     StartDevsim("");
     std::string sn = SimSerial(0);

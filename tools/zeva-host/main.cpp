@@ -12,8 +12,10 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "device_row.h"
+#include "requests.h"
 #include "netns/netns_guard.h"
 #include "zeva/ZevaSdk.h"
 
@@ -30,8 +32,7 @@ const char *const kUsage =
     "                    start outside a test network namespace (discovery then reaches the\n"
     "                    machine's real networks)\n"
     "  --help            this text\n"
-    "\n"
-    "Request commands: none in this build.\n";
+    "\n";
 
 struct Options {
     std::string lib = ZEVA_HOST_DEFAULT_LIB;
@@ -40,13 +41,22 @@ struct Options {
     long seconds = -1;
     bool json = false;
     bool allowHostNetwork = false;
+    std::vector<std::string> request;  // a request command and its words
 };
 
 std::mutex g_out;
 bool g_json = false;
+// The device a request command waits for, and whether the callbacks have listed it.
+std::string g_target;
+bool g_targetIsMac = false;
+bool g_targetListed = false;
 
 void OnDevice(ZEVA_DEVICE_INFO *dev, void *) {
     std::lock_guard<std::mutex> guard(g_out);
+    const char *id = g_targetIsMac ? dev->szMAC : dev->szSerialNOEx;
+    size_t width = g_targetIsMac ? sizeof dev->szMAC : sizeof dev->szSerialNOEx;
+    if (!g_target.empty() && std::string(id, strnlen(id, width)) == g_target)
+        g_targetListed = true;
     std::printf("%s\n", (g_json ? zevahost::JsonLine(*dev) : zevahost::TableRow(*dev)).c_str());
     std::fflush(stdout);
 }
@@ -83,10 +93,18 @@ int ParseOptions(int argc, char **argv, Options &opt) {
             ++i;
         else if (arg == "--seconds" && hasValue && ParseNumber(argv[i + 1], opt.seconds))
             ++i;
-        else {
+        else if (arg.rfind("--", 0) != 0) {
+            opt.request.assign(argv + i, argv + argc);
+            break;
+        } else {
             std::fprintf(stderr, "zeva-host: bad option %s\n", arg.c_str());
             return 2;
         }
+    }
+    std::string error;
+    if (zevahost::IsRequestCommand(opt.request, error) && !error.empty()) {
+        std::fprintf(stderr, "zeva-host: %s\n", error.c_str());
+        return 2;
     }
     return 0;
 }
@@ -108,6 +126,21 @@ void WaitForStop(const sigset_t &stopSignals, long seconds) {
     }
 }
 
+// Waits (up to --seconds, 10 by default) until discovery lists the command's device, then runs
+// the command.
+bool RunRequestWhenListed(void *lib, const Options &opt) {
+    long tenths = (opt.seconds < 0 ? 10 : opt.seconds) * 10;
+    for (long i = 0; i < tenths; ++i) {
+        {
+            std::lock_guard<std::mutex> guard(g_out);
+            if (g_targetListed)
+                break;
+        }
+        usleep(100000);
+    }
+    return zevahost::RunRequest(lib, opt.request) == 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -115,6 +148,7 @@ int main(int argc, char **argv) {
     int parsed = ParseOptions(argc, argv, opt);
     if (parsed != 0) {
         std::fputs(kUsage, parsed == 1 ? stdout : stderr);
+        std::fputs(zevahost::kRequestUsage, parsed == 1 ? stdout : stderr);
         return parsed == 1 ? 0 : 2;
     }
     if (!opt.allowHostNetwork && !zeva::test::InIsolatedNetns()) {
@@ -123,6 +157,10 @@ int main(int argc, char **argv) {
         return 3;
     }
     g_json = opt.json;
+    if (!opt.request.empty()) {
+        g_target = zevahost::RequestTarget(opt.request);
+        g_targetIsMac = zevahost::TargetIsMac(opt.request);
+    }
 
     // The SDK's threads inherit this mask, so the stop signals reach only the wait below.
     sigset_t stopSignals;
@@ -160,10 +198,14 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "zeva-host: start failed (error %u)\n", lastError());
         return 1;
     }
-    WaitForStop(stopSignals, opt.seconds);
+    int status = 0;
+    if (opt.request.empty())
+        WaitForStop(stopSignals, opt.seconds);
+    else
+        status = RunRequestWhenListed(lib, opt) ? 0 : 1;
     if (!stop()) {
         std::fprintf(stderr, "zeva-host: stop failed (error %u)\n", lastError());
         return 1;
     }
-    return 0;
+    return status;
 }

@@ -28,13 +28,29 @@ if [[ "${1:-}" == "--inside" ]]; then
     [[ $status -eq 0 ]] || fail "exit status $status: $(cat "$out" "$err")"
     [[ ! -s "$out" ]] || fail "printed something: $(cat "$out")"
     ss -uan | grep -q ':37020' && fail "sockets left open"
+    # Request commands against the device simulator in the peer namespace.
+    peer="${ZEVA_NETNS_PEERS%% *}"
+    ip netns exec "$peer" "$here/../devsim/devsim" --seconds 60 --devices 2 --log /dev/null &
+    sim=$!
+    trap 'kill "$sim" 2>/dev/null; rm -f "$out" "$err"' EXIT
+    got="$("$bin" --seconds 20 get DS-SIM0000-000000000000 1 260 2>&1 | grep '^result')" || true
+    [[ "$got" == "result 1 error 0 data 0c00000052433030303030303030303000"* ]] || fail "get: $got"
+    got="$("$bin" --seconds 20 activate DS-SIM0001-000000000001 Newpass123 2>&1 | grep '^result')" || true
+    [[ "$got" == "result 0 error 2021" ]] || fail "activate of an active device: $got"
+    got="$("$bin" --seconds 20 netparam 02-d5-00-00-00-01 Sim12345 10.99.1.77 255.255.255.0 10.99.1.1 2>&1 |
+           grep '^result')" || true
+    [[ "$got" == "result 1 error 0 data 0000" ]] || fail "netparam: $got"
+    kill "$sim"
     echo "inside: ok"
     exit 0
 fi
 
 bin="$1"
 [[ $(id -u) -eq 0 ]] || { echo "needs root for namespaces"; exit 77; }
-"$bin" --help | grep -q "Request commands" || fail "--help lists no request commands"
+"$bin" --help | grep -q "activate SERIAL PASSWORD" || fail "--help lists no request commands"
+status=0
+"$bin" frobnicate x 2>/dev/null || status=$?
+[[ $status -eq 2 ]] || fail "an unknown command was taken (status $status)"
 status=0
 err="$("$bin" --seconds 0 2>&1)" || status=$?
 [[ $status -eq 3 && "$err" == *refusing* ]] || fail "started outside a namespace (status $status): $err"

@@ -118,6 +118,10 @@ void CGlobalCtrl::SendAndWait(std::initializer_list<AnswerKind> kinds, Send send
         return;
     }
     WaitDevResponse();
+    // An answer that comes after the wait must not be taken for the next request's.
+    for (uint32_t i = 0; i < m_dwServiceNum; ++i)
+        if (m_pService[i])
+            m_pService[i]->SetPending("", "", "", 0);
 }
 
 int CGlobalCtrl::ParseDevResponse() {

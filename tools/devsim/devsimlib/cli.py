@@ -63,6 +63,22 @@ def reply_spec(text):
     return tuple(dict.fromkeys(ways))
 
 
+HOSTILE = {
+    "echo": "the request itself, sent back unchanged",
+    "no-mac": "Result failed, no MAC element",
+    "no-result": "no Result element",
+    "odd-result": "Result Success, an unknown word",
+    "long-code": "a Code of 512 characters",
+    "huge-code": "a Code of 10000 characters",
+    "qr-overflow": "QRcodes and MailBox that decode past their fields",
+    "many-questions": "40 security questions",
+    "many-serials": "33 bound serial numbers",
+    "code-200": "a Code of 200 characters",
+    "guid-200": "a GUID of 200 bytes",
+    "qr-300": "a QR text of 300 bytes",
+}
+
+
 def result_spec(text):
     kind, eq, word = text.partition("=")
     if not eq or not kind:
@@ -133,6 +149,9 @@ def parser():
                    help="leave requests of TYPE (or all) unanswered; repeatable")
     p.add_argument("--answer-delay", type=float, default=0, metavar="S",
                    help="answer requests S seconds late (0)")
+    p.add_argument("--hostile", action="append", default=[], choices=sorted(HOSTILE),
+                   help="before each request answer (not the exchange code) send a hostile one: "
+                        + ", ".join("%s (%s)" % kv for kv in sorted(HOSTILE.items())) + "; repeatable")
     p.add_argument("--wrong-mac-first", action="store_true",
                    help="send each request answer first with another device's MAC, then right")
     p.add_argument("--frames", action="store_true",

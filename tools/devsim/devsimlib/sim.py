@@ -1,4 +1,5 @@
 """The simulator: devices, their sockets, the schedule and the request log."""
+import base64
 import errno
 import heapq
 import ipaddress
@@ -24,6 +25,32 @@ class JsonLog:
         fields = {"t": round(time.time(), 6), "event": event, **fields}
         self.out.write(json.dumps(fields, ensure_ascii=True) + "\n")
         self.out.flush()
+
+
+def hostile_text(kind, type_word, uuid_text, mac, elements, request):
+    """An answer with the request's Uuid that a sound host must not take for a good one."""
+    if kind == "echo":
+        return request
+    rest = [e for e in elements if e[0] != "Result"]
+    mac_element = [("MAC", mac)]
+    success = [("Result", "success")]
+    b64 = lambda n: base64.b64encode(b"x" * n).decode()  # noqa: E731
+    built = {
+        "no-mac": [("Result", "failed")] + rest,
+        "no-result": mac_element + rest,
+        "odd-result": mac_element + [("Result", "Success")] + rest,
+        "long-code": mac_element + success + [("Code", "A" * 512)],
+        "huge-code": mac_element + success + [("Code", "A" * 10000)],
+        "qr-overflow": mac_element + success + [("QRcodes", b64(2000)), ("MailBox", b64(400))],
+        "many-questions": mac_element + success + [("QuestionList", [
+            ("Question", [("ID", i), ("mark", "true")]) for i in range(1, 41)])],
+        "many-serials": mac_element + success + [("DeviceSNList", [
+            ("DeviceSN", "HOSTILE-%02d" % i) for i in range(1, 34)])],
+        "code-200": mac_element + success + [("Code", "C" * 200)],
+        "guid-200": mac_element + success + [("GUID", b64(200))],
+        "qr-300": mac_element + success + [("QRcodes", b64(300))],
+    }[kind]
+    return probe.build(type_word, uuid_text, built)
 
 
 class Simulator:
@@ -154,11 +181,11 @@ class Simulator:
         if not duplicate:
             if req.uuid:
                 self.recent.append(req.uuid)
-            answered = self._answer(req, src, ifindex)
+            answered = self._answer(req, src, ifindex, data)
         self._record(port, src, dst, ifindex, data, type=req.type, uuid=req.uuid, mac=req.mac,
                      elements=req.children, duplicate=duplicate, answers=answered)
 
-    def _answer(self, req, src, ifindex):
+    def _answer(self, req, src, ifindex, data=b""):
         dests = self.destinations(ifindex, src)
         if req.type == "inquiry":
             live = [d for d in self.devices if not d.silent]
@@ -183,6 +210,9 @@ class Simulator:
         if word is not None:
             elements = [("Result", word)] + [e for e in elements if e[0] != "Result"]
         texts = []
+        if req.type not in ("exchangecode", "exchangecode_v31"):
+            texts += [hostile_text(kind, type_word, req.uuid, device.mac, elements, data)
+                      for kind in self.opts.hostile]
         if self.opts.wrong_mac_first:
             texts.append(probe.build(type_word, req.uuid, [("MAC", "02-d5-ff-ff-ff-ff")] + elements))
         texts.append(probe.build(type_word, req.uuid, [("MAC", device.mac)] + elements))

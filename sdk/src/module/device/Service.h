@@ -66,6 +66,9 @@ public:
     int ModifyNetParamByPcap(const char *pMAC, const char *pPassword, const ZEVA_NET_PARAM *pParam);
     int ResetPasswordEthernet(const char *pMAC, const char *pIPv4First, const char *pIPv4Second,
                               const ZEVA_RESET_PARAM *pParam);
+    // The request whose answer is awaited: its Uuid, the device's MAC and the text sent, which
+    // must not come back as the answer.
+    void SetPending(const char *pUuid, const char *pMAC, const char *pText, uint32_t dwLen);
 
 private:
     struct RECV_LOOP;

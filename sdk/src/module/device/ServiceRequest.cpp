@@ -151,18 +151,10 @@ int CService::SendRequest(const DEVICE_LIST_ITEM &dev, const BUILDER_PAIR &build
             ZEVA_LOG_ERR(lines.pPackageFailLine, iArg);
         return 0;
     }
-    {
-        // A fast device may answer before the send returns.
-        std::lock_guard<std::mutex> lock(m_PendingLock);
-        std::snprintf(m_szPendingUuid, sizeof m_szPendingUuid, "%s", uuid);
-        std::snprintf(m_szPendingMAC, sizeof m_szPendingMAC, "%s", mac.c_str());
-        m_LastRequest.assign(text.data(), len);
-    }
+    // A fast device may answer before the send returns.
+    SetPending(uuid, mac.c_str(), text.data(), len);
     if (!SendXmlData(text.data(), len)) {
-        {
-            std::lock_guard<std::mutex> lock(m_PendingLock);
-            m_szPendingUuid[0] = '\0';
-        }
+        SetPending("", mac.c_str(), text.data(), len);
         SetError(ZEVA_ERR_SEND);
         ZEVA_LOG_ERR(lines.pFailLine, Morva_GetSysLastError());
         return 0;
@@ -283,6 +275,13 @@ int CService::SetDeviceConfig(const DEVICE_LIST_ITEM &dev, const char *pUserName
 }
 
 // -- answers ---------------------------------------------------------------------------------
+
+void CService::SetPending(const char *pUuid, const char *pMAC, const char *pText, uint32_t dwLen) {
+    std::lock_guard<std::mutex> lock(m_PendingLock);
+    std::snprintf(m_szPendingUuid, sizeof m_szPendingUuid, "%s", pUuid);
+    std::snprintf(m_szPendingMAC, sizeof m_szPendingMAC, "%s", pMAC);
+    m_LastRequest.assign(pText, dwLen);
+}
 
 bool CService::TakeAnswer(const TiXmlElement *pRoot, const char *pType, const char *pData, uint32_t dwLen) {
     const TiXmlElement *uuid = pRoot->FirstChildElement("Uuid");

@@ -88,6 +88,7 @@ int CMulticastProtocol::EncryptBlock(uint8_t *pPlain, uint32_t dwCapacity, uint3
 int CMulticastProtocol::EncryptPrefixed(const char *pRandomStr, const char *pText, char *lpOutBuffer,
                                         uint32_t dwOutSize, const PREFIXED_FORM &form) {
     char line[160];
+    m_bRefused = false;
     if (!pRandomStr || !pText || !lpOutBuffer || dwOutSize == 0) {
         std::snprintf(line, sizeof line, "[CMulticastProtocol::%s] pRandomStr or pPassWord or lpOutBuffer is Null",
                       form.pFunc);
@@ -99,6 +100,7 @@ int CMulticastProtocol::EncryptPrefixed(const char *pRandomStr, const char *pTex
     if (len == 0 || len > form.dwMax) {
         ZEVA_LOG_ERR("[CMulticastProtocol::%s] %s Length error the length is %d", form.pFunc, form.pWhat, int(len));
         SetError(ZEVA_ERR_PARAM);
+        m_bRefused = true;
         return 0;
     }
     std::snprintf(line, sizeof line, "[CMulticastProtocol::%s] DecryptByPrivateKey error", form.pFunc);
@@ -147,11 +149,16 @@ int CMulticastProtocol::EncryptAnswerByRandomStr(const char *pRandomStr, const c
                         "[CMulticastProtocol::EncryptAnswerByRandomStr] pBase64EncryptBuf is Null");
 }
 
+// A text the encryption refused (too long, or empty) stays 2005; any other failure is 2045.
+uint32_t CMulticastProtocol::EncryptError() const {
+    return m_bRefused ? uint32_t(ZEVA_ERR_PARAM) : uint32_t(ZEVA_ERR_ENCRYPT);
+}
+
 // enc(field) of the builders: 2045 with the builder's line when it fails.
 int CMulticastProtocol::EncryptField(const char *pExchangeCode, const std::string &plain, char (&out)[64],
                                      const char *pFailLine) {
     if (!EncryptPWByRandomStr(pExchangeCode, plain.c_str(), out, sizeof out))
-        return Fail(ZEVA_ERR_ENCRYPT, pFailLine);
+        return Fail(EncryptError(), pFailLine);
     return 1;
 }
 
@@ -355,7 +362,7 @@ int CMulticastProtocol::WifiParamCfg(const PROBE_REQUEST &req, char *pOut, uint3
     std::string pwText(in->szPassword, strnlen(in->szPassword, sizeof in->szPassword));
     if (!EncryptByRandomStr64(req.pExchangeCode, ssidText.c_str(), ssid, sizeof ssid) ||
         !EncryptByRandomStr64(req.pExchangeCode, pwText.c_str(), pw, sizeof pw))
-        return Fail(ZEVA_ERR_ENCRYPT, kFail);
+        return Fail(EncryptError(), kFail);
     const char *mode = in->byWifiMode == 1 ? "Station" : in->byWifiMode == 2 ? "AP" : "Default";
     return PrintProbe(pOut, dwOutSize, pOutLen,
                       PROBE_HEAD "%s</Types><SSID>%s</SSID><Password>%s</Password><WiFiMode>%s</WiFiMode></Probe>",
@@ -368,7 +375,7 @@ int CMulticastProtocol::PackageTovukUnbindDelUsers(const PROBE_REQUEST &req, cha
     std::string codeText(in->szCode, strnlen(in->szCode, sizeof in->szCode));
     char code[512];
     if (!EncryptByRandomStr(req.pExchangeCode, codeText.c_str(), code, sizeof code))
-        return Fail(ZEVA_ERR_ENCRYPT, "[CMulticastProtocol::PackageTovukUnbindDelUsers] EncryptByRandomStr failed");
+        return Fail(EncryptError(), "[CMulticastProtocol::PackageTovukUnbindDelUsers] EncryptByRandomStr failed");
     return PrintProbe(pOut, dwOutSize, pOutLen,
                       PROBE_HEAD "tovukUnbindDelUsers</Types><Code bEncrypt=\"true\">%s</Code></Probe>", req.pUuid,
                       EscapeXml(req.pMAC).c_str(), code);
@@ -489,14 +496,14 @@ int CMulticastProtocol::PackageCodeReset(const PROBE_REQUEST &req, const char *p
     char pw[64];
     if (!EncryptPWByRandomStr(req.pExchangeCode, Field16(reinterpret_cast<const uint8_t *>(rp->szPassword)).c_str(),
                               pw, sizeof pw))
-        return Fail(ZEVA_ERR_ENCRYPT, form.pPasswordFail);
+        return Fail(EncryptError(), form.pPasswordFail);
     std::string text = PrintHead(form.pWord, req) + "</Types><Password>" + pw + "</Password>";
     if (rp->byEnableSyncIPCPW == 1)
         text += "<SyncIPCPassword>true</SyncIPCPassword>";
     if (req.bySupportCodeEncrypt == 1) {
         char code[512];
         if (!EncryptByRandomStr(req.pExchangeCode, pCode, code, sizeof code))
-            return Fail(ZEVA_ERR_ENCRYPT, form.pCodeFail);
+            return Fail(EncryptError(), form.pCodeFail);
         text += std::string("<Code bEncrypt=\"true\">") + code + "</Code></Probe>";
     } else {
         text += "<Code>" + EscapeXml(pCode) + "</Code></Probe>";

@@ -164,6 +164,7 @@ protected:
     int EncryptPrefixed(const char *pRandomStr, const char *pText, char *lpOutBuffer, uint32_t dwOutSize,
                         const PREFIXED_FORM &form);
     int DecryptRandomStr(const char *pRandomStr, const char *pRsaLine);
+    uint32_t EncryptError() const;
     int EncryptBlock(uint8_t *pPlain, uint32_t dwCapacity, uint32_t dwLen, char *pOut, uint32_t dwOutSize,
                      const char *pBase64Line);
     int EncryptField(const char *pExchangeCode, const std::string &plain, char (&out)[64], const char *pFailLine);
@@ -184,6 +185,7 @@ protected:
     CEncrypt m_Encrypt;
     // The random string the last secret was encrypted under.
     uint8_t m_byRandomStr[RANDOM_STR_LEN] = {};
+    bool m_bRefused = false;  // the last encryption refused its text (2005)
 
 private:
     void DecryptAnswerText(const char *pText, uint32_t dwBlock, char *pField, uint32_t dwFieldLen);

@@ -176,6 +176,9 @@ const TiXmlElement *ParseProbe(const char *pData, uint32_t dwLen, TiXmlDocument 
     text.append(3, '\0');
     if (!NestingWithin(text.c_str(), len, PROBE_MAX_DEPTH))
         return nullptr;
+    // The parser steps over a UTF-8 lead byte by its sequence length, up to 4 bytes, even past
+    // the terminator: zeros behind the text keep such a step inside the copy.
+    text.append(4, '\0');
     doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
     const TiXmlElement *root = doc.RootElement();
     if (doc.Error() || !root || std::strcmp(root->Value(), "Probe") != 0)

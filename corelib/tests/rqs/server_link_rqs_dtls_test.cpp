@@ -173,23 +173,33 @@ TEST_F(ServerLinkDTLS, HundredThirtyPeers) {
         [&] {
             nConnected = 0;
             for (auto &c : clients)
-                nConnected += c->Output().find("Cipher is") != std::string::npos;
+                nConnected += c->Connected();
             return nConnected >= (size_t)DTLS_INFO_COUNT;
         },
         60000);
     EXPECT_EQ((size_t)DTLS_INFO_COUNT, nConnected);
     EXPECT_TRUE(servicetest::WaitFor([&] { return log.Matching("pDtlsInfo == NULL").size() >= 2; }, 60000));
-    for (auto &c : clients)
-        c->Write("hi\n");
-    EXPECT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, DTLS_INFO_COUNT, 60000));
+    // Datagrams may be lost on a loaded machine (the kernel drops what a full socket buffer cannot
+    // take): every client says its line again until each session has been heard once.
     std::set<int> ports;
-    for (const Record &r : rec.Records())
-        ports.insert(r.iPeerPort);
+    auto allHeard = [&] {
+        ports.clear();
+        for (const Record &r : rec.Records())
+            ports.insert(r.iPeerPort);
+        return ports.size() >= (size_t)DTLS_INFO_COUNT;
+    };
+    bool bAllHeard = false;
+    for (int round = 0; round < 10 && !bAllHeard; round++) {
+        for (auto &c : clients)
+            c->Write("hi\n");
+        bAllHeard = servicetest::WaitFor(allHeard, 10000);
+    }
+    EXPECT_TRUE(bAllHeard);
     EXPECT_EQ((size_t)DTLS_INFO_COUNT, ports.size());
-    // What went wrong, when something did.
-    if (ports.size() != (size_t)DTLS_INFO_COUNT)
-        for (const std::string &l : log.Matching("Failed"))
-            std::fprintf(stderr, "%s\n", l.c_str());
+    // What the clients that did not finish said, when one did not.
+    for (auto &c : clients)
+        if (nConnected < (size_t)DTLS_INFO_COUNT && c->Output().find("(NONE)") != std::string::npos)
+            std::fprintf(stderr, "%s\n", c->Output().c_str());
 }
 
 }  // namespace

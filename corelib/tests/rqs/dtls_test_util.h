@@ -60,10 +60,12 @@ public:
     bool WaitOutput(const std::string &what, int iTimeoutMs = 30000) {
         return servicetest::WaitFor([&] { return Output().find(what) != std::string::npos; }, iTimeoutMs);
     }
-    // s_client prints the cipher once its handshake is done.
-    bool WaitConnected(int iTimeoutMs = 30000) { return WaitOutput("Cipher is", iTimeoutMs); }
+    // s_client prints the protocol and cipher once its handshake is done ("(NONE)" when it failed).
+    bool Connected() { return Output().find(kConnected) != std::string::npos; }
+    bool WaitConnected(int iTimeoutMs = 30000) { return WaitOutput(kConnected, iTimeoutMs); }
 
 private:
+    static constexpr const char *kConnected = "New, TLSv1.2, Cipher is";
     pid_t m_pid = -1;
     int m_in = -1;
     int m_out = -1;

@@ -139,16 +139,11 @@ int CServerRoute::ProcessRecvedClientData(const void *pData, int iLen, const YAR
     if (strKey.empty())
         return 0;
     ROUTE_INFO route;
-    YAR_MutexLock(&m_csMapLock);
-    auto it = m_mapRoute.find(strKey);
-    bool bFound = it != m_mapRoute.end();
-    if (bFound)
-        route = it->second;
-    YAR_MutexUnlock(&m_csMapLock);
-
+    int iSent = 0;
     // A deleted route that is still draining takes the datagram too.
+    const bool bFound = SendIntoRoute(strKey, pData, iLen, &route, &iSent);
     if (bFound) {
-        if (YAR_SendTo(route.sockIn, pData, iLen, &route.addrLoop) < 0) {
+        if (iSent < 0) {
             LogModule_Write(LOG_LEVEL_ERR,
                             "[0x%X]CServerRoute::ProcessRecvedClientData, YAR_SendTo Failed, sockIn[%d], syserror[%d], Addr[%s]",
                             MORVA_PTR_ARG(this), route.sockIn, Utils_GetSysLastError(), strKey.c_str());
@@ -170,7 +165,8 @@ int CServerRoute::ProcessRecvedClientData(const void *pData, int iLen, const YAR
     LogModule_Write(LOG_LEVEL_DBG, "[0x%X]CServerRoute::ProcessRecvedClientData, MakeRoute SUCC, Addr[%s]",
                     MORVA_PTR_ARG(this), strKey.c_str());
     // No post for the first datagram: the consumer the create callback made reads it itself.
-    int iSendLength = YAR_SendTo(route.sockIn, pData, iLen, &route.addrLoop);
+    int iSendLength = -1;
+    SendIntoRoute(strKey, pData, iLen, &route, &iSendLength);
     if (iSendLength < 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CServerRoute::ProcessRecvedClientData, YAR_SendTo Failed, syserror[%d], Addr[%s]",
                         MORVA_PTR_ARG(this), Utils_GetSysLastError(), strKey.c_str());
@@ -181,6 +177,21 @@ int CServerRoute::ProcessRecvedClientData(const void *pData, int iLen, const YAR
                     "[0x%X]CServerRoute::ProcessRecvedClientData, YAR_SendTo Succ, strKeyAddr[%s], iSendLength[%d]",
                     MORVA_PTR_ARG(this), strKey.c_str(), iSendLength);
     return 1;
+}
+
+// The send happens under the map lock: the route thread closes a drained route's sockets under
+// it, and a closed number may already belong to another socket.
+bool CServerRoute::SendIntoRoute(const std::string &strKey, const void *pData, int iLen, ROUTE_INFO *pRoute,
+                                 int *pSent) {
+    YAR_MutexLock(&m_csMapLock);
+    auto it = m_mapRoute.find(strKey);
+    const bool bFound = it != m_mapRoute.end();
+    if (bFound) {
+        *pRoute = it->second;
+        *pSent = YAR_SendTo(pRoute->sockIn, pData, iLen, &pRoute->addrLoop);
+    }
+    YAR_MutexUnlock(&m_csMapLock);
+    return bFound;
 }
 
 int CServerRoute::MakeRoute(const std::string &strKey, ROUTE_INFO *pRoute, const YAR_ADDR_T *pAddr) {

@@ -93,6 +93,8 @@ private:
     static void FreeItem(ROUTE_WORK_ITEM *pItem);
     void FreeDroppedItems();
     static void CloseRoute(const ROUTE_INFO &route);
+    // Sends a datagram into the route of the key; false when there is none.
+    bool SendIntoRoute(const std::string &strKey, const void *pData, int iLen, ROUTE_INFO *pRoute, int *pSent);
     // Ends the route thread's current wait.
     void Wake();
 

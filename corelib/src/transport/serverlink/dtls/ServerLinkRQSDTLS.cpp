@@ -508,8 +508,10 @@ int CServerLinkRQSDTLS::SendData(const SERVER_LINK_SEND_PARAM *pParam) {
     int iRet = -1;
     if (DTLS_INFO *pInfo = GetDtlsInfo(szKey)) {
         YAR_MutexLock(&pInfo->csLock);
-        if (pInfo->pSSL && std::strcmp(pInfo->szKey, szKey) == 0)
+        if (pInfo->pSSL && std::strcmp(pInfo->szKey, szKey) == 0) {
+            OpenSSL().ERR_clear_error();
             iRet = OpenSSL().SSL_write(pInfo->pSSL, pParam->pData, (int)pParam->dwDataLen, -1);
+        }
         YAR_MutexUnlock(&pInfo->csLock);
     }
     if (iRet < 0) {

@@ -86,6 +86,9 @@ void CServerLinkRQSDTLS::ProcessData(const INTER_DTLS_LINK_MSG &msg) {
         if (pInfo->pSSL && strKey == pInfo->szKey) {
             pSSL = pInfo->pSSL;
             const uint64_t ullStart = YAR_GetTimeTick();
+            // Pool threads serve many sessions: an error left on this thread's queue by another
+            // one would make SSL_get_error report a failure for a read that only wants more.
+            api.ERR_clear_error();
             iRead = api.SSL_read(pSSL, pRecvBuffer, SERVER_LINK_RQS_BUF_LEN, -1);
             nSSLErrorCode = iRead > 0 ? 0 : api.SSL_get_error(pSSL, iRead, kSslErrorSsl);
             const uint64_t ullCost = YAR_GetTimeTick() - ullStart;
@@ -128,6 +131,7 @@ int CServerLinkRQSDTLS::ListenStep(SSL *pSSL, const char *pKey, uint64_t ullDead
     const uint64_t ullStart = YAR_GetTimeTick();
     int iRet = 0;
     while (HandshakeGoesOn(ullDeadline)) {
+        api.ERR_clear_error();
         iRet = bListenCall ? api.DTLSv1_listen(pSSL, pClient, -1)
                            : (int)api.SSL_ctrl(pSSL, kCtrlDtlsListen, 0L, static_cast<void *>(byClientAddr), 0L);
         if (iRet >= 1)
@@ -152,6 +156,7 @@ int CServerLinkRQSDTLS::AcceptStep(SSL *pSSL, const char *pKey, uint64_t ullDead
     const uint64_t ullStart = YAR_GetTimeTick();
     int iResult = 0;
     while (HandshakeGoesOn(ullDeadline)) {
+        api.ERR_clear_error();
         const int iRet = api.SSL_accept(pSSL, -1);
         if (iRet == 1) {
             iResult = 1;

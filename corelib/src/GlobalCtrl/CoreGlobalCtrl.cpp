@@ -367,6 +367,7 @@ void CCoreGlobalCtrlBase::ReleaseLogService() {
 // and port-pool managers go with the others, so a later Init starts them afresh.
 void CCoreGlobalCtrlBase::ReleaseManagers() {
     ReleaseVRUDPLinkMgr();
+    ReleaseMqttManagers();
 
     ReleaseServerLinkMgr();
     ReleaseTimeConsumingMgr();

@@ -14,7 +14,27 @@ namespace {
 
 constexpr int kErrRecvParam = 9;
 
+thread_local int t_iSessionCallbackDepth = 0;
+
+// Marks the thread for the length of one delivery or heartbeat call.
+class SessionCallbackScope {
+public:
+    SessionCallbackScope() { ++t_iSessionCallbackDepth; }
+    ~SessionCallbackScope() { --t_iSessionCallbackDepth; }
+    SessionCallbackScope(const SessionCallbackScope &) = delete;
+    SessionCallbackScope &operator=(const SessionCallbackScope &) = delete;
+};
+
 }  // namespace
+
+bool CMqttServerSession::InSessionCallback() {
+    return t_iSessionCallbackDepth > 0;
+}
+
+void CMqttServerSession::RequestClose() {
+    m_bCloseCallBack = 1;
+    m_bCloseRequested = 1;
+}
 
 DWORD CMqttServerSession::LimitCount(DWORD dwAliveTimeout, DWORD dwHeartbeatInterval) {
     const DWORD dwLimit = dwHeartbeatInterval ? dwAliveTimeout / dwHeartbeatInterval : 0;
@@ -136,15 +156,20 @@ void CMqttServerSession::UnregisterHeartbeat() {
 int CMqttServerSession::Stop() {
     LogModule_Write(LOG_LEVEL_DBG, "[%d]CMqttServerSession::Stop, Addr[%s:%d], m_LongCtrl[0x%X]", GetMemberIndex(),
                     m_szRemoteAddr, m_wRemotePort, MORVA_PTR_ARG(m_pLink.get()));
-    UnregisterHeartbeat();
-    // A delivered will means the client is gone for good: no graceful close.
-    if (m_pLink && m_bLinkOpen.exchange(0))
-        m_pLink->CloseLink(m_bWillDelivered.load());
+    Shut();
     m_pAuthenticator.reset();
     return 1;
 }
 
+void CMqttServerSession::Shut(int bForce) {
+    UnregisterHeartbeat();
+    // A delivered will means the client is gone for good: no graceful close.
+    if (m_pLink && m_bLinkOpen.exchange(0))
+        m_pLink->CloseLink(bForce || m_bWillDelivered.load());
+}
+
 int CMqttServerSession::ProMqttClientDataCBStatic(void *pSession, const BYTE *pData, DWORD dwLen, DWORD dwStatus) {
+    SessionCallbackScope scope;
     CMqttServerSession *pThis = static_cast<CMqttServerSession *>(pSession);
     if (!pThis) {
         LogModule_Write(LOG_LEVEL_ERR, "CMqttServerSession::ProMqttClientDataCBStatic, pSession == NULL");
@@ -452,6 +477,7 @@ int CMqttServerSession::AnswerFrame(const MqttFrame &frame) {
 }
 
 int CMqttServerSession::HeartbeatProxy(void *pSession) {
+    SessionCallbackScope scope;
     CMqttServerSession *pThis = static_cast<CMqttServerSession *>(pSession);
     if (!pThis) {
         LogModule_Write(LOG_LEVEL_ERR, "CMqttServerSession::HeartbeatProxy, NULL == pSession");

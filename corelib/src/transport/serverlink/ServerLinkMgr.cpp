@@ -5,6 +5,7 @@
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
+#include "transport/serverlink/ServerLinkMQTT.h"
 #include "transport/serverlink/ServerLinkTCP.h"
 #include "transport/serverlink/ServerLinkUDP.h"
 #include "yar/yar_error.h"
@@ -32,6 +33,7 @@ struct ServerLinkClass {
 constexpr ServerLinkClass kServerLinkClasses[] = {
     {SERVER_LINK_PRO_TCP, NewServerLink<CServerLinkTCP>, sizeof(CServerLinkTCP)},
     {SERVER_LINK_PRO_UDP, NewServerLink<CServerLinkUDP>, sizeof(CServerLinkUDP)},
+    {SERVER_LINK_PRO_MQTT, NewServerLink<CServerLinkMQTT>, sizeof(CServerLinkMQTT)},
 };
 
 const ServerLinkClass *FindServerLinkClass(BYTE byProType) {

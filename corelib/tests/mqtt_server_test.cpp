@@ -162,9 +162,9 @@ TEST(MqttServerWait, AcceptsSetTheWaitOnChange) {
     ability.dwMaxMqttConnection = 10;
     ASSERT_EQ(Morva_SetInitConfig(Vorezi::ENUM_MORVA_INIT_CFG_ABILITY, &ability), 1);
     ASSERT_EQ(Vorezi::GetCoreGlobalCtrl()->Init(), 1);
+    ServerHost host;  // outlives the sessions, which go at Fini
     {
         servicetest::LogCapture log;
-        ServerHost host;
         const int iPort = srvtest::FreePort();
         ASSERT_GE(ListenFor(&host, iPort), 0);
         std::vector<int> fds;

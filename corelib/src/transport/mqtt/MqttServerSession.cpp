@@ -15,20 +15,34 @@ namespace {
 constexpr int kErrRecvParam = 9;
 
 thread_local int t_iSessionCallbackDepth = 0;
+thread_local CMqttServerSession *t_pCallbackSession = nullptr;
 
-// Marks the thread for the length of one delivery or heartbeat call.
+// Marks the thread for the length of one delivery or heartbeat call of a session.
 class SessionCallbackScope {
 public:
-    SessionCallbackScope() { ++t_iSessionCallbackDepth; }
-    ~SessionCallbackScope() { --t_iSessionCallbackDepth; }
+    explicit SessionCallbackScope(CMqttServerSession *pSession) : m_pOuter(t_pCallbackSession) {
+        ++t_iSessionCallbackDepth;
+        t_pCallbackSession = pSession;
+    }
+    ~SessionCallbackScope() {
+        --t_iSessionCallbackDepth;
+        t_pCallbackSession = m_pOuter;
+    }
     SessionCallbackScope(const SessionCallbackScope &) = delete;
     SessionCallbackScope &operator=(const SessionCallbackScope &) = delete;
+
+private:
+    CMqttServerSession *m_pOuter;
 };
 
 }  // namespace
 
 bool CMqttServerSession::InSessionCallback() {
     return t_iSessionCallbackDepth > 0;
+}
+
+CMqttServerSession *CMqttServerSession::CallbackSession() {
+    return t_pCallbackSession;
 }
 
 void CMqttServerSession::RequestClose() {
@@ -169,7 +183,7 @@ void CMqttServerSession::Shut(int bForce) {
 }
 
 int CMqttServerSession::ProMqttClientDataCBStatic(void *pSession, const BYTE *pData, DWORD dwLen, DWORD dwStatus) {
-    SessionCallbackScope scope;
+    SessionCallbackScope scope(static_cast<CMqttServerSession *>(pSession));
     CMqttServerSession *pThis = static_cast<CMqttServerSession *>(pSession);
     if (!pThis) {
         LogModule_Write(LOG_LEVEL_ERR, "CMqttServerSession::ProMqttClientDataCBStatic, pSession == NULL");
@@ -477,7 +491,7 @@ int CMqttServerSession::AnswerFrame(const MqttFrame &frame) {
 }
 
 int CMqttServerSession::HeartbeatProxy(void *pSession) {
-    SessionCallbackScope scope;
+    SessionCallbackScope scope(static_cast<CMqttServerSession *>(pSession));
     CMqttServerSession *pThis = static_cast<CMqttServerSession *>(pSession);
     if (!pThis) {
         LogModule_Write(LOG_LEVEL_ERR, "CMqttServerSession::HeartbeatProxy, NULL == pSession");

@@ -83,6 +83,8 @@ public:
     // Whether this thread runs a session's delivery or heartbeat call right now: a close asked for
     // there must not wait for that very call to end, so the manager defers it.
     static bool InSessionCallback();
+    // The session whose call this thread runs, or null.
+    static CMqttServerSession *CallbackSession();
     // Ends all reporting and reading at once and marks the session for its deferred close.
     void RequestClose();
     // Ends reporting, the heartbeat and the link. When it returns, no callback of the session runs

@@ -85,13 +85,15 @@ int CServerLinkMQTT::CreateMqttLink(const SERVER_LINK_COND &cond) {
     LogModule_Write(LOG_LEVEL_DBG, "[0x%X]CServerLinkMQTT::Start, SUCC, m_iListenHandle[%d], Addr[%s:%d]",
                     MORVA_PTR_ARG(this), Index(), m_szLocalIP, m_wLocalPort);
     // The sessions' payload crypto needs the TLS library: prove now that it loads.
-    CSSLTrans *pTrans = Morva_CreateSSLTrans();
+    // The Interim_ pair: the link exists only while initialised, and the init check would take
+    // the control lock under this link's write lock.
+    CSSLTrans *pTrans = Interim_CreateSSLTransEx(0);
     if (!pTrans) {
         LogModule_Write(LOG_LEVEL_ERR, "CServerLinkMQTT::CreateMqttLink, Morva_CreateSSLTrans Failed, error[%d]",
                         GetCoreGlobalCtrl()->GetLastError());
         return 0;
     }
-    Morva_DestroySSLTrans(pTrans);
+    Interim_DestroySSLTrans(pTrans);
     return 1;
 }
 

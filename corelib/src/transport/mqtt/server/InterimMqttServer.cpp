@@ -6,6 +6,7 @@
 #include "Module/Log/LogModule.h"
 #include "transport/mqtt/server/MqttListenSession.h"
 #include "transport/mqtt/server/MqttServerMgr.h"
+#include "transport/serverlink/ServerLinkMgr.h"
 
 namespace Vorezi {
 
@@ -53,6 +54,8 @@ int Interim_MqttServerCreateListen(const MORVA_MQTT_LISTEN_PARAM *pParam) {
         SetError(MORVA_ERR_ALLOC);
         return -1;
     }
+    // Made before the listener's write lock is held (the control lock comes first).
+    GetServerLinkMgr();
     const int iHandle = pMgr->Create(pParam);
     if (iHandle < 0) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_MqttServerCreateListen, Create Failed");

@@ -10,8 +10,12 @@ using namespace Vorezi;
 
 namespace {
 
+// Lock-free: a session callback may call in while a Fini, holding the control lock, waits for it.
 bool Inited() {
-    return GetCoreGlobalCtrl()->CheckInit() != 0;
+    if (GetCoreGlobalCtrl()->IsInited())
+        return true;
+    GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NOT_INIT);
+    return false;
 }
 
 }  // namespace

@@ -20,6 +20,9 @@ void CMqttServerMgr::SetHeartbeatPeriodForTest(DWORD dwPeriod) {
 }
 
 CMqttServerMgr::CMqttServerMgr(DWORD dwMaxNum) : CMemberMgrBase(dwMaxNum) {
+    SetStartFlag(0);  // Create starts each session itself, see there
+    // Made now, not under a session's write lock when its link starts (the control lock comes first).
+    GetAsyncManager();
     if (!CreateMemoryPool(DWORD(sizeof(CMqttServerSession)), kSessionsPerGrowth, 0, 0, 0)) {
         GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
         LogModule_Write(LOG_LEVEL_ERR, "CMqttServerMgr::CMqttServerMgr, CreateMemoryPool Failed");
@@ -105,7 +108,23 @@ int CMqttServerMgr::Create(const MQTT_SERVER_PARAM *pServerParam) {
     }
     m_iHeartbeatInterval = pServerParam->dwHeartbeatInterval ? int(pServerParam->dwHeartbeatInterval) : 5000;
     void *pParam = const_cast<MQTT_SERVER_PARAM *>(pServerParam);
-    return AllocIndex2(pParam, pParam);
+    const int iHandle = AllocIndex2(pParam, pParam);
+    if (iHandle < 0)
+        return -1;
+    // Started under the read lock, not the write lock: the start takes the link's and the
+    // heartbeat's locks, which a running callback holds while it asks for a read lock.
+    int bStarted = 0;
+    if (ReadLockMember(iHandle)) {
+        if (CMemberBase *pSession = GetMember(iHandle)) {
+            pSession->SetMemberIndex(iHandle);
+            bStarted = pSession->Start(pParam);
+        }
+        ReadUnlockMember(iHandle);
+    }
+    if (bStarted)
+        return iHandle;
+    FreeIndex(iHandle, 0);
+    return -1;
 }
 
 int CMqttServerMgr::CheckHandle(int iHandle) {
@@ -146,12 +165,18 @@ bool CMqttServerMgr::ShutSession(int iHandle, bool bRequested, int bForce) {
 // Marks the session under its read lock, so that the reaper closes this session and not a later
 // one in the same slot.
 int CMqttServerMgr::DeferDestroy(int iHandle) {
-    if (!ReadLockMember(iHandle))
-        return 0;
-    auto *pSession = dynamic_cast<CMqttServerSession *>(GetMember(iHandle));
-    if (pSession)
+    // A session closing itself is alive for the whole call: no lock is needed to mark it.
+    CMqttServerSession *pSession = CMqttServerSession::CallbackSession();
+    if (pSession && pSession->GetMemberIndex() == iHandle) {
         pSession->RequestClose();
-    ReadUnlockMember(iHandle);
+    } else {
+        if (!ReadLockMember(iHandle))
+            return 0;
+        pSession = dynamic_cast<CMqttServerSession *>(GetMember(iHandle));
+        if (pSession)
+            pSession->RequestClose();
+        ReadUnlockMember(iHandle);
+    }
     if (!pSession) {
         GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NOT_READY);
         return 0;

@@ -30,6 +30,7 @@ enum {
 /* Session settings (the SetInfo commands). */
 enum {
     MQTT_CMD_SETINFO_SESSIONKEY = 4,
+    MQTT_CMD_SETINFO_ACCEPT_WAIT = 9,
     MQTT_CMD_SETINFO_ALIVE_TIMEOUT = 7,
     MQTT_CMD_SETINFO_SESSIONKEY_AND_IV = 13,
     MQTT_CMD_SETINFO_AUTHENTICATOR = 14,
@@ -90,6 +91,37 @@ typedef struct MORVA_MQTT_AUTH_MSG {
 /* The host's callback: session handle, the event (cast to MORVA_MQTT_AUTH_MSG for type 111), user
  * data. The event and what it points to are valid during the call only. */
 typedef int (*MORVA_MQTT_SERVER_CB)(int iHandle, MORVA_MQTT_MSG *pMsg, void *pUser);
+
+/* The listen record of Morva_MqttServerCreateListen. Times of 0 take 5000, 90000 and 5000 ms. */
+typedef struct MORVA_MQTT_LISTEN_PARAM {
+    char szListenAddr[128];     /* IPv4 or IPv6 text; "" binds the wildcard */
+    WORD wPort;                 /* host order */
+    DWORD dwSessionInterval;    /* send time-out of each session, ms */
+    DWORD dwAliveTimeout;       /* a client silent this long is reported with MSG_PRIVATE_ERROR, ms */
+    DWORD dwHeartbeatInterval;  /* ms */
+    DWORD dwRes;
+    MORVA_MQTT_SERVER_CB fnCB;  /* required */
+    void *pUserData;
+} MORVA_MQTT_LISTEN_PARAM;
+
+/* A listen handle, or -1. Every session of the listener reports through the record's callback. */
+int Morva_MqttServerCreateListen(const MORVA_MQTT_LISTEN_PARAM *pParam);
+/* 1, or 0. The sessions it accepted stay open. */
+int Morva_MqttServerDestroyListen(int iListenHandle);
+/* Closes one session: 1, or 0. Asked from inside a session callback (any session's), the close is
+ * carried out right after that callback returns, on another thread, and the session reports
+ * nothing more. */
+int Morva_MqttServerClose(int iHandle);
+/* Closes every session (deferred as above inside a callback). */
+void Morva_MqttServerCloseAll(void);
+/* Sends one frame of type iMsgType (1 to 14) to the client: the bytes sent, or -1. A PUBLISH (3)
+ * without bRaw carries pData as the payload, encrypted with the session key, and needs a key. */
+int Morva_MqttServerSend(int iHandle, int iMsgType, const BYTE *pData, DWORD dwLen, int bRaw);
+/* 1, or 0. */
+int Morva_MqttServerSetBuffSize(int iHandle, DWORD dwSndMult, DWORD dwRcvMult);
+/* MQTT_CMD_SETINFO_*: 0, or -1. Command 9 with a 4-byte value sets the accept back-off (ms) used
+ * while fewer than half the sessions are in use, whatever the handle. */
+int Morva_MqttServerSetInfo(int iHandle, DWORD dwCommand, void *pData, DWORD dwLength);
 
 #ifdef __cplusplus
 }

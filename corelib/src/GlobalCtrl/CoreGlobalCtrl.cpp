@@ -368,6 +368,7 @@ void CCoreGlobalCtrlBase::ReleaseLogService() {
 void CCoreGlobalCtrlBase::ReleaseManagers() {
     ReleaseSecureLinkMgrs();  // their sessions close reliable-UDP handles
     ReleaseVRUDPLinkMgr();
+    ReleaseMqttManagers();
 
     ReleaseServerLinkMgr();
     ReleaseTimeConsumingMgr();

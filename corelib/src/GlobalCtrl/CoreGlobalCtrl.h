@@ -30,6 +30,10 @@ class CSecureServerLinkMgr;
 }  // namespace secure
 class CRqsTrans;
 
+// MQTT server managers.
+class CMqttListenMgr;
+class CMqttServerMgr;
+
 // Core error codes set through SetLastError.
 enum {
     MORVA_ERR_SUCCESS = 0,
@@ -523,6 +527,18 @@ public:
 private:
     void ReleaseRqsTrans();
     std::atomic<CRqsTrans *> m_pRqsTrans{nullptr};
+
+public:
+    // ---- MQTT server: the listeners and the sessions ----
+    // The manager while it exists; a new one is made only while the library is initialised.
+    CMqttListenMgr *GetMqttListenMgr();
+    CMqttServerMgr *GetMqttServerMgr();
+
+private:
+    // The listeners first: their server links are gone before the sessions they made.
+    void ReleaseMqttManagers();
+    std::atomic<CMqttListenMgr *> m_pMqttListenMgr{nullptr};
+    std::atomic<CMqttServerMgr *> m_pMqttServerMgr{nullptr};
 };
 
 // Getter of a manager made on first use: made once under the control lock; a failed make leaves

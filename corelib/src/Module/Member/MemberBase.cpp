@@ -91,6 +91,7 @@ public:
     std::atomic<int> *m_pbMemberLock = nullptr;
     int m_bStart = 1;
     int32_t m_iMemPoolIndex = -1;
+    std::atomic<int> m_iDefaultWait{0};
 };
 
 template <typename T>
@@ -247,6 +248,27 @@ int CMemberMgrBase::IsFull() {
     if (!CheckResource())
         return 1;
     return (DWORD)m_pPrivate->m_dwCurrNum.load() >= m_pPrivate->m_dwTotalNum ? 1 : 0;
+}
+
+int CMemberMgrBase::GetWaitTime() {
+    const DWORD dwTotal = GetTotalNum();
+    const DWORD dwUsed = GetCurrNum();
+    if (dwTotal && dwUsed > dwTotal / 2) {
+        if (dwUsed >= dwTotal)
+            return 100;
+        if (dwUsed >= 9 * dwTotal / 10)
+            return 25;
+        if (dwUsed >= 8 * dwTotal / 10)
+            return 15;
+        if (dwUsed >= 7 * dwTotal / 10)
+            return 5;
+    }
+    return m_pPrivate ? m_pPrivate->m_iDefaultWait.load() : 0;
+}
+
+void CMemberMgrBase::SetDefaultWaitTime(int iWait) {
+    if (m_pPrivate)
+        m_pPrivate->m_iDefaultWait.exchange(iWait);
 }
 
 // Next fit from where the last search stopped, inside a window that starts at 16 slots and grows

@@ -74,6 +74,10 @@ public:
     unsigned GetTotalNum();
     unsigned GetCurrNum();
     int IsFull();
+    // Accept back-off in ms: grows as the table fills past 70, 80, 90 and 100 % (5, 15, 25,
+    // 100); below that, or at half or less, the default wait (0 until set).
+    int GetWaitTime();
+    void SetDefaultWaitTime(int iWait);
 
     int ReadLockMember(int iIndex);
     int ReadUnlockMember(int iIndex);

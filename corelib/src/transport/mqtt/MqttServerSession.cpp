@@ -14,7 +14,41 @@ namespace {
 
 constexpr int kErrRecvParam = 9;
 
+thread_local int t_iSessionCallbackDepth = 0;
+thread_local CMqttServerSession *t_pCallbackSession = nullptr;
+
+// Marks the thread for the length of one delivery or heartbeat call of a session.
+class SessionCallbackScope {
+public:
+    explicit SessionCallbackScope(CMqttServerSession *pSession) : m_pOuter(t_pCallbackSession) {
+        ++t_iSessionCallbackDepth;
+        t_pCallbackSession = pSession;
+    }
+    ~SessionCallbackScope() {
+        --t_iSessionCallbackDepth;
+        t_pCallbackSession = m_pOuter;
+    }
+    SessionCallbackScope(const SessionCallbackScope &) = delete;
+    SessionCallbackScope &operator=(const SessionCallbackScope &) = delete;
+
+private:
+    CMqttServerSession *m_pOuter;
+};
+
 }  // namespace
+
+bool CMqttServerSession::InSessionCallback() {
+    return t_iSessionCallbackDepth > 0;
+}
+
+CMqttServerSession *CMqttServerSession::CallbackSession() {
+    return t_pCallbackSession;
+}
+
+void CMqttServerSession::RequestClose() {
+    m_bCloseCallBack = 1;
+    m_bCloseRequested = 1;
+}
 
 DWORD CMqttServerSession::LimitCount(DWORD dwAliveTimeout, DWORD dwHeartbeatInterval) {
     const DWORD dwLimit = dwHeartbeatInterval ? dwAliveTimeout / dwHeartbeatInterval : 0;
@@ -136,15 +170,20 @@ void CMqttServerSession::UnregisterHeartbeat() {
 int CMqttServerSession::Stop() {
     LogModule_Write(LOG_LEVEL_DBG, "[%d]CMqttServerSession::Stop, Addr[%s:%d], m_LongCtrl[0x%X]", GetMemberIndex(),
                     m_szRemoteAddr, m_wRemotePort, MORVA_PTR_ARG(m_pLink.get()));
-    UnregisterHeartbeat();
-    // A delivered will means the client is gone for good: no graceful close.
-    if (m_pLink && m_bLinkOpen.exchange(0))
-        m_pLink->CloseLink(m_bWillDelivered.load());
+    Shut();
     m_pAuthenticator.reset();
     return 1;
 }
 
+void CMqttServerSession::Shut(int bForce) {
+    UnregisterHeartbeat();
+    // A delivered will means the client is gone for good: no graceful close.
+    if (m_pLink && m_bLinkOpen.exchange(0))
+        m_pLink->CloseLink(bForce || m_bWillDelivered.load());
+}
+
 int CMqttServerSession::ProMqttClientDataCBStatic(void *pSession, const BYTE *pData, DWORD dwLen, DWORD dwStatus) {
+    SessionCallbackScope scope(static_cast<CMqttServerSession *>(pSession));
     CMqttServerSession *pThis = static_cast<CMqttServerSession *>(pSession);
     if (!pThis) {
         LogModule_Write(LOG_LEVEL_ERR, "CMqttServerSession::ProMqttClientDataCBStatic, pSession == NULL");
@@ -452,6 +491,7 @@ int CMqttServerSession::AnswerFrame(const MqttFrame &frame) {
 }
 
 int CMqttServerSession::HeartbeatProxy(void *pSession) {
+    SessionCallbackScope scope(static_cast<CMqttServerSession *>(pSession));
     CMqttServerSession *pThis = static_cast<CMqttServerSession *>(pSession);
     if (!pThis) {
         LogModule_Write(LOG_LEVEL_ERR, "CMqttServerSession::HeartbeatProxy, NULL == pSession");

@@ -80,6 +80,20 @@ public:
     // The heartbeat proxy's callback; 0 ends the registration.
     static int HeartbeatProxy(void *pSession);
 
+    // Whether this thread runs a session's delivery or heartbeat call right now: a close asked for
+    // there must not wait for that very call to end, so the manager defers it.
+    static bool InSessionCallback();
+    // The session whose call this thread runs, or null.
+    static CMqttServerSession *CallbackSession();
+    // Ends all reporting and reading at once and marks the session for its deferred close.
+    void RequestClose();
+    // Ends reporting, the heartbeat and the link. When it returns, no callback of the session runs
+    // any more (except the one it is called from). Safe under the member's read lock, which the
+    // callbacks may take as well; Stop under the write lock then has nothing left to wait for.
+    // bForce skips the graceful close, which waits up to 3 s for the client.
+    void Shut(int bForce = 0);
+    int IsCloseRequested() const { return m_bCloseRequested.load(); }
+
     int GetListenHandle() const { return m_Param.iListenHandle; }
     int GetHeartbeatRegistration() const { return m_iHeartbeatRegID.load(); }
     int GetState() const { return m_enumState.load(); }
@@ -136,6 +150,7 @@ private:
     char m_szLocalAddr[128] = {};
     WORD m_wLocalPort = 0;
     std::atomic<int> m_bCloseCallBack{0};
+    std::atomic<int> m_bCloseRequested{0};
     MQTT_SERVER_PARAM m_Param = {};
     std::unique_ptr<CMqttClientLink> m_pLink;
     std::atomic<int> m_bLinkOpen{0};

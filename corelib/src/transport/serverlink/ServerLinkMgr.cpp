@@ -5,6 +5,7 @@
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
+#include "transport/serverlink/ServerLinkMQTT.h"
 #include "transport/serverlink/ServerLinkRQS.h"
 #include "transport/serverlink/ServerLinkTCP.h"
 #include "transport/serverlink/ServerLinkUDP.h"
@@ -40,6 +41,7 @@ constexpr ServerLinkClass kServerLinkClasses[] = {
     {SERVER_LINK_PRO_RQS_DTLS, NewServerLink<CServerLinkRQSDTLS>, sizeof(CServerLinkRQSDTLS)},
     {SERVER_LINK_PRO_VRUDP_STREAM, NewServerLink<CServerLinkVRUDPStream>, sizeof(CServerLinkVRUDPStream)},
     {SERVER_LINK_PRO_VRUDP, NewServerLink<CServerLinkVRUDP>, sizeof(CServerLinkVRUDP)},
+    {SERVER_LINK_PRO_MQTT, NewServerLink<CServerLinkMQTT>, sizeof(CServerLinkMQTT)},
 };
 
 const ServerLinkClass *FindServerLinkClass(BYTE byProType) {

@@ -3,6 +3,7 @@
 // messages over the same path as the peer.
 //   vrudp_stream_bench recv vrudp|tcp ADDR PORT SECONDS
 //   vrudp_stream_bench send vrudp|tcp ADDR PORT SECONDS RATE_KBIT   (0: as fast as taken)
+// tcp-NAME in place of tcp sends with that congestion control instead of the kernel's default.
 // Each 1316-byte message holds its index (u32, big-endian), its send time (monotonic ns) and a
 // pattern the receiver checks. The receiver counts what arrives complete and in order; the
 // sender counts what the reliable-UDP buffer refused (dropped, never delivered).
@@ -167,7 +168,10 @@ int RecvVRUDP(const char *pAddr, uint16_t wPort, int iSeconds) {
 }
 
 sockaddr_in TcpAddr(const char *pAddr, uint16_t wPort) {
-    sockaddr_in a = TcpAddr(pAddr, wPort);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(wPort);
+    inet_pton(AF_INET, pAddr, &a.sin_addr);
     return a;
 }
 
@@ -241,10 +245,13 @@ int SendVRUDP(const char *pAddr, uint16_t wPort, int iSeconds, int iRateKbit) {
     return 0;
 }
 
-int SendTCP(const char *pAddr, uint16_t wPort, int iSeconds, int iRateKbit) {
+// pCongestion: a congestion control by name, or null for the kernel's default.
+int SendTCP(const char *pAddr, uint16_t wPort, int iSeconds, int iRateKbit, const char *pCongestion) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (pCongestion && setsockopt(fd, IPPROTO_TCP, TCP_CONGESTION, pCongestion, socklen_t(std::strlen(pCongestion))) != 0)
+        return 1;
     sockaddr_in a = TcpAddr(pAddr, wPort);
     if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
         return 1;
@@ -273,8 +280,10 @@ int main(int argc, char **argv) {
     const uint16_t wPort = uint16_t(std::atoi(argv[4]));
     const int iSeconds = std::atoi(argv[5]);
     const int iRate = argc > 6 ? std::atoi(argv[6]) : 0;
-    if (peer == "tcp")
-        return mode == "recv" ? RecvTCP(argv[3], wPort, iSeconds) : SendTCP(argv[3], wPort, iSeconds, iRate);
+    if (peer.compare(0, 3, "tcp") == 0) {  // tcp, or tcp-NAME for a congestion control by name
+        const char *pCongestion = peer.size() > 4 ? peer.c_str() + 4 : nullptr;
+        return mode == "recv" ? RecvTCP(argv[3], wPort, iSeconds) : SendTCP(argv[3], wPort, iSeconds, iRate, pCongestion);
+    }
     if (GetCoreGlobalCtrl()->Init() != 1)
         return 1;
     const int iRet =

@@ -33,7 +33,11 @@ netpath_up() {
     ip -n "$NP_MID" addr add 10.201.1.1/24 dev m0
     ip -n "$NP_MID" addr add 10.201.2.1/24 dev m1
     ip -n "$NP_RCV" addr add 10.201.2.2/24 dev r0
-    for l in "$NP_SND s0" "$NP_MID m0" "$NP_MID m1" "$NP_RCV r0"; do set -- $l; ip -n "$1" link set "$2" up; done
+    # One segment per packet: a TCP super-packet would otherwise meet the loss rule as one.
+    for l in "$NP_SND s0" "$NP_MID m0" "$NP_MID m1" "$NP_RCV r0"; do
+        set -- $l
+        ip -n "$1" link set dev "$2" gso_max_segs 1 up
+    done
     ip -n "$NP_SND" route add default via 10.201.1.1
     ip -n "$NP_RCV" route add default via 10.201.2.1
     $m sysctl -qw net.ipv4.ip_forward=1 net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.default.rp_filter=0

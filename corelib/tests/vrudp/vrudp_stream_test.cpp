@@ -64,6 +64,30 @@ TEST_F(ReceiverTest, OutOfOrderDeliversInOneFlushAndAcksAtOnce) {
     EXPECT_EQ(seqs.size(), 3u);
 }
 
+// In order, every second packet is acknowledged; a resent one at once, since its sender waits
+// for that answer before it moves on.
+TEST_F(ReceiverTest, InOrderAcksEverySecondPacketAndAResentOneAtOnce) {
+    stream.SetRemoteWndSize(25);
+    struct Row {
+        uint32_t dwSeq;
+        bool bResent;
+        std::vector<uint32_t> ack;  // empty: none
+    } rows[] = {
+        {0, false, {}}, {1, false, {1, 2}}, {2, true, {2, 3}}, {3, false, {}}, {4, true, {4, 5}}, {5, false, {}},
+    };
+    for (const Row &row : rows) {
+        auto p = DataPacket(row.dwSeq, 100);
+        p[3] = row.bResent ? 1 : 0;
+        stream.PushDateToGetStreamCB(p.data(), 0, uint32_t(p.size()), 0);
+        // The answer is sent before the push returns.
+        std::vector<uint8_t> buf(100);
+        ssize_t n = recv(sender.Fd(), buf.data(), buf.size(), MSG_DONTWAIT);
+        buf.resize(n > 0 ? size_t(n) : 0);
+        EXPECT_EQ(AckEntries(buf), row.ack) << "seq " << row.dwSeq;
+    }
+    EXPECT_EQ(seqs.size(), 6u);
+}
+
 TEST_F(ReceiverTest, FullPoolEvictsNewestOrDropsNewer) {
     stream.SetRemoteWndSize(0);  // 50 nodes
     ASSERT_EQ(stream.GetNodeCount(), 50u);

@@ -119,7 +119,7 @@ int CVRUDPStream::PushDateToGetStreamCB(const uint8_t *pData, int iKind, uint32_
         FlushNodes();
     }
     if (m_dwNeedSeq != dwOldNeed)
-        SendAck(m_bLoss ? 2 : 1);
+        SendAck(m_bLoss || pData[3] == 1 ? 2 : 1);
     YAR_MutexUnlock(&m_csRUDPBuf);
     return 1;
 }
@@ -222,8 +222,10 @@ int CVRUDPStream::GenerateSeqTableByNode(uint32_t *pTable, int iCapacity) {
     return iCount;
 }
 
-// Out-of-order and duplicate packets bring credit 2 and are answered at once; in-order packets
-// every second one while no gaps are known.
+// Out-of-order, duplicate and resent packets bring credit 2 and are answered at once; in-order
+// packets every second one while no gaps are known. A resent packet's sender waits for that
+// answer: without it, it sends the same packet again an RTO later before moving on, and a burst
+// lost at the tail costs two RTOs a packet.
 void CVRUDPStream::SendAck(uint32_t dwCredit) {
     m_dwAckCredit += dwCredit;
     if (m_dwAckCredit < 2 || m_bStopped)

@@ -1,6 +1,7 @@
 // Device requests end to end against the device simulator, which checks every secret with its
 // own cryptography: a request succeeds only when the device decrypted exactly what was sent.
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,9 +43,11 @@ TEST_F(Requests, ActivationSetsExactlyThePasswordSent) {
     EXPECT_EQ(std::make_pair(1, 0u), ExportGuid(0, "SixteenCharsLong", &guid));
     EXPECT_EQ("GUID-00000000-SIMULATED", std::string(reinterpret_cast<char *>(guid.byGUID), guid.dwGUIDLen));
     EXPECT_EQ(std::make_pair(0, 2009u), ExportGuid(0, "SixteenCharsLonX", &guid));
-    // Unknown devices and an unknown reset type never reach the network.
+    // An unknown device never reaches the network.
+    std::vector<size_t> mark = HeardMark();
     EXPECT_EQ(std::make_pair(0, 2005u), Run([&] { return zeva.ZEVA_ActivateDevice((char *)"DS-NONE", (char *)"x"); }));
-    EXPECT_EQ(std::string::npos, DevsimLog().find("DS-NONE"));
+    EXPECT_TRUE(PasswordIs(0, "SixteenCharsLong"));
+    EXPECT_TRUE(OnlyFenceHeardSince(mark, 0));
 }
 
 TEST_F(Requests, EveryResetTypeSetsTheNewPassword) {
@@ -138,9 +141,10 @@ TEST_F(Requests, NetworkParametersInEachSaltBranch) {
                   Run([&] { return zeva.ZEVA_ModifyDeviceNetParam_V40(&mac[0], (char *)"Wrong123", &net, ret, 128); }))
             << mac;
     }
-    std::string log = DevsimLog();
-    EXPECT_NE(std::string::npos, log.find("\"IPv6Address\": \"::\"")) << "an empty IPv6 address goes as ::";
-    EXPECT_EQ(std::string::npos, log.find("\"HttpPort\"")) << "port 0 is left out";
+    // Every simulator hears all six requests.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(WaitHeard({"\"IPv6Address\": \"::\""}, 6, i)) << "an empty IPv6 address goes as ::";
+    EXPECT_EQ(0u, CountHeard({"\"HttpPort\""})) << "port 0 is left out";
 }
 
 TEST_F(Requests, UserNameRules) {
@@ -150,12 +154,13 @@ TEST_F(Requests, UserNameRules) {
     std::strcpy(net.szIPv4Address, "10.77.1.70");
     uint8_t ret[128] = {};
     std::string mac0 = SimMac(0), mac1 = SimMac(1);
+    std::vector<size_t> mark = HeardMark();
     EXPECT_EQ(std::make_pair(0, 2005u),
               Run([&] { return zeva.ZEVA_ModifyDeviceNetParam_V40(&mac0[0], (char *)"Sim12345", &net, ret, 128); }));
-    EXPECT_EQ(std::string::npos, DevsimLog().find("\"update\"")) << "nothing sent";
     // Security mode 0 takes "admin", the simulator's user name.
     EXPECT_EQ(std::make_pair(1, 0u),
               Run([&] { return zeva.ZEVA_ModifyDeviceNetParam_V40(&mac1[0], (char *)"Sim12345", &net, ret, 128); }));
+    EXPECT_TRUE(OnlyFenceHeardSince(mark, 1)) << "nothing sent to device 0";
     // Gets and sets go out with an empty user name.
     ZEVA_DEVICE_TYPE_UNLOCK_CODE unlock{};
     std::string sn0 = SimSerial(0);
@@ -273,7 +278,7 @@ TEST_F(Requests, EverySetCommand) {
     std::strcpy(qadra.szQadraKey, "qkey");
     std::strcpy(qadra.szPassword, "Sim12345");
     EXPECT_EQ(ok, set(19, &qadra, sizeof qadra));
-    EXPECT_NE(std::string::npos, DevsimLog().find("\"DevID\": \"DEV<1>&\"")) << "read unchanged by the device";
+    EXPECT_TRUE(WaitHeard({"\"DevID\": \"DEV<1>&\""})) << "read unchanged by the device";
     ZEVA_MAILBOX_CFG mail{};
     std::strcpy(mail.szPassword, "Sim12345");
     std::strcpy(mail.szMailBoxAddr, "me@devsim.test");
@@ -302,6 +307,55 @@ TEST_F(Requests, EverySetCommand) {
     std::strcpy(restore.szPassword, "Sim12345");
     EXPECT_EQ(ok, set(14, &restore, sizeof restore));
     EXPECT_EQ(std::make_pair(1, 0u), Run([&] { return zeva.ZEVA_ActivateDevice(&sn[0], (char *)"Again12345"); }));
+}
+
+// What the request exports log reaches the host's log file byte for byte, the GB2312
+// separators A1 A2 of the null-argument line included.
+TEST_F(Requests, RequestLinesInTheLogFile) {
+    StartDevsim("");
+    std::string logDir = dir / "sdklog/";
+    std::filesystem::create_directories(logDir);
+    ASSERT_EQ(1, zeva.ZEVA_SetLogToFile(3, logDir.c_str(), 0)) << zeva.ZEVA_GetLastError();
+    std::string sn = SimSerial(0), mac = SimMac(0);
+    ZEVA_NET_PARAM net{};
+    std::strcpy(net.szIPv4Address, "10.77.1.80");
+    net.wCmdPort = 8000;
+    uint8_t ret[128] = {};
+    EXPECT_EQ(std::make_pair(0, 2005u),
+              Run([&] { return zeva.ZEVA_ModifyDeviceNetParam_V40(&mac[0], (char *)"Sim12345", &net, nullptr, 128); }));
+    EXPECT_EQ(std::make_pair(1, 0u),
+              Run([&] { return zeva.ZEVA_ModifyDeviceNetParam_V40(&mac[0], (char *)"Sim12345", &net, ret, 128); }));
+    std::unique_ptr<ZEVA_RESET_PARAM> reset(new ZEVA_RESET_PARAM());
+    reset->byResetType = 2;
+    std::strcpy(reset->szCode, "RC9999999999");
+    std::strcpy(reset->szPassword, "Reset2Pass");
+    EXPECT_EQ(std::make_pair(0, 2009u), Reset(0, *reset, ret));
+    ZEVA_KWPLATFORM_STATUS_CFG kw{};
+    kw.byEnable = 1;
+    std::strcpy(kw.szPassword, "Sim12345");
+    EXPECT_EQ(std::make_pair(1, 0u),
+              Run([&] { return zeva.ZEVA_SetDeviceConfig(&sn[0], 8, &kw, sizeof kw, ret, sizeof ret); }));
+    const std::string lines[] = {
+        "[ModifyDeviceNetParam_V40] sMAC\xA1\xA2 sPassword\xA1\xA2 lpNetParam or lpRetNetParam  is Null or "
+        "dwOutBuffSize is 0! ",
+        "[ModifyDeviceNetParam_V40] sMAC[" + mac +
+            "] byDhcpEnable[0] byIPv6MaskLen[0] dwSDKOverTLSPort[0] szIPv4Address[10.77.1.80] szIPv4Gateway[] "
+            "szIPv4SubNetMask[] szIPv6Address[] szIPv6Gateway[] wCmdPort[8000] wHttpPort[0]",
+        "[CService::ModifyNetParam] Send XML is <?xml",
+        "[ResetPasswd_V50] sDevSerialNO[" + sn +
+            "] byEnableSyncIPCPW[0] byResetType[2] szAuthFile[] szCode[RC9999999999] szGUID[]",
+        "[CService::ResetPassword] Send XML is <?xml",
+        "[SetDeviceConfig] sDevSerialNO[" + sn + "] dwCommand[8] lpInBuffer[0x",
+        "[CService::SetDeviceConfig] Send XML is <?xml",
+    };
+    auto logged = [&] {
+        std::string all;
+        for (const auto &file : std::filesystem::directory_iterator(logDir))
+            all += ReadFile(file.path());
+        return all;
+    };
+    for (const std::string &line : lines)
+        EXPECT_TRUE(WaitFor([&] { return logged().find(line) != std::string::npos; }, 30000)) << line;
 }
 
 TEST_F(Requests, EachResultWordMapsToItsLastError) {

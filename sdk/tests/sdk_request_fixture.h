@@ -4,6 +4,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -56,12 +57,56 @@ protected:
         for (int n = first; n < first + count; ++n)
             ASSERT_TRUE(WaitFor([&] { return Listed(SimSerial(n)); }, 30000)) << SimSerial(n) << " never listed";
     }
-    // Every line the simulators logged, joined.
-    std::string DevsimLog() const {
-        std::string all;
-        for (const std::string &l : logs)
-            all += ReadFile(l);
-        return all;
+    // A simulator logs a request after it answered it: tests wait for the line, never just read.
+    // The request lines of simulator i (one per datagram it heard, in the order it heard them).
+    std::vector<std::string> Heard(size_t i) const {
+        std::vector<std::string> lines;
+        std::string text = ReadFile(logs[i]);
+        for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+            if (text.find("\"event\": \"request\"", at) < end)
+                lines.push_back(text.substr(at, end - at));
+        return lines;
+    }
+    // How many request lines with every one of the texts simulator sim (-1: all) logged.
+    size_t CountHeard(const std::vector<std::string> &texts, int sim = -1) const {
+        size_t n = 0;
+        for (size_t i = 0; i < logs.size(); ++i)
+            for (const std::string &line : sim < 0 || size_t(sim) == i ? Heard(i) : std::vector<std::string>())
+                n += std::all_of(texts.begin(), texts.end(),
+                                 [&](const std::string &t) { return line.find(t) != std::string::npos; });
+        return n;
+    }
+    bool WaitHeard(const std::vector<std::string> &texts, size_t times = 1, int sim = -1) const {
+        return WaitFor([&] { return CountHeard(texts, sim) >= times; }, 30000);
+    }
+    // The number of request lines of each simulator so far.
+    std::vector<size_t> HeardMark() const {
+        std::vector<size_t> mark;
+        for (size_t i = 0; i < logs.size(); ++i)
+            mark.push_back(Heard(i).size());
+        return mark;
+    }
+    // Proves that nothing was sent between the mark and a later request to device n (the fence):
+    // each simulator logs datagrams in the order it hears them, so once it logged the fence every
+    // datagram heard since the mark must be one to n.
+    ::testing::AssertionResult OnlyFenceHeardSince(const std::vector<size_t> &mark, int n) const {
+        std::string mac = "\"mac\": \"" + SimMac(n) + "\"";
+        for (size_t i = 0; i < logs.size(); ++i) {
+            std::vector<std::string> lines;
+            bool fenced = WaitFor(
+                [&] {
+                    lines = Heard(i);
+                    return std::any_of(lines.begin() + long(std::min(mark[i], lines.size())), lines.end(),
+                                       [&](const std::string &l) { return l.find(mac) != std::string::npos; });
+                },
+                30000);
+            if (!fenced)
+                return ::testing::AssertionFailure() << logs[i] << " never logged the request to " << SimMac(n);
+            for (size_t k = mark[i]; k < lines.size(); ++k)
+                if (lines[k].find(mac) == std::string::npos)
+                    return ::testing::AssertionFailure() << "sent before the fence: " << lines[k];
+        }
+        return ::testing::AssertionSuccess();
     }
     bool Listed(const std::string &serial) {
         std::lock_guard<std::mutex> guard(lock);

@@ -286,7 +286,7 @@ TEST_F(Builders31, ExportedGuidIsDecrypted) {
     EXPECT_EQ(1, parse(encrypt(guid), block));
     uint32_t len;
     std::memcpy(&len, block.data(), 4);
-    EXPECT_EQ(guid.size(), len);
+    EXPECT_EQ(guid.size() - 16, len) << "the GUID without R";
     EXPECT_EQ(std::string("the-device-guid-0042"), std::string(reinterpret_cast<char *>(block.data() + 4)));
     EXPECT_EQ(3, block[GUID_RETRY_OFFSET]);
 
@@ -300,6 +300,8 @@ TEST_F(Builders31, ExportedGuidIsDecrypted) {
     };
     for (const auto &row : hostile) {
         int code = parse(row.guid, block);
+        std::memcpy(&len, block.data(), 4);
+        EXPECT_EQ(0u, len) << row.what;
         EXPECT_EQ(std::string(512, '\0'), std::string(reinterpret_cast<char *>(block.data() + 4), 512)) << row.what;
         if (code == 0) {
             EXPECT_EQ(uint32_t(ZEVA_ERR_ENCRYPT), CGlobalCtrl::GetThreadLastError()) << row.what;

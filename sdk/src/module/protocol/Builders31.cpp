@@ -262,6 +262,27 @@ int CMulticastProtocol_V31::PackageUpdateData_V31(const PROBE_REQUEST &req, char
         TrueFalse(np->byDhcpEnable == 1), int(np->dwSDKOverTLSPort));
 }
 
+int CMulticastProtocol_V31::PackagePlain_V31(const PROBE_REQUEST &req, const char *pWord, char *pOut,
+                                             uint32_t dwOutSize, uint32_t *pOutLen) {
+    return PrintProbe(pOut, dwOutSize, pOutLen, PROBE_HEAD "%s</Types></Probe>", req.pUuid,
+                      EscapeXml(req.pMAC).c_str(), pWord);
+}
+
+int CMulticastProtocol_V31::PackageGetCode_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize,
+                                               uint32_t *pOutLen) {
+    return PackagePlain_V31(req, "getcode_v31", pOut, dwOutSize, pOutLen);
+}
+
+int CMulticastProtocol_V31::PackageGetEncryptString_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize,
+                                                        uint32_t *pOutLen) {
+    return PackagePlain_V31(req, "getencryptstring_v31", pOut, dwOutSize, pOutLen);
+}
+
+int CMulticastProtocol_V31::PackageGetQRcodes_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize,
+                                                  uint32_t *pOutLen) {
+    return PackagePlain_V31(req, "GetQRcodes_v31", pOut, dwOutSize, pOutLen);
+}
+
 // -- resets ----------------------------------------------------------------------------------
 
 int CMulticastProtocol_V31::PackageIvReset(const PROBE_REQUEST &req, const char *pWord, const std::string &secret,
@@ -355,6 +376,10 @@ int CMulticastProtocol_V31::PackageReset_V31(const PROBE_REQUEST &req, char *pOu
 
 // -- answers ---------------------------------------------------------------------------------
 
+int CMulticastProtocol_V31::ParseQRcodes(const TiXmlElement *pRoot, uint8_t *pOut) {
+    return ParseQRcodesForm(pRoot, pOut, false);
+}
+
 int CMulticastProtocol_V31::ParseExportGUID_V31(const TiXmlElement *pRoot, uint8_t *pOut) {
     int code = ParseResult(pRoot);
     if (code == 0)
@@ -372,9 +397,11 @@ int CMulticastProtocol_V31::ParseExportGUID_V31(const TiXmlElement *pRoot, uint8
     if (n < 0 || (n > 0 && !m_Encrypt.AesCbcDecrypt(cipher, n, plain, int(sizeof plain), &plainLen, m_byKey,
                                                      AES_BLOCK, m_byIv, AES_BLOCK)))
         return Fail(ZEVA_ERR_ENCRYPT, "[CMulticastProtocol_V31::ParseExportGUID_V31] AesCbcDecrypt failed");
-    std::memcpy(pOut, &plainLen, 4);
-    if (n >= 1 && n <= int(GUID_MAX) && plainLen > int(kPrefix))
-        std::memcpy(pOut + 4, plain + kPrefix, size_t(plainLen) - kPrefix);
+    // The length is that of the bytes handed over: the GUID after R's 16 bytes, none when it
+    // was too long to copy.
+    uint32_t guidLen = n >= 1 && n <= int(GUID_MAX) && plainLen > int(kPrefix) ? uint32_t(plainLen) - kPrefix : 0;
+    std::memcpy(pOut, &guidLen, 4);
+    std::memcpy(pOut + 4, plain + kPrefix, guidLen);
     return code;
 }
 

@@ -49,6 +49,12 @@ public:
     int PackageMailReset_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
     int PackagePhoneNoReset_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
 
+    int PackageGetCode_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
+    int PackageGetEncryptString_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
+    int PackageGetQRcodes_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
+
+    // "GetQRcodes_v31": as the 3.0 answer, but the QR text comes as it is.
+    static int ParseQRcodes(const TiXmlElement *pRoot, uint8_t *pOut);
     // "ExportGUID_v31": the GUID decrypted with the key and IV of the request.
     int ParseExportGUID_V31(const TiXmlElement *pRoot, uint8_t *pOut);
 
@@ -56,6 +62,8 @@ private:
     // Resets whose key is SHA-256 over the IV and a secret text (GUID, mail or phone code).
     int PackageIvReset(const PROBE_REQUEST &req, const char *pWord, const std::string &secret, bool bSyncElement,
                        char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
+    int PackagePlain_V31(const PROBE_REQUEST &req, const char *pWord, char *pOut, uint32_t dwOutSize,
+                         uint32_t *pOutLen);
     int RandomAndIv(const char *pExchangeCode, const char *pFunc, uint8_t *pRandom, char *pIvText, uint8_t *pIv);
     int PackagePasswordOnly_V31(const PROBE_REQUEST &req, const char *pWord, const char *pKeyWord, bool bIv,
                                 char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);

@@ -1,6 +1,7 @@
 // The protocol-3.1 request texts, checked from outside: xmllint for their form, the openssl
 // command as the device that derives the keys and decrypts the secrets (AES-128-CBC).
 #include <cstring>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -216,6 +217,79 @@ TEST_F(Builders31, ResetKinds) {
         EXPECT_FALSE(Build(b, req));
         EXPECT_EQ(uint32_t(ZEVA_ERR_PARAM), CGlobalCtrl::GetThreadLastError());
     }
+}
+
+TEST_F(Builders31, SecretsUnderOneKey) {
+    PROBE_REQUEST req;
+    req.pExchangeCode = exchange.c_str();
+    req.pUserName = "admin";
+    req.pSalt = "s1";
+    req.pSalt2 = "s2";
+    ZEVA_MAILBOX_CFG mail{};
+    std::strcpy(mail.szPassword, "MailPw1");
+    std::strcpy(mail.szMailBoxAddr, "me@devsim.test");
+    req.pIn = reinterpret_cast<const uint8_t *>(&mail);
+    ASSERT_TRUE(Build(&P::PackageSetMailBox_V31, req));
+    EXPECT_TRUE(XmlOk(text));
+    std::string key = ConfigKey("SetMailBox_v31", "admin", "MailPw1", "s1", "s2");
+    EXPECT_EQ(kR, Decrypt(Element(text, "Password"), key));
+    EXPECT_EQ(Padded(kR + "me@devsim.test"), Decrypt(Element(text, "MailBox"), key));
+
+    ZEVA_KWPLATFORM_STATUS_CFG kw{};
+    kw.byEnable = 1;
+    std::strcpy(kw.szPassword, "KwPw");
+    req.pIn = reinterpret_cast<const uint8_t *>(&kw);
+    ASSERT_TRUE(Build(&P::PackageSetKWPlatform_V31, req));
+    EXPECT_EQ("true", Element(text, "KWPlatformEnable"));
+    EXPECT_EQ(kR, Decrypt(Element(text, "Password"), ConfigKey("SetKWPlatform_v31", "admin", "KwPw", "s1", "s2")));
+
+    // Two marked: the third answer is R alone under ID 0; answers of 255 characters still fit.
+    std::unique_ptr<ZEVA_SECURITY_QUESTION_CFG> q(new ZEVA_SECURITY_QUESTION_CFG());
+    std::strcpy(q->szPassword, "QPw");
+    const std::string longAnswer(255, 'a');
+    for (int i : {0, 1}) {
+        q->struQuestion[i * 5].dwID = uint32_t(i + 4);
+        q->struQuestion[i * 5].byMark = 1;
+        std::strcpy(q->struQuestion[i * 5].szAnswer, longAnswer.c_str());
+    }
+    req.pIn = reinterpret_cast<const uint8_t *>(q.get());
+    ASSERT_TRUE(Build(&P::PackageSetSecurityQuestion_V31, req));
+    EXPECT_TRUE(XmlOk(text));
+    EXPECT_GT(text.size(), 1024u) << "longer than the template's buffer, sent whole";
+    key = ConfigKey("setsecurityquestion_v31", "admin", "QPw", "s1", "s2");
+    std::string list = Element(text, "QuestionList");
+    std::vector<std::string> answers;
+    for (size_t at = 0; (at = list.find("<Answer>", at)) != std::string::npos; at += 8)
+        answers.push_back(Element(list.substr(at), "Answer"));
+    ASSERT_EQ(3u, answers.size());
+    EXPECT_EQ(Padded(kR + longAnswer), Decrypt(answers[0], key));
+    EXPECT_EQ(kR, Decrypt(answers[2], key));
+    EXPECT_NE(std::string::npos, list.find("<ID>5</ID>"));
+    EXPECT_NE(std::string::npos, list.find("<ID>0</ID>"));
+
+    std::unique_ptr<ZEVA_RESET_PARAM> rp(new ZEVA_RESET_PARAM());
+    std::strcpy(rp->szPassword, "AnsPw");
+    const char *given[] = {"blue", "seven"};
+    for (int i : {0, 1}) {
+        rp->struSecurityQuestion.struQuestion[i].dwID = uint32_t(i + 1);
+        rp->struSecurityQuestion.struQuestion[i].byMark = 1;
+        std::strcpy(rp->struSecurityQuestion.struQuestion[i].szAnswer, given[i]);
+    }
+    req.pIn = reinterpret_cast<const uint8_t *>(rp.get());
+    ASSERT_TRUE(Build(&P::PackageAnswerReset_V31, req));
+    EXPECT_TRUE(XmlOk(text));
+    EXPECT_NE(std::string::npos, text.find("<ID>2</ID><mark>true</mark></Question><Question><ID>0</ID>"));
+    EXPECT_EQ(std::string::npos, text.find("blue")) << "answers enter the key only";
+    EXPECT_EQ(Padded(kR + "AnsPw"), Decrypt(Element(text, "Password"), Key(kR + "blueseven")));
+    for (int i : {2, 3}) {
+        rp->struSecurityQuestion.struQuestion[i].byMark = 1;
+        q->struQuestion[i * 7].byMark = 1;
+    }
+    EXPECT_FALSE(Build(&P::PackageAnswerReset_V31, req));
+    EXPECT_EQ(uint32_t(ZEVA_ERR_QUESTION_NUM), CGlobalCtrl::GetThreadLastError());
+    req.pIn = reinterpret_cast<const uint8_t *>(q.get());
+    EXPECT_FALSE(Build(&P::PackageSetSecurityQuestion_V31, req));
+    EXPECT_EQ(uint32_t(ZEVA_ERR_QUESTION_NUM), CGlobalCtrl::GetThreadLastError());
 }
 
 TEST_F(Builders31, IvsAreFreshAndTheConfigBoundHolds) {

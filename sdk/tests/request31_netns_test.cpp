@@ -62,6 +62,7 @@ TEST_F(Requests31, EachResetKindAndTheNetworkParameters) {
         {4, "", "GUID-00000000-SIMULATED", "ResetV31c"},
         {6, "RC0000000000", "", "ResetV31d"},
         {7, "00000000", "", "ResetV31e"},
+        {5, "", "", "ResetV31f"},  // answers 1 blue, 2 seven: the third ID goes as 0
     };
     for (const auto &row : rows) {
         *p = ZEVA_RESET_PARAM();
@@ -70,12 +71,19 @@ TEST_F(Requests31, EachResetKindAndTheNetworkParameters) {
         std::strcpy(p->szPassword, row.password);
         std::strcpy(p->szCode, row.code);
         std::strcpy(p->szGUID, row.guid);
+        const char *answers[] = {"blue", "seven"};
+        for (int i : {0, 1}) {
+            p->struSecurityQuestion.struQuestion[i * 4].dwID = uint32_t(i + 1);
+            p->struSecurityQuestion.struQuestion[i * 4].byMark = 1;
+            std::strcpy(p->struSecurityQuestion.struQuestion[i * 4].szAnswer, answers[i]);
+        }
         EXPECT_EQ(std::make_pair(1, 0u), Run([&] { return zeva.ZEVA_ResetPasswd_V50(&sn[0], p.get(), ret); }))
             << int(row.type) << " " << row.code;
         EXPECT_TRUE(PasswordIs(row.password)) << int(row.type) << " " << row.code;
     }
     std::string log = DevsimLog();
-    for (const char *word : {"reset_v31", "reset2_v31", "GUIDReset_v31", "MailReset_v31", "PhoneNoReset_v31"})
+    for (const char *word :
+         {"reset_v31", "reset2_v31", "GUIDReset_v31", "MailReset_v31", "PhoneNoReset_v31", "AnswerReset_v31"})
         EXPECT_NE(std::string::npos, log.find(std::string("\"") + word + "\"")) << word;
 
     ZEVA_NET_PARAM net{};
@@ -85,10 +93,41 @@ TEST_F(Requests31, EachResetKindAndTheNetworkParameters) {
     uint8_t netRet[128] = {};
     std::string mac = SimMac(0);
     EXPECT_EQ(std::make_pair(1, 0u),
-              Run([&] { return zeva.ZEVA_ModifyDeviceNetParam_V40(&mac[0], (char *)"ResetV31e", &net, netRet, 128); }));
+              Run([&] { return zeva.ZEVA_ModifyDeviceNetParam_V40(&mac[0], (char *)"ResetV31f", &net, netRet, 128); }));
     EXPECT_EQ(std::make_pair(0, 2009u),
               Run([&] { return zeva.ZEVA_ModifyDeviceNetParam_V40(&mac[0], (char *)"Wrong123", &net, netRet, 128); }));
     EXPECT_NE(std::string::npos, DevsimLog().find("update_v31"));
+}
+
+TEST_F(Requests31, SettingsUnderTheDerivedKey) {
+    StartDevsim("--protocol 3.1");
+    std::string sn = SimSerial(0);
+    uint8_t out[256];
+    auto set = [&](uint32_t cmd, void *in, uint32_t size) {
+        return Run([&] { return zeva.ZEVA_SetDeviceConfig(&sn[0], cmd, in, size, out, cmd == 7 ? 256 : 128); });
+    };
+    ZEVA_MAILBOX_CFG mail{};
+    std::strcpy(mail.szPassword, "Sim12345");
+    std::strcpy(mail.szMailBoxAddr, "new@devsim.test");
+    EXPECT_EQ(std::make_pair(1, 0u), set(20, &mail, sizeof mail));
+    ZEVA_KWPLATFORM_STATUS_CFG kw{};
+    kw.byEnable = 1;
+    std::strcpy(kw.szPassword, "Sim12345");
+    EXPECT_EQ(std::make_pair(1, 0u), set(8, &kw, sizeof kw));
+    std::strcpy(kw.szPassword, "Wrong123");
+    EXPECT_EQ(0, set(8, &kw, sizeof kw).first);
+    std::unique_ptr<ZEVA_SECURITY_QUESTION_CFG> q(new ZEVA_SECURITY_QUESTION_CFG());
+    std::strcpy(q->szPassword, "Sim12345");
+    const char *answers[] = {"green", "eight", "lake"};
+    for (int i = 0; i < 3; ++i) {
+        q->struQuestion[i].dwID = uint32_t(i + 1);
+        q->struQuestion[i].byMark = 1;
+        std::strcpy(q->struQuestion[i].szAnswer, answers[i]);
+    }
+    EXPECT_EQ(std::make_pair(1, 0u), set(7, q.get(), sizeof *q));
+    std::string log = DevsimLog();
+    for (const char *word : {"SetMailBox_v31", "SetKWPlatform_v31", "setsecurityquestion_v31"})
+        EXPECT_NE(std::string::npos, log.find(std::string("\"") + word + "\"")) << word;
 }
 
 }  // namespace

@@ -104,15 +104,15 @@ const struct {
     const char *pWord;  // for the builder that serves two commands
 } kSetCommands[] = {
     {4, &P::PackageDeviceTypeCustom, &P::PackageDeviceTypeCustom, ""},
-    {7, &P::SetSecurityQuestion, nullptr, ""},
-    {8, &P::SetKWPlatformStatus, nullptr, ""},
+    {7, &P::SetSecurityQuestion, V31(&P31::PackageSetSecurityQuestion_V31), ""},
+    {8, &P::SetKWPlatformStatus, V31(&P31::PackageSetKWPlatform_V31), ""},
     {9, &P::PackageVerificationCode, &P::PackageVerificationCode, ""},
     {13, &P::PackageBindList, &P::PackageBindList, ""},
     {14, &P::SetRestoreInactive, V31(&P31::PackageRestoreInactive_V31), ""},
     {15, &P::SetWifiConfig, &P::SetWifiConfig, ""},
     {16, &P::PackageChannelDefaultPassword, &P::PackageChannelDefaultPassword, ""},
     {19, &P::PackageQadraEnable, &P::PackageQadraEnable, ""},
-    {20, &P::SetMailBox, nullptr, ""},
+    {20, &P::SetMailBox, V31(&P31::PackageSetMailBox_V31), ""},
     {22, &P::WifiParamCfg, &P::WifiParamCfg, "wifiParamCfg"},
     {23, &P::WifiParamCfg, &P::WifiParamCfg, "wifiParamCheck"},
     {25, &P::PackageTovukUnbind, V31(&P31::PackageTovukUnbind_V31), ""},
@@ -129,7 +129,7 @@ const struct {
     {2, &P::PackageReset, V31(&P31::PackageReset_V31)},
     {3, &P::PackageReset, V31(&P31::PackageReset_V31)},
     {4, &P::SendGuidResetPWPacket, V31(&P31::PackageGUIDReset_V31)},
-    {5, &P::SendSecQustionResetPWPacket, nullptr},
+    {5, &P::SendSecQustionResetPWPacket, V31(&P31::PackageAnswerReset_V31)},
     {6, &P::SendMailBoxResetPWPacket, V31(&P31::PackageMailReset_V31)},
     {7, nullptr, V31(&P31::PackagePhoneNoReset_V31)},
 };

@@ -100,6 +100,28 @@ int CMulticastProtocol_V31::CreateIv_V31(char *pIvText, uint8_t *pIv) {
     return Morva_HexStringToByteArray(pIvText, int(IV_TEXT_LEN), pIv, int(AES_BLOCK)) == int(AES_BLOCK) ? 1 : 0;
 }
 
+// R, the digest, the key and a fresh IV into the object; pFunc names the caller in the log lines.
+int CMulticastProtocol_V31::DeriveKey_V31(const char *pExchangeCode, const char *pType, const char *pUserName,
+                                          const char *pPassword, const char *pSalt, const char *pSalt2,
+                                          const char *pFunc, uint8_t *pRandom, char *pIvText) {
+    if (!DecryptExchangeCode_V31(pExchangeCode, pRandom)) {
+        ZEVA_LOG_ERR("[CMulticastProtocol_V31::%s] DecryptExchangeCode_V31 failed", pFunc);
+        return 0;
+    }
+    uint8_t digest[32] = {};
+    if (!DigestPassword_V31(pUserName, pPassword, pSalt, pSalt2, digest)) {
+        ZEVA_LOG_ERR("[CMulticastProtocol_V31::%s] DigestPassword_V31 failed", pFunc);
+        return 0;
+    }
+    if (!CreateKey_V31(pRandom, pType, digest, m_byKey)) {
+        ZEVA_LOG_ERR("[CMulticastProtocol_V31::%s] CreateKey_V31 failed", pFunc);
+        return 0;
+    }
+    if (!CreateIv_V31(pIvText, m_byIv))
+        return Fail(ZEVA_ERR_ENCRYPT, "[CMulticastProtocol_V31::DeriveKey_V31] CreateIv_V31 failed");
+    return 1;
+}
+
 int CMulticastProtocol_V31::EncryptConfig_V31(const uint8_t *pPlain, uint32_t dwLen, const char *pType,
                                               const char *pUserName, const char *pPassword, const char *pSalt,
                                               const char *pSalt2, const char *pExchangeCode, char *pOut,
@@ -111,21 +133,9 @@ int CMulticastProtocol_V31::EncryptConfig_V31(const uint8_t *pPlain, uint32_t dw
         return 0;
     }
     uint8_t random[kPrefix];
-    if (!DecryptExchangeCode_V31(pExchangeCode, random)) {
-        ZEVA_LOG_ERR("[CMulticastProtocol_V31::EncryptConfig_V31] DecryptExchangeCode_V31 failed");
+    if (!DeriveKey_V31(pExchangeCode, pType, pUserName, pPassword, pSalt, pSalt2, "EncryptConfig_V31", random,
+                       pIvText))
         return 0;
-    }
-    uint8_t digest[32] = {};
-    if (!DigestPassword_V31(pUserName, pPassword, pSalt, pSalt2, digest)) {
-        ZEVA_LOG_ERR("[CMulticastProtocol_V31::EncryptConfig_V31] DigestPassword_V31 failed");
-        return 0;
-    }
-    if (!CreateKey_V31(random, pType, digest, m_byKey)) {
-        ZEVA_LOG_ERR("[CMulticastProtocol_V31::EncryptConfig_V31] CreateKey_V31 failed");
-        return 0;
-    }
-    if (!CreateIv_V31(pIvText, m_byIv))
-        return Fail(ZEVA_ERR_ENCRYPT, "[CMulticastProtocol_V31::EncryptConfig_V31] CreateIv_V31 failed");
     std::vector<uint8_t> plain(random, random + kPrefix);
     if (dwLen)
         plain.insert(plain.end(), pPlain, pPlain + dwLen);
@@ -283,6 +293,84 @@ int CMulticastProtocol_V31::PackageGetQRcodes_V31(const PROBE_REQUEST &req, char
     return PackagePlain_V31(req, "GetQRcodes_v31", pOut, dwOutSize, pOutLen);
 }
 
+int CMulticastProtocol_V31::PackageSetKWPlatform_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize,
+                                                     uint32_t *pOutLen) {
+    char pw[64], iv[IV_TEXT_LEN + 1];
+    if (!req.pIn)
+        return Fail(ZEVA_ERR_PARAM, "[CMulticastProtocol_V31::PackageSetKWPlatform_V31] invalid param.");
+    if (!EncryptPasswordOnly(req, "SetKWPlatform_v31", reinterpret_cast<const char *>(req.pIn + 8), pw, iv))
+        return 0;
+    return PrintProbe(pOut, dwOutSize, pOutLen,
+                      PROBE_HEAD "SetKWPlatform_v31</Types><KWPlatformEnable>%s</KWPlatformEnable>"
+                                 "<Password>%s</Password><Iv>%s</Iv></Probe>",
+                      req.pUuid, EscapeXml(req.pMAC).c_str(), TrueFalse(req.pIn[4] == 1), pw, iv);
+}
+
+int CMulticastProtocol_V31::PackageSetMailBox_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize,
+                                                  uint32_t *pOutLen) {
+    auto *cfg = reinterpret_cast<const ZEVA_MAILBOX_CFG *>(req.pIn);
+    if (!cfg)
+        return Fail(ZEVA_ERR_PARAM, "[CMulticastProtocol_V31::PackageSetMailBox_V31] invalid param.");
+    uint8_t random[kPrefix];
+    char iv[IV_TEXT_LEN + 1];
+    if (!DeriveKey_V31(req.pExchangeCode, "SetMailBox_v31", req.pUserName, cfg->szPassword, req.pSalt, req.pSalt2,
+                       "PackageSetMailBox_V31", random, iv))
+        return 0;
+    std::string box = Bytes(random, kPrefix) + Field(cfg->szMailBoxAddr, sizeof cfg->szMailBoxAddr);
+    char pw[kPasswordOut];
+    std::vector<char> mail(CEncrypt::kAesCopyLen);
+    if (!AesEncrypt_Base64(random, kPrefix, m_byKey, m_byIv, pw, sizeof pw) ||
+        !AesEncrypt_Base64(Data(box), uint32_t(box.size()), m_byKey, m_byIv, mail.data(), uint32_t(mail.size())))
+        return 0;
+    return PrintProbe(pOut, dwOutSize, pOutLen,
+                      PROBE_HEAD "SetMailBox_v31</Types><MailBox>%s</MailBox><Password>%s</Password><Iv>%s</Iv>"
+                                 "</Probe>",
+                      req.pUuid, EscapeXml(req.pMAC).c_str(), mail.data(), pw, iv);
+}
+
+// The marked entries in order: at most three, missing ones stay null.
+static bool MarkedQuestions(const ZEVA_SECURITY_QUESTION_CFG &cfg, const ZEVA_SECURITY_QUESTION *(&marked)[3]) {
+    int n = 0;
+    for (const ZEVA_SECURITY_QUESTION &q : cfg.struQuestion) {
+        if (!q.byMark)
+            continue;
+        if (n == 3)
+            return false;
+        marked[n++] = &q;
+    }
+    return true;
+}
+
+int CMulticastProtocol_V31::PackageSetSecurityQuestion_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize,
+                                                           uint32_t *pOutLen) {
+    auto *cfg = reinterpret_cast<const ZEVA_SECURITY_QUESTION_CFG *>(req.pIn);
+    const ZEVA_SECURITY_QUESTION *marked[3] = {};
+    if (!cfg || !MarkedQuestions(*cfg, marked))
+        return Fail(cfg ? uint32_t(ZEVA_ERR_QUESTION_NUM) : uint32_t(ZEVA_ERR_PARAM),
+                    "[CMulticastProtocol_V31::PackageSetSecurityQuestion_V31] QUESTION_NUM_ERR!");
+    uint8_t random[kPrefix];
+    char iv[IV_TEXT_LEN + 1];
+    if (!DeriveKey_V31(req.pExchangeCode, "setsecurityquestion_v31", req.pUserName, cfg->szPassword, req.pSalt,
+                       req.pSalt2, "PackageSetSecurityQuestion_V31", random, iv))
+        return 0;
+    char pw[kPasswordOut];
+    if (!AesEncrypt_Base64(random, kPrefix, m_byKey, m_byIv, pw, sizeof pw))
+        return 0;
+    std::string list;
+    for (const ZEVA_SECURITY_QUESTION *q : marked) {
+        std::string plain = Bytes(random, kPrefix) + (q ? Field(q->szAnswer, sizeof q->szAnswer) : "");
+        char answer[512];
+        if (!AesEncrypt_Base64(Data(plain), uint32_t(plain.size()), m_byKey, m_byIv, answer, sizeof answer))
+            return 0;
+        list += "<Question><ID>" + std::to_string(q ? q->dwID : 0) + "</ID><Answer>" + answer +
+                "</Answer><mark>true</mark></Question>";
+    }
+    return PrintProbe(pOut, dwOutSize, pOutLen,
+                      PROBE_HEAD "setsecurityquestion_v31</Types><QuestionList>%s</QuestionList>"
+                                 "<Password>%s</Password><Iv>%s</Iv></Probe>",
+                      req.pUuid, EscapeXml(req.pMAC).c_str(), list.c_str(), pw, iv);
+}
+
 // -- resets ----------------------------------------------------------------------------------
 
 int CMulticastProtocol_V31::PackageIvReset(const PROBE_REQUEST &req, const char *pWord, const std::string &secret,
@@ -333,6 +421,40 @@ int CMulticastProtocol_V31::PackagePhoneNoReset_V31(const PROBE_REQUEST &req, ch
     if (!rp)
         return Fail(ZEVA_ERR_PARAM, "[CMulticastProtocol_V31::PackagePhoneNoReset_V31] invalid param.");
     return PackageIvReset(req, "PhoneNoReset_v31", std::string(rp->szCode, 8), false, pOut, dwOutSize, pOutLen);
+}
+
+int CMulticastProtocol_V31::PackageAnswerReset_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize,
+                                                   uint32_t *pOutLen) {
+    auto *rp = reinterpret_cast<const ZEVA_RESET_PARAM *>(req.pIn);
+    if (!rp || rp->szPassword[0] == '\0')
+        return Fail(ZEVA_ERR_PARAM, "[CMulticastProtocol_V31::PackageAnswerReset_V31] invalid param.");
+    const ZEVA_SECURITY_QUESTION *marked[3] = {};
+    if (!MarkedQuestions(rp->struSecurityQuestion, marked))
+        return Fail(ZEVA_ERR_QUESTION_NUM, "[CMulticastProtocol_V31::PackageAnswerReset_V31] QUESTION_NUM_ERR!");
+    uint8_t random[kPrefix], iv[AES_BLOCK];
+    char ivText[IV_TEXT_LEN + 1];
+    if (!RandomAndIv(req.pExchangeCode, "PackageAnswerReset_V31", random, ivText, iv))
+        return 0;
+    // The answers only enter the key; they are not sent.
+    std::string keyText = Bytes(random, kPrefix);
+    for (const ZEVA_SECURITY_QUESTION *q : marked)
+        keyText += q ? Field(q->szAnswer, sizeof q->szAnswer) : "";
+    uint8_t key[32];
+    if (!m_Encrypt.SHA256(Data(keyText), int(keyText.size()), key))
+        return Fail(ZEVA_ERR_ENCRYPT, "[CMulticastProtocol_V31::PackageAnswerReset_V31] SHA256 failed");
+    std::string plain = Bytes(random, kPrefix) + Field(rp->szPassword, 16);
+    char pw[kPasswordOut];
+    if (!AesEncrypt_Base64(Data(plain), uint32_t(plain.size()), key, iv, pw, sizeof pw))
+        return 0;
+    uint32_t id[3];
+    for (int i = 0; i < 3; ++i)
+        id[i] = marked[i] ? marked[i]->dwID : 0;
+    return PrintProbe(pOut, dwOutSize, pOutLen,
+                      PROBE_HEAD "AnswerReset_v31</Types><QuestionList><Question><ID>%u</ID><mark>true</mark>"
+                                 "</Question><Question><ID>%u</ID><mark>true</mark></Question><Question><ID>%u</ID>"
+                                 "<mark>true</mark></Question></QuestionList><Password>%s</Password><Iv>%s</Iv>"
+                                 "</Probe>",
+                      req.pUuid, EscapeXml(req.pMAC).c_str(), id[0], id[1], id[2], pw, ivText);
 }
 
 int CMulticastProtocol_V31::PackageReset_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize,

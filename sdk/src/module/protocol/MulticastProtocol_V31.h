@@ -43,6 +43,10 @@ public:
     int PackageTovukUnbind_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
     int PackageRestoreInactive_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
     int PackageTovukUserToken_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
+    int PackageSetKWPlatform_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
+    int PackageSetMailBox_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
+    int PackageSetSecurityQuestion_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
+    int PackageAnswerReset_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
     int PackageUpdateData_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
     int PackageReset_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
     int PackageGUIDReset_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
@@ -64,6 +68,8 @@ private:
                        char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);
     int PackagePlain_V31(const PROBE_REQUEST &req, const char *pWord, char *pOut, uint32_t dwOutSize,
                          uint32_t *pOutLen);
+    int DeriveKey_V31(const char *pExchangeCode, const char *pType, const char *pUserName, const char *pPassword,
+                      const char *pSalt, const char *pSalt2, const char *pFunc, uint8_t *pRandom, char *pIvText);
     int RandomAndIv(const char *pExchangeCode, const char *pFunc, uint8_t *pRandom, char *pIvText, uint8_t *pIv);
     int PackagePasswordOnly_V31(const PROBE_REQUEST &req, const char *pWord, const char *pKeyWord, bool bIv,
                                 char *pOut, uint32_t dwOutSize, uint32_t *pOutLen);

@@ -10,10 +10,13 @@
 #include "base/GlobalCtrl.h"
 #include "module/protocol/MulticastProtocol.h"
 #include "morva/ComInterfaceMorva.h"
+#include "probe_text_check.h"
 #include "sdk_test_util.h"
 
 using namespace ZEVA;
+using sdktest::Element;
 using sdktest::Hex;
+using sdktest::Shell;
 using sdktest::ScratchDir;
 using sdktest::WriteFile;
 
@@ -23,30 +26,9 @@ constexpr char kUuid[] = "0A1B2C3D-0000-1111-2222-333344445555";
 constexpr char kMac[] = "02-d5-00-00-00-07";
 constexpr char kRandom[] = "R4nd0mStr1ngOf20Byte";  // the device's random string; 16 bytes are used
 
-std::string Shell(const std::string &cmd) {
-    std::string out;
-    if (FILE *p = popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        pclose(p);
-    }
-    return out;
-}
-
-std::string Element(const std::string &text, const std::string &name) {
-    size_t open = text.find("<" + name);
-    size_t start = text.find('>', open);
-    size_t end = text.find("</" + name + ">", start);
-    if (open == std::string::npos || end == std::string::npos)
-        return "";
-    return text.substr(start + 1, end - start - 1);
-}
-
 // The protocol object beside a device played by openssl: the exchange code the device would
 // send for this object's last public key.
-class Builders : public ::testing::Test {
+class Builders : public ::testing::Test, protected sdktest::ProbeTextChecks {
 protected:
     void SetUp() override {
         ASSERT_EQ(1, Morva_Init());
@@ -66,22 +48,10 @@ protected:
     }
 
     bool Build(CMulticastProtocol::Builder b, PROBE_REQUEST req, uint32_t size = REQUEST_BUFFER_LEN) {
-        std::vector<char> out(size);
-        uint32_t len = 0;
         req.pUuid = kUuid;
         if (!req.pMAC[0])
             req.pMAC = kMac;
-        int ok = (protocol.*b)(req, out.data(), size, &len);
-        text.assign(out.data(), ok ? len : 0);
-        return ok == 1 && std::strlen(out.data()) == len;
-    }
-    bool XmlOk(const std::string &xml) {
-        WriteFile(dir / "probe.xml", xml);
-        return Shell("xmllint --noout " + dir / "probe.xml" + " 2>&1 && echo OK") == "OK\n";
-    }
-    std::string Base64Decode(const std::string &b64) {
-        WriteFile(dir / "b64", b64);
-        return Shell("openssl base64 -d -A -in " + dir / "b64");
+        return sdktest::BuildText(protocol, b, req, size, text);
     }
     // The device's view of an encrypted element: AES-128-ECB under the random string's 16 bytes.
     std::string Decrypt(const std::string &b64) {
@@ -97,9 +67,8 @@ protected:
 
     void TearDown() override { Morva_Fini(); }
 
-    ScratchDir dir;
     CMulticastProtocol protocol;
-    std::string exchange, text;
+    std::string exchange;
 };
 
 TEST_F(Builders, PasswordOpensToRandomStringAndPassword) {

@@ -97,8 +97,13 @@ TEST_F(Requests, EveryResetTypeSetsTheNewPassword) {
     EXPECT_EQ(std::make_pair(0, 2009u), Reset(0, *p, ret));
     EXPECT_TRUE(PasswordIs(0, "Reset6Pass"));
 
-    // The raw-frame reset is not open in this build; type 7 needs protocol 3.1's builder.
-    for (uint8_t type : {1, 7, 9}) {
+    // Type 7 has only the 3.1 form, sent to every device.
+    fresh(7, "Reset7Phone");
+    std::strcpy(p->szCode, "00000000");
+    EXPECT_EQ(std::make_pair(1, 0u), Reset(0, *p, ret));
+    EXPECT_TRUE(PasswordIs(0, "Reset7Phone"));
+    // The raw-frame reset is not open in this build.
+    for (uint8_t type : {1, 9}) {
         fresh(type, "Whatever1");
         EXPECT_EQ(std::make_pair(0, type == 1 ? 2007u : 2005u), Reset(0, *p, ret)) << int(type);
     }

@@ -18,6 +18,12 @@ namespace {
 
 using P = CMulticastProtocol;
 using Parser = int (*)(const TiXmlElement *, uint8_t *);
+using P31 = CMulticastProtocol_V31;
+
+// The 3.1 builders belong to the derived protocol object every service holds.
+P::Builder V31(int (P31::*build)(const PROBE_REQUEST &, char *, uint32_t, uint32_t *)) {
+    return static_cast<P::Builder>(build);
+}
 
 // Answer type words, their parser and the block the controller keeps of them; tested in order.
 const struct {
@@ -37,11 +43,13 @@ const struct {
     {{"getencryptstring", "getencryptstring_v31"}, P::ParseEncryptString, ANSWER_ENCRYPT_STRING},
     {{"deviceTypeUnlockCode"}, P::ParseDeviceTypeUnlockCode, ANSWER_UNLOCK_CODE},
     {{"ExportGUID"}, P::ParseExportGUID, ANSWER_GUID},
+    {{"ExportGUID_v31"}, nullptr, ANSWER_GUID},  // needs the request's key: ParseExportGUID_V31
     {{"getsecurityquestion"}, P::ParseSecurityQuestion, ANSWER_SECURITY_QUESTION},
     {{"getBindList"}, P::ParseBindList, ANSWER_BIND_LIST},
     {{"selfCheck"}, P::ParseSelfCheck, ANSWER_SELF_CHECK},
     {{"diskLocate"}, P::ParseResultOnly, ANSWER_NONE},
     {{"GetQRcodes"}, P::ParseQRcodes, ANSWER_QRCODES},
+    {{"GetQRcodes_v31"}, P31::ParseQRcodes, ANSWER_QRCODES},
     {{"getUnbindStatus"}, P::ParseUnbindStatus, ANSWER_UNBIND_STATUS},
     {{"getPasswordResetType"}, P::ParsePasswordResetType, ANSWER_RESET_TYPE},
     {{"GetPhoneNoQRCode"}, P::ParsePhoneQRcodes, ANSWER_PHONE_QRCODE},
@@ -83,10 +91,10 @@ const struct {
     {24, &P::PackageCommon, &P::PackageCommon, "getUnbindStatus", 0},
     {27, &P::PackageCommon, &P::PackageCommon, "getPasswordResetType", 0},
     {29, &P::PackageCommon, &P::PackageCommon, "GetPhoneNoQRCode", 0},
-    {30, &P::PackageCommon, nullptr, "getcode", 0},
-    {31, &P::PackageCommon, nullptr, "getencryptstring", 0},
-    {32, &P::GetGUID, nullptr, "ExportGUID", 0},
-    {33, &P::PackageCommon, nullptr, "GetQRcodes", 0},
+    {30, &P::PackageCommon, V31(&P31::PackageGetCode_V31), "getcode", 0},
+    {31, &P::PackageCommon, V31(&P31::PackageGetEncryptString_V31), "getencryptstring", 0},
+    {32, &P::GetGUID, V31(&P31::PackageExportGUID_V31), "ExportGUID", 0},
+    {33, &P::PackageCommon, V31(&P31::PackageGetQRcodes_V31), "GetQRcodes", 0},
 };
 
 const struct {
@@ -96,18 +104,18 @@ const struct {
     const char *pWord;  // for the builder that serves two commands
 } kSetCommands[] = {
     {4, &P::PackageDeviceTypeCustom, &P::PackageDeviceTypeCustom, ""},
-    {7, &P::SetSecurityQuestion, nullptr, ""},
-    {8, &P::SetKWPlatformStatus, nullptr, ""},
+    {7, &P::SetSecurityQuestion, V31(&P31::PackageSetSecurityQuestion_V31), ""},
+    {8, &P::SetKWPlatformStatus, V31(&P31::PackageSetKWPlatform_V31), ""},
     {9, &P::PackageVerificationCode, &P::PackageVerificationCode, ""},
     {13, &P::PackageBindList, &P::PackageBindList, ""},
-    {14, &P::SetRestoreInactive, nullptr, ""},
+    {14, &P::SetRestoreInactive, V31(&P31::PackageRestoreInactive_V31), ""},
     {15, &P::SetWifiConfig, &P::SetWifiConfig, ""},
     {16, &P::PackageChannelDefaultPassword, &P::PackageChannelDefaultPassword, ""},
     {19, &P::PackageQadraEnable, &P::PackageQadraEnable, ""},
-    {20, &P::SetMailBox, nullptr, ""},
+    {20, &P::SetMailBox, V31(&P31::PackageSetMailBox_V31), ""},
     {22, &P::WifiParamCfg, &P::WifiParamCfg, "wifiParamCfg"},
     {23, &P::WifiParamCfg, &P::WifiParamCfg, "wifiParamCheck"},
-    {25, &P::PackageTovukUnbind, nullptr, ""},
+    {25, &P::PackageTovukUnbind, V31(&P31::PackageTovukUnbind_V31), ""},
     {26, &P::PackageTovukUnbindDelUsers, &P::PackageTovukUnbindDelUsers, ""},
     {28, &P::PackageTovukUserToken, &P::PackageTovukUserToken, ""},
 };
@@ -118,12 +126,12 @@ const struct {
     P::Builder build30;
     P::Builder build31;
 } kResets[] = {
-    {2, &P::PackageReset, nullptr},
-    {3, &P::PackageReset, nullptr},
-    {4, &P::SendGuidResetPWPacket, nullptr},
-    {5, &P::SendSecQustionResetPWPacket, nullptr},
-    {6, &P::SendMailBoxResetPWPacket, nullptr},
-    {7, nullptr, nullptr},
+    {2, &P::PackageReset, V31(&P31::PackageReset_V31)},
+    {3, &P::PackageReset, V31(&P31::PackageReset_V31)},
+    {4, &P::SendGuidResetPWPacket, V31(&P31::PackageGUIDReset_V31)},
+    {5, &P::SendSecQustionResetPWPacket, V31(&P31::PackageAnswerReset_V31)},
+    {6, &P::SendMailBoxResetPWPacket, V31(&P31::PackageMailReset_V31)},
+    {7, nullptr, V31(&P31::PackagePhoneNoReset_V31)},
 };
 
 void SetError(uint32_t dwError) { CGlobalCtrl::GetInstance()->SetLastError(dwError); }
@@ -170,7 +178,7 @@ int CService::GetExchangeCode(const DEVICE_LIST_ITEM &dev, uint8_t byProtocol) {
     DEVICE_LIST_ITEM asked = dev;
     asked.byProtocol = byProtocol == 1 ? 1 : 2;
     PROBE_REQUEST req;
-    return SendRequest(asked, {&P::PackageExchangeCode, nullptr}, req, lines);
+    return SendRequest(asked, {&P::PackageExchangeCode, V31(&P31::PackageExchangeCode_V31)}, req, lines);
 }
 
 int CService::ActiveDev(const DEVICE_LIST_ITEM &dev, const char *pExchangeCode, const char *pPassword) {
@@ -179,7 +187,7 @@ int CService::ActiveDev(const DEVICE_LIST_ITEM &dev, const char *pExchangeCode, 
     PROBE_REQUEST req;
     req.pExchangeCode = pExchangeCode;
     req.pPassword = pPassword;
-    return SendRequest(dev, {&P::PackageActivate, nullptr}, req, lines);
+    return SendRequest(dev, {&P::PackageActivate, V31(&P31::PackageActivate_V31)}, req, lines);
 }
 
 int CService::ModifyNetParam(const DEVICE_LIST_ITEM &dev, const char *pExchangeCode, const char *pUserName,
@@ -194,7 +202,7 @@ int CService::ModifyNetParam(const DEVICE_LIST_ITEM &dev, const char *pExchangeC
     req.pSalt = dev.szSalt;
     req.pSalt2 = dev.szSalt2;
     req.bySupport = dev.struDevInfo.bySupport;
-    return SendRequest(dev, {&P::PackageUpdateData, nullptr}, req, lines);
+    return SendRequest(dev, {&P::PackageUpdateData, V31(&P31::PackageUpdateData_V31)}, req, lines);
 }
 
 int CService::ResetPassword(const DEVICE_LIST_ITEM &dev, const char *pExchangeCode, const ZEVA_RESET_PARAM *pParam) {
@@ -234,6 +242,7 @@ int CService::SendConfig(const DEVICE_LIST_ITEM &dev, const BUILDER_PAIR &builde
     req.pIn = static_cast<const uint8_t *>(pIn);
     req.pType = pWord;
     req.pSalt = dev.szSalt;
+    req.pSalt2 = dev.szSalt2;
     return SendRequest(dev, builders, req, lines, int(dwCommand));
 }
 
@@ -315,7 +324,7 @@ void CService::DispatchAnswer(const TiXmlElement *pRoot, const char *pType) {
             if (!word || std::strcmp(word, pType) != 0)
                 continue;
             std::vector<uint8_t> block(row.kind == ANSWER_NONE ? 1 : ANSWER_BLOCK_SIZE[row.kind]);
-            int code = row.parse(pRoot, block.data());
+            int code = row.parse ? row.parse(pRoot, block.data()) : m_Protocol.ParseExportGUID_V31(pRoot, block.data());
             CGlobalCtrl::GetInstance()->StoreDevAnswer(row.kind, block.data(), code);
             ZEVA_LOG_DBG("[CService::ProcessUdpData] type[%s] result[%d]", pType, code);
             return;

@@ -52,6 +52,13 @@ uint32_t CopyCut(uint8_t *pField, const char *pText, uint32_t dwMax) {
     return len;
 }
 
+// A text copied whole into a field of dwMax characters: its length, or -1 when it does not fit.
+int CopyText(const char *pText, uint8_t *pField, uint32_t dwMax) {
+    if (strnlen(pText, dwMax + 1) > dwMax)
+        return -1;
+    return int(CopyCut(pField, pText, dwMax));
+}
+
 // Base64 text decoded whole; false when it is no Base64 that fits a datagram.
 bool DecodeAll(const char *pText, std::vector<uint8_t> &out) {
     size_t len = std::strlen(pText);
@@ -242,6 +249,11 @@ int CMulticastProtocol::ParsePhoneQRcodes(const TiXmlElement *pRoot, uint8_t *pO
 }
 
 int CMulticastProtocol::ParseQRcodes(const TiXmlElement *pRoot, uint8_t *pOut) {
+    return ParseQRcodesForm(pRoot, pOut, true);
+}
+
+// Protocol-3.1 devices send the QR text as it is, not Base64.
+int CMulticastProtocol::ParseQRcodesForm(const TiXmlElement *pRoot, uint8_t *pOut, bool bDecodeQr) {
     int code = ParseResult(pRoot);
     if (code != 1 && HasResult(pRoot))
         return code;
@@ -249,7 +261,7 @@ int CMulticastProtocol::ParseQRcodes(const TiXmlElement *pRoot, uint8_t *pOut) {
     if (const char *t = TextOrLog(pRoot, "QRcodes", kNull)) {
         PrintHexData("[CMulticastProtocol::ParseQRcodes] QRcodes", reinterpret_cast<const uint8_t *>(t),
                      uint32_t(strnlen(t, 64)));
-        int len = DecodeText(t, pOut + QR_TEXT_OFFSET, 1023);
+        int len = bDecodeQr ? DecodeText(t, pOut + QR_TEXT_OFFSET, 1023) : CopyText(t, pOut + QR_TEXT_OFFSET, 1023);
         if (len < 0) {
             ZEVA_LOG_ERR("[CMulticastProtocol::ParseQRcodes] QRcodes does not fit");
             return ANSWER_TOO_LONG;

@@ -144,6 +144,7 @@ protected:
         const char *pLogLine;
     };
     static int ParseCodeText(const TiXmlElement *pRoot, uint8_t *pOut, const CODE_TEXT &rule);
+    static int ParseQRcodesForm(const TiXmlElement *pRoot, uint8_t *pOut, bool bDecodeQr);
     static int ParseRetryRule(const TiXmlElement *pRoot, uint8_t *pOut, const RETRY_RULE &rule);
 
     // The log lines and type word of the code resets.

@@ -20,7 +20,10 @@ class SClient {
 public:
     explicit SClient(int iPort) {
         const std::string target = "127.0.0.1:" + std::to_string(iPort);
-        const char *argv[] = {"/usr/bin/openssl", "s_client", "-dtls1_2", "-connect", target.c_str(), "-ign_eof", nullptr};
+        // Non-blocking: a loaded server may answer a client's resent last flight with its own
+        // final flight again after the client is done (as DTLS asks); a blocking s_client takes
+        // that as a record to skip and then sleeps in recvfrom, deaf to its input for good.
+        const char *argv[] = {"/usr/bin/openssl", "s_client", "-dtls1_2", "-connect", target.c_str(), "-ign_eof", "-nbio", nullptr};
         int in[2], out[2];
         if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
             return;

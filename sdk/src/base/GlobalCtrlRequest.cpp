@@ -1,6 +1,7 @@
 // Device requests of the controller: the one road every request takes (find the device, fetch
 // its random string where secrets go, let every service send, wait for the answer, copy its data,
 // map its code to the last error) and what differs per request.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -62,11 +63,9 @@ AnswerKind GetKind(uint32_t dwCommand) {
     }
 }
 
-bool NeedsExchange(uint32_t dwCommand, const uint32_t *pList, size_t n) {
-    for (size_t i = 0; i < n; ++i)
-        if (pList[i] == dwCommand)
-            return true;
-    return false;
+template <size_t N>
+bool NeedsExchange(uint32_t dwCommand, const uint32_t (&list)[N]) {
+    return std::find(list, list + N, dwCommand) != list + N;
 }
 
 uint32_t U32(const uint8_t *p) {
@@ -341,15 +340,16 @@ int CGlobalCtrl::GetDeviceConfig(uint32_t bySelect, const char *pId, uint32_t dw
 
 int CGlobalCtrl::SetDeviceConfig(uint32_t bySelect, const char *pId, uint32_t dwCommand, const void *pIn,
                                  uint32_t /*dwInSize*/, void *pOut, uint32_t dwOutSize) {
-    static const uint32_t kByDevice[] = {7, 8, 20};
-    static const uint32_t kBy30[] = {9, 13, 14, 15, 16, 19, 22, 23, 25, 26, 28};
+    // 14 and 25 have a 3.1 form, whose key comes from the 3.1 exchange: by the device's protocol.
+    static const uint32_t kByDevice[] = {7, 8, 14, 20, 25};
+    static const uint32_t kBy30[] = {9, 13, 15, 16, 19, 22, 23, 26, 28};
     DEVICE_LIST_ITEM dev;
     if (!FindForRequest("SetDeviceConfig", bySelect, pId, &dev))
         return 0;
     char code[EXCHANGE_CODE_MAX + 1] = {};
-    if (NeedsExchange(dwCommand, kByDevice, 3) && !ExchangeFirst(dev, dev.byProtocol, code))
+    if (NeedsExchange(dwCommand, kByDevice) && !ExchangeFirst(dev, dev.byProtocol, code))
         return 0;
-    if (NeedsExchange(dwCommand, kBy30, 11) && !ExchangeFirst(dev, PROTOCOL_30, code))
+    if (NeedsExchange(dwCommand, kBy30) && !ExchangeFirst(dev, PROTOCOL_30, code))
         return 0;
     AnswerKind kind = dwCommand == 7 ? ANSWER_SET_QUESTION : ANSWER_COMMON;
     std::string macText(dev.struDevInfo.szMAC, strnlen(dev.struDevInfo.szMAC, sizeof dev.struDevInfo.szMAC));

@@ -1,4 +1,4 @@
-// The two ends of the reliable-UDP benchmark and of its TCP peer, run by bench/netpath/netpath.sh
+// The two ends of the reliable-UDP benchmark and of its TCP peer, run by bench/vrudp_bench.sh
 // in its sender and receiver namespaces (run by hand, never by the tests).
 //   vrudp_bench rudp-recv ADDR PORT BYTES SECONDS   server endpoint; checks and times one transfer
 //   vrudp_bench rudp-send ADDR PORT BYTES MSG       one connection, BYTES in MSG-byte messages

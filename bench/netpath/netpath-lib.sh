@@ -2,8 +2,10 @@
 #   netpath_up RELAY LOSS_PCT   tbf 20 Mbit/s each way in the middle, 10 ms one-way delay (netem
 #                               where the kernel has it, else the TUN delay line RELAY), random
 #                               loss of LOSS_PCT % each way (nftables in the middle)
-#   netpath_wire_bytes          bytes forwarded by the middle, both ways, since netpath_up
-#   netpath_down                removes everything (also run on exit)
+#   netpath_counters            "entered dropped bytes": packets entering the middle, both ways,
+#                               those the loss rule dropped, and the bytes entering, since netpath_up
+#   netpath_wire_bytes          bytes entering the middle, both ways, since netpath_up
+#   netpath_down                removes everything, also what still runs inside (callers trap it on exit)
 # Sender 10.201.1.2 in $NP_SND, receiver 10.201.2.2 in $NP_RCV; $NP_DELAY says which delay ran.
 NP_TAG="zsb$$"
 NP_SND="$NP_TAG-snd" NP_MID="$NP_TAG-mid" NP_RCV="$NP_TAG-rcv"
@@ -19,6 +21,8 @@ netpath_down() {
         wait "$NP_RELAY_PID" 2>/dev/null || true
     fi
     NP_RELAY_PID=""
+    # A process left inside would keep its namespace alive after the name is gone.
+    for ns in "$NP_SND" "$NP_MID" "$NP_RCV"; do ip netns pids "$ns" 2>/dev/null | xargs -r kill 2>/dev/null || true; done
     for ns in "$NP_SND" "$NP_MID" "$NP_RCV"; do ip netns del "$ns" 2>/dev/null || true; done
     return 0
 }
@@ -67,10 +71,16 @@ netpath_up() {
     $m nft add table inet np
     $m nft add chain inet np through '{ type filter hook forward priority 0; }'
     $m nft add rule inet np through iifname '{ "m0", "m1" }' counter
-    [ "$loss" = 0 ] || $m nft add rule inet np through iifname '{ "m0", "m1" }' numgen random mod 100 '<' "$loss" drop
+    $m nft add rule inet np through iifname '{ "m0", "m1" }' numgen random mod 100 '<' "$loss" counter drop
     return 0
 }
 
+netpath_counters() {
+    ip netns exec "$NP_MID" nft list chain inet np through |
+        awk 'BEGIN { n = 0 } /counter packets/ { for (i = 1; i < NF; i++) { if ($i == "packets") p[n] = $(i + 1); if ($i == "bytes") b[n] = $(i + 1) } n++ }
+             END { print p[0] + 0, p[1] + 0, b[0] + 0 }'
+}
+
 netpath_wire_bytes() {
-    ip netns exec "$NP_MID" nft list chain inet np through | awk '/counter/ {for (i = 1; i < NF; i++) if ($i == "bytes") {print $(i + 1); exit}}'
+    netpath_counters | awk '{ print $3 }'
 }

@@ -40,7 +40,7 @@ protected:
     // A child for the peer: the handle from its INIT-ACK.
     int NewChild(RawPeer &peer, uint16_t wClient = 0x11, uint32_t dwCode = kCode, uint32_t dwWnd = 25) {
         peer.Send(wPort, NewLinkPkt(wClient, dwCode, dwWnd));
-        auto p = peer.Recv();
+        auto p = peer.RecvWithin(30000);
         if (p.size() != 20 || p[2] != 6)
             return -1;
         return Be16(p, 4);
@@ -184,7 +184,7 @@ TEST_F(FatherTest, NewLinkWindowsAreClamped) {
     EXPECT_EQ(AcceptCount(iFather), 5);
     RawPeer shortPeer;  // no window at all: the default pool
     shortPeer.Send(wPort, NewLinkPkt(0x11, kCode, 0, 20));
-    EXPECT_EQ(shortPeer.Recv().size(), 20u);
+    EXPECT_EQ(shortPeer.RecvWithin(30000).size(), 20u);
 }
 
 TEST_F(FatherTest, TheHundredAndTwentyNinthChildIsRefused) {

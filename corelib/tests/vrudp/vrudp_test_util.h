@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -191,6 +192,14 @@ public:
         ssize_t n = recv(m_Fd, buf.data(), buf.size(), 0);
         buf.resize(n > 0 ? size_t(n) : 0);
         return buf;
+    }
+    // The next datagram within iWaitMs, for a reply that must come: a loaded machine may take
+    // far longer than the receive time-out, which suits only replies that must not come.
+    std::vector<uint8_t> RecvWithin(int iWaitMs) {
+        pollfd p = {m_Fd, POLLIN, 0};
+        if (poll(&p, 1, iWaitMs) != 1)
+            return {};
+        return Recv();
     }
     // Datagrams until one of the type arrives (empty when none did within the time-out).
     std::vector<uint8_t> RecvType(uint8_t byType) {

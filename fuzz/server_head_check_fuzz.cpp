@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "GlobalCtrl/CoreGlobalCtrl.h"
-#include "transport/serverlink/ServerLinkTCP.h"
+#include "transport/serverlink/tcp/ServerLinkTCP.h"
 
 using namespace Vorezi;
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "transport/serverlink/ServerRoute.h"
+#include "transport/serverlink/udp/ServerRoute.h"
 
 using namespace Vorezi;
 

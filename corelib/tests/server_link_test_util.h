@@ -10,7 +10,7 @@
 #include "service_test_util.h"
 #include "transport/serverlink/InterimServerLink.h"
 #include "transport/serverlink/ServerLinkMgr.h"
-#include "transport/serverlink/ServerLinkTCP.h"
+#include "transport/serverlink/tcp/ServerLinkTCP.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>

@@ -7,7 +7,7 @@
 #include "transport/secure/InterimSecureLink.h"
 #include "transport/secure/SecureLinkMgr.h"
 #include "transport/secure/SecurePacket.h"
-#include "transport/serverlink/ServerLinkVRUDP.h"
+#include "transport/serverlink/vrudp/ServerLinkVRUDP.h"
 
 using namespace srvtest;
 using namespace Vorezi;

@@ -5,8 +5,8 @@
 #include "crypto/SSLTrans.h"
 #include "transport/async/AsyncManager.h"
 #include "transport/port/PortPoolMgr.h"
-#include "transport/serverlink/ServerLinkMgr.h"
 #include "transport/rqs/RqsTrans.h"
+#include "transport/serverlink/ServerLinkMgr.h"
 
 namespace Vorezi {
 

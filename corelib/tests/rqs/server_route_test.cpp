@@ -21,7 +21,7 @@
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Memory/MemoryMgr.h"
 #include "service_test_util.h"
-#include "transport/serverlink/ServerRoute.h"
+#include "transport/serverlink/udp/ServerRoute.h"
 
 using namespace Vorezi;
 using servicetest::LogCapture;

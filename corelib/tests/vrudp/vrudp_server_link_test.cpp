@@ -9,7 +9,7 @@
 #include <map>
 #include <thread>
 
-#include "transport/serverlink/ServerLinkVRUDPStream.h"
+#include "transport/serverlink/vrudp/ServerLinkVRUDPStream.h"
 #include "transport/vrudp/VRUDPGuard.h"
 #include "transport/vrudp/link/VRUDPLink.h"
 #include "vrudp_link_util.h"

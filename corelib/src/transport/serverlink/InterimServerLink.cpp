@@ -3,8 +3,8 @@
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "transport/serverlink/ServerLinkMgr.h"
-#include "transport/serverlink/ServerLinkTCP.h"
 #include "transport/serverlink/dtls/ServerLinkRQSDTLS.h"
+#include "transport/serverlink/tcp/ServerLinkTCP.h"
 #include "yar/yar_string.h"
 
 namespace Vorezi {

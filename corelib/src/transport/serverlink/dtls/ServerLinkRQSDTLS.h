@@ -11,8 +11,8 @@
 #include <set>
 
 #include "crypto/OpenSSLTypes.h"
-#include "transport/serverlink/ServerLinkRQS.h"
-#include "transport/serverlink/ServerRoute.h"
+#include "transport/serverlink/udp/ServerLinkRQS.h"
+#include "transport/serverlink/udp/ServerRoute.h"
 #include "yar/yar_mutex.h"
 #include "yar/yar_threadpool.h"
 

@@ -1,4 +1,4 @@
-#include "transport/serverlink/ServerLinkRQS.h"
+#include "transport/serverlink/udp/ServerLinkRQS.h"
 
 #include <cstring>
 
@@ -6,7 +6,7 @@
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
 #include "transport/link/SocketWait.h"
-#include "transport/serverlink/DatagramRecv.h"
+#include "transport/serverlink/udp/DatagramRecv.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"
 

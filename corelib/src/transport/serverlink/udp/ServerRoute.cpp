@@ -1,6 +1,6 @@
 // The server route: the map of per-peer loopback pairs, the thread that reads what consumers
 // write back, and the pool that hands it to the send callback.
-#include "transport/serverlink/ServerRoute.h"
+#include "transport/serverlink/udp/ServerRoute.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -7,7 +7,7 @@
 #include "Module/Memory/MemoryMgr.h"
 #include "Utils/Utils.h"
 #include "transport/link/LinkBase.h"
-#include "transport/serverlink/ServerLinkTCP.h"
+#include "transport/serverlink/tcp/ServerLinkTCP.h"
 #include "yar/yar_socket.h"
 #include "yar/yar_string.h"
 

@@ -1,4 +1,4 @@
-#include "transport/serverlink/DatagramRecv.h"
+#include "transport/serverlink/udp/DatagramRecv.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -1,6 +1,6 @@
 // The TCP server link: socket, listen thread, slots, send and stop. The per-connection worker
 // is in ServerLinkTCPWorker.cpp.
-#include "transport/serverlink/ServerLinkTCP.h"
+#include "transport/serverlink/tcp/ServerLinkTCP.h"
 
 #include <cstring>
 

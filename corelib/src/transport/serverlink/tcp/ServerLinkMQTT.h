@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "transport/mqtt/server/MqttAccept.h"
-#include "transport/serverlink/ServerLinkTCP.h"
+#include "transport/serverlink/tcp/ServerLinkTCP.h"
 
 namespace Vorezi {
 

@@ -1,4 +1,4 @@
-#include "transport/serverlink/ServerLinkVRUDP.h"
+#include "transport/serverlink/vrudp/ServerLinkVRUDP.h"
 
 #include <cstring>
 

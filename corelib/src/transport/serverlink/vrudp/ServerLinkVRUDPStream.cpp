@@ -1,4 +1,4 @@
-#include "transport/serverlink/ServerLinkVRUDPStream.h"
+#include "transport/serverlink/vrudp/ServerLinkVRUDPStream.h"
 
 #include <cstring>
 
@@ -6,8 +6,8 @@
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
 #include "transport/vrudp/HRUdpBase.h"
-#include "transport/vrudp/VRUDPLinkMgr.h"
 #include "transport/vrudp/VRUDPGuard.h"
+#include "transport/vrudp/VRUDPLinkMgr.h"
 #include "yar/yar_string.h"
 
 namespace Vorezi {

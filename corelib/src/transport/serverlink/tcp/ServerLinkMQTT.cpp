@@ -1,4 +1,4 @@
-#include "transport/serverlink/ServerLinkMQTT.h"
+#include "transport/serverlink/tcp/ServerLinkMQTT.h"
 
 #include <cstring>
 

@@ -1,11 +1,7 @@
 #include "transport/serverlink/udp/ServerLinkUDP.h"
 
-#include <cstring>
-
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
-#include "Utils/Utils.h"
-#include "transport/link/SocketWait.h"
 #include "transport/serverlink/udp/DatagramRecv.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"
@@ -16,43 +12,19 @@ namespace {
 
 void SetError(int iCode) { GetCoreGlobalCtrl()->SetLastError(iCode); }
 
-constexpr int kWouldBlock = 10035;
-constexpr int kDrainBatch = 64;
+const DATAGRAM_LINK_TRAITS kUdpTraits = {
+    17,
+    false,
+    SERVER_LINK_PRO_UDP,
+    SERVER_LINK_UDP_BUF_LEN,
+    "[%d]CServerLinkUDP::CreateSocket, YAR_CreateSocket Failed, Addr[%s:%d], syserror[%d]",
+    "[%d]CServerLinkUDP::StartSever, Already Start, m_hndRecvThread[%d]",
+    "[%d]CServerLinkUDP::StartSever, YAR_Thread_Create Failed, syserror[%d]",
+};
 
 }  // namespace
 
-CServerLinkUDP::~CServerLinkUDP() {
-    StopRecvThread();
-    CloseLink();
-}
-
-// The thread is stopped and joined before the socket is closed: Linux hands a closed number to
-// the next socket at once, which the thread would then read.
-int CServerLinkUDP::Stop() {
-    StopRecvThread();
-    return CServerLinkBase::Stop();
-}
-
-void CServerLinkUDP::StopRecvThread() {
-    if (m_hndRecvThread == YAR_INVALID_THREAD)
-        return;
-    m_bStop.store(1);
-    if (m_socket != -1)
-        YAR_ShutDown(m_socket, 2);  // wakes the wait
-    YAR_Thread_Wait(m_hndRecvThread);
-    m_hndRecvThread = YAR_INVALID_THREAD;
-}
-
-int CServerLinkUDP::CreateSocket() {
-    m_socket = YAR_CreateSocket(m_iAf, 2, 17);
-    if (m_socket == -1) {
-        LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkUDP::CreateSocket, YAR_CreateSocket Failed, Addr[%s:%d], syserror[%d]",
-                        Index(), m_szLocalIP, m_wLocalPort, YAR_GetSystemLastError());
-        SetError(SERVER_LINK_ERR_SOCKET);
-        return 0;
-    }
-    return 1;
-}
+CServerLinkUDP::CServerLinkUDP() : CDatagramServerLink(kUdpTraits) {}
 
 int CServerLinkUDP::OpenLink() {
     YAR_ADDR_T struAddr;
@@ -76,79 +48,42 @@ int CServerLinkUDP::EnlargeBufferSize(DWORD dwSendMult, DWORD dwRecvMult) {
     return SetBuffSize(m_socket, dwSendMult, dwRecvMult);
 }
 
-int CServerLinkUDP::StartSever() {
-    m_bStop.store(0);
-    return StartOwnThread(&m_hndRecvThread, RecvThread, "[%d]CServerLinkUDP::StartSever, Already Start, m_hndRecvThread[%d]",
-                          "[%d]CServerLinkUDP::StartSever, YAR_Thread_Create Failed, syserror[%d]");
-}
-
-uint32_t CServerLinkUDP::RecvThread(void *pParam) {
-    static_cast<CServerLinkUDP *>(pParam)->RecData();
-    return 0;
-}
-
-void CServerLinkUDP::RecData() {
-    // The socket stays open until this thread has been joined.
-    const int sockRecv = m_socket;
-    if (sockRecv == -1) {
+void CServerLinkUDP::LogRecv(RecvEvent eEvent, int sockRecv, int iValue) {
+    switch (eEvent) {
+    case RecvEvent::InvalidSocket:
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkUDP::RecData, Invalid m_socket[%d], Addr[%s:%d]", Index(), sockRecv,
                         m_szLocalIP, m_wLocalPort);
-        Utils_Assert();
-        return;
-    }
-    YAR_SetNonBlock(sockRecv, 1);
-    char szBuf[SERVER_LINK_UDP_BUF_LEN];
-    while (!m_bStop.load()) {
-        const int iSelectLen = WaitReadable(sockRecv, m_dwRecTimeOut);
-        if (m_bStop.load())
-            break;
-        if (iSelectLen > 0) {
-            // Drain what waits, a bounded batch per wake so a flood still sees the stop flag.
-            for (int i = 0; i < kDrainBatch && ReceiveOne(sockRecv, szBuf) && !m_bStop.load(); i++) {
-            }
-        } else if (iSelectLen < 0) {
-            LogModule_Write(LOG_LEVEL_ERR,
-                            "[%d]CServerLinkUDP::RecData, YAR_Select Failed, iSelectLen[%d], m_dwRecTimeOut[%d], "
-                            "m_socket[%d], Addr[%s:%d], syserror[%d]",
-                            Index(), iSelectLen, (int)m_dwRecTimeOut, sockRecv, m_szLocalIP, m_wLocalPort,
-                            YAR_GetSystemLastError());
-        } else {
-            LogModule_Write(LOG_LEVEL_DBG,
-                            "[%d]CServerLinkUDP::RecData, YAR_Select Timeout, m_dwRecTimeOut[%d], m_socket[%d], "
-                            "Addr[%s:%d], syserror[%d]",
-                            Index(), (int)m_dwRecTimeOut, sockRecv, m_szLocalIP, m_wLocalPort, YAR_GetSystemLastError());
-        }
-    }
-    LogModule_Write(LOG_LEVEL_DBG, "[%d]CServerLinkUDP::RecData, Exit, m_socket[%d], Addr[%s:%d]", Index(), sockRecv,
-                    m_szLocalIP, m_wLocalPort);
-}
-
-bool CServerLinkUDP::ReceiveOne(int sockRecv, char *pBuf) {
-    YAR_ADDR_T struFrom;
-    std::memset(&struFrom, 0, sizeof(struFrom));
-    const int iRecvLen = RecvDatagram(sockRecv, pBuf, SERVER_LINK_UDP_BUF_LEN, &struFrom);
-    if (iRecvLen < 0) {
-        if (YAR_GetSystemLastError() != kWouldBlock)
-            LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkUDP::RecData, YAR_RecvFrom Failed, m_socket[%d], Addr[%s:%d], syserror[%d]",
-                            Index(), sockRecv, m_szLocalIP, m_wLocalPort, YAR_GetSystemLastError());
-        return false;
-    }
-    if (iRecvLen == 0) {
+        break;
+    case RecvEvent::WaitFailed:
+        LogModule_Write(LOG_LEVEL_ERR,
+                        "[%d]CServerLinkUDP::RecData, YAR_Select Failed, iSelectLen[%d], m_dwRecTimeOut[%d], "
+                        "m_socket[%d], Addr[%s:%d], syserror[%d]",
+                        Index(), iValue, (int)m_dwRecTimeOut, sockRecv, m_szLocalIP, m_wLocalPort,
+                        YAR_GetSystemLastError());
+        break;
+    case RecvEvent::WaitTimeout:
+        LogModule_Write(LOG_LEVEL_DBG,
+                        "[%d]CServerLinkUDP::RecData, YAR_Select Timeout, m_dwRecTimeOut[%d], m_socket[%d], "
+                        "Addr[%s:%d], syserror[%d]",
+                        Index(), (int)m_dwRecTimeOut, sockRecv, m_szLocalIP, m_wLocalPort, YAR_GetSystemLastError());
+        break;
+    case RecvEvent::RecvFailed:
+        LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkUDP::RecData, YAR_RecvFrom Failed, m_socket[%d], Addr[%s:%d], syserror[%d]",
+                        Index(), sockRecv, m_szLocalIP, m_wLocalPort, YAR_GetSystemLastError());
+        break;
+    case RecvEvent::RecvZero:
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkUDP::RecData, YAR_RecvFrom return 0, m_socket[%d], Addr[%s:%d], syserror[%d]",
                         Index(), sockRecv, m_szLocalIP, m_wLocalPort, YAR_GetSystemLastError());
-        return false;
-    }
-    // Delivered whole or not at all.
-    if (iRecvLen > SERVER_LINK_UDP_BUF_LEN) {
+        break;
+    case RecvEvent::TooLong:
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkUDP::RecData, Datagram Too Long, iRecvLen[%d], m_socket[%d], Addr[%s:%d]",
-                        Index(), iRecvLen, sockRecv, m_szLocalIP, m_wLocalPort);
-        return true;
+                        Index(), iValue, sockRecv, m_szLocalIP, m_wLocalPort);
+        break;
+    case RecvEvent::Exit:
+        LogModule_Write(LOG_LEVEL_DBG, "[%d]CServerLinkUDP::RecData, Exit, m_socket[%d], Addr[%s:%d]", Index(), sockRecv,
+                        m_szLocalIP, m_wLocalPort);
+        break;
     }
-    SERVER_LINK_DATA struData;
-    InitRecord(&struData, SERVER_LINK_MSG_NEW, SERVER_LINK_PRO_UDP, -1, -1);
-    SetDatagramRecord(&struData, pBuf, iRecvLen, struFrom);
-    PushDataToCallBack(&struData);
-    return true;
 }
 
 int CServerLinkUDP::SendData(const SERVER_LINK_SEND_PARAM *pParam) {

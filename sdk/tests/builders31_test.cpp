@@ -364,22 +364,30 @@ TEST_F(Builders31, ExportedGuidIsDecrypted) {
     EXPECT_EQ(std::string("the-device-guid-0042"), std::string(reinterpret_cast<char *>(block.data() + 4)));
     EXPECT_EQ(3, block[GUID_RETRY_OFFSET]);
 
+    // The record's 512 bytes are the limit: 512 decode whole, more end the request as too long.
+    EXPECT_EQ(1, parse(encrypt(kR + std::string(496, 'g')), block));
+    std::memcpy(&len, block.data(), 4);
+    EXPECT_EQ(496u, len);
+    EXPECT_EQ(std::string(496, 'g'), std::string(reinterpret_cast<char *>(block.data() + 4), 496));
+
     const struct {
         std::string guid;
+        int code;
         const char *what;
     } hostile[] = {
-        {encrypt(std::string(1040, 'g')), "past the cipher's copy"},
-        {encrypt(std::string(1024, 'g')), "past 512 bytes"},
-        {"QUJDREVGRw==", "no whole block"},
+        {encrypt(std::string(1040, 'g')), ANSWER_TOO_LONG, "past the cipher's copy"},
+        {encrypt(std::string(528, 'g')), ANSWER_TOO_LONG, "past 512 bytes"},
+        {"QUJDREVGRw==", ANSWER_DECRYPT_FAILED, "no whole block"},
     };
     for (const auto &row : hostile) {
-        int code = parse(row.guid, block);
+        CGlobalCtrl::GetInstance()->SetLastError(0);
+        EXPECT_EQ(row.code, parse(row.guid, block)) << row.what;
         std::memcpy(&len, block.data(), 4);
         EXPECT_EQ(0u, len) << row.what;
         EXPECT_EQ(std::string(512, '\0'), std::string(reinterpret_cast<char *>(block.data() + 4), 512)) << row.what;
-        if (code == 0) {
-            EXPECT_EQ(uint32_t(ZEVA_ERR_ENCRYPT), CGlobalCtrl::GetThreadLastError()) << row.what;
-        }
+        EXPECT_EQ(row.code == ANSWER_DECRYPT_FAILED ? uint32_t(ZEVA_ERR_ENCRYPT) : 0u,
+                  CGlobalCtrl::GetThreadLastError())
+            << row.what;
     }
 }
 

@@ -1,5 +1,6 @@
 // The answer to a pending request: the first byte picks the request's type word, the rest is the
-// answer after its Uuid, MAC and type, then the same bytes once more as a whole datagram.
+// answer after its Uuid, MAC and type, then the same bytes once more as a whole datagram. The
+// protocol-3.1 GUID is decrypted with the key and IV the service's protocol object holds.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -15,7 +16,7 @@ const char *const kTypes[] = {
     "getPasswordResetType", "GetPhoneNoQRCode", "deviceTypeCustom", "setsecurityquestion", "SetKWPlatform",
     "SetVerificationCode", "setBindList", "setWifiRegion", "setChannelDefaultPassword", "QadraEnable",
     "SetMailBox",   "wifiParamCfg",  "tovukUnbind",     "tovukUnbindDelUsers", "SetUserToken", "lamp",
-    "restoreInactive", "unknownWord",
+    "restoreInactive", "unknownWord", "ExportGUID_v31", "GetQRcodes_v31",
 };
 constexpr char kUuid[] = "0A1B2C3D-0000-1111-2222-333344445555";
 constexpr char kMac[] = "02-d5-00-00-00-00";

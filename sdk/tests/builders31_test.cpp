@@ -303,6 +303,20 @@ TEST_F(Builders31, IvsAreFreshAndTheConfigBoundHolds) {
         ivs.insert(t);
     }
     EXPECT_EQ(4u, ivs.size()) << "IVs of the same second differ";
+    // The resets keyed by their IV: the same request built twice at once gets two IVs, so two keys.
+    ZEVA_RESET_PARAM rp{};
+    std::strcpy(rp.szPassword, "NewPass123");
+    std::strcpy(rp.szGUID, "guid-bytes");
+    std::strcpy(rp.szCode, "ABCD1234");
+    PROBE_REQUEST req;
+    req.pIn = reinterpret_cast<const uint8_t *>(&rp);
+    for (auto b : {&P::PackageGUIDReset_V31, &P::PackageMailReset_V31, &P::PackagePhoneNoReset_V31,
+                   &P::PackageReset_V31}) {
+        ASSERT_TRUE(Build(b, req));
+        std::string first = text;
+        ASSERT_TRUE(Build(b, req));
+        EXPECT_NE(Element(first, "Iv"), Element(text, "Iv")) << Element(text, "Types");
+    }
 
     std::vector<uint8_t> plain(1009, 'p');
     std::vector<char> out(4096);
@@ -313,6 +327,42 @@ TEST_F(Builders31, IvsAreFreshAndTheConfigBoundHolds) {
                                             uint32_t(out.size()), iv));
     text = std::string("<Iv>") + iv + "</Iv>";
     EXPECT_EQ(kR + std::string(1008, 'p'), Decrypt(out.data(), ConfigKey("w", "u", "p", "", "")));
+}
+
+// The requests without secrets, and plain values printed into the templates: a MAC or address
+// text with markup in it stays text.
+TEST_F(Builders31, PlainRequestsAndEscapedValues) {
+    const struct {
+        int (P::*build)(const PROBE_REQUEST &, char *, uint32_t, uint32_t *);
+        const char *type;
+    } rows[] = {
+        {&P::PackageGetCode_V31, "getcode_v31"},
+        {&P::PackageGetEncryptString_V31, "getencryptstring_v31"},
+        {&P::PackageGetQRcodes_V31, "GetQRcodes_v31"},
+    };
+    PROBE_REQUEST req;
+    for (const auto &row : rows) {
+        ASSERT_TRUE(Build(row.build, req)) << row.type;
+        EXPECT_TRUE(XmlOk(text)) << text;
+        EXPECT_EQ(row.type, Element(text, "Types"));
+        EXPECT_EQ(kMac, Element(text, "MAC"));
+        EXPECT_EQ(std::string::npos, text.find("<Password>")) << row.type;
+    }
+
+    ZEVA_NET_PARAM net{};
+    std::strcpy(net.szIPv4Address, "10.1.2.3<&>");
+    std::strcpy(net.szIPv6Address, "fd00::1\"'");
+    req.pExchangeCode = exchange.c_str();
+    req.pUserName = "admin";
+    req.pPassword = "NetPass1";
+    req.pIn = reinterpret_cast<const uint8_t *>(&net);
+    req.pMAC = "02-d5<&>\"'";
+    req.pUuid = kUuid;
+    ASSERT_TRUE(sdktest::BuildText(protocol, &P::PackageUpdateData_V31, req, REQUEST_BUFFER_LEN, text));
+    EXPECT_TRUE(XmlOk(text)) << text;
+    EXPECT_EQ("02-d5&lt;&amp;&gt;&quot;&apos;", Element(text, "MAC"));
+    EXPECT_EQ("10.1.2.3&lt;&amp;&gt;", Element(text, "IPv4Address"));
+    EXPECT_EQ("fd00::1&quot;&apos;", Element(text, "IPv6Address"));
 }
 
 TEST_F(Builders31, UserTokenDecrypts) {
@@ -364,22 +414,30 @@ TEST_F(Builders31, ExportedGuidIsDecrypted) {
     EXPECT_EQ(std::string("the-device-guid-0042"), std::string(reinterpret_cast<char *>(block.data() + 4)));
     EXPECT_EQ(3, block[GUID_RETRY_OFFSET]);
 
+    // The record's 512 bytes are the limit: 512 decode whole, more end the request as too long.
+    EXPECT_EQ(1, parse(encrypt(kR + std::string(496, 'g')), block));
+    std::memcpy(&len, block.data(), 4);
+    EXPECT_EQ(496u, len);
+    EXPECT_EQ(std::string(496, 'g'), std::string(reinterpret_cast<char *>(block.data() + 4), 496));
+
     const struct {
         std::string guid;
+        int code;
         const char *what;
     } hostile[] = {
-        {encrypt(std::string(1040, 'g')), "past the cipher's copy"},
-        {encrypt(std::string(1024, 'g')), "past 512 bytes"},
-        {"QUJDREVGRw==", "no whole block"},
+        {encrypt(std::string(1040, 'g')), ANSWER_TOO_LONG, "past the cipher's copy"},
+        {encrypt(std::string(528, 'g')), ANSWER_TOO_LONG, "past 512 bytes"},
+        {"QUJDREVGRw==", ANSWER_DECRYPT_FAILED, "no whole block"},
     };
     for (const auto &row : hostile) {
-        int code = parse(row.guid, block);
+        CGlobalCtrl::GetInstance()->SetLastError(0);
+        EXPECT_EQ(row.code, parse(row.guid, block)) << row.what;
         std::memcpy(&len, block.data(), 4);
         EXPECT_EQ(0u, len) << row.what;
         EXPECT_EQ(std::string(512, '\0'), std::string(reinterpret_cast<char *>(block.data() + 4), 512)) << row.what;
-        if (code == 0) {
-            EXPECT_EQ(uint32_t(ZEVA_ERR_ENCRYPT), CGlobalCtrl::GetThreadLastError()) << row.what;
-        }
+        EXPECT_EQ(row.code == ANSWER_DECRYPT_FAILED ? uint32_t(ZEVA_ERR_ENCRYPT) : 0u,
+                  CGlobalCtrl::GetThreadLastError())
+            << row.what;
     }
 }
 

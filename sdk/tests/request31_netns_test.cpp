@@ -15,10 +15,10 @@ std::string Text(const char *field, size_t width) { return std::string(field, st
 class Requests31 : public RequestLab {
 protected:
     // Get command 32: the GUID comes back under the request's key and IV.
-    std::pair<int, uint32_t> ExportGuid(const char *password, ZEVA_GUID_INFO_V31 *out) {
+    std::pair<int, uint32_t> ExportGuid(const char *password, ZEVA_GUID_INFO_V31 *out, int n = 0) {
         char in[16] = {};
         std::memcpy(in, password, strnlen(password, sizeof in));
-        std::string sn = SimSerial(0);
+        std::string sn = SimSerial(n);
         return Run([&] { return zeva.ZEVA_GetDeviceConfig(&sn[0], 32, in, sizeof in, out, sizeof *out); });
     }
     bool PasswordIs(const char *password) {
@@ -46,6 +46,43 @@ TEST_F(Requests31, ActivationExportAndRefusedCommands) {
         EXPECT_EQ(std::make_pair(0, 2005u),
                   Run([&] { return zeva.ZEVA_GetDeviceConfig(&sn[0], cmd, nullptr, 0, out, sizeof out); }))
             << cmd;
+}
+
+// Each hostile simulator sends a broken answer with the request's Uuid before its real one: the
+// request ends with a clear error, and the next request to a sound device gets its answer.
+TEST_F(Requests31, HostileAnswersWhileTheRequestWaits) {
+    const struct {
+        const char *kind;
+        uint32_t cmd, error;
+    } rows[] = {
+        {"guid-528", 32, 2047},      // past the record's 512 bytes
+        {"guid-1040", 32, 2047},     // past the 1024-byte cipher copy
+        {"guid-100", 32, 2045},      // no whole AES block: does not decrypt
+        {"qr-text-1024", 33, 2047},  // one character past the field
+    };
+    StartDevsim("--protocol 3.1");
+    for (int n = 1; n <= 4; ++n)
+        StartDevsim(std::string("--protocol 3.1 --hostile ") + rows[n - 1].kind, n, 1);
+    for (int n = 1; n <= 4; ++n) {
+        const auto &row = rows[n - 1];
+        if (row.cmd == 32) {
+            ZEVA_GUID_INFO_V31 guid{};
+            EXPECT_EQ(std::make_pair(0, row.error), ExportGuid("Sim12345", &guid, n)) << row.kind;
+            EXPECT_EQ(0u, guid.dwGUIDLen) << row.kind;
+            EXPECT_EQ(std::make_pair(1, 0u), ExportGuid("Sim12345", &guid)) << "after " << row.kind;
+            EXPECT_EQ("GUID-00000000-SIMULATED", Text(reinterpret_cast<char *>(guid.byGUID), guid.dwGUIDLen));
+        } else {
+            ZEVA_QRCODES_V31 qr{};
+            std::string sn = SimSerial(n), good = SimSerial(0);
+            EXPECT_EQ(std::make_pair(0, row.error),
+                      Run([&] { return zeva.ZEVA_GetDeviceConfig(&sn[0], 33, nullptr, 0, &qr, sizeof qr); }))
+                << row.kind;
+            EXPECT_EQ(std::make_pair(1, 0u),
+                      Run([&] { return zeva.ZEVA_GetDeviceConfig(&good[0], 33, nullptr, 0, &qr, sizeof qr); }))
+                << "after " << row.kind;
+            EXPECT_EQ("QR:" + SimMac(0) + ":RC0000000000", Text(qr.szQRCode, sizeof qr.szQRCode));
+        }
+    }
 }
 
 TEST_F(Requests31, EachResetKindAndTheNetworkParameters) {

@@ -43,6 +43,7 @@ const struct {
     {18, ZEVA_ERR_RESET_CODE, "[CGlobalCtrl::ParseDevResponse] Invalid reset code!"},
     {19, ZEVA_ERR_PHONE_NOT_SET, "[CGlobalCtrl::ParseDevResponse] Phone not set!"},
     {20, ZEVA_ERR_BUFFER_TOO_SMALL, "[CGlobalCtrl::ParseDevResponse] buffer size not enough!"},
+    {ANSWER_DECRYPT_FAILED, ZEVA_ERR_ENCRYPT, "[CGlobalCtrl::ParseDevResponse] Answer does not decrypt!"},
 };
 
 // The answer block each get command reads.

@@ -75,7 +75,11 @@ HOSTILE = {
     "many-serials": "33 bound serial numbers",
     "code-200": "a Code of 200 characters",
     "guid-200": "a GUID of 200 bytes",
+    "guid-528": "a GUID of 528 bytes, past the 512 of the GUID record",
+    "guid-1040": "a GUID of 1040 bytes, past a 1024-byte cipher copy",
+    "guid-100": "a GUID of 100 bytes, no whole number of AES blocks",
     "qr-300": "a QR text of 300 bytes",
+    "qr-text-1024": "a plain QR text (as 3.1 devices send it) of 1024 characters",
 }
 
 

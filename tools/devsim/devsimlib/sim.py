@@ -48,7 +48,11 @@ def hostile_text(kind, type_word, uuid_text, mac, elements, request):
             ("DeviceSN", "HOSTILE-%02d" % i) for i in range(1, 34)])],
         "code-200": mac_element + success + [("Code", "C" * 200)],
         "guid-200": mac_element + success + [("GUID", b64(200))],
+        "guid-528": mac_element + success + [("GUID", b64(528))],
+        "guid-1040": mac_element + success + [("GUID", b64(1040))],
+        "guid-100": mac_element + success + [("GUID", b64(100))],
         "qr-300": mac_element + success + [("QRcodes", b64(300))],
+        "qr-text-1024": mac_element + success + [("QRcodes", "Q" * 1024)],
     }[kind]
     return probe.build(type_word, uuid_text, built)
 

@@ -42,6 +42,7 @@ constexpr uint32_t QR_SERVICE_MAILBOX_OFFSET = 1164;
 // Answer codes beyond the device's Result words.
 constexpr int ANSWER_WAITING = -1;
 constexpr int ANSWER_TOO_LONG = 20;
+constexpr int ANSWER_DECRYPT_FAILED = 21;  // an answer of ours that does not decrypt
 constexpr int ANSWER_NOT_SENT = 100;
 
 }  // namespace ZEVA

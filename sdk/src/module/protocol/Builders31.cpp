@@ -511,17 +511,24 @@ int CMulticastProtocol_V31::ParseExportGUID_V31(const TiXmlElement *pRoot, uint8
     const char *text = ProbeChildText(pRoot, "GUID");
     if (!text)
         return code;
-    // Bounded by the cipher's copy: a longer GUID cannot be ours and is not decrypted.
-    uint8_t cipher[CEncrypt::kAesCopyLen];
+    // The record holds 512 bytes: a longer GUID cannot be handed over whole, so it ends the
+    // request as too long and is neither decoded past that nor decrypted.
+    uint8_t cipher[GUID_MAX];
     int n = CEncrypt::Base64_Decode(text, uint32_t(std::strlen(text)), cipher, sizeof cipher);
-    uint8_t plain[CEncrypt::kAesCopyLen] = {};
+    if (n < 0) {
+        ZEVA_LOG_ERR("[CMulticastProtocol_V31::ParseExportGUID_V31] GUID longer than %u bytes", GUID_MAX);
+        return ANSWER_TOO_LONG;
+    }
+    uint8_t plain[GUID_MAX] = {};
     int plainLen = 0;
-    if (n < 0 || (n > 0 && !m_Encrypt.AesCbcDecrypt(cipher, n, plain, int(sizeof plain), &plainLen, m_byKey,
-                                                     AES_BLOCK, m_byIv, AES_BLOCK)))
-        return Fail(ZEVA_ERR_ENCRYPT, "[CMulticastProtocol_V31::ParseExportGUID_V31] AesCbcDecrypt failed");
-    // The length is that of the bytes handed over: the GUID after R's 16 bytes, none when it
-    // was too long to copy.
-    uint32_t guidLen = n >= 1 && n <= int(GUID_MAX) && plainLen > int(kPrefix) ? uint32_t(plainLen) - kPrefix : 0;
+    // Our own failure, not the device's refusal: the host learns 2045.
+    if (n > 0 && !m_Encrypt.AesCbcDecrypt(cipher, n, plain, int(sizeof plain), &plainLen, m_byKey, AES_BLOCK, m_byIv,
+                                          AES_BLOCK)) {
+        Fail(ZEVA_ERR_ENCRYPT, "[CMulticastProtocol_V31::ParseExportGUID_V31] AesCbcDecrypt failed");
+        return ANSWER_DECRYPT_FAILED;
+    }
+    // The length is that of the bytes handed over: the GUID after R's 16 bytes.
+    uint32_t guidLen = plainLen > int(kPrefix) ? uint32_t(plainLen) - kPrefix : 0;
     std::memcpy(pOut, &guidLen, 4);
     std::memcpy(pOut + 4, plain + kPrefix, guidLen);
     return code;

@@ -248,10 +248,13 @@ bool StartAsync(CLinkBase *pLink, TlsReceiver &rec) {
 
 class TlsAsyncLink : public TlsLink {
 protected:
-    LinkPtr Start(int iPort, TlsReceiver &rec, DWORD dwBIOMode = 0) {
+    static LinkPtr Open(int iPort, DWORD dwBIOMode) {
         LINK_CREATE_PARAM p = ClientParam(iPort);
         p.ext.dwBIOMode = dwBIOMode;
-        LinkPtr link(Link_CreateLinkEx(&p, 0, nullptr));
+        return LinkPtr(Link_CreateLinkEx(&p, 0, nullptr));
+    }
+    LinkPtr Start(int iPort, TlsReceiver &rec, DWORD dwBIOMode = 0) {
+        LinkPtr link = Open(iPort, dwBIOMode);
         return StartAsync(link.get(), rec) ? std::move(link) : nullptr;
     }
 };
@@ -274,6 +277,45 @@ TEST_F(TlsAsyncLink, BioModeOneCarriesRecordsThroughTheQueue) {
     }
     std::lock_guard<std::mutex> guard(rec.lock);
     EXPECT_EQ(rec.text, expect);
+}
+
+// BIO mode 1 puts the session on memory BIOs at the handshake: blocking sends and receives
+// before the queue takes over must still carry records over the socket, also a reply read in
+// parts, and receiving on the queue afterwards gives the same bytes.
+TEST_F(TlsAsyncLink, BioModeOneCarriesRecordsBlockingBeforeTheQueue) {
+    ReverseServer server(Pki());
+    LinkPtr link = Open(server.Port(), 1);
+    ASSERT_TRUE(link);
+    EXPECT_EQ(RoundTrip(link.get(), "abcd\n"), "dcba\n");
+    ASSERT_EQ(Link_SendDataByLink(link.get(), kLongLine.data(), (DWORD)kLongLine.size(), 0), (int)kLongLine.size());
+    std::string got;
+    char buf[100];
+    while (got.size() < kLongReply.size()) {
+        DWORD dwGot = 0;
+        ASSERT_EQ(Link_RecvData(link.get(), buf, sizeof(buf), &dwGot, 5000, 1), 1);
+        ASSERT_GT(dwGot, 0u) << got.size();
+        got.append(buf, dwGot);
+    }
+    EXPECT_EQ(got, kLongReply);
+    TlsReceiver rec;
+    ASSERT_TRUE(StartAsync(link.get(), rec));
+    ASSERT_EQ(Link_SendDataByLink(link.get(), "wxyz\n", 5, 0), 5);
+    ASSERT_TRUE(rec.WaitFor([&] { return rec.text.size() >= 5; }));
+    std::lock_guard<std::mutex> guard(rec.lock);
+    EXPECT_EQ(rec.text, "zyxw\n");
+}
+
+TEST_F(TlsAsyncLink, BioModeOneBlockingReceiveFailsWhenThePeerLeaves) {
+    ReverseServer server(Pki());
+    LinkPtr link = Open(server.Port(), 1);
+    ASSERT_TRUE(link);
+    ASSERT_EQ(RoundTrip(link.get(), "abcd\n"), "dcba\n");
+    server.Stop();
+    char buf[16];
+    DWORD dwGot = 0;
+    EXPECT_EQ(Link_RecvData(link.get(), buf, sizeof(buf), &dwGot, 5000, 1), 0);
+    EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), 9);
+    EXPECT_EQ(dwGot, 0u);
 }
 
 // The owner and the callback send at once: every record still reaches s_server intact, so all

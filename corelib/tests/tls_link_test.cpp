@@ -344,6 +344,26 @@ TEST_F(TlsAsyncLink, ThousandMessagesBothWaysWhileTheCallbackAlsoSends) {
     EXPECT_EQ(std::count(rec.statuses.begin(), rec.statuses.end(), 0), (long)rec.statuses.size());
 }
 
+// The peer reads slower than the link writes: the socket fills, the rest of a write waits on the
+// queue, and the writes after it must go behind it, never to the socket ahead of it.
+TEST_F(TlsAsyncLink, WritesThatFillTheSocketReachASlowReaderInOrder) {
+    constexpr uint32_t kBlocks = 512;
+    Peer peer({"sink", Pki().File("srv.pem"), Pki().File("srv.key"), std::to_string(kBlocks)}, "", "tls_peer.py");
+    ASSERT_GT(peer.Port(), 0);
+    TlsReceiver rec;
+    LinkPtr link = Start(peer.Port(), rec);
+    ASSERT_TRUE(link);
+    std::string block(16384, '\0');
+    for (uint32_t i = 0; i < kBlocks; i++) {
+        for (size_t j = 0; j < block.size(); j += 4) {
+            const char be[4] = {char(i >> 24), char(i >> 16), char(i >> 8), char(i)};
+            block.replace(j, 4, be, 4);
+        }
+        ASSERT_EQ(Link_SendDataByLink(link.get(), block.data(), (DWORD)block.size(), 0), (int)block.size()) << i;
+    }
+    EXPECT_EQ(peer.ReadLine(60000), "SINK OK");
+}
+
 TEST_F(TlsAsyncLink, ARecordThatDoesNotDecryptEndsTheLinkWithSeventyThree) {
     Peer peer({"flip", Pki().File("srv.pem"), Pki().File("srv.key")}, "", "tls_peer.py");
     ASSERT_GT(peer.Port(), 0);

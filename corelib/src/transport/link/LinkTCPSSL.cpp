@@ -377,7 +377,7 @@ int CLinkTCPSSL::AsyncSend(const char *pBuf, DWORD dwLen) {
     const int iSealed = Seal(pBuf, dwLen, &pOut);
     if (iSealed <= 0)
         return -1;
-    if (m_LinkAsyncIO.SendData(pOut.get(), (DWORD)iSealed) <= 0) {
+    if (m_LinkAsyncIO.SendSealed(pOut.get(), (DWORD)iSealed) <= 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSSL::SendData, Failed, iSendLenSSL[%d], m_LinkAsyncIO[0x%X]",
                         MORVA_PTR_ARG(this), iSealed, MORVA_PTR_ARG(&m_LinkAsyncIO));
         Ctrl()->SetLastError(LINK_ERR_SEND);

@@ -367,6 +367,29 @@ TEST_F(AsyncLongLink, PushLinksOnAcceptedSockets) {
     close(client2);
 }
 
+// A SOCKS5 push link: the handshake on the accepted socket, then the long link carries the
+// client's data both ways.
+TEST_F(AsyncLongLink, Socks5PushLinkCarriesDataAfterTheHandshake) {
+    Listener listener;
+    auto [client, accepted] = linktest::AcceptedPair(listener);
+    ASSERT_GE(accepted, 0);
+    const char hello[] = {5, 1, 0, 5, 1, 0, 1, 127, 0, 0, 1, 0, 80};
+    ASSERT_EQ((ssize_t)sizeof(hello), send(client, hello, sizeof(hello), MSG_NOSIGNAL));
+    ASSERT_EQ(1, m_long.CreateSocks5PushLink(accepted));
+    EXPECT_EQ(std::string("\x05\x00\x05\x00\x00\x01", 6) + std::string(6, '\0'), linktest::ReadExactly(client, 12, 2000));
+    Sink sink;
+    m_long.EnableDataCallBack(1);
+    ASSERT_EQ(1, m_long.StartRecvThread(Sink::CallBack, &sink, 0));
+    ASSERT_EQ(1, m_long.ResumeRecvThread());
+    ASSERT_EQ(7, send(client, "request", 7, MSG_NOSIGNAL));
+    ASSERT_TRUE(WaitFor([&] { return sink.Data() == "request"; }, 5000)) << sink.Data();
+    PROTOCOL_SEND_DATA d{"answer", 6};
+    ASSERT_EQ(6, m_long.SendData(&d, 0));
+    EXPECT_EQ("answer", linktest::ReadExactly(client, 6, 2000));
+    m_long.Stop();
+    close(client);
+}
+
 // Stop racing deliveries (a ThreadSanitizer case): the peer floods while the owner stops.
 TEST_F(AsyncLongLink, StopRacesDeliveries) {
     for (int bAsync = 0; bAsync <= 1; bAsync++) {

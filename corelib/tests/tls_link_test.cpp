@@ -194,7 +194,8 @@ TEST_F(TlsLink, SwitchableLinkSpeaksClearTextUntilItChanges) {
     ASSERT_TRUE(link);
     EXPECT_EQ(RoundTrip(link.get(), "hello in clear\n"), "hello in clear\n");
     EXPECT_EQ(peer.ReadLine(5000), "CLEAR hello in clear");
-    ASSERT_EQ(Link_ChangeConnectTypeByLink(link.get()), 1);
+    // Through the library's C interface, as a host switches.
+    ASSERT_EQ(Morva_ChangeConnectTypeByLink(reinterpret_cast<MORVA_LINK>(link.get())), 1);
     EXPECT_EQ(RoundTrip(link.get(), "now sealed\n"), "now sealed\n");
     EXPECT_EQ(peer.ReadLine(5000), "TLS now sealed");
 }
@@ -248,10 +249,13 @@ bool StartAsync(CLinkBase *pLink, TlsReceiver &rec) {
 
 class TlsAsyncLink : public TlsLink {
 protected:
-    LinkPtr Start(int iPort, TlsReceiver &rec, DWORD dwBIOMode = 0) {
+    static LinkPtr Open(int iPort, DWORD dwBIOMode) {
         LINK_CREATE_PARAM p = ClientParam(iPort);
         p.ext.dwBIOMode = dwBIOMode;
-        LinkPtr link(Link_CreateLinkEx(&p, 0, nullptr));
+        return LinkPtr(Link_CreateLinkEx(&p, 0, nullptr));
+    }
+    LinkPtr Start(int iPort, TlsReceiver &rec, DWORD dwBIOMode = 0) {
+        LinkPtr link = Open(iPort, dwBIOMode);
         return StartAsync(link.get(), rec) ? std::move(link) : nullptr;
     }
 };
@@ -274,6 +278,45 @@ TEST_F(TlsAsyncLink, BioModeOneCarriesRecordsThroughTheQueue) {
     }
     std::lock_guard<std::mutex> guard(rec.lock);
     EXPECT_EQ(rec.text, expect);
+}
+
+// BIO mode 1 puts the session on memory BIOs at the handshake: blocking sends and receives
+// before the queue takes over must still carry records over the socket, also a reply read in
+// parts, and receiving on the queue afterwards gives the same bytes.
+TEST_F(TlsAsyncLink, BioModeOneCarriesRecordsBlockingBeforeTheQueue) {
+    ReverseServer server(Pki());
+    LinkPtr link = Open(server.Port(), 1);
+    ASSERT_TRUE(link);
+    EXPECT_EQ(RoundTrip(link.get(), "abcd\n"), "dcba\n");
+    ASSERT_EQ(Link_SendDataByLink(link.get(), kLongLine.data(), (DWORD)kLongLine.size(), 0), (int)kLongLine.size());
+    std::string got;
+    char buf[100];
+    while (got.size() < kLongReply.size()) {
+        DWORD dwGot = 0;
+        ASSERT_EQ(Link_RecvData(link.get(), buf, sizeof(buf), &dwGot, 5000, 1), 1);
+        ASSERT_GT(dwGot, 0u) << got.size();
+        got.append(buf, dwGot);
+    }
+    EXPECT_EQ(got, kLongReply);
+    TlsReceiver rec;
+    ASSERT_TRUE(StartAsync(link.get(), rec));
+    ASSERT_EQ(Link_SendDataByLink(link.get(), "wxyz\n", 5, 0), 5);
+    ASSERT_TRUE(rec.WaitFor([&] { return rec.text.size() >= 5; }));
+    std::lock_guard<std::mutex> guard(rec.lock);
+    EXPECT_EQ(rec.text, "zyxw\n");
+}
+
+TEST_F(TlsAsyncLink, BioModeOneBlockingReceiveFailsWhenThePeerLeaves) {
+    ReverseServer server(Pki());
+    LinkPtr link = Open(server.Port(), 1);
+    ASSERT_TRUE(link);
+    ASSERT_EQ(RoundTrip(link.get(), "abcd\n"), "dcba\n");
+    server.Stop();
+    char buf[16];
+    DWORD dwGot = 0;
+    EXPECT_EQ(Link_RecvData(link.get(), buf, sizeof(buf), &dwGot, 5000, 1), 0);
+    EXPECT_EQ(GetCoreGlobalCtrl()->GetLastError(), 9);
+    EXPECT_EQ(dwGot, 0u);
 }
 
 // The owner and the callback send at once: every record still reaches s_server intact, so all
@@ -300,6 +343,26 @@ TEST_F(TlsAsyncLink, ThousandMessagesBothWaysWhileTheCallbackAlsoSends) {
     std::sort(expect.begin(), expect.end());
     EXPECT_EQ(got, expect);
     EXPECT_EQ(std::count(rec.statuses.begin(), rec.statuses.end(), 0), (long)rec.statuses.size());
+}
+
+// The peer reads slower than the link writes: the socket fills, the rest of a write waits on the
+// queue, and the writes after it must go behind it, never to the socket ahead of it.
+TEST_F(TlsAsyncLink, WritesThatFillTheSocketReachASlowReaderInOrder) {
+    constexpr uint32_t kBlocks = 512;
+    Peer peer({"sink", Pki().File("srv.pem"), Pki().File("srv.key"), std::to_string(kBlocks)}, "", "tls_peer.py");
+    ASSERT_GT(peer.Port(), 0);
+    TlsReceiver rec;
+    LinkPtr link = Start(peer.Port(), rec);
+    ASSERT_TRUE(link);
+    std::string block(16384, '\0');
+    for (uint32_t i = 0; i < kBlocks; i++) {
+        for (size_t j = 0; j < block.size(); j += 4) {
+            const char be[4] = {char(i >> 24), char(i >> 16), char(i >> 8), char(i)};
+            block.replace(j, 4, be, 4);
+        }
+        ASSERT_EQ(Link_SendDataByLink(link.get(), block.data(), (DWORD)block.size(), 0), (int)block.size()) << i;
+    }
+    EXPECT_EQ(peer.ReadLine(60000), "SINK OK");
 }
 
 TEST_F(TlsAsyncLink, ARecordThatDoesNotDecryptEndsTheLinkWithSeventyThree) {

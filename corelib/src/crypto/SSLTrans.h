@@ -225,6 +225,8 @@ public:
     // 1 when the session holds plain text or received bytes it has not decrypted yet, so that a
     // read may give data without new input (bytes left by blocking reads or a paused delivery).
     int SSLTrans_holds_data();
+    // 1 once the session runs over the memory BIOs instead of its socket.
+    int SSLTrans_uses_BIO() const { return m_pReadBio && m_pWriteBio ? 1 : 0; }
     BIO *SSLTrans_BIO_new(const BIO_METHOD *pMethod) override;
     const BIO_METHOD *SSLTrans_BIO_s_mem() override;
     void SSLTrans_set_bio(SSL *pSSL, BIO *pReadBio, BIO *pWriteBio) override;

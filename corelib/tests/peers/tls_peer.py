@@ -11,6 +11,9 @@ Each mode prints "PORT <n>" once it listens and serves one connection:
                     last byte (in its authentication tag) is flipped
   burst CERT KEY    TLS server over memory BIOs; reads one line and answers it three times, as
                     three records in one send, then sends nothing more
+  sink CERT KEY N   TLS server with a small receive buffer, so that the client's socket fills;
+                    reads N blocks of 16384 bytes, block i filled with i in four big-endian bytes,
+                    and prints "SINK OK", or "SINK BAD <i>" for the first block out of place
 """
 import socket
 import ssl
@@ -79,6 +82,21 @@ def burst(tls, line, outgoing):
     return outgoing.read(), "BURST"
 
 
+def sink(tls, blocks):
+    size = 16384
+    data = bytearray()
+    while len(data) < blocks * size:
+        chunk = tls.recv(65536)
+        if not chunk:
+            break
+        data += chunk
+    for i in range(blocks):
+        if data[i * size:(i + 1) * size] != i.to_bytes(4, "big") * (size // 4):
+            print(f"SINK BAD {i}", flush=True)
+            return
+    print("SINK OK", flush=True)
+
+
 def main():
     mode, cert, key = sys.argv[1], sys.argv[2], sys.argv[3]
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -86,6 +104,8 @@ def main():
     seen = []
     ctx.sni_callback = lambda sock, name, c: seen.append(name)
     srv = socket.socket()
+    if mode == "sink":
+        srv.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
     srv.bind(("127.0.0.1", 0))
     srv.listen(1)
     print(f"PORT {srv.getsockname()[1]}", flush=True)
@@ -98,6 +118,9 @@ def main():
         print("CLEAR " + line.decode(errors="replace").rstrip("\n"), flush=True)
         conn.sendall(line)
     tls = ctx.wrap_socket(conn, server_side=True)
+    if mode == "sink":
+        sink(tls, int(sys.argv[4]))
+        return
     if mode == "sni":
         print("SNI " + (seen[0] if seen and seen[0] else "-"), flush=True)
     line = read_line(tls)

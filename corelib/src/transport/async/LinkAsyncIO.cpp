@@ -200,6 +200,7 @@ void CLinkAsyncIO::ReleaseRegistration(bool bWait) {
 void CLinkAsyncIO::Forget() {
     m_pRecvBuf = nullptr;
     m_nUnCompCount = 0;
+    m_nSendsPending = 0;
     m_iAsyncHandle = -1;
     m_hAsyncIOQueue = nullptr;
     m_bRecving = 0;
@@ -288,6 +289,8 @@ int32_t CLinkAsyncIO::AsyncIOCallBack(int32_t iError, int32_t iBytes, void *pUse
                 pObject->RecvStreamData(iError, iBytes);
             break;
         case ASYNC_OP_SEND:
+            --pObject->m_nSendsPending;
+            break;
         case 2:
             break;
         default:
@@ -409,6 +412,8 @@ void CLinkAsyncIO::OnCmdCompletion(uint32_t uType, int iError, int iBytes) {
     } else if (uType == ASYNC_OP_CONNECT) {
         m_Cmd.bConnDone = true;
         m_Cmd.iConnError = iError;
+    } else if (uType == ASYNC_OP_SEND) {
+        --m_nSendsPending;
     }
     m_CmdCond.notify_all();
 }
@@ -441,9 +446,11 @@ int CLinkAsyncIO::AsyncIOPostSend(const char *pData, DWORD dwLen, YAR_ASYNCIO_RO
     if (iSocket == -1)
         return 0;
     ++m_nUnCompCount;
+    ++m_nSendsPending;
     if (YAR_AsyncIO_SendEx(iSocket, pData, (int32_t)dwLen, reinterpret_cast<void *>(MakeKey(ASYNC_OP_SEND)),
                            fnRoutine) != 0) {
         --m_nUnCompCount;
+        --m_nSendsPending;
         LogModule_Write(LOG_LEVEL_ERR,
                         "[0x%X]CLinkAsyncIO::AsyncIOPostSend, YAR_AsyncIO_SendEx Failed, m_socketAsyncIO[%d], "
                         "syserror[%d], m_nUserID[%d]",
@@ -561,6 +568,33 @@ int CLinkAsyncIO::SendData(const char *pSendBuf, DWORD uiSendLen) {
         return 0;
     }
     return (int)uiSendLen;
+}
+
+// A write that the socket takes whole needs no completion, so no worker wakes for it: at bulk
+// rates the wake-ups, not the sends, cost the time.
+int CLinkAsyncIO::SendSealed(const char *pData, DWORD dwLen) {
+    if (!m_bInit)
+        return 0;
+    yar::yar_guard guard(&m_Mutex);
+    const int iSocket = m_socketAsyncIO.load();
+    if (iSocket == -1 || !pData || !dwLen)
+        return 0;
+    DWORD dwDone = 0;
+    if (m_nSendsPending.load() == 0) {
+        const int iSent = YAR_Send(iSocket, pData, (int)dwLen);
+        if (iSent < 0 && YAR_GetSystemLastError() != YAR_SYSERR_WSAEWOULDBLOCK) {
+            LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkAsyncIO::SendSealed, YAR_Send Failed, m_socketAsyncIO[%d], syserror[%d]",
+                            MORVA_PTR_ARG(this), iSocket, YAR_GetSystemLastError());
+            return 0;
+        }
+        dwDone = iSent > 0 ? (DWORD)iSent : 0;
+    }
+    if (dwDone < dwLen && AsyncIOPostSend(pData + dwDone, dwLen - dwDone, AsyncIOCallBack) != 1) {
+        LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkAsyncIO::SendSealed, Failed, NeedSendLen[%d], RealSendLen[%d]",
+                        MORVA_PTR_ARG(this), dwLen, dwDone);
+        return 0;
+    }
+    return (int)dwLen;
 }
 
 int CLinkAsyncIO::SendCmdDataSync(const char *pSendBuf, DWORD uiSendLen, DWORD dwTimeOut) {

@@ -25,6 +25,9 @@
 //   time-out) and fails when that connect fails or does not complete in time.
 // - All pieces of one SendData or SendCmdDataSync are posted under one hold of the object's
 //   mutex, so sends of the owner and of the callback never interleave within a message.
+// - SendSealed (TLS links) writes to the socket at once while none of the object's sends waits,
+//   and posts only what the socket did not take, in one piece: bytes never overtake bytes
+//   posted before them.
 #pragma once
 
 #include <atomic>
@@ -70,6 +73,8 @@ public:
     // The length posted, or 0.
     int SendData(const char *pSendBuf, DWORD uiSendLen);
     int SendCmdDataSync(const char *pSendBuf, DWORD uiSendLen, DWORD dwTimeOut);
+    // The records of one TLS write; the length, or 0.
+    int SendSealed(const char *pData, DWORD dwLen);
     // Receive result: 0 data (length in *pRecvLen), 9 error, 10 time-out, 73 closed.
     int RecvCmdDataSync(char *pRecvBuf, DWORD dwBufSize, DWORD dwTimeOut, DWORD *pRecvLen);
     int ConnLinkAsync(const YAR_ADDR_T *pAddr, int iUserID);
@@ -130,6 +135,7 @@ private:
     void *m_pUser = nullptr;
     std::atomic<DWORD> m_bRecving{0};
     std::atomic<int32_t> m_nUnCompCount{0};
+    std::atomic<int32_t> m_nSendsPending{0};  // posted sends whose completion has not come yet
     std::atomic<DWORD> m_bBindAsync{0};
     YAR_MUTEX_T m_Mutex;
     DWORD m_bInit = 0;

@@ -9,7 +9,9 @@
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "crypto/SSLTrans.h"
+#include "morva/MorvaNetwork.h"
 #include "yar/yar_error.h"
+#include "yar/yar_socket.h"
 
 namespace Vorezi {
 
@@ -20,6 +22,8 @@ constexpr int kAlpnOk = 0;
 constexpr int kNpnNegotiated = 1;
 constexpr int kErrSSLCreate = 148;  // the TLS layer could not make the object and said why
 constexpr int kErrTLSConnect = 159;
+// One socket read fed to the session over memory BIOs: a whole record of the largest size.
+constexpr int kBIORecvChunk = 16384 + 512;
 // RFC 7301 wire format: the length byte, then the protocol ID.
 const unsigned char kHttp11Alpn[] = {8, 'h', 't', 't', 'p', '/', '1', '.', '1'};
 
@@ -321,7 +325,9 @@ int CLinkTCPSSL::SSLSend(const char *pBuf, DWORD dwLen, DWORD dwTimeOut) {
     int iSent;
     {
         std::lock_guard<std::mutex> lock(m_WriteLock);
-        iSent = m_pSSLTrans->SSLTrans_write_with_timeout(m_socket, pBuf, (int)dwLen, (int)dwSendTimeout);
+        iSent = m_pSSLTrans->SSLTrans_uses_BIO()
+                    ? SendThroughBIO(pBuf, dwLen, dwSendTimeout)
+                    : m_pSSLTrans->SSLTrans_write_with_timeout(m_socket, pBuf, (int)dwLen, (int)dwSendTimeout);
     }
     if (iSent != (int)dwLen) {
         LogModule_Write(LOG_LEVEL_ERR,
@@ -332,25 +338,46 @@ int CLinkTCPSSL::SSLSend(const char *pBuf, DWORD dwLen, DWORD dwTimeOut) {
     return iSent;
 }
 
-// Records must reach the socket in the order they were sealed: sealing and posting happen under
-// one hold of the write lock.
-int CLinkTCPSSL::AsyncSend(const char *pBuf, DWORD dwLen) {
+// The records of one write out of the write BIO, in a buffer of the caller's; the write lock is
+// held. The length, or -1.
+int CLinkTCPSSL::Seal(const char *pBuf, DWORD dwLen, std::unique_ptr<char[]> *ppOut) {
     const DWORD dwOutLen = dwLen < 128 ? 256 : dwLen * 2;
-    std::unique_ptr<char[]> pOut(new (std::nothrow) char[dwOutLen]);
-    if (!pOut) {
+    ppOut->reset(new (std::nothrow) char[dwOutLen]);
+    if (!*ppOut) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSSL::SendData, New pSendBufSSL Failed, nSendBufSSL[%d], m_LinkAsyncIO[0x%X]",
                         MORVA_PTR_ARG(this), dwOutLen, MORVA_PTR_ARG(&m_LinkAsyncIO));
         Ctrl()->SetLastError(MORVA_ERR_ALLOC);
         return -1;
     }
-    std::lock_guard<std::mutex> lock(m_WriteLock);
-    const int iSealed = m_pSSLTrans->SSLTrans_write_with_BIO(pBuf, (int)dwLen, pOut.get(), (int)dwOutLen);
+    const int iSealed = m_pSSLTrans->SSLTrans_write_with_BIO(pBuf, (int)dwLen, ppOut->get(), (int)dwOutLen);
     if (iSealed <= 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSSL::SendData, SSLTrans_write_with_BIO, iSendLenSSL[%d] < 0, m_LinkAsyncIO[0x%X]",
                         MORVA_PTR_ARG(this), iSealed, MORVA_PTR_ARG(&m_LinkAsyncIO));
         return -1;
     }
-    if (m_LinkAsyncIO.SendData(pOut.get(), (DWORD)iSealed) <= 0) {
+    return iSealed;
+}
+
+// Memory BIOs before the queue takes over: the sealed records go to the socket here, or the
+// write would report success while nothing left the write BIO.
+int CLinkTCPSSL::SendThroughBIO(const char *pBuf, DWORD dwLen, DWORD dwTimeOut) {
+    std::unique_ptr<char[]> pOut;
+    const int iSealed = Seal(pBuf, dwLen, &pOut);
+    if (iSealed <= 0)
+        return -1;
+    // Part of a record on the wire breaks the stream: anything short is a failure.
+    return Morva_SplittingSendWithTimeout(m_socket, pOut.get(), iSealed, (int)dwTimeOut) == iSealed ? (int)dwLen : -1;
+}
+
+// Records must reach the socket in the order they were sealed: sealing and posting happen under
+// one hold of the write lock.
+int CLinkTCPSSL::AsyncSend(const char *pBuf, DWORD dwLen) {
+    std::lock_guard<std::mutex> lock(m_WriteLock);
+    std::unique_ptr<char[]> pOut;
+    const int iSealed = Seal(pBuf, dwLen, &pOut);
+    if (iSealed <= 0)
+        return -1;
+    if (m_LinkAsyncIO.SendSealed(pOut.get(), (DWORD)iSealed) <= 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSSL::SendData, Failed, iSendLenSSL[%d], m_LinkAsyncIO[0x%X]",
                         MORVA_PTR_ARG(this), iSealed, MORVA_PTR_ARG(&m_LinkAsyncIO));
         Ctrl()->SetLastError(LINK_ERR_SEND);
@@ -366,12 +393,55 @@ int CLinkTCPSSL::AsyncSend(const char *pBuf, DWORD dwLen) {
 int CLinkTCPSSL::RecvRaw(char *pBuf, int iSize) {
     if (!m_pSSLTrans)
         return -1;
+    if (m_pSSLTrans->SSLTrans_uses_BIO())
+        return RecvThroughBIO(pBuf, iSize);
     int bAll = 1;
     const int iRead = m_pSSLTrans->SSLTrans_read(pBuf, iSize, &bAll);
     m_bSelect = bAll ? 1 : 0;
     if (iRead < 0)
         errno = ECONNRESET;
     return iRead;
+}
+
+// Plain text out of the session over memory BIOs, with the input fed first when there is some;
+// reads on until the buffer is full or no whole record is left, so that nothing decrypted waits
+// behind a wait on the socket.
+int CLinkTCPSSL::ReadSession(char *pBuf, int iSize, const char *pIn, int iInLen, int *pbFailed) {
+    std::lock_guard<std::mutex> lock(m_WriteLock);
+    int bMore = pIn ? 0 : 1;
+    int iGot = 0;
+    while (iGot < iSize) {
+        const int iRead = m_pSSLTrans->SSLTrans_read_with_BIO(pIn, iInLen, pBuf + iGot, iSize - iGot, &bMore);
+        bMore = 1;  // the input goes in once
+        if (iRead > 0) {
+            iGot += iRead;
+            continue;
+        }
+        if (iRead == 0 || !m_pSSLTrans->SSLTrans_read_wants_input(iRead))
+            *pbFailed = 1;
+        break;
+    }
+    m_bSelect = m_pSSLTrans->SSLTrans_holds_data() ? 0 : 1;
+    return iGot;
+}
+
+// Memory BIOs before the queue takes over: what the session holds comes first, else one read
+// of the socket goes into it. 0 while no whole record is there.
+int CLinkTCPSSL::RecvThroughBIO(char *pBuf, int iSize) {
+    int bFailed = 0;
+    int iGot = ReadSession(pBuf, iSize, nullptr, 0, &bFailed);
+    if (iGot == 0 && !bFailed) {
+        char byIn[kBIORecvChunk];
+        const int iIn = YAR_Recv(m_socket, byIn, sizeof(byIn));
+        if (iIn > 0)
+            iGot = ReadSession(pBuf, iSize, byIn, iIn, &bFailed);
+        else if (iIn == 0 || YAR_GetSystemLastError() != YAR_SYSERR_WSAEWOULDBLOCK)
+            bFailed = 1;  // the peer left, or the socket failed
+    }
+    if (iGot > 0 || !bFailed)
+        return iGot;  // a failure after data shows on the next read
+    errno = ECONNRESET;
+    return -1;
 }
 
 DWORD CLinkTCPSSL::TakeHeld(char *pBuf, DWORD dwSize, int *pbFailed) {

@@ -3,6 +3,7 @@
 // socket (dwServerMode 1). CLinkTCPTLS opens in clear text and moves to TLS on request.
 #pragma once
 
+#include <memory>
 #include <mutex>
 
 #include "crypto/OpenSSLTypes.h"
@@ -51,6 +52,10 @@ private:
     // Bytes the TLS object already decrypted and holds, handed out without waiting on the socket.
     DWORD TakeHeld(char *pBuf, DWORD dwSize, int *pbFailed);
     int AsyncSend(const char *pBuf, DWORD dwLen);
+    int Seal(const char *pBuf, DWORD dwLen, std::unique_ptr<char[]> *ppOut);
+    int SendThroughBIO(const char *pBuf, DWORD dwLen, DWORD dwTimeOut);
+    int ReadSession(char *pBuf, int iSize, const char *pIn, int iInLen, int *pbFailed);
+    int RecvThroughBIO(char *pBuf, int iSize);
 };
 
 class CLinkTCPTLS : public CLinkTCPSSL {

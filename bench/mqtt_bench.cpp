@@ -8,7 +8,7 @@
 // and, against ours alone: ingest with a session key, sends by the host, memory per idle session
 // beside mosquitto's per client.
 // Usage: mqtt_bench [--seconds=S] [--warmup=S] [--threads=N] [--conns=1,100,1000]
-//                   [--connects=N] [--batch=N] [--idle=N]
+//                   [--connects=N] [--batch=N] [--idle=N] [--parts=idle,qos1,qos0,connect,key,send]
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -52,6 +52,8 @@ struct Options {
     int connects = 1000;
     int batch = 100;
     int idle = 1000;
+    std::string parts = "idle,qos1,qos0,connect,key,send";
+    bool Has(const char *part) const { return ("," + parts + ",").find("," + std::string(part) + ",") != std::string::npos; }
 };
 
 std::vector<int> IntList(const std::string &s) {
@@ -83,6 +85,8 @@ Options ParseOptions(int argc, char **argv) {
             o.batch = std::atoi(value.c_str());
         else if (key == "--idle")
             o.idle = std::atoi(value.c_str());
+        else if (key == "--parts")
+            o.parts = value;
         else
             std::fprintf(stderr, "unknown option %s\n", argv[i]);
     }
@@ -469,16 +473,22 @@ void Bench::IdleMemory() {
                 double(after[1] - before[1]) / m_Opt.idle);
 }
 
+// The targets of the parts that ran.
 void Bench::Targets() const {
-    auto verdict = [](bool met) { return met ? "met" : "MISSED"; };
-    std::printf("\nTargets\n\n"
-                "- QoS 1 msgs/s at 1 and 100 conns at least 0.8x mosquitto: worst %.2fx, %s\n"
-                "- QoS 1 p99 at 1 and 100 conns at most 1.5x mosquitto: worst %.2fx, %s\n"
-                "- QoS 0 ingest at least 0.8x: worst %.2fx, %s\n"
-                "- connects at least 0.5x: %.2fx, %s\n"
-                "- ingest with a key at least 0.5x our own without: worst %.2fx, %s\n",
-                m_dQos1Rate, verdict(m_dQos1Rate >= 0.8), m_dQos1P99, verdict(m_dQos1P99 <= 1.5), m_dQos0,
-                verdict(m_dQos0 >= 0.8), m_dConnect, verdict(m_dConnect >= 0.5), m_dKey, verdict(m_dKey >= 0.5));
+    auto line = [](const char *what, double worst, bool met) {
+        std::printf("- %s: worst %.2fx, %s\n", what, worst, met ? "met" : "MISSED");
+    };
+    std::printf("\nTargets\n\n");
+    if (m_Opt.Has("qos1")) {
+        line("QoS 1 msgs/s at 1 and 100 conns at least 0.8x mosquitto", m_dQos1Rate, m_dQos1Rate >= 0.8);
+        line("QoS 1 p99 at 1 and 100 conns at most 1.5x mosquitto", m_dQos1P99, m_dQos1P99 <= 1.5);
+    }
+    if (m_Opt.Has("qos0"))
+        line("QoS 0 ingest at least 0.8x", m_dQos0, m_dQos0 >= 0.8);
+    if (m_Opt.Has("connect"))
+        line("connects at least 0.5x", m_dConnect, m_dConnect >= 0.5);
+    if (m_Opt.Has("key"))
+        line("ingest with a key at least 0.5x our own without", m_dKey, m_dKey >= 0.5);
 }
 
 }  // namespace
@@ -513,12 +523,19 @@ int main(int argc, char **argv) {
                 opt.warmup, opt.threads, LoadAverage().c_str());
     {
         Bench bench(opt, gen, {"mosquitto", mosquitto.Pid(), mosquitto.Port()}, {"ours", getpid(), listen.wPort}, host);
-        bench.Qos1();
-        bench.Qos0();
-        bench.Connects();
-        bench.Keyed();
-        bench.HostSends();
-        bench.IdleMemory();
+        // Idle memory first: the heaps of both servers have not yet grown under earlier loads.
+        if (opt.Has("idle"))
+            bench.IdleMemory();
+        if (opt.Has("qos1"))
+            bench.Qos1();
+        if (opt.Has("qos0"))
+            bench.Qos0();
+        if (opt.Has("connect"))
+            bench.Connects();
+        if (opt.Has("key"))
+            bench.Keyed();
+        if (opt.Has("send"))
+            bench.HostSends();
         bench.Targets();
     }
     std::printf("\nload average at the end %s\n", LoadAverage().c_str());

@@ -537,8 +537,9 @@ Result Coordinator::Run() {
             first = w->firstNs;
         last = std::max(last, w->lastNs);
     }
+    r.total = double(Counted());
     if (job.load == LOAD_RECEIVE) {
-        r.messages = double(Counted());
+        r.messages = r.total;
         r.seconds = double(last - first) / 1e9;
     }
     r.p50us = Percentile(all, 0.50);

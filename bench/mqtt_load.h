@@ -37,6 +37,7 @@ struct Result {
     int32_t ok = 0;          // every connection made and every frame as expected
     int32_t errors = 0;      // refused connections, unexpected frames, lost answers
     double messages = 0;     // messages acknowledged (or connections, frames) in the window
+    double total = 0;        // the same over the whole job
     double seconds = 0;
     double p50us = 0, p99us = 0;
 };

@@ -3,7 +3,6 @@
 // same run is OpenSSL's EVP AES-128-CBC on the same payload, the bare cipher cost that each
 // encrypted message pays beside the fresh TLS object the crypto provider makes per call.
 #include <benchmark/benchmark.h>
-#include <openssl/evp.h>
 #include <sys/socket.h>
 
 #include <memory>
@@ -11,50 +10,22 @@
 
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/TimerProxy/TimerProxyMgr.h"
+#include "mqtt_bench_key.h"
 #include "mqtt_socket_link.h"
+#include "mqtt_wire.h"
 #include "transport/mqtt/MqttServerSession.h"
 
 using namespace Vorezi;
 
 namespace {
 
-const BYTE kKey[16] = {0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6, 0xab, 0xf7, 0x15, 0x88, 0x09, 0xcf, 0x4f, 0x3c};
-const BYTE kIV[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-
-std::vector<BYTE> EvpEncrypt(const std::vector<BYTE> &plain) {
-    std::vector<BYTE> out(plain.size() + 16);
-    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
-    int n1 = 0, n2 = 0;
-    EVP_EncryptInit_ex(ctx, EVP_aes_128_cbc(), nullptr, kKey, kIV);
-    EVP_EncryptUpdate(ctx, out.data(), &n1, plain.data(), int(plain.size()));
-    EVP_EncryptFinal_ex(ctx, out.data() + n1, &n2);
-    EVP_CIPHER_CTX_free(ctx);
-    out.resize(size_t(n1 + n2));
-    return out;
-}
+using mqttbench::EvpEncrypt;
+using mqttwire::Frame;
 
 int HostCallback(int, MORVA_MQTT_MSG *pMsg, void *pUser) {
-    if (pMsg->iMsgType == MSG_PRIVATE_SESSION_KEY_SEARCH && pUser) {
-        BYTE rec[97] = {};
-        std::copy(kKey, kKey + 16, rec);
-        const char hex[] = "000102030405060708090a0b0c0d0e0f";
-        std::copy(hex, hex + 32, rec + 64);
-        rec[96] = 0;  // AES-128-CBC
-        pMsg->fnSetInfo(MQTT_CMD_SETINFO_SESSIONKEY_AND_IV, rec, sizeof(rec), pMsg->pSession);
-    }
+    if (pMsg->iMsgType == MSG_PRIVATE_SESSION_KEY_SEARCH && pUser)
+        mqttbench::SetSessionKey(pMsg);
     return 1;
-}
-
-std::vector<BYTE> Frame(BYTE header, const std::vector<BYTE> &body) {
-    std::vector<BYTE> out{header};
-    size_t n = body.size();
-    do {
-        BYTE digit = BYTE(n % 128);
-        n /= 128;
-        out.push_back(BYTE(digit | (n ? 0x80 : 0)));
-    } while (n);
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
 }
 
 // A connected session whose client end is drained after each step.
@@ -73,9 +44,7 @@ public:
         m_pSession->SetMemberIndex(0);
         MQTT_SERVER_PARAM param = {fds[0], 5000, 90000, 5000, HostCallback, bKey ? this : nullptr, 0};
         m_pSession->StartOnLink(&param, std::move(link), m_iProxy);
-        const std::vector<BYTE> connect = {0x10, 20, 0, 4, 'M', 'Q', 'T', 'T', 4, 0x82, 0, 60,
-                                           0, 2, 'i', 'd', 0, 4, 'u', 's', 'e', 'r'};
-        Deliver(connect);
+        Deliver(mqttwire::Connect("id", "user"));
     }
     ~Bench() {
         m_pSession->Stop();

@@ -65,6 +65,13 @@ private:
     std::vector<HostEvent> m_Events;
 };
 
+// What a host does with a session that reports a failure: close it. Until then the session only
+// drops what it receives.
+inline void CloseOnError(int iHandle, MORVA_MQTT_MSG *pMsg) {
+    if (pMsg->iMsgType == MSG_PRIVATE_ERROR)
+        Morva_MqttServerClose(iHandle);
+}
+
 // A listener on 127.0.0.1:iPort reporting to pHost: its handle, or -1.
 inline int ListenFor(ServerHost *pHost, int iPort, DWORD dwAlive = 0, DWORD dwHeartbeat = 0) {
     MORVA_MQTT_LISTEN_PARAM param = {};

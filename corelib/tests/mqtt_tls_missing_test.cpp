@@ -27,4 +27,7 @@ TEST_F(MqttServerTest, ServerLinkKind24WithoutTheTlsLibrary) {
     EXPECT_EQ(Vorezi::Interim_CreateServerLink(&cond), -1);
     EXPECT_FALSE(log.Matching("CServerLinkMQTT::CreateMqttLink, Morva_CreateSSLTrans Failed").empty());
     EXPECT_EQ(srvtest::ConnectTo(m_iPort), -1);
+    // Undoing the start made no session manager: that would take the control lock under the
+    // link's member lock.
+    EXPECT_EQ(Vorezi::FindMqttServerMgr(), nullptr);
 }

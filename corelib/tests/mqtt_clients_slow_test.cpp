@@ -12,18 +12,23 @@ using namespace mqtttest;
 
 namespace {
 
-// A command whose output (stdout and stderr) goes to a file; interrupted and reaped when the
-// object goes.
+// A scratch file of this process (parallel runs of other builds use the same folder).
+std::string Scratch(const std::string &name) {
+    return ::testing::TempDir() + std::to_string(getpid()) + "-" + name;
+}
+
+// A command whose output (stdout and stderr) goes to a scratch file; killed and reaped, its file
+// removed, when the object goes.
 class Tool {
 public:
-    Tool(const std::vector<std::string> &args, const std::string &out) : m_out(out) {
+    Tool(const std::vector<std::string> &args, const std::string &name) : m_out(Scratch(name)) {
         std::vector<char *> argv;
         for (const std::string &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&fa, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&fa, 1, 2);
         if (posix_spawnp(&m_pid, argv[0], &fa, nullptr, argv.data(), environ) != 0)
             m_pid = -1;
@@ -34,6 +39,7 @@ public:
             kill(m_pid, SIGKILL);
             waitpid(m_pid, nullptr, 0);
         }
+        ::unlink(m_out.c_str());
     }
     Tool(const Tool &) = delete;
     Tool &operator=(const Tool &) = delete;
@@ -90,7 +96,7 @@ TEST_F(MqttServerTest, IdleMosquittoSubIsKeptAliveByPings) {
     // Line-buffered: its debug lines go to a file.
     Tool sub({"stdbuf", "-oL", "mosquitto_sub", "-d", "-h", "127.0.0.1", "-p", std::to_string(m_iPort), "-V", "mqttv311", "-u",
               "user", "-k", "5", "-q", "1", "-t", "idle"},
-             ::testing::TempDir() + "mqtt_idle_sub.txt");
+             "mqtt_idle_sub.txt");
     ASSERT_TRUE(sub.Running());
     // Two pings answered and none outstanding.
     EXPECT_TRUE(sub.WaitOutput(
@@ -129,10 +135,9 @@ TEST_F(MqttServerTest, TsharkDecodesEveryServerFrame) {
     m_iPort = 1883;
     ASSERT_GE(ListenFor(&m_Host, m_iPort), 0);
 
-    const std::string capture = ::testing::TempDir() + "mqtt_session.pcapng";
-    ::unlink(capture.c_str());
+    const std::string capture = Scratch("mqtt_session.pcapng");
     // Packets are listed as they are captured (-P -l): the capture is complete once both FINs are.
-    Tool tshark({"ip", "netns", "exec", ns, "tshark", "-i", "lo", "-f", "tcp port 1883", "-w", capture, "-P", "-l"}, ::testing::TempDir() + "mqtt_tshark.txt");
+    Tool tshark({"ip", "netns", "exec", ns, "tshark", "-i", "lo", "-f", "tcp port 1883", "-w", capture, "-P", "-l"}, "mqtt_tshark.txt");
     ASSERT_TRUE(tshark.Running());
     ASSERT_TRUE(tshark.WaitOutput([](const std::string &out) { return out.find("Capture started") != std::string::npos; },
                                   60000))
@@ -166,7 +171,7 @@ TEST_F(MqttServerTest, TsharkDecodesEveryServerFrame) {
     // One line per server frame: message type, malformed mark, expert severities.
     Tool decode({"tshark", "-r", capture, "-Y", "tcp.srcport == 1883 && mqtt", "-T", "fields", "-E", "occurrence=a",
                  "-E", "separator=|", "-e", "mqtt.msgtype", "-e", "_ws.malformed", "-e", "_ws.expert.severity"},
-                ::testing::TempDir() + "mqtt_decode.txt");
+                "mqtt_decode.txt");
     ASSERT_EQ(decode.Wait(), 0) << decode.Output();
     const std::string out = decode.Output();
     std::istringstream lines(out);
@@ -185,4 +190,5 @@ TEST_F(MqttServerTest, TsharkDecodesEveryServerFrame) {
         EXPECT_EQ(line.find("8388608"), std::string::npos) << line;
     }
     EXPECT_EQ(types, (std::vector<std::string>{"2", "9", "4", "3", "8", "13"})) << out;
+    ::unlink(capture.c_str());
 }

@@ -173,10 +173,18 @@ inline int RunTool(const std::string &cmd, int iSeconds = 30) {
 
 inline bool HaveTool(const char *pPath) { return ::access(pPath, X_OK) == 0; }
 
-// Thousands of sessions need more descriptors than the default limit.
-inline void RaiseFileLimit() {
+// Thousands of sessions need more descriptors than the default limit: the soft limit goes up to
+// the hard one, and the hard one to uWant where that is allowed (as root).
+inline void RaiseFileLimit(rlim_t uWant = 0) {
     rlimit r{};
-    if (getrlimit(RLIMIT_NOFILE, &r) == 0 && r.rlim_cur < r.rlim_max) {
+    if (getrlimit(RLIMIT_NOFILE, &r) != 0)
+        return;
+    if (r.rlim_max < uWant) {
+        const rlimit wanted{uWant, uWant};
+        if (setrlimit(RLIMIT_NOFILE, &wanted) == 0)
+            return;
+    }
+    if (r.rlim_cur < r.rlim_max) {
         r.rlim_cur = r.rlim_max;
         setrlimit(RLIMIT_NOFILE, &r);
     }

@@ -228,6 +228,9 @@ TEST_F(MqttParserTest, ConnectFieldsAndTheirBounds) {
     // MQTT 3.1 names its protocol "MQIsdp"; a private CONNECT sets bit 3.
     EXPECT_EQ(m_Parser.CheckProtocolName(One(Frame(0x10, Str("MQIsdp") + Bytes{3, 0x82, 0, 60} + Str("c")))),
               MQTT_CHECK_PROTOCOL_OTHER);
+    // "MQTT" whose length field claims more, here past the frame, is no MQTT name either.
+    EXPECT_EQ(m_Parser.CheckProtocolName(One(Frame(0x10, Bytes{0x00, 0x22, 'M', 'Q', 'T', 'T', 4, 0x82, 0, 60} + Str("c")))),
+              MQTT_CHECK_PROTOCOL_OTHER);
     EXPECT_EQ(CMqttParser::GetConnectClass(One(Frame(0x18, body))), MQTT_CONNECT_PRIVATE);
     EXPECT_EQ(CMqttParser::GetConnectClass(One(kPingReq)), MQTT_CONNECT_NONE);
 }

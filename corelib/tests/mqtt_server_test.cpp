@@ -351,10 +351,7 @@ TEST_F(MqttServerTest, ServerLinkKind24) {
 TEST_F(MqttServerTest, ManyClientsVanishAndAreClosedFromTheirCallbacks) {
     RaiseFileLimit();
     ASSERT_GE(Listen(), 0);
-    m_Host.on = [](int iHandle, MORVA_MQTT_MSG *pMsg) {
-        if (pMsg->iMsgType == MSG_PRIVATE_ERROR)
-            Morva_MqttServerClose(iHandle);
-    };
+    m_Host.on = CloseOnError;
     constexpr int kClients = 1000;
     for (int i = 0; i < kClients; i++) {
         const int fd = srvtest::ConnectTo(m_iPort);
@@ -366,21 +363,4 @@ TEST_F(MqttServerTest, ManyClientsVanishAndAreClosedFromTheirCallbacks) {
     }
     EXPECT_TRUE(m_Host.WaitType(MSG_PRIVATE_ERROR, kClients, 60000));
     EXPECT_TRUE(WaitSessions(0));
-    // A claim of 268435455 bytes allocates nothing: the peak stays where it was.
-    auto peakKiB = [] {
-        std::ifstream in("/proc/self/status");
-        std::string line;
-        while (std::getline(in, line))
-            if (line.rfind("VmHWM:", 0) == 0)
-                return std::stol(line.substr(6));
-        return 0L;
-    };
-    const long lPeakBefore = peakKiB();
-    const int fd = ConnectedClient();
-    ASSERT_GE(fd, 0);
-    ASSERT_TRUE(SendAll(fd, Bytes{0x30, 0xFF, 0xFF, 0xFF, 0x7F}));
-    ASSERT_TRUE(m_Host.WaitType(MSG_PRIVATE_ERROR, kClients + 1));
-    EXPECT_EQ(m_Host.OfType(MSG_PRIVATE_ERROR).back().iStatus, 11);
-    EXPECT_LT(peakKiB() - lPeakBefore, 64 * 1024);
-    EXPECT_EQ(srvtest::WaitClosed(fd), 1);
 }

@@ -65,6 +65,13 @@ private:
     std::vector<HostEvent> m_Events;
 };
 
+// What a host does with a session that reports a failure: close it. Until then the session only
+// drops what it receives.
+inline void CloseOnError(int iHandle, MORVA_MQTT_MSG *pMsg) {
+    if (pMsg->iMsgType == MSG_PRIVATE_ERROR)
+        Morva_MqttServerClose(iHandle);
+}
+
 // A listener on 127.0.0.1:iPort reporting to pHost: its handle, or -1.
 inline int ListenFor(ServerHost *pHost, int iPort, DWORD dwAlive = 0, DWORD dwHeartbeat = 0) {
     MORVA_MQTT_LISTEN_PARAM param = {};
@@ -166,10 +173,18 @@ inline int RunTool(const std::string &cmd, int iSeconds = 30) {
 
 inline bool HaveTool(const char *pPath) { return ::access(pPath, X_OK) == 0; }
 
-// Thousands of sessions need more descriptors than the default limit.
-inline void RaiseFileLimit() {
+// Thousands of sessions need more descriptors than the default limit: the soft limit goes up to
+// the hard one, and the hard one to uWant where that is allowed (as root).
+inline void RaiseFileLimit(rlim_t uWant = 0) {
     rlimit r{};
-    if (getrlimit(RLIMIT_NOFILE, &r) == 0 && r.rlim_cur < r.rlim_max) {
+    if (getrlimit(RLIMIT_NOFILE, &r) != 0)
+        return;
+    if (r.rlim_max < uWant) {
+        const rlimit wanted{uWant, uWant};
+        if (setrlimit(RLIMIT_NOFILE, &wanted) == 0)
+            return;
+    }
+    if (r.rlim_cur < r.rlim_max) {
         r.rlim_cur = r.rlim_max;
         setrlimit(RLIMIT_NOFILE, &r);
     }

@@ -213,12 +213,13 @@ inline size_t CountDir(const char *pPath) {
 inline size_t OpenFds() { return CountDir("/proc/self/fd"); }
 inline size_t Threads() { return CountDir("/proc/self/task"); }
 
-// A client of peers/server_link_peer.py; killed when the object goes.
+// A client of peers/server_link_peer.py, or of the script at pScript; killed when the object goes.
 class PyClient {
 public:
-    explicit PyClient(const std::vector<std::string> &args) {
+    explicit PyClient(const std::vector<std::string> &args, const char *pScript = nullptr) {
         std::string file = __FILE__;
-        std::vector<std::string> all = {"/usr/bin/python3", file.substr(0, file.rfind('/')) + "/peers/server_link_peer.py"};
+        std::vector<std::string> all = {"/usr/bin/python3",
+                                        pScript ? pScript : file.substr(0, file.rfind('/')) + "/peers/server_link_peer.py"};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char *> argv;
         for (auto &a : all)

@@ -533,6 +533,8 @@ public:
     // The manager while it exists; a new one is made only while the library is initialised.
     CMqttListenMgr *GetMqttListenMgr();
     CMqttServerMgr *GetMqttServerMgr();
+    // The session manager if one exists, never making one (and so never taking the control lock).
+    CMqttServerMgr *FindMqttServerMgr() const { return m_pMqttServerMgr.load(std::memory_order_acquire); }
 
 private:
     // The listeners first: their server links are gone before the sessions they made.

@@ -65,4 +65,8 @@ CMqttServerMgr *GetMqttServerMgr() {
     return GetCoreGlobalCtrl()->GetMqttServerMgr();
 }
 
+CMqttServerMgr *FindMqttServerMgr() {
+    return GetCoreGlobalCtrl()->FindMqttServerMgr();
+}
+
 }  // namespace Vorezi

@@ -174,8 +174,9 @@ void CMqttParser::Reset() {
 int CMqttParser::CheckProtocolName(const MqttFrame &frame) const {
     if (!frame.pData || frame.pData->GetLength() < frame.dwFixedHeaderLen + kConnectPayload)
         return MQTT_CHECK_PROTOCOL_OTHER;
-    const BYTE *pName = frame.pData->GetData() + frame.dwFixedHeaderLen + 2;
-    return std::memcmp(pName, "MQTT", 4) == 0 ? MQTT_CHECK_PROTOCOL_MQTT : MQTT_CHECK_PROTOCOL_OTHER;
+    // The name with its own length: one claiming more (or fewer) than "MQTT" is no MQTT CONNECT.
+    const BYTE *pName = frame.pData->GetData() + frame.dwFixedHeaderLen;
+    return std::memcmp(pName, "\0\4MQTT", 6) == 0 ? MQTT_CHECK_PROTOCOL_MQTT : MQTT_CHECK_PROTOCOL_OTHER;
 }
 
 int CMqttParser::GetConnectClass(const MqttFrame &frame) {

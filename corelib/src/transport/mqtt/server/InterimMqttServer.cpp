@@ -113,13 +113,12 @@ void Interim_MqttServerCloseAll() {
     LogModule_Write(LOG_LEVEL_ERR, "Interim_MqttServerCloseAll, Finish");
 }
 
+// Runs under the listener's own member lock: making a manager here would take the control lock
+// in the order opposite to Fini's. Without a manager there is no session to close.
 void Interim_MqttServerCloseByListen(int iListenHandle) {
-    CMqttServerMgr *pMgr = GetMqttServerMgr();
-    if (!pMgr) {
-        LogModule_Write(LOG_LEVEL_ERR, "Interim_MqttServerCloseByListen, GetMqttServerMgr Failed");
-        SetError(MORVA_ERR_ALLOC);
+    CMqttServerMgr *pMgr = FindMqttServerMgr();
+    if (!pMgr)
         return;
-    }
     for (int i = 0, n = int(pMgr->GetTotalNum()); i < n && pMgr->GetCurrNum() > 0; i++) {
         bool bMine = false;
         {

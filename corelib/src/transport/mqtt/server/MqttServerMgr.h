@@ -58,5 +58,7 @@ private:
 
 // The controller's manager; made only while the library is initialised.
 CMqttServerMgr *GetMqttServerMgr();
+// The controller's manager if it exists; never makes one.
+CMqttServerMgr *FindMqttServerMgr();
 
 }  // namespace Vorezi

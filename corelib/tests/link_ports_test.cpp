@@ -76,8 +76,9 @@ class LinkPorts : public servicetest::InitedTest {
 protected:
     void SetUp() override {
         servicetest::InitedTest::SetUp();
-        // A range per process: other test processes may run at the same time.
-        m_wBase = (WORD)(40000 + (getpid() % 300) * 10);
+        // A range per process, above the kernel's ephemeral ports: other test processes run at
+        // the same time, some with thousands of loopback connections.
+        m_wBase = (WORD)(61000 + (getpid() % 400) * 10);
     }
     void SetTcpRange(WORD wMin, WORD wMax) {
         MORVA_PORT_RANGE_CFG range{wMin, wMax};

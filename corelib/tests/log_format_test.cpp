@@ -12,6 +12,7 @@
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogService.h"
 #include "log_test_util.h"
+#include "morva/ComInterfaceMorva.h"
 #include "yar/yar_debug.h"
 
 using namespace Vorezi;
@@ -187,6 +188,27 @@ TEST_F(LogFormat, RawLinesAndBanner) {
     EXPECT_NE(before.find("Morva: ThreadInfo, ENUM_MORVA_THREADPOOL_DEFAULT, dwMaxCount[128]\r\n"),
               std::string::npos);
     EXPECT_NE(before.find("[2024-03-05 14:07:09.042][INF] opens the file\r\n"), std::string::npos);
+}
+
+// A line of a level no output takes is not formatted: even a text too long for any writer gives
+// 0, not the length error, while the same call at a taken level still reports it.
+TEST_F(LogFormat, LevelCheckedBeforeFormatting) {
+    CLogService *pGlobal = GetCoreGlobalCtrl()->GetLogService();
+    ASSERT_NE(pGlobal, nullptr);
+    static int iCalls;
+    iCalls = 0;
+    ASSERT_EQ(LogModule_SetLogCallBack(pGlobal, LOG_LEVEL_ERR, Capture, &iCalls), 1);
+    const std::string big(1500, 'z');
+    EXPECT_EQ(LogModule_Write(LOG_LEVEL_INF, "%s", big.c_str()), 0);
+    EXPECT_EQ(LogModule_WriteWithPos(LOG_LEVEL_DBG, "f.cpp", 1, "%s", big.c_str()), 0);
+    EXPECT_EQ(Morva_LogPrintPos(LOG_LEVEL_INF, "f.cpp", 1, "%s", big.c_str()), 0);
+    EXPECT_EQ(LogModule_Write(LOG_LEVEL_ERR, "%s", big.c_str()), -7);
+    EXPECT_EQ(Morva_LogPrintPos(LOG_LEVEL_ERR, "f.cpp", 1, "%s", big.c_str()), -1);
+    EXPECT_EQ(LogModule_Write(LOG_LEVEL_ERR, "kept %d", 1), 1);
+    EXPECT_EQ(Morva_LogPrint(LOG_LEVEL_INF, "dropped"), 0);
+    pGlobal->WaitDrained();
+    ASSERT_EQ(g_Records.size(), 1u);
+    EXPECT_EQ(g_Records[0].text, "[2024-03-05 14:07:09.042][ERR] kept 1\r\n");
 }
 
 TEST_F(LogFormat, ExternalOutputCallbackBypassesTheQueue) {

@@ -68,12 +68,16 @@ int WriteGlobal(int iLevel, const char *pText) {
 
 // Formats into the 1024-byte line and writes it; with bWhole a text that does not fit is not
 // written cut but refused with -1.
+// A line no output takes is not formatted at all.
 int PrintGlobal(int iLevel, bool bWhole, const char *pFormat, va_list args) {
+    GlobalLog log;
+    if (!log.Get() || !log.Get()->Accepts(iLevel))
+        return 0;
     char szText[kLogBuffer];
     int n = FormatLine(szText, pFormat, args);
     if (n < 0 || (bWhole && n >= (int)sizeof(szText)))
         return -1;
-    return WriteGlobal(iLevel, szText);
+    return log.Get()->WriteLog(iLevel, szText);
 }
 
 // The banner line: version bytes, build date, async-I/O flag.

@@ -43,9 +43,19 @@ int WriteGlobal(int iLevel, const char *pText) {
     return WithGlobalLog([&](CLogService *pLog) { return pLog->WriteLog(iLevel, pText); });
 }
 
+// Whether a line of the level goes anywhere: the external callback takes every line, else the
+// global log's levels and outputs decide. Checked before formatting, which costs far more.
+bool Wanted(int iLevel) {
+    if (GetCoreGlobalCtrl()->HasOutputLogCallBack())
+        return true;
+    return WithGlobalLog([&](CLogService *pLog) { return pLog->Accepts(iLevel) ? 1 : 0; }) != 0;
+}
+
 }  // namespace
 
 int LogModule_WriteWithPos(int iLevel, const char *pFile, int iLine, const char *pFormat, ...) {
+    if (!Wanted(iLevel))
+        return 0;
     char szText[kMaxPosText + 1];
     va_list args;
     va_start(args, pFormat);
@@ -68,6 +78,8 @@ int LogModule_WritePosText(int iLevel, const char *pFile, int iLine, const char 
 }
 
 int LogModule_Write(int iLevel, const char *pFormat, ...) {
+    if (!Wanted(iLevel))
+        return 0;
     char szText[LOG_MAX_LINE];
     va_list args;
     va_start(args, pFormat);
@@ -80,7 +92,7 @@ int LogModule_Write(int iLevel, const char *pFormat, ...) {
 }
 
 int LogModule_WriteDebug(DWORD dwCategory, const char *pFormat, ...) {
-    if (!GetCoreGlobalCtrl()->IsDebugCategoryEnabled(dwCategory))
+    if (!GetCoreGlobalCtrl()->IsDebugCategoryEnabled(dwCategory) || !Wanted(LOG_LEVEL_DBG))
         return 0;
     char szText[LOG_MAX_LINE];
     va_list args;

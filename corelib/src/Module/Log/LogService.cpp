@@ -123,13 +123,17 @@ bool CLogService::HasOutput() const {
     return m_bConsole.load() || m_bDebugger.load() || m_bFile.load() || m_bHasCallBack.load();
 }
 
-int CLogService::WriteLog(int iLevel, const char *pText) {
-    if (!m_bCreated || !pText)
-        return 0;
+bool CLogService::Accepts(int iLevel) const {
+    if (!m_bCreated)
+        return false;
     bool bFilePass = iLevel <= m_iLogLevel.load(std::memory_order_relaxed);
     bool bCallBackPass = m_bHasCallBack.load(std::memory_order_relaxed) &&
                          iLevel <= m_iCallbackLevel.load(std::memory_order_relaxed);
-    if ((!bFilePass && !bCallBackPass) || !HasOutput())
+    return (bFilePass || bCallBackPass) && HasOutput();
+}
+
+int CLogService::WriteLog(int iLevel, const char *pText) {
+    if (!pText || !Accepts(iLevel))
         return 0;
     if (!EnsureStarted())
         return 0;

@@ -29,6 +29,8 @@ public:
 
     bool IsCreated() const { return m_bCreated; }
 
+    // Whether a line of this level would reach an output now; callers check it before formatting.
+    bool Accepts(int iLevel) const;
     // Queues prefix, text and CR LF; 1 when queued, 0 when filtered out, too long or dropped.
     int WriteLog(int iLevel, const char *pText);
     // Writes straight into the log file on the caller's thread.

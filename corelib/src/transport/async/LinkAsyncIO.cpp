@@ -118,7 +118,7 @@ int CLinkAsyncIO::Start(int iSocket, LINK_RECV_CALLBACK fnRecv, void *pUser, DWO
                         "[0x%X]CLinkAsyncIO::Start, YAR_AsyncIO_BindIOHandleToQueueEx Failed, m_socketAsyncIO[%d], "
                         "m_hAsyncIOQueue[%d], syserror[%d]",
                         MORVA_PTR_ARG(this), iSocket, MORVA_PTR_ARG(m_hAsyncIOQueue), YAR_GetSystemLastError());
-    } else if (!(m_pRecvBuf = new (std::nothrow) char[m_dwRecvBufSize]())) {
+    } else if (!(m_pRecvBuf = new (std::nothrow) char[m_dwRecvBufSize])) {  // only read as far as received
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkAsyncIO::Start, New m_pRecvBuf Failed, m_dwRecvBufSize[%d], syserror[%d]",
                         MORVA_PTR_ARG(this), m_dwRecvBufSize, YAR_GetSystemLastError());
     } else {

@@ -295,13 +295,8 @@ TEST_F(MqttServerTest, ServerLinkKind24) {
     servicetest::LogCapture log;
     LinkOwner owner;
     m_iPort = srvtest::FreePort();
-    SERVER_LINK_COND cond;
-    std::memset(&cond, 0, sizeof(cond));
-    cond.pLocalIP = "127.0.0.1";
-    cond.wLocalPort = WORD(m_iPort);
-    cond.byProType = SERVER_LINK_PRO_MQTT;
-    cond.fnDataCallBack = LinkOwner::Callback;
-    cond.pUserData = &owner;
+    SERVER_LINK_COND cond =
+        srvtest::MakeCond(SERVER_LINK_PRO_MQTT, "127.0.0.1", WORD(m_iPort), LinkOwner::Callback, &owner);
     const int iLink = Vorezi::Interim_CreateServerLink(&cond);
     ASSERT_GE(iLink, 0);
     const int fd = ConnectedClient();

@@ -18,12 +18,7 @@ TEST_F(MqttServerTest, ServerLinkKind24WithoutTheTlsLibrary) {
     ASSERT_EQ(Vorezi::GetCoreGlobalCtrl()->SetDllLoadPath(Vorezi::BASE_DLL_SSLEASY, "/nonexistent/libnossl.so.3"), 1);
     servicetest::LogCapture log;
     m_iPort = srvtest::FreePort();
-    SERVER_LINK_COND cond;
-    std::memset(&cond, 0, sizeof(cond));
-    cond.pLocalIP = "127.0.0.1";
-    cond.wLocalPort = WORD(m_iPort);
-    cond.byProType = SERVER_LINK_PRO_MQTT;
-    cond.fnDataCallBack = NoData;
+    SERVER_LINK_COND cond = srvtest::MakeCond(SERVER_LINK_PRO_MQTT, "127.0.0.1", WORD(m_iPort), NoData, nullptr);
     EXPECT_EQ(Vorezi::Interim_CreateServerLink(&cond), -1);
     EXPECT_FALSE(log.Matching("CServerLinkMQTT::CreateMqttLink, Morva_CreateSSLTrans Failed").empty());
     EXPECT_EQ(srvtest::ConnectTo(m_iPort), -1);

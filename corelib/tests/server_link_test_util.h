@@ -129,15 +129,20 @@ private:
     std::vector<int> m_Links;
 };
 
-inline SERVER_LINK_COND MakeCond(BYTE byProType, const char *pIP, WORD wPort, Recorder *pRec) {
+inline SERVER_LINK_COND MakeCond(BYTE byProType, const char *pIP, WORD wPort, SERVER_LINK_DATA_CALLBACK fnCallBack,
+                                 void *pUser) {
     SERVER_LINK_COND c;
     std::memset(&c, 0, sizeof(c));
     c.pLocalIP = pIP;
     c.wLocalPort = wPort;
     c.byProType = byProType;
-    c.fnDataCallBack = Recorder::Callback;
-    c.pUserData = pRec;
+    c.fnDataCallBack = fnCallBack;
+    c.pUserData = pUser;
     return c;
+}
+
+inline SERVER_LINK_COND MakeCond(BYTE byProType, const char *pIP, WORD wPort, Recorder *pRec) {
+    return MakeCond(byProType, pIP, wPort, Recorder::Callback, pRec);
 }
 
 // A free loopback port of the given kind (bound and released again).

@@ -99,9 +99,10 @@ int LogModule_WriteDebug(DWORD dwCategory, const char *pFormat, ...) {
     va_start(args, pFormat);
     int n = FormatInto(szText, sizeof(szText), pFormat, args);
     va_end(args);
-    if (n < 0)
+    // LogModule_Write's limit and source, without checking and formatting the line a second time.
+    if (n < 0 || n > kMaxPosText)
         return kErrTooLong;
-    return LogModule_Write(LOG_LEVEL_DBG, "%s", szText);
+    return LogModule_WritePosText(LOG_LEVEL_DBG, kWriteSource, kWriteLine, szText);
 }
 
 int LogModule_WriteRaw(const char *pFormat, ...) {

@@ -6,13 +6,20 @@ namespace zevahost {
 
 namespace {
 
-// Length of the well-formed UTF-8 sequence at s[i], 0 when there is none.
+// Length of the well-formed UTF-8 sequence at s[i], 0 when there is none (overlong forms,
+// surrogates and values past U+10FFFF are not well-formed).
 size_t Utf8Length(const std::string &s, size_t i) {
     unsigned char c = s[i];
-    size_t n = c >= 0xf0 && c <= 0xf4 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 && c < 0xe0 ? 2 : 0;
+    size_t n = c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
     if (n == 0 || i + n > s.size())
         return 0;
-    for (size_t k = 1; k < n; ++k)
+    // The second byte's range depends on the first.
+    unsigned char low = c == 0xe0 ? 0xa0 : c == 0xf0 ? 0x90 : 0x80;
+    unsigned char high = c == 0xed ? 0x9f : c == 0xf4 ? 0x8f : 0xbf;
+    unsigned char second = s[i + 1];
+    if (second < low || second > high)
+        return 0;
+    for (size_t k = 2; k < n; ++k)
         if ((static_cast<unsigned char>(s[i + k]) & 0xc0) != 0x80)
             return 0;
     return n;

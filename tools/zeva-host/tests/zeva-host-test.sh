@@ -20,12 +20,12 @@ for n, line in enumerate(open(sys.argv[1]), 1):
         sys.exit("line %d is no JSON (%s): %s" % (n, e, line))' "$1"
 }
 
-# A request command's one JSON line: "request" lines only, and exactly one of them.
+# A request command's JSON line with its exit status added as "exit".
 request_json() {
-    local out="$work/request.jsonl"
-    "$bin" --json "$@" >"$out" 2>"$work/request.err" || true
+    local out="$work/request.jsonl" status=0
+    "$bin" --json "$@" >"$out" 2>"$work/request.err" || status=$?
     all_json "$out" || fail "$*: $(cat "$out")"
-    jq -c 'select(has("request"))' "$out"
+    jq -c --argjson status "$status" 'select(has("request")) + {exit: $status}' "$out"
 }
 
 expect() {  # expect WHAT JQ-TEST JSON
@@ -71,19 +71,19 @@ if [[ "${1:-}" == "--inside" ]]; then
 
     # Requests: one JSON line each, the error named, the record decoded.
     got="$(request_json get DS-SIM0000-000000000000 1 260)"
-    expect "get 1" '.result == 1 and .error == 0 and .errorName == "ZEVA_NOERROR" and
+    expect "get 1" '.exit == 0 and .result == 1 and .error == 0 and .errorName == "ZEVA_NOERROR" and
                     .record == {"codeLength": 12, "code": "RC0000000000"}' "$got"
     got="$(request_json get DS-SIM0000-000000000000 27 76)"
-    expect "get 27" '.record.resetByGuid == true' "$got"
+    expect "get 27" '.exit == 0 and .record.resetByGuid == true' "$got"
     got="$(request_json activate DS-SIM0000-000000000000 Newpass123)"
-    expect "activation of an active device" '.result == 0 and .error == 2021 and
+    expect "activation of an active device" '.exit == 1 and .result == 0 and .error == 2021 and
         .errorName == "ZEVA_ERR_HAS_ACTIVATED" and .errorMeaning == "device already activated"' "$got"
     got="$(request_json reset DS-SIM0000-000000000000 7 Newpass123 00000000)"
-    expect "reset by phone code" '.result == 1 and .record == {"retryTimes": 0, "remainingLockTime": 0}' "$got"
+    expect "reset by phone code" '.exit == 0 and .result == 1 and .record == {"retryTimes": 0, "remainingLockTime": 0}' "$got"
     got="$(request_json reset DS-SIM0000-000000000000 1 Newpass123)"
-    expect "raw-frame reset" '.result == 0 and .error == 2007 and .errorName == "ZEVA_ERR_PCAP"' "$got"
+    expect "raw-frame reset" '.exit == 1 and .result == 0 and .error == 2007 and .errorName == "ZEVA_ERR_PCAP"' "$got"
     got="$(request_json netparam 02-d5-00-00-00-01 Sim12345 10.99.1.77 255.255.255.0 10.99.1.1)"
-    expect "netparam" '.result == 1 and .record.retryTimes == 0' "$got"
+    expect "netparam" '.exit == 0 and .result == 1 and .record.retryTimes == 0' "$got"
 
     # A device that is never listed: exit 2 and the reason, no request sent.
     status=0

@@ -23,6 +23,17 @@ std::string Row(const char *status, const std::string &serial, const std::string
     return line;
 }
 
+// The fields both records share, in the same order in both kinds of line.
+template <typename Record>
+JsonObject &AddAddresses(JsonObject &line, const Record &dev) {
+    return line.Text("ipv4", Field(dev.szIPv4Address))
+        .Text("mask", Field(dev.szIPv4SubnetMask))
+        .Text("gateway", Field(dev.szIPv4Gateway))
+        .Text("ipv6", Field(dev.szIPv6Address))
+        .Text("model", Field(dev.szDevDesc))
+        .Bool("dhcpEnabled", dev.byDhcpEnabled == 1);
+}
+
 }  // namespace
 
 std::string StatusName(int32_t iResult) {
@@ -47,16 +58,11 @@ std::string JsonLine(const ZEVA_DEVICE_INFO &dev) {
     // An offline report holds only the device's identity: the rest of its record is zero.
     if (dev.iResult == 3)
         return line.Str();
-    line.Text("ipv4", Field(dev.szIPv4Address))
-        .Text("mask", Field(dev.szIPv4SubnetMask))
-        .Text("gateway", Field(dev.szIPv4Gateway))
-        .Text("ipv6", Field(dev.szIPv6Address))
-        .Text("model", Field(dev.szDevDesc))
+    AddAddresses(line, dev)
         .Text("version", Field(dev.szDeviceSoftwareVersion))
         .Number("cmdPort", dev.dwCmdPort)
         .Number("httpPort", dev.wHttpPort)
         .Bool("activated", dev.byActivated == 0)  // the byte is 1 for a device not yet activated
-        .Bool("dhcpEnabled", dev.byDhcpEnabled == 1)
         .Text("source", dev.byDataFromMulticast ? "probe answer" : "raw frame");
     return line.Str();
 }
@@ -66,16 +72,9 @@ std::string SubnetTableRow(const ZEVA_SUBNET_DEVICE_INFO &dev) {
 }
 
 std::string SubnetJsonLine(const ZEVA_SUBNET_DEVICE_INFO &dev) {
-    return JsonObject()
-        .Text("status", "subnet")
-        .Text("serial", Field(dev.szSerialNOEx))
-        .Text("ipv4", Field(dev.szIPv4Address))
-        .Text("mask", Field(dev.szIPv4SubnetMask))
-        .Text("gateway", Field(dev.szIPv4Gateway))
-        .Text("model", Field(dev.szDevDesc))
-        .Number("deviceType", dev.dwDeviceType)
-        .Bool("dhcpEnabled", dev.byDhcpEnabled == 1)
-        .Str();
+    JsonObject line;
+    line.Text("status", "subnet").Text("serial", Field(dev.szSerialNOEx));
+    return AddAddresses(line, dev).Number("deviceType", dev.dwDeviceType).Str();
 }
 
 }  // namespace zevahost

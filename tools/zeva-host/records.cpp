@@ -83,19 +83,25 @@ const Field kBound[] = {
 const Array kBoundDevices{"devices", offsetof(ZEVA_BIND_LIST_CFG, struDevice), 32, sizeof(ZEVA_BIND_DEVICE),
                           kBound, 2, 1};
 
+// The record families whose old and protocol-3.1 forms differ only in their sizes.
+#define CODE_LAYOUT(command, T) \
+    {command, sizeof(T), {FIELD(T, dwCodeLen, "codeLength", U32), FIELD(T, szCode, "code", LenText)}}
+#define ENCRYPT_STRING_LAYOUT(command, T)                         \
+    {command, sizeof(T), {FIELD(T, dwEncryptStringLen, "length", U32), \
+                          FIELD(T, szEncryptString, "encryptStringAndSerial", LenText)}}
+#define GUID_LAYOUT(command, T)                                                                       \
+    {command, sizeof(T), {FIELD(T, dwGUIDLen, "guidLength", U32), FIELD(T, byGUID, "guid", LenHex),   \
+                          FIELD(T, byRetryTimes, "retryTimes", U8),                                   \
+                          FIELD(T, bySurplusLockTime, "remainingLockTime", U8)}}
+#define QRCODES_LAYOUT(command, T)                                                                    \
+    {command, sizeof(T), {FIELD(T, szQRCode, "qrCode", Text), FIELD(T, szMailBoxAddr, "mailbox", Text), \
+                          FIELD(T, szServiceMailBoxAddr, "serviceMailbox", Text)}}
+
 const Layout kLayouts[] = {
-    {1, sizeof(ZEVA_DEVICE_CODE),
-     {FIELD(ZEVA_DEVICE_CODE, dwCodeLen, "codeLength", U32), FIELD(ZEVA_DEVICE_CODE, szCode, "code", LenText)}},
-    {2, sizeof(ZEVA_ENCRYPT_STRING),
-     {FIELD(ZEVA_ENCRYPT_STRING, dwEncryptStringLen, "length", U32),
-      FIELD(ZEVA_ENCRYPT_STRING, szEncryptString, "encryptStringAndSerial", LenText)}},
-    {3, sizeof(ZEVA_DEVICE_TYPE_UNLOCK_CODE),
-     {FIELD(ZEVA_DEVICE_TYPE_UNLOCK_CODE, dwCodeLen, "codeLength", U32),
-      FIELD(ZEVA_DEVICE_TYPE_UNLOCK_CODE, szCode, "code", LenText)}},
-    {5, sizeof(ZEVA_GUID_INFO),
-     {FIELD(ZEVA_GUID_INFO, dwGUIDLen, "guidLength", U32), FIELD(ZEVA_GUID_INFO, byGUID, "guid", LenHex),
-      FIELD(ZEVA_GUID_INFO, byRetryTimes, "retryTimes", U8),
-      FIELD(ZEVA_GUID_INFO, bySurplusLockTime, "remainingLockTime", U8)}},
+    CODE_LAYOUT(1, ZEVA_DEVICE_CODE),
+    ENCRYPT_STRING_LAYOUT(2, ZEVA_ENCRYPT_STRING),
+    CODE_LAYOUT(3, ZEVA_DEVICE_TYPE_UNLOCK_CODE),
+    GUID_LAYOUT(5, ZEVA_GUID_INFO),
     {6, sizeof(ZEVA_SECURITY_QUESTION_CFG), {}, &kQuestions},
     {12, sizeof(ZEVA_BIND_LIST_CFG), {FIELD(ZEVA_BIND_LIST_CFG, dwUnbindAll, "unbindAll", U32)}, &kBoundDevices},
     {17, sizeof(ZEVA_SELF_CHECK),
@@ -107,9 +113,7 @@ const Layout kLayouts[] = {
       STATE(ZEVA_SELF_CHECK, bySASConnectState, "sas", kConnected),
       FIELD(ZEVA_SELF_CHECK, byTotalNetworkPort, "networkPorts", U8),
       FIELD(ZEVA_SELF_CHECK, byConnectNetworkPort, "connectedNetworkPorts", U8)}},
-    {21, sizeof(ZEVA_QRCODES),
-     {FIELD(ZEVA_QRCODES, szQRCode, "qrCode", Text), FIELD(ZEVA_QRCODES, szMailBoxAddr, "mailbox", Text),
-      FIELD(ZEVA_QRCODES, szServiceMailBoxAddr, "serviceMailbox", Text)}},
+    QRCODES_LAYOUT(21, ZEVA_QRCODES),
     {24, sizeof(ZEVA_UNBIND_STATUS), {STATE(ZEVA_UNBIND_STATUS, byStatus, "status", kBindStatus)}},
     {27, sizeof(ZEVA_PASSWORD_RESET_TYPE),
      {FIELD(ZEVA_PASSWORD_RESET_TYPE, byPasswordResetTypeEnabled, "resetByCode", Enabled),
@@ -120,21 +124,16 @@ const Layout kLayouts[] = {
     {29, sizeof(ZEVA_PHONE_QRCODE),
      {FIELD(ZEVA_PHONE_QRCODE, szDomainName, "domain", Text), FIELD(ZEVA_PHONE_QRCODE, szDevModel, "model", Text),
       FIELD(ZEVA_PHONE_QRCODE, szQRCode, "qrCode", Text)}},
-    {30, sizeof(ZEVA_DEVICE_CODE_V31),
-     {FIELD(ZEVA_DEVICE_CODE_V31, dwCodeLen, "codeLength", U32),
-      FIELD(ZEVA_DEVICE_CODE_V31, szCode, "code", LenText)}},
-    {31, sizeof(ZEVA_ENCRYPT_STRING_V31),
-     {FIELD(ZEVA_ENCRYPT_STRING_V31, dwEncryptStringLen, "length", U32),
-      FIELD(ZEVA_ENCRYPT_STRING_V31, szEncryptString, "encryptStringAndSerial", LenText)}},
-    {32, sizeof(ZEVA_GUID_INFO_V31),
-     {FIELD(ZEVA_GUID_INFO_V31, dwGUIDLen, "guidLength", U32), FIELD(ZEVA_GUID_INFO_V31, byGUID, "guid", LenHex),
-      FIELD(ZEVA_GUID_INFO_V31, byRetryTimes, "retryTimes", U8),
-      FIELD(ZEVA_GUID_INFO_V31, bySurplusLockTime, "remainingLockTime", U8)}},
-    {33, sizeof(ZEVA_QRCODES_V31),
-     {FIELD(ZEVA_QRCODES_V31, szQRCode, "qrCode", Text), FIELD(ZEVA_QRCODES_V31, szMailBoxAddr, "mailbox", Text),
-      FIELD(ZEVA_QRCODES_V31, szServiceMailBoxAddr, "serviceMailbox", Text)}},
+    CODE_LAYOUT(30, ZEVA_DEVICE_CODE_V31),
+    ENCRYPT_STRING_LAYOUT(31, ZEVA_ENCRYPT_STRING_V31),
+    GUID_LAYOUT(32, ZEVA_GUID_INFO_V31),
+    QRCODES_LAYOUT(33, ZEVA_QRCODES_V31),
 };
 
+#undef CODE_LAYOUT
+#undef ENCRYPT_STRING_LAYOUT
+#undef GUID_LAYOUT
+#undef QRCODES_LAYOUT
 #undef FIELD
 #undef STATE
 

@@ -1,76 +1,128 @@
 #!/usr/bin/env bash
 # The main job in one command: a simulated network of devices in one namespace, a host of
 # libZEVA.so in another, joined by a veth pair. The host shows every device as found, one that
-# changes its address, one that changes only its salt, and one that goes silent and is reported
+# moves to a free address, one that changes only its salt, and one that goes silent and is reported
 # offline after three missed inquiries. No namespace is left afterwards.
 #
-#   bash scripts/demo.sh [--seconds S] [--devices N] [--build-dir DIR]
-#
-# Installs missing packages and builds libZEVA.so and zeva-host when they are not built yet.
-# Exits 1 when no device was found, changed or reported offline.
+# Installs the packages the demo needs (scripts/packages-demo.txt), configures build/ as the tests
+# do when it is not configured yet, and always builds libZEVA.so and zeva-host (nothing to do when
+# nothing changed). Exits 1 when no device was found, changed or reported offline, 130 on Ctrl-C.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds=20
 devices=40
+all=""
 build="$root/build"
 
-usage() { echo "usage: $0 [--seconds S] [--devices N] [--build-dir DIR]" >&2; exit 2; }
+# The schedule: an inquiry every 2 s; device 0 goes silent at 3 s, device 1 gets a new salt at 5 s,
+# the last device moves at 3 s to the address after its own, which no device holds.
+interval=2
+silent_at=3
+salt_at=5
+move_at=3
+# Offline is reported with the third inquiry after the last answer: up to 4 intervals after the
+# silence, plus a second for the simulator's start and the report.
+min_seconds=$((silent_at + 4 * interval + 1))
+max_devices=150  # addresses 10.99.1.100 and up, and one free above them
+
+usage() {
+    cat <<EOT
+usage: bash scripts/demo.sh [--seconds S] [--devices N] [--all] [--build-dir DIR]
+  --seconds S      run S seconds (default 20, at least $min_seconds: the offline report needs them)
+  --devices N      simulated devices (default 40, 3 to $max_devices: one moves, one changes its
+                   salt, one goes offline)
+  --all            list every new device (default: the first 20, then one line counts the rest)
+  --build-dir DIR  build tree (default build/, configured as scripts/test.sh does)
+  --help           this text
+Runs as root (asks sudo otherwise). Ctrl-C stops it early and prints the summary.
+EOT
+}
+
+refuse() { echo "demo.sh: $*" >&2; exit 2; }
 
 inside() {
     local peer="${ZEVA_NETNS_PEERS%% *}" last=$((devices - 1))
-    local out="$work/host.txt"
-    "$build/tools/zeva-host/zeva-host" --interval 2 --seconds "$seconds" --logdir "$work/sdklog" | tee "$out" &
+    mkfifo "$work/reports"
+    python3 -B "$root/scripts/demo_view.py" --interval "$interval" $all --summary "$work/summary" \
+        <"$work/reports" &
+    local view=$!
+    "$build/tools/zeva-host/zeva-host" --json --interval "$interval" --seconds "$seconds" \
+        --logdir "$work/sdklog" >"$work/reports" 2>"$work/host.err" &
     local host=$!
+    # netns-run.sh stops this script with SIGTERM on Ctrl-C: the host stops and the view ends.
+    trap 'kill -TERM "$host" 2>/dev/null || true' TERM
     for _ in $(seq 250); do
         ss -uan | grep -q '%h1:37020' && break
         sleep 0.02
     done
-    # Device 0 moves to another address, device 1 gets a new salt, the last one goes silent.
     ip netns exec "$peer" "$root/tools/devsim/devsim" --devices "$devices" --seconds "$((seconds + 1))" \
-        --change-after 3:IPv4Address:0 --change-after 5:Salt:1 --silent-after "3:$last" \
-        --log "$work/devsim.jsonl" &
+        --silent-after "$silent_at:0" --change-after "$salt_at:Salt:1" \
+        --change-after "$move_at:IPv4Address:$last" --log "$work/devsim.jsonl" &
     local sim=$!
-    wait "$host" || true
+    while kill -0 "$host" 2>/dev/null; do
+        wait "$host" || true
+    done
+    wait "$view" || true
     kill -TERM "$sim" 2>/dev/null || true
     wait "$sim" 2>/dev/null || true
 }
 
 while (($#)); do
     case "$1" in
-        --seconds) seconds="${2:?}"; shift 2 ;;
-        --devices) devices="${2:?}"; shift 2 ;;
-        --build-dir) build="${2:?}"; shift 2 ;;
-        --inside) work="${2:?}"; seconds="$3"; devices="$4"; build="$5"; inside; exit 0 ;;
-        *) usage ;;
+        --seconds) [[ $# -ge 2 ]] || refuse "--seconds needs a value"; seconds="$2"; shift 2 ;;
+        --devices) [[ $# -ge 2 ]] || refuse "--devices needs a value"; devices="$2"; shift 2 ;;
+        --build-dir) [[ $# -ge 2 ]] || refuse "--build-dir needs a value"; build="$2"; shift 2 ;;
+        --all) all="--all"; shift ;;
+        --help) usage; exit 0 ;;
+        --inside) work="$2"; seconds="$3"; devices="$4"; build="$5"; all="${6:-}"; inside; exit 0 ;;
+        *) usage >&2; exit 2 ;;
     esac
 done
-[[ "$seconds" =~ ^[0-9]+$ && "$devices" =~ ^[0-9]+$ && "$devices" -ge 2 ]] || usage
+[[ "$seconds" =~ ^[0-9]+$ ]] || refuse "--seconds takes whole seconds, not $seconds"
+[[ "$devices" =~ ^[0-9]+$ ]] || refuse "--devices takes a number, not $devices"
+((seconds >= min_seconds)) ||
+    refuse "--seconds $seconds is too short: the silent device is reported offline only after three" \
+           "missed inquiries, up to $((min_seconds - 1)) s after the start; use at least $min_seconds"
+((devices >= 3)) ||
+    refuse "--devices $devices is too few: one device goes offline, one changes its salt and one" \
+           "moves, so the demo needs at least 3"
+((devices <= max_devices)) ||
+    refuse "--devices $devices is too many: the devices take 10.99.1.100 and up, and the moving" \
+           "one needs a free address below .255; use at most $max_devices"
 
 if [[ $(id -u) -ne 0 ]]; then
-    exec sudo bash "$0" --seconds "$seconds" --devices "$devices" --build-dir "$build"
+    exec sudo bash "$0" --seconds "$seconds" --devices "$devices" --build-dir "$build" $all
 fi
 
 source "$root/scripts/install-packages.sh"
-install_missing_packages
-if [[ ! -x "$build/tools/zeva-host/zeva-host" || ! -e "$build/sdk/libZEVA.so" ]]; then
-    cmake -S "$root" -B "$build" -G Ninja -DZEVA_BUILD_BENCH=OFF >/dev/null
-    cmake --build "$build" -j "$(nproc)" --target ZEVA zeva-host
-fi
+install_missing_packages "$root/scripts/packages-demo.txt"
+# The same configuration as the tests' (benchmarks on): the demo never changes build/'s cache.
+[[ -f "$build/CMakeCache.txt" ]] || cmake -S "$root" -B "$build" -G Ninja
+cmake --build "$build" --target ZEVA zeva-host
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-echo "$devices simulated devices, inquiry every 2 s, for $seconds s (Ctrl-C stops)"
-"$root/tests/netns/netns-run.sh" -- bash "$root/scripts/demo.sh" --inside "$work" "$seconds" "$devices" "$build" &
+echo "$devices simulated devices, an inquiry every $interval s, for $seconds s (Ctrl-C stops)."
+echo "At $move_at s device $((devices - 1)) moves, at $silent_at s device 0 falls silent," \
+     "at $salt_at s device 1 gets a new salt."
+"$root/tests/netns/netns-run.sh" -- bash "$root/scripts/demo.sh" --inside "$work" "$seconds" "$devices" \
+    "$build" $all &
 runner=$!
 # A background job ignores Ctrl-C, so it is passed on; the runner removes its namespaces.
-trap 'kill -TERM "$runner" 2>/dev/null || true' INT TERM
-wait "$runner" || wait "$runner" || true
+stopped=""
+trap 'stopped=1; kill -TERM "$runner" 2>/dev/null || true' INT TERM
+while kill -0 "$runner" 2>/dev/null; do
+    wait "$runner" || true
+done
 trap - INT TERM
 
-count() { awk -v s="$1" '$1 == s' "$work/host.txt" | wc -l; }
-found="$(count new)" changed="$(count changed)" offline="$(count offline)"
-echo "found $found, changed $changed, offline $offline"
+summary() { python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))[sys.argv[2]])' "$work/summary" "$1"; }
+[[ -s "$work/summary" ]] || { echo "demo.sh: the host's view ended without a summary" >&2; exit 1; }
+found="$(summary found)" changed="$(summary changed)" offline="$(summary offline)"
 left="$(ip netns list | awk '{print $1}' | grep -c "^zt$runner-" || true)"
-echo "namespaces left: $left"
+[[ -n "$stopped" ]] && echo "Stopped by Ctrl-C after $(summary seconds) s."
+echo "Found $found, changed $changed (moved $(summary moved), salt $(summary salt)), offline $offline," \
+     "back $(summary back); namespaces left: $left."
+[[ -z "$stopped" ]] || exit 130
 ((found > 0 && changed > 0 && offline > 0 && left == 0))

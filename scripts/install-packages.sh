@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Installs every package of scripts/packages.txt that is missing (with sudo when not root).
-# Sourced by test.sh and demo.sh; run on its own it does the same.
+# Installs every package of scripts/packages.txt that is missing (with sudo when not root), or of
+# the list file given (demo.sh gives packages-demo.txt). Sourced by test.sh and demo.sh; run on its
+# own, as install-packages.sh [LIST], it does the same.
 install_missing_packages() {
-    local list
-    list="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/packages.txt"
+    local list="${1:-$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/packages.txt}"
     local missing=()
     while read -r pkg; do
         [[ -z "$pkg" || "$pkg" == \#* ]] && continue
@@ -20,5 +20,5 @@ install_missing_packages() {
 
 if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
     set -euo pipefail
-    install_missing_packages
+    install_missing_packages "$@"
 fi

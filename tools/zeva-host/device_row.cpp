@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "json_text.h"
+
 namespace zevahost {
 
 namespace {
@@ -13,29 +15,23 @@ std::string Field(const char (&text)[N]) {
     return std::string(text, strnlen(text, N));
 }
 
-std::string JsonText(const std::string &s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
-
 std::string Row(const char *status, const std::string &serial, const std::string &mac, const std::string &ipv4,
                 const std::string &model, const std::string &version) {
     char line[512];
     std::snprintf(line, sizeof line, "%-8s %-36s %-17s %-15s %-20s %s", status, serial.c_str(), mac.c_str(),
                   ipv4.c_str(), model.c_str(), version.c_str());
     return line;
+}
+
+// The fields both records share, in the same order in both kinds of line.
+template <typename Record>
+JsonObject &AddAddresses(JsonObject &line, const Record &dev) {
+    return line.Text("ipv4", Field(dev.szIPv4Address))
+        .Text("mask", Field(dev.szIPv4SubnetMask))
+        .Text("gateway", Field(dev.szIPv4Gateway))
+        .Text("ipv6", Field(dev.szIPv6Address))
+        .Text("model", Field(dev.szDevDesc))
+        .Bool("dhcpEnabled", dev.byDhcpEnabled == 1);
 }
 
 }  // namespace
@@ -57,14 +53,18 @@ std::string TableRow(const ZEVA_DEVICE_INFO &dev) {
 }
 
 std::string JsonLine(const ZEVA_DEVICE_INFO &dev) {
-    return "{\"status\":" + JsonText(StatusName(dev.iResult)) + ",\"serial\":" + JsonText(Field(dev.szSerialNOEx)) +
-           ",\"mac\":" + JsonText(Field(dev.szMAC)) + ",\"ipv4\":" + JsonText(Field(dev.szIPv4Address)) +
-           ",\"mask\":" + JsonText(Field(dev.szIPv4SubnetMask)) + ",\"gateway\":" + JsonText(Field(dev.szIPv4Gateway)) +
-           ",\"ipv6\":" + JsonText(Field(dev.szIPv6Address)) + ",\"model\":" + JsonText(Field(dev.szDevDesc)) +
-           ",\"version\":" + JsonText(Field(dev.szDeviceSoftwareVersion)) + ",\"cmdPort\":" +
-           std::to_string(dev.dwCmdPort) + ",\"httpPort\":" + std::to_string(dev.wHttpPort) +
-           ",\"activated\":" + std::to_string(dev.byActivated) + ",\"dhcp\":" + std::to_string(dev.byDhcpEnabled) +
-           ",\"multicast\":" + std::to_string(dev.byDataFromMulticast) + "}";
+    JsonObject line;
+    line.Text("status", StatusName(dev.iResult)).Text("serial", Field(dev.szSerialNOEx)).Text("mac", Field(dev.szMAC));
+    // An offline report holds only the device's identity: the rest of its record is zero.
+    if (dev.iResult == 3)
+        return line.Str();
+    AddAddresses(line, dev)
+        .Text("version", Field(dev.szDeviceSoftwareVersion))
+        .Number("cmdPort", dev.dwCmdPort)
+        .Number("httpPort", dev.wHttpPort)
+        .Bool("activated", dev.byActivated == 0)  // the byte is 1 for a device not yet activated
+        .Text("source", dev.byDataFromMulticast ? "probe answer" : "raw frame");
+    return line.Str();
 }
 
 std::string SubnetTableRow(const ZEVA_SUBNET_DEVICE_INFO &dev) {
@@ -72,10 +72,9 @@ std::string SubnetTableRow(const ZEVA_SUBNET_DEVICE_INFO &dev) {
 }
 
 std::string SubnetJsonLine(const ZEVA_SUBNET_DEVICE_INFO &dev) {
-    return "{\"status\":\"subnet\",\"serial\":" + JsonText(Field(dev.szSerialNOEx)) +
-           ",\"ipv4\":" + JsonText(Field(dev.szIPv4Address)) + ",\"mask\":" + JsonText(Field(dev.szIPv4SubnetMask)) +
-           ",\"gateway\":" + JsonText(Field(dev.szIPv4Gateway)) + ",\"model\":" + JsonText(Field(dev.szDevDesc)) +
-           ",\"deviceType\":" + std::to_string(dev.dwDeviceType) + "}";
+    JsonObject line;
+    line.Text("status", "subnet").Text("serial", Field(dev.szSerialNOEx));
+    return AddAddresses(line, dev).Number("deviceType", dev.dwDeviceType).Str();
 }
 
 }  // namespace zevahost

@@ -4,9 +4,10 @@
 // unless told otherwise.
 #include <dlfcn.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "device_row.h"
+#include "errors.h"
 #include "requests.h"
 #include "netns/netns_guard.h"
 #include "zeva/ZevaSdk.h"
@@ -27,7 +29,8 @@ const char *const kUsage =
     "  --interval S      seconds between periodic inquiries (0: none)\n"
     "  --logdir D        directory of the SDK log\n"
     "  --seconds S       stop after S seconds (default: run until Ctrl-C or SIGTERM)\n"
-    "  --json            one JSON object a line instead of a table\n"
+    "  --wait S          with a request command: seconds to wait until the device is listed (10)\n"
+    "  --json            one JSON object a line instead of a table, request results too\n"
     "  --allow-host-network\n"
     "                    start outside a test network namespace (discovery then reaches the\n"
     "                    machine's real networks)\n"
@@ -39,6 +42,7 @@ struct Options {
     long interval = -1;
     std::string logdir;
     long seconds = -1;
+    long wait = 10;
     bool json = false;
     bool allowHostNetwork = false;
     std::vector<std::string> request;  // a request command and its words
@@ -50,13 +54,16 @@ bool g_json = false;
 std::string g_target;
 bool g_targetIsMac = false;
 bool g_targetListed = false;
+std::condition_variable g_listed;
 
 void OnDevice(ZEVA_DEVICE_INFO *dev, void *) {
     std::lock_guard<std::mutex> guard(g_out);
     const char *id = g_targetIsMac ? dev->szMAC : dev->szSerialNOEx;
     size_t width = g_targetIsMac ? sizeof dev->szMAC : sizeof dev->szSerialNOEx;
-    if (!g_target.empty() && std::string(id, strnlen(id, width)) == g_target)
+    if (!g_target.empty() && std::string(id, strnlen(id, width)) == g_target) {
         g_targetListed = true;
+        g_listed.notify_all();
+    }
     std::printf("%s\n", (g_json ? zevahost::JsonLine(*dev) : zevahost::TableRow(*dev)).c_str());
     std::fflush(stdout);
 }
@@ -93,6 +100,8 @@ int ParseOptions(int argc, char **argv, Options &opt) {
             ++i;
         else if (arg == "--seconds" && hasValue && ParseNumber(argv[i + 1], opt.seconds))
             ++i;
+        else if (arg == "--wait" && hasValue && ParseNumber(argv[i + 1], opt.wait))
+            ++i;
         else if (arg.rfind("--", 0) != 0) {
             opt.request.assign(argv + i, argv + argc);
             break;
@@ -126,19 +135,19 @@ void WaitForStop(const sigset_t &stopSignals, long seconds) {
     }
 }
 
-// Waits (up to --seconds, 10 by default) until discovery lists the command's device, then runs
-// the command.
-bool RunRequestWhenListed(void *lib, const Options &opt) {
-    long tenths = (opt.seconds < 0 ? 10 : opt.seconds) * 10;
-    for (long i = 0; i < tenths; ++i) {
-        {
-            std::lock_guard<std::mutex> guard(g_out);
-            if (g_targetListed)
-                break;
-        }
-        usleep(100000);
+// Waits up to --wait seconds until discovery lists the command's device.
+bool WaitUntilListed(long seconds) {
+    std::unique_lock<std::mutex> lock(g_out);
+    return g_listed.wait_for(lock, std::chrono::seconds(seconds), [] { return g_targetListed; });
+}
+
+// Exit status of a request command: 0 done, 1 refused or failed, 2 device never listed.
+int RunRequestWhenListed(void *lib, const Options &opt) {
+    if (!WaitUntilListed(opt.wait)) {
+        std::fprintf(stderr, "zeva-host: device %s not listed within %ld s\n", g_target.c_str(), opt.wait);
+        return 2;
     }
-    return zevahost::RunRequest(lib, opt.request) == 1;
+    return zevahost::RunRequest(lib, opt.request, opt.json) == 1 ? 0 : 1;
 }
 
 }  // namespace
@@ -188,23 +197,23 @@ int main(int argc, char **argv) {
     if (opt.interval >= 0)
         setInterval(DWORD(opt.interval));
     if (!opt.logdir.empty() && !setLog(3, opt.logdir.c_str(), 1)) {
-        std::fprintf(stderr, "zeva-host: log directory refused (error %u)\n", lastError());
+        std::fprintf(stderr, "zeva-host: log directory refused: error %s\n", zevahost::ErrorText(lastError()).c_str());
         return 1;
     }
     if (!opt.json)
         std::printf("%s\n", zevahost::TableHeader().c_str());
     std::fflush(stdout);
     if (!start(nullptr, OnDevice, OnSubnetDevice, nullptr)) {
-        std::fprintf(stderr, "zeva-host: start failed (error %u)\n", lastError());
+        std::fprintf(stderr, "zeva-host: start failed: error %s\n", zevahost::ErrorText(lastError()).c_str());
         return 1;
     }
     int status = 0;
     if (opt.request.empty())
         WaitForStop(stopSignals, opt.seconds);
     else
-        status = RunRequestWhenListed(lib, opt) ? 0 : 1;
+        status = RunRequestWhenListed(lib, opt);
     if (!stop()) {
-        std::fprintf(stderr, "zeva-host: stop failed (error %u)\n", lastError());
+        std::fprintf(stderr, "zeva-host: stop failed: error %s\n", zevahost::ErrorText(lastError()).c_str());
         return 1;
     }
     return status;

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,20 +11,29 @@
 #include <memory>
 #include <sstream>
 
+#include "errors.h"
+#include "json_text.h"
+#include "records.h"
 #include "zeva/ZevaSdk.h"
 
 namespace zevahost {
 
 const char *const kRequestUsage =
-    "Request commands (after the options; the SDK starts, waits up to --seconds (10) until the\n"
-    "device is listed, sends the request, prints \"result R error E\" and what came back, stops):\n"
+    "Request commands (after the options): the SDK starts, waits up to --wait seconds until the\n"
+    "device is listed (else exit status 2), sends the request, prints the export's result, the\n"
+    "last error with its name and meaning and what came back, and stops (exit status 0 when the\n"
+    "request succeeded, 1 when not):\n"
     "  activate SERIAL PASSWORD\n"
-    "  reset SERIAL TYPE NEWPASSWORD [SECRET]   TYPE 2 code, 3 auth file, 4 GUID text,\n"
-    "                                           5 \"ID:answer,ID:answer,ID:answer\", 6 mail code\n"
+    "  reset SERIAL TYPE NEWPASSWORD [SECRET]   TYPE 1 raw frame (no secret), 2 reset code,\n"
+    "                                           3 auth file, 4 GUID text, 5 security answers\n"
+    "                                           \"ID:answer,ID:answer,ID:answer\", 6 mail code,\n"
+    "                                           7 phone code\n"
     "  netparam MAC PASSWORD IPV4 MASK GATEWAY [CMDPORT [HTTPPORT]]\n"
-    "  get SERIAL COMMAND OUTSIZE [INFILE]      the record comes back as hexadecimal text\n"
+    "  get SERIAL COMMAND OUTSIZE [INFILE]      OUTSIZE is the size of the command's output\n"
+    "                                           record (get 1: 260, the ZEVA_DEVICE_CODE)\n"
     "  set SERIAL COMMAND INFILE OUTSIZE        INFILE holds the command's input record\n"
-    "  wifi MAC SSID PASSWORD [check]\n";
+    "  wifi MAC SSID PASSWORD [check]\n"
+    "Records whose layout zeva/ZevaSdk.h gives are printed decoded, others as hexadecimal.\n";
 
 namespace {
 
@@ -41,16 +51,6 @@ Fn Export(void *lib, const char *name) {
 std::string ReadAll(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string Hex(const uint8_t *p, size_t n) {
-    std::string out;
-    char two[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(two, sizeof two, "%02x", p[i]);
-        out += two;
-    }
-    return out;
 }
 
 void Copy(char *field, size_t width, const std::string &text) { std::strncpy(field, text.c_str(), width - 1); }
@@ -78,7 +78,7 @@ int Reset(void *lib, const std::vector<std::string> &w, uint8_t *ret) {
     case 3: Copy(p->szAuthFile, sizeof p->szAuthFile, secret); break;
     case 4: Copy(p->szGUID, sizeof p->szGUID, secret); break;
     case 5: Answers(p->struSecurityQuestion, secret); break;
-    default: Copy(p->szCode, sizeof p->szCode, secret); break;
+    default: Copy(p->szCode, sizeof p->szCode, secret); break;  // the reset, mail or phone code
     }
     auto fn = Export<decltype(&ZEVA_ResetPasswd_V50)>(lib, "ZEVA_ResetPasswd_V50");
     return fn(const_cast<char *>(w[1].c_str()), p.get(), ret);
@@ -95,6 +95,57 @@ int NetParam(void *lib, const std::vector<std::string> &w, uint8_t *ret) {
     return fn(const_cast<char *>(w[1].c_str()), const_cast<char *>(w[2].c_str()), &net, ret, 128);
 }
 
+uint32_t Number(const std::string &word) { return uint32_t(std::strtoul(word.c_str(), nullptr, 10)); }
+
+// What one request gave back: the export's result and the output, decoded where its layout is known.
+struct Outcome {
+    int result = 0;
+    std::string record;  // a JSON object, or empty
+    std::string hex;     // the output when no layout decodes it
+};
+
+Outcome Send(void *lib, const std::vector<std::string> &w) {
+    std::vector<uint8_t> out(20000);
+    char *target = const_cast<char *>(w[1].c_str());
+    Outcome o;
+    size_t wordSize = 2;  // bytes of a result word, when the command hands one back
+    if (w[0] == "activate") {
+        o.result = Export<decltype(&ZEVA_ActivateDevice)>(lib, "ZEVA_ActivateDevice")(
+            target, const_cast<char *>(w[2].c_str()));
+        wordSize = 0;
+    } else if (w[0] == "reset") {
+        o.result = Reset(lib, w, out.data());
+    } else if (w[0] == "netparam") {
+        o.result = NetParam(lib, w, out.data());
+    } else if (w[0] == "get") {
+        std::string in = w.size() > 4 ? ReadAll(w[4]) : "";
+        size_t size = std::min<size_t>(Number(w[3]), out.size());
+        o.result = Export<decltype(&ZEVA_GetDeviceConfig)>(lib, "ZEVA_GetDeviceConfig")(
+            target, Number(w[2]), in.empty() ? nullptr : &in[0], DWORD(in.size()), size ? out.data() : nullptr,
+            DWORD(size));
+        if (!o.result)
+            return o;  // nothing came back
+        o.record = DecodeGetRecord(Number(w[2]), out.data(), size);
+        if (o.record.empty())
+            o.hex = Hex(out.data(), size);
+        return o;
+    } else if (w[0] == "set") {
+        std::string in = ReadAll(w[3]);
+        size_t size = std::min<size_t>(Number(w[4]), out.size());
+        o.result = Export<decltype(&ZEVA_SetDeviceConfig)>(lib, "ZEVA_SetDeviceConfig")(
+            target, Number(w[2]), in.empty() ? nullptr : &in[0], DWORD(in.size()), size ? out.data() : nullptr,
+            DWORD(size));
+        wordSize = std::min<size_t>(size, 2);
+    } else if (w[0] == "wifi") {
+        bool check = w.size() > 4 && w[4] == "check";
+        auto fn = Export<decltype(&ZEVA_WifiParamCfg)>(lib, check ? "ZEVA_WifiParamCheck" : "ZEVA_WifiParamCfg");
+        o.result = fn(target, const_cast<char *>(w[2].c_str()), const_cast<char *>(w[3].c_str()));
+        wordSize = 0;
+    }
+    o.record = DecodeResultWord(out.data(), wordSize);
+    return o;
+}
+
 }  // namespace
 
 bool IsRequestCommand(const std::vector<std::string> &words, std::string &error) {
@@ -104,6 +155,8 @@ bool IsRequestCommand(const std::vector<std::string> &words, std::string &error)
         if (words[0] == c.name) {
             if (words.size() < c.minWords || words.size() > c.maxWords)
                 error = "wrong number of words for " + words[0];
+            else if (words[0] == "reset" && (words[2].size() != 1 || words[2][0] < '1' || words[2][0] > '7'))
+                error = "reset TYPE must be 1 to 7, not " + words[2];
             return true;
         }
     error = "unknown command " + words[0];
@@ -114,41 +167,28 @@ bool TargetIsMac(const std::vector<std::string> &words) { return words[0] == "ne
 
 std::string RequestTarget(const std::vector<std::string> &words) { return words[1]; }
 
-int RunRequest(void *lib, const std::vector<std::string> &w) {
-    auto lastError = Export<decltype(&ZEVA_GetLastError)>(lib, "ZEVA_GetLastError");
-    std::vector<uint8_t> out(20000);
-    size_t shown = 2;  // bytes of the output printed: the result word, or the get record
-    char *target = const_cast<char *>(w[1].c_str());
-    int r = 0;
-    if (w[0] == "activate") {
-        r = Export<decltype(&ZEVA_ActivateDevice)>(lib, "ZEVA_ActivateDevice")(target, const_cast<char *>(w[2].c_str()));
-        shown = 0;
-    } else if (w[0] == "reset") {
-        r = Reset(lib, w, out.data());
-    } else if (w[0] == "netparam") {
-        r = NetParam(lib, w, out.data());
-    } else if (w[0] == "get") {
-        std::string in = w.size() > 4 ? ReadAll(w[4]) : "";
-        shown = std::min<size_t>(std::strtoul(w[3].c_str(), nullptr, 10), out.size());
-        r = Export<decltype(&ZEVA_GetDeviceConfig)>(lib, "ZEVA_GetDeviceConfig")(
-            target, DWORD(std::strtoul(w[2].c_str(), nullptr, 10)), in.empty() ? nullptr : &in[0], DWORD(in.size()),
-            shown ? out.data() : nullptr, DWORD(shown));
-    } else if (w[0] == "set") {
-        std::string in = ReadAll(w[3]);
-        shown = std::min<size_t>(std::strtoul(w[4].c_str(), nullptr, 10), out.size());
-        r = Export<decltype(&ZEVA_SetDeviceConfig)>(lib, "ZEVA_SetDeviceConfig")(
-            target, DWORD(std::strtoul(w[2].c_str(), nullptr, 10)), in.empty() ? nullptr : &in[0], DWORD(in.size()),
-            shown ? out.data() : nullptr, DWORD(shown));
-        shown = std::min<size_t>(shown, 2);
-    } else if (w[0] == "wifi") {
-        bool check = w.size() > 4 && w[4] == "check";
-        auto fn = Export<decltype(&ZEVA_WifiParamCfg)>(lib, check ? "ZEVA_WifiParamCheck" : "ZEVA_WifiParamCfg");
-        r = fn(target, const_cast<char *>(w[2].c_str()), const_cast<char *>(w[3].c_str()));
-        shown = 0;
+int RunRequest(void *lib, const std::vector<std::string> &w, bool json) {
+    Outcome o = Send(lib, w);
+    uint32_t error = Export<decltype(&ZEVA_GetLastError)>(lib, "ZEVA_GetLastError")();
+    ErrorInfo info = DescribeError(error);
+    if (json) {
+        JsonObject line;
+        line.Text("request", w[0]).Text("target", w[1]).Number("result", o.result).Number("error", error);
+        line.Text("errorName", info.name).Text("errorMeaning", info.meaning);
+        if (!o.record.empty())
+            line.Raw("record", o.record);
+        else if (!o.hex.empty())
+            line.Text("data", o.hex);
+        std::printf("%s\n", line.Str().c_str());
+    } else {
+        std::printf("result %d error %s\n", o.result, ErrorText(error).c_str());
+        if (!o.record.empty())
+            std::printf("record %s\n", o.record.c_str());
+        else if (!o.hex.empty())
+            std::printf("data %s\n", o.hex.c_str());
     }
-    std::printf("result %d error %u%s%s\n", r, lastError(), shown ? " data " : "", Hex(out.data(), shown).c_str());
     std::fflush(stdout);
-    return r;
+    return o.result;
 }
 
 }  // namespace zevahost

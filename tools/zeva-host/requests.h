@@ -13,8 +13,8 @@ bool IsRequestCommand(const std::vector<std::string> &words, std::string &error)
 // The device the command addresses: its serial number or, for netparam and wifi, its MAC.
 std::string RequestTarget(const std::vector<std::string> &words);
 bool TargetIsMac(const std::vector<std::string> &words);
-// Runs the command through the library's exports; prints "result R error E" and the data.
-// Returns the export's result.
-int RunRequest(void *lib, const std::vector<std::string> &words);
+// Runs the command through the library's exports; prints the result, the last error and what came
+// back, as text or as one JSON line. Returns the export's result.
+int RunRequest(void *lib, const std::vector<std::string> &words, bool json);
 
 }  // namespace zevahost

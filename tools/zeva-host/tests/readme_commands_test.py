@@ -1,0 +1,117 @@
+"""Runs the README's zeva-host commands as a user pastes them at the repository root, and checks
+what they print against the output the README shows after them.
+
+    readme_commands_test.py ROOT BUILD_DIR
+
+The commands start the simulator and the host in namespaces of tests/netns/netns-run.sh (root
+needed, else the test is skipped). ./build/ in a command is BUILD_DIR when that is another tree."""
+import json
+import os
+import signal
+import subprocess
+import sys
+
+SKIP = 77
+
+
+def blocks(readme):
+    """The README's indented blocks, each as its lines without the indent."""
+    found, current = [], []
+    for line in open(readme, encoding="utf-8"):
+        if line.startswith("    "):
+            current.append(line[4:].rstrip("\n"))
+            continue
+        if current:
+            found.append(current)
+            current = []
+    if current:
+        found.append(current)
+    return found
+
+
+def is_host_command(block):
+    return block[0].startswith("tests/netns/netns-run.sh") and "zeva-host" in "\n".join(block)
+
+
+def commands_and_outputs(readme):
+    """(command text, [expected output lines]) for every zeva-host command block; the output
+    blocks are those that follow it up to the next command."""
+    pairs = []
+    for block in blocks(readme):
+        if is_host_command(block):
+            pairs.append(("\n".join(block), []))
+        elif pairs and not block[0].startswith(("tests/", "cmake ", "ctest ", "bash ", "./", "T=")):
+            pairs[-1][1].extend(block)
+    return pairs
+
+
+def check(command, expected, out, status):
+    problems = []
+    if status != 0:
+        problems.append("exit status %d" % status)
+    lines = out.splitlines()
+    if "--json" in command:
+        for n, line in enumerate(lines, 1):
+            try:
+                json.loads(line)
+            except ValueError as e:
+                problems.append("line %d is no JSON (%s): %s" % (n, e, line))
+        words = command.split()
+        if "--devices" in words:
+            count = int(words[words.index("--devices") + 1])
+            serials = {json.loads(l)["serial"] for l in lines if '"status":"new"' in l}
+            if len(serials) != count:
+                problems.append("%d devices listed, not %d" % (len(serials), count))
+    for line in expected:
+        if line not in lines:
+            problems.append("the README's output line is missing: " + line)
+    if not expected and "--devices" not in command:
+        problems.append("the README shows no output to check this command against")
+    return problems
+
+
+def run_command(command, root):
+    """(stdout, exit status); a command still running after 90 s is stopped with SIGTERM, which
+    netns-run.sh turns into removing its namespaces, and reported with status -1."""
+    proc = subprocess.Popen(["bash", "-c", command], cwd=root, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, text=True, start_new_session=True)
+    try:
+        out, _ = proc.communicate(timeout=90)
+        return out, proc.returncode
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGTERM)
+        try:
+            out, _ = proc.communicate(timeout=20)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+            out, _ = proc.communicate()
+        return out, -1
+
+
+def main():
+    root, build = sys.argv[1], sys.argv[2]
+    if os.geteuid() != 0:
+        print("network namespaces need root")
+        return SKIP
+    pairs = commands_and_outputs(os.path.join(root, "README.md"))
+    if not pairs:
+        print("FAIL: the README has no zeva-host command")
+        return 1
+    failed = 0
+    for command, expected in pairs:
+        run = command
+        if os.path.realpath(build) != os.path.realpath(os.path.join(root, "build")):
+            run = run.replace("./build/", build.rstrip("/") + "/")
+        out, status = run_command(run, root)
+        problems = check(command, expected, out, status)
+        print("%s: %s" % ("FAIL" if problems else "ok", command.splitlines()[-1].strip()))
+        for p in problems:
+            print("    " + p)
+        if problems:
+            print("    output:\n" + "".join("      " + l + "\n" for l in out.splitlines()))
+        failed += bool(problems)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# Test of zeva-host.
+#   zeva-host-test.sh BIN            (outside any namespace) checks the command line, that it
+#                                    refuses the machine's network, then runs "inside" under
+#                                    tests/netns/netns-run.sh and checks that no namespace is left
+#   zeva-host-test.sh --inside BIN   (in the host namespace of netns-run.sh) it starts and stops on
+#                                    SIGINT, then lists and asks the device simulator in the peer
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Every line of the file is one JSON value.
+all_json() {
+    python3 -c 'import json, sys
+for n, line in enumerate(open(sys.argv[1]), 1):
+    try:
+        json.loads(line)
+    except ValueError as e:
+        sys.exit("line %d is no JSON (%s): %s" % (n, e, line))' "$1"
+}
+
+# A request command's JSON line with its exit status added as "exit".
+request_json() {
+    local out="$work/request.jsonl" status=0
+    "$bin" --json "$@" >"$out" 2>"$work/request.err" || status=$?
+    all_json "$out" || fail "$*: $(cat "$out")"
+    jq -c --argjson status "$status" 'select(has("request")) + {exit: $status}' "$out"
+}
+
+expect() {  # expect WHAT JQ-TEST JSON
+    jq -e "$2" <<<"$3" >/dev/null || fail "$1: $3"
+}
+
+if [[ "${1:-}" == "--inside" ]]; then
+    bin="$2"
+    work="$(mktemp -d)"
+    trap 'rm -rf "$work"' EXIT
+    "$bin" --json --interval 1 >"$work/out" 2>"$work/err" &
+    pid=$!
+    for _ in $(seq 250); do
+        ss -uan | grep -q '%h1:37020' && break
+        sleep 0.02
+    done
+    ss -uan | grep -q '%h1:37020' || fail "zeva-host did not open its sockets"
+    kill -INT "$pid"
+    status=0
+    wait "$pid" || status=$?
+    [[ $status -eq 0 ]] || fail "exit status $status: $(cat "$work/out" "$work/err")"
+    [[ ! -s "$work/out" ]] || fail "printed something: $(cat "$work/out")"
+    ss -uan | grep -q ':37020' && fail "sockets left open"
+
+    # Device 1 is not activated and has a model text JSON must escape; device 2 goes silent.
+    peer="${ZEVA_NETNS_PEERS%% *}"
+    model=$'q"b\\s\x01c\xc3\xa9<&'
+    ip netns exec "$peer" "$here/../../devsim/devsim" --seconds 90 --devices 3 --log /dev/null \
+        --field-of 1:Activated=false --field-of "1:DeviceDescription=$model" --silent-after 2:2 &
+    sim=$!
+    trap 'kill "$sim" 2>/dev/null; rm -rf "$work"' EXIT
+
+    "$bin" --json --interval 1 --seconds 7 >"$work/list" 2>/dev/null
+    all_json "$work/list" || fail "listing"
+    new() { jq -c "select(.status == \"new\" and .serial == \"$1\")" "$work/list" | head -1; }
+    expect "activated device" '.activated == true and .dhcpEnabled == false and .source == "probe answer"' \
+        "$(new DS-SIM0000-000000000000)"
+    expect "device not activated" '.activated == false' "$(new DS-SIM0001-000000000001)"
+    got="$(jq -r 'select(.serial == "DS-SIM0001-000000000001") | .model' "$work/list" | head -1)"
+    [[ "$got" == "$model" ]] || fail "model text came back as $got"
+    expect "offline report" 'keys == ["mac", "serial", "status"] and .mac == "02-d5-00-00-00-02"' \
+        "$(jq -c 'select(.status == "offline")' "$work/list")"
+
+    # Requests: one JSON line each, the error named, the record decoded.
+    got="$(request_json get DS-SIM0000-000000000000 1 260)"
+    expect "get 1" '.exit == 0 and .result == 1 and .error == 0 and .errorName == "ZEVA_NOERROR" and
+                    .record == {"codeLength": 12, "code": "RC0000000000"}' "$got"
+    got="$(request_json get DS-SIM0000-000000000000 27 76)"
+    expect "get 27" '.exit == 0 and .record.resetByGuid == true' "$got"
+    got="$(request_json activate DS-SIM0000-000000000000 Newpass123)"
+    expect "activation of an active device" '.exit == 1 and .result == 0 and .error == 2021 and
+        .errorName == "ZEVA_ERR_HAS_ACTIVATED" and .errorMeaning == "device already activated"' "$got"
+    got="$(request_json reset DS-SIM0000-000000000000 7 Newpass123 00000000)"
+    expect "reset by phone code" '.exit == 0 and .result == 1 and .record == {"retryTimes": 0, "remainingLockTime": 0}' "$got"
+    got="$(request_json reset DS-SIM0000-000000000000 1 Newpass123)"
+    expect "raw-frame reset" '.exit == 1 and .result == 0 and .error == 2007 and .errorName == "ZEVA_ERR_PCAP"' "$got"
+    got="$(request_json netparam 02-d5-00-00-00-01 Sim12345 10.99.1.77 255.255.255.0 10.99.1.1)"
+    expect "netparam" '.exit == 0 and .result == 1 and .record.retryTimes == 0' "$got"
+
+    # A device that is never listed: exit 2 and the reason, no request sent.
+    status=0
+    "$bin" --json --wait 1 get DS-SIM0099-000000000099 1 260 >"$work/out" 2>"$work/err" || status=$?
+    [[ $status -eq 2 ]] || fail "unlisted device: exit status $status"
+    grep -q "device DS-SIM0099-000000000099 not listed within 1 s" "$work/err" || fail "$(cat "$work/err")"
+    all_json "$work/out" || fail "unlisted device"
+    [[ -z "$(jq -c 'select(has("request"))' "$work/out")" ]] || fail "a request was sent: $(cat "$work/out")"
+
+    # The table form names the error too.
+    got="$("$bin" get DS-SIM0000-000000000000 1 260 2>/dev/null | grep -A1 '^result')" || true
+    [[ "$got" == $'result 1 error 0 ZEVA_NOERROR (no error)\nrecord {"codeLength":12,"code":"RC0000000000"}' ]] ||
+        fail "get as text: $got"
+    echo "inside: ok"
+    exit 0
+fi
+
+bin="$1"
+[[ $(id -u) -eq 0 ]] || { echo "needs root for namespaces"; exit 77; }
+help="$("$bin" --help)"
+[[ "$help" == *"activate SERIAL PASSWORD"* && "$help" == *"7 phone code"* && "$help" == *"--wait S"* ]] ||
+    fail "--help lacks the request commands: $help"
+for words in "frobnicate x" "reset DS-SIM0000-000000000000 8 Newpass123" "get DS-SIM0000-000000000000 1" \
+             "--wait x get DS-SIM0000-000000000000 1 260"; do
+    status=0
+    # shellcheck disable=SC2086
+    "$bin" $words >/dev/null 2>&1 || status=$?
+    [[ $status -eq 2 ]] || fail "\"$words\" was taken (status $status)"
+done
+status=0
+err="$("$bin" --seconds 0 2>&1)" || status=$?
+[[ $status -eq 3 && "$err" == *refusing* ]] || fail "started outside a namespace (status $status): $err"
+
+"$here/../../../tests/netns/netns-run.sh" -p 1 -- "$here/zeva-host-test.sh" --inside "$bin" &
+runner=$!
+status=0
+wait "$runner" || status=$?
+[[ $status -eq 0 ]] || fail "the run inside the namespaces failed ($status)"
+if ip netns list | awk '{print $1}' | grep -q "^zt$runner-"; then
+    fail "namespaces left behind"
+fi
+echo "ok"

@@ -39,6 +39,15 @@ int RelayListener() {
     return s;
 }
 
+// A running SDK with one service: four receive threads, the inquiry thread and the address check.
+constexpr int kSdkThreads = 6;
+
+// The core library's: its asynchronous-I/O pool (two per processor and two), timer and log writer.
+int CoreThreads() {
+    long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+    return 2 * int(cpus > 0 ? cpus : 1) + 4;
+}
+
 std::string ReceiveWithin(int s, int timeoutMs) {
     pollfd p{s, POLLIN, 0};
     if (poll(&p, 1, timeoutMs) != 1)
@@ -123,7 +132,8 @@ TEST(Lifecycle, RunningSdkSocketsInquiriesAndRelay) {
             EXPECT_NE(std::string::npos, ss.find(port)) << port << "\n" << ss;
         EXPECT_NE(std::string::npos, Sh("ip maddr show dev h1").out.find("239.255.255.250"));
         EXPECT_NE(std::string::npos, Sh("ip maddr show dev lo").out.find("239.255.255.251"));
-        EXPECT_GE(CountThreads(), threads + 6) << "four receive threads and two background threads";
+        EXPECT_EQ(threads + kSdkThreads + CoreThreads(), CountThreads())
+            << "four receive threads and two background threads, and the core library's";
 
         if (round == 0) {
             // The start's inquiry reaches the peer on both ports, well formed.

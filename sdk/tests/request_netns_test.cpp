@@ -463,11 +463,25 @@ TEST_F(Requests, NotStartedAndNoUsableService) {
     StartDevsim("");
     std::string sn = SimSerial(0);
     ZEVA_DEVICE_TYPE_UNLOCK_CODE out{};
-    // Without its adapter no service can send: "SDK Error!" with the send's code.
-    lab.Exec(host, "ip link set h1 down");
-    auto r = Run([&] { return zeva.ZEVA_GetDeviceConfig(&sn[0], 3, nullptr, 0, &out, sizeof out); });
-    EXPECT_EQ(0, r.first);
-    EXPECT_TRUE(r.second == 2015 || r.second == 2040) << r.second;
+    // No service can send: "SDK Error!" with the request's 2015, also where the socket's own
+    // failure was the firewall's refusal (2040).
+    const struct {
+        const char *state, *enter, *leave;
+        uint32_t code;
+    } rows[] = {
+        {"requests refused by the firewall",
+         "nft add table inet zt && nft add chain inet zt out '{ type filter hook output priority 0; }' && "
+         "nft add rule inet zt out udp dport 35090 drop",
+         "nft delete table inet zt", 2015},
+        {"adapter down", "ip link set h1 down", "ip link set h1 up", 2015},
+    };
+    for (const auto &row : rows) {
+        ASSERT_EQ(0, lab.Exec(host, row.enter).status) << row.state;
+        EXPECT_EQ(std::make_pair(0, row.code),
+                  Run([&] { return zeva.ZEVA_GetDeviceConfig(&sn[0], 3, nullptr, 0, &out, sizeof out); }))
+            << row.state;
+        ASSERT_EQ(0, lab.Exec(host, row.leave).status) << row.state;
+    }
     ASSERT_EQ(1, zeva.ZEVA_Stop());
     started = false;
     EXPECT_EQ(std::make_pair(0, 2002u), Run([&] { return zeva.ZEVA_GetDeviceConfig(&sn[0], 3, nullptr, 0, &out, sizeof out); }));

@@ -184,6 +184,27 @@ TEST_F(Started, RefusedSendsReachOnlyTheirExport) {
     EXPECT_EQ(1, zeva.ZEVA_Stop());
 }
 
+// Datagrams of the host's own address to the device ports, counted as they leave (out) and as
+// they come back in (in).
+int OwnDatagrams(const char *chain) {
+    std::string out = Sh(std::string("nft list chain ip zevaloop ") + chain).out;
+    size_t at = out.find("counter packets ");
+    return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + 16);
+}
+
+// The device sockets never hear the inquiries (or requests) their service sends through them.
+TEST_F(Started, ServiceNeverHearsItsOwnInquiries) {
+    const std::string own = std::string("ip saddr ") + kHostAddr + " udp dport '{ 37020, 35090 }' counter";
+    ASSERT_EQ(0, Sh("nft add table ip zevaloop && "
+                    "nft add chain ip zevaloop out '{ type filter hook output priority 0; }' && "
+                    "nft add chain ip zevaloop in '{ type filter hook input priority 0; }' && "
+                    "nft add rule ip zevaloop out " + own + " && nft add rule ip zevaloop in " + own).status);
+    // Two inquiries on both ports: the first one's copy would have come back long before the second.
+    ASSERT_TRUE(WaitFor([] { return OwnDatagrams("out") >= 4; })) << OwnDatagrams("out");
+    EXPECT_EQ(0, OwnDatagrams("in"));
+    EXPECT_EQ(1, zeva.ZEVA_Stop());
+}
+
 }  // namespace
 
 namespace {

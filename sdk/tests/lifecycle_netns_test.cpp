@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <regex>
@@ -202,6 +203,37 @@ TEST_F(Started, ServiceNeverHearsItsOwnInquiries) {
     // Two inquiries on both ports: the first one's copy would have come back long before the second.
     ASSERT_TRUE(WaitFor([] { return OwnDatagrams("out") >= 4; })) << OwnDatagrams("out");
     EXPECT_EQ(0, OwnDatagrams("in"));
+    EXPECT_EQ(1, zeva.ZEVA_Stop());
+}
+
+// With the interval 0 only the start and the host send inquiries; once an interval is set the
+// periodic ones begin within it.
+TEST(Lifecycle, IntervalZeroSendsNoPeriodicInquiries) {
+    ZEVA_NETNS_LAB(lab);
+    std::string host = lab.Add("host"), peer = lab.Add("peer");
+    lab.Veth(host, "h1", std::string(kHostAddr) + "/24", peer, "p0", std::string(kPeerAddr) + "/24");
+    zeva::test::EnterNetns in(host);
+    ZEVA_REQUIRE_NETNS();
+    ASSERT_EQ(0, Sh("nft add table ip zevaloop && "
+                    "nft add chain ip zevaloop out '{ type filter hook output priority 0; }' && "
+                    "nft add rule ip zevaloop out udp dport 37020 counter").status);
+    ZevaLib zeva;
+    ASSERT_EQ(0u, zeva.ZEVA_SetAutoRequestInterval(0));
+    ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, nullptr, nullptr, nullptr));
+    int sent = 1;  // the start's
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(WaitFor([&] { return OwnDatagrams("out") >= sent; })) << OwnDatagrams("out");
+        EXPECT_EQ(sent, OwnDatagrams("out"));
+        EXPECT_EQ(1, zeva.ZEVA_SendInquiry());
+        ++sent;
+    }
+    ASSERT_TRUE(WaitFor([&] { return OwnDatagrams("out") >= sent; })) << OwnDatagrams("out");
+    EXPECT_EQ(sent, OwnDatagrams("out"));
+    auto set = std::chrono::steady_clock::now();
+    zeva.ZEVA_SetAutoRequestInterval(1);
+    ASSERT_TRUE(WaitFor([&] { return OwnDatagrams("out") > sent; }));
+    auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - set);
+    EXPECT_LT(waited.count(), 1500) << "ms until the first periodic inquiry";
     EXPECT_EQ(1, zeva.ZEVA_Stop());
 }
 

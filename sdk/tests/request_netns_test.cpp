@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sdk_request_fixture.h"
@@ -396,6 +397,33 @@ TEST_F(Requests, FirstAnswerWithAnotherMacIsDropped) {
     EXPECT_EQ(std::make_pair(1, 0u), Run([&] { return zeva.ZEVA_GetDeviceConfig(&sn[0], 1, nullptr, 0, &code, 260); }));
     EXPECT_EQ("RC0000000000", Text(code.szCode, 256));
     EXPECT_TRUE(PasswordIs(0, "Sim12345")) << "the duplicates of the last answer disturb no later request";
+}
+
+// Requests from several host threads, each answered on both ports, so that two receive threads
+// store the same answer while the request reads it: every request gets its own device's record
+// (and ThreadSanitizer sees every store ordered before the read).
+TEST_F(Requests, ManyThreadsEachGetTheirDevicesAnswer) {
+    constexpr int kDevices = 4, kRounds = 10;
+    StartDevsim("--reply both", 0, kDevices);
+    std::vector<std::string> wrong(kDevices);
+    std::vector<std::thread> hosts;
+    for (int n = 0; n < kDevices; ++n)
+        hosts.emplace_back([&, n] {
+            std::string sn = SimSerial(n);
+            char expect[32];
+            std::snprintf(expect, sizeof expect, "UNLOCK-%08d", n);
+            for (int round = 0; round < kRounds && wrong[n].empty(); ++round) {
+                ZEVA_DEVICE_TYPE_UNLOCK_CODE out{};
+                int ok = zeva.ZEVA_GetDeviceConfig(&sn[0], 3, nullptr, 0, &out, sizeof out);
+                if (!ok || Text(out.szCode, sizeof out.szCode) != expect)
+                    wrong[n] = "round " + std::to_string(round) + ": " + std::to_string(ok) + " [" +
+                               Text(out.szCode, sizeof out.szCode) + "]";
+            }
+        });
+    for (std::thread &t : hosts)
+        t.join();
+    for (int n = 0; n < kDevices; ++n)
+        EXPECT_EQ("", wrong[n]) << SimSerial(n);
 }
 
 // Each simulator sends one hostile answer with the request's Uuid before its real one: the

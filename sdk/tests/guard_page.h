@@ -10,33 +10,42 @@
 
 namespace sdktest {
 
+// A mapping whose last page may not be read, and the n bytes in front of that page.
+struct GuardedMapping {
+    char *map = nullptr, *data = nullptr;
+    size_t size = 0;
+
+    static GuardedMapping Make(size_t n) {
+        size_t page = size_t(sysconf(_SC_PAGESIZE));
+        size_t size = (n + page - 1) / page * page + page;
+        void *map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (map == MAP_FAILED)
+            return {};
+        char *guard = static_cast<char *>(map) + size - page;
+        mprotect(guard, page, PROT_NONE);
+        return {static_cast<char *>(map), guard - n, size};
+    }
+    void Unmap() {
+        if (map)
+            munmap(map, size);
+        *this = {};
+    }
+};
+
 class GuardedBytes {
 public:
-    explicit GuardedBytes(const std::string &bytes) {
-        size_t page = size_t(sysconf(_SC_PAGESIZE));
-        m_size = (bytes.size() + page - 1) / page * page + page;
-        void *map = mmap(nullptr, m_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        m_map = map == MAP_FAILED ? nullptr : static_cast<char *>(map);
-        if (!m_map)
-            return;
-        char *guard = m_map + m_size - page;
-        mprotect(guard, page, PROT_NONE);
-        m_data = guard - bytes.size();
-        std::memcpy(m_data, bytes.data(), bytes.size());
+    explicit GuardedBytes(const std::string &bytes) : m_mapping(GuardedMapping::Make(bytes.size())) {
+        if (m_mapping.data)
+            std::memcpy(m_mapping.data, bytes.data(), bytes.size());
     }
-    ~GuardedBytes() {
-        if (m_map)
-            munmap(m_map, m_size);
-    }
+    ~GuardedBytes() { m_mapping.Unmap(); }
     GuardedBytes(const GuardedBytes &) = delete;
     GuardedBytes &operator=(const GuardedBytes &) = delete;
 
-    char *data() const { return m_data; }
+    char *data() const { return m_mapping.data; }
 
 private:
-    char *m_map = nullptr;
-    char *m_data = nullptr;
-    size_t m_size = 0;
+    GuardedMapping m_mapping;
 };
 
 }  // namespace sdktest

@@ -210,8 +210,8 @@ TEST_F(Started, ServiceNeverHearsItsOwnInquiries) {
 // periodic ones begin within it.
 TEST(Lifecycle, IntervalZeroSendsNoPeriodicInquiries) {
     ZEVA_NETNS_LAB(lab);
-    std::string host = lab.Add("host"), peer = lab.Add("peer");
-    lab.Veth(host, "h1", std::string(kHostAddr) + "/24", peer, "p0", std::string(kPeerAddr) + "/24");
+    std::string host, peer;
+    AddHostAndPeer(lab, host, peer);
     zeva::test::EnterNetns in(host);
     ZEVA_REQUIRE_NETNS();
     ASSERT_EQ(0, Sh("nft add table ip zevaloop && "

@@ -1,9 +1,6 @@
 // Received texts are parsed only when their nesting stays within what the parser's recursion may
 // take: the walk that decides it must meet the text as the parser does, whatever the text hides
 // in comments, values, declarations or broken UTF-8.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <new>
 #include <string>
@@ -11,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include "guard_page.h"
 #include "module/protocol/ProbeXml.h"
 
 using namespace ZEVA;
@@ -21,40 +19,30 @@ namespace {
 // next allocation of this thread can be placed with its end against a page that may not be read.
 struct GuardedAllocation {
     bool armed = false;
-    char *map = nullptr, *data = nullptr;
-    size_t mapSize = 0, size = 0;
+    size_t size = 0;
+    sdktest::GuardedMapping mapping;
 };
 thread_local GuardedAllocation t_guarded;
-
-void *AllocateGuarded(size_t n) {
-    size_t page = size_t(sysconf(_SC_PAGESIZE));
-    size_t mapSize = (n + page - 1) / page * page + page;
-    void *map = mmap(nullptr, mapSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (map == MAP_FAILED)
-        throw std::bad_alloc();
-    char *guard = static_cast<char *>(map) + mapSize - page;
-    mprotect(guard, page, PROT_NONE);
-    t_guarded = {false, static_cast<char *>(map), guard - n, mapSize, n};
-    return t_guarded.data;
-}
 
 }  // namespace
 
 void *operator new(size_t n) {
-    if (t_guarded.armed)
-        return AllocateGuarded(n);
+    if (t_guarded.armed) {
+        t_guarded = {false, n, sdktest::GuardedMapping::Make(n)};
+        if (!t_guarded.mapping.data)
+            throw std::bad_alloc();
+        return t_guarded.mapping.data;
+    }
     if (void *p = std::malloc(n ? n : 1))
         return p;
     throw std::bad_alloc();
 }
 
 void operator delete(void *p) noexcept {
-    if (p && p == t_guarded.data) {
-        munmap(t_guarded.map, t_guarded.mapSize);
-        t_guarded.data = nullptr;
-        return;
-    }
-    std::free(p);
+    if (p && p == t_guarded.mapping.data)
+        t_guarded.mapping.Unmap();
+    else
+        std::free(p);
 }
 
 void operator delete(void *p, size_t) noexcept { operator delete(p); }

@@ -62,7 +62,7 @@ TEST(NetnsLab, RemovingTheLabEndsItsProcesses) {
         ASSERT_EQ(0, kill(pid_t(std::stol(pid)), 0));
     }
     std::string state = Sh("ps -o stat= -p " + pid).out;
-    EXPECT_TRUE(state.empty() || state[0] == 'Z') << "process " << pid << " still runs: " << state;
+    EXPECT_TRUE(state.empty() || state.compare(0, 1, "Z") == 0) << "process " << pid << " still runs: " << state;
 }
 
 }  // namespace

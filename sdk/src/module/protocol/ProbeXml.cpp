@@ -174,7 +174,7 @@ const TiXmlElement *ParseProbe(const char *pData, uint32_t dwLen, TiXmlDocument 
     // The text ends at its first zero byte. The parser steps over a UTF-8 lead byte by its
     // sequence length, up to 4 bytes, even past the terminator, and reads on: zeros behind the
     // terminator keep every such step inside the copy.
-    size_t len = strnlen(pData, dwLen);
+    uint32_t len = uint32_t(strnlen(pData, dwLen));
     std::vector<char> text(len + kProbeZeros);
     std::memcpy(text.data(), pData, len);
     if (!NestingWithin(text.data(), len, PROBE_MAX_DEPTH))

@@ -13,8 +13,9 @@
 //   }
 //
 // Namespaces are named "zt<pid>-<n>-<tag>", unique per process, and deleted, with every process
-// still running in them, when the lab goes out of scope. A lab also deletes namespaces left by test processes that no longer run (killed by a
-// time-out, say). tests/netns/netns-run.sh does the same for a whole command.
+// still running in them, when the lab goes out of scope. A lab also deletes namespaces left by
+// test processes that no longer run (killed by a time-out, say). tests/netns/netns-run.sh does
+// the same for a whole command.
 #pragma once
 
 #include <dirent.h>

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "base/GlobalCtrl.h"
+#include "guard_page.h"
 #include "sdk_test_util.h"
 
 using namespace ZEVA;
@@ -13,10 +14,23 @@ namespace {
 
 const std::string kHead = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
 
+// The settings of a controller that has read no file.
+const std::string kDefaults = kHead + "<ZEVASDK><logLevel>3</logLevel><autoDelete>true</autoDelete>"
+                                      "<cryptoPath>libcrypto.so.3</cryptoPath><sslPath>libssl.so.3</sslPath>"
+                                      "<pcap>false</pcap><multicast>true</multicast><checkIP>true</checkIP>"
+                                      "<checkIPInterval>5</checkIPInterval><timeout>10</timeout>"
+                                      "<pcapPath>libpcap.so.0.8</pcapPath></ZEVASDK>";
+
 class ConfigFile : public ::testing::Test {
 protected:
     CGlobalCtrl *ctrl = CGlobalCtrl::GetInstance();
     sdktest::ScratchDir dir;
+
+    // The controller outlives each test: every test starts from its first settings.
+    void SetUp() override {
+        ASSERT_EQ(1, ctrl->SetLogParam(3, nullptr, 1));
+        ASSERT_EQ(0u, Read(kDefaults));
+    }
 
     // Reads a file holding the text; the thread's last error afterwards.
     uint32_t Read(const std::string &text) {
@@ -94,6 +108,30 @@ TEST_F(ConfigFile, MissingBrokenAndOverlongFiles) {
     std::string doc = kHead + "<ZEVASDK><timeout>9</timeout></ZEVASDK>";
     EXPECT_EQ(0u, Read(doc + std::string(1024 - doc.size(), ' ') + "<x>"));
     EXPECT_EQ(9u, ctrl->GetTimeout());
+}
+
+// A file's first 1024 bytes need not hold a zero: whatever they hold is parsed within them.
+TEST_F(ConfigFile, TextWithoutAZeroIsParsedWithinItsBytes) {
+    const std::string doc = kHead + "<ZEVASDK><timeout>9</timeout></ZEVASDK>";
+    const struct {
+        const char *why;
+        std::string bytes;
+        uint32_t expectError, expectTimeout;
+    } rows[] = {
+        {"document and blanks up to the end", doc + std::string(CFG_FILE_READ - doc.size(), ' '), 0, 9},
+        {"document cut by the end", doc.substr(0, doc.size() - 3), ZEVA_ERR_CONFIG_FILE, 10},
+        {"blanks beyond the first 1024 bytes", doc + std::string(CFG_FILE_READ, ' '), 0, 9},
+        {"markup beyond the first 1024 bytes", doc + std::string(CFG_FILE_READ - doc.size(), ' ') + "<x>", 0, 9},
+    };
+    for (const auto &row : rows) {
+        ASSERT_EQ(0u, Read(kDefaults));
+        sdktest::GuardedBytes text(row.bytes);
+        ASSERT_NE(nullptr, text.data());
+        ctrl->SetLastError(0);
+        ctrl->ParseConfigText(text.data(), uint32_t(row.bytes.size()));
+        EXPECT_EQ(row.expectError, CGlobalCtrl::GetThreadLastError()) << row.why;
+        EXPECT_EQ(row.expectTimeout, ctrl->GetTimeout()) << row.why;
+    }
 }
 
 TEST_F(ConfigFile, OverlongTextsKeepTheirField) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "guard_page.h"
 #include "sdk_netns_util.h"
 #include "zeva_lib.h"
 
@@ -157,6 +158,12 @@ TEST_F(Discovery, ParseDataRefusesHostileTextsAndReportsAValidAnswer) {
     EXPECT_EQ(1, reports.Count("02-aa-00-00-00-01", 1));
     ASSERT_EQ(1, zeva.ZEVA_ParseData(const_cast<char *>(answer.data()), uint32_t(answer.size())));
     EXPECT_EQ(1, reports.Count("02-aa-00-00-00-01", 1)) << "the same answer again is no news";
+    // A host's buffer need not hold a zero: nothing past its size is read.
+    const std::string unterminated = "<Probe><Types>hello</Types><MAC>02-aa-00-00-00-09</MAC></Probe>";
+    GuardedBytes guarded(unterminated);
+    ASSERT_NE(nullptr, guarded.data());
+    ASSERT_EQ(1, zeva.ZEVA_ParseData(guarded.data(), uint32_t(unterminated.size())));
+    EXPECT_EQ(1, reports.Count("02-aa-00-00-00-09", 1));
 }
 
 // Inquiries devsim heard, from the JSON lines of its log (each inquiry reaches both ports).

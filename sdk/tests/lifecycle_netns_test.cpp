@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <regex>
@@ -37,6 +38,15 @@ int RelayListener() {
     mreq.imr_ifindex = int(if_nametoindex("lo"));
     EXPECT_EQ(0, setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq));
     return s;
+}
+
+// A running SDK with one service: four receive threads, the inquiry thread and the address check.
+constexpr int kSdkThreads = 6;
+
+// The core library's: its asynchronous-I/O pool (two per processor and two), timer and log writer.
+int CoreThreads() {
+    long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+    return 2 * int(cpus > 0 ? cpus : 1) + 4;
 }
 
 std::string ReceiveWithin(int s, int timeoutMs) {
@@ -123,7 +133,8 @@ TEST(Lifecycle, RunningSdkSocketsInquiriesAndRelay) {
             EXPECT_NE(std::string::npos, ss.find(port)) << port << "\n" << ss;
         EXPECT_NE(std::string::npos, Sh("ip maddr show dev h1").out.find("239.255.255.250"));
         EXPECT_NE(std::string::npos, Sh("ip maddr show dev lo").out.find("239.255.255.251"));
-        EXPECT_GE(CountThreads(), threads + 6) << "four receive threads and two background threads";
+        EXPECT_EQ(threads + kSdkThreads + CoreThreads(), CountThreads())
+            << "four receive threads and two background threads, and the core library's";
 
         if (round == 0) {
             // The start's inquiry reaches the peer on both ports, well formed.
@@ -171,6 +182,58 @@ TEST_F(Started, RefusedSendsReachOnlyTheirExport) {
     ASSERT_GE(dropped, 1);
     EXPECT_TRUE(WaitFor([&] { return DroppedPackets() >= dropped + 2; })) << "the inquiry thread did not send";
     EXPECT_EQ(0u, zeva.ZEVA_GetLastError());
+    EXPECT_EQ(1, zeva.ZEVA_Stop());
+}
+
+// Datagrams of the host's own address to the device ports, counted as they leave (out) and as
+// they come back in (in).
+int OwnDatagrams(const char *chain) {
+    std::string out = Sh(std::string("nft list chain ip zevaloop ") + chain).out;
+    size_t at = out.find("counter packets ");
+    return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + 16);
+}
+
+// The device sockets never hear the inquiries (or requests) their service sends through them.
+TEST_F(Started, ServiceNeverHearsItsOwnInquiries) {
+    const std::string own = std::string("ip saddr ") + kHostAddr + " udp dport '{ 37020, 35090 }' counter";
+    ASSERT_EQ(0, Sh("nft add table ip zevaloop && "
+                    "nft add chain ip zevaloop out '{ type filter hook output priority 0; }' && "
+                    "nft add chain ip zevaloop in '{ type filter hook input priority 0; }' && "
+                    "nft add rule ip zevaloop out " + own + " && nft add rule ip zevaloop in " + own).status);
+    // Two inquiries on both ports: the first one's copy would have come back long before the second.
+    ASSERT_TRUE(WaitFor([] { return OwnDatagrams("out") >= 4; })) << OwnDatagrams("out");
+    EXPECT_EQ(0, OwnDatagrams("in"));
+    EXPECT_EQ(1, zeva.ZEVA_Stop());
+}
+
+// With the interval 0 only the start and the host send inquiries; once an interval is set the
+// periodic ones begin within it.
+TEST(Lifecycle, IntervalZeroSendsNoPeriodicInquiries) {
+    ZEVA_NETNS_LAB(lab);
+    std::string host, peer;
+    AddHostAndPeer(lab, host, peer);
+    zeva::test::EnterNetns in(host);
+    ZEVA_REQUIRE_NETNS();
+    ASSERT_EQ(0, Sh("nft add table ip zevaloop && "
+                    "nft add chain ip zevaloop out '{ type filter hook output priority 0; }' && "
+                    "nft add rule ip zevaloop out udp dport 37020 counter").status);
+    ZevaLib zeva;
+    ASSERT_EQ(0u, zeva.ZEVA_SetAutoRequestInterval(0));
+    ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, nullptr, nullptr, nullptr));
+    int sent = 1;  // the start's
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(WaitFor([&] { return OwnDatagrams("out") >= sent; })) << OwnDatagrams("out");
+        EXPECT_EQ(sent, OwnDatagrams("out"));
+        EXPECT_EQ(1, zeva.ZEVA_SendInquiry());
+        ++sent;
+    }
+    ASSERT_TRUE(WaitFor([&] { return OwnDatagrams("out") >= sent; })) << OwnDatagrams("out");
+    EXPECT_EQ(sent, OwnDatagrams("out"));
+    auto set = std::chrono::steady_clock::now();
+    zeva.ZEVA_SetAutoRequestInterval(1);
+    ASSERT_TRUE(WaitFor([&] { return OwnDatagrams("out") > sent; }));
+    auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - set);
+    EXPECT_LT(waited.count(), 1500) << "ms until the first periodic inquiry";
     EXPECT_EQ(1, zeva.ZEVA_Stop());
 }
 

@@ -1,5 +1,7 @@
 // The capture library bound at run time: Debian's libpcap, a stand-in that lacks an entry point,
 // missing paths, and the controller's fallbacks.
+#include <dlfcn.h>
+
 #include <memory>
 #include <string>
 
@@ -35,6 +37,11 @@ TEST_F(PcapBinding, LibraryLoadsAndChecksItsEntryPoints) {
     EXPECT_FALSE(lib.IsLoaded());
     EXPECT_TRUE(log->WaitFor("DynamicLoadBase::IsFuncExist, Function[pcap_next_ex] Unload"));
     EXPECT_TRUE(log->WaitFor("DynamicLoadBase::LoadLib, IsAllAPILoaded fialed"));
+    // The refused library is no longer mapped.
+    void *left = dlopen(FAKE_PCAP_PATH, RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_EQ(nullptr, left) << FAKE_PCAP_PATH << " still loaded";
+    if (left)
+        dlclose(left);
 
     EXPECT_EQ(0, lib.LoadLib("/nonexistent/libpcap.so.0.8"));
     EXPECT_TRUE(log->WaitFor("DynamicLoadBase::LoadDSo, YAR_LoadDSo Failed, LoadPath[/nonexistent/libpcap.so.0.8]"));

@@ -1,14 +1,51 @@
 // Received texts are parsed only when their nesting stays within what the parser's recursion may
 // take: the walk that decides it must meet the text as the parser does, whatever the text hides
 // in comments, values, declarations or broken UTF-8.
+#include <cstdlib>
+#include <new>
 #include <string>
 
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include "guard_page.h"
 #include "module/protocol/ProbeXml.h"
 
 using namespace ZEVA;
+
+namespace {
+
+// The parser's copy of a text is made inside ParseProbe: to see the parser read past it, the
+// next allocation of this thread can be placed with its end against a page that may not be read.
+struct GuardedAllocation {
+    bool armed = false;
+    size_t size = 0;
+    sdktest::GuardedMapping mapping;
+};
+thread_local GuardedAllocation t_guarded;
+
+}  // namespace
+
+void *operator new(size_t n) {
+    if (t_guarded.armed) {
+        t_guarded = {false, n, sdktest::GuardedMapping::Make(n)};
+        if (!t_guarded.mapping.data)
+            throw std::bad_alloc();
+        return t_guarded.mapping.data;
+    }
+    if (void *p = std::malloc(n ? n : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+void operator delete(void *p) noexcept {
+    if (p && p == t_guarded.mapping.data)
+        t_guarded.mapping.Unmap();
+    else
+        std::free(p);
+}
+
+void operator delete(void *p, size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -77,6 +114,24 @@ TEST(ProbeNesting, DeepTextsAreRefusedHoweverTheyHideIt) {
 
 // The parser steps over a whole UTF-8 sequence, also over the zero byte that ends the text: what
 // follows that byte must never reach it (under AddressSanitizer a read past the copy shows too).
+// A text that ends inside a UTF-8 sequence makes the parser step past the terminator of its
+// copy: it must stay inside the copy, which ends against a page that may not be read.
+TEST(ProbeNesting, ParserStaysInsideTheCopy) {
+    const std::string texts[] = {
+        "<Probe><Types>hello</Types><x>world<a>\xF0",
+        "<Probe><Types>hello</Types><x>world<a>\xE0",
+        "<Probe><Types>hello</Types><x a=\"\xF0",
+        "\xF0",
+    };
+    for (const std::string &text : texts) {
+        TiXmlDocument doc;
+        t_guarded.armed = true;
+        EXPECT_EQ(nullptr, ParseProbe(text.data(), uint32_t(text.size()), doc)) << text;
+        EXPECT_FALSE(t_guarded.armed) << "the copy was not the first allocation";
+        EXPECT_GT(t_guarded.size, text.size()) << text;
+    }
+}
+
 TEST(ProbeNesting, TextEndsAtItsFirstZeroByte) {
     const std::string broken = "<Probe><Types>hello</Types><x>world<a>\xF0";
     EXPECT_FALSE(Parses(broken + ">"));

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks netns-run.sh. "inside" runs under it: host and peers have their addresses, links up.
-# "outside" runs it: exit status passed on, namespaces gone after success, failure and SIGTERM.
+# "outside" runs it: exit status passed on, namespaces and the processes left in them gone after
+# success, failure and SIGTERM.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
@@ -31,6 +32,15 @@ outside)
     ((rc == 7)) || fail "exit status $rc, expected 7"
 
     "$here/netns-run.sh" -p 3 -- sh -c 'echo $$ >/dev/null' || fail "plain run failed"
+
+    # A helper left running in a peer goes with the namespaces.
+    pidfile="$(mktemp)"
+    "$here/netns-run.sh" -- sh -c "ip netns exec \$ZEVA_NETNS_PEERS sh -c 'sleep 300 >/dev/null 2>&1 & echo \$! >$pidfile'"
+    helper="$(cat "$pidfile")"
+    rm -f "$pidfile"
+    [[ -n "$helper" ]] || fail "the helper never started"
+    state="$(ps -o stat= -p "$helper" || true)"
+    [[ -z "$state" || "$state" == Z* ]] || { kill "$helper"; fail "helper $helper left running"; }
 
     "$here/netns-run.sh" -- sleep 30 &
     runner=$!

@@ -37,7 +37,11 @@ made=()
 child=""
 cleanup() {
     [[ -n "$child" ]] && kill -TERM "$child" 2>/dev/null && wait "$child" 2>/dev/null
-    for ns in "${made[@]}"; do ip netns del "$ns" 2>/dev/null || true; done
+    # Helpers started in the background of a namespace go with it.
+    for ns in "${made[@]}"; do
+        ip netns pids "$ns" 2>/dev/null | xargs -r kill -KILL 2>/dev/null || true
+        ip netns del "$ns" 2>/dev/null || true
+    done
 }
 trap cleanup EXIT
 trap 'exit 130' INT

@@ -12,9 +12,10 @@
 //       lab.Exec(dev, "ip -j addr");               // a command inside a namespace
 //   }
 //
-// Namespaces are named "zt<pid>-<n>-<tag>", unique per process, and deleted when the lab goes out
-// of scope. A lab also deletes namespaces left by test processes that no longer run (killed by a
-// time-out, say). tests/netns/netns-run.sh does the same for a whole command.
+// Namespaces are named "zt<pid>-<n>-<tag>", unique per process, and deleted, with every process
+// still running in them, when the lab goes out of scope. A lab also deletes namespaces left by
+// test processes that no longer run (killed by a time-out, say). tests/netns/netns-run.sh does
+// the same for a whole command.
 #pragma once
 
 #include <dirent.h>
@@ -73,7 +74,7 @@ public:
     }
     ~NetnsLab() {
         for (auto it = names_.rbegin(); it != names_.rend(); ++it)
-            Sh("ip netns del " + *it);
+            Remove(*it);
     }
     NetnsLab(const NetnsLab &) = delete;
     NetnsLab &operator=(const NetnsLab &) = delete;
@@ -167,7 +168,34 @@ private:
         }
         closedir(dir);
         for (const auto &name : stale)
-            Sh("ip netns del " + name);
+            Remove(name);
+    }
+
+    // The processes a test started inside the namespace (peers, simulators) go with it.
+    static std::vector<pid_t> PidsIn(const std::string &name) {
+        std::vector<pid_t> pids;
+        std::string out = Sh("ip netns pids " + name).out;
+        for (size_t at = 0; at < out.size();) {
+            char *end = nullptr;
+            long pid = std::strtol(out.c_str() + at, &end, 10);
+            if (end == out.c_str() + at)
+                break;
+            if (pid > 0 && pid_t(pid) != getpid())
+                pids.push_back(pid_t(pid));
+            at = size_t(end - out.c_str());
+        }
+        return pids;
+    }
+    static void Remove(const std::string &name) {
+        for (int i = 0; i < 100; ++i) {
+            std::vector<pid_t> pids = PidsIn(name);
+            if (pids.empty())
+                break;
+            for (pid_t pid : pids)
+                kill(pid, SIGKILL);
+            usleep(20000);
+        }
+        Sh("ip netns del " + name);
     }
 
     std::vector<std::string> names_;

@@ -50,4 +50,19 @@ TEST(NetnsLab, ExecQuotesAndSweepsNamespacesOfDeadRuns) {
     EXPECT_EQ("it's quoted\n", r.out);
 }
 
+// A peer started in the background of a namespace ends when its lab is removed.
+TEST(NetnsLab, RemovingTheLabEndsItsProcesses) {
+    std::string pid;
+    {
+        ZEVA_NETNS_LAB(lab);
+        std::string ns = lab.Add("procs");
+        pid = lab.Exec(ns, "nohup sleep 600 >/dev/null 2>&1 & echo $!").out;
+        pid = pid.substr(0, pid.find('\n'));
+        ASSERT_FALSE(pid.empty());
+        ASSERT_EQ(0, kill(pid_t(std::stol(pid)), 0));
+    }
+    std::string state = Sh("ps -o stat= -p " + pid).out;
+    EXPECT_TRUE(state.empty() || state.compare(0, 1, "Z") == 0) << "process " << pid << " still runs: " << state;
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "base/GlobalCtrl.h"
 #include "module/dynamic/Libpcap.h"
@@ -73,7 +74,7 @@ int CGlobalCtrl::ReadConfigFileAt(const char *pPath) {
         ZEVA_LOG_ERR("Open cfg file failed!");
         return 0;
     }
-    char text[CFG_FILE_READ + 1] = {};
+    char text[CFG_FILE_READ];
     uint32_t got = 0;
     int32_t rc = YAR_ReadFile(file, text, CFG_FILE_READ, &got);
     YAR_CloseFile(file);
@@ -83,11 +84,11 @@ int CGlobalCtrl::ReadConfigFileAt(const char *pPath) {
     return 1;
 }
 
+// The text need not end with a zero: the parser reads up to one, so it gets a terminated copy.
 void CGlobalCtrl::ParseConfigText(const char *pText, uint32_t dwLen) {
-    char text[CFG_FILE_READ + 1] = {};
-    std::memcpy(text, pText, dwLen < CFG_FILE_READ ? dwLen : CFG_FILE_READ);
+    const std::string text(pText, dwLen < CFG_FILE_READ ? dwLen : CFG_FILE_READ);
     TiXmlDocument doc;
-    doc.Parse(text, nullptr, TIXML_ENCODING_UTF8);
+    doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
     const TiXmlElement *root = doc.RootElement();
     if (doc.Error() || !root) {
         SetLastError(ZEVA_ERR_CONFIG_FILE);

@@ -2,11 +2,13 @@
 
 #include <cctype>
 #include <cstring>
-#include <string>
+#include <vector>
 
 namespace ZEVA {
 
 namespace {
+
+constexpr size_t kProbeZeros = 8;  // the terminator and the zeros behind it
 
 // TinyXML's parser (UTF-8 mode) recurses once per open element. NestingWithin follows a text the
 // way that parser meets it and counts the open elements. Comments, CDATA sections, declarations,
@@ -169,17 +171,15 @@ bool NestingWithin(const char *pText, size_t len, int iLimit) {
 const TiXmlElement *ParseProbe(const char *pData, uint32_t dwLen, TiXmlDocument &doc) {
     if (!pData)
         return nullptr;
-    // The text ends at its first zero byte. The parser steps over a whole UTF-8 sequence even
-    // when the text ends inside it, and then reads on: three more zero bytes keep it in the copy.
-    size_t len = strnlen(pData, dwLen);
-    std::string text(pData, len);
-    text.append(3, '\0');
-    if (!NestingWithin(text.c_str(), len, PROBE_MAX_DEPTH))
+    // The text ends at its first zero byte. The parser steps over a UTF-8 lead byte by its
+    // sequence length, up to 4 bytes, even past the terminator, and reads on: zeros behind the
+    // terminator keep every such step inside the copy.
+    uint32_t len = uint32_t(strnlen(pData, dwLen));
+    std::vector<char> text(len + kProbeZeros);
+    std::memcpy(text.data(), pData, len);
+    if (!NestingWithin(text.data(), len, PROBE_MAX_DEPTH))
         return nullptr;
-    // The parser steps over a UTF-8 lead byte by its sequence length, up to 4 bytes, even past
-    // the terminator: zeros behind the text keep such a step inside the copy.
-    text.append(4, '\0');
-    doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+    doc.Parse(text.data(), nullptr, TIXML_ENCODING_UTF8);
     const TiXmlElement *root = doc.RootElement();
     if (doc.Error() || !root || std::strcmp(root->Value(), "Probe") != 0)
         return nullptr;

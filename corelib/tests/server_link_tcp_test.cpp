@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
 
 #include "server_link_test_util.h"
+#include "transport/link/SocketEnd.h"
 
 using namespace Vorezi;
 using namespace srvtest;
@@ -260,6 +262,106 @@ TEST_F(ServerLinkTCP, OwnerEndsAndWaitsForOneConnection) {
         Morva_SetPreviewHandle(h, iSlot, 1);
         EXPECT_EQ(17, LastError());
     }
+}
+
+// ---- orderly end ----
+
+// Echoes every data record back on its connection, as a host would answer.
+void EchoData(Recorder *pRec, const std::atomic<int> *pLink) {
+    pRec->OnRecord = [pLink](SERVER_LINK_DATA *p) {
+        if (p->dwMsgType == SERVER_LINK_MSG_DATA && p->iStatus == 0 && p->dwDataLen) {
+            SERVER_LINK_SEND_PARAM s{};
+            s.pData = p->pData;
+            s.dwDataLen = p->dwDataLen;
+            s.iSocket = p->iSocket;
+            Interim_ServerLinkSendData(pLink->load(), &s);
+        }
+        return 1;
+    };
+}
+
+// What a client that reads slowly gets until the stream ends: the bytes and the last result
+// (0 end of stream, else the error).
+std::pair<std::string, int> ReadSlowly(int fd) {
+    std::string got;
+    char buf[4096];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 10000) <= 0)
+            return {got, ETIMEDOUT};
+        const ssize_t n = recv(fd, buf, sizeof(buf), 0);
+        if (n <= 0)
+            return {got, n == 0 ? 0 : errno};
+        got.append(buf, (size_t)n);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+std::string Pattern(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; i++)
+        s[i] = (char)('a' + (i * 7 + i / 251) % 26);
+    return s;
+}
+
+// A client that half-closes after its request and reads the answer slowly gets all of it and
+// then the end of stream, not a reset with the tail lost in the send queue.
+TEST_F(ServerLinkTCP, HalfClosingSlowReaderGetsEveryByteThenTheEnd) {
+    Recorder rec;
+    std::atomic<int> hLink{-1};
+    EchoData(&rec, &hLink);
+    hLink = CreateTcp(&rec, 0);
+    ASSERT_GE(hLink.load(), 0);
+    const std::string request = Pattern(256 * 1024);
+    int fd = ConnectTo(PortOf(hLink));
+    ASSERT_GE(fd, 0);
+    std::thread sender([&] {
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        shutdown(fd, SHUT_WR);
+    });
+    const auto [got, iEnd] = ReadSlowly(fd);
+    sender.join();
+    close(fd);
+    EXPECT_EQ(0, iEnd) << strerror(iEnd);
+    EXPECT_EQ(request.size(), got.size());
+    EXPECT_TRUE(got == request);
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 1));
+    EXPECT_EQ(73, rec.Records().back().iStatus);
+}
+
+// A client that never reads holds its worker no longer than the drain's stall limit; it gets the
+// reset then.
+TEST_F(ServerLinkTCP, PeerThatNeverReadsIsResetAfterTheStallLimit) {
+    Recorder rec;
+    rec.OnRecord = [](SERVER_LINK_DATA *p) {
+        if (p->dwMsgType == SERVER_LINK_MSG_DATA && p->iStatus == 0) {
+            // Fills the send queue without waiting: the client's window closes.
+            const std::string block(65536, 'q');
+            while (send(p->iSocket, block.data(), block.size(), MSG_DONTWAIT | MSG_NOSIGNAL) > 0) {
+            }
+        }
+        return 1;
+    };
+    const int h = CreateTcp(&rec, 0);
+    ASSERT_GE(h, 0);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int iSmall = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &iSmall, sizeof(iSmall));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons((uint16_t)PortOf(h));
+    ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)));
+    ASSERT_EQ(1, send(fd, "x", 1, 0));
+    shutdown(fd, SHUT_WR);
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 1));
+    const int iSlot = rec.Records().front().iAccept;
+    CServerLinkTCP *pLink = TcpLink(h);
+    EXPECT_TRUE(servicetest::WaitFor([&] { return pLink->IsAcceptSlotFinished(iSlot) == 1; },
+                                     (int)SOCKET_DRAIN_STALL_MS + 1500));
+    const auto [got, iEnd] = ReadSlowly(fd);
+    close(fd);
+    EXPECT_EQ(ECONNRESET, iEnd) << got.size();
 }
 
 // ---- the Interim_* table ----

@@ -15,6 +15,23 @@
 using namespace Vorezi;
 using namespace srvtest;
 
+// This program is linked with the runtime's pool post wrapped: a test can make posts fail, or
+// hold the listen thread inside its next post until released.
+std::atomic<int> g_nFailPosts{0};
+std::atomic<bool> g_bHoldPost{false}, g_bPostHeld{false};
+extern "C" int32_t __real_YAR_ThreadPoolFlex_Work(YAR_THREADPOOLFLEX_T *hPool, void *pItem);
+extern "C" int32_t __wrap_YAR_ThreadPoolFlex_Work(YAR_THREADPOOLFLEX_T *hPool, void *pItem) {
+    if (g_bHoldPost.load()) {
+        g_bPostHeld = true;
+        servicetest::WaitFor([] { return !g_bHoldPost.load(); }, 30000);
+        g_bPostHeld = false;
+    }
+    for (int n = g_nFailPosts.load(); n > 0;)
+        if (g_nFailPosts.compare_exchange_weak(n, n - 1))
+            return -1;
+    return __real_YAR_ThreadPoolFlex_Work(hPool, pItem);
+}
+
 namespace {
 
 #if defined(__SANITIZE_THREAD__)
@@ -262,6 +279,66 @@ TEST_F(ServerLinkTCP, OwnerEndsAndWaitsForOneConnection) {
         Morva_SetPreviewHandle(h, iSlot, 1);
         EXPECT_EQ(17, LastError());
     }
+}
+
+// A connection whose post fails is closed unheard, and its slot and in-flight count go back: the
+// next connection gets the same slot, and the link still stops.
+TEST_F(ServerLinkTCP, FailedPostsGiveTheirSlotBack) {
+    Recorder rec;
+    const int h = CreateTcp(&rec, 0);
+    ASSERT_GE(h, 0);
+    CServerLinkTCP *pLink = TcpLink(h);
+    servicetest::LogCapture log;
+    for (int i = 0; i < 3; i++) {
+        pLink->SetSlotStart(7);
+        g_nFailPosts = 1;
+        int fd = ConnectTo(PortOf(h));
+        EXPECT_EQ(1, WaitClosed(fd));
+        close(fd);
+        ASSERT_TRUE(servicetest::WaitFor([&] { return log.Matching("YAR_ThreadPoolFlex_Work failed").size() > (size_t)i; },
+                                         5000));
+    }
+    EXPECT_EQ(0u, rec.Records().size());
+    pLink->SetSlotStart(7);
+    int fd = ConnectTo(PortOf(h));
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, 1));
+    EXPECT_EQ(7, rec.Records().front().iAccept);
+    close(fd);
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 1));
+    WithinOrAbort(5000, "Morva_DestroyServerLink", [&] { EXPECT_EQ(1, Morva_DestroyServerLink(h)); });
+}
+
+// While the listen thread is held inside a post, a stop shuts the listening socket down and
+// waits for that thread: the number stays the link's until then, so the thread never accepts on
+// a socket that took the number over.
+TEST_F(ServerLinkTCP, StoppedLinkKeepsItsListenNumberUntilItsThreadEnds) {
+    Recorder rec;
+    const int h = CreateTcp(&rec, 0);
+    ASSERT_GE(h, 0);
+    const int iPort = PortOf(h);
+    const int fdListen = SocketOnPort(iPort, SOCK_STREAM);
+    ASSERT_GE(fdListen, 0);
+    const ino_t inode = InodeOf(fdListen);
+    g_bHoldPost = true;
+    int fd = ConnectTo(iPort);
+    ASSERT_TRUE(servicetest::WaitFor([] { return g_bPostHeld.load(); }, 5000));
+    std::atomic<pid_t> tidStopper{0};
+    std::thread stopper([&] {
+        tidStopper = (pid_t)syscall(SYS_gettid);
+        EXPECT_EQ(1, Morva_DestroyServerLink(h));
+    });
+    EXPECT_TRUE(servicetest::WaitFor(
+        [&] {
+            pollfd p{fdListen, POLLIN, 0};
+            const bool bWoken = InodeOf(fdListen) != inode || (poll(&p, 1, 0) == 1 && (p.revents & POLLHUP));
+            return bWoken && tidStopper.load() && BlockedSyscall(tidStopper.load()) == SYS_futex;
+        },
+        10000));
+    EXPECT_EQ(inode, InodeOf(fdListen)) << "the listening number was closed before its thread ended";
+    g_bHoldPost = false;
+    stopper.join();
+    EXPECT_EQ(1, WaitClosed(fd));
+    close(fd);
 }
 
 // ---- orderly end ----
@@ -654,7 +731,7 @@ TEST(ServerLinkFini, FiniWithLiveConnectionsEndsEverything) {
             fds.push_back(ConnectTo(PortOf(h)));
         ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, cycle == 0 ? 4 : 2)) << cycle;
         const auto start = std::chrono::steady_clock::now();
-        ASSERT_EQ(1, GetCoreGlobalCtrl()->Fini());
+        WithinOrAbort(10000, "Fini", [] { ASSERT_EQ(1, GetCoreGlobalCtrl()->Fini()); });
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << cycle;
         for (int fd : fds) {
             EXPECT_EQ(1, WaitClosed(fd, 3000));

@@ -27,6 +27,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -303,15 +305,19 @@ inline long BlockedSyscall(pid_t tid) {
     return number;
 }
 
-// The descriptor of this process bound to the given local port of the given socket type, or -1.
+// The descriptor of this process bound to the given local port of the given socket type, or -1;
+// of a stream type only a listening one.
 inline int SocketOnPort(int iPort, int iType) {
     for (int fd = 0; fd < 4096; fd++) {
-        int iSockType = 0;
+        int iSockType = 0, iListening = 0;
         socklen_t n = sizeof(iSockType);
         sockaddr_storage ss{};
         socklen_t len = sizeof(ss);
         if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &iSockType, &n) != 0 || iSockType != iType ||
             getsockname(fd, reinterpret_cast<sockaddr *>(&ss), &len) != 0)
+            continue;
+        n = sizeof(iListening);
+        if (iType == SOCK_STREAM && (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &iListening, &n) != 0 || !iListening))
             continue;
         const int iBound = ntohs(ss.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&ss)->sin6_port
                                                           : reinterpret_cast<sockaddr_in *>(&ss)->sin_port);
@@ -324,6 +330,22 @@ inline int SocketOnPort(int iPort, int iType) {
 inline ino_t InodeOf(int fd) {
     struct stat st {};
     return fstat(fd, &st) == 0 ? st.st_ino : 0;
+}
+
+// Runs fn on a thread of its own; when it has not returned within iLimitMs the whole program
+// ends at once, failed: a hang is reported in seconds, not at CTest's time-out.
+inline void WithinOrAbort(int iLimitMs, const char *pWhat, const std::function<void()> &fn) {
+    std::atomic<bool> bDone{false};
+    std::thread worker([&] {
+        fn();
+        bDone = true;
+    });
+    if (!servicetest::WaitFor([&] { return bDone.load(); }, iLimitMs)) {
+        std::fprintf(stderr, "%s did not end within %d ms: the program stops here\n", pWhat, iLimitMs);
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    worker.join();
 }
 
 // Sends one datagram from a socket of its own to 127.0.0.1:iPort.

@@ -1,16 +1,29 @@
 // The TCP server link through the Interim_* and Morva_* functions: command heads (directly and
-// from a Python client with split writes), slots, back-pressure, manager mode 1, stop and fini.
+// split across receives), slots, failed posts, back-pressure, manager mode 1, orderly ends, stop
+// and fini.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <thread>
 
 #include "server_link_test_util.h"
+
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+
 #include "transport/link/SocketEnd.h"
+#include "transport/serverlink/dtls/ServerLinkRQSDTLS.h"
+#include "transport/serverlink/tcp/ServerLinkMQTT.h"
+#include "transport/serverlink/udp/ServerLinkRQS.h"
+#include "transport/serverlink/udp/ServerLinkUDP.h"
+#include "transport/serverlink/vrudp/ServerLinkVRUDP.h"
+#include "transport/serverlink/vrudp/ServerLinkVRUDPStream.h"
 
 using namespace Vorezi;
 using namespace srvtest;
@@ -101,7 +114,15 @@ TEST_F(ServerLinkTCP, HeadCheckAtEverySplit) {
     EXPECT_EQ(1u, log.Matching("CServerLinkTCP::CheckHeadData, Invalid Param").size());
 }
 
-TEST_F(ServerLinkTCP, HeadsFromPythonClient) {
+// Bytes of one socket: sent and not yet acknowledged (SIOCOUTQ), or waiting unread (FIONREAD).
+int QueuedBytes(int fd, unsigned long ulRequest) {
+    int n = -1;
+    return ioctl(fd, ulRequest, &n) == 0 ? n : -1;
+}
+
+// Each piece is taken by its own receive of the worker: the next goes only once the worker has
+// read the last (acknowledged by the server side and nothing left unread there).
+TEST_F(ServerLinkTCP, HeadsAcrossReceives) {
     const std::string head = MakeHead(60);
     const std::string payload(100, 'P');
     struct Case {
@@ -117,32 +138,38 @@ TEST_F(ServerLinkTCP, HeadsFromPythonClient) {
         {"split 51", 1, {head.substr(0, 51), head.substr(51) + payload}, payload, true},
         {"exactly 52", 1, {head}, "", true},
         {"3 then no head", 1, {"abc", "defghij"}, "abcdefghij", false},
+        {"1, 2 then no head", 1, {"Q", "DX", "yz"}, "QDXyz", false},
         {"3 then no head, long", 1, {"QDB", "x" + std::string(200, 'z')}, "QDBx" + std::string(200, 'z'), false},
         {"check off", 0, {head + payload}, head + payload, false},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.pName);
         Recorder rec;
         int h = CreateTcp(&rec, c.bCheckHead);
-        ASSERT_GE(h, 0) << c.pName;
-        std::vector<std::string> args = {"tcp-send", "127.0.0.1", std::to_string(PortOf(h))};
-        for (const std::string &piece : c.pieces)
-            args.push_back(Hex(piece));
-        PyClient client(args);
-        EXPECT_EQ("DONE", client.Line()) << c.pName;
-        ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 1)) << c.pName;
+        ASSERT_GE(h, 0);
+        int fd = ConnectTo(PortOf(h));
+        ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, 1));
+        const int accepted = rec.Records().front().iSocket;
+        for (const std::string &piece : c.pieces) {
+            ASSERT_EQ((ssize_t)piece.size(), send(fd, piece.data(), piece.size(), 0));
+            ASSERT_TRUE(servicetest::WaitFor(
+                [&] { return QueuedBytes(fd, SIOCOUTQ) == 0 && QueuedBytes(accepted, FIONREAD) == 0; }, 5000));
+        }
+        shutdown(fd, SHUT_WR);
+        ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 1));
+        close(fd);
         std::vector<Record> records = rec.Records();
-        ASSERT_FALSE(records.empty());
         const int iAccept = records.front().iAccept;
-        EXPECT_EQ(c.expected, rec.DataOf(iAccept)) << c.pName;
+        EXPECT_EQ(c.expected, rec.DataOf(iAccept));
         size_t nData = 0;
         for (const Record &r : records) {
             if (r.dwMsgType != SERVER_LINK_MSG_DATA || r.iStatus != 0)
                 continue;
-            EXPECT_EQ(c.bAreaB && nData == 0 ? head.substr(32, 16) : std::string(16, '\0'), r.areaB) << c.pName;
+            EXPECT_EQ(c.bAreaB && nData == 0 ? head.substr(32, 16) : std::string(16, '\0'), r.areaB);
             nData++;
         }
-        EXPECT_GE(nData, c.bAreaB ? 1u : 0u) << c.pName;
-        EXPECT_EQ(73, records.back().iStatus) << c.pName;
+        EXPECT_GE(nData, c.bAreaB ? 1u : 0u);
+        EXPECT_EQ(73, records.back().iStatus);
         EXPECT_EQ(1, Morva_DestroyServerLink(h));
     }
 }
@@ -561,7 +588,10 @@ TEST(ServerLinkMgr, NotInitialisedMakesNoManager) {
 }
 
 TEST(ServerLinkMgr, PoolUnitIsTheLargestClass) {
-    EXPECT_GE(CServerLinkMgr::MaxServerLinkSize(), sizeof(CServerLinkTCP));
+    const size_t sizes[] = {sizeof(CServerLinkTCP),         sizeof(CServerLinkUDP),  sizeof(CServerLinkRQS),
+                            sizeof(CServerLinkRQSDTLS),     sizeof(CServerLinkVRUDP), sizeof(CServerLinkVRUDPStream),
+                            sizeof(CServerLinkMQTT)};
+    EXPECT_EQ(*std::max_element(std::begin(sizes), std::end(sizes)), CServerLinkMgr::MaxServerLinkSize());
     EXPECT_EQ(1608u, sizeof(SERVER_LINK_DATA));
 }
 
@@ -570,11 +600,11 @@ TEST(ServerLinkMgr, PoolUnitIsTheLargestClass) {
 TEST_F(ServerLinkTCP, AnswerFromCallbackWhileAnotherThreadWaits) {
     Recorder rec;
     std::atomic<int> hLink{-1};
-    std::atomic<bool> bWaiting{false};
+    std::atomic<pid_t> tidWaiter{0};
     rec.OnRecord = [&](SERVER_LINK_DATA *p) {
         if (p->dwMsgType == SERVER_LINK_MSG_DATA && p->iStatus == 0) {
-            servicetest::WaitFor([&] { return bWaiting.load(); }, 5000);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the waiter is inside its poll
+            // The waiter is inside its wait, between two looks at the slot.
+            servicetest::WaitFor([&] { return tidWaiter.load() && IsSleeping(BlockedSyscall(tidWaiter.load())); }, 5000);
             SERVER_LINK_SEND_PARAM s{};
             s.pData = p->pData;
             s.dwDataLen = p->dwDataLen;
@@ -589,20 +619,17 @@ TEST_F(ServerLinkTCP, AnswerFromCallbackWhileAnotherThreadWaits) {
     int fd = ConnectTo(PortOf(hLink));
     ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, 1));
     const int iSlot = rec.Records()[0].iAccept;
-    std::atomic<bool> bDone{false};
     std::thread waiter([&] {
-        bWaiting = true;
+        tidWaiter = (pid_t)syscall(SYS_gettid);
         Interim_WaitRecvThread(hLink, iSlot);
-        bDone = true;
     });
-    ASSERT_EQ(4, send(fd, "ping", 4, 0));
+    EXPECT_EQ(4, send(fd, "ping", 4, 0));
     char buf[4];
     pollfd pfd{fd, POLLIN, 0};
-    ASSERT_EQ(1, poll(&pfd, 1, 5000));
-    ASSERT_EQ(4, recv(fd, buf, 4, 0));
+    EXPECT_EQ(1, poll(&pfd, 1, 5000));
+    EXPECT_EQ(4, recv(fd, buf, 4, MSG_DONTWAIT));
     close(fd);
-    EXPECT_TRUE(servicetest::WaitFor([&] { return bDone.load(); }, 5000));
-    waiter.join();
+    WithinOrAbort(5000, "Interim_WaitRecvThread", [&] { waiter.join(); });
 }
 
 TEST_F(ServerLinkTCP, ManagerModeOneHandsTheSocketOver) {
@@ -629,7 +656,9 @@ TEST_F(ServerLinkTCP, ManagerModeOneHandsTheSocketOver) {
         clients.push_back(fd);
     }
     ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, kLinks));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a reader, if any, would have read by now
+    // Every worker has ended: none is left that could read.
+    for (int h : handles)
+        ASSERT_TRUE(servicetest::WaitFor([&] { return TcpLink(h)->InFlight() == 0; }, 5000));
     EXPECT_EQ((size_t)kLinks, rec.Records().size());
     for (int s : owned) {
         char buf[8];
@@ -656,7 +685,9 @@ TEST_F(ServerLinkTwoThreads, ConnectionsBeyondThePoolWaitTheirTurn) {
     for (int i = 0; i < 5; i++)
         fds.push_back(ConnectTo(PortOf(h)));
     ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, 2));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // nobody else gets served meanwhile
+    // The other three wait in the pool's queue, taken by no worker.
+    YAR_THREADPOOLFLEX_T *hPool = GetServerLinkMgr()->GetThreadPoolHandle();
+    ASSERT_TRUE(servicetest::WaitFor([&] { return YAR_ThreadPoolFlex_GetWorkCount(hPool) == 3; }, 5000));
     EXPECT_EQ(2u, rec.Count(SERVER_LINK_MSG_NEW));
     for (size_t served = 2; served < 5; served++) {
         std::vector<int> slots;

@@ -305,6 +305,11 @@ inline long BlockedSyscall(pid_t tid) {
     return number;
 }
 
+// A thread blocked in a sleep of the runtime (its waits in steps).
+inline bool IsSleeping(long syscallNumber) {
+    return syscallNumber == SYS_nanosleep || syscallNumber == SYS_clock_nanosleep;
+}
+
 // The descriptor of this process bound to the given local port of the given socket type, or -1;
 // of a stream type only a listening one.
 inline int SocketOnPort(int iPort, int iType) {

@@ -27,6 +27,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "morva/ComInterfaceMorva.h"
@@ -197,6 +198,21 @@ private:
     int m_handle = -1;
     int m_port = 0;
 };
+
+// Runs the same clients against the server link's echo, then against the epoll loop.
+template <class Run>
+auto AgainstBoth(const Run &run) {
+    decltype(run(0)) link, epoll;
+    {
+        LinkEcho echo;
+        link = run(echo.Port());
+    }
+    {
+        EpollEcho echo;
+        epoll = run(echo.Port());
+    }
+    return std::make_pair(link, epoll);
+}
 
 // ---- long-lived clients ----
 
@@ -414,15 +430,7 @@ int main(int argc, char **argv) {
     RaiseFileLimit();
     if (InitWithPool(64) != 1)
         return 1;
-    AcceptResult link, epoll;
-    {
-        LinkEcho echo;
-        link = RunClients(echo.Port(), perThread);
-    }
-    {
-        EpollEcho echo;
-        epoll = RunClients(echo.Port(), perThread);
-    }
+    const auto [link, epoll] = AgainstBoth([&](int port) { return RunClients(port, perThread); });
     std::printf("accept: server link %.0f conn/s p99 %.0f us, epoll loop %.0f conn/s p99 %.0f us, ratio %.2fx, p99 %.2fx\n",
                 link.connPerSec, link.p99Us, epoll.connPerSec, epoll.p99Us, link.connPerSec / epoll.connPerSec,
                 link.p99Us / epoll.p99Us);
@@ -432,15 +440,7 @@ int main(int argc, char **argv) {
 
     if (InitWithPool(1100) != 1)
         return 1;
-    LongLivedResult longLink, longEpoll;
-    {
-        LinkEcho echo;
-        longLink = PingPong(echo.Port(), longSeconds);
-    }
-    {
-        EpollEcho echo;
-        longEpoll = PingPong(echo.Port(), longSeconds);
-    }
+    const auto [longLink, longEpoll] = AgainstBoth([&](int port) { return PingPong(port, longSeconds); });
     std::printf("long-lived 1000: server link %.0f round trips/s (%.1f KiB RSS, %.2f threads per connection), "
                 "epoll loop %.0f/s (%.1f KiB, %.2f threads), ratio %.2fx\n",
                 longLink.roundTripsPerSec, longLink.rssKiBPerConn, longLink.threadsPerConn, longEpoll.roundTripsPerSec,

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iterator>
 #include <thread>
 
@@ -431,6 +432,35 @@ TEST_F(ServerLinkTCP, HalfClosingSlowReaderGetsEveryByteThenTheEnd) {
     EXPECT_TRUE(got == request);
     ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 1));
     EXPECT_EQ(73, rec.Records().back().iStatus);
+}
+
+// ncat sends a file, half-closes and prints what comes back until the end of stream.
+TEST_F(ServerLinkTCP, NcatGetsTheWholeEchoOfAFile) {
+    if (std::system("command -v ncat >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ncat is not installed";
+    Recorder rec;
+    std::atomic<int> hLink{-1};
+    EchoData(&rec, &hLink);
+    hLink = CreateTcp(&rec, 0);
+    ASSERT_GE(hLink.load(), 0);
+    char dir[] = "/tmp/ncat-echoXXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    const std::string in = std::string(dir) + "/in", out = std::string(dir) + "/out";
+    const std::string body = Pattern(1 << 20);
+    std::ofstream(in, std::ios::binary) << body;
+    for (int run = 0; run < 3; run++) {
+        SCOPED_TRACE(run);
+        const std::string cmd =
+            "timeout 30 ncat 127.0.0.1 " + std::to_string(PortOf(hLink)) + " < " + in + " > " + out;
+        EXPECT_EQ(0, std::system(cmd.c_str()));
+        std::ifstream got(out, std::ios::binary);
+        const std::string echoed((std::istreambuf_iterator<char>(got)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(body.size(), echoed.size());
+        EXPECT_TRUE(echoed == body);
+    }
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+    rmdir(dir);
 }
 
 // A client that never reads holds its worker no longer than the drain's stall limit; it gets the

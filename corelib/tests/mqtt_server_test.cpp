@@ -2,7 +2,11 @@
 // back-off, closes from inside callbacks, and real clients (mosquitto, paho) over loopback.
 #include "mqtt_server_util.h"
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
+
+#include "transport/mqtt/MqttLongLink.h"
 
 using namespace mqtttest;
 using Vorezi::CMqttServerMgr;
@@ -357,5 +361,34 @@ TEST_F(MqttServerTest, ManyClientsVanishAndAreClosedFromTheirCallbacks) {
         ::close(fd);
     }
     EXPECT_TRUE(m_Host.WaitType(MSG_PRIVATE_ERROR, kClients, 60000));
+    EXPECT_TRUE(WaitSessions(0));
+}
+
+// Sessions refused from their callbacks while their clients stay: each close waits for its
+// client, and the closes run side by side, not one after another.
+TEST_F(MqttServerTest, SessionsRefusedAtOnceAllEndWithinOneCloseWait) {
+    constexpr int kClients = 20;
+    ASSERT_GE(Listen(), 0);
+    std::atomic<bool> bRefuse{false};
+    m_Host.on = [&](int iHandle, MORVA_MQTT_MSG *pMsg) {
+        if (pMsg->iMsgType == MSG_PUBLISH && bRefuse.load()) {
+            EXPECT_EQ(Morva_MqttServerClose(iHandle), 1);
+        }
+    };
+    std::vector<int> fds;
+    for (int i = 0; i < kClients; i++) {
+        const int fd = ConnectedClient(ConnectSpec(4, 0x82, 60, "r" + std::to_string(i)));
+        ASSERT_GE(fd, 0) << i;
+        fds.push_back(fd);
+    }
+    bRefuse = true;
+    const auto start = std::chrono::steady_clock::now();
+    for (int fd : fds)
+        ASSERT_TRUE(SendAll(fd, Publish("t", Raw("p"))));
+    for (int fd : fds)
+        EXPECT_EQ(srvtest::WaitClosed(fd, 30000), 1);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    // One close waits up to kProbeRecvTimeout (3 s) for its client.
+    EXPECT_LT(ms.count(), Vorezi::CMqttLongLink::kProbeRecvTimeout + 1500);
     EXPECT_TRUE(WaitSessions(0));
 }

@@ -1,17 +1,50 @@
 // The TCP server link through the Interim_* and Morva_* functions: command heads (directly and
-// from a Python client with split writes), slots, back-pressure, manager mode 1, stop and fini.
+// split across receives), slots, failed posts, back-pressure, manager mode 1, orderly ends, stop
+// and fini.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "server_link_test_util.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+
+#include "transport/link/SocketEnd.h"
+#include "transport/serverlink/dtls/ServerLinkRQSDTLS.h"
+#include "transport/serverlink/tcp/ServerLinkMQTT.h"
+#include "transport/serverlink/udp/ServerLinkRQS.h"
+#include "transport/serverlink/udp/ServerLinkUDP.h"
+#include "transport/serverlink/vrudp/ServerLinkVRUDP.h"
+#include "transport/serverlink/vrudp/ServerLinkVRUDPStream.h"
+
 using namespace Vorezi;
 using namespace srvtest;
+
+// This program is linked with the runtime's pool post wrapped: a test can make posts fail, or
+// hold the listen thread inside its next post until released.
+std::atomic<int> g_nFailPosts{0};
+std::atomic<bool> g_bHoldPost{false}, g_bPostHeld{false};
+extern "C" int32_t __real_YAR_ThreadPoolFlex_Work(YAR_THREADPOOLFLEX_T *hPool, void *pItem);
+extern "C" int32_t __wrap_YAR_ThreadPoolFlex_Work(YAR_THREADPOOLFLEX_T *hPool, void *pItem) {
+    if (g_bHoldPost.load()) {
+        g_bPostHeld = true;
+        servicetest::WaitFor([] { return !g_bHoldPost.load(); }, 30000);
+        g_bPostHeld = false;
+    }
+    for (int n = g_nFailPosts.load(); n > 0;)
+        if (g_nFailPosts.compare_exchange_weak(n, n - 1))
+            return -1;
+    return __real_YAR_ThreadPoolFlex_Work(hPool, pItem);
+}
 
 namespace {
 
@@ -82,7 +115,15 @@ TEST_F(ServerLinkTCP, HeadCheckAtEverySplit) {
     EXPECT_EQ(1u, log.Matching("CServerLinkTCP::CheckHeadData, Invalid Param").size());
 }
 
-TEST_F(ServerLinkTCP, HeadsFromPythonClient) {
+// Bytes of one socket: sent and not yet acknowledged (SIOCOUTQ), or waiting unread (FIONREAD).
+int QueuedBytes(int fd, unsigned long ulRequest) {
+    int n = -1;
+    return ioctl(fd, ulRequest, &n) == 0 ? n : -1;
+}
+
+// Each piece is taken by its own receive of the worker: the next goes only once the worker has
+// read the last (acknowledged by the server side and nothing left unread there).
+TEST_F(ServerLinkTCP, HeadsAcrossReceives) {
     const std::string head = MakeHead(60);
     const std::string payload(100, 'P');
     struct Case {
@@ -98,32 +139,38 @@ TEST_F(ServerLinkTCP, HeadsFromPythonClient) {
         {"split 51", 1, {head.substr(0, 51), head.substr(51) + payload}, payload, true},
         {"exactly 52", 1, {head}, "", true},
         {"3 then no head", 1, {"abc", "defghij"}, "abcdefghij", false},
+        {"1, 2 then no head", 1, {"Q", "DX", "yz"}, "QDXyz", false},
         {"3 then no head, long", 1, {"QDB", "x" + std::string(200, 'z')}, "QDBx" + std::string(200, 'z'), false},
         {"check off", 0, {head + payload}, head + payload, false},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE(c.pName);
         Recorder rec;
         int h = CreateTcp(&rec, c.bCheckHead);
-        ASSERT_GE(h, 0) << c.pName;
-        std::vector<std::string> args = {"tcp-send", "127.0.0.1", std::to_string(PortOf(h))};
-        for (const std::string &piece : c.pieces)
-            args.push_back(Hex(piece));
-        PyClient client(args);
-        EXPECT_EQ("DONE", client.Line()) << c.pName;
-        ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 1)) << c.pName;
+        ASSERT_GE(h, 0);
+        int fd = ConnectTo(PortOf(h));
+        ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, 1));
+        const int accepted = rec.Records().front().iSocket;
+        for (const std::string &piece : c.pieces) {
+            ASSERT_EQ((ssize_t)piece.size(), send(fd, piece.data(), piece.size(), 0));
+            ASSERT_TRUE(servicetest::WaitFor(
+                [&] { return QueuedBytes(fd, SIOCOUTQ) == 0 && QueuedBytes(accepted, FIONREAD) == 0; }, 5000));
+        }
+        shutdown(fd, SHUT_WR);
+        ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 1));
+        close(fd);
         std::vector<Record> records = rec.Records();
-        ASSERT_FALSE(records.empty());
         const int iAccept = records.front().iAccept;
-        EXPECT_EQ(c.expected, rec.DataOf(iAccept)) << c.pName;
+        EXPECT_EQ(c.expected, rec.DataOf(iAccept));
         size_t nData = 0;
         for (const Record &r : records) {
             if (r.dwMsgType != SERVER_LINK_MSG_DATA || r.iStatus != 0)
                 continue;
-            EXPECT_EQ(c.bAreaB && nData == 0 ? head.substr(32, 16) : std::string(16, '\0'), r.areaB) << c.pName;
+            EXPECT_EQ(c.bAreaB && nData == 0 ? head.substr(32, 16) : std::string(16, '\0'), r.areaB);
             nData++;
         }
-        EXPECT_GE(nData, c.bAreaB ? 1u : 0u) << c.pName;
-        EXPECT_EQ(73, records.back().iStatus) << c.pName;
+        EXPECT_GE(nData, c.bAreaB ? 1u : 0u);
+        EXPECT_EQ(73, records.back().iStatus);
         EXPECT_EQ(1, Morva_DestroyServerLink(h));
     }
 }
@@ -262,6 +309,195 @@ TEST_F(ServerLinkTCP, OwnerEndsAndWaitsForOneConnection) {
     }
 }
 
+// A connection whose post fails is closed unheard, and its slot and in-flight count go back: the
+// next connection gets the same slot, and the link still stops.
+TEST_F(ServerLinkTCP, FailedPostsGiveTheirSlotBack) {
+    Recorder rec;
+    const int h = CreateTcp(&rec, 0);
+    ASSERT_GE(h, 0);
+    CServerLinkTCP *pLink = TcpLink(h);
+    servicetest::LogCapture log;
+    for (int i = 0; i < 3; i++) {
+        pLink->SetSlotStart(7);
+        g_nFailPosts = 1;
+        int fd = ConnectTo(PortOf(h));
+        EXPECT_EQ(1, WaitClosed(fd));
+        close(fd);
+        ASSERT_TRUE(servicetest::WaitFor([&] { return log.Matching("YAR_ThreadPoolFlex_Work failed").size() > (size_t)i; },
+                                         5000));
+    }
+    EXPECT_EQ(0u, rec.Records().size());
+    pLink->SetSlotStart(7);
+    int fd = ConnectTo(PortOf(h));
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, 1));
+    EXPECT_EQ(7, rec.Records().front().iAccept);
+    close(fd);
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 1));
+    WithinOrAbort(5000, "Morva_DestroyServerLink", [&] { EXPECT_EQ(1, Morva_DestroyServerLink(h)); });
+}
+
+// While the listen thread is held inside a post, a stop shuts the listening socket down and
+// waits for that thread: the number stays the link's until then, so the thread never accepts on
+// a socket that took the number over.
+TEST_F(ServerLinkTCP, StoppedLinkKeepsItsListenNumberUntilItsThreadEnds) {
+    Recorder rec;
+    const int h = CreateTcp(&rec, 0);
+    ASSERT_GE(h, 0);
+    const int iPort = PortOf(h);
+    const int fdListen = SocketOnPort(iPort, SOCK_STREAM);
+    ASSERT_GE(fdListen, 0);
+    const ino_t inode = InodeOf(fdListen);
+    g_bHoldPost = true;
+    int fd = ConnectTo(iPort);
+    ASSERT_TRUE(servicetest::WaitFor([] { return g_bPostHeld.load(); }, 5000));
+    std::atomic<pid_t> tidStopper{0};
+    std::thread stopper([&] {
+        tidStopper = (pid_t)syscall(SYS_gettid);
+        EXPECT_EQ(1, Morva_DestroyServerLink(h));
+    });
+    EXPECT_TRUE(servicetest::WaitFor(
+        [&] {
+            pollfd p{fdListen, POLLIN, 0};
+            const bool bWoken = InodeOf(fdListen) != inode || (poll(&p, 1, 0) == 1 && (p.revents & POLLHUP));
+            return bWoken && tidStopper.load() && BlockedSyscall(tidStopper.load()) == SYS_futex;
+        },
+        10000));
+    EXPECT_EQ(inode, InodeOf(fdListen)) << "the listening number was closed before its thread ended";
+    g_bHoldPost = false;
+    stopper.join();
+    EXPECT_EQ(1, WaitClosed(fd));
+    close(fd);
+}
+
+// ---- orderly end ----
+
+// Echoes every data record back on its connection, as a host would answer.
+void EchoData(Recorder *pRec, const std::atomic<int> *pLink) {
+    pRec->OnRecord = [pLink](SERVER_LINK_DATA *p) {
+        if (p->dwMsgType == SERVER_LINK_MSG_DATA && p->iStatus == 0 && p->dwDataLen) {
+            SERVER_LINK_SEND_PARAM s{};
+            s.pData = p->pData;
+            s.dwDataLen = p->dwDataLen;
+            s.iSocket = p->iSocket;
+            Interim_ServerLinkSendData(pLink->load(), &s);
+        }
+        return 1;
+    };
+}
+
+// What a client that reads slowly gets until the stream ends: the bytes and the last result
+// (0 end of stream, else the error).
+std::pair<std::string, int> ReadSlowly(int fd) {
+    std::string got;
+    char buf[4096];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 10000) <= 0)
+            return {got, ETIMEDOUT};
+        const ssize_t n = recv(fd, buf, sizeof(buf), 0);
+        if (n <= 0)
+            return {got, n == 0 ? 0 : errno};
+        got.append(buf, (size_t)n);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+std::string Pattern(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; i++)
+        s[i] = (char)('a' + (i * 7 + i / 251) % 26);
+    return s;
+}
+
+// A client that half-closes after its request and reads the answer slowly gets all of it and
+// then the end of stream, not a reset with the tail lost in the send queue.
+TEST_F(ServerLinkTCP, HalfClosingSlowReaderGetsEveryByteThenTheEnd) {
+    Recorder rec;
+    std::atomic<int> hLink{-1};
+    EchoData(&rec, &hLink);
+    hLink = CreateTcp(&rec, 0);
+    ASSERT_GE(hLink.load(), 0);
+    const std::string request = Pattern(256 * 1024);
+    int fd = ConnectTo(PortOf(hLink));
+    ASSERT_GE(fd, 0);
+    std::thread sender([&] {
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        shutdown(fd, SHUT_WR);
+    });
+    const auto [got, iEnd] = ReadSlowly(fd);
+    sender.join();
+    close(fd);
+    EXPECT_EQ(0, iEnd) << strerror(iEnd);
+    EXPECT_EQ(request.size(), got.size());
+    EXPECT_TRUE(got == request);
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 1));
+    EXPECT_EQ(73, rec.Records().back().iStatus);
+}
+
+// ncat sends a file, half-closes and prints what comes back until the end of stream.
+TEST_F(ServerLinkTCP, NcatGetsTheWholeEchoOfAFile) {
+    if (std::system("command -v ncat >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ncat is not installed";
+    Recorder rec;
+    std::atomic<int> hLink{-1};
+    EchoData(&rec, &hLink);
+    hLink = CreateTcp(&rec, 0);
+    ASSERT_GE(hLink.load(), 0);
+    char dir[] = "/tmp/ncat-echoXXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    const std::string in = std::string(dir) + "/in", out = std::string(dir) + "/out";
+    const std::string body = Pattern(1 << 20);
+    std::ofstream(in, std::ios::binary) << body;
+    for (int run = 0; run < 3; run++) {
+        SCOPED_TRACE(run);
+        const std::string cmd =
+            "timeout 30 ncat 127.0.0.1 " + std::to_string(PortOf(hLink)) + " < " + in + " > " + out;
+        EXPECT_EQ(0, std::system(cmd.c_str()));
+        std::ifstream got(out, std::ios::binary);
+        const std::string echoed((std::istreambuf_iterator<char>(got)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(body.size(), echoed.size());
+        EXPECT_TRUE(echoed == body);
+    }
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+    rmdir(dir);
+}
+
+// A client that never reads holds its worker no longer than the drain's stall limit; it gets the
+// reset then.
+TEST_F(ServerLinkTCP, PeerThatNeverReadsIsResetAfterTheStallLimit) {
+    Recorder rec;
+    rec.OnRecord = [](SERVER_LINK_DATA *p) {
+        if (p->dwMsgType == SERVER_LINK_MSG_DATA && p->iStatus == 0) {
+            // Fills the send queue without waiting: the client's window closes.
+            const std::string block(65536, 'q');
+            while (send(p->iSocket, block.data(), block.size(), MSG_DONTWAIT | MSG_NOSIGNAL) > 0) {
+            }
+        }
+        return 1;
+    };
+    const int h = CreateTcp(&rec, 0);
+    ASSERT_GE(h, 0);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int iSmall = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &iSmall, sizeof(iSmall));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons((uint16_t)PortOf(h));
+    ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)));
+    ASSERT_EQ(1, send(fd, "x", 1, 0));
+    shutdown(fd, SHUT_WR);
+    ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_END, 1));
+    const int iSlot = rec.Records().front().iAccept;
+    CServerLinkTCP *pLink = TcpLink(h);
+    EXPECT_TRUE(servicetest::WaitFor([&] { return pLink->IsAcceptSlotFinished(iSlot) == 1; },
+                                     (int)SOCKET_DRAIN_STALL_MS + 1500));
+    const auto [got, iEnd] = ReadSlowly(fd);
+    close(fd);
+    EXPECT_EQ(ECONNRESET, iEnd) << got.size();
+}
+
 // ---- the Interim_* table ----
 
 TEST_F(ServerLinkTCP, InterimTable) {
@@ -382,7 +618,10 @@ TEST(ServerLinkMgr, NotInitialisedMakesNoManager) {
 }
 
 TEST(ServerLinkMgr, PoolUnitIsTheLargestClass) {
-    EXPECT_GE(CServerLinkMgr::MaxServerLinkSize(), sizeof(CServerLinkTCP));
+    const size_t sizes[] = {sizeof(CServerLinkTCP),         sizeof(CServerLinkUDP),  sizeof(CServerLinkRQS),
+                            sizeof(CServerLinkRQSDTLS),     sizeof(CServerLinkVRUDP), sizeof(CServerLinkVRUDPStream),
+                            sizeof(CServerLinkMQTT)};
+    EXPECT_EQ(*std::max_element(std::begin(sizes), std::end(sizes)), CServerLinkMgr::MaxServerLinkSize());
     EXPECT_EQ(1608u, sizeof(SERVER_LINK_DATA));
 }
 
@@ -391,11 +630,11 @@ TEST(ServerLinkMgr, PoolUnitIsTheLargestClass) {
 TEST_F(ServerLinkTCP, AnswerFromCallbackWhileAnotherThreadWaits) {
     Recorder rec;
     std::atomic<int> hLink{-1};
-    std::atomic<bool> bWaiting{false};
+    std::atomic<pid_t> tidWaiter{0};
     rec.OnRecord = [&](SERVER_LINK_DATA *p) {
         if (p->dwMsgType == SERVER_LINK_MSG_DATA && p->iStatus == 0) {
-            servicetest::WaitFor([&] { return bWaiting.load(); }, 5000);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the waiter is inside its poll
+            // The waiter is inside its wait, between two looks at the slot.
+            servicetest::WaitFor([&] { return tidWaiter.load() && IsSleeping(BlockedSyscall(tidWaiter.load())); }, 5000);
             SERVER_LINK_SEND_PARAM s{};
             s.pData = p->pData;
             s.dwDataLen = p->dwDataLen;
@@ -410,20 +649,17 @@ TEST_F(ServerLinkTCP, AnswerFromCallbackWhileAnotherThreadWaits) {
     int fd = ConnectTo(PortOf(hLink));
     ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, 1));
     const int iSlot = rec.Records()[0].iAccept;
-    std::atomic<bool> bDone{false};
     std::thread waiter([&] {
-        bWaiting = true;
+        tidWaiter = (pid_t)syscall(SYS_gettid);
         Interim_WaitRecvThread(hLink, iSlot);
-        bDone = true;
     });
-    ASSERT_EQ(4, send(fd, "ping", 4, 0));
+    EXPECT_EQ(4, send(fd, "ping", 4, 0));
     char buf[4];
     pollfd pfd{fd, POLLIN, 0};
-    ASSERT_EQ(1, poll(&pfd, 1, 5000));
-    ASSERT_EQ(4, recv(fd, buf, 4, 0));
+    EXPECT_EQ(1, poll(&pfd, 1, 5000));
+    EXPECT_EQ(4, recv(fd, buf, 4, MSG_DONTWAIT));
     close(fd);
-    EXPECT_TRUE(servicetest::WaitFor([&] { return bDone.load(); }, 5000));
-    waiter.join();
+    WithinOrAbort(5000, "Interim_WaitRecvThread", [&] { waiter.join(); });
 }
 
 TEST_F(ServerLinkTCP, ManagerModeOneHandsTheSocketOver) {
@@ -450,7 +686,9 @@ TEST_F(ServerLinkTCP, ManagerModeOneHandsTheSocketOver) {
         clients.push_back(fd);
     }
     ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, kLinks));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a reader, if any, would have read by now
+    // Every worker has ended: none is left that could read.
+    for (int h : handles)
+        ASSERT_TRUE(servicetest::WaitFor([&] { return TcpLink(h)->InFlight() == 0; }, 5000));
     EXPECT_EQ((size_t)kLinks, rec.Records().size());
     for (int s : owned) {
         char buf[8];
@@ -477,7 +715,9 @@ TEST_F(ServerLinkTwoThreads, ConnectionsBeyondThePoolWaitTheirTurn) {
     for (int i = 0; i < 5; i++)
         fds.push_back(ConnectTo(PortOf(h)));
     ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, 2));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // nobody else gets served meanwhile
+    // The other three wait in the pool's queue, taken by no worker.
+    YAR_THREADPOOLFLEX_T *hPool = GetServerLinkMgr()->GetThreadPoolHandle();
+    ASSERT_TRUE(servicetest::WaitFor([&] { return YAR_ThreadPoolFlex_GetWorkCount(hPool) == 3; }, 5000));
     EXPECT_EQ(2u, rec.Count(SERVER_LINK_MSG_NEW));
     for (size_t served = 2; served < 5; served++) {
         std::vector<int> slots;
@@ -552,7 +792,7 @@ TEST(ServerLinkFini, FiniWithLiveConnectionsEndsEverything) {
             fds.push_back(ConnectTo(PortOf(h)));
         ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, cycle == 0 ? 4 : 2)) << cycle;
         const auto start = std::chrono::steady_clock::now();
-        ASSERT_EQ(1, GetCoreGlobalCtrl()->Fini());
+        WithinOrAbort(10000, "Fini", [] { ASSERT_EQ(1, GetCoreGlobalCtrl()->Fini()); });
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << cycle;
         for (int fd : fds) {
             EXPECT_EQ(1, WaitClosed(fd, 3000));

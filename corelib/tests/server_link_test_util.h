@@ -21,11 +21,18 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <thread>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -288,6 +295,126 @@ inline std::string MakeHead(unsigned char byLen = 60) {
     for (int i = 32; i < 48; i++)
         head[i] = (char)('a' + i - 32);
     return head;
+}
+
+// The system call a thread of this process is blocked in; -1 while it runs.
+inline long BlockedSyscall(pid_t tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long number = -1;
+    in >> number;  // "running" reads as no number
+    return number;
+}
+
+// A thread blocked in a sleep of the runtime (its waits in steps).
+inline bool IsSleeping(long syscallNumber) {
+    return syscallNumber == SYS_nanosleep || syscallNumber == SYS_clock_nanosleep;
+}
+
+// The descriptor of this process bound to the given local port of the given socket type, or -1;
+// of a stream type only a listening one.
+inline int SocketOnPort(int iPort, int iType) {
+    for (int fd = 0; fd < 4096; fd++) {
+        int iSockType = 0, iListening = 0;
+        socklen_t n = sizeof(iSockType);
+        sockaddr_storage ss{};
+        socklen_t len = sizeof(ss);
+        if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &iSockType, &n) != 0 || iSockType != iType ||
+            getsockname(fd, reinterpret_cast<sockaddr *>(&ss), &len) != 0)
+            continue;
+        n = sizeof(iListening);
+        if (iType == SOCK_STREAM && (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &iListening, &n) != 0 || !iListening))
+            continue;
+        const int iBound = ntohs(ss.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&ss)->sin6_port
+                                                          : reinterpret_cast<sockaddr_in *>(&ss)->sin_port);
+        if (iBound == iPort)
+            return fd;
+    }
+    return -1;
+}
+
+inline ino_t InodeOf(int fd) {
+    struct stat st {};
+    return fstat(fd, &st) == 0 ? st.st_ino : 0;
+}
+
+// Runs fn on a thread of its own; when it has not returned within iLimitMs the whole program
+// ends at once, failed: a hang is reported in seconds, not at CTest's time-out.
+inline void WithinOrAbort(int iLimitMs, const char *pWhat, const std::function<void()> &fn) {
+    std::atomic<bool> bDone{false};
+    std::thread worker([&] {
+        fn();
+        bDone = true;
+    });
+    if (!servicetest::WaitFor([&] { return bDone.load(); }, iLimitMs)) {
+        std::fprintf(stderr, "%s did not end within %d ms: the program stops here\n", pWhat, iLimitMs);
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    worker.join();
+}
+
+// Sends one datagram from a socket of its own to 127.0.0.1:iPort.
+inline void SendDatagram(int iPort, const std::string &data) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons((uint16_t)iPort);
+    sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr *>(&a), sizeof(a));
+    close(fd);
+}
+
+// Stops a datagram link (made by fnCreate on the port) while its receive thread is held inside
+// the data callback. Until that thread is joined the link's socket number must stay its own,
+// shut down but open: a number closed earlier goes to the next socket made, here a socket that
+// then receives "new", which must never reach the stopped link.
+inline void StopWhileTheCallbackHoldsTheThread(const std::function<int(Recorder *, int)> &fnCreate) {
+    Recorder rec;
+    std::atomic<bool> bHeld{false}, bRelease{false};
+    rec.OnRecord = [&](SERVER_LINK_DATA *p) {
+        if (std::string(p->pData, p->dwDataLen) == "hold") {
+            bHeld = true;
+            servicetest::WaitFor([&] { return bRelease.load(); }, 30000);
+        }
+        return 1;
+    };
+    const int iPort = FreePort(SOCK_DGRAM);
+    const int h = fnCreate(&rec, iPort);
+    ASSERT_GE(h, 0);
+    const int fdLink = SocketOnPort(iPort, SOCK_DGRAM);
+    ASSERT_GE(fdLink, 0);
+    const ino_t inode = InodeOf(fdLink);
+    SendDatagram(iPort, "hold");
+    ASSERT_TRUE(servicetest::WaitFor([&] { return bHeld.load(); }, 10000));
+    std::atomic<pid_t> tidStopper{0};
+    std::thread stopper([&] {
+        tidStopper = (pid_t)syscall(SYS_gettid);
+        EXPECT_EQ(1, Morva_DestroyServerLink(h));
+    });
+    // The stop is past its wake-up (the socket shut down, or no longer this socket) and waits.
+    const bool bWaiting = servicetest::WaitFor(
+        [&] {
+            pollfd p{fdLink, POLLRDHUP, 0};
+            const bool bWoken = InodeOf(fdLink) != inode || (poll(&p, 1, 0) == 1 && (p.revents & POLLRDHUP));
+            return bWoken && tidStopper.load() && BlockedSyscall(tidStopper.load()) == SYS_futex;
+        },
+        10000);
+    EXPECT_TRUE(bWaiting);
+    EXPECT_EQ(inode, InodeOf(fdLink)) << "the link's socket number was closed before its thread ended";
+    const int other = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(other, reinterpret_cast<sockaddr *>(&a), sizeof(a));
+    socklen_t len = sizeof(a);
+    getsockname(other, reinterpret_cast<sockaddr *>(&a), &len);
+    for (int i = 0; i < 10; i++)
+        SendDatagram(ntohs(a.sin_port), "new");
+    bRelease = true;
+    stopper.join();
+    for (const Record &r : rec.Records())
+        EXPECT_NE("new", r.data);
+    close(other);
 }
 
 inline Vorezi::CServerLinkTCP *TcpLink(int iHandle) {

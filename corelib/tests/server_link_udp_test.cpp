@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "server_link_test_util.h"
@@ -48,11 +51,31 @@ TEST_F(ServerLinkUDP, DatagramsArriveWithTheirSender) {
     EXPECT_EQ(1u, log.Matching("CServerLinkUDP::RecData, Datagram Too Long, iRecvLen[40000]").size());
 }
 
+// The thread of this process blocked in poll(2) with the given time-out, or 0.
+pid_t ThreadPollingFor(int iTimeoutMs) {
+    DIR *d = opendir("/proc/self/task");
+    pid_t found = 0;
+    while (dirent *e = d ? readdir(d) : nullptr) {
+        std::ifstream in(std::string("/proc/self/task/") + e->d_name + "/syscall");
+        long number = -1;
+        std::string fds, nfds, timeout;
+        if (e->d_name[0] != '.' && (in >> number >> fds >> nfds >> timeout) && number == SYS_poll &&
+            std::stol(timeout, nullptr, 16) == iTimeoutMs)
+            found = (pid_t)std::atoi(e->d_name);
+    }
+    if (d)
+        closedir(d);
+    return found;
+}
+
 TEST_F(ServerLinkUDP, ReceiveTimeOutSetsTheWaitCadence) {
     Recorder rec;
     servicetest::LogCapture log;
+    ASSERT_EQ(0, ThreadPollingFor(1500));
     const int h = CreateUdp(&rec, "127.0.0.1", FreePort(SOCK_DGRAM), 1500);
     ASSERT_GE(h, 0);
+    // The receive thread waits 1.5 s at a time.
+    EXPECT_TRUE(servicetest::WaitFor([] { return ThreadPollingFor(1500) != 0; }, 5000));
     const auto start = std::chrono::steady_clock::now();
     const std::string line = "CServerLinkUDP::RecData, YAR_Select Timeout, m_dwRecTimeOut[1500]";
     ASSERT_TRUE(servicetest::WaitFor([&] { return log.Matching(line).size() >= 1; }, 5000));
@@ -61,7 +84,6 @@ TEST_F(ServerLinkUDP, ReceiveTimeOutSetsTheWaitCadence) {
     const auto second = std::chrono::steady_clock::now();
     EXPECT_GE(first - start, std::chrono::milliseconds(1400));
     EXPECT_GE(second - first, std::chrono::milliseconds(1400));
-    EXPECT_LT(second - first, std::chrono::milliseconds(2500));
 }
 
 // A socket of the test's own that the link sends to; what it received.
@@ -133,15 +155,14 @@ TEST_F(ServerLinkUDP, StopWhileFlooded) {
         ASSERT_TRUE(rec.WaitCount(SERVER_LINK_MSG_NEW, 100));
         servicetest::LogCapture log;
         ASSERT_EQ(1, Morva_DestroyServerLink(h));
-        const size_t nAtStop = rec.Records().size();
-        // A socket made now may reuse the closed number: the stopped link must not read it.
-        const int other = socket(AF_INET, SOCK_DGRAM, 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        EXPECT_EQ(nAtStop, rec.Records().size());
         EXPECT_EQ(0u, log.Matching("YAR_RecvFrom Failed").size());
         EXPECT_EQ(0u, log.Matching("YAR_Select Failed").size());
-        close(other);
+        EXPECT_EQ(1u, log.Matching("CServerLinkUDP::RecData, Exit").size());
     }
+}
+
+TEST_F(ServerLinkUDP, StoppedLinkKeepsItsSocketNumberUntilItsThreadEnds) {
+    StopWhileTheCallbackHoldsTheThread([](Recorder *pRec, int iPort) { return CreateUdp(pRec, "127.0.0.1", iPort); });
 }
 
 }  // namespace

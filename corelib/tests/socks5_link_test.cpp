@@ -3,6 +3,8 @@
 // requests), and curl and ncat through the server link with a small relay of the test.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -397,6 +399,56 @@ TEST_F(Socks5Server, OnlyAcceptedSocketsAndThePushLink) {
     close(client);
 }
 
+// A link that cannot start on an adopted socket leaves it to the caller, open and as it was;
+// the caller's close is then the only one.
+TEST_F(Socks5Server, FailedAdoptionLeavesTheSocketWithTheCaller) {
+    struct Row {
+        const char *pName;
+        int32_t enumLinkType;
+        int32_t dwServerMode;
+        std::string client;  // sent before the start
+        bool bReset;         // the client leaves with a reset first
+    } rows[] = {
+        {"peer reset before the start", LINK_TYPE_SOCKS5_SERVER, 1, "", true},
+        {"server mode 2", LINK_TYPE_SOCKS5_SERVER, 2, "", false},
+        {"request VER 4", LINK_TYPE_SOCKS5_SERVER, 1, Bytes({5, 1, 0, 4, 1, 0, 1, 1, 2, 3, 4, 0, 80}), false},
+        {"only method 0x02", LINK_TYPE_SOCKS5_SERVER, 1, Bytes({5, 1, 2}), false},
+        {"silent client", LINK_TYPE_SOCKS5_SERVER, 1, "", false},
+        {"TLS server without a certificate", LINK_TYPE_SSL, 1, "", false},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.pName);
+        auto [client, accepted] = linktest::AcceptedPair(m_listener);
+        ASSERT_GE(accepted, 0);
+        send(client, r.client.data(), r.client.size(), MSG_NOSIGNAL);
+        if (r.bReset) {
+            const linger l{1, 0};
+            setsockopt(client, SOL_SOCKET, SO_LINGER, &l, sizeof(l));
+            close(client);
+            client = -1;
+            pollfd pfd{accepted, POLLIN, 0};
+            ASSERT_EQ(1, poll(&pfd, 1, 5000));
+            ASSERT_TRUE(pfd.revents & POLLERR);
+        }
+        const int iFlags = fcntl(accepted, F_GETFL);
+        LINK_CREATE_PARAM p;
+        std::memset(&p, 0, sizeof(p));
+        p.enumLinkType = r.enumLinkType;
+        p.dwServerMode = r.dwServerMode;
+        p.iSocket = accepted;
+        p.dwRecvTimeout = 200;
+        EXPECT_EQ(nullptr, Link_CreateLinkEx(&p, 0, nullptr));
+        EXPECT_EQ(iFlags, fcntl(accepted, F_GETFL));
+        linger l{};
+        socklen_t n = sizeof(l);
+        EXPECT_EQ(0, getsockopt(accepted, SOL_SOCKET, SO_LINGER, &l, &n));
+        EXPECT_EQ(0, l.l_onoff);
+        EXPECT_EQ(0, close(accepted));
+        if (client >= 0)
+            close(client);
+    }
+}
+
 // A relay of the test behind the server link: one connection, handshake, connect to the
 // requested host, then bytes both ways until one side ends.
 class Relay {
@@ -455,6 +507,48 @@ private:
     }
     std::thread m_thread;
 };
+
+// A client that half-closes after the handshake and reads slowly gets all that the target sent
+// through the relay, then the end of stream: the server link's close lets its queue drain.
+TEST_F(Socks5Server, HalfClosingSlowReaderGetsEveryByteThroughTheRelay) {
+    std::string body(256 * 1024, '\0');
+    for (size_t i = 0; i < body.size(); i++)
+        body[i] = (char)('a' + (i * 7 + i / 251) % 26);
+    Listener target;
+    std::thread server([&] {
+        int fd = target.Accept(10000);
+        send(fd, body.data(), body.size(), MSG_NOSIGNAL);
+        close(fd);
+    });
+    Relay relay(m_listener);
+    const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons((uint16_t)m_listener.Port());
+    ASSERT_EQ(0, connect(client, (sockaddr *)&a, sizeof(a)));
+    const std::string hello = Bytes({5, 1, 0}) + Request(1, 1, Bytes({127, 0, 0, 1}), target.Port());
+    ASSERT_EQ((ssize_t)hello.size(), send(client, hello.data(), hello.size(), MSG_NOSIGNAL));
+    EXPECT_EQ(Bytes({5, 0, 5, 0, 0, 1}) + kZeros6, ReadExactly(client, 12, 5000));
+    shutdown(client, SHUT_WR);
+    std::string got;
+    int iEnd = ETIMEDOUT;
+    char buf[4096];
+    for (pollfd p{client, POLLIN, 0}; poll(&p, 1, 10000) == 1;) {
+        const ssize_t n = recv(client, buf, sizeof(buf), 0);
+        if (n <= 0) {
+            iEnd = n == 0 ? 0 : errno;
+            break;
+        }
+        got.append(buf, (size_t)n);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    close(client);
+    server.join();
+    EXPECT_EQ(0, iEnd) << strerror(iEnd);
+    EXPECT_EQ(body.size(), got.size());
+    EXPECT_TRUE(got == body);
+}
 
 class Socks5RealPeers : public Socks5Server {
 protected:

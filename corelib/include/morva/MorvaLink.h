@@ -98,6 +98,9 @@ typedef struct MORVA_LINK_S *MORVA_LINK;
 #define MORVA_RECV_OPTION_WORDS 67
 
 MORVA_LINK Morva_CreateLink(const LINK_CREATE_PARAM *pParam, int bUseMemPool, const char *pDestIP);
+/* With dwServerMode 1 or 2 the link adopts iSocket only when it is made. A null result leaves the
+ * socket with the caller, open and with the options it had (bytes of a failed handshake are
+ * read or sent, though): the caller closes it. */
 MORVA_LINK Morva_CreateLinkEx(const LINK_CREATE_PARAM *pParam, int bUseMemPool, const char *pDestIP);
 void Morva_DestroyLink(MORVA_LINK hLink);
 void Morva_CloseLinkSocket(MORVA_LINK hLink);

@@ -5,12 +5,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -27,7 +30,40 @@ using namespace Vorezi;
 using servicetest::LogCapture;
 using servicetest::WaitFor;
 
+// This program is linked with the runtime's datagram send wrapped: a thread may hold its next
+// send until the test releases it.
+thread_local bool t_bHoldNextSend = false;
+std::atomic<bool> g_bSendHeld{false}, g_bReleaseSend{false};
+extern "C" int __real_YAR_SendTo(int sock, const void *data, int len, const YAR_ADDR_T *addr);
+extern "C" int __wrap_YAR_SendTo(int sock, const void *data, int len, const YAR_ADDR_T *addr) {
+    if (t_bHoldNextSend) {
+        t_bHoldNextSend = false;
+        g_bSendHeld = true;
+        servicetest::WaitFor([] { return g_bReleaseSend.load(); }, 30000);
+    }
+    return __real_YAR_SendTo(sock, data, len, addr);
+}
+
 namespace {
+
+std::set<pid_t> Tasks() {
+    std::set<pid_t> tids;
+    if (DIR *d = opendir("/proc/self/task")) {
+        while (dirent *e = readdir(d))
+            if (e->d_name[0] != '.')
+                tids.insert((pid_t)std::atoi(e->d_name));
+        closedir(d);
+    }
+    return tids;
+}
+
+// The system call a thread of this process is blocked in; -1 while it runs.
+long BlockedSyscall(pid_t tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long number = -1;
+    in >> number;
+    return number;
+}
 
 YAR_ADDR_T Peer(const char *pIP, uint16_t wPort) {
     YAR_ADDR_T addr;
@@ -213,6 +249,42 @@ TEST_F(ServerRouteTest, DeletedRouteDrainsForFiveSecondsThenCloses) {
     // The peer's next datagram makes a new route.
     Feed(route, peer, "back");
     EXPECT_EQ(consumer.iCreates, 2);
+}
+
+// A datagram goes into its route under the map lock: while that send is under way, the route
+// thread cannot close the drained route, whose socket number the next socket made would take.
+TEST_F(ServerRouteTest, ASendUnderWayHoldsOffTheCloseOfItsDrainedRoute) {
+    CServerRoute route;
+    route.SetTickSource(FakeTick);
+    SERVER_ROUTE_CALLBACKS cb = consumer.Callbacks();
+    const std::set<pid_t> before = Tasks();
+    ASSERT_EQ(route.Start(&cb), 1);
+    std::vector<pid_t> started;
+    for (pid_t tid : Tasks())
+        if (!before.count(tid))
+            started.push_back(tid);
+    ASSERT_EQ(1u, started.size());
+    const pid_t tidRoute = started[0];
+    const YAR_ADDR_T peer = Peer("10.7.7.7", 5000);
+    Feed(route, peer, "first");
+    ASSERT_EQ(route.DelSingleRoute(&peer), 1);
+    std::thread feeder([&] {
+        t_bHoldNextSend = true;
+        Feed(route, peer, "late");
+    });
+    ASSERT_TRUE(WaitFor([] { return g_bSendHeld.load(); }, 5000));
+    g_dwTick = g_dwTick.load() + CServerRoute::ROUTE_DRAIN_MS + 1;
+    // The route thread waits for the lock (in futex for 100 ms on end), not closing the route.
+    int nBlocked = 0;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            nBlocked = BlockedSyscall(tidRoute) == SYS_futex ? nBlocked + 1 : 0;
+            return nBlocked >= 20;
+        },
+        5000));
+    g_bReleaseSend = true;
+    feeder.join();
+    EXPECT_TRUE(WaitFor([&] { return route.GetRouteCount() == 0; }, 5000));
 }
 
 TEST_F(ServerRouteTest, TwoHundredPeersAreAllServedAndTheCapHolds) {

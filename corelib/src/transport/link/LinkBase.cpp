@@ -8,6 +8,7 @@
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
+#include "transport/link/SocketEnd.h"
 #include "transport/link/SocketWait.h"
 #include "transport/port/PortMultiplexList.h"
 #include "yar/yar_error.h"
@@ -57,6 +58,9 @@ int CLinkBase::Start(const CONNECT_COND *pCond) {
     m_LinkAsyncIO.SetUserID((int)m_struExt.dwUserID);
     if (pCond->dwServerMode == 1 || pCond->dwServerMode == 2) {
         m_socket = pCond->iSocket;
+        // On loan until the factory keeps the link: a failed start hands it back as it came.
+        m_struLoanOptions = SocketSaveOptions(m_socket);
+        m_bSocketOnLoan = 1;
         if (!GetServerIPBySocket(pCond)) {
             LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkBase::Start, GetServerIPBySocket Failed, dwServerMode[%d]",
                             MORVA_PTR_ARG(this), pCond->dwServerMode);
@@ -151,8 +155,6 @@ int CLinkBase::GetServerIPBySocket(const CONNECT_COND *pCond) {
     }
     if (iResult && m_enumTransType == LINK_TRANS_TCP && Ctrl()->GetNagleMode() != 18)
         YAR_SetNoDelay(m_socket, 1);
-    if (!iResult)
-        m_socket = -1;  // the caller still owns it
     return iResult;
 }
 
@@ -505,7 +507,11 @@ void CLinkBase::Cleanup() {
     if (m_socket == -1)
         return;
     m_bCloseSocket = 1;
-    if (m_bAsyncCmd && m_LinkAsyncIO.IsBindAsync()) {
+    if (m_bSocketOnLoan) {
+        // A start that failed on an adopted socket: the caller still owns it, open.
+        SocketRestoreOptions(m_socket, m_struLoanOptions);
+        m_bSocketOnLoan = 0;
+    } else if (m_bAsyncCmd && m_LinkAsyncIO.IsBindAsync()) {
         LogModule_Write(LOG_LEVEL_DBG, "[0x%X]CLinkBase::Cleanup, m_LinkAsyncIO.Stop, m_socket[%d]", MORVA_PTR_ARG(this),
                         m_socket);
         m_LinkAsyncIO.SetShutdown(m_struExt.byCloseMode == 1);

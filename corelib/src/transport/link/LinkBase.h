@@ -10,6 +10,7 @@
 #include "morva/MorvaLink.h"
 #include "morva/MorvaTypes.h"
 #include "transport/async/LinkAsyncIO.h"
+#include "transport/link/SocketEnd.h"
 #include "yar/yar_addr.h"
 
 namespace Vorezi {
@@ -92,6 +93,8 @@ public:
     int BindSockToLocalAddr();
     int HeartAsyncConnect();
     void Cleanup();
+    // The factory keeps a started link: from here on the link owns the socket it adopted.
+    void KeepAdoptedSocket() { m_bSocketOnLoan = 0; }
     int ResetConnect();
     void RestSocketByNoClose();
     int ResumeRecvThread();
@@ -154,6 +157,9 @@ protected:
     DWORD m_bPortMultiRecord = 0;
     // Set while m_wLocalPort came from a pool: only such a port goes back to it.
     DWORD m_bPortFromPool = 0;
+    // Set while the start of a server-mode link runs on the caller's socket.
+    DWORD m_bSocketOnLoan = 0;
+    SOCKET_OPTIONS m_struLoanOptions;
 };
 
 class CLinkTCP : public CLinkBase {

@@ -128,6 +128,7 @@ CLinkBase *Link_CreateLinkEx(const LINK_CREATE_PARAM *pParam, int bUseMemPool, c
         delete pLink;
         return nullptr;
     }
+    pLink->KeepAdoptedSocket();
     return pLink;
 }
 

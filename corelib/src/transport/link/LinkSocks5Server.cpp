@@ -4,6 +4,7 @@
 
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "transport/link/SocketEnd.h"
 #include "transport/link/Socks5Wire.h"
 #include "yar/yar_addr.h"
 #include "yar/yar_error.h"
@@ -44,6 +45,13 @@ int CLinkTCPSocks5Server::OpenLink() {
         return 0;
     }
     return 1;
+}
+
+// A stream that one side ended on purpose keeps what it still has to send; an abort resets.
+int CLinkTCPSocks5Server::CloseLink() {
+    if (m_socket != -1 && !m_bSocketOnLoan && SocketStreamEnded(m_socket))
+        SocketDrainSendQueue(m_socket, SOCKET_DRAIN_STALL_MS, nullptr);
+    return CLinkTCP::CloseLink();
 }
 
 int CLinkTCPSocks5Server::DoConnect() {

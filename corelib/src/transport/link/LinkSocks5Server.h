@@ -16,6 +16,7 @@ public:
 
     int Start(const CONNECT_COND *pCond) override;
     int OpenLink() override;
+    int CloseLink() override;
     int DoConnect() override;
     // The requested host: an IPv4 request as dotted text, a domain request as its name, an IPv6
     // request as the 16 address bytes; the port in network order, as received. Always 1.

@@ -1,6 +1,7 @@
 #include "transport/mqtt/server/MqttServerMgr.h"
 
 #include <new>
+#include <system_error>
 
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
@@ -184,17 +185,31 @@ int CMqttServerMgr::DeferDestroy(int iHandle) {
     std::lock_guard<std::mutex> guard(m_ReapLock);
     if (m_bReapStop)
         return 1;  // the manager is going: it closes the session itself
-    if (!m_Reaper.joinable())
-        m_Reaper = std::thread(&CMqttServerMgr::ReaperLoop, this);
     m_ReapQueue.push_back(iHandle);
+    AddReaperIfAllBusy();
     m_ReapCond.notify_one();
     return 1;
+}
+
+// Under m_ReapLock. Closes that wait for their clients run side by side, not one after another.
+void CMqttServerMgr::AddReaperIfAllBusy() {
+    if (m_ReapQueue.size() <= m_nIdleReapers || m_Reapers.size() >= kMaxReapers)
+        return;
+    try {
+        m_Reapers.emplace_back(&CMqttServerMgr::ReaperLoop, this);
+    } catch (const std::system_error &) {
+        // The reapers there are take the close later; with none, the manager's end does.
+        LogModule_Write(LOG_LEVEL_ERR, "CMqttServerMgr::DeferDestroy, No reaper thread, queued[%d]",
+                        int(m_ReapQueue.size()));
+    }
 }
 
 void CMqttServerMgr::ReaperLoop() {
     std::unique_lock<std::mutex> lock(m_ReapLock);
     for (;;) {
+        m_nIdleReapers++;
         m_ReapCond.wait(lock, [this] { return m_bReapStop || !m_ReapQueue.empty(); });
+        m_nIdleReapers--;
         if (m_bReapStop)
             return;
         const int iHandle = m_ReapQueue.front();
@@ -215,10 +230,11 @@ void CMqttServerMgr::StopReaper() {
     {
         std::lock_guard<std::mutex> guard(m_ReapLock);
         m_bReapStop = true;
-        m_ReapCond.notify_one();
+        m_ReapCond.notify_all();
     }
-    if (m_Reaper.joinable())
-        m_Reaper.join();
+    // No reaper is added once the flag is set: the list is read here alone.
+    for (std::thread &reaper : m_Reapers)
+        reaper.join();
 }
 
 }  // namespace Vorezi

@@ -1,6 +1,7 @@
 // The member manager of the MQTT server sessions: one session per accepted client, addressed by its
 // index, all sharing one heartbeat timer proxy. Closes asked for on a session's own callback
-// thread are carried out by a small reaper thread once that callback has returned.
+// thread are carried out by reaper threads once that callback has returned; as a close may wait
+// for its client, each queued close gets a reaper of its own, up to kMaxReapers.
 #pragma once
 
 #include <atomic>
@@ -8,6 +9,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "Module/Member/MemberBase.h"
 #include "transport/mqtt/MqttServerSession.h"
@@ -17,6 +19,7 @@ namespace Vorezi {
 class CMqttServerMgr : public CMemberMgrBase {
 public:
     static constexpr DWORD kHeartbeatPeriod = 5000;  // ms
+    static constexpr size_t kMaxReapers = 64;
 
     explicit CMqttServerMgr(DWORD dwMaxNum);
     ~CMqttServerMgr() override;
@@ -43,6 +46,7 @@ private:
     int DeferDestroy(int iHandle);
     bool ShutSession(int iHandle, bool bRequested, int bForce);
     void ReaperLoop();
+    void AddReaperIfAllBusy();
     void StopReaper();
 
     int m_iTimeOutProxyID = -1;
@@ -53,7 +57,8 @@ private:
     std::condition_variable m_ReapCond;
     std::deque<int> m_ReapQueue;
     bool m_bReapStop = false;
-    std::thread m_Reaper;
+    size_t m_nIdleReapers = 0;
+    std::vector<std::thread> m_Reapers;
 };
 
 // The controller's manager; made only while the library is initialised.

@@ -89,6 +89,8 @@ public:
 
     // For tests of the slot search.
     void SetSlotStart(int iStart) { m_iStartIndex = iStart; }
+    // Connections posted whose work has not ended yet.
+    int InFlight() const { return m_nInFlight.load(); }
 
 private:
     static uint32_t ListenThread(void *pParam);

@@ -7,6 +7,7 @@
 #include "Module/Memory/MemoryMgr.h"
 #include "Utils/Utils.h"
 #include "transport/link/LinkBase.h"
+#include "transport/link/SocketEnd.h"
 #include "transport/serverlink/tcp/ServerLinkTCP.h"
 #include "yar/yar_socket.h"
 #include "yar/yar_string.h"
@@ -71,6 +72,10 @@ void CServerLinkTCP::ServeConnection(int iIndex, int sockAccept) {
     PushRecord(iIndex, SERVER_LINK_MSG_END, nullptr, 0, iLastResult, nullptr, sockAccept);
     m_iStreamHandle[iIndex].store(-1);
     GetCoreGlobalCtrl()->SetLastError(iLastResult);
+    // An end of stream (the client's or the owner's) lets the replies drain before the close
+    // resets; a receive error, a bad head or a stop resets at once.
+    if (iLastResult == LINK_ERR_PEER_CLOSED)
+        SocketDrainSendQueue(sockAccept, SOCKET_DRAIN_STALL_MS, &m_bStop);
     FinishSlot(iIndex, sockAccept);
 }
 

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -74,6 +75,23 @@ protected:
         EXPECT_EQ(m_pLog->GetDroppedLines(), 0u);
         return all;
     }
+    // Writes files of 4 KiB one by one; after each, the lines of all log files in name order
+    // must run in the order written, up to the last one.
+    void WriteFilesInNameOrder(int iFiles) {
+        for (int iFile = 0; iFile < iFiles; iFile++) {
+            WriteLines(32, 95);
+            int iLast = INT_MIN;
+            for (const std::string &name : Logs()) {
+                std::string text = ReadFile(m_Dir / name);
+                for (size_t pos = text.find("] line "); pos != std::string::npos; pos = text.find("] line ", pos + 1)) {
+                    int iLine = std::atoi(text.c_str() + pos + 7);
+                    ASSERT_GT(iLine, iLast) << name << " after " << iFile << " files";
+                    iLast = iLine;
+                }
+            }
+            ASSERT_EQ(iLast, m_iNext - 1);
+        }
+    }
     std::vector<std::string> Logs() const { return Matching(".log"); }
     std::vector<std::string> Zips() const { return Matching(".zip"); }
     std::vector<std::string> Matching(const char *pExt) const {
@@ -138,24 +156,79 @@ TEST_F(LogFiles, NamesKeepOpeningOrderThroughFastRotationAndRetention) {
     const std::string archive = "SdkLog_20240305_140709042.zip";
     logtest::WriteFile(m_Dir / archive, "zip");
     ASSERT_EQ(LogModule_EnableOutput(m_pLog, LOG_OUTPUT_FILE, m_Dir.Path().c_str(), 4096, LOG_MODE_COVER), 1);
-    for (int iFile = 0; iFile < 2000; iFile++) {
-        WriteLines(32, 95);  // one 4 KiB file
-        if (iFile == 0) {
-            EXPECT_EQ(Logs(), std::vector<std::string>{"SdkLog_20240305_140709043_w.log"});
-        }
-        int iLast = -1;
-        for (const std::string &name : Logs()) {
-            std::string text = ReadFile(m_Dir / name);
-            for (size_t pos = text.find("] line "); pos != std::string::npos; pos = text.find("] line ", pos + 1)) {
-                int iLine = std::atoi(text.c_str() + pos + 7);
-                ASSERT_GT(iLine, iLast) << name << " after " << iFile << " files";
-                iLast = iLine;
-            }
-        }
-        ASSERT_EQ(iLast, m_iNext - 1);
-    }
+    WriteFilesInNameOrder(2000);
     EXPECT_EQ(ReadFile(m_Dir / archive), "zip");
     EXPECT_EQ(Logs().size(), 2u);
+}
+
+// The core library makes its log service again at every start: the next service on the same
+// directory names its files after the last one's, although the clock still stands where it began.
+TEST_F(LogFiles, NamesKeepOpeningOrderAcrossServicesOfTheProcess) {
+    CLogZip::SetLibraryName("libmorva-no-such-minizip.so.1");
+    SetReserved(2);
+    for (int iService = 0; iService < 3; iService++) {
+        SCOPED_TRACE(iService);
+        if (iService > 0) {
+            LogModule_Destroy(m_pLog);
+            m_pLog = LogModule_Create();
+            ASSERT_NE(m_pLog, nullptr);
+            LogModule_SetLogLevel(m_pLog, LOG_LEVEL_INF);
+        }
+        ASSERT_EQ(LogModule_EnableOutput(m_pLog, LOG_OUTPUT_FILE, m_Dir.Path().c_str(), 4096, LOG_MODE_COVER), 1);
+        WriteFilesInNameOrder(50);
+    }
+}
+
+// An earlier run whose names ran ahead of the clock left its newest files behind, the older ones
+// gone to retention: the new files sort after them, so retention takes the earlier run's first.
+TEST_F(LogFiles, NamesFollowAnEarlierRunThatRanAheadOfTheClock) {
+    CLogZip::SetLibraryName("libmorva-no-such-minizip.so.1");
+    SetReserved(2);
+    logtest::WriteFile(m_Dir / "SdkLog_20240305_140709090.log", "[2024-03-05 14:07:09.042][INF] line -2\r\n");
+    logtest::WriteFile(m_Dir / "SdkLog_20240305_140709091_w.log", "[2024-03-05 14:07:09.042][INF] line -1\r\n");
+    ASSERT_EQ(LogModule_EnableOutput(m_pLog, LOG_OUTPUT_FILE, m_Dir.Path().c_str(), 4096, LOG_MODE_COVER), 1);
+    WriteFilesInNameOrder(10);
+    EXPECT_EQ(Logs(), (std::vector<std::string>{"SdkLog_20240305_140709100.log", "SdkLog_20240305_140709101_w.log"}));
+}
+
+// A run of 1000 names already taken, there before the service starts or made while it writes (as
+// another process would): no such file is opened again, and the new files sort after them.
+TEST_F(LogFiles, TakenNamesAreNeverTruncated) {
+    CLogZip::SetLibraryName("libmorva-no-such-minizip.so.1");
+    const char *kTails[] = {"_w.log", ".log", ".zip"};
+    for (bool bWhileWriting : {false, true}) {
+        SCOPED_TRACE(bWhileWriting ? "made while the service writes" : "there before the service starts");
+        ScratchDir dir;
+        auto taken = [&](int i) {
+            char szName[64];
+            std::snprintf(szName, sizeof(szName), "SdkLog_20240305_1407%02d%03d%s", 9 + (43 + i) / 1000,
+                          (43 + i) % 1000, kTails[i % 3]);
+            return std::string(szName);
+        };
+        auto makeTaken = [&] {
+            for (int i = 0; i < 1000; i++)
+                logtest::WriteFile(dir / taken(i), "taken " + std::to_string(i));
+        };
+        if (!bWhileWriting)
+            makeTaken();
+        ASSERT_EQ(LogModule_EnableOutput(m_pLog, LOG_OUTPUT_FILE, dir.Path().c_str(), 4096, LOG_MODE_NOCOVER), 1);
+        WriteLines(1, 95);  // the first file, named at the clock's time
+        if (bWhileWriting)
+            makeTaken();
+        WriteLines(3 * 32, 95);  // three rotations
+        for (int i = 0; i < 1000; i++)
+            ASSERT_EQ(ReadFile(dir / taken(i)), "taken " + std::to_string(i)) << taken(i);
+        // Four new files: the first one, named before the taken run when it was made later.
+        std::vector<std::string> names = dir.List();
+        ASSERT_EQ(names.size(), 1004u);
+        std::vector<std::string> fresh(names.begin() + (bWhileWriting ? 1001 : 1000), names.end());
+        EXPECT_EQ(fresh.front(), "SdkLog_20240305_140710043.log");
+        EXPECT_EQ(fresh.back(), bWhileWriting ? "SdkLog_20240305_140710045_w.log" : "SdkLog_20240305_140710046_w.log");
+        if (bWhileWriting) {
+            EXPECT_EQ(names.front(), "SdkLog_20240305_140709042.log");
+        }
+        ASSERT_EQ(LogModule_DisableOutput(m_pLog, LOG_OUTPUT_FILE), 1);
+    }
 }
 
 TEST_F(LogFiles, NoCoverWithoutZipDeletesNothing) {

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "crypto/OpenSSLAPI.h"
+#include "link_test_util.h"
 #include "ssl_test_util.h"
 #include "tls_test_util.h"
 
@@ -28,13 +29,16 @@ namespace {
 
 constexpr int kTimeoutMs = 5000;
 
-// The server listens once its port is known.
-int ConnectLoopback(int iPort) {
+// The server listens once its port is known. A send buffer size other than 0 is set before the
+// connection, so that a slow peer fills it soon.
+int ConnectLoopback(int iPort, int iSendBuf = 0) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(iPort));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (iSendBuf > 0)
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &iSendBuf, sizeof(iSendBuf));
     if (iPort > 0 && connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0)
         return fd;
     close(fd);
@@ -645,6 +649,62 @@ TEST_F(TlsSession, TricklingPeerCannotStretchATimedRead) {
     pTrans->SSLTrans_shutdown();
     close(fd);
     Interim_DestroySSLTrans(pTrans);
+}
+
+long MsSince(std::chrono::steady_clock::time_point start) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
+// A peer that takes 1 KiB every 100 ms cannot hold a timed write past its time-out, and the count
+// returned is what the peer gets: every record sent before the time-out, none hidden. Small socket
+// buffers make each wait short, so that only one deadline for the whole call can end it in time.
+TEST_F(TlsSession, SlowReaderCannotStretchATimedWrite) {
+    const std::string data(1 << 20, 'w');
+    for (int iFirst : {0, 65536}) {  // paced from the start; a fast start that sends whole records
+        SCOPED_TRACE(iFirst);
+        linktest::Peer peer({"slow", Pki().File("srv.pem"), Pki().File("srv.key"), std::to_string(iFirst)}, "",
+                            "tls_peer.py");
+        ASSERT_GT(peer.Port(), 0);
+        CSSLTrans *pTrans = Interim_CreateSSLTransEx(0);
+        ASSERT_NE(pTrans, nullptr);
+        ASSERT_EQ(pTrans->SSLTrans_new(), 1);
+        int fd = ConnectLoopback(peer.Port(), 4096);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(pTrans->SSLTrans_connect_with_timeout(fd, kTimeoutMs), 1);
+
+        auto start = std::chrono::steady_clock::now();
+        int n = pTrans->SSLTrans_write_with_timeout(fd, data.data(), static_cast<int>(data.size()), 500);
+        long ms = MsSince(start);
+        EXPECT_GE(ms, 490);
+        EXPECT_LT(ms, 1000);  // the time-out and what a loaded machine adds
+        EXPECT_GE(n, iFirst);
+        EXPECT_LT(n, static_cast<int>(data.size()));
+        // The end of our stream lets the peer count what it decrypted.
+        shutdown(fd, SHUT_WR);
+        EXPECT_EQ(peer.ReadLine(20000), "SLOW " + std::to_string(n));
+        Interim_DestroySSLTrans(pTrans);
+        close(fd);
+    }
+}
+
+// A peer that answers the client hello with one byte late in the time-out: the wait after it is
+// what is left of the time-out, not the whole time-out again.
+TEST_F(TlsSession, LateHandshakeBytesCannotStretchATimedConnect) {
+    linktest::Peer peer({"stall"}, "", "tls_peer.py");
+    ASSERT_GT(peer.Port(), 0);
+    CSSLTrans *pTrans = Interim_CreateSSLTransEx(0);
+    ASSERT_NE(pTrans, nullptr);
+    ASSERT_EQ(pTrans->SSLTrans_new(), 1);
+    int fd = ConnectLoopback(peer.Port());
+    ASSERT_GE(fd, 0);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(pTrans->SSLTrans_connect_with_timeout(fd, 500), 0);
+    long ms = MsSince(start);
+    EXPECT_GE(ms, 490);
+    EXPECT_LT(ms, 800);  // the byte comes at 400 ms; a fresh whole wait would end near 900
+    Interim_DestroySSLTrans(pTrans);
+    close(fd);
 }
 
 }  // namespace

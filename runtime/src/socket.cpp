@@ -78,6 +78,9 @@ int Deadline::PollTimeout() const {
 }
 
 int WaitSocket(int sock, short events, const Deadline &deadline) {
+    // A socket shut down for reading only reports POLLRDHUP, not POLLHUP.
+    if (events & POLLIN)
+        events |= POLLRDHUP;
     for (;;) {
         pollfd pfd{sock, events, 0};
         int n = poll(&pfd, 1, deadline.PollTimeout());
@@ -86,7 +89,7 @@ int WaitSocket(int sock, short events, const Deadline &deadline) {
                 SetSystemErrorFromErrno(EBADF, ErrnoContext::Socket);
                 return -1;
             }
-            return (pfd.revents & POLLHUP) ? kSocketHungUp : 1;
+            return (pfd.revents & (POLLHUP | POLLRDHUP)) ? kSocketHungUp : 1;
         }
         if (n == 0) {
             if (deadline.Expired())

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -416,20 +417,54 @@ TEST(Socket, CloseWakesBlockedReceiver) {
     EXPECT_EQ(result, 0);  // the shutdown ends the receive as an orderly end, not an error
 }
 
-// A shut-down socket is readable for ever with nothing to read: the bounded receives end at once
-// with an error instead of spinning until their time-out.
-TEST(Socket, ReceiveOnShutDownSocketEndsAtOnce) {
-    int s = YAR_CreateSocket(YAR_AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    YAR_ADDR_T any = Addr(YAR_AF_INET, "127.0.0.1", 0);
-    ASSERT_EQ(0, YAR_Bind(s, &any));
-    shutdown(s, SHUT_RDWR);  // unconnected UDP answers ENOTCONN but is shut down all the same
-    char buf[8];
-    auto start = Clock::now();
-    EXPECT_EQ(-1, YAR_RecvWithTimeOut(s, buf, sizeof buf, 20000));
-    EXPECT_EQ(YAR_SYSERR_WSAESHUTDOWN, YAR_GetSystemLastError());
-    EXPECT_EQ(-1, YAR_Recvn(s, buf, sizeof buf, 20000));
-    EXPECT_LT(MsSince(start), 10000);
-    YAR_CloseSocket(s, 1);
+// A shut-down socket is readable for ever with nothing to read: a reader blocked in a bounded
+// receive wakes at the shutdown and ends with an error instead of spinning until its time-out.
+TEST(Socket, ShutdownEndsABlockedBoundedReceiveAtOnce) {
+    struct Case {
+        const char *name;
+        int how;
+        bool recvn;
+    };
+    for (const Case &c : {Case{"read side, RecvWithTimeOut", SHUT_RD, false},
+                          Case{"read side, Recvn", SHUT_RD, true},
+                          Case{"both sides, RecvWithTimeOut", SHUT_RDWR, false},
+                          Case{"both sides, Recvn", SHUT_RDWR, true}}) {
+        SCOPED_TRACE(c.name);
+        int s = YAR_CreateSocket(YAR_AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        YAR_ADDR_T any = Addr(YAR_AF_INET, "127.0.0.1", 0);
+        ASSERT_EQ(0, YAR_Bind(s, &any));
+        std::atomic<pid_t> tid{0};
+        std::promise<void> done;
+        int result = 1, err = 0;
+        int64_t cpuUs = 0;
+        std::thread reader([&] {
+            tid = static_cast<pid_t>(syscall(SYS_gettid));
+            char buf[8];
+            timespec t0, t1;
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
+            result = c.recvn ? YAR_Recvn(s, buf, sizeof buf, 3000) : YAR_RecvWithTimeOut(s, buf, sizeof buf, 3000);
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
+            err = YAR_GetSystemLastError();
+            cpuUs = (t1.tv_sec - t0.tv_sec) * 1000000 + (t1.tv_nsec - t0.tv_nsec) / 1000;
+            done.set_value();
+        });
+        auto deadline = Clock::now() + std::chrono::seconds(2);
+        while ((tid == 0 || BlockedSyscall(tid) != SYS_poll) && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(BlockedSyscall(tid), SYS_poll) << "the reader never blocked";
+        auto start = Clock::now();
+        shutdown(s, c.how);  // unconnected UDP answers ENOTCONN but is shut down all the same
+        bool ended = done.get_future().wait_for(std::chrono::milliseconds(100)) == std::future_status::ready;
+        EXPECT_TRUE(ended) << "still receiving " << MsSince(start) << " ms after the shutdown";
+        if (!ended)
+            close(s);  // a closed descriptor ends the wait, so a spinning reader can be joined
+        reader.join();
+        EXPECT_EQ(-1, result);
+        EXPECT_EQ(YAR_SYSERR_WSAESHUTDOWN, err);
+        EXPECT_LT(cpuUs, 50000) << "the reader spun";
+        if (ended)
+            YAR_CloseSocket(s, 1);
+    }
 }
 
 TEST(Socket, UdpLoopback) {

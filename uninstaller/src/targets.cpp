@@ -1,6 +1,12 @@
 #include "targets.h"
 
+#include <limits.h>
+#include <stdlib.h>
+
+#include <cerrno>
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -42,6 +48,19 @@ QStringList Forms(const QString& path)
     return forms;
 }
 
+// The path with every link along it resolved, or empty when nothing is there. False when it
+// cannot be resolved although something may be there (a link loop, a folder that cannot be read).
+bool Resolve(const QString& path, QString* resolved)
+{
+    char buffer[PATH_MAX];
+    resolved->clear();
+    if (realpath(QFile::encodeName(path).constData(), buffer)) {
+        *resolved = QFile::decodeName(buffer);
+        return true;
+    }
+    return errno == ENOENT;
+}
+
 bool IsSameOrAncestor(const QString& ancestor, const QString& path)
 {
     return path == ancestor || path.startsWith(ancestor + "/");
@@ -54,6 +73,8 @@ FolderTarget Refuse(const QString& path, const QString& reason)
 
 }  // namespace
 
+// A linked component anywhere on the way may lead to a folder the written form does not name.
+// What is removed is the resolved folder that was checked, not the path followed again.
 FolderTarget CheckInstallLocation(const QString& location, const QStringList& protectedFolders)
 {
     QString path = location;
@@ -64,9 +85,16 @@ FolderTarget CheckInstallLocation(const QString& location, const QStringList& pr
     if (!QDir::isAbsolutePath(path))
         return Refuse(path, "relative location");
     path = QDir::cleanPath(path);
-    if (path.count('/') < 2)
-        return Refuse(path, "root or top-level folder");
-    const QStringList forms = Forms(path);
+    QString resolved;
+    if (!Resolve(path, &resolved))
+        return Refuse(path, "unresolvable location");
+    QStringList forms{path};
+    if (!resolved.isEmpty() && resolved != path)
+        forms << resolved;
+    for (const QString& form : forms) {
+        if (form.count('/') < 2)
+            return Refuse(path, "root or top-level folder " + form);
+    }
     for (const QString& folder : protectedFolders) {
         for (const QString& protectedForm : Forms(folder)) {
             for (const QString& form : forms) {
@@ -75,12 +103,11 @@ FolderTarget CheckInstallLocation(const QString& location, const QStringList& pr
             }
         }
     }
-    const QFileInfo info(path);
-    if (info.isSymLink())
+    if (QFileInfo(path).isSymLink())
         return Refuse(path, "linked location");
-    if (!info.exists())
+    if (resolved.isEmpty())
         return {FolderTarget::Gone, path, QString()};
-    return {FolderTarget::Remove, path, QString()};
+    return {FolderTarget::Remove, resolved, QString()};
 }
 
 bool IsRefusedName(const QString& name)

@@ -15,13 +15,14 @@ extern const char* const kSystemFolders[];
 struct FolderTarget {
     enum State { Remove, Gone, Refused };
     State state = Refused;
-    QString path;    // the cleaned location
+    QString path;    // the resolved folder to remove; else the cleaned location
     QString reason;  // why it is refused
 };
 
 // Decides about the install location read from the key: one pair of surrounding quotes is
 // stripped; it must be absolute, not a link, not "/" or a top-level folder, and not one of the
-// protected folders or an ancestor of one. A location that does not exist is already gone.
+// protected folders or an ancestor of one, both as written and with every link on its way
+// resolved. A location that cannot be resolved is refused; one that does not exist is already gone.
 FolderTarget CheckInstallLocation(const QString& location, const QStringList& protectedFolders);
 
 // Refused shortcut names hold a separator or are "." or ".."; an empty name is skipped silently.

@@ -166,6 +166,15 @@ void LinkInstall(TestWorld& world)
     QFile::link(world.Install(), world.Root() + "/instlink");
 }
 
+// Links in the middle of a location: to "/", and to the world's root, the parent of the home folder
+// and of the key store; a link to itself cannot be resolved.
+void LinkMiddles(TestWorld& world)
+{
+    QFile::link("/", world.Root() + "/fsroot");
+    QFile::link(world.Root(), world.Root() + "/up");
+    QFile::link(world.Root() + "/loop", world.Root() + "/loop");
+}
+
 // Unquoted commas, as a hand-written key may hold them.
 void CommaKey(TestWorld& world)
 {
@@ -202,6 +211,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "Windows/CurrentVersion/Uninstall/nothing", true, true, {}},
         GuardCase{"LinkedLocation", {}, "%T/instlink", false, true, {}, LinkInstall},
         GuardCase{"DotDotHome", {}, "%T/inst/../home", false, true, {}},
+        GuardCase{"LinkedMiddleToRoot", {}, "%T/fsroot/srv", false, true, {}, LinkMiddles},
+        GuardCase{"LinkedMiddleToHome", {}, "%T/up/home", false, true, {}, LinkMiddles},
+        GuardCase{"LinkedMiddleToKeyStore", {}, "%T/up/keys", false, true, {}, LinkMiddles},
+        GuardCase{"LinkLoopInTheMiddle", {}, "%T/loop/inst", false, true, {}, LinkMiddles},
+        GuardCase{"LinkedMiddleToAPlainFolder", {}, "%T/up/inst", true, true, {"/inst"}, LinkMiddles},
         GuardCase{"EmptyNamesSkippedSilently", Named("Vantor Tool", ""), "%T/inst", true, true, {"/inst"}},
         GuardCase{"DotDotName", Named("Vantor Tool", ".."), "%T/inst", true, false, {"/inst"}},
         GuardCase{"DotName", Named(".", "Vantor Tool CH"), "%T/inst", true, false, {"/inst"}},

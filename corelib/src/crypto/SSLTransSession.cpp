@@ -31,6 +31,7 @@ constexpr int SSL_CTRL_SET_TLSEXT_HOSTNAME = 55;
 constexpr int SSL_CTRL_SET_ECDH_AUTO = 94;
 constexpr int RETRY_SLEEP_MS = 10;
 constexpr int READ_WORK_LEN = 1024;
+constexpr int MAX_RECORD_PLAIN = 16384;
 
 int SysError() {
     return static_cast<int>(YAR_GetSystemLastError());
@@ -178,7 +179,8 @@ int CSSLTrans::SSLTrans_connect_with_timeout(int fdSocket, int iTimeout) {
             break;
         }
         if (iWant != SSL_ERROR_NONE) {
-            int iReady = WaitSocket(fdSocket, iWant == SSL_ERROR_WANT_READ, iWant == SSL_ERROR_WANT_WRITE, iTimeout);
+            int iReady = WaitSocket(fdSocket, iWant == SSL_ERROR_WANT_READ, iWant == SSL_ERROR_WANT_WRITE,
+                                    RemainingMs(ullStart, iTimeout));
             if (iReady < 0) {
                 LogModule_Write(LOG_LEVEL_ERR,
                                 "[0x%X]CSSLTrans::SSLTrans_connect_with_timeout, select Failed, m_pSSL[0x%X], fdSocket[%d], iTimeout[%d], syserror[%d]",
@@ -492,8 +494,11 @@ int CSSLTrans::SSLTrans_write_with_timeout(int fdSocket, const void *pSendData, 
     const BYTE *p = static_cast<const BYTE *>(pSendData);
     int iDone = 0;
     bool bWantRead = false;
+    // One deadline for the call: a peer that takes a little at a time must not restart it.
+    uint64_t ullStart = YAR_GetTimeTick();
     while (iDone < iDataLen) {
-        int iReady = WaitSocket(fdSocket, bWantRead, true, iTimeout == -1 ? RETRY_SLEEP_MS : iTimeout);
+        int iWaitMs = iTimeout == -1 ? RETRY_SLEEP_MS : RemainingMs(ullStart, iTimeout);
+        int iReady = WaitSocket(fdSocket, bWantRead, true, iWaitMs);
         if (iReady < 0) {
             LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_write_with_timeout, select Failed, fdSocket[%d], syserror[%d]",
                             MORVA_PTR_ARG(this), fdSocket, SysError());
@@ -506,7 +511,11 @@ int CSSLTrans::SSLTrans_write_with_timeout(int fdSocket, const void *pSendData, 
                             MORVA_PTR_ARG(this), fdSocket, iTimeout);
             break;
         }
-        int iRet = api.SSL_write(m_pSSL, p + iDone, iDataLen - iDone, -1);
+        // At most one record per call: SSL_write reports nothing of a longer buffer until all of it
+        // has gone, so a time-out would hide the records already sent. A retry after a want passes
+        // the same bytes again, as OpenSSL requires.
+        int iChunk = iDataLen - iDone < MAX_RECORD_PLAIN ? iDataLen - iDone : MAX_RECORD_PLAIN;
+        int iRet = api.SSL_write(m_pSSL, p + iDone, iChunk, -1);
         int iError = api.SSL_get_error(m_pSSL, iRet, SSL_ERROR_SYSCALL);
         bWantRead = false;
         if (iRet > 0 && iError == SSL_ERROR_NONE) {

@@ -14,10 +14,17 @@ Each mode prints "PORT <n>" once it listens and serves one connection:
   sink CERT KEY N   TLS server with a small receive buffer, so that the client's socket fills;
                     reads N blocks of 16384 bytes, block i filled with i in four big-endian bytes,
                     and prints "SINK OK", or "SINK BAD <i>" for the first block out of place
+  slow CERT KEY N   TLS server over memory BIOs with a small receive buffer: takes N plain bytes
+                    at full speed, then 1024 bytes from the socket every 100 ms until two seconds
+                    have passed, then the rest at full speed until the client's end of stream;
+                    prints "SLOW <n>", the plain bytes it received
+  stall             reads the client's first bytes, sends the first byte of a handshake record
+                    400 ms later, then nothing more until the client closes
 """
 import socket
 import ssl
 import sys
+import time
 
 
 def read_line(conn):
@@ -30,40 +37,47 @@ def read_line(conn):
     return data
 
 
-def over_bios(conn, ctx, answer):
-    """Runs the server handshake over memory BIOs and reads one line; answer(tls, line, outgoing)
-    gives the bytes to send in one go and the text to print."""
-    incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
-    tls = ctx.wrap_bio(incoming, outgoing, server_side=True)
+class BioServer:
+    """The server handshake over memory BIOs on a connected socket; then the caller moves the bytes."""
 
-    def pump():
-        data = outgoing.read()
+    def __init__(self, conn, ctx):
+        self.conn = conn
+        self.incoming, self.outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+        self.tls = ctx.wrap_bio(self.incoming, self.outgoing, server_side=True)
+        while True:
+            try:
+                self.tls.do_handshake()
+                break
+            except ssl.SSLWantReadError:
+                self.pump()
+                self.feed()
+        self.pump()
+
+    def pump(self):
+        data = self.outgoing.read()
         if data:
-            conn.sendall(data)
+            self.conn.sendall(data)
 
-    def feed():
-        data = conn.recv(65536)
+    def feed(self, size=65536):
+        data = self.conn.recv(size)
         if not data:
             raise EOFError
-        incoming.write(data)
+        self.incoming.write(data)
 
-    while True:
-        try:
-            tls.do_handshake()
-            break
-        except ssl.SSLWantReadError:
-            pump()
-            feed()
-    pump()
+
+def over_bios(conn, ctx, answer):
+    """Reads one line over memory BIOs; answer(tls, line, outgoing) gives the bytes to send in one
+    go and the text to print."""
+    server = BioServer(conn, ctx)
     line = b""
     while not line.endswith(b"\n"):
         try:
-            line += tls.read(4096)
+            line += server.tls.read(4096)
         except ssl.SSLWantReadError:
-            pump()
-            feed()
-    pump()
-    data, text = answer(tls, line, outgoing)
+            server.pump()
+            server.feed()
+    server.pump()
+    data, text = answer(server.tls, line, server.outgoing)
     conn.sendall(data)
     print(text, flush=True)
     conn.recv(1)
@@ -97,21 +111,61 @@ def sink(tls, blocks):
     print("SINK OK", flush=True)
 
 
-def main():
-    mode, cert, key = sys.argv[1], sys.argv[2], sys.argv[3]
-    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    ctx.load_cert_chain(cert, key)
-    seen = []
-    ctx.sni_callback = lambda sock, name, c: seen.append(name)
+def slow(conn, ctx, first):
+    # Raw bytes from the socket, so that the client's socket fills and drains at the pace.
+    server = BioServer(conn, ctx)
+    total = 0
+    fast_from = time.monotonic() + 2
+    try:
+        while True:
+            paced = total >= first and time.monotonic() < fast_from
+            server.feed(1024 if paced else 65536)
+            try:
+                while True:
+                    total += len(server.tls.read(65536))
+            except ssl.SSLWantReadError:
+                pass
+            if paced:
+                time.sleep(0.1)
+    except (EOFError, ssl.SSLError, OSError):
+        pass  # the client's end of stream, also inside a record it never finished
+    print(f"SLOW {total}", flush=True)
+
+
+def stall(conn):
+    conn.recv(65536)
+    time.sleep(0.4)
+    conn.sendall(b"\x16")
+    conn.recv(1)
+
+
+def listen(mode):
     srv = socket.socket()
-    if mode == "sink":
-        srv.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    if mode in ("sink", "slow"):
+        srv.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1024 if mode == "slow" else 4096)
     srv.bind(("127.0.0.1", 0))
     srv.listen(1)
     print(f"PORT {srv.getsockname()[1]}", flush=True)
     conn, _ = srv.accept()
+    return conn
+
+
+def main():
+    mode = sys.argv[1]
+    if mode == "stall":
+        stall(listen(mode))
+        return
+    cert, key = sys.argv[2], sys.argv[3]
+    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.load_cert_chain(cert, key)
+    seen = []
+    ctx.sni_callback = lambda sock, name, c: seen.append(name)
+    conn = listen(mode)
     if mode in ("flip", "burst"):
         over_bios(conn, ctx, flip if mode == "flip" else burst)
+        return
+    if mode == "slow":
+        slow(conn, ctx, int(sys.argv[4]))
         return
     if mode == "switch":
         line = read_line(conn)

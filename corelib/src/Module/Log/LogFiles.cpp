@@ -1,14 +1,12 @@
 // The file side of CLogService: opening, rotation, the directory scan and the retention rule.
 // Everything here runs under the file mutex.
-#include <time.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <tuple>
 
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogClock.h"
+#include "Module/Log/LogNames.h"
 #include "Module/Log/LogPlatform.h"
 #include "Module/Log/LogService.h"
 #include "Module/Log/LogZip.h"
@@ -28,28 +26,6 @@ constexpr int kDefaultReserved = 10;
 constexpr size_t kOwnNameTail = 24;
 constexpr size_t kShortNameLimit = 33;
 
-// The same moment one millisecond later, carried into the seconds and the calendar.
-void AddMilli(LogTime *pTime) {
-    if (++pTime->iMilli < 1000)
-        return;
-    pTime->iMilli = 0;
-    struct tm tmLocal {};
-    tmLocal.tm_year = pTime->iYear - 1900;
-    tmLocal.tm_mon = pTime->iMonth - 1;
-    tmLocal.tm_mday = pTime->iDay;
-    tmLocal.tm_hour = pTime->iHour;
-    tmLocal.tm_min = pTime->iMinute;
-    tmLocal.tm_sec = pTime->iSecond + 1;
-    tmLocal.tm_isdst = -1;
-    mktime(&tmLocal);
-    pTime->iYear = tmLocal.tm_year + 1900;
-    pTime->iMonth = tmLocal.tm_mon + 1;
-    pTime->iDay = tmLocal.tm_mday;
-    pTime->iHour = tmLocal.tm_hour;
-    pTime->iMinute = tmLocal.tm_min;
-    pTime->iSecond = tmLocal.tm_sec;
-}
-
 bool EndsWith(const std::string &s, const char *pTail) {
     size_t n = std::strlen(pTail);
     return s.size() >= n && s.compare(s.size() - n, n, pTail) == 0;
@@ -63,11 +39,6 @@ std::string FinishedName(const std::string &name) {
     return name.substr(0, pos) + ".log";
 }
 
-bool IsLater(const LogTime &a, const LogTime &b) {
-    return std::tie(a.iYear, a.iMonth, a.iDay, a.iHour, a.iMinute, a.iSecond, a.iMilli) >
-           std::tie(b.iYear, b.iMonth, b.iDay, b.iHour, b.iMinute, b.iSecond, b.iMilli);
-}
-
 std::string ZipNameFor(const std::string &oldest) {
     size_t pos = oldest.rfind(kWorkingSuffix);
     if (pos == std::string::npos)
@@ -77,30 +48,33 @@ std::string ZipNameFor(const std::string &oldest) {
 
 }  // namespace
 
-std::string CLogService::NewFileName() {
-    LogTime t;
-    if (!LogClock_Now(&t))
-        t = LogTime{1970, 1, 1, 0, 0, 0, 0};
-    // Name order is opening order: fast rotation runs ahead of the clock, and a name that
-    // retention freed again must not bring a later file in before the earlier ones.
-    if (m_bNamed && !IsLater(t, m_LastName)) {
-        t = m_LastName;
-        AddMilli(&t);
-    }
-    char szName[LOG_PATH_FIELD + 64];
-    // A name taken by an earlier run, finished or zipped, moves on to the next free millisecond.
-    for (int iTry = 0; iTry < 1000; iTry++) {
+// Name order is opening order, across all services of the process (see CLogNameFloor). A name
+// once taken, as a working, finished or zipped file, moves on to the next millisecond; the file is
+// created only when it does not exist, so no file is ever opened again and truncated.
+int CLogService::CreateNamedFile(std::string *pName) {
+    LogTime now;
+    if (!LogClock_Now(&now))
+        now = LogTime{1970, 1, 1, 0, 0, 0, 0};
+    CLogNameFloor floor(m_szLogDir, m_szPrefix);
+    for (LogTime t = floor.After(now);; LogTime_AddMilli(&t)) {
+        char szName[LOG_PATH_FIELD + 64];
         std::snprintf(szName, sizeof(szName), "%s%s%04d%02d%02d_%02d%02d%02d%03d_w%s", m_szLogDir, m_szPrefix,
                       t.iYear, t.iMonth, t.iDay, t.iHour, t.iMinute, t.iSecond, t.iMilli, ".log");
         std::string name(szName);
-        if (!logplat::Exists(szName) && !logplat::Exists(FinishedName(name).c_str()) &&
-            !logplat::Exists(ZipNameFor(name).c_str()))
-            break;
-        AddMilli(&t);
+        if (name.size() >= LOG_PATH_FIELD)
+            return logplat::kInvalidFile;
+        if (logplat::Exists(FinishedName(name).c_str()) || logplat::Exists(ZipNameFor(name).c_str()))
+            continue;
+        bool bTaken = false;
+        int hFile = logplat::CreateNew(name.c_str(), &bTaken);
+        if (bTaken)
+            continue;
+        if (hFile != logplat::kInvalidFile) {
+            floor.Taken(t);
+            *pName = name;
+        }
+        return hFile;
     }
-    m_LastName = t;
-    m_bNamed = true;
-    return szName;
 }
 
 bool CLogService::OpenNewFile() {
@@ -108,10 +82,8 @@ bool CLogService::OpenNewFile() {
         return false;
     if (m_hFile != logplat::kInvalidFile)
         return true;
-    std::string name = NewFileName();
-    if (name.size() >= LOG_PATH_FIELD)
-        return false;
-    m_hFile = logplat::OpenTrunc(name.c_str());
+    std::string name;
+    m_hFile = CreateNamedFile(&name);
     if (m_hFile == logplat::kInvalidFile)
         return false;
     std::snprintf(m_szCurFile, sizeof(m_szCurFile), "%s", name.c_str());

@@ -15,8 +15,10 @@ namespace {
 constexpr int kDiskFullErrors[] = {39, 112, 15604, ENOSPC, EDQUOT, EFBIG};
 }  // namespace
 
-int OpenTrunc(const char *pPath) {
-    return YAR_OpenFile(pPath, YAR_FILE_WRITE | YAR_FILE_CREATE | YAR_FILE_TRUNCATE, 0);
+int CreateNew(const char *pPath, bool *pExists) {
+    int hFile = YAR_OpenFile(pPath, YAR_FILE_WRITE | YAR_FILE_CREATE | YAR_FILE_EXCL, 0);
+    *pExists = hFile == kInvalidFile && YAR_GetSystemLastError() == YAR_SYSERR_FILE_EXISTS;
+    return hFile;
 }
 
 int OpenRead(const char *pPath) {

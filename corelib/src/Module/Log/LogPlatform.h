@@ -12,8 +12,9 @@ namespace logplat {
 
 constexpr int kInvalidFile = -1;
 
-// Opens for writing, creating or truncating; the descriptor or kInvalidFile.
-int OpenTrunc(const char *pPath);
+// Creates the file for writing only when it does not exist; the descriptor, or kInvalidFile with
+// *pExists set when the name was taken.
+int CreateNew(const char *pPath, bool *pExists);
 void Close(int hFile);
 // Writes everything; 0, or the errno of the failing write.
 int WriteAll(int hFile, const void *pData, size_t len);

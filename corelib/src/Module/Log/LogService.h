@@ -84,7 +84,7 @@ private:
     int WriteFileLocked(const char *pData, uint32_t dwLen);
     int64_t CurrentFileSize();
     bool OpenNewFile();
-    std::string NewFileName();
+    int CreateNamedFile(std::string *pName);
     void RenameCurrentFile();
     void CloseFile();
     void RotateFile();
@@ -142,8 +142,6 @@ private:
     std::unordered_set<std::string> m_LogFileSet;
     int m_iLogIndex = 0;
     char m_szCurFile[LOG_PATH_FIELD] = {0};
-    LogTime m_LastName{};  // the time in the newest name handed out
-    bool m_bNamed = false;
     bool m_bZipFine = false;
     bool m_bOpening = false;  // the file-opened callback is running
     int m_iMaxLogFileReserved = 10;

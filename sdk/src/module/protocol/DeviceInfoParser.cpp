@@ -1,6 +1,7 @@
 // The device answers: "hello" and "inquiry" into ZEVA_DEVICE_INFO, "inquiry_v32" into
 // ZEVA_SUBNET_DEVICE_INFO. Texts are cut to their field; a text that fills its field has no
 // terminator there, which is the interface.
+#include <algorithm>
 #include <cstring>
 
 #include "module/protocol/MulticastProtocol.h"
@@ -19,12 +20,53 @@ void CopyBounded(char *pField, size_t dwWidth, const char *pText) {
     std::memcpy(pField, pText, strnlen(pText, dwWidth));
 }
 
+// The element names the answers are read by, in strcmp order.
+const char *const kElementNames[] = {
+    "Activated", "AnalogChannelNum", "BootTime", "CommandPort", "ControllerType", "DHCP", "DHCPAbility",
+    "DRAVVersion", "DSPVersion", "DSPVersionEncrypt", "DetailOEMCode", "DeviceDescription", "DeviceLock",
+    "DeviceSN", "DeviceType", "DigitalChannelNum", "DiskNumber", "Encrypt", "HttpPort", "HttpsPort",
+    "IPv4Address", "IPv4DHCP", "IPv4DHCPAbility", "IPv4Gateway", "IPv4SubnetMask", "IPv6Address",
+    "IPv6Gateway", "IPv6MaskLen", "IsModifyVerificationCode", "KWPlatformEnable", "Licensed", "MAC",
+    "MaxBindNum", "OEMCode", "OEMInfo", "OEMInfoEncrypt", "PasswordResetAbility", "PasswordResetModeSecond",
+    "QadraVer", "ResetAbility", "SDKOverTLSPort", "SDKOverTLSServerStatus", "SDKServerStatus", "Salt", "Salt2",
+    "SecurityMode", "SoftwareVersion", "SoftwareVersionEncrypt", "SpecificDeviceType", "SupportBind",
+    "SupportChannelDefaultPassword", "SupportGUID", "SupportKWPlatform", "SupportMailBox",
+    "SupportPasswordResetType", "SupportResetPwByPhoneNo", "SupportRestoreInactive", "SupportSecurityQuestion",
+    "SyncIPCPassword", "SystemMode", "TOVUKBindStatus", "TOVUKCode", "UserName", "WifiMAC", "codeEncrypt",
+    "currentwifiRegion", "enableWifiEnhancement", "manufacturer", "physicalAccessVerification", "supportIPv6",
+    "supportModifyIPv6", "supportSSIDAndPasswordCfg", "supportTovukUnbind", "supportTovukUserToken",
+    "supportWifiEnhancement", "supportwifiRegion",
+};
+constexpr size_t ELEMENT_NUM = sizeof kElementNames / sizeof *kElementNames;
+
+int ElementIndex(const char *pName) {
+    const char *const *end = kElementNames + ELEMENT_NUM;
+    const char *const *at = std::lower_bound(kElementNames, end, pName,
+                                             [](const char *a, const char *b) { return std::strcmp(a, b) < 0; });
+    return at != end && std::strcmp(*at, pName) == 0 ? int(at - kElementNames) : -1;
+}
+
+// An answer's children, looked up by name. They are filed once by name, so reading some seventy
+// elements does not search the children seventy times; the first child of a name counts.
 class CAnswer {
 public:
-    explicit CAnswer(const TiXmlElement *pRoot) : m_pRoot(pRoot) {}
+    explicit CAnswer(const TiXmlElement *pRoot) : m_pRoot(pRoot) {
+        for (const TiXmlElement *e = pRoot->FirstChildElement(); e; e = e->NextSiblingElement()) {
+            int i = ElementIndex(e->Value());
+            if (i >= 0 && !m_pElements[i])
+                m_pElements[i] = e;
+        }
+    }
 
-    const char *Text(const char *pName) const { return ProbeChildText(m_pRoot, pName); }
-    bool Has(const char *pName) const { return m_pRoot->FirstChildElement(pName) != nullptr; }
+    const TiXmlElement *Element(const char *pName) const {
+        int i = ElementIndex(pName);
+        return i >= 0 ? m_pElements[i] : m_pRoot->FirstChildElement(pName);
+    }
+    const char *Text(const char *pName) const {
+        const TiXmlElement *e = Element(pName);
+        return e ? e->GetText() : nullptr;
+    }
+    bool Has(const char *pName) const { return Element(pName) != nullptr; }
     bool Is(const char *pName, const char *pWord) const {
         const char *t = Text(pName);
         return t && std::strcmp(t, pWord) == 0;
@@ -70,6 +112,7 @@ public:
 
 private:
     const TiXmlElement *m_pRoot;
+    const TiXmlElement *m_pElements[ELEMENT_NUM] = {};
 };
 
 // A salt of at most 64 characters; a longer one leaves the field empty.

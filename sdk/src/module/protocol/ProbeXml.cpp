@@ -179,6 +179,7 @@ const TiXmlElement *ParseProbe(const char *pData, uint32_t dwLen, TiXmlDocument 
     // The parser steps over a UTF-8 lead byte by its sequence length, up to 4 bytes, even past
     // the terminator: zeros behind the text keep such a step inside the copy.
     text.append(4, '\0');
+    doc.SetTabSize(0);  // no row and column for every node: nothing reads them
     doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
     const TiXmlElement *root = doc.RootElement();
     if (doc.Error() || !root || std::strcmp(root->Value(), "Probe") != 0)

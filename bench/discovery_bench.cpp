@@ -5,7 +5,7 @@
 // loopback relay socket, 8 MiB buffers) that takes every datagram with recvmmsg and parses it
 // with TinyXML into the same record. Run inside namespaces:
 //
-//   tests/netns/netns-run.sh -p 1 -- ./build/bench/discovery_bench [intake|real] [N...]
+//   tests/netns/netns-run.sh -p 1 -- ./build/bench/discovery_bench [intake|real] [log=L] [N...]
 //   tests/netns/netns-run.sh -p 3 -- ./build/bench/discovery_bench [N]      (one against three adapters)
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -306,10 +306,14 @@ struct Figures {
     double seconds = 0, sendSeconds = 0, cpu = 0, silentCpu = 0;
 };
 
+int g_logLevel = -1;  // the SDK's own default unless given
+
 // The SDK started on every adapter of the namespace; stopped again when this ends.
 struct Sdk {
     SdkRun run;
     explicit Sdk() {
+        if (g_logLevel >= 0)
+            ZEVA_SetLogToFile(g_logLevel, "sdklog", 1);
         ZEVA_SetAutoRequestInterval(0);
         if (!ZEVA_Start_V60(nullptr, SdkRun::OnDevice, nullptr, &run)) {
             std::fprintf(stderr, "ZEVA_Start_V60 failed: %u\n", ZEVA_GetLastError());
@@ -506,14 +510,18 @@ int main(int argc, char **argv) {
     std::istringstream names(peerList);
     for (std::string name; names >> name;)
         peers.push_back(name);
-    // "intake" or "real" alone runs that table only (for a profile of one of them).
+    // "intake" or "real" alone runs that table only (for a profile of one of them); "log=L" sets
+    // the SDK's log level (by default its own, 3: every report writes a line to the log file).
     std::string only;
     std::vector<int> counts;
     for (int i = 1; i < argc; ++i) {
-        if (std::isdigit(static_cast<unsigned char>(argv[i][0])))
-            counts.push_back(std::atoi(argv[i]));
+        std::string arg = argv[i];
+        if (std::isdigit(static_cast<unsigned char>(arg[0])))
+            counts.push_back(std::atoi(arg.c_str()));
+        else if (arg.rfind("log=", 0) == 0)
+            g_logLevel = std::atoi(arg.c_str() + 4);
         else
-            only = argv[i];
+            only = arg;
     }
     if (counts.empty())
         counts = {100, 1000, 5000};

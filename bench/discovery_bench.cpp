@@ -1,12 +1,18 @@
-// Discovery under a burst of answers: N simulated devices answer one inquiry as fast as a sender
-// in the peer namespace can send (a child process replaying devsim-shaped answers with sendmmsg;
-// Python devsim sends about 41k/s). The SDK (libZEVA.so) is measured beside a bare loop with the
-// same sockets (37020 and 35090 on the wildcard address joined to the group on the adapter, the
-// loopback relay socket, 8 MiB buffers) that takes every datagram with recvmmsg and parses it
-// with TinyXML into the same record. Run inside namespaces:
+// Discovery under a burst of answers, three tables:
+// - intake: N simulated devices answer one inquiry on 37020 as fast as a sender in the peer
+//   namespace can send (a child process replaying devsim-shaped answers with sendmmsg; Python
+//   devsim sends about 41k/s). The SDK (libZEVA.so) is measured beside a bare loop with the same
+//   sockets (37020 and 35090 on the wildcard address joined to the group on the adapter, the
+//   loopback relay socket, 8 MiB buffers) that takes every datagram with recvmmsg and parses it
+//   with TinyXML into the same record.
+// - real: 5000 devices as they answer, the answer and a hello each on both ports (20 000
+//   datagrams) paced at 50 000/s; time to the last report and the kernel's receive-buffer drops.
+// - adapters (with three peers): the SDK on three adapters, the devices heard through one of
+//   them or through all three.
+// Each burst is sent again unchanged for the silent figures. Run inside namespaces:
 //
 //   tests/netns/netns-run.sh -p 1 -- ./build/bench/discovery_bench [intake|real] [log=L] [N...]
-//   tests/netns/netns-run.sh -p 3 -- ./build/bench/discovery_bench [N]      (one against three adapters)
+//   tests/netns/netns-run.sh -p 3 -- ./build/bench/discovery_bench [N]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <net/if.h>
@@ -468,15 +474,15 @@ void IntakeTable(const std::string &peer, const std::vector<int> &counts) {
 // Devices as they answer: the answer on both ports and a hello on both, paced.
 void RealTable(const std::string &peer, int n, double rate) {
     std::printf("\n%d devices, 4 datagrams each (answer and hello, both ports) at %.0f/s\n", n, rate);
-    std::printf("%-9s %8s %8s %9s %15s | %10s %10s %10s %7s\n", "reported", "ms", "send ms", "UdpRcvbuf",
-                "Udp6RcvbufErrs", "us CPU/dev", "us CPU/dg", "silent/dg", "ratio");
+    std::printf("%-9s %8s %8s %9s %15s | %10s %10s %10s %8s %8s\n", "reported", "ms", "send ms", "UdpRcvbuf",
+                "Udp6RcvbufErrs", "us CPU/dev", "us CPU/dg", "silent/dg", "/new dg", "/new dev");
     std::vector<Datagram> burst = Burst(n, true);
     Figures f = RunSdk({peer}, n, burst, rate);
     double perDevice = f.cpu / n * 1e6, perDatagram = f.cpu / double(burst.size()) * 1e6,
            silent = f.silentCpu / double(burst.size()) * 1e6;
-    std::printf("%4d/%-4d %8.1f %8.1f %9ld %15ld | %10.1f %10.1f %10.1f %7.3f\n", f.reported, n, f.seconds * 1e3,
-                f.sendSeconds * 1e3, f.rcvbufErrors, f.rcvbufErrors6, perDevice, perDatagram, silent,
-                silent / perDatagram);
+    std::printf("%4d/%-4d %8.1f %8.1f %9ld %15ld | %10.1f %10.1f %10.1f %8.3f %8.3f\n", f.reported, n,
+                f.seconds * 1e3, f.sendSeconds * 1e3, f.rcvbufErrors, f.rcvbufErrors6, perDevice, perDatagram, silent,
+                silent / perDatagram, silent / perDevice);
 }
 
 // The SDK on three adapters; the devices heard through one of them or through all three.

@@ -1,7 +1,6 @@
 // The device answers: "hello" and "inquiry" into ZEVA_DEVICE_INFO, "inquiry_v32" into
 // ZEVA_SUBNET_DEVICE_INFO. Texts are cut to their field; a text that fills its field has no
 // terminator there, which is the interface.
-#include <algorithm>
 #include <cstring>
 
 #include "module/protocol/MulticastProtocol.h"
@@ -20,7 +19,7 @@ void CopyBounded(char *pField, size_t dwWidth, const char *pText) {
     std::memcpy(pField, pText, strnlen(pText, dwWidth));
 }
 
-// The element names the answers are read by, in strcmp order.
+// The element names the answers are read by.
 const char *const kElementNames[] = {
     "Activated", "AnalogChannelNum", "BootTime", "CommandPort", "ControllerType", "DHCP", "DHCPAbility",
     "DRAVVersion", "DSPVersion", "DSPVersionEncrypt", "DetailOEMCode", "DeviceDescription", "DeviceLock",
@@ -39,11 +38,43 @@ const char *const kElementNames[] = {
 };
 constexpr size_t ELEMENT_NUM = sizeof kElementNames / sizeof *kElementNames;
 
+// The names by hash: a look-up costs one hash of the name and mostly one comparison.
+class CElementTable {
+public:
+    CElementTable() {
+        for (int &slot : m_Slots)
+            slot = -1;
+        for (size_t i = 0; i < ELEMENT_NUM; ++i) {
+            uint32_t at = Hash(kElementNames[i]);
+            while (m_Slots[at & (SLOTS - 1)] >= 0)
+                ++at;
+            m_Slots[at & (SLOTS - 1)] = int(i);
+        }
+    }
+    int Index(const char *pName) const {
+        for (uint32_t at = Hash(pName);; ++at) {
+            int i = m_Slots[at & (SLOTS - 1)];
+            if (i < 0 || std::strcmp(kElementNames[i], pName) == 0)
+                return i;
+        }
+    }
+
+private:
+    static constexpr uint32_t SLOTS = 256;  // a third full at most
+    static_assert(ELEMENT_NUM * 3 <= SLOTS, "room in the name table");
+
+    static uint32_t Hash(const char *p) {
+        uint32_t h = 2166136261u;
+        for (; *p; ++p)
+            h = (h ^ uint8_t(*p)) * 16777619u;
+        return h;
+    }
+    int m_Slots[SLOTS];
+};
+
 int ElementIndex(const char *pName) {
-    const char *const *end = kElementNames + ELEMENT_NUM;
-    const char *const *at = std::lower_bound(kElementNames, end, pName,
-                                             [](const char *a, const char *b) { return std::strcmp(a, b) < 0; });
-    return at != end && std::strcmp(*at, pName) == 0 ? int(at - kElementNames) : -1;
+    static const CElementTable table;
+    return table.Index(pName);
 }
 
 // An answer's children, looked up by name. They are filed once by name, so reading some seventy

@@ -1,11 +1,18 @@
-// Discovery under a burst of answers: N simulated devices answer one inquiry as fast as a sender
-// in the peer namespace can send (a child process replaying devsim-shaped answers with sendmmsg;
-// Python devsim sends about 41k/s). The SDK (libZEVA.so) is measured beside a bare loop with the
-// same sockets (37020 and 35090 on the wildcard address joined to the group on the adapter, the
-// loopback relay socket, 8 MiB buffers) that takes every datagram with recvmmsg and parses it
-// with TinyXML into the same record. Run inside namespaces:
+// Discovery under a burst of answers, three tables:
+// - intake: N simulated devices answer one inquiry on 37020 as fast as a sender in the peer
+//   namespace can send (a child process replaying devsim-shaped answers with sendmmsg; Python
+//   devsim sends about 41k/s). The SDK (libZEVA.so) is measured beside a bare loop with the same
+//   sockets (37020 and 35090 on the wildcard address joined to the group on the adapter, the
+//   loopback relay socket, 8 MiB buffers) that takes every datagram with recvmmsg and parses it
+//   with TinyXML into the same record.
+// - real: 5000 devices as they answer, the answer and a hello each on both ports (20 000
+//   datagrams) paced at 50 000/s; time to the last report and the kernel's receive-buffer drops.
+// - adapters (with three peers): the SDK on three adapters, the devices heard through one of
+//   them or through all three.
+// Each burst is sent again unchanged for the silent figures. Run inside namespaces:
 //
-//   tests/netns/netns-run.sh -p 1 -- ./build/bench/discovery_bench [N...]
+//   tests/netns/netns-run.sh -p 1 -- ./build/bench/discovery_bench [intake|real] [log=L] [N...]
+//   tests/netns/netns-run.sh -p 3 -- ./build/bench/discovery_bench [N]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <net/if.h>
@@ -15,7 +22,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +47,6 @@ namespace {
 
 const char *kGroup = "239.255.255.250";
 const char *kHostAddr = "10.99.1.1";
-const char *kPeerAddr = "10.99.1.2";
 
 double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -62,6 +70,16 @@ long Snmp(const char *proto, const char *field) {
             if (name == field)
                 return std::atol(value.c_str());
     }
+    return -1;
+}
+
+long Snmp6(const char *field) {
+    std::ifstream in("/proc/thread-self/net/snmp6");
+    std::string name;
+    long value = 0;
+    while (in >> name >> value)
+        if (name == field)
+            return value;
     return -1;
 }
 
@@ -101,70 +119,83 @@ std::string Answer(int n) {
            "</Probe>";
 }
 
-// The sender: a child process in the peer namespace. It waits for an inquiry on the group,
-// sends every answer, reports (inquiry time, send end) on the pipe, and does the same again
-// each time the parent writes a byte, until the parent closes the pipe.
+// A hello as a device announces itself: its answer under another type word and Uuid.
+std::string Hello(int n) {
+    const std::string inquiry = "<Uuid>BENCH</Uuid><Types>inquiry</Types>";
+    std::string text = Answer(n);
+    text.replace(text.find(inquiry), inquiry.size(), "<Uuid>HELLO</Uuid><Types>hello</Types>");
+    return text;
+}
+
+struct Datagram {
+    std::string text;
+    uint16_t port;
+};
+
+// What n devices send: one answer each to 37020, or as devices really answer, the answer on
+// both ports and a hello on both.
+std::vector<Datagram> Burst(int n, bool bReal) {
+    std::vector<Datagram> out;
+    for (int i = 0; i < n; ++i) {
+        out.push_back({Answer(i), 37020});
+        if (!bReal)
+            continue;
+        out.push_back({Answer(i), 35090});
+        std::string hello = Hello(i);
+        out.push_back({hello, 37020});
+        out.push_back({hello, 35090});
+    }
+    return out;
+}
+
+// The sender: a child process with a socket in each given peer namespace. It waits for an
+// inquiry on the first, sends every datagram through each socket (datagram by datagram, at most
+// `rate` a second in all when rate is set), reports (inquiry time, send end) on the pipe, and
+// does the same again each time the parent writes a byte, until the parent closes the pipe.
 struct Sender {
     pid_t pid = -1;
     int toChild = -1, fromChild = -1;
 
-    Sender(const std::string &peer, const std::vector<std::string> &answers) {
+    Sender(const std::vector<std::string> &peers, const std::vector<Datagram> &burst, double rate = 0) {
         int down[2], up[2];
         if (pipe(down) != 0 || pipe(up) != 0)
             std::exit(1);
         // Everything the child uses is made before the fork.
-        std::vector<mmsghdr> msgs(answers.size());
-        std::vector<iovec> iov(answers.size());
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(37020);
-        inet_pton(AF_INET, kGroup, &to.sin_addr);
-        for (size_t i = 0; i < answers.size(); ++i) {
-            iov[i] = {const_cast<char *>(answers[i].data()), answers[i].size()};
+        std::vector<mmsghdr> msgs(burst.size());
+        std::vector<iovec> iov(burst.size());
+        std::vector<sockaddr_in> to(burst.size());
+        for (size_t i = 0; i < burst.size(); ++i) {
+            to[i] = {};
+            to[i].sin_family = AF_INET;
+            to[i].sin_port = htons(burst[i].port);
+            inet_pton(AF_INET, kGroup, &to[i].sin_addr);
+            iov[i] = {const_cast<char *>(burst[i].text.data()), burst[i].text.size()};
             msgs[i] = {};
             msgs[i].msg_hdr.msg_iov = &iov[i];
             msgs[i].msg_hdr.msg_iovlen = 1;
-            msgs[i].msg_hdr.msg_name = &to;
-            msgs[i].msg_hdr.msg_namelen = sizeof to;
+            msgs[i].msg_hdr.msg_name = &to[i];
+            msgs[i].msg_hdr.msg_namelen = sizeof to[i];
         }
-        std::string nsPath = "/run/netns/" + peer;
+        std::vector<std::string> paths;
+        for (const std::string &peer : peers)
+            paths.push_back("/run/netns/" + peer);
         pid = fork();
         if (pid == 0) {
             close(down[1]);
             close(up[0]);
-            int nsfd = open(nsPath.c_str(), O_RDONLY);
-            if (nsfd < 0 || setns(nsfd, CLONE_NEWNET) != 0)
-                _exit(2);
-            int s = socket(AF_INET, SOCK_DGRAM, 0);
-            int one = 1, big = 64 << 20;
-            setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-            setsockopt(s, SOL_SOCKET, SO_SNDBUFFORCE, &big, sizeof big);
-            sockaddr_in any{};
-            any.sin_family = AF_INET;
-            any.sin_port = htons(37020);
-            bind(s, reinterpret_cast<sockaddr *>(&any), sizeof any);
-            ip_mreq mreq{};
-            inet_pton(AF_INET, kGroup, &mreq.imr_multiaddr);
-            inet_pton(AF_INET, kPeerAddr, &mreq.imr_interface);
-            setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq);
-            setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, &mreq.imr_interface, sizeof mreq.imr_interface);
-            unsigned char loop = 0;
-            setsockopt(s, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop);
+            std::vector<int> socks;
+            for (size_t i = 0; i < paths.size(); ++i)
+                socks.push_back(PeerSocket(paths[i], int(i + 1), i == 0));
             char go = 1;
             if (write(up[1], &go, 1) != 1)
                 _exit(3);
             for (;;) {
                 char buf[2048];
-                ssize_t n = recv(s, buf, sizeof buf, 0);
+                ssize_t n = recv(socks[0], buf, sizeof buf, 0);
                 if (n <= 0 || !memmem(buf, size_t(n), "<Types>inquiry</Types>", 22))
                     continue;
                 double times[2] = {Now(), 0};
-                for (size_t at = 0; at < msgs.size();) {
-                    int sent = sendmmsg(s, msgs.data() + at, unsigned(msgs.size() - at), 0);
-                    if (sent <= 0)
-                        _exit(4);
-                    at += size_t(sent);
-                }
+                SendAll(socks, msgs, rate);
                 times[1] = Now();
                 if (write(up[1], times, sizeof times) != sizeof times || read(down[0], &go, 1) != 1)
                     _exit(0);
@@ -177,6 +208,53 @@ struct Sender {
         char ready;
         if (read(fromChild, &ready, 1) != 1)
             std::exit(1);
+    }
+    // In the child: a socket in peer namespace `index` (address 10.99.index.2), joined to the
+    // group where it listens for the inquiry.
+    static int PeerSocket(const std::string &path, int index, bool bListen) {
+        int nsfd = open(path.c_str(), O_RDONLY);
+        if (nsfd < 0 || setns(nsfd, CLONE_NEWNET) != 0)
+            _exit(2);
+        close(nsfd);
+        int s = socket(AF_INET, SOCK_DGRAM, 0);
+        int one = 1, big = 64 << 20;
+        setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        setsockopt(s, SOL_SOCKET, SO_SNDBUFFORCE, &big, sizeof big);
+        char addr[32];
+        std::snprintf(addr, sizeof addr, "10.99.%d.2", index);
+        ip_mreq mreq{};
+        inet_pton(AF_INET, kGroup, &mreq.imr_multiaddr);
+        inet_pton(AF_INET, addr, &mreq.imr_interface);
+        if (bListen) {
+            sockaddr_in any{};
+            any.sin_family = AF_INET;
+            any.sin_port = htons(37020);
+            bind(s, reinterpret_cast<sockaddr *>(&any), sizeof any);
+            setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq);
+        }
+        setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, &mreq.imr_interface, sizeof mreq.imr_interface);
+        unsigned char loop = 0;
+        setsockopt(s, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop);
+        return s;
+    }
+    // Chunks of 64 datagrams through every socket; with a rate, each chunk waits for its time.
+    static void SendAll(const std::vector<int> &socks, std::vector<mmsghdr> &msgs, double rate) {
+        const size_t CHUNK = 64;
+        double start = Now();
+        for (size_t at = 0; at < msgs.size(); at += CHUNK) {
+            if (rate > 0)
+                while (Now() < start + double(at * socks.size()) / rate)
+                    usleep(200);
+            size_t count = std::min(CHUNK, msgs.size() - at);
+            for (int s : socks) {
+                for (size_t sent = 0; sent < count;) {
+                    int n = sendmmsg(s, msgs.data() + at + sent, unsigned(count - sent), 0);
+                    if (n <= 0)
+                        _exit(4);
+                    sent += size_t(n);
+                }
+            }
+        }
     }
     // The times of the next burst.
     void Burst(double *pInquiry, double *pEnd) {
@@ -230,40 +308,53 @@ struct SdkRun {
 
 struct Figures {
     int reported = 0;
-    long rcvbufErrors = 0;
-    double seconds = 0, sendSeconds = 0, cpuPerAnswer = 0, silentPerAnswer = 0;
+    long rcvbufErrors = 0, rcvbufErrors6 = 0;
+    double seconds = 0, sendSeconds = 0, cpu = 0, silentCpu = 0;
 };
 
-Figures RunSdk(const std::string &peer, const std::vector<std::string> &answers) {
-    Sender sender(peer, answers);
+int g_logLevel = -1;  // the SDK's own default unless given
+
+// The SDK started on every adapter of the namespace; stopped again when this ends.
+struct Sdk {
     SdkRun run;
-    Figures f;
-    long errors = Snmp("Udp", "RcvbufErrors");
-    ZEVA_SetAutoRequestInterval(0);
-    if (!ZEVA_Start_V60(nullptr, SdkRun::OnDevice, nullptr, &run)) {
-        std::fprintf(stderr, "ZEVA_Start_V60 failed: %u\n", ZEVA_GetLastError());
-        std::exit(1);
+    explicit Sdk() {
+        if (g_logLevel >= 0)
+            ZEVA_SetLogToFile(g_logLevel, "sdklog", 1);
+        ZEVA_SetAutoRequestInterval(0);
+        if (!ZEVA_Start_V60(nullptr, SdkRun::OnDevice, nullptr, &run)) {
+            std::fprintf(stderr, "ZEVA_Start_V60 failed: %u\n", ZEVA_GetLastError());
+            std::exit(1);
+        }
     }
-    double cpu = CpuSeconds();  // the start's own cost left out
+    ~Sdk() { ZEVA_Stop(); }
+};
+
+// One inquiry, the burst of n devices and its silent repeat: time to the last report, CPU of the
+// whole process for each burst (the start's own cost left out), the kernel's drops.
+Figures RunSdk(const std::vector<std::string> &peers, int n, const std::vector<Datagram> &burst, double rate = 0) {
+    Sender sender(peers, burst, rate);
+    Figures f;
+    long errors = Snmp("Udp", "RcvbufErrors"), errors6 = Snmp6("Udp6RcvbufErrors");
+    Sdk sdk;
+    double cpu = CpuSeconds();  // the start sends the first inquiry
     double inquiry, end;
     sender.Burst(&inquiry, &end);
-    int n = int(answers.size());
-    while (run.reports.load() < n && Now() < end + 5)
+    while (sdk.run.reports.load() < n && Now() < end + 5)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     WaitDrained();
-    f.reported = run.reports.load();
-    f.seconds = run.last.load() - inquiry;
+    f.reported = sdk.run.reports.load();
+    f.seconds = sdk.run.last.load() - inquiry;
     f.sendSeconds = end - inquiry;
-    f.cpuPerAnswer = (CpuSeconds() - cpu) / n;
-    // The same answers again: nothing changed, so nothing is reported.
+    f.cpu = CpuSeconds() - cpu;
+    // The same datagrams again: nothing changed, so nothing is reported.
     ZEVA_SendInquiry();
     sender.Again();
     cpu = CpuSeconds();
     sender.Burst(&inquiry, &end);
     WaitDrained();
-    f.silentPerAnswer = (CpuSeconds() - cpu) / n;
+    f.silentCpu = CpuSeconds() - cpu;
     f.rcvbufErrors = Snmp("Udp", "RcvbufErrors") - errors;
-    ZEVA_Stop();
+    f.rcvbufErrors6 = Snmp6("Udp6RcvbufErrors") - errors6;
     return f;
 }
 
@@ -290,8 +381,8 @@ int GroupSocket(uint16_t port, const char *group, const char *ifaddr, const char
 }
 
 // The limit: the same sockets, one thread each, recvmmsg and a parse into the record.
-Figures RunBare(const std::string &peer, const std::vector<std::string> &answers, int *pGranted) {
-    Sender sender(peer, answers);
+Figures RunBare(const std::string &peer, int n, int *pGranted) {
+    Sender sender({peer}, Burst(n, false));
     int socks[3] = {GroupSocket(37020, kGroup, kHostAddr, "0.0.0.0", pGranted),
                     GroupSocket(35090, kGroup, kHostAddr, "0.0.0.0", pGranted),
                     GroupSocket(47020, "239.255.255.251", "127.0.0.1", "127.0.0.1", pGranted)};
@@ -341,7 +432,6 @@ Figures RunBare(const std::string &peer, const std::vector<std::string> &answers
     sendto(socks[0], inquiry.data(), inquiry.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
     double start, end;
     sender.Burst(&start, &end);
-    int n = int(answers.size());
     auto count = [&] {
         std::lock_guard<std::mutex> guard(lock);
         return int(macs.size());
@@ -352,7 +442,7 @@ Figures RunBare(const std::string &peer, const std::vector<std::string> &answers
     f.reported = count();
     f.seconds = last.load() - start;
     f.sendSeconds = end - start;
-    f.cpuPerAnswer = (CpuSeconds() - cpu) / n;
+    f.cpu = CpuSeconds() - cpu;
     f.rcvbufErrors = Snmp("Udp", "RcvbufErrors") - errors;
     stop = true;
     for (std::thread &t : readers)
@@ -362,37 +452,93 @@ Figures RunBare(const std::string &peer, const std::vector<std::string> &answers
     return f;
 }
 
+// One datagram per device, beside the bare loop.
+void IntakeTable(const std::string &peer, const std::vector<int> &counts) {
+    std::printf("\nOne answer per device to 37020 (the relay adds one more reception each)\n");
+    std::printf("%6s | %-9s %7s %8s %9s %8s %8s | %9s %8s | %9s | %5s %5s\n", "N", "reported", "rcvbuf", "ms",
+                "answers/s", "us CPU/a", "silent/a", "bare a/s", "bare CPU", "send/s", "rate", "CPU");
+    for (int n : counts) {
+        Figures sdk = RunSdk({peer}, n, Burst(n, false));
+        int granted = 0;
+        Figures bare = RunBare(peer, n, &granted);
+        double sdkRate = sdk.reported / sdk.seconds, bareRate = bare.reported / bare.seconds;
+        std::printf("%6d | %4d/%-4d %7ld %8.1f %9.0f %8.1f %8.1f | %9.0f %8.1f | %9.0f | %5.2f %5.2f\n", n,
+                    sdk.reported, n, sdk.rcvbufErrors, sdk.seconds * 1e3, sdkRate, sdk.cpu / n * 1e6,
+                    sdk.silentCpu / n * 1e6, bareRate, bare.cpu / n * 1e6, n / sdk.sendSeconds, sdkRate / bareRate,
+                    sdk.cpu / bare.cpu);
+        std::printf("       bare loop: %d/%d, rcvbuf errors %ld, granted receive buffer %d bytes\n", bare.reported, n,
+                    bare.rcvbufErrors, granted);
+    }
+}
+
+// Devices as they answer: the answer on both ports and a hello on both, paced.
+void RealTable(const std::string &peer, int n, double rate) {
+    std::printf("\n%d devices, 4 datagrams each (answer and hello, both ports) at %.0f/s\n", n, rate);
+    std::printf("%-9s %8s %8s %9s %15s | %10s %10s %10s %8s %8s\n", "reported", "ms", "send ms", "UdpRcvbuf",
+                "Udp6RcvbufErrs", "us CPU/dev", "us CPU/dg", "silent/dg", "/new dg", "/new dev");
+    std::vector<Datagram> burst = Burst(n, true);
+    Figures f = RunSdk({peer}, n, burst, rate);
+    double perDevice = f.cpu / n * 1e6, perDatagram = f.cpu / double(burst.size()) * 1e6,
+           silent = f.silentCpu / double(burst.size()) * 1e6;
+    std::printf("%4d/%-4d %8.1f %8.1f %9ld %15ld | %10.1f %10.1f %10.1f %8.3f %8.3f\n", f.reported, n,
+                f.seconds * 1e3, f.sendSeconds * 1e3, f.rcvbufErrors, f.rcvbufErrors6, perDevice, perDatagram, silent,
+                silent / perDatagram, silent / perDevice);
+}
+
+// The SDK on three adapters; the devices heard through one of them or through all three.
+void AdapterTable(const std::vector<std::string> &peers, int n) {
+    std::printf("\n%d devices, one answer each to 37020, the SDK on %zu adapters\n", n, peers.size());
+    std::printf("%-10s | %-9s %8s %9s %9s %9s\n", "heard on", "reported", "ms", "rcvbuf", "us CPU/a", "silent/a");
+    double one = 0;
+    for (size_t heard : {size_t(1), peers.size()}) {
+        std::vector<std::string> from(peers.begin(), peers.begin() + long(heard));
+        Figures f = RunSdk(from, n, Burst(n, false));
+        double perAnswer = f.cpu / n * 1e6;
+        if (heard == 1)
+            one = perAnswer;
+        std::printf("%zu adapter%-2s | %4d/%-4d %8.1f %9ld %9.1f %9.1f", heard, heard == 1 ? "" : "s", f.reported, n,
+                    f.seconds * 1e3, f.rcvbufErrors, perAnswer, f.silentCpu / n * 1e6);
+        if (heard > 1)
+            std::printf("   (%.2fx the one adapter's CPU)", perAnswer / one);
+        std::printf("\n");
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-    const char *peers = std::getenv("ZEVA_NETNS_PEERS");
-    if (!peers || !std::getenv("ZEVA_NETNS_HOST")) {
+    const char *peerList = std::getenv("ZEVA_NETNS_PEERS");
+    if (!peerList || !std::getenv("ZEVA_NETNS_HOST")) {
         std::fprintf(stderr, "run inside namespaces: tests/netns/netns-run.sh -p 1 -- %s\n", argv[0]);
         return 77;
     }
-    std::string peer(peers);
-    peer = peer.substr(0, peer.find(' '));
+    std::vector<std::string> peers;
+    std::istringstream names(peerList);
+    for (std::string name; names >> name;)
+        peers.push_back(name);
+    // "intake" or "real" alone runs that table only (for a profile of one of them); "log=L" sets
+    // the SDK's log level (by default its own, 3: every report writes a line to the log file).
+    std::string only;
     std::vector<int> counts;
-    for (int i = 1; i < argc; ++i)
-        counts.push_back(std::atoi(argv[i]));
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (std::isdigit(static_cast<unsigned char>(arg[0])))
+            counts.push_back(std::atoi(arg.c_str()));
+        else if (arg.rfind("log=", 0) == 0)
+            g_logLevel = std::atoi(arg.c_str() + 4);
+        else
+            only = arg;
+    }
     if (counts.empty())
         counts = {100, 1000, 5000};
     std::printf("net.core.rmem_max %ld\n", ReadLong("/proc/sys/net/core/rmem_max"));
-    std::printf("%6s | %-9s %5s %7s %9s %9s %9s %9s | %-9s %9s %9s | %5s\n", "N", "reported", "lost", "rcvbuf",
-                "ms", "answers/s", "us CPU/a", "silent/a", "bare", "answers/s", "send/s", "ratio");
-    for (int n : counts) {
-        std::vector<std::string> answers;
-        for (int i = 0; i < n; ++i)
-            answers.push_back(Answer(i));
-        Figures sdk = RunSdk(peer, answers);
-        int granted = 0;
-        Figures bare = RunBare(peer, answers, &granted);
-        double sdkRate = sdk.reported / sdk.seconds, bareRate = bare.reported / bare.seconds;
-        std::printf("%6d | %4d/%-4d %5d %7ld %9.1f %9.0f %9.1f %9.1f | %4d/%-4d %9.0f %9.0f | %5.2f\n", n, sdk.reported,
-                    n, n - sdk.reported, sdk.rcvbufErrors, sdk.seconds * 1e3, sdkRate, sdk.cpuPerAnswer * 1e6,
-                    sdk.silentPerAnswer * 1e6, bare.reported, n, bareRate, n / sdk.sendSeconds, sdkRate / bareRate);
-        std::printf("       granted receive buffer %d bytes; bare loop lost %d, rcvbuf errors %ld\n", granted,
-                    n - bare.reported, bare.rcvbufErrors);
+    if (peers.size() > 1) {
+        AdapterTable(peers, counts.back());
+        return 0;
     }
+    if (only != "real")
+        IntakeTable(peers[0], counts);
+    if (only != "intake")
+        RealTable(peers[0], 5000, 50000);
     return 0;
 }

@@ -136,9 +136,10 @@ int YAR_Recvn(int sock, void *buf, int len, uint32_t timeoutMs) {
 
 int YAR_RecvWithTimeOut(int sock, void *buf, int size, uint32_t timeoutMs) {
     Deadline deadline(timeoutMs);
-    for (;;) {
-        int ready = WaitSocket(sock, POLLIN, deadline);
-        if (ready <= 0)
+    // The first try does not wait: under a burst a datagram is already queued, and waiting for
+    // it first would cost one more system call for each.
+    for (int ready = 0, tries = 0;; ++tries) {
+        if (tries > 0 && (ready = WaitSocket(sock, POLLIN, deadline)) <= 0)
             return ready;
         ssize_t n = recv(sock, buf, size_t(std::max(size, 0)), MSG_DONTWAIT);
         if (n > 0)

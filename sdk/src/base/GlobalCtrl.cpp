@@ -227,16 +227,6 @@ int CGlobalCtrl::Cleanup() {
     return 1;
 }
 
-void CGlobalCtrl::FreeDevList() {
-    YAR_MutexLock(&m_hListMutex);
-    for (DEVICE_LIST_ITEM *&item : m_pDevList) {
-        delete item;
-        item = nullptr;
-    }
-    m_dwDeviceNum = 0;
-    YAR_MutexUnlock(&m_hListMutex);
-}
-
 int CGlobalCtrl::SetLogParam(int32_t iLevel, const char *pDir, uint32_t bAutoDel) {
     size_t len = pDir ? std::strlen(pDir) : 0;
     if (len >= sizeof m_szLogDir) {

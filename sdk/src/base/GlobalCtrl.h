@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "base/AnswerCopies.h"
+#include "base/DevIndex.h"
 #include "module/protocol/AnswerBlocks.h"
 #include "utils/SdkError.h"
 #include "yar/yar_mutex.h"
@@ -98,9 +100,15 @@ public:
 
     // The found-device list. Every parsed device answer goes through UpdateDevList, which stores
     // it and reports it as new, changed or back online; the host callbacks run with the list
-    // mutex held, so they must not call an export that takes it or the interface lock.
+    // mutex held, so they must not call an export that takes it or the interface lock. With the
+    // digest of the answer's bytes, later copies of them are known (TakeAnswerCopy).
     void UpdateDevList(ZEVA_DEVICE_INFO *pDev, uint16_t wAdapterIndex, const char *pSalt, const char *pSalt2,
-                       uint8_t byProtocol);
+                       uint8_t byProtocol, const ANSWER_DIGEST *pDigest = nullptr);
+    ANSWER_DIGEST DigestAnswer(const char *pData, uint32_t dwLen) const { return m_AnswerCopies.Digest(pData, dwLen); }
+    // True for a copy of a device answer whose slot still holds what the answer left there: the
+    // device counts as having answered (as UpdateDevList would count it), and nothing else is
+    // left to do. Takes no list lock.
+    bool TakeAnswerCopy(const ANSWER_DIGEST &digest);
     void UpdateSubnetDevList(ZEVA_SUBNET_DEVICE_INFO *pDev, uint16_t wAdapterIndex);
     int SearchDevice(const char *pMAC, DEVICE_LIST_ITEM *pOut);
     int SearchDeviceBySN(const char *pSerial, DEVICE_LIST_ITEM *pOut);
@@ -183,6 +191,13 @@ private:
     int LoadFromPath(const char *pPath, int iStep);
 
     static bool IsRuleOneFiltered(const ZEVA_DEVICE_INFO &dev);
+    // A record for the next new slot, allocated before the list lock is taken.
+    void KeepSpareItem();
+    uint32_t SlotVersion(uint32_t dwSlot) const { return m_dwSlotState[dwSlot].load() >> 1; }
+    void ChangeSlotVersion(uint32_t dwSlot) { m_dwSlotState[dwSlot].fetch_add(2); }
+    // One more missed cycle for the slot, or the first one since it answered; true when the
+    // device has now missed enough to be reported offline.
+    bool CountMissedCycle(uint32_t dwSlot);
     void ReportDevice(ZEVA_DEVICE_INFO *pDev);
     int FindDevice(const char *pText, size_t offset, size_t width, const char *pFunc, DEVICE_LIST_ITEM *pOut);
 
@@ -212,6 +227,16 @@ private:
     DEVICE_LIST_ITEM *m_pDevList[MAX_DEVICE_NUM] = {};
     uint32_t m_dwDeviceNum = 0;
     YAR_MUTEX_T m_hListMutex = YAR_MUTEX_INITIALIZER;
+    // Beside the slots, under the list mutex: where each MAC and each serial is.
+    CDevIndex m_MacIndex{m_pDevList, offsetof(ZEVA_DEVICE_INFO, szMAC), sizeof(ZEVA_DEVICE_INFO::szMAC)};
+    CDevIndex m_SerialIndex{m_pDevList, offsetof(ZEVA_DEVICE_INFO, szSerialNOEx),
+                            sizeof(ZEVA_DEVICE_INFO::szSerialNOEx)};
+    // Per slot, version << 1 | answered: the version changes whenever the slot's record or its
+    // online state does (so remembered answers of the slot no longer count as copies); the low
+    // bit is a copy's answer since the last sweep, which the sweep counts as the device's.
+    std::atomic<uint32_t> m_dwSlotState[MAX_DEVICE_NUM] = {};
+    std::atomic<DEVICE_LIST_ITEM *> m_pSpareItem{nullptr};
+    CAnswerCopies m_AnswerCopies;
 
     // Written under the list mutex: the receive threads report devices through them.
     pDeviceFindCallBack m_fnOldDevCB = nullptr;

@@ -63,6 +63,11 @@ void DecodeSupportFlags(const ZEVA_DEVICE_INFO &dev, uint8_t *pFlags) {
 
 bool SameText(const char *a, const char *b, size_t width) { return std::strncmp(a, b, width) == 0; }
 
+template <size_t N>
+bool SameField(const char (&a)[N], const char (&b)[N]) {
+    return std::memcmp(a, b, N) == 0;
+}
+
 bool SameSalt(const char *stored, const char *given) {
     return SameText(stored, given ? given : "", SALT_TEXT_LEN);
 }
@@ -113,21 +118,45 @@ int CGlobalCtrl::CompareDevInfo(uint32_t dwIndex, const ZEVA_DEVICE_INFO *pDev, 
            SameSalt(item->szSalt2, pSalt2) && item->byProtocol == byProtocol;
 }
 
+void CGlobalCtrl::KeepSpareItem() {
+    if (m_pSpareItem.load())
+        return;
+    DEVICE_LIST_ITEM *item = new (std::nothrow) DEVICE_LIST_ITEM;
+    DEVICE_LIST_ITEM *none = nullptr;
+    if (item && !m_pSpareItem.compare_exchange_strong(none, item))
+        delete item;
+}
+
 int CGlobalCtrl::UpdateDevInfo(uint32_t dwIndex, const ZEVA_DEVICE_INFO *pDev, const char *pSalt, const char *pSalt2,
                                uint8_t byProtocol) {
     DEVICE_LIST_ITEM *&item = m_pDevList[dwIndex];
+    bool listed = item && dwIndex < m_dwDeviceNum;
     if (!item)
-        item = new (std::nothrow) DEVICE_LIST_ITEM;
+        item = m_pSpareItem.exchange(nullptr);
     if (!item)
         return 0;
+    ZEVA_DEVICE_INFO stored;
+    StoredForm(*pDev, stored);
+    // An index entry follows its text: a listed slot whose text changes leaves the old one first.
+    bool macMoves = !listed || !SameField(item->struDevInfo.szMAC, stored.szMAC);
+    bool serialMoves = !listed || !SameField(item->struDevInfo.szSerialNOEx, stored.szSerialNOEx);
+    if (listed && macMoves)
+        m_MacIndex.Remove(dwIndex, m_dwDeviceNum);
+    if (listed && serialMoves)
+        m_SerialIndex.Remove(dwIndex, m_dwDeviceNum);
     std::memset(item, 0, sizeof *item);
-    StoredForm(*pDev, item->struDevInfo);
+    item->struDevInfo = stored;
     DecodeSupportFlags(*pDev, item->bySupportFlag);
     item->wMissCount = 0;
     item->dwOnline = 1;
     CopySalt(item->szSalt, pSalt);
     CopySalt(item->szSalt2, pSalt2);
     item->byProtocol = byProtocol;
+    if (macMoves)
+        m_MacIndex.Add(dwIndex);
+    if (serialMoves)
+        m_SerialIndex.Add(dwIndex);
+    ChangeSlotVersion(dwIndex);
     return 1;
 }
 
@@ -151,58 +180,87 @@ int CGlobalCtrl::CallbackDev(ZEVA_DEVICE_INFO *pDev) {
 }
 
 void CGlobalCtrl::UpdateDevList(ZEVA_DEVICE_INFO *pDev, uint16_t wAdapterIndex, const char *pSalt,
-                                const char *pSalt2, uint8_t byProtocol) {
+                                const char *pSalt2, uint8_t byProtocol, const ANSWER_DIGEST *pDigest) {
     if (!pDev || !IsStarted())
         return;
+    KeepSpareItem();
     YAR_MutexLock(&m_hListMutex);
-    int found = -1;
-    bool wasOffline = false;
-    for (uint32_t i = 0; i < m_dwDeviceNum; ++i) {
-        DEVICE_LIST_ITEM *item = m_pDevList[i];
-        if (!item)
-            continue;  // a slot whose record could not be had
-        if (!SameText(item->struDevInfo.szMAC, pDev->szMAC, sizeof pDev->szMAC))
-            continue;
-        item->wMissCount = 0;
-        found = int(i);
-        wasOffline = item->dwOnline == 0;
-    }
+    int slot = m_MacIndex.Find(pDev->szMAC, strnlen(pDev->szMAC, sizeof pDev->szMAC));
     bool report = true;
-    if (found >= 0) {
-        const DEVICE_LIST_ITEM *item = m_pDevList[found];
+    bool holds = false;  // the slot holds this answer afterwards
+    if (slot >= 0) {
+        DEVICE_LIST_ITEM *item = m_pDevList[slot];
+        item->wMissCount = 0;
+        bool wasOffline = item->dwOnline == 0;
         bool rawAfterXml = pDev->byDataFromMulticast == 0 && item->struDevInfo.byDataFromMulticast == 1;
-        if (rawAfterXml || (!wasOffline && CompareDevInfo(uint32_t(found), pDev, pSalt, pSalt2, byProtocol))) {
+        holds = !rawAfterXml;
+        if (rawAfterXml || (!wasOffline && CompareDevInfo(uint32_t(slot), pDev, pSalt, pSalt2, byProtocol))) {
             report = false;
         } else {
-            UpdateDevInfo(uint32_t(found), pDev, pSalt, pSalt2, byProtocol);
+            UpdateDevInfo(uint32_t(slot), pDev, pSalt, pSalt2, byProtocol);
             pDev->iResult = wasOffline ? 1 : 2;
         }
     } else if (m_dwDeviceNum < uint32_t(MAX_DEVICE_NUM)) {
         // A record that cannot be had leaves its slot free and uncounted: the next device takes it.
-        if (UpdateDevInfo(m_dwDeviceNum, pDev, pSalt, pSalt2, byProtocol))
-            ++m_dwDeviceNum;
+        if (UpdateDevInfo(m_dwDeviceNum, pDev, pSalt, pSalt2, byProtocol)) {
+            slot = int(m_dwDeviceNum++);
+            holds = true;
+        }
         pDev->iResult = 1;
     } else {
         ZEVA_LOG_ERR("[CGlobalCtrl::UpdateDevList] MAX_DEV_NUM <= m_dwDeviceNum [%d][%d]", MAX_DEVICE_NUM,
                      m_dwDeviceNum);
         report = false;
     }
+    uint32_t version = holds ? SlotVersion(uint32_t(slot)) : 0;
     if (report) {
         PrintDevInfo(wAdapterIndex, pDev);
         ReportDevice(pDev);
     }
     YAR_MutexUnlock(&m_hListMutex);
+    // A slot that has changed again meanwhile has another version: this entry then never counts.
+    if (pDigest && holds)
+        m_AnswerCopies.Remember(*pDigest, uint32_t(slot), version);
+}
+
+bool CGlobalCtrl::TakeAnswerCopy(const ANSWER_DIGEST &digest) {
+    uint32_t slot = 0, version = 0;
+    if (!IsStarted() || !m_AnswerCopies.Find(digest, &slot, &version))
+        return false;
+    std::atomic<uint32_t> &state = m_dwSlotState[slot];
+    uint32_t s = state.load();
+    while (s >> 1 == version) {
+        if ((s & 1) || state.compare_exchange_weak(s, s | 1))
+            return true;
+    }
+    return false;
+}
+
+// Under the list mutex. The answered bit and the change of version are taken in one step, so a
+// copy either counts before the device is found offline or finds the version changed and goes
+// the whole way (and brings the device back).
+bool CGlobalCtrl::CountMissedCycle(uint32_t dwSlot) {
+    DEVICE_LIST_ITEM *item = m_pDevList[dwSlot];
+    std::atomic<uint32_t> &state = m_dwSlotState[dwSlot];
+    uint32_t s = state.load();
+    for (;;) {
+        uint16_t misses = (s & 1) ? 0 : item->wMissCount;
+        if (misses < UINT16_MAX)
+            ++misses;
+        bool gone = misses >= OFFLINE_MISSES && item->dwOnline == 1;
+        uint32_t next = gone ? ((s >> 1) + 1) << 1 : s & ~1u;
+        if (state.compare_exchange_weak(s, next)) {
+            item->wMissCount = misses;
+            return gone;
+        }
+    }
 }
 
 void CGlobalCtrl::OfflineSweep() {
     YAR_MutexLock(&m_hListMutex);
     for (uint32_t i = 0; i < m_dwDeviceNum; ++i) {
         DEVICE_LIST_ITEM *item = m_pDevList[i];
-        if (!item)
-            continue;
-        if (item->wMissCount < UINT16_MAX)
-            ++item->wMissCount;
-        if (item->wMissCount < OFFLINE_MISSES || item->dwOnline != 1)
+        if (!item || !CountMissedCycle(i))
             continue;
         item->dwOnline = 0;
         ZEVA_DEVICE_INFO gone{};
@@ -218,6 +276,22 @@ void CGlobalCtrl::OfflineSweep() {
     YAR_MutexUnlock(&m_hListMutex);
 }
 
+void CGlobalCtrl::FreeDevList() {
+    YAR_MutexLock(&m_hListMutex);
+    for (uint32_t i = 0; i < MAX_DEVICE_NUM; ++i) {
+        delete m_pDevList[i];
+        m_pDevList[i] = nullptr;
+        if (i < m_dwDeviceNum)
+            ChangeSlotVersion(i);
+    }
+    m_dwDeviceNum = 0;
+    m_MacIndex.Clear();
+    m_SerialIndex.Clear();
+    YAR_MutexUnlock(&m_hListMutex);
+    delete m_pSpareItem.exchange(nullptr);
+    m_AnswerCopies.Clear();
+}
+
 int CGlobalCtrl::FindDevice(const char *pText, size_t offset, size_t width, const char *pFunc,
                             DEVICE_LIST_ITEM *pOut) {
     if (!IsStarted()) {
@@ -230,14 +304,13 @@ int CGlobalCtrl::FindDevice(const char *pText, size_t offset, size_t width, cons
         SetLastError(ZEVA_ERR_PARAM);
         return 0;
     }
+    const CDevIndex &index = offset == offsetof(ZEVA_DEVICE_INFO, szMAC) ? m_MacIndex : m_SerialIndex;
     YAR_MutexLock(&m_hListMutex);
-    for (uint32_t i = 0; i < m_dwDeviceNum && m_pDevList[i]; ++i) {
-        const char *field = reinterpret_cast<const char *>(&m_pDevList[i]->struDevInfo) + offset;
-        if (strnlen(pText, width + 1) == strnlen(field, width) && std::strncmp(field, pText, width) == 0) {
-            std::memcpy(pOut, m_pDevList[i], sizeof *pOut);
-            YAR_MutexUnlock(&m_hListMutex);
-            return 1;
-        }
+    int slot = index.Find(pText, strnlen(pText, width + 1));
+    if (slot >= 0) {
+        std::memcpy(pOut, m_pDevList[slot], sizeof *pOut);
+        YAR_MutexUnlock(&m_hListMutex);
+        return 1;
     }
     ZEVA_LOG_ERR("[CGlobalCtrl::%s] can not find this mac!", pFunc);
     for (uint32_t i = 0; i < m_dwDeviceNum && m_pDevList[i]; ++i)

@@ -208,6 +208,13 @@ int CService::SendXmlData(const char *pText, uint32_t dwLen) {
 }
 
 void CService::ProcessUdpData(const char *pData, uint32_t dwLen, int /*iSource*/) {
+    if (!pData)
+        return;
+    // Copies of an answer already in the list (other port, relays, other adapters) stop here.
+    CGlobalCtrl *ctrl = CGlobalCtrl::GetInstance();
+    ANSWER_DIGEST digest = ctrl->DigestAnswer(pData, dwLen);
+    if (ctrl->TakeAnswerCopy(digest))
+        return;
     TiXmlDocument doc;
     const TiXmlElement *root = ParseProbe(pData, dwLen, doc);
     const char *type = root ? TypeWord(root) : nullptr;
@@ -221,13 +228,13 @@ void CService::ProcessUdpData(const char *pData, uint32_t dwLen, int /*iSource*/
         if (m_Protocol.ParseDeviceInfo(root, &dev, salt, salt2, &protocol) != 0)
             return;
         dev.byDataFromMulticast = 1;
-        CGlobalCtrl::GetInstance()->UpdateDevList(&dev, m_wAdapterIndex, salt, salt2, protocol);
+        ctrl->UpdateDevList(&dev, m_wAdapterIndex, salt, salt2, protocol, &digest);
         return;
     }
     if (std::strcmp(type, "inquiry_v32") == 0) {
         ZEVA_SUBNET_DEVICE_INFO dev;
         if (CMulticastProtocol::ParseSubnetDeviceInfo(root, &dev) == 0)
-            CGlobalCtrl::GetInstance()->UpdateSubnetDevList(&dev, m_wAdapterIndex);
+            ctrl->UpdateSubnetDevList(&dev, m_wAdapterIndex);
         return;
     }
     if (TakeAnswer(root, type, pData, dwLen))

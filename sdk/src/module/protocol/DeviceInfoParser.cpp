@@ -19,12 +19,85 @@ void CopyBounded(char *pField, size_t dwWidth, const char *pText) {
     std::memcpy(pField, pText, strnlen(pText, dwWidth));
 }
 
+// The element names the answers are read by.
+const char *const kElementNames[] = {
+    "Activated", "AnalogChannelNum", "BootTime", "CommandPort", "ControllerType", "DHCP", "DHCPAbility",
+    "DRAVVersion", "DSPVersion", "DSPVersionEncrypt", "DetailOEMCode", "DeviceDescription", "DeviceLock",
+    "DeviceSN", "DeviceType", "DigitalChannelNum", "DiskNumber", "Encrypt", "HttpPort", "HttpsPort",
+    "IPv4Address", "IPv4DHCP", "IPv4DHCPAbility", "IPv4Gateway", "IPv4SubnetMask", "IPv6Address",
+    "IPv6Gateway", "IPv6MaskLen", "IsModifyVerificationCode", "KWPlatformEnable", "Licensed", "MAC",
+    "MaxBindNum", "OEMCode", "OEMInfo", "OEMInfoEncrypt", "PasswordResetAbility", "PasswordResetModeSecond",
+    "QadraVer", "ResetAbility", "SDKOverTLSPort", "SDKOverTLSServerStatus", "SDKServerStatus", "Salt", "Salt2",
+    "SecurityMode", "SoftwareVersion", "SoftwareVersionEncrypt", "SpecificDeviceType", "SupportBind",
+    "SupportChannelDefaultPassword", "SupportGUID", "SupportKWPlatform", "SupportMailBox",
+    "SupportPasswordResetType", "SupportResetPwByPhoneNo", "SupportRestoreInactive", "SupportSecurityQuestion",
+    "SyncIPCPassword", "SystemMode", "TOVUKBindStatus", "TOVUKCode", "UserName", "WifiMAC", "codeEncrypt",
+    "currentwifiRegion", "enableWifiEnhancement", "manufacturer", "physicalAccessVerification", "supportIPv6",
+    "supportModifyIPv6", "supportSSIDAndPasswordCfg", "supportTovukUnbind", "supportTovukUserToken",
+    "supportWifiEnhancement", "supportwifiRegion",
+};
+constexpr size_t ELEMENT_NUM = sizeof kElementNames / sizeof *kElementNames;
+
+// The names by hash: a look-up costs one hash of the name and mostly one comparison.
+class CElementTable {
+public:
+    CElementTable() {
+        for (int &slot : m_Slots)
+            slot = -1;
+        for (size_t i = 0; i < ELEMENT_NUM; ++i) {
+            uint32_t at = Hash(kElementNames[i]);
+            while (m_Slots[at & (SLOTS - 1)] >= 0)
+                ++at;
+            m_Slots[at & (SLOTS - 1)] = int(i);
+        }
+    }
+    int Index(const char *pName) const {
+        for (uint32_t at = Hash(pName);; ++at) {
+            int i = m_Slots[at & (SLOTS - 1)];
+            if (i < 0 || std::strcmp(kElementNames[i], pName) == 0)
+                return i;
+        }
+    }
+
+private:
+    static constexpr uint32_t SLOTS = 256;  // a third full at most
+    static_assert(ELEMENT_NUM * 3 <= SLOTS, "room in the name table");
+
+    static uint32_t Hash(const char *p) {
+        uint32_t h = 2166136261u;
+        for (; *p; ++p)
+            h = (h ^ uint8_t(*p)) * 16777619u;
+        return h;
+    }
+    int m_Slots[SLOTS];
+};
+
+int ElementIndex(const char *pName) {
+    static const CElementTable table;
+    return table.Index(pName);
+}
+
+// An answer's children, looked up by name. They are filed once by name, so reading some seventy
+// elements does not search the children seventy times; the first child of a name counts.
 class CAnswer {
 public:
-    explicit CAnswer(const TiXmlElement *pRoot) : m_pRoot(pRoot) {}
+    explicit CAnswer(const TiXmlElement *pRoot) : m_pRoot(pRoot) {
+        for (const TiXmlElement *e = pRoot->FirstChildElement(); e; e = e->NextSiblingElement()) {
+            int i = ElementIndex(e->Value());
+            if (i >= 0 && !m_pElements[i])
+                m_pElements[i] = e;
+        }
+    }
 
-    const char *Text(const char *pName) const { return ProbeChildText(m_pRoot, pName); }
-    bool Has(const char *pName) const { return m_pRoot->FirstChildElement(pName) != nullptr; }
+    const TiXmlElement *Element(const char *pName) const {
+        int i = ElementIndex(pName);
+        return i >= 0 ? m_pElements[i] : m_pRoot->FirstChildElement(pName);
+    }
+    const char *Text(const char *pName) const {
+        const TiXmlElement *e = Element(pName);
+        return e ? e->GetText() : nullptr;
+    }
+    bool Has(const char *pName) const { return Element(pName) != nullptr; }
     bool Is(const char *pName, const char *pWord) const {
         const char *t = Text(pName);
         return t && std::strcmp(t, pWord) == 0;
@@ -70,6 +143,7 @@ public:
 
 private:
     const TiXmlElement *m_pRoot;
+    const TiXmlElement *m_pElements[ELEMENT_NUM] = {};
 };
 
 // A salt of at most 64 characters; a longer one leaves the field empty.

@@ -179,6 +179,7 @@ const TiXmlElement *ParseProbe(const char *pData, uint32_t dwLen, TiXmlDocument 
     std::memcpy(text.data(), pData, len);
     if (!NestingWithin(text.data(), len, PROBE_MAX_DEPTH))
         return nullptr;
+    doc.SetTabSize(0);  // no row and column for every node: nothing reads them
     doc.Parse(text.data(), nullptr, TIXML_ENCODING_UTF8);
     const TiXmlElement *root = doc.RootElement();
     if (doc.Error() || !root || std::strcmp(root->Value(), "Probe") != 0)

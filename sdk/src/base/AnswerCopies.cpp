@@ -1,0 +1,73 @@
+#include "base/AnswerCopies.h"
+
+#include <cstring>
+
+#include "yar/yar_string.h"
+
+namespace ZEVA {
+
+namespace {
+
+// Locks a stripe for the life of the guard.
+class CStripeGuard {
+public:
+    explicit CStripeGuard(YAR_MUTEX_T &lock) : m_lock(lock) { YAR_MutexLock(&m_lock); }
+    ~CStripeGuard() { YAR_MutexUnlock(&m_lock); }
+    CStripeGuard(const CStripeGuard &) = delete;
+    CStripeGuard &operator=(const CStripeGuard &) = delete;
+
+private:
+    YAR_MUTEX_T &m_lock;
+};
+
+}  // namespace
+
+CAnswerCopies::CAnswerCopies() {
+    const YAR_MUTEX_T unlocked = YAR_MUTEX_INITIALIZER;
+    for (YAR_MUTEX_T &lock : m_Locks)
+        lock = unlocked;
+    YAR_GUID_T random[2];
+    if (YAR_CreateGUID(&random[0]) == 0 && YAR_CreateGUID(&random[1]) == 0)
+        std::memcpy(&m_Key, random, sizeof m_Key);
+}
+
+ANSWER_DIGEST CAnswerCopies::Digest(const char *pData, uint32_t dwLen) const {
+    return {SipHash24(m_Key, pData, dwLen), dwLen};
+}
+
+bool CAnswerCopies::Find(const ANSWER_DIGEST &digest, uint32_t *pSlot, uint32_t *pVersion) {
+    uint32_t index = SetIndex(digest);
+    CStripeGuard guard(m_Locks[index % STRIPES]);
+    for (const ENTRY &e : m_Sets[index].ways) {
+        if (e.used && e.hash == digest.hash && e.len == digest.len) {
+            *pSlot = e.slot;
+            *pVersion = e.version;
+            return true;
+        }
+    }
+    return false;
+}
+
+void CAnswerCopies::Remember(const ANSWER_DIGEST &digest, uint32_t dwSlot, uint32_t dwVersion) {
+    uint32_t index = SetIndex(digest);
+    CStripeGuard guard(m_Locks[index % STRIPES]);
+    SET &set = m_Sets[index];
+    ENTRY *target = nullptr;
+    for (ENTRY &e : set.ways)
+        if (e.used && e.hash == digest.hash && e.len == digest.len)
+            target = &e;
+    if (!target) {
+        target = &set.ways[set.next];
+        set.next = (set.next + 1) % WAYS;
+    }
+    *target = {digest.hash, digest.len, dwSlot, dwVersion, 1};
+}
+
+void CAnswerCopies::Clear() {
+    for (uint32_t index = 0; index < SETS; ++index) {
+        CStripeGuard guard(m_Locks[index % STRIPES]);
+        m_Sets[index] = {};
+    }
+}
+
+}  // namespace ZEVA

@@ -219,6 +219,31 @@ TEST_F(ClientLink, ServerAddressTexts) {
         EXPECT_EQ(c.iResult, pLink->SetServerIP(c.pIP, c.pGroup, 80, 0)) << c.pWhat;
         EXPECT_EQ(c.iResult ? 0 : 17, LastError()) << c.pWhat;
     }
+
+    // The text a long link sets before it connects again.
+    ASSERT_EQ(1, pLink->SetServerIPText(sLong47.c_str()));
+    EXPECT_EQ(sLong47, pLink->GetServerIPText());
+    for (const char *pText : {sLong48.c_str(), (const char *)nullptr}) {
+        GetCoreGlobalCtrl()->SetLastError(0);
+        EXPECT_EQ(0, pLink->SetServerIPText(pText)) << (pText ? "48 characters" : "null");
+        EXPECT_EQ(17, LastError());
+        EXPECT_EQ(sLong47, pLink->GetServerIPText()) << "a refused text leaves the old one";
+    }
+
+    // A destination text: 47 characters are taken, 48 refuse the link before it connects.
+    linktest::Listener listener;
+    for (const std::string &dest : {sLong47, sLong48}) {
+        const bool bFits = dest.size() < 48;
+        LINK_CREATE_PARAM p = linktest::MakeParam("127.0.0.1", listener.Port());
+        GetCoreGlobalCtrl()->SetLastError(0);
+        CLinkBase *pDest = Keep(Link_CreateLinkEx(&p, 0, dest.c_str()));
+        EXPECT_EQ(bFits, pDest != nullptr) << dest.size();
+        EXPECT_EQ(bFits ? 0 : 17, LastError()) << dest.size();
+        const int iPeer = listener.Accept(bFits ? 5000 : 0);
+        EXPECT_EQ(bFits, iPeer >= 0) << dest.size();
+        if (iPeer >= 0)
+            close(iPeer);
+    }
 }
 
 TEST_F(ClientLink, UdpRoundTripAndUnreachablePeer) {

@@ -90,10 +90,19 @@ struct HmacCase {
 
 TEST_F(CryptoVectors, HmacMatchesRfc2202AndRfc4231) {
     const std::string kLarge = "Test Using Larger Than Block-Size Key - Hash Key First";
+    Bytes key25;
+    for (unsigned char b = 1; b <= 25; b++)
+        key25.push_back(b);
+    // HMAC-SHA-1: all seven of RFC 2202 (case 5 untruncated: the library never truncates).
     const HmacCase kCases[] = {
         {2, Bytes(20, 0x0b), "Hi There", "b617318655057264e28bc0b6fb378c8ef146be00"},
         {2, Text("Jefe"), "what do ya want for nothing?", "effcdf6ae5eb2fa2d27416d5f184df9c259a7c79"},
+        {2, Bytes(20, 0xaa), std::string(50, '\xdd'), "125d7342b9ac11cd91a39af48aa17b4f63f175d3"},
+        {2, key25, std::string(50, '\xcd'), "4c9007f4026250c6bc8414f9bf50c86c2d7235da"},
+        {2, Bytes(20, 0x0c), "Test With Truncation", "4c1a03424b55e07fe7f27be1d58bb9324a9a5a04"},
         {2, Bytes(80, 0xaa), kLarge, "aa4ae5e15272d00e95705637ce8a3b55ed402112"},
+        {2, Bytes(80, 0xaa), "Test Using Larger Than Block-Size Key and Larger Than One Block-Size Data",
+         "e8e99d0f45237d786d6bbaa7965c7808bbff1a91"},
         {1, Bytes(20, 0x0b), "Hi There", "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7"},
         {1, Text("Jefe"), "what do ya want for nothing?",
          "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843"},

@@ -2,6 +2,8 @@
 // mode against a loopback TCP peer of the test, sends, command mode, and stopping with
 // completions outstanding or from inside the callback.
 #include <gtest/gtest.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -190,7 +192,8 @@ TEST_F(StreamLink, StopWithAReceiveOutstandingReturnsPromptlyAndNoCallbackFollow
     Link_DestroyLink(m_pLink);
     m_pLink = nullptr;
     rec.bStopped = true;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    // The receive ends with the close; Stop never waits out its 5.5-s wait for it.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(5000));
     EXPECT_EQ(iCountBefore - 1, GetAsyncManager()->GetCurrentCount()) << "the slot is free again";
     send(m_peer, "late", 4, MSG_NOSIGNAL);  // the link reset the connection at its close
     EXPECT_FALSE(rec.WaitEvents(1, 100));
@@ -198,17 +201,26 @@ TEST_F(StreamLink, StopWithAReceiveOutstandingReturnsPromptlyAndNoCallbackFollow
 }
 
 // The runtime copies what it cannot send at once: the caller may reuse its buffer as soon as
-// SendData returns.
+// the send returns. A small send buffer and a peer that reads nothing yet make most of the
+// send wait; the reader then checks every byte.
 TEST_F(StreamLink, ALargeSendArrivesWholeThoughTheCallerReusesItsBuffer) {
     Recorder rec;
     StartReceiving(rec);
-    std::string data(40000, '\0');
+    const int iSmall = 4096;
+    ASSERT_EQ(0, setsockopt(m_pLink->GetSocket(), SOL_SOCKET, SO_SNDBUF, &iSmall, sizeof(iSmall)));
+    std::string data(4 << 20, '\0');
     for (size_t i = 0; i < data.size(); i++)
-        data[i] = char('a' + i % 26);
+        data[i] = char('a' + i % 26 + (i / 16384) % 7);
     std::string buf = data;
-    ASSERT_EQ(40000, Link_SendDataByLink(m_pLink, buf.data(), (DWORD)buf.size(), 0));
+    ASSERT_EQ((int)buf.size(), Link_SendDataByLink(m_pLink, buf.data(), (DWORD)buf.size(), 0));
+    int iOutQueue = 0, iInQueue = 0;
+    ASSERT_EQ(0, ioctl(m_pLink->GetSocket(), SIOCOUTQ, &iOutQueue));
+    ASSERT_EQ(0, ioctl(m_peer, SIOCINQ, &iInQueue));
+    ASSERT_LT(iOutQueue + iInQueue, (int)data.size()) << "the sockets took it all: nothing waited";
     std::fill(buf.begin(), buf.end(), 'X');
-    EXPECT_EQ(data, linktest::ReadExactly(m_peer, data.size()));
+    const std::string got = linktest::ReadExactly(m_peer, data.size(), 10000);
+    ASSERT_EQ(data.size(), got.size());
+    EXPECT_TRUE(data == got) << "first difference at " << std::mismatch(data.begin(), data.end(), got.begin()).first - data.begin();
 }
 
 // Sends of two threads on one link never interleave within a message.
@@ -410,9 +422,29 @@ TEST_F(CommandLink, ASendWaitsForTheConnectAndFailsWhenItNeverCompletes) {
 
 // ---- threads ----
 
-// Completions race Stop; the owner sends while the callback sends. Meant for ThreadSanitizer.
+// What a peer read while a link echoed its stream and the link's owner sent "owner" messages:
+// the owner's messages must be whole and the echoes, taken together, the stream in its order.
+bool EchoesAndOwnerMessagesAreWhole(const std::string &got, size_t &nOwner) {
+    nOwner = 0;
+    std::string rest;
+    for (size_t at = 0, next; at < got.size(); at = next + 5, nOwner++) {
+        next = got.find("owner", at);
+        rest.append(got, at, next == std::string::npos ? std::string::npos : next - at);
+        if (next == std::string::npos)
+            break;
+    }
+    for (size_t i = 0; i < rest.size(); i++)
+        if (rest[i] != "abcdefgh"[i % 8])
+            return false;
+    return true;
+}
+
+// Completions race Stop; the owner sends while the callback echoes. The peer sees every owner
+// message whole and the echoes in order, no callback runs once the destroy has returned, and
+// the link's slot is free again after each round.
 TEST_F(CommandLink, CompletionsRacingStopAndSendersOnBothSides) {
     Listener listener;
+    const int32_t iCountBefore = GetAsyncManager()->GetCurrentCount();
     for (int round = 0; round < 20; round++) {
         CLinkBase *pLink = linktest::Connect("127.0.0.1", listener.Port());
         ASSERT_NE(nullptr, pLink);
@@ -420,30 +452,63 @@ TEST_F(CommandLink, CompletionsRacingStopAndSendersOnBothSides) {
         ASSERT_GE(peer, 0);
         struct Ctx {
             CLinkBase *pLink;
+            std::atomic<int> iCalls{0};
+            std::atomic<bool> bDestroyed{false};
+            std::atomic<bool> bLate{false};
         } ctx{pLink};
         auto echo = [](void *pUser, char *pData, int iLen, int iStatus) -> int {
+            auto *c = static_cast<Ctx *>(pUser);
+            if (c->bDestroyed)
+                c->bLate = true;
+            c->iCalls++;
             if (iStatus == 0)
-                Link_SendDataByLink(static_cast<Ctx *>(pUser)->pLink, pData, (DWORD)iLen, 0);
+                Link_SendDataByLink(c->pLink, pData, (DWORD)iLen, 0);
             return 1;
         };
         ASSERT_EQ(1, pLink->StartRecv(echo, &ctx, 0));
         ASSERT_EQ(1, pLink->ResumeRecvThread());
+
+        std::mutex gotLock;
+        std::string got;
+        std::thread reader([&] {
+            char buf[65536];
+            ssize_t r;
+            while ((r = recv(peer, buf, sizeof(buf), 0)) > 0) {
+                std::lock_guard<std::mutex> guard(gotLock);
+                got.append(buf, (size_t)r);
+            }
+        });
         std::atomic<bool> bDone{false};
         std::thread feeder([&] {
             while (!bDone)
                 if (send(peer, "abcdefgh", 8, MSG_NOSIGNAL) < 0)
                     break;
         });
+        ASSERT_TRUE(WaitFor([&] { return ctx.iCalls > 0; }, 5000)) << "the echo runs before the owner sends";
+        std::atomic<int> iOwnerSent{0};
         std::thread owner([&] {
             for (int i = 0; i < 50; i++)
-                Link_SendDataByLink(pLink, "owner", 5, 0);
+                iOwnerSent += Link_SendDataByLink(pLink, "owner", 5, 0) == 5;
         });
         owner.join();
+        size_t nOwner = 0;
+        // The link resets the connection at its close: what the peer has not read by then is gone.
+        EXPECT_TRUE(WaitFor([&] {
+            std::lock_guard<std::mutex> guard(gotLock);
+            return EchoesAndOwnerMessagesAreWhole(got, nOwner) && nOwner == 50;
+        }, 10000)) << "round " << round << ": " << nOwner << " owner messages";
         Link_DestroyLink(pLink);
+        ctx.bDestroyed = true;
+        reader.join();  // ends when the link's end of the connection is gone
         bDone = true;
-        shutdown(peer, SHUT_RDWR);
         feeder.join();
         close(peer);
+
+        EXPECT_EQ(50, iOwnerSent.load());
+        EXPECT_FALSE(ctx.bLate) << "round " << round << ": a callback after the destroy returned";
+        EXPECT_EQ(iCountBefore, GetAsyncManager()->GetCurrentCount()) << "round " << round;
+        size_t nAll = 0;
+        EXPECT_TRUE(EchoesAndOwnerMessagesAreWhole(got, nAll)) << "round " << round;
     }
 }
 

@@ -345,8 +345,9 @@ TEST_F(TlsAsyncLink, ThousandMessagesBothWaysWhileTheCallbackAlsoSends) {
     EXPECT_EQ(std::count(rec.statuses.begin(), rec.statuses.end(), 0), (long)rec.statuses.size());
 }
 
-// The peer reads slower than the link writes: the socket fills, the rest of a write waits on the
-// queue, and the writes after it must go behind it, never to the socket ahead of it.
+// The peer reads slower than the link writes into its small send buffer: the socket fills, the
+// rest of a write waits on the queue, and the writes after it must go behind it, never to the
+// socket ahead of it.
 TEST_F(TlsAsyncLink, WritesThatFillTheSocketReachASlowReaderInOrder) {
     constexpr uint32_t kBlocks = 512;
     Peer peer({"sink", Pki().File("srv.pem"), Pki().File("srv.key"), std::to_string(kBlocks)}, "", "tls_peer.py");
@@ -354,6 +355,8 @@ TEST_F(TlsAsyncLink, WritesThatFillTheSocketReachASlowReaderInOrder) {
     TlsReceiver rec;
     LinkPtr link = Start(peer.Port(), rec);
     ASSERT_TRUE(link);
+    const int iSmall = 4096;
+    ASSERT_EQ(setsockopt(link->GetSocket(), SOL_SOCKET, SO_SNDBUF, &iSmall, sizeof(iSmall)), 0);
     std::string block(16384, '\0');
     for (uint32_t i = 0; i < kBlocks; i++) {
         for (size_t j = 0; j < block.size(); j += 4) {

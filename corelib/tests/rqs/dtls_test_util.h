@@ -18,8 +18,8 @@ namespace dtlstest {
 // One s_client; killed with the object.
 class SClient {
 public:
-    explicit SClient(int iPort) {
-        const std::string target = "127.0.0.1:" + std::to_string(iPort);
+    explicit SClient(int iPort, const std::string &host = "127.0.0.1") {
+        const std::string target = host + ":" + std::to_string(iPort);
         // Non-blocking: a loaded server may answer a client's resent last flight with its own
         // final flight again after the client is done (as DTLS asks); a blocking s_client takes
         // that as a record to skip and then sleeps in recvfrom, deaf to its input for good.

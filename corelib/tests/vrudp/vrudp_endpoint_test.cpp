@@ -90,6 +90,41 @@ TEST_F(EndpointTest, EchoInRecvFromMode) {
     COM_VRUDP_Close(srv.iHandle);
 }
 
+// Family-23 endpoints take IPv6 only: a connection over ::1 sees the peer as "::1", an IPv4
+// sender never reaches the IPv6 wildcard, and an IPv4 endpoint can take the same port.
+TEST_F(EndpointTest, FamilyTwentyThreeEndpointsAreIPv6Only) {
+    EchoPair pair;
+    ASSERT_TRUE(pair.Start("::1"));
+    ASSERT_EQ(COM_VRUDP_SendTo(pair.iClient, "six", 3, nullptr, 5000), 3);
+    ASSERT_TRUE(pair.got.WaitCount(1, 10000));
+    const auto seen = pair.srv.col.Events();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen[0].sAddr, "::1");
+    EXPECT_EQ(pair.got.Events()[0].sAddr, "::1");
+    EXPECT_EQ(pair.got.Events()[0].data, std::vector<uint8_t>({'s', 'i', 'x'}));
+    for (int h : {pair.srv.iHandle, pair.iClient}) {
+        int iOn = 0;
+        socklen_t len = sizeof iOn;
+        ASSERT_EQ(getsockopt(COM_VRUDP_GetSocket(h), IPPROTO_IPV6, IPV6_V6ONLY, &iOn, &len), 0);
+        EXPECT_EQ(iOn, 1) << h;
+    }
+
+    Server any6;
+    ASSERT_TRUE(any6.Start(false, "::"));
+    int v4 = MakeEndpoint(ENUM_VRUDP_MODE_SERVER);
+    VRUDP_SOCK_ADDR same = Addr("0.0.0.0", any6.wPort);
+    EXPECT_EQ(COM_VRUDP_Bind(v4, &same), 1) << "the IPv4 port is free beside the IPv6 wildcard";
+    EXPECT_EQ(COM_VRUDP_Close(v4), 1);
+    RawPeer v4peer, v6peer("::1");
+    v4peer.Send(any6.wPort, {0x80, 4});
+    v6peer.Send(any6.wPort, {0x80, 6});
+    ASSERT_TRUE(any6.col.WaitCount(1, 10000));
+    // Datagrams from one loopback host arrive in order: had the IPv4 one come in, it came first.
+    EXPECT_EQ(any6.col.Events()[0].data, std::vector<uint8_t>({0x80, 6}));
+    EXPECT_EQ(any6.col.Events()[0].sAddr, "::1");
+    EXPECT_EQ(COM_VRUDP_Close(any6.iHandle), 1);
+}
+
 TEST_F(EndpointTest, ThousandsOfPendingMessagesAllArrive) {
     Server srv;
     ASSERT_TRUE(srv.Start());

@@ -167,22 +167,38 @@ TEST_F(HandleTest, ReuseAddrLetsASecondEndpointBindTheSamePort) {
         COM_VRUDP_Close(h);
 }
 
+// Eight senders are all under way when the endpoint and its connection go: the destroy waits
+// for their calls, and once it has returned no send on the old handle succeeds.
 TEST_F(HandleTest, SendsRacingADestroy) {
-    std::atomic<bool> bStop{false};
-    std::atomic<int> iFailed{0};
+    constexpr int kSenders = 8;
+    std::atomic<bool> bStop{false}, bClosed{false};
+    std::atomic<int> iRunning{0}, iSawClosed{0}, iSentAfterClose{0};
     std::vector<std::thread> senders;
-    for (int i = 0; i < 8; i++)
+    for (int i = 0; i < kSenders; i++)
         senders.emplace_back([&] {
-            while (!bStop)
-                if (COM_VRUDP_SendTo(iConn, "abc", 3, nullptr, 50) < 0)
-                    iFailed++;
+            bool bRunning = false, bSawClosed = false;
+            while (!bStop) {
+                const bool bAfter = bClosed;
+                const int iRet = COM_VRUDP_SendTo(iConn, "abc", 3, nullptr, 50);
+                if (!bRunning)
+                    iRunning++;
+                bRunning = true;
+                if (!bAfter)
+                    continue;
+                iSentAfterClose += iRet >= 0;
+                if (!bSawClosed)
+                    iSawClosed++;
+                bSawClosed = true;
+            }
         });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(servicetest::WaitFor([&] { return iRunning == kSenders; }, 10000));
     EXPECT_EQ(COM_VRUDP_Close(srv.iHandle), 1) << "the destroy waits for the senders' calls";
-    ASSERT_TRUE(servicetest::WaitFor([&] { return iFailed > 0; }, 2000));
+    bClosed = true;
+    EXPECT_TRUE(servicetest::WaitFor([&] { return iSawClosed == kSenders; }, 10000));
     bStop = true;
     for (auto &t : senders)
         t.join();
+    EXPECT_EQ(iSentAfterClose.load(), 0);
     EXPECT_EQ(COM_VRUDP_SendTo(iConn, "abc", 3, nullptr, 50), -1);
 }
 

@@ -26,9 +26,9 @@ class FatherTest : public servicetest::InitedTest {
 protected:
     void SetUp() override {
         servicetest::InitedTest::SetUp();
-        iFather = MakeLink(ENUM_VRUDP_MODE_SERVER);
+        iFather = MakeLink(ENUM_VRUDP_MODE_SERVER, std::strchr(pLocal, ':') ? 23 : 2);
         ASSERT_GE(iFather, 0);
-        VRUDP_SOCK_ADDR a = Addr("127.0.0.1", 0);
+        VRUDP_SOCK_ADDR a = Addr(pLocal, 0);
         ASSERT_EQ(COM_VRUDP_Bind(iFather, &a), 1);
         wPort = PortOf(iFather);
         ASSERT_EQ(COM_VRUDP_Listen(iFather, &col, Collector::Callback), 1);
@@ -45,10 +45,33 @@ protected:
             return -1;
         return Be16(p, 4);
     }
+    const char *pLocal = "127.0.0.1";
     int iFather = -1;
     uint16_t wPort = 0;
     Collector col;
 };
+
+class FatherSixTest : public FatherTest {
+public:
+    FatherSixTest() { pLocal = "::1"; }
+};
+
+// Children answer from the father's socket: those of an IPv6 father are IPv6 too.
+TEST_F(FatherSixTest, ChildrenTakeTheFathersFamily) {
+    RawPeer peer("::1");
+    const int iChild = NewChild(peer);
+    ASSERT_GE(iChild, 0);
+    peer.Send(wPort, DataPacket(0, 100, uint16_t(iChild)));
+    ASSERT_TRUE(col.WaitCount(1, 10000));
+    EXPECT_EQ(col.Events()[0].iHandle, iChild);
+    EXPECT_EQ(col.Events()[0].sAddr, "::1");
+    std::vector<uint8_t> up(100, 0x42);
+    EXPECT_EQ(COM_VRUDP_SendTo(iChild, up.data(), 100, nullptr, 0), 100);
+    std::vector<uint8_t> upper = peer.RecvWithin(30000);
+    while (!upper.empty() && upper[2] != 9)  // acknowledgements of the data come first
+        upper = peer.RecvWithin(30000);
+    EXPECT_EQ(upper.size(), 110u) << "upper data reaches the IPv6 peer";
+}
 
 TEST_F(FatherTest, ControlRows) {
     RawPeer peer;
@@ -317,6 +340,26 @@ TEST_F(ClientTest, ConnectPacketAndStreamData) {
     ASSERT_EQ(p.size(), 1500u);
     EXPECT_EQ(Be16(p, 4), kChild);
     EXPECT_EQ(COM_VRUDP_SendTo(iClient, data.data(), 1485, nullptr, 0), 0) << "above one 1500-byte datagram";
+}
+
+// The father never acknowledges: the client's stream buffer fills, and the send that finds it
+// full is told so (0, error 8) instead of being counted as sent.
+TEST_F(ClientTest, AFullStreamBufferMakesTheSendReturnZeroWithError8) {
+    std::vector<uint8_t> data(1484, 5);
+    int iTaken = 0, iResult = 0;
+    for (int i = 0; i < 4000; i++) {
+        GetCoreGlobalCtrl()->SetLastError(0);
+        iResult = COM_VRUDP_SendTo(iClient, data.data(), 1484, nullptr, 0);
+        if (iResult != 1484)
+            break;
+        iTaken++;
+    }
+    EXPECT_EQ(iResult, 0);
+    EXPECT_EQ(LastError(), 8);
+    EXPECT_GT(iTaken, 1000) << "the buffer holds about 2 MiB";
+    GetCoreGlobalCtrl()->SetLastError(0);
+    EXPECT_EQ(COM_VRUDP_SendTo(iClient, data.data(), 1484, nullptr, 0), 0) << "still full";
+    EXPECT_EQ(LastError(), 8);
 }
 
 TEST_F(ClientTest, UpperDataRows) {

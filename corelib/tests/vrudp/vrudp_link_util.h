@@ -88,14 +88,6 @@ inline std::vector<uint32_t> AckEntries(const std::vector<uint8_t> &p) {
     return v;
 }
 
-// The port a plain socket is bound to.
-inline uint16_t PortOfFd(int iFd) {
-    sockaddr_in a = {};
-    socklen_t len = sizeof a;
-    getsockname(iFd, reinterpret_cast<sockaddr *>(&a), &len);
-    return ntohs(a.sin_port);
-}
-
 inline int MakeLink(int iMode, int iAf = 2) {
     VRUDP_CREATE_COND c = {};
     c.iAf = iAf;

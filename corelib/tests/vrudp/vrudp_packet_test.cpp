@@ -129,7 +129,9 @@ TEST_F(PacketTest, FinGetsOneFinRetWithTheOldSession) {
     EXPECT_EQ(Be16(ret, 6), kPeerSession);
     EXPECT_EQ(Be32(ret, 8), kCode);
     EXPECT_TRUE(peer.Recv().empty());
+    GetCoreGlobalCtrl()->SetLastError(0);
     EXPECT_EQ(COM_VRUDP_SendTo(wConn, "late", 4, nullptr, 100), -1);
+    EXPECT_EQ(LastError(), 8) << "a send failure: the peer closed";
 }
 
 TEST_F(PacketTest, FinWithForeignCodeIsIgnored) {
@@ -142,6 +144,17 @@ TEST_F(PacketTest, ResetMakesTheNextSendFail) {
     EXPECT_EQ(COM_VRUDP_SendTo(wConn, "ok", 2, nullptr, 100), 2);
     peer.Send(srv.wPort, Plain(PKT_RESET, wConn, 0));
     ASSERT_TRUE(servicetest::WaitFor([&] { return COM_VRUDP_SendTo(wConn, "no", 2, nullptr, 100) == -1; }, 2000));
+    EXPECT_EQ(LastError(), 8) << "a send failure: the peer reset";
+}
+
+// A connection being destroyed is stopped before its handle goes: a send that still reaches it
+// fails with 12 and sends nothing.
+TEST_F(PacketTest, SendOnAStoppedConnectionFailsWithTwelve) {
+    WithConn([](CHRUdp *p) { p->RequestStop(); });
+    GetCoreGlobalCtrl()->SetLastError(0);
+    EXPECT_EQ(COM_VRUDP_SendTo(wConn, "late", 4, nullptr, 100), -1);
+    EXPECT_EQ(LastError(), 12);
+    EXPECT_TRUE(peer.RecvWithin(0).empty());
 }
 
 TEST_F(PacketTest, SecondSendFinDoesNothing) {
@@ -257,22 +270,58 @@ TEST_F(PacketTest, HostileDatagrams) {
     EXPECT_EQ(logs.Matching("Datagram Too Long").size(), 2u);
 }
 
+// INITs within one window of the rate limit: the window's opener and 20 more are made, the rest
+// dropped. The clock is held so that a slow run cannot open further windows; the barrier after
+// each batch keeps the endpoint's socket from overflowing and shows all of it was taken.
 TEST_F(PacketTest, InitFloods) {
-    unsigned uMembers = GetVRUDPLinkMgr()->GetCurrNum();
+    uint32_t dwSeq = 0;
+    auto barrier = [&] {
+        peer.Send(srv.wPort, Data(2, wConn, dwSeq, uint32_t(-1), "b"));
+        for (auto p = peer.RecvWithin(30000); !p.empty(); p = peer.RecvWithin(30000))
+            if (p.size() == 20 && (p[5] & 0x3F) == PKT_ACK && Be32(p, 16) == dwSeq) {
+                dwSeq++;
+                return true;
+            }
+        return false;
+    };
+    struct HoldClock {
+        HoldClock() { VRUDP_HoldTickForTest(true); }
+        ~HoldClock() { VRUDP_HoldTickForTest(false); }
+    } hold;
+    const unsigned uMembers = GetVRUDPLinkMgr()->GetCurrNum();
     RawPeer flood;
-    for (int i = 0; i < 100; i++)
+    for (int i = 0; i < 100; i++) {
         flood.Send(srv.wPort, Init(2, 7, 77));
-    EXPECT_TRUE(servicetest::WaitFor([&] { return GetVRUDPLinkMgr()->GetCurrNum() == uMembers + 1; }, 2000));
-    // A thousand source ports: only what the rate limit lets through is made, nothing breaks.
+        if (i % 20 == 19) {
+            ASSERT_TRUE(barrier());
+        }
+    }
+    EXPECT_EQ(GetVRUDPLinkMgr()->GetCurrNum(), uMembers + 1) << "one sender's repeats make one connection";
+
+    // A thousand source ports in a fresh window.
+    VRUDP_AdvanceTickForTest(1000);
+    VRUDP_HoldTickForTest(true);
     std::vector<std::unique_ptr<RawPeer>> peers;
     for (int i = 0; i < 1000; i++) {
         peers.push_back(std::make_unique<RawPeer>());
         peers.back()->Send(srv.wPort, Init(2, uint16_t(i), uint32_t(i)));
+        if (i % 20 == 19) {
+            ASSERT_TRUE(barrier()) << i;
+        }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_LE(GetVRUDPLinkMgr()->GetCurrNum(), uMembers + 1 + 3 * 21 + 20);
-    peer.Send(srv.wPort, Data(2, wConn, 0, uint32_t(-1), "alive"));
-    EXPECT_EQ(peer.RecvType(PKT_ACK).size(), 20u) << "the endpoint still serves its connection";
+    EXPECT_EQ(GetVRUDPLinkMgr()->GetCurrNum(), uMembers + 1 + 21);
+    // The endpoint answered before it took the barrier: the answers wait in the sockets.
+    size_t nAnswered = 0;
+    for (auto &p : peers)
+        nAnswered += p->RecvWithin(0).size() == 14;
+    EXPECT_EQ(nAnswered, 21u) << "only the connections made are answered";
+
+    // The next window lets INITs through again.
+    VRUDP_AdvanceTickForTest(1000);
+    VRUDP_HoldTickForTest(true);
+    RawPeer late;
+    late.Send(srv.wPort, Init(2, 9, 99));
+    EXPECT_EQ(late.RecvType(PKT_INIT_ACK).size(), 14u);
 }
 
 }  // namespace

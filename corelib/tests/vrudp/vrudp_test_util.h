@@ -41,12 +41,16 @@ inline int MakeEndpoint(int iMode, int iAf = 2) {
 }
 
 // The endpoint's bound port.
-inline uint16_t PortOf(int iHandle) {
+inline uint16_t PortOfFd(int iFd) {
     sockaddr_storage ss = {};
     socklen_t len = sizeof ss;
-    if (getsockname(COM_VRUDP_GetSocket(iHandle), reinterpret_cast<sockaddr *>(&ss), &len) != 0)
+    if (getsockname(iFd, reinterpret_cast<sockaddr *>(&ss), &len) != 0)
         return 0;
+    // The port stands at the same place in both families' records.
     return ntohs(reinterpret_cast<sockaddr_in *>(&ss)->sin_port);
+}
+inline uint16_t PortOf(int iHandle) {
+    return PortOfFd(COM_VRUDP_GetSocket(iHandle));
 }
 
 inline int LastError() {
@@ -115,7 +119,8 @@ private:
     std::vector<Event> m_Events;
 };
 
-// A listening server endpoint on 127.0.0.1 with an ephemeral port.
+// A listening server endpoint on 127.0.0.1 (or the address given, IPv6 with a colon) with an
+// ephemeral port.
 struct Server {
     int iHandle = -1;
     uint16_t wPort = 0;
@@ -126,7 +131,7 @@ struct Server {
             col.m_fnEcho = [](const Event &e) {
                 COM_VRUDP_SendTo(e.iHandle, e.data.data(), int(e.data.size()), nullptr, 5000);
             };
-        iHandle = MakeEndpoint(ENUM_VRUDP_MODE_SERVER);
+        iHandle = MakeEndpoint(ENUM_VRUDP_MODE_SERVER, std::strchr(pAddr, ':') ? 23 : 2);
         VRUDP_SOCK_ADDR a = Addr(pAddr, 0);
         if (iHandle < 0 || COM_VRUDP_Bind(iHandle, &a) != 1)
             return false;
@@ -135,10 +140,10 @@ struct Server {
     }
 };
 
-// A client endpoint connected to port wPort of 127.0.0.1.
-inline int Connect(uint16_t wPort, uint32_t dwTimeOut = 3000) {
-    int h = MakeEndpoint(ENUM_VRUDP_MODE_CLIENT);
-    VRUDP_SOCK_ADDR a = Addr("127.0.0.1", wPort);
+// A client endpoint connected to port wPort of 127.0.0.1 (or the address given).
+inline int Connect(uint16_t wPort, uint32_t dwTimeOut = 3000, const char *pAddr = "127.0.0.1") {
+    int h = MakeEndpoint(ENUM_VRUDP_MODE_CLIENT, std::strchr(pAddr, ':') ? 23 : 2);
+    VRUDP_SOCK_ADDR a = Addr(pAddr, wPort);
     if (h < 0 || COM_VRUDP_Connect(h, &a, dwTimeOut) != 1) {
         COM_VRUDP_Close(h);
         return -1;
@@ -151,10 +156,10 @@ struct EchoPair {
     Server srv;
     int iClient = -1;
     Collector got;
-    bool Start() {
-        if (!srv.Start(true))
+    bool Start(const char *pAddr = "127.0.0.1") {
+        if (!srv.Start(true, pAddr))
             return false;
-        iClient = Connect(srv.wPort);
+        iClient = Connect(srv.wPort, 3000, pAddr);
         return iClient >= 0 && COM_VRUDP_SetRecvFun(iClient, Collector::Callback, &got) == 1;
     }
 };
@@ -167,24 +172,21 @@ inline std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
 }
 
 // A plain UDP socket on loopback that writes and reads RUDP packets by hand.
+// An IPv6 local address sends to ::1.
 class RawPeer {
 public:
-    explicit RawPeer(const char *pLocal = "127.0.0.1") {
-        m_Fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        inet_pton(AF_INET, pLocal, &a.sin_addr);
-        bind(m_Fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    explicit RawPeer(const char *pLocal = "127.0.0.1") : m_iAf(std::strchr(pLocal, ':') ? AF_INET6 : AF_INET) {
+        m_Fd = socket(m_iAf, SOCK_DGRAM, 0);
+        sockaddr_storage a;
+        bind(m_Fd, reinterpret_cast<sockaddr *>(&a), MakeAddr(pLocal, 0, a));
         timeval tv{0, 300000};
         setsockopt(m_Fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     }
     ~RawPeer() { close(m_Fd); }
     void Send(uint16_t wPort, const std::vector<uint8_t> &pkt) {
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(wPort);
-        inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-        sendto(m_Fd, pkt.data(), pkt.size(), 0, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        sockaddr_storage a;
+        socklen_t len = MakeAddr(m_iAf == AF_INET6 ? "::1" : "127.0.0.1", wPort, a);
+        sendto(m_Fd, pkt.data(), pkt.size(), 0, reinterpret_cast<sockaddr *>(&a), len);
     }
     // The next datagram within the receive time-out, or empty.
     std::vector<uint8_t> Recv() {
@@ -212,6 +214,23 @@ public:
     int Fd() const { return m_Fd; }
 
 private:
+    socklen_t MakeAddr(const char *pText, uint16_t wPort, sockaddr_storage &ss) const {
+        ss = {};
+        if (m_iAf == AF_INET6) {
+            auto &a = reinterpret_cast<sockaddr_in6 &>(ss);
+            a.sin6_family = AF_INET6;
+            a.sin6_port = htons(wPort);
+            inet_pton(AF_INET6, pText, &a.sin6_addr);
+            return sizeof a;
+        }
+        auto &a = reinterpret_cast<sockaddr_in &>(ss);
+        a.sin_family = AF_INET;
+        a.sin_port = htons(wPort);
+        inet_pton(AF_INET, pText, &a.sin_addr);
+        return sizeof a;
+    }
+
+    int m_iAf;
     int m_Fd;
 };
 

@@ -10,6 +10,7 @@
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "crypto/OpenSSLAPI.h"
+#include "crypto/QuietSocketBio.h"
 #include "crypto/SSLTrans.h"
 #include "crypto/SigPipeGuard.h"
 #include "yar/yar_error.h"
@@ -117,7 +118,13 @@ int CSSLTrans::NewDataBuf() {
 }
 
 int CSSLTrans::BindSocket(int fdSocket) {
-    return OpenSSL().SSL_set_fd(m_pSSL, fdSocket, 0) == 1;
+    if (!QuietSocketBioAvailable())
+        return OpenSSL().SSL_set_fd(m_pSSL, fdSocket, 0) == 1;
+    BIO *pBio = NewQuietSocketBio(fdSocket);
+    if (!pBio)
+        return 0;
+    OpenSSL().SSL_set_bio(m_pSSL, pBio, pBio);
+    return 1;
 }
 
 // ---- Handshakes ----

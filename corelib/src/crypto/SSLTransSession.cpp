@@ -499,8 +499,9 @@ int CSSLTrans::SSLTrans_write_with_timeout(int fdSocket, const void *pSendData, 
     const BYTE *p = static_cast<const BYTE *>(pSendData);
     int iDone = 0;
     bool bWantRead = false;
+    bool bWait = false;  // the socket is known to be full (or the session wants input): wait first
     while (iDone < iDataLen) {
-        int iReady = WaitSocket(fdSocket, bWantRead, true, iTimeout == -1 ? RETRY_SLEEP_MS : iTimeout);
+        int iReady = bWait ? WaitSocket(fdSocket, bWantRead, true, iTimeout == -1 ? RETRY_SLEEP_MS : iTimeout) : 1;
         if (iReady < 0) {
             LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_write_with_timeout, select Failed, fdSocket[%d], syserror[%d]",
                             MORVA_PTR_ARG(this), fdSocket, SysError());
@@ -515,12 +516,11 @@ int CSSLTrans::SSLTrans_write_with_timeout(int fdSocket, const void *pSendData, 
         }
         int iRet = api.SSL_write(m_pSSL, p + iDone, iDataLen - iDone, -1);
         int iError = api.SSL_get_error(m_pSSL, iRet, SSL_ERROR_SYSCALL);
-        bWantRead = false;
+        bWantRead = iError == SSL_ERROR_WANT_READ;
+        bWait = bWantRead || iError == SSL_ERROR_WANT_WRITE;
         if (iRet > 0 && iError == SSL_ERROR_NONE) {
             iDone += iRet;
-        } else if (iError == SSL_ERROR_WANT_READ) {
-            bWantRead = true;
-        } else if (iError != SSL_ERROR_WANT_WRITE) {
+        } else if (!bWait) {
             LogModule_Write(LOG_LEVEL_ERR,
                             "[0x%X]CSSLTrans::SSLTrans_write_with_timeout, SSLTrans_write Failed, fdSocket[%d], iResult[%d], iError[%d]",
                             MORVA_PTR_ARG(this), fdSocket, iRet, iError);

@@ -119,7 +119,7 @@ bool IoQueue::Open() {
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0)
         return false;
-    // Edge-triggered: each write wakes one waiting worker, and the count need never be read.
+    // Edge-triggered: each write wakes the worker in epoll_wait, and the count need never be read.
     epoll_event event{};
     event.events = EPOLLIN | EPOLLET;
     event.data.u64 = kWakeKey;
@@ -163,6 +163,7 @@ void IoQueue::StopWorkers(IoList &last, IoList &stops) {
         rescueArmed_ = true;
         completed_.Append(last);
         stops_.Append(stops);
+        idleCue_.notify_all();
         WakeLocked();  // each worker that ends wakes the next
     }
     for (YAR_HANDLE worker : workers_)
@@ -197,7 +198,7 @@ void IoQueue::Complete(IoList &list) {
 // returns. Neither does one while every worker is busy. Should they block instead, the rescuer
 // sees the list stand still.
 void IoQueue::Posted() {
-    if (t_workerOf != this && waiting_ > 0)
+    if (t_workerOf != this && (waiting_ > 0 || idle_ > 0))
         WakeLocked();
     else
         ArmRescuer();
@@ -211,6 +212,10 @@ void IoQueue::ArmRescuer() {
 }
 
 void IoQueue::WakeLocked() {
+    if (idle_ > 0) {
+        idleCue_.notify_one();
+        return;
+    }
     if (waiting_ == 0 || wakePending_)
         return;
     wakePending_ = true;
@@ -275,6 +280,13 @@ IoRecord *IoQueue::Next(bool afterRoutine) {
             WakeLocked();
             return nullptr;
         }
+        if (waiting_ > 0) {
+            // One worker watches the sockets; the others sleep until there is more to share.
+            ++idle_;
+            idleCue_.wait(lock);
+            --idle_;
+            continue;
+        }
         ++waiting_;
         lock.unlock();
         IoList found;
@@ -285,7 +297,7 @@ IoRecord *IoQueue::Next(bool afterRoutine) {
     }
     ++busy_;
     if (waiting_ == 0)
-        ArmRescuer();  // no one else watches the sockets while this routine runs
+        ArmRescuer();  // no one watches the sockets while this routine runs
     return rec;
 }
 
@@ -316,9 +328,10 @@ bool IoQueue::Poll(IoList &found, int timeoutMs) {
 }
 
 // Watches the queue while it is busy, a tick at a time. Completions that stood on the list for a
-// whole tick, none taken, get a waiting worker woken. When every worker has been inside one
-// routine for the whole tick (one may wait for another completion of this queue), the rescuer
-// runs a completion itself: from the list, or from the sockets that are ready.
+// whole tick, none taken, or sockets no one watched for a whole tick while a routine ran, get a
+// sleeping worker woken. When every worker has been inside one routine for the whole tick (one
+// may wait for another completion of this queue), the rescuer runs a completion itself: from the
+// list, or from the sockets that are ready.
 void IoQueue::Rescue() {
     t_workerOf = this;
     std::unique_lock<std::mutex> lock(lock_);
@@ -330,7 +343,8 @@ void IoQueue::Rescue() {
             continue;
         }
         const bool queued = !completed_.Empty();
-        const bool allBusy = waiting_ == 0 && busy_ > 0;
+        const bool allBusy = waiting_ == 0 && idle_ == 0 && busy_ > 0;
+        const bool unwatched = waiting_ == 0 && idle_ > 0 && busy_ > 0;
         const uint64_t taken = taken_, finished = finished_;
         rescueCue_.wait_for(lock, kRescueTick);
         if (busy_ == 0 && completed_.Empty()) {
@@ -339,9 +353,9 @@ void IoQueue::Rescue() {
             continue;
         }
         quiet = 0;
-        if (allBusy && waiting_ == 0 && finished_ == finished) {
+        if (allBusy && waiting_ == 0 && idle_ == 0 && finished_ == finished) {
             RunOne(lock);
-        } else if (queued && taken_ == taken) {
+        } else if ((queued && taken_ == taken) || (unwatched && waiting_ == 0 && finished_ == finished)) {
             WakeLocked();
         }
     }

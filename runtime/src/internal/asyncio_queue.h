@@ -1,10 +1,11 @@
-// Completion queues over epoll. Every worker of a queue waits in epoll_wait on the queue itself
-// and runs the first completion it finds; what else it finds, and what is posted, goes on the
-// queue's completion list, with one waiting worker woken through an eventfd. A worker's own
-// routine posts without a wake: the worker takes them when the routine returns, so a lone round
-// trip stays on one thread. Should the routine block instead (it may wait for other completions
-// of its queue), the queue's rescuer sees the list stand still for a tick and wakes a waiting
-// worker, or, when every worker stays inside a routine, runs completions itself.
+// Completion queues over epoll. One worker of a queue at a time waits in epoll_wait and runs the
+// first completion it finds itself, without a hand-off; what else it finds, and what is posted,
+// goes on the queue's completion list, and a sleeping worker is woken to share it (or the one in
+// epoll_wait, through an eventfd). A worker's own routine posts without a wake: the worker takes
+// them when the routine returns, so a lone round trip stays on one thread. Should the routine
+// block instead (it may wait for other completions of its queue), the queue's rescuer sees the
+// list stand still for a tick and wakes a worker, or, when every worker stays inside a routine,
+// runs completions itself.
 // Each operation is first tried at once; what would block waits on its socket's list, in posting
 // order, until the socket is ready again (edge-triggered), so per socket the reads and the writes
 // keep their order.
@@ -130,12 +131,14 @@ private:
 
     std::mutex lock_;  // guards the lists, the counts and the flags below
     std::condition_variable rescueCue_;
+    std::condition_variable idleCue_;
     IoList completed_;
     IoList stops_;
     uint64_t taken_ = 0;     // completions taken off the list so far
     uint64_t finished_ = 0;  // routines the workers have returned from
-    int waiting_ = 0;        // workers in (or on their way into) epoll_wait
+    int waiting_ = 0;        // the worker in (or on its way into) epoll_wait: 0 or 1
     int busy_ = 0;           // workers inside a routine
+    int idle_ = 0;           // workers asleep while another waits in epoll_wait
     bool wakePending_ = false;
     bool rescueArmed_ = false;
     bool stopping_ = false;

@@ -1,6 +1,6 @@
 // TLS sessions against the openssl tool on loopback: our client with `s_server -rev`, our server
 // with `s_client`, certificate checks through the verify callback with the right and a wrong CA,
-// client certificates on a verifying server, and writes to a peer that has gone.
+// client certificates on a verifying server, and writes to a peer that has gone (without SIGPIPE).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -159,6 +160,48 @@ TEST_F(TlsSession, ClientVerifiesTheServerAndTalksBothWays) {
         iRet = pTrans->SSLTrans_write(line.data(), static_cast<int>(line.size()));
     EXPECT_EQ(iRet, -1);
     pTrans->SSLTrans_shutdown();
+    close(fd);
+    Interim_DestroySSLTrans(pTrans);
+}
+
+// A host thread that has SIGPIPE unblocked with its default action: a peer that goes away while
+// blocking writes run fails them, and neither they, a write after them nor the close notify of the
+// session's end kill the process.
+TEST_F(TlsSession, PeerLeavingDuringBlockingWritesFailsThemWithoutSigpipe) {
+    ReverseServer server(Pki());
+    CSSLTrans *pTrans = Interim_CreateSSLTransEx(0);
+    ASSERT_NE(pTrans, nullptr);
+    ASSERT_EQ(pTrans->SSLTrans_new(), 1);
+    int fd = ConnectLoopback(server.Port());
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pTrans->SSLTrans_connect_with_timeout(fd, kTimeoutMs), 1);
+
+    struct sigaction dfl {}, old {};
+    dfl.sa_handler = SIG_DFL;
+    ASSERT_EQ(sigaction(SIGPIPE, &dfl, &old), 0);
+    std::promise<void> wrote;
+    int iFailed = 0, iAfter = 0;
+    std::thread host([&] {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
+        const std::string chunk(256 * 1024, 'x');
+        const int iLen = static_cast<int>(chunk.size());
+        int iRet = pTrans->SSLTrans_write_with_timeout(fd, chunk.data(), iLen, kTimeoutMs);
+        wrote.set_value();
+        for (int i = 0; i < 10000 && iRet == iLen; i++)
+            iRet = pTrans->SSLTrans_write_with_timeout(fd, chunk.data(), iLen, kTimeoutMs);
+        iFailed = iRet;
+        iAfter = pTrans->SSLTrans_write_with_timeout(fd, chunk.data(), iLen, kTimeoutMs);
+        pTrans->SSLTrans_shutdown();
+    });
+    wrote.get_future().wait();
+    server.Stop();
+    host.join();
+    EXPECT_EQ(iFailed, -1);
+    EXPECT_EQ(iAfter, -1);
+    sigaction(SIGPIPE, &old, nullptr);
     close(fd);
     Interim_DestroySSLTrans(pTrans);
 }

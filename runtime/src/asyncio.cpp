@@ -291,13 +291,15 @@ int YAR_AsyncIO_BindIOHandleToQueueEx(int sock, YAR_IOQUEUE queue) {
     IoModule *module = g_module.load(std::memory_order_acquire);
     if (!module || sock < 0)
         return Refuse(YAR_SYSERR_WSAENOTSOCK);
+    // The socket turns non-blocking first, outside the module-wide lock that every bind and
+    // post takes: a server binds each connection it accepts.
+    int flags = fcntl(sock, F_GETFL);
+    if (flags < 0 || (!(flags & O_NONBLOCK) && fcntl(sock, F_SETFL, flags | O_NONBLOCK) != 0))
+        return yar::internal::FailSocket(sock);
     IoQueue *target = AsQueue(queue);
     std::lock_guard<std::mutex> table(module->tableLock);
     if (!module->queues.count(target))
         return Refuse(YAR_SYSERR_WSAEINVAL);
-    int flags = fcntl(sock, F_GETFL);
-    if (flags < 0 || fcntl(sock, F_SETFL, flags | O_NONBLOCK) != 0)
-        return yar::internal::FailSocket(sock);
     FdState *state = module->fds.Get(sock);
     if (!state)
         return Refuse(YAR_SYSERR_WSAENOBUFS);

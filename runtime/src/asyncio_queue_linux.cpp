@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <new>
 
 #include "internal/asyncio_queue.h"
@@ -14,6 +15,10 @@ namespace {
 
 constexpr uint64_t kWakeKey = ~uint64_t(0);
 constexpr int kEventsPerWait = 128;
+// How long completions may stand on the list, none taken, or every worker stay in one routine,
+// before the rescuer steps in; and how many idle ticks it keeps watching.
+constexpr auto kRescueTick = std::chrono::milliseconds(10);
+constexpr int kQuietTicks = 20;
 
 thread_local IoQueue *t_workerOf = nullptr;
 
@@ -99,6 +104,8 @@ FdState *FdTable::Get(int fd) {
 IoQueue::~IoQueue() {
     while (IoRecord *rec = completed_.Pop())
         module_.store.Give(rec);
+    while (IoRecord *stop = stops_.Pop())
+        delete stop;
     if (epollFd_ >= 0)
         close(epollFd_);
     if (wakeFd_ >= 0)
@@ -112,13 +119,17 @@ bool IoQueue::Open() {
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0)
         return false;
+    // Edge-triggered: each write wakes the worker in epoll_wait, and the count need never be read.
     epoll_event event{};
-    event.events = EPOLLIN;
+    event.events = EPOLLIN | EPOLLET;
     event.data.u64 = kWakeKey;
     return epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &event) == 0;
 }
 
 bool IoQueue::StartWorkers(int count) {
+    rescuer_ = YAR_Thread_Create(RescuerMain, this, 0, 0, 0, 0);
+    if (rescuer_ == YAR_INVALID_THREAD)
+        return false;
     for (int i = 0; i < count; ++i) {
         YAR_HANDLE worker = YAR_Thread_Create(WorkerMain, this, 0, 0, 0, 0);
         if (worker == YAR_INVALID_THREAD)
@@ -143,29 +154,36 @@ bool IoQueue::MakeStops(IoList &stops) {
     return true;
 }
 
+// Workers take the stop records only once the list is empty, so every completion queued before
+// them runs first. The rescuer ends last: a worker's routine may still need it.
 void IoQueue::StopWorkers(IoList &last, IoList &stops) {
     {
-        std::unique_lock<std::mutex> lock(lock_);
+        std::lock_guard<std::mutex> lock(lock_);
         stopping_ = true;
-        // Let the polling worker hand over what it has found before the stop records go in.
-        if (polling_) {
-            uint64_t one = 1;
-            (void)!write(wakeFd_, &one, sizeof(one));
-            pollDone_.wait(lock, [this] { return !polling_; });
-        }
+        rescueArmed_ = true;
         completed_.Append(last);
-        completed_.Append(stops);
-        ready_.notify_all();
+        stops_.Append(stops);
+        idleCue_.notify_all();
+        WakeLocked();  // each worker that ends wakes the next
     }
     for (YAR_HANDLE worker : workers_)
         YAR_Thread_Wait(worker);
     workers_.clear();
+    if (rescuer_ != YAR_INVALID_THREAD) {
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            rescuerEnds_ = true;
+            rescueCue_.notify_one();
+        }
+        YAR_Thread_Wait(rescuer_);
+        rescuer_ = YAR_INVALID_THREAD;
+    }
 }
 
 void IoQueue::Complete(IoRecord *rec) {
     std::lock_guard<std::mutex> lock(lock_);
     completed_.Push(rec);
-    WakeLocked();
+    Posted();
 }
 
 void IoQueue::Complete(IoList &list) {
@@ -173,20 +191,36 @@ void IoQueue::Complete(IoList &list) {
         return;
     std::lock_guard<std::mutex> lock(lock_);
     completed_.Append(list);
-    WakeLocked();
+    Posted();
 }
 
-// Posts from a worker's own routine wake another worker too: a routine may wait for other
-// completions (a link that stops waits for its cancelled operations).
+// A post from one of this queue's own routines wakes no one: its worker takes it once the routine
+// returns. Neither does one while every worker is busy. Should they block instead, the rescuer
+// sees the list stand still.
+void IoQueue::Posted() {
+    if (t_workerOf != this && (waiting_ > 0 || idle_ > 0))
+        WakeLocked();
+    else
+        ArmRescuer();
+}
+
+void IoQueue::ArmRescuer() {
+    if (!rescueArmed_) {
+        rescueArmed_ = true;
+        rescueCue_.notify_one();
+    }
+}
+
 void IoQueue::WakeLocked() {
     if (idle_ > 0) {
-        ready_.notify_one();
-    } else if (polling_ && !wakePending_) {
-        // Every other worker is busy: bring the polling one back to run it.
-        wakePending_ = true;
-        uint64_t one = 1;
-        (void)!write(wakeFd_, &one, sizeof(one));
+        idleCue_.notify_one();
+        return;
     }
+    if (waiting_ == 0 || wakePending_)
+        return;
+    wakePending_ = true;
+    uint64_t one = 1;
+    (void)!write(wakeFd_, &one, sizeof(one));
 }
 
 void IoQueue::AddBound(int fd) {
@@ -213,51 +247,136 @@ uint32_t IoQueue::WorkerMain(void *param) {
     return 0;
 }
 
+uint32_t IoQueue::RescuerMain(void *param) {
+    static_cast<IoQueue *>(param)->Rescue();
+    return 0;
+}
+
 void IoQueue::Run() {
     t_workerOf = this;
+    IoRecord *rec = Next(false);
+    while (rec) {
+        Deliver(rec);
+        rec = Next(true);
+    }
+}
+
+IoRecord *IoQueue::Next(bool afterRoutine) {
     std::unique_lock<std::mutex> lock(lock_);
-    for (;;) {
-        if (IoRecord *rec = completed_.Pop()) {
-            lock.unlock();
-            if (rec->type == YAR_ASYNCIO_STOP) {
-                delete rec;
-                return;
-            }
-            Deliver(rec);
-            lock.lock();
-        } else if (!polling_ && !stopping_) {
-            Poll(lock);
-        } else {
+    if (afterRoutine) {
+        --busy_;
+        ++finished_;
+    }
+    IoRecord *rec = nullptr;
+    while (!rec) {
+        if ((rec = completed_.Pop())) {
+            ++taken_;
+            if (!completed_.Empty())
+                WakeLocked();  // a waiting worker shares the rest
+            break;
+        }
+        if (stopping_) {
+            delete stops_.Pop();
+            WakeLocked();
+            return nullptr;
+        }
+        if (waiting_ > 0) {
+            // One worker watches the sockets; the others sleep until there is more to share.
             ++idle_;
-            ready_.wait(lock);
+            idleCue_.wait(lock);
             --idle_;
+            continue;
+        }
+        ++waiting_;
+        lock.unlock();
+        IoList found;
+        const bool woken = Poll(found, -1);
+        lock.lock();
+        --waiting_;
+        rec = TakeFound(found, woken);
+    }
+    ++busy_;
+    if (waiting_ == 0)
+        ArmRescuer();  // no one watches the sockets while this routine runs
+    return rec;
+}
+
+// The first completion found runs on the thread that found it, without a hand-off; the others go
+// to the list.
+IoRecord *IoQueue::TakeFound(IoList &found, bool woken) {
+    if (woken)
+        wakePending_ = false;
+    IoRecord *first = found.Pop();
+    if (!found.Empty()) {
+        completed_.Append(found);
+        WakeLocked();
+    }
+    return first;
+}
+
+bool IoQueue::Poll(IoList &found, int timeoutMs) {
+    epoll_event events[kEventsPerWait];
+    const int count = epoll_wait(epollFd_, events, kEventsPerWait, timeoutMs);
+    bool woken = false;
+    for (int i = 0; i < count; ++i) {
+        if (events[i].data.u64 == kWakeKey)
+            woken = true;
+        else
+            HandleEvent(events[i], found);
+    }
+    return woken;
+}
+
+// Watches the queue while it is busy, a tick at a time. Completions that stood on the list for a
+// whole tick, none taken, or sockets no one watched for a whole tick while a routine ran, get a
+// sleeping worker woken. When every worker has been inside one routine for the whole tick (one
+// may wait for another completion of this queue), the rescuer runs a completion itself: from the
+// list, or from the sockets that are ready.
+void IoQueue::Rescue() {
+    t_workerOf = this;
+    std::unique_lock<std::mutex> lock(lock_);
+    int quiet = 0;
+    while (!rescuerEnds_) {
+        if (!rescueArmed_) {
+            rescueCue_.wait(lock);
+            quiet = 0;
+            continue;
+        }
+        const bool queued = !completed_.Empty();
+        const bool allBusy = waiting_ == 0 && idle_ == 0 && busy_ > 0;
+        const bool unwatched = waiting_ == 0 && idle_ > 0 && busy_ > 0;
+        const uint64_t taken = taken_, finished = finished_;
+        rescueCue_.wait_for(lock, kRescueTick);
+        if (busy_ == 0 && completed_.Empty()) {
+            if (++quiet >= kQuietTicks && !stopping_)
+                rescueArmed_ = false;
+            continue;
+        }
+        quiet = 0;
+        if (allBusy && waiting_ == 0 && idle_ == 0 && finished_ == finished) {
+            RunOne(lock);
+        } else if ((queued && taken_ == taken) || (unwatched && waiting_ == 0 && finished_ == finished)) {
+            WakeLocked();
         }
     }
 }
 
-void IoQueue::Poll(std::unique_lock<std::mutex> &lock) {
-    polling_ = true;
-    lock.unlock();
-    epoll_event events[kEventsPerWait];
-    int count = epoll_wait(epollFd_, events, kEventsPerWait, -1);
-    IoList done;
-    for (int i = 0; i < count; ++i) {
-        if (events[i].data.u64 == kWakeKey) {
-            uint64_t value;
-            (void)!read(wakeFd_, &value, sizeof(value));
-        } else {
-            HandleEvent(events[i], done);
-        }
+void IoQueue::RunOne(std::unique_lock<std::mutex> &lock) {
+    IoRecord *rec = completed_.Pop();
+    if (rec) {
+        ++taken_;
+    } else {
+        lock.unlock();
+        IoList found;
+        const bool woken = Poll(found, 0);
+        lock.lock();
+        rec = TakeFound(found, woken);
     }
+    if (!rec)
+        return;
+    lock.unlock();
+    Deliver(rec);
     lock.lock();
-    polling_ = false;
-    wakePending_ = false;
-    completed_.Append(done);
-    if (stopping_)
-        pollDone_.notify_all();
-    // Someone else takes over the polling while this worker runs routines.
-    if (idle_ > 0 && !completed_.Empty())
-        ready_.notify_one();
 }
 
 void IoQueue::HandleEvent(const epoll_event &event, IoList &done) {

@@ -147,14 +147,14 @@ protected:
         open_.erase(std::find(open_.begin(), open_.end(), s));
         return YAR_CloseSocket(s, 0);
     }
-    // A connected pair; the server side is bound to the queue.
-    void Pair(int *client, int *server) {
+    // A connected pair; the server side is bound to the queue (the test's by default).
+    void Pair(int *client, int *server, YAR_IOQUEUE queue = nullptr) {
         uint16_t port = 0;
         int l = Keep(Listener(&port));
         *client = Keep(ConnectTo(port));
         *server = Keep(accept4(l, nullptr, nullptr, SOCK_CLOEXEC));
         ASSERT_GE(*server, 0);
-        ASSERT_EQ(YAR_AsyncIO_BindIOHandleToQueueEx(*server, queue_), 0);
+        ASSERT_EQ(YAR_AsyncIO_BindIOHandleToQueueEx(*server, queue ? queue : queue_), 0);
     }
 
     Collector collector_;
@@ -515,6 +515,166 @@ TEST_F(AsyncIo, AWorkerCannotDestroyItsOwnQueue) {
     for (int i = 0; i < 5000 && g_destroyResult == 0; ++i)
         std::this_thread::sleep_for(milliseconds(2));
     EXPECT_EQ(g_destroyResult.load(), -1);
+}
+
+// ---- How the workers share a queue ----
+
+// A routine that starts another operation of its own queue and blocks until that one completes.
+struct Waiter {
+    enum Kind { kPost, kReadyReceive, kLaterReceive } kind = kPost;
+    YAR_IOQUEUE queue = nullptr;
+    int sock = -1;
+    char buf[8] = {};
+    std::mutex lock;
+    std::condition_variable changed;
+    bool started = false, inner = false, outer = false;
+
+    void Set(bool Waiter::*flag) {
+        std::lock_guard<std::mutex> guard(lock);
+        this->*flag = true;
+        changed.notify_all();
+    }
+    bool WaitFor(bool Waiter::*flag, int timeoutMs) {
+        std::unique_lock<std::mutex> guard(lock);
+        return changed.wait_for(guard, milliseconds(timeoutMs), [&] { return this->*flag; });
+    }
+    static int32_t Inner(int32_t, int32_t, void *user) {
+        static_cast<Waiter *>(user)->Set(&Waiter::inner);
+        return 0;
+    }
+    static int32_t Outer(int32_t, int32_t, void *user) {
+        auto *w = static_cast<Waiter *>(user);
+        int key = 0;
+        int posted = w->kind == kPost ? YAR_AsyncIO_PostQueuedCompleteStatusEx(w->queue, &key, 0, 0, w, Inner)
+                                      : YAR_AsyncIO_RecvEx(w->sock, w->buf, sizeof(w->buf), w, Inner);
+        w->Set(&Waiter::started);
+        if (posted == 0 && w->WaitFor(&Waiter::inner, 5000))
+            w->Set(&Waiter::outer);
+        return 0;
+    }
+};
+
+TEST_F(AsyncIo, ARoutineThatWaitsForAnotherCompletionOfItsQueueFinishes) {
+    const char *kKinds[] = {"user post", "receive with data there", "receive with data later"};
+    for (int workers : {1, 4}) {
+        YAR_IOQUEUE queue = YAR_AsyncIO_CreateQueueEx_New(workers);
+        ASSERT_NE(queue, nullptr);
+        for (Waiter::Kind kind : {Waiter::kPost, Waiter::kReadyReceive, Waiter::kLaterReceive}) {
+            SCOPED_TRACE(std::to_string(workers) + " workers, " + kKinds[kind]);
+            int client, server;
+            Pair(&client, &server, queue);
+            if (kind == Waiter::kReadyReceive) {
+                ASSERT_EQ(send(client, "now", 3, 0), 3);
+            }
+            Waiter w;
+            w.kind = kind;
+            w.queue = queue;
+            w.sock = server;
+            int key = 0;
+            ASSERT_EQ(YAR_AsyncIO_PostQueuedCompleteStatusEx(queue, &key, 0, 0, &w, Waiter::Outer), 0);
+            ASSERT_TRUE(w.WaitFor(&Waiter::started, 5000));
+            if (kind == Waiter::kLaterReceive) {
+                ASSERT_EQ(send(client, "later", 5, 0), 5);
+            }
+            EXPECT_TRUE(w.WaitFor(&Waiter::outer, 5000));
+            CloseKept(server);  // before `w` goes: nothing of it may still wait on the socket
+        }
+        EXPECT_EQ(YAR_AsyncIO_DestroyQueueEx(queue), 1);
+    }
+}
+
+int32_t Nothing(int32_t, int32_t, void *) {
+    return 0;
+}
+
+// User posts from another thread for as long as it lives.
+class Flood {
+public:
+    explicit Flood(YAR_IOQUEUE queue)
+        : thread_([this, queue] {
+              int key = 0;
+              while (on_)
+                  YAR_AsyncIO_PostQueuedCompleteStatusEx(queue, &key, 0, 0, nullptr, Nothing);
+          }) {}
+    ~Flood() {
+        on_ = false;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> on_{true};
+    std::thread thread_;
+};
+
+// Many receives and sends wait on one socket while user posts keep four workers busy: the bytes
+// fill the receives, and leave with the sends, in posting order.
+TEST_F(AsyncIo, OrderPerSocketHoldsUnderFourWorkersAndManyPosts) {
+    int client, server;
+    Pair(&client, &server);
+    constexpr int kOps = 2000;
+    std::vector<uint32_t> in(kOps), out(kOps);
+    Flood flood(queue_);
+    for (int i = 0; i < kOps; ++i) {
+        ASSERT_EQ(YAR_AsyncIO_RecvEx(server, &in[i], 4, Tag(i + 1), Collector::Routine), 0);
+        out[i] = static_cast<uint32_t>(i);
+        ASSERT_EQ(YAR_AsyncIO_SendEx(server, &out[i], 4, Tag(kOps + i + 1), Collector::Routine), 0);
+    }
+    // The peer writes in pieces that split the numbers, and reads back what the sends carried.
+    const char *stream = reinterpret_cast<const char *>(out.data());
+    for (size_t at = 0; at < out.size() * 4; at += 7)
+        ASSERT_GT(send(client, stream + at, std::min<size_t>(7, out.size() * 4 - at), 0), 0);
+    std::vector<uint32_t> echoed(kOps);
+    ASSERT_TRUE(ReadAll(client, reinterpret_cast<char *>(echoed.data()), echoed.size() * 4));
+    EXPECT_EQ(echoed, out);
+    // Each receive takes at least one byte, so all complete; in posting order they hold the stream.
+    ASSERT_TRUE(collector_.WaitFor(2 * kOps));
+    std::string received;
+    for (int i = 0; i < kOps; ++i) {
+        Completion c = collector_.Of(Tag(i + 1));
+        ASSERT_EQ(c.error, 0);
+        received.append(reinterpret_cast<const char *>(&in[i]), c.bytes);
+    }
+    EXPECT_EQ(received, std::string(stream, received.size()));
+}
+
+// Routines that post more while the queue is destroyed: every post taken runs once before the
+// destroy returns, and none after; the rest are refused.
+struct Chain {
+    YAR_IOQUEUE queue;
+    std::atomic<int> ran{0}, accepted{0};
+    std::atomic<bool> returned{false};
+    std::atomic<int> late{0};
+    static int32_t Step(int32_t, int32_t, void *user) {
+        auto *c = static_cast<Chain *>(user);
+        if (c->returned)
+            ++c->late;
+        ++c->ran;
+        int key = 0;
+        if (YAR_AsyncIO_PostQueuedCompleteStatusEx(c->queue, &key, 0, 0, c, Step) == 0)
+            ++c->accepted;
+        return 0;
+    }
+};
+
+TEST_F(AsyncIo, DestroyWhileRoutinesPostMore) {
+    for (int workers : {1, 4}) {
+        SCOPED_TRACE(std::to_string(workers) + " workers");
+        Chain chain;
+        chain.queue = YAR_AsyncIO_CreateQueueEx_New(workers);
+        ASSERT_NE(chain.queue, nullptr);
+        int key = 0;
+        for (int i = 0; i < 64; ++i) {
+            ASSERT_EQ(YAR_AsyncIO_PostQueuedCompleteStatusEx(chain.queue, &key, 0, 0, &chain, Chain::Step), 0);
+            ++chain.accepted;
+        }
+        while (chain.ran < 10000)
+            std::this_thread::yield();
+        ASSERT_EQ(YAR_AsyncIO_DestroyQueueEx(chain.queue), 1);
+        chain.returned = true;
+        EXPECT_EQ(chain.ran.load(), chain.accepted.load());
+        std::this_thread::sleep_for(milliseconds(20));
+        EXPECT_EQ(chain.late.load(), 0);
+    }
 }
 
 // Echo over the queue: each server connection receives, sends the bytes back, and receives again.

@@ -75,6 +75,11 @@ typedef int (*OSSL_COOKIE_VERIFY_CB)(SSL *pSSL, const unsigned char *pCookie, un
 typedef void (*OSSL_LOCKING_CB)(int iMode, int n, const char *pFile, int iLine);
 typedef unsigned long (*OSSL_ID_CB)(void);
 typedef void *(*OSSL_ECDH_KDF)(const void *pIn, size_t uInLen, void *pOut, size_t *pOutLen);
+// The entries of a BIO method.
+typedef int (*OSSL_BIO_WRITE_FN)(BIO *pBio, const char *pData, int iLen);
+typedef int (*OSSL_BIO_READ_FN)(BIO *pBio, char *pBuf, int iLen);
+typedef long (*OSSL_BIO_CTRL_FN)(BIO *pBio, int iCmd, long lArg, void *pArg);
+typedef int (*OSSL_BIO_LIFE_FN)(BIO *pBio);
 
 // Storage of OpenSSL's AES_KEY (60 round-key words and the round count).
 struct OSSL_AES_KEY {
@@ -98,6 +103,13 @@ enum {
     OSSL_SSL_OP_CIPHER_SERVER_PREFERENCE = 0x400000,
     OSSL_SSL_CTRL_MODE = 33,
     OSSL_SSL_MODE_AUTO_RETRY = 4,
+    OSSL_BIO_TYPE_SOCKET = 0x0505,
+    OSSL_BIO_NOCLOSE = 0,
+    OSSL_BIO_C_SET_FD = 104,
+    OSSL_BIO_C_GET_FD = 105,
+    OSSL_BIO_FLAGS_WRITE = 0x02,
+    OSSL_BIO_FLAGS_RWS = 0x07,
+    OSSL_BIO_FLAGS_SHOULD_RETRY = 0x08,
 };
 
 }  // namespace Vorezi

@@ -10,6 +10,7 @@
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "crypto/OpenSSLAPI.h"
+#include "crypto/QuietSocketBio.h"
 #include "crypto/SSLTrans.h"
 #include "crypto/SigPipeGuard.h"
 #include "yar/yar_error.h"
@@ -118,7 +119,13 @@ int CSSLTrans::NewDataBuf() {
 }
 
 int CSSLTrans::BindSocket(int fdSocket) {
-    return OpenSSL().SSL_set_fd(m_pSSL, fdSocket, 0) == 1;
+    if (!QuietSocketBioAvailable())
+        return OpenSSL().SSL_set_fd(m_pSSL, fdSocket, 0) == 1;
+    BIO *pBio = NewQuietSocketBio(fdSocket);
+    if (!pBio)
+        return 0;
+    OpenSSL().SSL_set_bio(m_pSSL, pBio, pBio);
+    return 1;
 }
 
 // ---- Handshakes ----
@@ -496,9 +503,10 @@ int CSSLTrans::SSLTrans_write_with_timeout(int fdSocket, const void *pSendData, 
     bool bWantRead = false;
     // One deadline for the call: a peer that takes a little at a time must not restart it.
     uint64_t ullStart = YAR_GetTimeTick();
+    bool bWait = false;  // the socket is known to be full (or the session wants input): wait first
     while (iDone < iDataLen) {
         int iWaitMs = iTimeout == -1 ? RETRY_SLEEP_MS : RemainingMs(ullStart, iTimeout);
-        int iReady = WaitSocket(fdSocket, bWantRead, true, iWaitMs);
+        int iReady = bWait ? WaitSocket(fdSocket, bWantRead, true, iWaitMs) : 1;
         if (iReady < 0) {
             LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CSSLTrans::SSLTrans_write_with_timeout, select Failed, fdSocket[%d], syserror[%d]",
                             MORVA_PTR_ARG(this), fdSocket, SysError());
@@ -517,12 +525,11 @@ int CSSLTrans::SSLTrans_write_with_timeout(int fdSocket, const void *pSendData, 
         int iChunk = iDataLen - iDone < MAX_RECORD_PLAIN ? iDataLen - iDone : MAX_RECORD_PLAIN;
         int iRet = api.SSL_write(m_pSSL, p + iDone, iChunk, -1);
         int iError = api.SSL_get_error(m_pSSL, iRet, SSL_ERROR_SYSCALL);
-        bWantRead = false;
+        bWantRead = iError == SSL_ERROR_WANT_READ;
+        bWait = bWantRead || iError == SSL_ERROR_WANT_WRITE;
         if (iRet > 0 && iError == SSL_ERROR_NONE) {
             iDone += iRet;
-        } else if (iError == SSL_ERROR_WANT_READ) {
-            bWantRead = true;
-        } else if (iError != SSL_ERROR_WANT_WRITE) {
+        } else if (!bWait) {
             LogModule_Write(LOG_LEVEL_ERR,
                             "[0x%X]CSSLTrans::SSLTrans_write_with_timeout, SSLTrans_write Failed, fdSocket[%d], iResult[%d], iError[%d]",
                             MORVA_PTR_ARG(this), fdSocket, iRet, iError);

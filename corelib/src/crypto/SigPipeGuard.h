@@ -1,16 +1,21 @@
 // Linux: a write on a socket whose peer has gone raises SIGPIPE, which kills the process by
-// default. The runtime's own threads block it; host threads that drive a TLS session get it
-// blocked for the duration of the call, and a SIGPIPE raised meanwhile is consumed.
+// default. Sessions send through a BIO that never raises it; only where this OpenSSL cannot make
+// that BIO (before 1.1.0) is SIGPIPE blocked for the duration of the call, and a SIGPIPE raised
+// meanwhile consumed.
 #pragma once
 
 #include <signal.h>
 #include <time.h>
+
+#include "crypto/QuietSocketBio.h"
 
 namespace Vorezi {
 
 class SigPipeGuard {
 public:
     SigPipeGuard() {
+        if (QuietSocketBioAvailable())
+            return;
         sigemptyset(&m_PipeSet);
         sigaddset(&m_PipeSet, SIGPIPE);
         sigset_t pending;
@@ -35,8 +40,8 @@ public:
 private:
     sigset_t m_PipeSet;
     sigset_t m_OldMask;
-    bool m_bWasPending;
-    bool m_bBlocked;
+    bool m_bWasPending = false;
+    bool m_bBlocked = false;
 };
 
 }  // namespace Vorezi

@@ -1,7 +1,14 @@
-// Completion queues over epoll. A queue's workers take turns: one waits in epoll_wait and turns
-// readiness into completions, the others run completion routines. Each operation is first tried
-// at once; what would block waits on its socket's list, in posting order, until the socket is
-// ready again (edge-triggered), so per socket the reads and the writes keep their order.
+// Completion queues over epoll. One worker of a queue at a time waits in epoll_wait and runs the
+// first completion it finds itself, without a hand-off; what else it finds, and what is posted,
+// goes on the queue's completion list, and a sleeping worker is woken to share it (or the one in
+// epoll_wait, through an eventfd). A worker's own routine posts without a wake: the worker takes
+// them when the routine returns, so a lone round trip stays on one thread. Should the routine
+// block instead (it may wait for other completions of its queue), the queue's rescuer sees the
+// list stand still for a tick and wakes a worker, or, when every worker stays inside a routine,
+// runs completions itself.
+// Each operation is first tried at once; what would block waits on its socket's list, in posting
+// order, until the socket is ready again (edge-triggered), so per socket the reads and the writes
+// keep their order.
 #pragma once
 
 #include <sys/epoll.h>
@@ -78,6 +85,7 @@ public:
     IoQueue &operator=(const IoQueue &) = delete;
 
     bool Open();  // false with errno set
+    // The workers and the rescuer.
     bool StartWorkers(int count);
     // One stop record per worker; false when they cannot all be made.
     bool MakeStops(IoList &stops);
@@ -92,14 +100,23 @@ public:
     void RemoveBound(int fd);
     std::vector<int> Bound();
 
-    // The queue whose worker is the calling thread, or null.
+    // The queue whose worker (or rescuer) is the calling thread, or null.
     static IoQueue *Current();
 
 private:
     static uint32_t WorkerMain(void *param);
+    static uint32_t RescuerMain(void *param);
     void Run();
-    void Poll(std::unique_lock<std::mutex> &lock);
+    void Rescue();
+    // The next completion for this worker, or null when it is to end.
+    IoRecord *Next(bool afterRoutine);
+    IoRecord *TakeFound(IoList &found, bool woken);
+    void RunOne(std::unique_lock<std::mutex> &lock);
+    // Waits in epoll_wait; the completions found, in order. True when the wake event was among them.
+    bool Poll(IoList &found, int timeoutMs);
     void HandleEvent(const epoll_event &event, IoList &done);
+    void Posted();
+    void ArmRescuer();
     void WakeLocked();
     void Deliver(IoRecord *rec);
 
@@ -107,18 +124,25 @@ private:
     int epollFd_ = -1;
     int wakeFd_ = -1;
     std::vector<YAR_HANDLE> workers_;
+    YAR_HANDLE rescuer_ = YAR_INVALID_THREAD;
 
     std::mutex bindLock_;
     std::unordered_set<int> bound_;
 
-    std::mutex lock_;  // guards the completion list and the flags below
-    std::condition_variable ready_;
-    std::condition_variable pollDone_;
+    std::mutex lock_;  // guards the lists, the counts and the flags below
+    std::condition_variable rescueCue_;
+    std::condition_variable idleCue_;
     IoList completed_;
-    int idle_ = 0;
-    bool polling_ = false;
+    IoList stops_;
+    uint64_t taken_ = 0;     // completions taken off the list so far
+    uint64_t finished_ = 0;  // routines the workers have returned from
+    int waiting_ = 0;        // the worker in (or on its way into) epoll_wait: 0 or 1
+    int busy_ = 0;           // workers inside a routine
+    int idle_ = 0;           // workers asleep while another waits in epoll_wait
     bool wakePending_ = false;
+    bool rescueArmed_ = false;
     bool stopping_ = false;
+    bool rescuerEnds_ = false;
 };
 
 // Tries the operation now. Done: finished, with error or bytes set; Again: would block.

@@ -2,6 +2,7 @@
 // is in ServerLinkTCPWorker.cpp.
 #include "transport/serverlink/tcp/ServerLinkTCP.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "GlobalCtrl/CoreGlobalCtrl.h"
@@ -179,8 +180,7 @@ void CServerLinkTCP::ListenProcess() {
                 m_iListenSleep.store(0);
                 LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkTCP::ListenProcess, Sleep[%d]", Index(), iSleep);
             }
-            while (m_nTaskWait.load() > iBound && !m_bStop.load())
-                YAR_Sleep(5);
+            WaitForTaskRoom(iBound);
             const int sockAccept = YAR_Accept(sockListen, nullptr, 0xFFFFFFFFu);
             if (sockAccept == -1) {
                 YAR_Sleep(5);
@@ -204,6 +204,22 @@ void CServerLinkTCP::ListenProcess() {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkTCP::ListenProcess, YAR_Accept Failed, syserror[%d]", Index(),
                         YAR_GetSystemLastError());
     }
+}
+
+// At most iBound accepted connections wait for a pool thread. The wait ends as soon as a pool
+// thread takes one, not at the end of a fixed 5 ms pause: a burst of connects would otherwise
+// stall the accepts 5 ms at a time. The steps only bound how late a stop is seen.
+void CServerLinkTCP::WaitForTaskRoom(int iBound) {
+    std::unique_lock<std::mutex> lock(m_TaskLock);
+    while (m_nTaskWait.load() > iBound && !m_bStop.load())
+        m_TaskTaken.wait_for(lock, std::chrono::milliseconds(5));
+}
+
+// The lock orders the signal after the listener's check, so a wait never misses it.
+void CServerLinkTCP::TaskTaken() {
+    m_nTaskWait.fetch_sub(1);
+    { std::lock_guard<std::mutex> lock(m_TaskLock); }
+    m_TaskTaken.notify_one();
 }
 
 void CServerLinkTCP::PostAccepted(int sockAccept, YAR_THREADPOOLFLEX_T *hPool, int iBound) {

@@ -11,7 +11,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 #include "transport/serverlink/ServerLinkBase.h"
 #include "yar/yar_mutex.h"
@@ -96,6 +98,8 @@ private:
     static uint32_t ListenThread(void *pParam);
     void ListenProcess();
     void PostAccepted(int sockAccept, YAR_THREADPOOLFLEX_T *hPool, int iBound);
+    void WaitForTaskRoom(int iBound);
+    void TaskTaken();
     void ServeConnection(int iIndex, int sockAccept);
     void ReceiveLoop(int iIndex, int sockAccept, int *pLastResult);
     void PushRecord(int iIndex, DWORD dwMsgType, char *pData, DWORD dwLen, int iStatus, const BYTE *pAreaB,
@@ -119,6 +123,10 @@ private:
     int m_bCheckHead = 1;
     std::atomic<int> m_iListenSleep{0};
     std::atomic<int> m_nTaskWait{0};
+    // Signalled when a pool thread takes a posted connection: the listener waits on it while too
+    // many wait.
+    std::mutex m_TaskLock;
+    std::condition_variable m_TaskTaken;
     // The accepted socket of each reserved slot, so that an owner's end wakes its worker at once.
     int m_iSlotSocket[SERVER_LINK_TCP_SLOTS];
     // Items posted and not yet finished: a stop waits for these too (queued items and manager

@@ -36,7 +36,7 @@ int32_t CServerLinkTCP::TCPLinkProc(void *pItem) {
         YAR_CloseSocket(struMsg.iSocket, 1);
         return 0;
     }
-    pLink->m_nTaskWait.fetch_sub(1);
+    pLink->TaskTaken();
     pLink->ServeConnection(struMsg.iLinkIndex, struMsg.iSocket);
     // The link may be deleted from here on.
     pLink->m_nInFlight.fetch_sub(1);

@@ -43,10 +43,11 @@ int RelayListener() {
 // A running SDK with one service: four receive threads, the inquiry thread and the address check.
 constexpr int kSdkThreads = 6;
 
-// The core library's: its asynchronous-I/O pool (two per processor and two), timer and log writer.
+// The core library's: its asynchronous-I/O pool (two per processor and two) with the queue's
+// rescuer, timer and log writer.
 int CoreThreads() {
     long cpus = sysconf(_SC_NPROCESSORS_ONLN);
-    return 2 * int(cpus > 0 ? cpus : 1) + 4;
+    return 2 * int(cpus > 0 ? cpus : 1) + 5;
 }
 
 std::string ReceiveWithin(int s, int timeoutMs) {

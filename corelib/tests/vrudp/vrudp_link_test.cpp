@@ -229,15 +229,16 @@ TEST_F(FatherTest, SweepDestroysClosedAndExpiredChildren) {
     ASSERT_GE(iB, 0);
     // Closing a child only sends FIN; the father's next sweep removes it, counted once.
     EXPECT_EQ(COM_VRUDP_Close(iA), 1);
-    auto fin = a.Recv();
+    auto fin = a.RecvWithin(15000);
     ASSERT_EQ(fin.size(), 16u);
     EXPECT_EQ(fin[2], 7);
-    EXPECT_TRUE(servicetest::WaitFor([&] { return AcceptCount(iFather) == 1; }, 3000));
+    // The bounds only end a failing run: a loaded machine may hold the sweep back for seconds.
+    EXPECT_TRUE(servicetest::WaitFor([&] { return AcceptCount(iFather) == 1; }, 15000));
     EXPECT_EQ(COM_VRUDP_GetSocket(iA), -1) << "destroyed";
     // 90 s of silence expire the other.
     VRUDP_AdvanceTickForTest(91000);
-    EXPECT_TRUE(servicetest::WaitFor([&] { return AcceptCount(iFather) == 0; }, 3000));
-    ASSERT_TRUE(col.WaitCount(1, 1000));
+    EXPECT_TRUE(servicetest::WaitFor([&] { return AcceptCount(iFather) == 0; }, 15000));
+    ASSERT_TRUE(col.WaitCount(1, 15000));
     EXPECT_EQ(col.Events()[0].iKind, VRUDP_MSG_CLOSE);
     EXPECT_EQ(col.Events()[0].iHandle, iB);
     // New children fill the freed places.

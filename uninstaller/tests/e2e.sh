@@ -58,9 +58,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# make_world <files in the installation>: prints the root.
+# make_world <files in the installation>: sets $T to the new root. Not run in a subshell, so that
+# the root reaches $worlds and the cleanup.
 make_world() {
-    local T
     T=$(mktemp -d /tmp/uninstaller-e2e-XXXXXX)
     worlds+=("$T")
     mkdir -p "$T/inst/rcc" "$T/inst/translations" "$T/home/Desktop" "$T/home/.config" "$T/runtime" \
@@ -114,7 +114,6 @@ EOF
     for place in "$T/inst" "$T/home" "$T/home/Desktop" "$T/data/applications" "$T/runtime" "$T/keys" "$T/work"; do
         [[ $(realpath "$place") == "$T"/* ]] || { echo "world escapes its root: $place" >&2; exit 1; }
     done
-    echo "$T"
 }
 
 # A listing with types, sizes and hashes, to show that a refusal changed nothing.
@@ -217,7 +216,7 @@ refusal() {
 }
 
 # 1. Full uninstall, the program inside the folder it removes.
-T=$(make_world 60000)
+make_world 60000
 start_program "$T"
 w=$(find_window '^Message$') || true
 [[ -n $w ]] || fail "full: no confirmation dialog"
@@ -244,7 +243,7 @@ canaries_intact "$T"
 
 # 2. Incomplete: a folder of real root's inside the installation that the user cannot empty.
 if [[ $(id -u) -eq 0 ]]; then
-    T=$(make_world 100)
+    make_world 100
     mkdir "$T/inst/locked"
     echo held >"$T/inst/locked/held.txt"
     chown -R 0:0 "$T/inst/locked"
@@ -266,7 +265,7 @@ else
 fi
 
 # 3. Refusals.
-T=$(make_world 100)
+make_world 100
 cp /bin/sleep "$T/$program_name"
 chown "$run_uid:$run_gid" "$T/$program_name"
 "${as_user[@]}" "$T/$program_name" 120 &
@@ -276,15 +275,15 @@ kill "$tool"
 wait "$tool" 2>/dev/null || true
 rm -f "$T/$program_name"
 
-T=$(make_world 100)
+make_world 100
 rm "$T/keys/$key_rel/$guid.ini"
 # The message box has no title of its own; it is the only visible window of the program.
 refusal not-installed --class=^uninstall$ Return "$T"
 
-T=$(make_world 100)
+make_world 100
 refusal rejected '^Message$' Escape "$T"
 
-T=$(make_world 100)
+make_world 100
 refusal not-root '^Warning$' Return "$T" plain
 
 echo "screenshots in $shots"

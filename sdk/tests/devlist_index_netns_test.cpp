@@ -72,14 +72,12 @@ struct Model {
     }
 };
 
-class DeviceIndex : public ::testing::Test {
+class DeviceIndex : public HostPeerTest {
 protected:
     void SetUp() override {
-        if (!lab.usable())
-            GTEST_SKIP() << "network namespaces need root and iproute2";
-        AddHostAndPeer(lab, host, peer);
-        in = std::make_unique<zeva::test::EnterNetns>(host);
-        ZEVA_REQUIRE_NETNS();
+        HostPeerTest::SetUp();
+        if (!LabReady())
+            return;
         ctrl->SetAutoRequestInterval(0);
         g_reports = 0;
         ASSERT_EQ(1, ctrl->Init(nullptr, OnDevice, nullptr, nullptr));
@@ -111,9 +109,6 @@ protected:
         }
     }
 
-    zeva::test::NetnsLab lab;
-    std::string host, peer;
-    std::unique_ptr<zeva::test::EnterNetns> in;
     CGlobalCtrl *ctrl = CGlobalCtrl::GetInstance();
     Model model;
     bool started = false;

@@ -55,15 +55,8 @@ struct Reports {
 
 std::string Mac(int n) { return SimMac(n); }
 
-class Discovery : public ::testing::Test {
+class Discovery : public HostPeerTest {
 protected:
-    void SetUp() override {
-        if (!lab.usable())
-            GTEST_SKIP() << "network namespaces need root and iproute2";
-        AddHostAndPeer(lab, host, peer);
-        in = std::make_unique<zeva::test::EnterNetns>(host);
-        ZEVA_REQUIRE_NETNS();
-    }
     void TearDown() override {
         if (started)
             zeva.ZEVA_Stop();
@@ -77,9 +70,6 @@ protected:
         lab.Exec(peer, std::string("nohup ") + DEVSIM_PATH + " " + args + " >/dev/null 2>&1 &");
     }
 
-    zeva::test::NetnsLab lab;
-    std::string host, peer;
-    std::unique_ptr<zeva::test::EnterNetns> in;
     ZevaLib zeva;
     Reports reports;
     bool started = false;

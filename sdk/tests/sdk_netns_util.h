@@ -9,8 +9,11 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "netns/netns_lab.h"
 #include "sdk_test_util.h"
@@ -76,6 +79,24 @@ inline void AddHostAndPeer(zeva::test::NetnsLab &lab, std::string &host, std::st
     peer = lab.Add("peer");
     lab.Veth(host, "h1", std::string(kHostAddr) + "/24", peer, "p0", std::string(kPeerAddr) + "/24");
 }
+
+// A fixture's lab: host and peer joined as above, the test thread inside the host. A derived
+// SetUp calls this one first and returns when it skipped or failed.
+class HostPeerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!lab.usable())
+            GTEST_SKIP() << "network namespaces need root and iproute2";
+        AddHostAndPeer(lab, host, peer);
+        in = std::make_unique<zeva::test::EnterNetns>(host);
+        ZEVA_REQUIRE_NETNS();
+    }
+    bool LabReady() const { return !IsSkipped() && !HasFatalFailure(); }
+
+    zeva::test::NetnsLab lab;
+    std::string host, peer;
+    std::unique_ptr<zeva::test::EnterNetns> in;
+};
 
 // The peer end of the tests, started in the background inside a namespace.
 inline void StartPeer(zeva::test::NetnsLab &lab, const std::string &ns, const std::string &args) {

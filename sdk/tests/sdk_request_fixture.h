@@ -25,14 +25,12 @@ inline std::string SimSerial(int n) {
     return text;
 }
 
-class RequestLab : public ::testing::Test {
+class RequestLab : public HostPeerTest {
 protected:
     void SetUp() override {
-        if (!lab.usable())
-            GTEST_SKIP() << "network namespaces need root and iproute2";
-        AddHostAndPeer(lab, host, peer);
-        in = std::make_unique<zeva::test::EnterNetns>(host);
-        ZEVA_REQUIRE_NETNS();
+        HostPeerTest::SetUp();
+        if (!LabReady())
+            return;
         ASSERT_TRUE(zeva.Loaded()) << ZevaLib::Error();
         zeva.ZEVA_SetAutoRequestInterval(0);
         ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, Found, nullptr, this)) << zeva.ZEVA_GetLastError();
@@ -125,9 +123,6 @@ protected:
         self->serials.insert(std::string(dev->szSerialNOEx, strnlen(dev->szSerialNOEx, sizeof dev->szSerialNOEx)));
     }
 
-    zeva::test::NetnsLab lab;
-    std::string host, peer;
-    std::unique_ptr<zeva::test::EnterNetns> in;
     ZevaLib zeva;
     ScratchDir dir;
     std::mutex lock;

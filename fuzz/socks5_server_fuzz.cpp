@@ -58,6 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         WORD port = 0;
         pLink->GetRequestHost(host, &port);
         Link_DestroyLink(pLink);
+    } else {
+        close(accepted);  // a failed adoption leaves the socket with its owner
     }
     close(client);
     return 0;

@@ -21,6 +21,9 @@ constexpr uint32_t kPassBudget = 0x100000;
 constexpr int kMaxLineBody = LOG_MAX_LINE - 2;  // prefix and text, before CR LF
 constexpr uint32_t kWriterStack = 0x40000;
 constexpr int kWriterWaitMs = 25;
+// After a batch the writer waits this long unsignalled before it sleeps: a steady stream of lines
+// then costs one wake-up per pause instead of one per line.
+constexpr int kWriterLingerMs = 1;
 constexpr int kCallBackTextMax = LOG_MAX_LINE - 1;
 
 const char *const kLevelNames[] = {"DISABLE", "ERR", "DBG", "INF"};
@@ -171,14 +174,16 @@ int CLogService::Queue(const char *pLine, uint32_t dwLen, int iLevel) {
         m_dwWritePos = 0;
     char *pDst = m_pRing + m_dwWritePos;
     std::memcpy(pDst, pLine, dwLen);
-    bool bWasEmpty = m_Queue.empty();
     m_Queue.push_back(Record{pDst, dwLen, iLevel});
     m_dwWritePos += dwLen;
     m_dwFreeBudget -= dwLen + dwSkip;
     m_qwQueued++;
+    // Only a sleeping writer is signalled, once; an awake or lingering one takes the line with
+    // everything else queued when it next looks.
+    bool bSignal = m_bWriterAsleep;
+    m_bWriterAsleep = false;
     YAR_MutexUnlock(&m_QueueMutex);
-    // One wake-up per batch: the writer takes everything queued when it runs.
-    if (bWasEmpty)
+    if (bSignal)
         YAR_SemPost(&m_hSem);
     return 1;
 }
@@ -274,17 +279,24 @@ void CLogService::WriterLoop() {
     m_WriterId.store(std::this_thread::get_id());
     std::vector<Record> batch;
     batch.reserve(4096);
+    bool bLinger = false;  // the last pass delivered a batch
     for (;;) {
         YAR_MutexLock(&m_QueueMutex);
         bool bEnd = m_bStopping.load() && m_Queue.empty();
+        bool bWait = !bEnd && m_Queue.empty();
+        m_bWriterAsleep = bWait && !bLinger;
         YAR_MutexUnlock(&m_QueueMutex);
         if (bEnd)
             break;
-        YAR_SemTimedWait(&m_hSem, kWriterWaitMs);
+        // Stop and WaitDrained post as well, which cuts a linger or a sleep short.
+        if (bWait)
+            YAR_SemTimedWait(&m_hSem, bLinger ? kWriterLingerMs : kWriterWaitMs);
 
         YAR_MutexLock(&m_QueueMutex);
+        m_bWriterAsleep = false;
         if (m_Queue.empty()) {
             YAR_MutexUnlock(&m_QueueMutex);
+            bLinger = false;
             continue;
         }
         batch.swap(m_Queue);
@@ -299,6 +311,7 @@ void CLogService::WriterLoop() {
         YAR_CondBroadcast(&m_hDrained);
         YAR_MutexUnlock(&m_QueueMutex);
         batch.clear();
+        bLinger = true;
     }
     m_WriterId.store(std::thread::id());
 }

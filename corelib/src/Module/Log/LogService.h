@@ -131,6 +131,7 @@ private:
     uint32_t m_dwWritePos = 0;
     uint32_t m_dwFreeBudget = 0;
     std::vector<Record> m_Queue;
+    bool m_bWriterAsleep = false;  // waiting for a producer's signal (queue mutex)
     uint64_t m_qwQueued = 0;    // lines queued since start (queue mutex)
     uint64_t m_qwDelivered = 0;  // lines handed to the outputs (queue mutex)
     YAR_COND_T m_hDrained = nullptr;

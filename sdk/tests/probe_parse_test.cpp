@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include "base/GlobalCtrl.h"
 #include "guard_page.h"
 #include "module/protocol/ProbeXml.h"
 
@@ -127,6 +128,24 @@ TEST(ProbeNesting, ParserStaysInsideTheCopy) {
         TiXmlDocument doc;
         t_guarded.armed = true;
         EXPECT_EQ(nullptr, ParseProbe(text.data(), uint32_t(text.size()), doc)) << text;
+        EXPECT_FALSE(t_guarded.armed) << "the copy was not the first allocation";
+        EXPECT_GT(t_guarded.size, text.size()) << text;
+    }
+}
+
+// The configuration file's text goes through the same copy: a file that ends inside a UTF-8
+// sequence or an entity must not lead the parser past it.
+TEST(ConfigText, ParserStaysInsideTheCopy) {
+    const std::string texts[] = {
+        "<ZEVASDK><logDirectory>\xE7",
+        "<ZEVASDK><logDirectory>\xF0",
+        "<ZEVASDK><logDirectory>&\xE7",
+        "<ZEVASDK a=\"\xF0",
+    };
+    CGlobalCtrl *ctrl = CGlobalCtrl::GetInstance();
+    for (const std::string &text : texts) {
+        t_guarded.armed = true;
+        ctrl->ParseConfigText(text.data(), uint32_t(text.size()));
         EXPECT_FALSE(t_guarded.armed) << "the copy was not the first allocation";
         EXPECT_GT(t_guarded.size, text.size()) << text;
     }

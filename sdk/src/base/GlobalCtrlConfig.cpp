@@ -4,10 +4,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
+#include <vector>
 
 #include "base/GlobalCtrl.h"
 #include "module/dynamic/Libpcap.h"
+#include "module/protocol/ProbeXml.h"
 #include "utils/SdkLog.h"
 #include "yar/yar_file.h"
 #include "yar/yar_mutex.h"
@@ -86,9 +87,9 @@ int CGlobalCtrl::ReadConfigFileAt(const char *pPath) {
 
 // The text need not end with a zero: the parser reads up to one, so it gets a terminated copy.
 void CGlobalCtrl::ParseConfigText(const char *pText, uint32_t dwLen) {
-    const std::string text(pText, dwLen < CFG_FILE_READ ? dwLen : CFG_FILE_READ);
+    const std::vector<char> text = ParserCopy(pText, dwLen < CFG_FILE_READ ? dwLen : CFG_FILE_READ);
     TiXmlDocument doc;
-    doc.Parse(text.c_str(), nullptr, TIXML_ENCODING_UTF8);
+    doc.Parse(text.data(), nullptr, TIXML_ENCODING_UTF8);
     const TiXmlElement *root = doc.RootElement();
     if (doc.Error() || !root) {
         SetLastError(ZEVA_ERR_CONFIG_FILE);

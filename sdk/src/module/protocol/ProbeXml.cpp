@@ -168,16 +168,18 @@ bool NestingWithin(const char *pText, size_t len, int iLimit) {
 
 }  // namespace
 
+std::vector<char> ParserCopy(const char *pText, uint32_t dwLen) {
+    size_t len = strnlen(pText, dwLen);
+    std::vector<char> text(len + kProbeZeros);
+    std::memcpy(text.data(), pText, len);
+    return text;
+}
+
 const TiXmlElement *ParseProbe(const char *pData, uint32_t dwLen, TiXmlDocument &doc) {
     if (!pData)
         return nullptr;
-    // The text ends at its first zero byte. The parser steps over a UTF-8 lead byte by its
-    // sequence length, up to 4 bytes, even past the terminator, and reads on: zeros behind the
-    // terminator keep every such step inside the copy.
-    uint32_t len = uint32_t(strnlen(pData, dwLen));
-    std::vector<char> text(len + kProbeZeros);
-    std::memcpy(text.data(), pData, len);
-    if (!NestingWithin(text.data(), len, PROBE_MAX_DEPTH))
+    std::vector<char> text = ParserCopy(pData, dwLen);
+    if (!NestingWithin(text.data(), text.size() - kProbeZeros, PROBE_MAX_DEPTH))
         return nullptr;
     doc.SetTabSize(0);  // no row and column for every node: nothing reads them
     doc.Parse(text.data(), nullptr, TIXML_ENCODING_UTF8);

@@ -11,14 +11,28 @@ using namespace ZEVA;
 
 namespace {
 
-TEST(SipHash, ReferenceVector) {
-    // The reference vector of the SipHash paper: key 00..0f, message 00..0e.
-    SIPHASH_KEY key{0x0706050403020100ULL, 0x0f0e0d0c0b0a0908ULL};
-    uint8_t message[15];
+TEST(SipHash, AgreesWithPython) {
+    // Python's own SipHash-1-3 (its bytes hash) with PYTHONHASHSEED=0, which zeroes the key:
+    //   PYTHONHASHSEED=0 python3 -c "print(hex(hash(b'abc') % (1 << 64)))"
+    const SIPHASH_KEY zero{0, 0};
+    std::string ramp15, ramp64, long1001;
     for (int i = 0; i < 15; ++i)
-        message[i] = uint8_t(i);
-    EXPECT_EQ(0xa129ca6149be45e5ULL, SipHash24(key, message, sizeof message));
-    EXPECT_EQ(0x726fdb47dd0e0e31ULL, SipHash24(key, message, 0));
+        ramp15 += char(i);
+    for (int i = 0; i < 64; ++i)
+        ramp64 += char(i);
+    for (int i = 0; i < 1001; ++i)
+        long1001 += char(i * 7 % 256);
+    const struct {
+        std::string bytes;
+        uint64_t hash;
+    } table[] = {
+        {"abc", 0xc03bc3a0042630f2ULL},       // b'abc'
+        {ramp15, 0xf30eb725bb91c9eaULL},      // bytes(range(15)): a tail of 7
+        {ramp64, 0x75e05fd5bbc870c6ULL},      // bytes(range(64)): whole words only
+        {long1001, 0x54bf9e7c1c7e1ccaULL},    // bytes(i * 7 % 256 for i in range(1001))
+    };
+    for (const auto &row : table)
+        EXPECT_EQ(row.hash, SipHash13(zero, row.bytes.data(), row.bytes.size())) << row.bytes.size();
 }
 
 TEST(AnswerCopies, OnlyTheSameBytesAreACopy) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -88,7 +89,8 @@ protected:
     void SetUp() override {
         if (!lab.usable())
             GTEST_SKIP() << "network namespaces need root and iproute2";
-        std::string host = lab.Add("host"), peer = lab.Add("peer");
+        std::string host = lab.Add("host");
+        peer = lab.Add("peer");
         lab.Veth(host, "h1", std::string(kHostAddr) + "/24", peer, "p0", std::string(kPeerAddr) + "/24");
         in = std::make_unique<zeva::test::EnterNetns>(host);
         ZEVA_REQUIRE_NETNS();
@@ -96,6 +98,7 @@ protected:
         ASSERT_EQ(1, zeva.ZEVA_Start_V60(nullptr, nullptr, nullptr, nullptr));
     }
     zeva::test::NetnsLab lab;
+    std::string peer;
     std::unique_ptr<zeva::test::EnterNetns> in;
     ZevaLib zeva;
 };
@@ -162,6 +165,40 @@ TEST(Lifecycle, RunningSdkSocketsInquiriesAndRelay) {
     }
 }
 
+
+// probe_peer.py's burst_datagram(i).
+std::string BurstDatagram(int i) {
+    static const size_t sizes[] = {0, 50, 1400, 8000, 10239};
+    std::string d = "relay-burst " + std::to_string(i) + ":";
+    size_t size = sizes[i % 5];
+    for (size_t j = 0; d.size() < size; ++j)
+        d += char((size_t(i) + j) % 256);
+    return d;
+}
+
+// A burst on 37020 goes on to the relay group whole: every datagram once, unchanged (binary bytes
+// and zeros, from empty to the largest taken whole) and in the order it came.
+TEST_F(Started, RelayPassesABurstOnWholeAndInOrder) {
+    const int count = 1000;
+    int relay = RelayListener();
+    int big = 32 << 20;
+    ASSERT_EQ(0, setsockopt(relay, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big));
+    lab.Exec(peer, std::string("python3 ") + PROBE_PEER_PY + " burst " + kPeerAddr + " " + std::to_string(count));
+    int i = 0;
+    for (std::string got; i < count; ++i) {
+        // An empty datagram reads as an empty string too, so the length decides, not the text.
+        pollfd p{relay, POLLIN, 0};
+        ASSERT_EQ(1, poll(&p, 1, 5000)) << "relay " << i << " of " << count << " never came";
+        std::vector<char> buf(65536);
+        ssize_t n = recv(relay, buf.data(), buf.size(), 0);
+        ASSERT_GE(n, 0);
+        if (std::string(buf.data(), size_t(n)) != BurstDatagram(i))
+            break;
+    }
+    EXPECT_EQ(count, i) << "relay " << i << " differs from what was sent";
+    close(relay);
+    EXPECT_EQ(1, zeva.ZEVA_Stop());
+}
 
 int DroppedPackets() {
     std::string out = Sh("nft list table ip zevatest").out;

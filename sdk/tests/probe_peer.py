@@ -7,6 +7,8 @@
   probe_peer.py sources OUTDIR IFADDR  writes OUTDIR/ready, then appends the source address of
                                        every datagram on 37020 to OUTDIR/sources (for 60 s)
   probe_peer.py send IFADDR PORT TEXT  sends TEXT to 239.255.255.250:PORT from IFADDR
+  probe_peer.py burst IFADDR COUNT     sends COUNT datagrams of burst_datagram() to
+                                       239.255.255.250:37020 from IFADDR as fast as it can
   probe_peer.py hostile OUTDIR IFADDR  writes OUTDIR/ready, learns the host's subnet socket from
                                        the first datagram on port 37019, sends every file of
                                        OUTDIR/payloads (in name order) to the group on 37020
@@ -71,6 +73,26 @@ def send(ifaddr, port, text):
     return 0
 
 
+# Datagram i of a burst: a numbered head and binary bytes (zeros too), from empty to the largest
+# datagram the SDK takes whole (10239 bytes).
+BURST_SIZES = (0, 50, 1400, 8000, 10239)
+
+
+def burst_datagram(i):
+    head = b"relay-burst %d:" % i
+    size = max(0, BURST_SIZES[i % len(BURST_SIZES)] - len(head))
+    return head + bytes((i + j) % 256 for j in range(size))
+
+
+def burst(ifaddr, count):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(ifaddr))
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 8 << 20)
+    for i in range(int(count)):
+        s.sendto(burst_datagram(i), (GROUP, 37020))
+    return 0
+
+
 def hostile(outdir, ifaddr):
     inquiries = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     inquiries.bind((ifaddr, 37019))
@@ -104,4 +126,6 @@ if __name__ == "__main__":
         sys.exit(sources(*sys.argv[2:4]))
     if mode == "hostile":
         sys.exit(hostile(*sys.argv[2:4]))
+    if mode == "burst":
+        sys.exit(burst(*sys.argv[2:4]))
     sys.exit(send(*sys.argv[2:5]))

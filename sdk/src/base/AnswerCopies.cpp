@@ -32,7 +32,7 @@ CAnswerCopies::CAnswerCopies() {
 }
 
 ANSWER_DIGEST CAnswerCopies::Digest(const char *pData, uint32_t dwLen) const {
-    return {SipHash24(m_Key, pData, dwLen), dwLen};
+    return {SipHash13(m_Key, pData, dwLen), dwLen};
 }
 
 bool CAnswerCopies::Find(const ANSWER_DIGEST &digest, uint32_t *pSlot, uint32_t *pVersion) {

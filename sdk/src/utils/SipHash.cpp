@@ -39,14 +39,13 @@ struct CSipState {
     void Absorb(uint64_t m) {
         v3 ^= m;
         Round();
-        Round();
         v0 ^= m;
     }
 };
 
 }  // namespace
 
-uint64_t SipHash24(const SIPHASH_KEY &key, const void *pData, size_t len) {
+uint64_t SipHash13(const SIPHASH_KEY &key, const void *pData, size_t len) {
     const uint8_t *p = static_cast<const uint8_t *>(pData);
     CSipState s{key.k0 ^ 0x736f6d6570736575ULL, key.k1 ^ 0x646f72616e646f6dULL, key.k0 ^ 0x6c7967656e657261ULL,
                 key.k1 ^ 0x7465646279746573ULL};
@@ -58,7 +57,7 @@ uint64_t SipHash24(const SIPHASH_KEY &key, const void *pData, size_t len) {
     tail[7] = uint8_t(len);
     s.Absorb(ReadLE64(tail));
     s.v2 ^= 0xff;
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 3; ++i)
         s.Round();
     return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
 }

@@ -1,8 +1,6 @@
 #include "module/device/Service.h"
 
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "base/GlobalCtrl.h"
 #include "module/adapter/AdapterInfo.h"
@@ -22,6 +20,7 @@ struct CService::RECV_LOOP {
     int iSource;
     uint32_t dwPauseMs;      // before each receive
     bool bRelay;             // pass every datagram on to the local relay group
+    bool bSendsRelays;       // the relay socket's thread: sends the relays handed to it
 };
 
 namespace {
@@ -62,7 +61,8 @@ bool SubnetAddress(const char *pField, uint32_t *pAddr) {
 
 }  // namespace
 
-CService::CService(uint16_t wAdapterIndex) : m_wAdapterIndex(wAdapterIndex) {}
+CService::CService(uint16_t wAdapterIndex)
+    : m_wAdapterIndex(wAdapterIndex), m_RelayAddr(GroupAddr(RELAY_GROUP, RELAY_PORT)) {}
 
 CService::~CService() { Stop(); }
 
@@ -117,6 +117,7 @@ int CService::StartThreads(uint32_t bMulticast, uint32_t bPcap) {
             ZEVA_LOG_ERR("[CService::Start] Multicast Local YAR_Thread_Create failed!");
             return 0;
         }
+        m_RelayQueue.Open();
     }
     m_hUdpSubnetThreadId = YAR_Thread_Create(LocalCaptureThreadByUdpSubnet, this, 0, 0, 0, 0);
     if (!m_hUdpSubnetThreadId) {
@@ -241,23 +242,54 @@ void CService::ProcessUdpData(const char *pData, uint32_t dwLen, int /*iSource*/
         DispatchAnswer(root, type);
 }
 
-void CService::ReceiveLoop(CIOBase &io, const RECV_LOOP &loop) {
-    std::unique_ptr<char[]> buf(new (std::nothrow) char[RECV_BUFFER_LEN]);
-    if (!buf) {
+void CService::Relay(const DATAGRAM *pDatagrams, uint32_t dwCount) {
+    for (uint32_t i = 0; i < dwCount; ++i) {
+        i += m_IoMulticastLocal.SendBatch(pDatagrams + i, dwCount - i, m_RelayAddr);
+        if (i < dwCount && !m_IoMulticastLocal.SendData(pDatagrams[i].pData, pDatagrams[i].dwLen, &m_RelayAddr))
+            ZEVA_LOG_INF("[CService::LocalCaptureThreadByMulticast] m_IoMulticastLocal SendData failed");
+    }
+}
+
+bool CService::ReceiveBatch(CIOSocket &io, CDatagramBatch &batch, bool bRelay) {
+    // After a full batch a burst is on: what is queued is taken without a wait first.
+    bool burst = batch.Full();
+    batch.Clear();
+    if (burst)
+        io.TakeQueued(batch);
+    if (batch.Count())
+        return true;
+    if (bRelay)
+        m_RelayQueue.Flush(RELAY_SEND{this});
+    uint32_t len = 0;
+    if (!io.RecvData(batch.Data(0), batch.SlotLen(), &len))
+        return false;
+    batch.SetFirst(len);
+    io.TakeQueued(batch);
+    return true;
+}
+
+void CService::ReceiveLoop(CIOSocket &io, const RECV_LOOP &loop) {
+    // A datagram fills at most the receive buffer less a terminator.
+    CDatagramBatch batch(RECV_BUFFER_LEN - 1);
+    if (!batch.Valid()) {
         ZEVA_LOG_ERR("%s", loop.pAllocLine);
         return;
     }
-    YAR_ADDR_T relay = GroupAddr(RELAY_GROUP, RELAY_PORT);
+    DATAGRAM datagrams[CDatagramBatch::MAX_DATAGRAMS];
     while (!m_bStopThread.load()) {
+        if (loop.bSendsRelays)
+            m_RelayQueue.SendQueued(RELAY_SEND{this});
         if (loop.dwPauseMs)
             YAR_Sleep(loop.dwPauseMs);
-        uint32_t len = 0;
-        // One byte stays free, so the text handed on can always be terminated.
-        if (!io.RecvData(buf.get(), RECV_BUFFER_LEN - 1, &len))
+        if (!ReceiveBatch(io, batch, loop.bRelay))
             continue;
-        ProcessUdpData(buf.get(), len, loop.iSource);
-        if (loop.bRelay && !m_IoMulticastLocal.SendData(buf.get(), len, &relay))
-            ZEVA_LOG_INF("[CService::LocalCaptureThreadByMulticast] m_IoMulticastLocal SendData failed");
+        for (uint32_t i = 0; i < batch.Count(); ++i) {
+            datagrams[i] = batch.Datagram(i);
+            ProcessUdpData(datagrams[i].pData, datagrams[i].dwLen, loop.iSource);
+        }
+        // Each datagram goes on after its own processing.
+        if (loop.bRelay)
+            m_RelayQueue.Hand(datagrams, batch.Count(), RELAY_SEND{this});
     }
     ZEVA_LOG_INF("%s", loop.pExitLine);
 }
@@ -265,7 +297,7 @@ void CService::ReceiveLoop(CIOBase &io, const RECV_LOOP &loop) {
 uint32_t CService::LocalCaptureThreadByMulticast(void *pParam) {
     static const RECV_LOOP loop{"[CService::LocalCaptureThreadByMulticast] new failed thread exit",
                                 "[CService::LocalCaptureThreadByMulticast] Exit multicast recv thread",
-                                SOURCE_MULTICAST, 0, true};
+                                SOURCE_MULTICAST, 0, true, false};
     CService *self = static_cast<CService *>(pParam);
     self->ReceiveLoop(self->m_IoMulticast, loop);
     return 0;
@@ -274,7 +306,7 @@ uint32_t CService::LocalCaptureThreadByMulticast(void *pParam) {
 uint32_t CService::LocalCaptureThreadByMulticast_35090(void *pParam) {
     static const RECV_LOOP loop{"[CService::LocalCaptureThreadByMulticast_35090] new failed thread exit",
                                 "[CService::LocalCaptureThreadByMulticast_35090] Exit multicast recv thread",
-                                SOURCE_MULTICAST, 0, false};
+                                SOURCE_MULTICAST, 0, false, false};
     CService *self = static_cast<CService *>(pParam);
     self->ReceiveLoop(self->m_IoMulticast_35090, loop);
     return 0;
@@ -283,16 +315,17 @@ uint32_t CService::LocalCaptureThreadByMulticast_35090(void *pParam) {
 uint32_t CService::LocalCaptureThreadByMulticastLocal(void *pParam) {
     static const RECV_LOOP loop{"[CService::LocalCaptureThreadByMulticastLocal] new failed thread exit",
                                 "[CService::LocalCaptureThreadByMulticastLocal] Exit multicast local recv thread",
-                                SOURCE_MULTICAST, 0, false};
+                                SOURCE_MULTICAST, 0, false, true};
     CService *self = static_cast<CService *>(pParam);
     self->ReceiveLoop(self->m_IoMulticastLocal, loop);
+    self->m_RelayQueue.Close(RELAY_SEND{self});
     return 0;
 }
 
 uint32_t CService::LocalCaptureThreadByUdpSubnet(void *pParam) {
     static const RECV_LOOP loop{"[CService::LocalCaptureThreadByUdpSubnet] new failed thread exit",
                                 "[CService::LocalCaptureThreadByUdp] Exit udp recv thread", SOURCE_UNICAST, 10,
-                                false};
+                                false, false};
     CService *self = static_cast<CService *>(pParam);
     self->ReceiveLoop(self->m_IoUdpSubnet, loop);
     return 0;

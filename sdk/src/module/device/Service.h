@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "module/device/RelayQueue.h"
 #include "module/io/IOEthernet.h"
 #include "module/io/IOMulticast.h"
 #include "module/io/IOUDP.h"
@@ -105,7 +106,18 @@ private:
     void ProcessFrame();
     void EthernetLoop();
     int SendXmlData(const char *pText, uint32_t dwLen);
-    void ReceiveLoop(CIOBase &io, const RECV_LOOP &loop);
+    // What the relay queue sends with.
+    struct RELAY_SEND {
+        CService *pService;
+        void operator()(const DATAGRAM *pDatagrams, uint32_t dwCount) const { pService->Relay(pDatagrams, dwCount); }
+    };
+
+    // Fills the batch: the first datagram waits as the socket's RecvData waits, the rest are what
+    // is queued behind it. False when nothing came.
+    bool ReceiveBatch(CIOSocket &io, CDatagramBatch &batch, bool bRelay);
+    void ReceiveLoop(CIOSocket &io, const RECV_LOOP &loop);
+    // Sends datagrams on to the local relay group, each failure logged.
+    void Relay(const DATAGRAM *pDatagrams, uint32_t dwCount);
     int StartThreads(uint32_t bMulticast, uint32_t bPcap);
     void LogAdapterIPv4(const char *pFormat);
 
@@ -123,6 +135,8 @@ private:
     CPcapProtocol m_PcapProtocol;
     CMulticastProtocol_V31 m_Protocol;
     uint16_t m_wAdapterIndex;
+    YAR_ADDR_T m_RelayAddr;
+    CRelayQueue m_RelayQueue;
     YAR_HANDLE m_hEthernetThreadId = nullptr;
     YAR_HANDLE m_hMulticastThreadId = nullptr;
     YAR_HANDLE m_hMulticastThreadId_35090 = nullptr;

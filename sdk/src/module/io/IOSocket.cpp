@@ -83,6 +83,15 @@ void CIOSocket::Wake() {
         YAR_ShutDown(m_hSocket, 2);
 }
 
+void CIOSocket::TakeQueued(CDatagramBatch &batch) {
+    if (m_bInit.load())
+        batch.TakeQueued(m_hSocket);
+}
+
+uint32_t CIOSocket::SendBatch(const DATAGRAM *pDatagrams, uint32_t dwCount, const YAR_ADDR_T &to) {
+    return m_bInit.load() ? SendDatagrams(m_hSocket, pDatagrams, dwCount, to) : 0;
+}
+
 int CIOSocket::SendData(const void *pData, uint32_t dwDataLen, const YAR_ADDR_T *pAddr) {
     if (!m_bInit.load()) {
         ZEVA_LOG_ERR("[%s::SendData] no init", m_pClass);

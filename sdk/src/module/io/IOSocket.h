@@ -2,6 +2,7 @@
 // reuse, its close, and sending.
 #pragma once
 
+#include "module/io/DatagramBatch.h"
 #include "module/io/IOBase.h"
 
 namespace ZEVA {
@@ -13,6 +14,12 @@ public:
     // Wakes a thread blocked in RecvData without closing the socket: the owner joins its
     // reader first and closes afterwards, so the descriptor is never reused under the reader.
     void Wake();
+    // Adds to the batch what is queued behind the datagram its first slot holds.
+    void TakeQueued(CDatagramBatch &batch);
+    // Sends the datagrams in order to one IPv4 address in as few calls as it can; the number
+    // sent before the first one refused, which is the caller's to retry through SendData (that
+    // reports the failure).
+    uint32_t SendBatch(const DATAGRAM *pDatagrams, uint32_t dwCount, const YAR_ADDR_T &to);
 
 protected:
     // pClass and pSocketName name the object in its log lines ("[CIOUDP::Fini] m_hUdpSocket[%d]").

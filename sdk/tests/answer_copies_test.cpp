@@ -1,6 +1,7 @@
 // The memory of answers already taken into the device list: only the very same bytes count as a
 // copy; a datagram that differs anywhere, also in its last byte or its length, is new.
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -73,6 +74,31 @@ TEST(AnswerCopies, OnlyTheSameBytesAreACopy) {
     EXPECT_EQ(9u, version);
     copies.Clear();
     EXPECT_FALSE(copies.Find(copies.Digest(answer.data(), uint32_t(answer.size())), &slot, &version));
+}
+
+// Bytes in hand on one thread are a copy for every other until released; other bytes, or the
+// same hash with another length, are not.
+TEST(AnswerCopies, BytesInHandAreClaimedOnce) {
+    static CAnswerCopies copies;
+    const ANSWER_DIGEST a{0x1234, 100}, b{0x5678, 100}, aLonger{0x1234, 101};
+    ASSERT_TRUE(copies.Claim(a));
+    EXPECT_FALSE(copies.Claim(a));
+    EXPECT_TRUE(copies.Claim(b));
+    EXPECT_TRUE(copies.Claim(aLonger));
+    copies.Release(a);
+    EXPECT_TRUE(copies.Claim(a));
+    for (const ANSWER_DIGEST &d : {a, b, aLonger})
+        copies.Release(d);
+    // Claims of more threads than are kept are not recorded, and their release frees nothing else.
+    std::vector<ANSWER_DIGEST> many;
+    for (uint64_t i = 0; i < 100; ++i) {
+        many.push_back({i, 1});
+        EXPECT_TRUE(copies.Claim(many.back()));
+    }
+    EXPECT_FALSE(copies.Claim(many.front()));
+    for (const ANSWER_DIGEST &d : many)
+        copies.Release(d);
+    EXPECT_TRUE(copies.Claim(many.front()));
 }
 
 // Two memories draw their own keys: the same bytes give other digests.

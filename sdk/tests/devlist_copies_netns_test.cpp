@@ -1,7 +1,8 @@
 // Copies of a device answer: the same bytes again cost no parse, yet count as the device's answer
 // for the offline sweep, bring an offline device back and are news again after a Clearup; bytes
-// that differ anywhere are parsed. Then a burst from two adapters, answers on both ports and the
-// relay of every service: each device reported once (run under ThreadSanitizer as well).
+// that differ anywhere are parsed. New devices from many threads at once are each kept. Then a
+// burst from two adapters, answers on both ports and the relay of every service: each device
+// reported once (run under ThreadSanitizer as well).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -65,17 +66,32 @@ struct Reports {
     }
 };
 
-// Synchronous, through the controller: what each text, sweep or Clearup reports.
-TEST(DeviceAnswerCopies, TheSameBytesCountAsTheDevicesAnswer) {
-    ZEVA_NETNS_LAB(lab);
-    std::string host, peer;
-    AddHostAndPeer(lab, host, peer);
-    zeva::test::EnterNetns in(host);
-    ZEVA_REQUIRE_NETNS();
+// The controller itself, started in a host namespace with one adapter, its reports collected.
+class ControllerAnswers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!lab.usable())
+            GTEST_SKIP() << "network namespaces need root and iproute2";
+        std::string host, peer;
+        AddHostAndPeer(lab, host, peer);
+        in = std::make_unique<zeva::test::EnterNetns>(host);
+        ZEVA_REQUIRE_NETNS();
+        ctrl->SetAutoRequestInterval(0);
+        ASSERT_EQ(1, ctrl->Init(nullptr, Reports::OnDevice, nullptr, &reports));
+    }
+    void TearDown() override {
+        if (in) {
+            EXPECT_EQ(1, ctrl->Fini());
+        }
+    }
+    zeva::test::NetnsLab lab;
+    std::unique_ptr<zeva::test::EnterNetns> in;
     Reports reports;
     ZEVA::CGlobalCtrl *ctrl = ZEVA::CGlobalCtrl::GetInstance();
-    ctrl->SetAutoRequestInterval(0);
-    ASSERT_EQ(1, ctrl->Init(nullptr, Reports::OnDevice, nullptr, &reports));
+};
+
+// Synchronous, through the controller: what each text, sweep or Clearup reports.
+TEST_F(ControllerAnswers, TheSameBytesCountAsTheDevicesAnswer) {
     const std::string a = Answer(1, "inquiry", "salt-1"), b = Answer(1, "inquiry", "salt-2"),
                       hello = Answer(1, "hello", "salt-2");
     enum Op { DATA, SWEEP, CLEARUP };
@@ -113,7 +129,33 @@ TEST(DeviceAnswerCopies, TheSameBytesCountAsTheDevicesAnswer) {
             ASSERT_EQ(1, ctrl->Cleanup());
         EXPECT_EQ(s.reported, reports.Take());
     }
-    EXPECT_EQ(1, ctrl->Fini());
+}
+
+// New devices from many threads at once, as the receive threads of several adapters bring them:
+// every one is reported new once and is in the list afterwards.
+TEST_F(ControllerAnswers, NewDevicesFromManyThreadsAreEachListed) {
+    const int THREADS = 8, EACH = 400;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < THREADS; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < EACH; ++i) {
+                std::string text = Answer(t * EACH + i, "inquiry", "salt");
+                ctrl->ParseData(text.data(), uint32_t(text.size()));
+            }
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    std::map<std::string, int> fresh = reports.Count(1);
+    EXPECT_EQ(size_t(THREADS * EACH), reports.Size());
+    EXPECT_EQ(size_t(THREADS * EACH), fresh.size());
+    int unlisted = 0;
+    for (const auto &[mac, n] : fresh) {
+        EXPECT_EQ(1, n) << mac;
+        ZEVA::DEVICE_LIST_ITEM item;
+        unlisted += !ctrl->SearchDevice(mac.c_str(), &item);
+    }
+    EXPECT_EQ(0, unlisted) << "devices reported new but not kept in the list";
 }
 
 // A socket in the peer namespace that sends to the group out of its address.

@@ -8,13 +8,13 @@ namespace ZEVA {
 
 namespace {
 
-// Locks a stripe for the life of the guard.
-class CStripeGuard {
+// Holds a lock for the life of the guard.
+class CLockGuard {
 public:
-    explicit CStripeGuard(YAR_MUTEX_T &lock) : m_lock(lock) { YAR_MutexLock(&m_lock); }
-    ~CStripeGuard() { YAR_MutexUnlock(&m_lock); }
-    CStripeGuard(const CStripeGuard &) = delete;
-    CStripeGuard &operator=(const CStripeGuard &) = delete;
+    explicit CLockGuard(YAR_MUTEX_T &lock) : m_lock(lock) { YAR_MutexLock(&m_lock); }
+    ~CLockGuard() { YAR_MutexUnlock(&m_lock); }
+    CLockGuard(const CLockGuard &) = delete;
+    CLockGuard &operator=(const CLockGuard &) = delete;
 
 private:
     YAR_MUTEX_T &m_lock;
@@ -26,6 +26,7 @@ CAnswerCopies::CAnswerCopies() {
     const YAR_MUTEX_T unlocked = YAR_MUTEX_INITIALIZER;
     for (YAR_MUTEX_T &lock : m_Locks)
         lock = unlocked;
+    m_InFlightLock = unlocked;
     YAR_GUID_T random[2];
     if (YAR_CreateGUID(&random[0]) == 0 && YAR_CreateGUID(&random[1]) == 0)
         std::memcpy(&m_Key, random, sizeof m_Key);
@@ -37,7 +38,7 @@ ANSWER_DIGEST CAnswerCopies::Digest(const char *pData, uint32_t dwLen) const {
 
 bool CAnswerCopies::Find(const ANSWER_DIGEST &digest, uint32_t *pSlot, uint32_t *pVersion) {
     uint32_t index = SetIndex(digest);
-    CStripeGuard guard(m_Locks[index % STRIPES]);
+    CLockGuard guard(m_Locks[index % STRIPES]);
     for (const ENTRY &e : m_Sets[index].ways) {
         if (e.used && e.hash == digest.hash && e.len == digest.len) {
             *pSlot = e.slot;
@@ -50,7 +51,7 @@ bool CAnswerCopies::Find(const ANSWER_DIGEST &digest, uint32_t *pSlot, uint32_t 
 
 void CAnswerCopies::Remember(const ANSWER_DIGEST &digest, uint32_t dwSlot, uint32_t dwVersion) {
     uint32_t index = SetIndex(digest);
-    CStripeGuard guard(m_Locks[index % STRIPES]);
+    CLockGuard guard(m_Locks[index % STRIPES]);
     SET &set = m_Sets[index];
     ENTRY *target = nullptr;
     for (ENTRY &e : set.ways)
@@ -65,8 +66,28 @@ void CAnswerCopies::Remember(const ANSWER_DIGEST &digest, uint32_t dwSlot, uint3
 
 void CAnswerCopies::Clear() {
     for (uint32_t index = 0; index < SETS; ++index) {
-        CStripeGuard guard(m_Locks[index % STRIPES]);
+        CLockGuard guard(m_Locks[index % STRIPES]);
         m_Sets[index] = {};
+    }
+}
+
+bool CAnswerCopies::Claim(const ANSWER_DIGEST &digest) {
+    CLockGuard guard(m_InFlightLock);
+    for (uint32_t i = 0; i < m_dwInFlight; ++i)
+        if (m_InFlight[i].hash == digest.hash && m_InFlight[i].len == digest.len)
+            return false;
+    if (m_dwInFlight < IN_FLIGHT)
+        m_InFlight[m_dwInFlight++] = digest;
+    return true;
+}
+
+void CAnswerCopies::Release(const ANSWER_DIGEST &digest) {
+    CLockGuard guard(m_InFlightLock);
+    for (uint32_t i = 0; i < m_dwInFlight; ++i) {
+        if (m_InFlight[i].hash == digest.hash && m_InFlight[i].len == digest.len) {
+            m_InFlight[i] = m_InFlight[--m_dwInFlight];
+            return;
+        }
     }
 }
 

@@ -30,6 +30,14 @@ public:
     void Remember(const ANSWER_DIGEST &digest, uint32_t dwSlot, uint32_t dwVersion);
     void Clear();
 
+    // The bytes a receive thread is processing now. Every adapter hears an answer at about the
+    // same moment, before any copy of it is remembered: a thread that finds the very same bytes
+    // in hand on another thread drops them, as processing them would come to the same end
+    // there. False when they are in hand elsewhere; otherwise they are this thread's until
+    // Release.
+    bool Claim(const ANSWER_DIGEST &digest);
+    void Release(const ANSWER_DIGEST &digest);
+
 private:
     // Four answers a set; a full set gives up its oldest. Twice the answers of a full list
     // (an inquiry answer and a hello each) fit with room to spare.
@@ -49,11 +57,16 @@ private:
         uint32_t next;  // the way to give up next
     };
 
+    static constexpr uint32_t IN_FLIGHT = 64;  // claims beyond that many threads are not recorded
+
     static uint32_t SetIndex(const ANSWER_DIGEST &digest) { return uint32_t(digest.hash) & (SETS - 1); }
 
     SIPHASH_KEY m_Key{};
     YAR_MUTEX_T m_Locks[STRIPES];
     SET m_Sets[SETS] = {};
+    YAR_MUTEX_T m_InFlightLock;
+    ANSWER_DIGEST m_InFlight[IN_FLIGHT] = {};
+    uint32_t m_dwInFlight = 0;
 };
 
 }  // namespace ZEVA

@@ -109,6 +109,9 @@ public:
     // device counts as having answered (as UpdateDevList would count it), and nothing else is
     // left to do. Takes no list lock.
     bool TakeAnswerCopy(const ANSWER_DIGEST &digest);
+    // The same bytes in hand on another receive thread right now are a copy as well (false).
+    bool ClaimAnswer(const ANSWER_DIGEST &digest) { return m_AnswerCopies.Claim(digest); }
+    void ReleaseAnswer(const ANSWER_DIGEST &digest) { m_AnswerCopies.Release(digest); }
     void UpdateSubnetDevList(ZEVA_SUBNET_DEVICE_INFO *pDev, uint16_t wAdapterIndex);
     int SearchDevice(const char *pMAC, DEVICE_LIST_ITEM *pOut);
     int SearchDeviceBySN(const char *pSerial, DEVICE_LIST_ITEM *pOut);

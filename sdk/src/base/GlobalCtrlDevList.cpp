@@ -133,6 +133,10 @@ int CGlobalCtrl::UpdateDevInfo(uint32_t dwIndex, const ZEVA_DEVICE_INFO *pDev, c
     bool listed = item && dwIndex < m_dwDeviceNum;
     if (!item)
         item = m_pSpareItem.exchange(nullptr);
+    // Another receive thread took the spare since this one made sure of it: the record is had
+    // here, under the lock, rather than the device reported and not kept.
+    if (!item)
+        item = new (std::nothrow) DEVICE_LIST_ITEM;
     if (!item)
         return 0;
     ZEVA_DEVICE_INFO stored;

@@ -44,6 +44,25 @@ const char *TypeWord(const TiXmlElement *root) {
     return types->GetText();
 }
 
+// The bytes a receive thread processes, held for as long as the claim lives.
+class CAnswerClaim {
+public:
+    CAnswerClaim(CGlobalCtrl *pCtrl, const ANSWER_DIGEST &digest)
+        : m_pCtrl(pCtrl), m_Digest(digest), m_bHeld(pCtrl->ClaimAnswer(digest)) {}
+    ~CAnswerClaim() {
+        if (m_bHeld)
+            m_pCtrl->ReleaseAnswer(m_Digest);
+    }
+    CAnswerClaim(const CAnswerClaim &) = delete;
+    CAnswerClaim &operator=(const CAnswerClaim &) = delete;
+    bool Held() const { return m_bHeld; }
+
+private:
+    CGlobalCtrl *m_pCtrl;
+    ANSWER_DIGEST m_Digest;
+    bool m_bHeld;
+};
+
 // A range text, which need not be terminated in its field, as an address in host order.
 bool SubnetAddress(const char *pField, uint32_t *pAddr) {
     const size_t width = sizeof(ZEVA_SUBNET_INFO::szStartSubnetIP);
@@ -211,10 +230,14 @@ int CService::SendXmlData(const char *pText, uint32_t dwLen) {
 void CService::ProcessUdpData(const char *pData, uint32_t dwLen, int /*iSource*/) {
     if (!pData)
         return;
-    // Copies of an answer already in the list (other port, relays, other adapters) stop here.
+    // Copies of an answer already in the list (other port, relays, other adapters) stop here,
+    // and so do copies another thread is processing at this moment.
     CGlobalCtrl *ctrl = CGlobalCtrl::GetInstance();
     ANSWER_DIGEST digest = ctrl->DigestAnswer(pData, dwLen);
     if (ctrl->TakeAnswerCopy(digest))
+        return;
+    CAnswerClaim claim(ctrl, digest);
+    if (!claim.Held())
         return;
     TiXmlDocument doc;
     const TiXmlElement *root = ParseProbe(pData, dwLen, doc);

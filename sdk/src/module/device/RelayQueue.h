@@ -92,6 +92,7 @@ private:
         bool Empty() const { return head == lens.size(); }
         uint32_t Count() const { return uint32_t(lens.size() - head); }
         const DATAGRAM *List();
+        DATAGRAM First() const { return {bytes.data() + headBytes, lens[head]}; }
         void DropFirst();
     };
     // Room for a whole batch of the largest datagrams, and more while the relay thread keeps up.
@@ -109,7 +110,8 @@ private:
         if (!m_bAsleep || m_Queued.Empty())
             return;
         m_bAsleep = false;
-        send(m_Queued.List(), 1);
+        DATAGRAM first = m_Queued.First();
+        send(&first, 1);
         m_Queued.DropFirst();
     }
 

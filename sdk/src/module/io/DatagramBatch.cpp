@@ -42,14 +42,14 @@ void CDatagramBatch::SetFirst(uint32_t dwLen) {
 }
 
 void CDatagramBatch::TakeQueued(int sock) {
+    if (m_dwCount >= MAX_DATAGRAMS)
+        return;
     for (uint32_t i = m_dwCount; i < MAX_DATAGRAMS; ++i) {
         m_iov[i] = {Data(i), m_dwSlotLen};
         m_msgs[i] = {};
         m_msgs[i].msg_hdr.msg_iov = &m_iov[i];
         m_msgs[i].msg_hdr.msg_iovlen = 1;
     }
-    if (m_dwCount >= MAX_DATAGRAMS)
-        return;
     // A failure here (nothing queued, or an error) leaves the batch as it is: the next blocking
     // receive meets and reports any error.
     int n = recvmmsg(sock, m_msgs + m_dwCount, MAX_DATAGRAMS - m_dwCount, MSG_DONTWAIT, nullptr);

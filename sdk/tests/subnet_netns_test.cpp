@@ -9,6 +9,7 @@
 #include <netinet/udp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -194,7 +195,10 @@ TEST_F(SubnetInquiry, WalksEveryAddressOnceAndAnswersReachTheSubnetCallback) {
     EXPECT_EQ(0x0A4E1003u, *to.rbegin());
     ASSERT_TRUE(WaitFor([&] { return reports.Size() >= 2; }, 30000));
     std::lock_guard<std::mutex> guard(reports.lock);
-    ASSERT_EQ(2u, reports.devices.size()) << "one answer per held address";
+    std::string heard;
+    for (const ZEVA_SUBNET_DEVICE_INFO &d : reports.devices)
+        heard += " " + Field(d.szIPv4Address, sizeof d.szIPv4Address);
+    ASSERT_EQ(2u, reports.devices.size()) << "one answer per held address, heard:" << heard;
     std::set<std::string> answered;
     for (const ZEVA_SUBNET_DEVICE_INFO &d : reports.devices) {
         std::string ipv4 = Field(d.szIPv4Address, sizeof d.szIPv4Address);
@@ -217,6 +221,25 @@ TEST_F(SubnetInquiry, WalksEveryAddressOnceAndAnswersReachTheSubnetCallback) {
         EXPECT_EQ(1, d.byDhcpEnabled);
     }
     EXPECT_EQ((std::set<std::string>{kHeld[0], kHeld[1]}), answered);
+}
+
+// The inquiry's socket takes its port from the system at the first send. Were it allowed to share
+// a port, it could be handed the discovery port, and the answers would reach the discovery socket
+// and be reported again from the relay. Here the only port left for it is the discovery port.
+TEST_F(SubnetInquiry, NeverSharesTheDiscoveryPort) {
+    ASSERT_EQ(0, lab.Exec(host, "sysctl -qw net.ipv4.ip_local_port_range='37020 37021'").status);
+    int holder = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in port{};
+    port.sin_family = AF_INET;
+    port.sin_port = htons(37021);
+    ASSERT_EQ(0, bind(holder, reinterpret_cast<sockaddr *>(&port), sizeof port)) << std::strerror(errno);
+    StartSdk();
+    EXPECT_EQ(0, Inquire(kHeld[0], kHeld[0])) << "sent from a port the discovery socket holds";
+    EXPECT_EQ(2015u, zeva.ZEVA_GetLastError());
+    close(holder);
+    ASSERT_EQ(1, Inquire(kHeld[0], kHeld[0])) << zeva.ZEVA_GetLastError();
+    ASSERT_TRUE(WaitFor([&] { return counter->Count() >= 1; }, 30000));
+    EXPECT_EQ(1u, counter->Count());
 }
 
 TEST_F(SubnetInquiry, RangesThatAreNoRangeSendNothing) {

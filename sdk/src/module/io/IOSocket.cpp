@@ -34,7 +34,9 @@ bool CIOSocket::OpenSocket(const char *pWhere) {
         ZEVA_LOG_ERR("[%s], setsockopt SO_RCVBUF failed, sys_err=%d", pWhere, YAR_GetSystemLastError());
     else
         ZEVA_LOG_INF("[%s], SO_RCVBUF granted[%d]", pWhere, granted);
-    if (YAR_SetReuseAddr(m_hSocket, 1) != 0) {
+    // A socket that takes its port from the system shares none: with the reuse flag the system
+    // may hand it a port a discovery socket holds, and that socket's datagrams with it.
+    if (m_wPort != 0 && YAR_SetReuseAddr(m_hSocket, 1) != 0) {
         ZEVA_LOG_ERR("[%s], YAR_SetReuseAddr failed, sys_err=%d", pWhere, YAR_GetSystemLastError());
         Fail(ZEVA_ERR_SOCKET_CREATE);
         return false;

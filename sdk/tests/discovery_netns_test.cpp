@@ -2,6 +2,8 @@
 // device is reported new once, changed when a field or only its salt changes, offline once after
 // three missed inquiries, and new again after ZEVA_Clearup; duplicate answers (both ports, the
 // local relay) give no extra report.
+#include <cstdio>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <string>
@@ -27,6 +29,7 @@ struct Report {
 struct Reports {
     std::mutex lock;
     std::vector<Report> fromOld, fromNew;
+    ZEVA_DEVICE_INFO last{};
     int badUser = 0;
 
     static void Record(std::vector<Report> &into, ZEVA_DEVICE_INFO *dev, void *user) {
@@ -34,6 +37,7 @@ struct Reports {
         if (!self)
             return;
         std::lock_guard<std::mutex> guard(self->lock);
+        self->last = *dev;
         into.push_back({std::string(dev->szMAC, strnlen(dev->szMAC, sizeof dev->szMAC)), dev->iResult,
                         std::string(dev->szIPv4Address, strnlen(dev->szIPv4Address, sizeof dev->szIPv4Address))});
     }
@@ -154,6 +158,66 @@ TEST_F(Discovery, ParseDataRefusesHostileTextsAndReportsAValidAnswer) {
     ASSERT_NE(nullptr, guarded.data());
     ASSERT_EQ(1, zeva.ZEVA_ParseData(guarded.data(), uint32_t(unterminated.size())));
     EXPECT_EQ(1, reports.Count("02-aa-00-00-00-09", 1));
+}
+
+// Each report writes its record into the log: the line is the one the format below gives, byte
+// for byte, for records with every support bit, none, and fields filled to their width.
+TEST_F(Discovery, ReportLinesInTheLogFileShowTheRecord) {
+    ScratchDir dir;
+    std::string logDir = dir / "sdklog/";
+    std::filesystem::create_directories(logDir);
+    ASSERT_EQ(1, zeva.ZEVA_SetLogToFile(3, logDir.c_str(), 0)) << zeva.ZEVA_GetLastError();
+    StartSdk(0);
+    std::string every;
+    for (const char *bit : {"supportIPv6", "supportModifyIPv6", "DHCPAbility", "Encrypt", "ResetAbility",
+                            "PasswordResetAbility", "SyncIPCPassword", "PasswordResetModeSecond", "DeviceLock",
+                            "SupportGUID", "SupportSecurityQuestion", "SupportBind", "SupportRestoreInactive",
+                            "supportWifiEnhancement", "SupportChannelDefaultPassword", "SupportMailBox",
+                            "supportSSIDAndPasswordCfg"})
+        every += std::string("<") + bit + ">true</" + bit + ">";
+    const std::string answers[] = {
+        "<Probe><Types>hello</Types><MAC>02-aa-00-00-01-01</MAC><DeviceSN>S1</DeviceSN>" + every +
+            "<DeviceType>4294967295</DeviceType><CommandPort>65535</CommandPort><HttpPort>80</HttpPort>"
+            "<IPv4Address>10.77.1.201</IPv4Address><DeviceDescription>Cam \"one\" %s %n</DeviceDescription>"
+            "<OEMCode>1</OEMCode><Activated>true</Activated></Probe>",
+        "<Probe><Types>inquiry</Types><MAC>02-aa-00-00-01-02</MAC><DeviceSN>" + std::string(200, 'S') +
+            "</DeviceSN><DeviceDescription>" + std::string(100, 'D') + "</DeviceDescription><IPv6Address>" +
+            std::string(60, '6') + "</IPv6Address><IPv4Gateway>" + std::string(20, 'G') + "</IPv4Gateway></Probe>",
+        "<Probe><Types>hello</Types><MAC>02-aa-00-00-01-03</MAC></Probe>",
+    };
+    for (const std::string &answer : answers) {
+        ASSERT_EQ(1, zeva.ZEVA_ParseData(const_cast<char *>(answer.data()), uint32_t(answer.size())));
+        ZEVA_DEVICE_INFO d;
+        {
+            std::lock_guard<std::mutex> guard(reports.lock);
+            d = reports.last;
+        }
+        char line[1024];
+        std::snprintf(
+            line, sizeof line,
+            "----Dev Online---byDataFromMulticast[%d] Adapter[%s] iResult:[%d] szIPv4Address[%.16s] "
+            "szSerialNOEx[%.128s] szMAC[%.20s] bySupport[0x%x:0x%x:0x%x:0x%x:0x%x:0x%x:0x%x:0x%x] "
+            "bySupport1[0x%x:0x%x:0x%x:0x%x:0x%x:0x%x:0x%x:0x%x] bySupport2[0x%x:0x%x:0x%x] dwDeviceType[%u] "
+            "dwCmdPort[%u] szDevDesc[%.64s] szIPv4Gateway[%.16s] szIPv6Address[%.46s] byDhcpEnabled[%d] "
+            "byDeviceAbility[%d] wHttpPort[%d] byOemCode[%d] byActivated[%d] byKWPlatform[%d] "
+            "byEnableKWPlatform[%d] byTOVUKCode[%d] dwDetailOEMCode[%u] byModifyVerificationCode[%d] "
+            "bySupportTovukUnbind[%d] byTOVUKBindStatus[%d]\r\n",
+            d.byDataFromMulticast, kHostAddr, d.iResult, d.szIPv4Address, d.szSerialNOEx, d.szMAC,
+            d.bySupport & 0x01, d.bySupport & 0x02, d.bySupport & 0x04, d.bySupport & 0x08, d.bySupport & 0x10,
+            d.bySupport & 0x20, d.bySupport & 0x40, d.bySupport & 0x80, d.bySupport1 & 0x01, d.bySupport1 & 0x02,
+            d.bySupport1 & 0x04, d.bySupport1 & 0x08, d.bySupport1 & 0x10, d.bySupport1 & 0x20, d.bySupport1 & 0x40,
+            d.bySupport1 & 0x80, d.bySupport2 & 0x01, d.bySupport2 & 0x02, d.bySupport2 & 0x04, d.dwDeviceType,
+            d.dwCmdPort, d.szDevDesc, d.szIPv4Gateway, d.szIPv6Address, d.byDhcpEnabled, d.byDeviceAbility,
+            d.wHttpPort, d.byOemCode, d.byActivated, d.byKWPlatform, d.byEnableKWPlatform, d.byTOVUKCode,
+            d.dwDetailOEMCode, d.byModifyVerificationCode, d.bySupportTovukUnbind, d.byTOVUKBindStatus);
+        auto logged = [&] {
+            std::string all;
+            for (const auto &file : std::filesystem::directory_iterator(logDir))
+                all += ReadFile(file.path());
+            return all;
+        };
+        EXPECT_TRUE(WaitFor([&] { return logged().find(line) != std::string::npos; }, 10000)) << line;
+    }
 }
 
 // Inquiries devsim heard, from the JSON lines of its log (each inquiry reaches both ports).

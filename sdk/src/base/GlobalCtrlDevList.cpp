@@ -7,6 +7,7 @@
 
 #include "base/GlobalCtrl.h"
 #include "module/adapter/AdapterInfo.h"
+#include "utils/LogLine.h"
 #include "utils/SdkLog.h"
 
 namespace ZEVA {
@@ -358,25 +359,38 @@ void CGlobalCtrl::UpdateSubnetDevList(ZEVA_SUBNET_DEVICE_INFO *pDev, uint16_t wA
 }
 
 void CGlobalCtrl::PrintDevInfo(uint16_t wAdapterIndex, const ZEVA_DEVICE_INFO *pDev) {
+    if (!LogTakesInformation())
+        return;
     ADAPTER_ENTRY e{};
     CAdapterInfo::GetInstance()->GetAdapter(wAdapterIndex, &e);
     const ZEVA_DEVICE_INFO &d = *pDev;
-    ZEVA_LOG_INF("----Dev Online---byDataFromMulticast[%d] Adapter[%s] iResult:[%d] szIPv4Address[%.16s] "
-                 "szSerialNOEx[%.128s] szMAC[%.20s] bySupport[0x%x:0x%x:0x%x:0x%x:0x%x:0x%x:0x%x:0x%x] "
-                 "bySupport1[0x%x:0x%x:0x%x:0x%x:0x%x:0x%x:0x%x:0x%x] bySupport2[0x%x:0x%x:0x%x] dwDeviceType[%u] "
-                 "dwCmdPort[%u] szDevDesc[%.64s] szIPv4Gateway[%.16s] szIPv6Address[%.46s] byDhcpEnabled[%d] "
-                 "byDeviceAbility[%d] wHttpPort[%d] byOemCode[%d] byActivated[%d] byKWPlatform[%d] "
-                 "byEnableKWPlatform[%d] byTOVUKCode[%d] dwDetailOEMCode[%u] byModifyVerificationCode[%d] "
-                 "bySupportTovukUnbind[%d] byTOVUKBindStatus[%d]",
-                 d.byDataFromMulticast, e.szIPv4, d.iResult, d.szIPv4Address, d.szSerialNOEx, d.szMAC,
-                 d.bySupport & 0x01, d.bySupport & 0x02, d.bySupport & 0x04, d.bySupport & 0x08, d.bySupport & 0x10,
-                 d.bySupport & 0x20, d.bySupport & 0x40, d.bySupport & 0x80, d.bySupport1 & 0x01,
-                 d.bySupport1 & 0x02, d.bySupport1 & 0x04, d.bySupport1 & 0x08, d.bySupport1 & 0x10,
-                 d.bySupport1 & 0x20, d.bySupport1 & 0x40, d.bySupport1 & 0x80, d.bySupport2 & 0x01,
-                 d.bySupport2 & 0x02, d.bySupport2 & 0x04, d.dwDeviceType, d.dwCmdPort, d.szDevDesc, d.szIPv4Gateway,
-                 d.szIPv6Address, d.byDhcpEnabled, d.byDeviceAbility, d.wHttpPort, d.byOemCode, d.byActivated,
-                 d.byKWPlatform, d.byEnableKWPlatform, d.byTOVUKCode, d.dwDetailOEMCode, d.byModifyVerificationCode,
-                 d.bySupportTovukUnbind, d.byTOVUKBindStatus);
+    CLogLine line;
+    line.Text("----Dev Online---byDataFromMulticast[").Dec(d.byDataFromMulticast);
+    line.Text("] Adapter[").Field(e.szIPv4, sizeof e.szIPv4).Text("] iResult:[").Dec(d.iResult);
+    line.Text("] szIPv4Address[").Field(d.szIPv4Address, 16).Text("] szSerialNOEx[").Field(d.szSerialNOEx, 128);
+    line.Text("] szMAC[").Field(d.szMAC, 20);
+    const struct {
+        const char *pName;
+        uint8_t byFlags;
+        int iBits;
+    } flags[] = {{"] bySupport[", d.bySupport, 8}, {"] bySupport1[", d.bySupport1, 8}, {"] bySupport2[", d.bySupport2, 3}};
+    for (const auto &f : flags) {
+        line.Text(f.pName);
+        for (int bit = 0; bit < f.iBits; ++bit)
+            line.Text(bit ? ":" : "").Hex(f.byFlags & (1u << bit));
+    }
+    line.Text("] dwDeviceType[").Dec(d.dwDeviceType).Text("] dwCmdPort[").Dec(d.dwCmdPort);
+    line.Text("] szDevDesc[").Field(d.szDevDesc, 64).Text("] szIPv4Gateway[").Field(d.szIPv4Gateway, 16);
+    line.Text("] szIPv6Address[").Field(d.szIPv6Address, 46).Text("] byDhcpEnabled[").Dec(d.byDhcpEnabled);
+    line.Text("] byDeviceAbility[").Dec(d.byDeviceAbility).Text("] wHttpPort[").Dec(d.wHttpPort);
+    line.Text("] byOemCode[").Dec(d.byOemCode).Text("] byActivated[").Dec(d.byActivated);
+    line.Text("] byKWPlatform[").Dec(d.byKWPlatform).Text("] byEnableKWPlatform[").Dec(d.byEnableKWPlatform);
+    line.Text("] byTOVUKCode[").Dec(d.byTOVUKCode).Text("] dwDetailOEMCode[").Dec(d.dwDetailOEMCode);
+    line.Text("] byModifyVerificationCode[").Dec(d.byModifyVerificationCode);
+    line.Text("] bySupportTovukUnbind[").Dec(d.bySupportTovukUnbind);
+    line.Text("] byTOVUKBindStatus[").Dec(d.byTOVUKBindStatus).Text("]");
+    if (const char *text = line.Line())
+        ZEVA_LOG_TEXT(3, text);
 }
 
 }  // namespace ZEVA

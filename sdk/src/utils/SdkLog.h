@@ -8,3 +8,5 @@
 #define ZEVA_LOG_INF(...) Morva_LogPrintPos(3, __FILE__, __LINE__, __VA_ARGS__)
 // Log texts keep their 32-bit "0x%x" of an address; pass pointers through this, never directly.
 #define ZEVA_PTR_ARG(p) MORVA_PTR_ARG(p)
+// A line already built, written as it stands.
+#define ZEVA_LOG_TEXT(level, text) Morva_LogPrintText(level, __FILE__, __LINE__, text)

@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <net/if.h>
 #include <sched.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -148,19 +149,52 @@ std::vector<Datagram> Burst(int n, bool bReal) {
     return out;
 }
 
-// The sender: a child process with a socket in each given peer namespace. It waits for an
-// inquiry on the first, sends every datagram through each socket (datagram by datagram, at most
-// `rate` a second in all when rate is set), reports (inquiry time, send end) on the pipe, and
-// does the same again each time the parent writes a byte, until the parent closes the pipe.
+// The sender: a process of its own (this program started again with "--sender") with a socket in
+// each given peer namespace. It waits for an inquiry on the first, sends every datagram through
+// each socket (at most `rate` a second in all when rate is set), reports (inquiry time, send end)
+// on its pipe, and does the same again each time the parent writes a byte, until the parent
+// closes the pipe. A fork of the measuring process would leave every page it had then shared
+// copy-on-write: whichever receive thread took up a used malloc arena paid for copying its pages
+// and the TLB shoot-downs, and single rounds scattered by a third.
 struct Sender {
     pid_t pid = -1;
     int toChild = -1, fromChild = -1;
 
-    Sender(const std::vector<std::string> &peers, const std::vector<Datagram> &burst, double rate = 0) {
+    Sender(const std::vector<std::string> &peers, int n, bool bReal, double rate = 0) {
         int down[2], up[2];
-        if (pipe(down) != 0 || pipe(up) != 0)
+        if (pipe2(down, O_CLOEXEC) != 0 || pipe2(up, O_CLOEXEC) != 0)
             std::exit(1);
-        // Everything the child uses is made before the fork.
+        std::vector<std::string> args = {"/proc/self/exe", "--sender", std::to_string(n), bReal ? "1" : "0",
+                                          std::to_string(rate)};
+        for (const std::string &peer : peers)
+            args.push_back("/run/netns/" + peer);
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, down[0], kSenderIn);
+        posix_spawn_file_actions_adddup2(&fa, up[1], kSenderOut);
+        if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0)
+            std::exit(1);
+        posix_spawn_file_actions_destroy(&fa);
+        close(down[0]);
+        close(up[1]);
+        toChild = down[1];
+        fromChild = up[0];
+        char ready;
+        if (read(fromChild, &ready, 1) != 1)
+            std::exit(1);
+    }
+    static constexpr int kSenderIn = 3, kSenderOut = 4;
+
+    // The sender process's whole life.
+    static int Main(int argc, char **argv) {
+        if (argc < 6)
+            return 2;
+        std::vector<Datagram> burst = Burst(std::atoi(argv[2]), argv[3][0] == '1');
+        double rate = std::atof(argv[4]);
         std::vector<mmsghdr> msgs(burst.size());
         std::vector<iovec> iov(burst.size());
         std::vector<sockaddr_in> to(burst.size());
@@ -176,40 +210,25 @@ struct Sender {
             msgs[i].msg_hdr.msg_name = &to[i];
             msgs[i].msg_hdr.msg_namelen = sizeof to[i];
         }
-        std::vector<std::string> paths;
-        for (const std::string &peer : peers)
-            paths.push_back("/run/netns/" + peer);
-        pid = fork();
-        if (pid == 0) {
-            close(down[1]);
-            close(up[0]);
-            std::vector<int> socks;
-            for (size_t i = 0; i < paths.size(); ++i)
-                socks.push_back(PeerSocket(paths[i], int(i + 1), i == 0));
-            char go = 1;
-            if (write(up[1], &go, 1) != 1)
-                _exit(3);
-            for (;;) {
-                char buf[2048];
-                ssize_t n = recv(socks[0], buf, sizeof buf, 0);
-                if (n <= 0 || !memmem(buf, size_t(n), "<Types>inquiry</Types>", 22))
-                    continue;
-                double times[2] = {Now(), 0};
-                SendAll(socks, msgs, rate);
-                times[1] = Now();
-                if (write(up[1], times, sizeof times) != sizeof times || read(down[0], &go, 1) != 1)
-                    _exit(0);
-            }
+        std::vector<int> socks;
+        for (int i = 5; i < argc; ++i)
+            socks.push_back(PeerSocket(argv[i], i - 4, i == 5));
+        char go = 1;
+        if (write(kSenderOut, &go, 1) != 1)
+            return 3;
+        for (;;) {
+            char buf[2048];
+            ssize_t got = recv(socks[0], buf, sizeof buf, 0);
+            if (got <= 0 || !memmem(buf, size_t(got), "<Types>inquiry</Types>", 22))
+                continue;
+            double times[2] = {Now(), 0};
+            SendAll(socks, msgs, rate);
+            times[1] = Now();
+            if (write(kSenderOut, times, sizeof times) != sizeof times || read(kSenderIn, &go, 1) != 1)
+                return 0;
         }
-        close(down[0]);
-        close(up[1]);
-        toChild = down[1];
-        fromChild = up[0];
-        char ready;
-        if (read(fromChild, &ready, 1) != 1)
-            std::exit(1);
     }
-    // In the child: a socket in peer namespace `index` (address 10.99.index.2), joined to the
+    // In the sender: a socket in peer namespace `index` (address 10.99.index.2), joined to the
     // group where it listens for the inquiry.
     static int PeerSocket(const std::string &path, int index, bool bListen) {
         int nsfd = open(path.c_str(), O_RDONLY);
@@ -257,7 +276,7 @@ struct Sender {
         }
     }
     // The times of the next burst.
-    void Burst(double *pInquiry, double *pEnd) {
+    void NextBurst(double *pInquiry, double *pEnd) {
         double times[2];
         if (read(fromChild, times, sizeof times) != sizeof times)
             std::exit(1);
@@ -331,14 +350,14 @@ struct Sdk {
 
 // One inquiry, the burst of n devices and its silent repeat: time to the last report, CPU of the
 // whole process for each burst (the start's own cost left out), the kernel's drops.
-Figures RunSdk(const std::vector<std::string> &peers, int n, const std::vector<Datagram> &burst, double rate = 0) {
-    Sender sender(peers, burst, rate);
+Figures RunSdk(const std::vector<std::string> &peers, int n, bool bReal, double rate = 0) {
+    Sender sender(peers, n, bReal, rate);
     Figures f;
     long errors = Snmp("Udp", "RcvbufErrors"), errors6 = Snmp6("Udp6RcvbufErrors");
     Sdk sdk;
     double cpu = CpuSeconds();  // the start sends the first inquiry
     double inquiry, end;
-    sender.Burst(&inquiry, &end);
+    sender.NextBurst(&inquiry, &end);
     while (sdk.run.reports.load() < n && Now() < end + 5)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     WaitDrained();
@@ -350,7 +369,7 @@ Figures RunSdk(const std::vector<std::string> &peers, int n, const std::vector<D
     ZEVA_SendInquiry();
     sender.Again();
     cpu = CpuSeconds();
-    sender.Burst(&inquiry, &end);
+    sender.NextBurst(&inquiry, &end);
     WaitDrained();
     f.silentCpu = CpuSeconds() - cpu;
     f.rcvbufErrors = Snmp("Udp", "RcvbufErrors") - errors;
@@ -382,7 +401,7 @@ int GroupSocket(uint16_t port, const char *group, const char *ifaddr, const char
 
 // The limit: the same sockets, one thread each, recvmmsg and a parse into the record.
 Figures RunBare(const std::string &peer, int n, int *pGranted) {
-    Sender sender({peer}, Burst(n, false));
+    Sender sender({peer}, n, false);
     int socks[3] = {GroupSocket(37020, kGroup, kHostAddr, "0.0.0.0", pGranted),
                     GroupSocket(35090, kGroup, kHostAddr, "0.0.0.0", pGranted),
                     GroupSocket(47020, "239.255.255.251", "127.0.0.1", "127.0.0.1", pGranted)};
@@ -431,7 +450,7 @@ Figures RunBare(const std::string &peer, int n, int *pGranted) {
     inet_pton(AF_INET, kGroup, &to.sin_addr);
     sendto(socks[0], inquiry.data(), inquiry.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
     double start, end;
-    sender.Burst(&start, &end);
+    sender.NextBurst(&start, &end);
     auto count = [&] {
         std::lock_guard<std::mutex> guard(lock);
         return int(macs.size());
@@ -472,7 +491,7 @@ void IntakeTable(const std::string &peer, const std::vector<int> &counts) {
         int reported = n, bareReported = n, granted = 0;
         long rcvbuf = 0, bareRcvbuf = 0;
         for (int r = 0; r < g_rounds; ++r) {
-            Figures sdk = RunSdk({peer}, n, Burst(n, false));
+            Figures sdk = RunSdk({peer}, n, false);
             Figures bare = RunBare(peer, n, &granted);
             reported = std::min(reported, sdk.reported);
             bareReported = std::min(bareReported, bare.reported);
@@ -507,10 +526,9 @@ void RealTable(const std::string &peer, int n, double rate) {
     std::printf("\n%d devices, 4 datagrams each (answer and hello, both ports) at %.0f/s\n", n, rate);
     std::printf("%-9s %8s %8s %9s %15s | %10s %10s %10s %8s %8s\n", "reported", "ms", "send ms", "UdpRcvbuf",
                 "Udp6RcvbufErrs", "us CPU/dev", "us CPU/dg", "silent/dg", "/new dg", "/new dev");
-    std::vector<Datagram> burst = Burst(n, true);
-    Figures f = RunSdk({peer}, n, burst, rate);
-    double perDevice = f.cpu / n * 1e6, perDatagram = f.cpu / double(burst.size()) * 1e6,
-           silent = f.silentCpu / double(burst.size()) * 1e6;
+    const double datagrams = double(Burst(n, true).size());
+    Figures f = RunSdk({peer}, n, true, rate);
+    double perDevice = f.cpu / n * 1e6, perDatagram = f.cpu / datagrams * 1e6, silent = f.silentCpu / datagrams * 1e6;
     std::printf("%4d/%-4d %8.1f %8.1f %9ld %15ld | %10.1f %10.1f %10.1f %8.3f %8.3f\n", f.reported, n,
                 f.seconds * 1e3, f.sendSeconds * 1e3, f.rcvbufErrors, f.rcvbufErrors6, perDevice, perDatagram, silent,
                 silent / perDatagram, silent / perDevice);
@@ -523,7 +541,7 @@ void AdapterTable(const std::vector<std::string> &peers, int n) {
     double one = 0;
     for (size_t heard : {size_t(1), peers.size()}) {
         std::vector<std::string> from(peers.begin(), peers.begin() + long(heard));
-        Figures f = RunSdk(from, n, Burst(n, false));
+        Figures f = RunSdk(from, n, false);
         double perAnswer = f.cpu / n * 1e6;
         if (heard == 1)
             one = perAnswer;
@@ -538,6 +556,8 @@ void AdapterTable(const std::vector<std::string> &peers, int n) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--sender") == 0)
+        return Sender::Main(argc, argv);
     const char *peerList = std::getenv("ZEVA_NETNS_PEERS");
     if (!peerList || !std::getenv("ZEVA_NETNS_HOST")) {
         std::fprintf(stderr, "run inside namespaces: tests/netns/netns-run.sh -p 1 -- %s\n", argv[0]);

@@ -20,8 +20,8 @@ CLogLine &CLogLine::Text(const char *pText) {
     return *this;
 }
 
-CLogLine &CLogLine::Field(const char *pText, size_t iMax) {
-    Append(pText, strnlen(pText, iMax));
+CLogLine &CLogLine::Field(const char *pText, size_t uMax) {
+    Append(pText, strnlen(pText, uMax));
     return *this;
 }
 

@@ -13,8 +13,8 @@ public:
     static constexpr size_t MAX_LEN = 1023;
 
     CLogLine &Text(const char *pText);
-    // At most iMax bytes of the field, up to its terminator ("%.*s").
-    CLogLine &Field(const char *pText, size_t iMax);
+    // At most uMax bytes of the field, up to its terminator ("%.*s").
+    CLogLine &Field(const char *pText, size_t uMax);
     CLogLine &Dec(int64_t iValue);  // "%d", "%u"
     CLogLine &Hex(uint32_t dwValue);  // "0x%x"
 

@@ -4,7 +4,7 @@
  * found, changes or goes offline through its callback, and stops with ZEVA_Stop. Every function
  * returns 1 on success and 0 on failure (except where said); ZEVA_GetLastError then gives the
  * reason, one of the ZEVA_ERR_* codes. The records below are byte-exact: hosts may keep them in
- * files or pass them on. */
+ * files or pass them on. Text arguments are zero-terminated and only read. */
 #ifndef ZEVA_SDK_H
 #define ZEVA_SDK_H
 
@@ -770,35 +770,36 @@ ZEVA_CHECK_FIELD(ZEVA_QRCODES_V31, szServiceMailBoxAddr, 1164);
  * where an exchange code comes first) and maps the device's refusal to the last error. The device
  * is named by its serial number (szSerialNOEx) or its MAC (szMAC) as discovery listed it. The
  * 2-byte result words are the device's retry count and remaining lock time. */
-ZEVA_API BOOL ZEVA_ActivateDevice(char *sDevSerialNO, char *sCommand);
-ZEVA_API BOOL ZEVA_ModifyDeviceNetParam(char *sMAC, char *sPassword, ZEVA_NET_PARAM *lpNetParam);
+ZEVA_API BOOL ZEVA_ActivateDevice(const char *sDevSerialNO, const char *sCommand);
+ZEVA_API BOOL ZEVA_ModifyDeviceNetParam(const char *sMAC, const char *sPassword, ZEVA_NET_PARAM *lpNetParam);
 /* lpRetNetParam: 128 bytes (dwOutBuffSize 128), the result word first. */
-ZEVA_API BOOL ZEVA_ModifyDeviceNetParam_V40(char *sMAC, char *sPassword, ZEVA_NET_PARAM *lpNetParam,
+ZEVA_API BOOL ZEVA_ModifyDeviceNetParam_V40(const char *sMAC, const char *sPassword, ZEVA_NET_PARAM *lpNetParam,
                                             void *lpRetNetParam, DWORD dwOutBuffSize);
 /* sCommand: 256 bytes, all read: the code, zero-padded. Resets by raw frame, which this build
  * does not open (2007). */
-ZEVA_API BOOL ZEVA_ResetDefaultPasswd(char *sDevSerialNO, char *sCommand);
+ZEVA_API BOOL ZEVA_ResetDefaultPasswd(const char *sDevSerialNO, const char *sCommand);
 /* By the code of szAuthFile's file; without a file by raw frame (2007). */
-ZEVA_API BOOL ZEVA_ResetPasswd(char *sDevSerialNO, ZEVA_RESET_CODE_PARAM *pResetParam);
+ZEVA_API BOOL ZEVA_ResetPasswd(const char *sDevSerialNO, ZEVA_RESET_CODE_PARAM *pResetParam);
 /* pRetResetParam: the 2-byte result word. */
-ZEVA_API BOOL ZEVA_ResetPasswd_V40(char *sDevSerialNO, ZEVA_RESET_PARAM_V40 *pResetParam, void *pRetResetParam);
-ZEVA_API BOOL ZEVA_ResetPasswd_V50(char *sDevSerialNO, ZEVA_RESET_PARAM *pResetParam, void *pRetResetParam);
+ZEVA_API BOOL ZEVA_ResetPasswd_V40(const char *sDevSerialNO, ZEVA_RESET_PARAM_V40 *pResetParam,
+                                   void *pRetResetParam);
+ZEVA_API BOOL ZEVA_ResetPasswd_V50(const char *sDevSerialNO, ZEVA_RESET_PARAM *pResetParam, void *pRetResetParam);
 /* Get commands (ZEVA_GET_*): the output size must be that of the command's record (command 18
  * needs none). */
-ZEVA_API BOOL ZEVA_GetDeviceConfig(char *sDevSerialNO, DWORD dwCommand, void *lpInBuffer, DWORD dwInBuffSize,
+ZEVA_API BOOL ZEVA_GetDeviceConfig(const char *sDevSerialNO, DWORD dwCommand, void *lpInBuffer, DWORD dwInBuffSize,
                                    void *lpOutBuffer, DWORD dwOutBuffSize);
-ZEVA_API BOOL ZEVA_GetDeviceConfigByMAC(char *sMAC, DWORD dwCommand, void *lpInBuffer, DWORD dwInBuffSize,
+ZEVA_API BOOL ZEVA_GetDeviceConfigByMAC(const char *sMAC, DWORD dwCommand, void *lpInBuffer, DWORD dwInBuffSize,
                                         void *lpOutBuffer, DWORD dwOutBuffSize);
 /* bySelect: 1 the device by serial number, 0 by MAC. */
-ZEVA_API BOOL ZEVA_GetDeviceConfig_V20(DWORD bySelect, char *sDevSNOrMAC, DWORD dwCommand, void *lpInBuffer,
+ZEVA_API BOOL ZEVA_GetDeviceConfig_V20(DWORD bySelect, const char *sDevSNOrMAC, DWORD dwCommand, void *lpInBuffer,
                                        DWORD dwInBuffSize, void *lpOutBuffer, DWORD dwOutBuffSize);
 /* Set commands (ZEVA_SET_*): input of the command's record size, output of 128 bytes (256 for
  * command 7, none for 22 and 23). */
-ZEVA_API BOOL ZEVA_SetDeviceConfig(char *sDevSerialNO, DWORD dwCommand, void *lpInBuffer, DWORD dwInBuffSize,
+ZEVA_API BOOL ZEVA_SetDeviceConfig(const char *sDevSerialNO, DWORD dwCommand, void *lpInBuffer, DWORD dwInBuffSize,
                                    void *lpOutBuffer, DWORD dwOutBuffSize);
 /* Set commands 22 and 23 from texts: an SSID and a password of at most 64 characters each. */
-ZEVA_API BOOL ZEVA_WifiParamCfg(char *sMAC, char *sSSID, char *sPassword);
-ZEVA_API BOOL ZEVA_WifiParamCheck(char *sMAC, char *sSSID, char *sPassword);
+ZEVA_API BOOL ZEVA_WifiParamCfg(const char *sMAC, const char *sSSID, const char *sPassword);
+ZEVA_API BOOL ZEVA_WifiParamCheck(const char *sMAC, const char *sSSID, const char *sPassword);
 
 #ifdef __cplusplus
 }

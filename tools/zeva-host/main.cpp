@@ -17,8 +17,8 @@
 
 #include "device_row.h"
 #include "errors.h"
+#include "netns_guard.h"
 #include "requests.h"
-#include "netns/netns_guard.h"
 #include "zeva/ZevaSdk.h"
 
 namespace {

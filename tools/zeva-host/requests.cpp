@@ -75,13 +75,13 @@ int Reset(void *lib, const std::vector<std::string> &w, uint8_t *ret) {
     Copy(p->szPassword, 17, w[3]);
     std::string secret = w.size() > 4 ? w[4] : "";
     switch (p->byResetType) {
-    case 3: Copy(p->szAuthFile, sizeof p->szAuthFile, secret); break;
-    case 4: Copy(p->szGUID, sizeof p->szGUID, secret); break;
-    case 5: Answers(p->struSecurityQuestion, secret); break;
+    case ZEVA_RESET_BY_AUTH_FILE: Copy(p->szAuthFile, sizeof p->szAuthFile, secret); break;
+    case ZEVA_RESET_BY_GUID: Copy(p->szGUID, sizeof p->szGUID, secret); break;
+    case ZEVA_RESET_BY_QUESTIONS: Answers(p->struSecurityQuestion, secret); break;
     default: Copy(p->szCode, sizeof p->szCode, secret); break;  // the reset, mail or phone code
     }
     auto fn = Export<decltype(&ZEVA_ResetPasswd_V50)>(lib, "ZEVA_ResetPasswd_V50");
-    return fn(const_cast<char *>(w[1].c_str()), p.get(), ret);
+    return fn(w[1].c_str(), p.get(), ret);
 }
 
 int NetParam(void *lib, const std::vector<std::string> &w, uint8_t *ret) {
@@ -92,7 +92,7 @@ int NetParam(void *lib, const std::vector<std::string> &w, uint8_t *ret) {
     net.wCmdPort = uint16_t(w.size() > 6 ? std::atoi(w[6].c_str()) : 8000);
     net.wHttpPort = uint16_t(w.size() > 7 ? std::atoi(w[7].c_str()) : 0);
     auto fn = Export<decltype(&ZEVA_ModifyDeviceNetParam_V40)>(lib, "ZEVA_ModifyDeviceNetParam_V40");
-    return fn(const_cast<char *>(w[1].c_str()), const_cast<char *>(w[2].c_str()), &net, ret, 128);
+    return fn(w[1].c_str(), w[2].c_str(), &net, ret, 128);
 }
 
 uint32_t Number(const std::string &word) { return uint32_t(std::strtoul(word.c_str(), nullptr, 10)); }
@@ -106,12 +106,11 @@ struct Outcome {
 
 Outcome Send(void *lib, const std::vector<std::string> &w) {
     std::vector<uint8_t> out(20000);
-    char *target = const_cast<char *>(w[1].c_str());
+    const char *target = w[1].c_str();
     Outcome o;
     size_t wordSize = 2;  // bytes of a result word, when the command hands one back
     if (w[0] == "activate") {
-        o.result = Export<decltype(&ZEVA_ActivateDevice)>(lib, "ZEVA_ActivateDevice")(
-            target, const_cast<char *>(w[2].c_str()));
+        o.result = Export<decltype(&ZEVA_ActivateDevice)>(lib, "ZEVA_ActivateDevice")(target, w[2].c_str());
         wordSize = 0;
     } else if (w[0] == "reset") {
         o.result = Reset(lib, w, out.data());
@@ -139,7 +138,7 @@ Outcome Send(void *lib, const std::vector<std::string> &w) {
     } else if (w[0] == "wifi") {
         bool check = w.size() > 4 && w[4] == "check";
         auto fn = Export<decltype(&ZEVA_WifiParamCfg)>(lib, check ? "ZEVA_WifiParamCheck" : "ZEVA_WifiParamCfg");
-        o.result = fn(target, const_cast<char *>(w[2].c_str()), const_cast<char *>(w[3].c_str()));
+        o.result = fn(target, w[2].c_str(), w[3].c_str());
         wordSize = 0;
     }
     o.record = DecodeResultWord(out.data(), wordSize);

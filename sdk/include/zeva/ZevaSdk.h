@@ -538,8 +538,8 @@ typedef struct ZEVA_USER_TOKEN_CFG {
     BYTE byRes[256];
 } ZEVA_USER_TOKEN_CFG;
 
-/* Get command outputs, each after its command. Commands 1, 2, 5 and 21 are for protocol-3.0
- * devices; 30 to 33 take their place for every device. */
+/* Get command outputs, each after its command. Commands 1, 2, 5 and 21 reach only protocol-3.0
+ * devices; 30 to 33 take their place with any device. */
 #define ZEVA_GET_DEVICE_CODE 1u
 typedef struct ZEVA_DEVICE_CODE {
     DWORD dwCodeLen;
@@ -585,7 +585,7 @@ typedef struct ZEVA_SELF_CHECK {
     BYTE byRes[129];
 } ZEVA_SELF_CHECK;
 
-#define ZEVA_GET_DISK_LOCATE 18u /* no output: the device locates its disks */
+#define ZEVA_GET_DISK_LOCATE 18u /* the disk-locate request; no output */
 #define ZEVA_GET_QRCODES 21u
 typedef struct ZEVA_QRCODES {
     DWORD dwQRCodeLen;

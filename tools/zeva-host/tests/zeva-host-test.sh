@@ -71,7 +71,7 @@ if [[ "${1:-}" == "--inside" ]]; then
     # Device 1 is not activated and has a model text JSON must escape; device 2 goes silent.
     peer="${ZEVA_NETNS_PEERS%% *}"
     model=$'q"b\\s\x01c\xc3\xa9<&'
-    ip netns exec "$peer" "$here/../../devsim/devsim" --seconds 90 --devices 3 --log /dev/null \
+    ip netns exec "$peer" "$here/../../devsim/devsim" --seconds 300 --devices 3 --log /dev/null \
         --field-of 1:Activated=false --field-of "1:DeviceDescription=$model" --silent-after 2:2 &
     sim=$!
     trap 'kill "$sim" 2>/dev/null; rm -rf "$work"' EXIT

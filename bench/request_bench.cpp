@@ -30,7 +30,7 @@
 
 #include "morva/ComInterfaceMorva.h"
 #include "morva/MorvaCrypto.h"
-#include "netns/netns_guard.h"
+#include "netns_guard.h"
 #include "zeva/ZevaSdk.h"
 
 namespace {

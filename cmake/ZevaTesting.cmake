@@ -13,8 +13,9 @@ function(zeva_add_tests)
     get_filename_component(name "${src}" NAME_WE)
     set(target "${ARG_LABEL}_${name}")
     add_executable(${target} "${src}")
-    target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest ${ARG_MAIN})
-    # tests/ at the root holds helpers every test may use (netns/netns_lab.h).
+    # tests/ at the root holds helpers every test may use (netns/netns_lab.h), and the namespace
+    # guard they share with the tools.
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} zeva_netns_guard GTest::gmock GTest::gtest ${ARG_MAIN})
     target_include_directories(${target} PRIVATE ${ARG_INCLUDES} "${PROJECT_SOURCE_DIR}/tests")
     gtest_discover_tests(${target}
       DISCOVERY_TIMEOUT 60

@@ -19,16 +19,16 @@ struct device_table {
 };
 
 /* Runs on the SDK's threads with its device list locked: copy and return, call no export that
- * takes the interface lock. iResult says why: 1 new or back online, 2 changed, 3 offline (an
- * offline record carries only the MAC and the serial numbers). */
+ * takes the interface lock. iResult says why: ZEVA_DEVICE_ONLINE (new or back online),
+ * ZEVA_DEVICE_CHANGED or ZEVA_DEVICE_OFFLINE (a record of only the MAC and the serial numbers). */
 static void on_device(ZEVA_DEVICE_INFO *dev, void *user) {
     struct device_table *table = user;
     pthread_mutex_lock(&table->lock);
     int i = 0;
     while (i < table->count && strncmp(table->devices[i].szMAC, dev->szMAC, sizeof dev->szMAC) != 0)
         i++;
-    if (i < table->count && dev->iResult == 3) {
-        table->devices[i].iResult = 3; /* keeps the address it had */
+    if (i < table->count && dev->iResult == ZEVA_DEVICE_OFFLINE) {
+        table->devices[i].iResult = ZEVA_DEVICE_OFFLINE; /* keeps the address it had */
     } else if (i < MAX_DEVICES) {
         table->devices[i] = *dev;
         if (i == table->count)
@@ -53,7 +53,7 @@ int main(int argc, char **argv) {
         const ZEVA_DEVICE_INFO *d = &table.devices[i];
         /* A text that fills its field has no terminator: bound every one by its field. */
         printf("%-17.20s  %-15.16s  %-24.48s  %s\n", d->szMAC, d->szIPv4Address, d->szSerialNO,
-               d->iResult == 3 ? "offline" : "online");
+               d->iResult == ZEVA_DEVICE_OFFLINE ? "offline" : "online");
     }
     printf("%d devices\n", table.count);
     pthread_mutex_unlock(&table.lock);

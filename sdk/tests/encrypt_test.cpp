@@ -6,7 +6,7 @@
 
 #include "module/crypto/Encrypt.h"
 #include "morva/ComInterfaceMorva.h"
-#include "netns/netns_guard.h"
+#include "netns/shell.h"
 #include "sdk_test_util.h"
 
 using namespace ZEVA;

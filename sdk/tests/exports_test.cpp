@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "netns/netns_guard.h"
+#include "netns/shell.h"
 #include "zeva_lib.h"
 
 namespace {

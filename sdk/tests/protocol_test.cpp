@@ -8,7 +8,7 @@
 #include "base/GlobalCtrl.h"
 #include "module/protocol/MulticastProtocol.h"
 #include "sdk_test_util.h"
-#include "netns/netns_guard.h"
+#include "netns/shell.h"
 
 using namespace ZEVA;
 

@@ -32,7 +32,8 @@
 
 #include <gtest/gtest.h>
 
-#include "netns/netns_guard.h"
+#include "netns/shell.h"
+#include "netns_guard.h"
 
 namespace zeva::test {
 

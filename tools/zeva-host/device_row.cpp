@@ -38,9 +38,9 @@ JsonObject &AddAddresses(JsonObject &line, const Record &dev) {
 
 std::string StatusName(int32_t iResult) {
     switch (iResult) {
-    case 1: return "new";
-    case 2: return "changed";
-    case 3: return "offline";
+    case ZEVA_DEVICE_ONLINE: return "new";
+    case ZEVA_DEVICE_CHANGED: return "changed";
+    case ZEVA_DEVICE_OFFLINE: return "offline";
     default: return std::to_string(iResult);
     }
 }
@@ -56,7 +56,7 @@ std::string JsonLine(const ZEVA_DEVICE_INFO &dev) {
     JsonObject line;
     line.Text("status", StatusName(dev.iResult)).Text("serial", Field(dev.szSerialNOEx)).Text("mac", Field(dev.szMAC));
     // An offline report holds only the device's identity: the rest of its record is zero.
-    if (dev.iResult == 3)
+    if (dev.iResult == ZEVA_DEVICE_OFFLINE)
         return line.Str();
     AddAddresses(line, dev)
         .Text("version", Field(dev.szDeviceSoftwareVersion))

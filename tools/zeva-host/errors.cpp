@@ -1,6 +1,6 @@
 #include "errors.h"
 
-#include "utils/SdkError.h"
+#include "zeva/ZevaSdk.h"
 
 namespace zevahost {
 
@@ -11,8 +11,8 @@ struct Entry {
     ErrorInfo info;
 };
 
-// The names come from the library's own enumeration, so they cannot drift from the codes.
-#define ZEVA_HOST_ERROR(code, meaning) {ZEVA::code, {#code, meaning}}
+// The names are the public header's, so they cannot drift from the codes.
+#define ZEVA_HOST_ERROR(code, meaning) {code, {#code, meaning}}
 const Entry kErrors[] = {
     ZEVA_HOST_ERROR(ZEVA_NOERROR, "no error"),
     ZEVA_HOST_ERROR(ZEVA_ERR_INIT, "initialisation failed (core library, thread, mutex or internal failure)"),
@@ -53,6 +53,7 @@ const Entry kErrors[] = {
     ZEVA_HOST_ERROR(ZEVA_ERR_PHONE_NOT_SET, "phone number not set"),
     ZEVA_HOST_ERROR(ZEVA_ERR_BUFFER_TOO_SMALL, "buffer size not enough"),
     ZEVA_HOST_ERROR(ZEVA_ERR_SUBNET_RANGE, "invalid subnet range"),
+    ZEVA_HOST_ERROR(ZEVA_ERR_CORE_PARAM, "the core library refused a log setting"),
 };
 #undef ZEVA_HOST_ERROR
 

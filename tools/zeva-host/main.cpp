@@ -12,13 +12,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "device_row.h"
 #include "errors.h"
+#include "netns_guard.h"
 #include "requests.h"
-#include "netns/netns_guard.h"
 #include "zeva/ZevaSdk.h"
 
 namespace {
@@ -30,7 +31,7 @@ const char *const kUsage =
     "  --logdir D        directory of the SDK log\n"
     "  --seconds S       stop after S seconds (default: run until Ctrl-C or SIGTERM)\n"
     "  --wait S          with a request command: seconds to wait until the device is listed (10)\n"
-    "  --json            one JSON object a line instead of a table, request results too\n"
+    "  --json            one JSON object a line instead of a table, every request outcome too\n"
     "  --allow-host-network\n"
     "                    start outside a test network namespace (discovery then reaches the\n"
     "                    machine's real networks)\n"
@@ -55,9 +56,11 @@ std::string g_target;
 bool g_targetIsMac = false;
 bool g_targetListed = false;
 std::condition_variable g_listed;
+std::set<std::string> g_devices;  // the MACs of every device reported
 
 void OnDevice(ZEVA_DEVICE_INFO *dev, void *) {
     std::lock_guard<std::mutex> guard(g_out);
+    g_devices.emplace(dev->szMAC, strnlen(dev->szMAC, sizeof dev->szMAC));
     const char *id = g_targetIsMac ? dev->szMAC : dev->szSerialNOEx;
     size_t width = g_targetIsMac ? sizeof dev->szMAC : sizeof dev->szSerialNOEx;
     if (!g_target.empty() && std::string(id, strnlen(id, width)) == g_target) {
@@ -74,48 +77,51 @@ void OnSubnetDevice(ZEVA_SUBNET_DEVICE_INFO *dev, void *) {
     std::fflush(stdout);
 }
 
-bool ParseNumber(const char *text, long &out) {
-    char *end = nullptr;
-    errno = 0;
-    out = std::strtol(text, &end, 10);
-    return errno == 0 && end != text && *end == '\0' && out >= 0;
-}
-
-// 0 to run, 1 for --help, 2 for a usage error.
+// 0 to run, 1 for --help, 2 for a usage error, which it names.
 int ParseOptions(int argc, char **argv, Options &opt) {
-    for (int i = 1; i < argc; ++i) {
+    std::string error;
+    for (int i = 1; i < argc && error.empty(); ++i) {
         std::string arg = argv[i];
-        bool hasValue = i + 1 < argc;
         if (arg == "--help")
             return 1;
-        if (arg == "--json")
-            opt.json = true;
-        else if (arg == "--allow-host-network")
-            opt.allowHostNetwork = true;
-        else if (arg == "--lib" && hasValue)
-            opt.lib = argv[++i];
-        else if (arg == "--logdir" && hasValue)
-            opt.logdir = argv[++i];
-        else if (arg == "--interval" && hasValue && ParseNumber(argv[i + 1], opt.interval))
-            ++i;
-        else if (arg == "--seconds" && hasValue && ParseNumber(argv[i + 1], opt.seconds))
-            ++i;
-        else if (arg == "--wait" && hasValue && ParseNumber(argv[i + 1], opt.wait))
-            ++i;
-        else if (arg.rfind("--", 0) != 0) {
+        if (arg.rfind("--", 0) != 0) {
             opt.request.assign(argv + i, argv + argc);
             break;
+        }
+        if (arg == "--json") {
+            opt.json = true;
+            continue;
+        }
+        if (arg == "--allow-host-network") {
+            opt.allowHostNetwork = true;
+            continue;
+        }
+        std::string *text = arg == "--lib" ? &opt.lib : arg == "--logdir" ? &opt.logdir : nullptr;
+        long *number = arg == "--interval" ? &opt.interval
+                       : arg == "--seconds" ? &opt.seconds
+                       : arg == "--wait"    ? &opt.wait
+                                            : nullptr;
+        if (!text && !number) {
+            error = "unknown option " + arg;
+        } else if (i + 1 == argc) {
+            error = arg + " needs a value";
+        } else if (text) {
+            *text = argv[++i];
         } else {
-            std::fprintf(stderr, "zeva-host: bad option %s\n", arg.c_str());
-            return 2;
+            uint32_t value = 0;
+            std::string problem = zevahost::NumberProblem(argv[++i], 0, UINT32_MAX, value);
+            if (problem.empty())
+                *number = long(value);
+            else
+                error = arg + " " + argv[i] + ": " + problem;
         }
     }
-    std::string error;
-    if (zevahost::IsRequestCommand(opt.request, error) && !error.empty()) {
-        std::fprintf(stderr, "zeva-host: %s\n", error.c_str());
-        return 2;
-    }
-    return 0;
+    if (error.empty())
+        zevahost::IsRequestCommand(opt.request, error);
+    if (error.empty())
+        return 0;
+    std::fprintf(stderr, "zeva-host: %s\nTry 'zeva-host --help' for more information.\n", error.c_str());
+    return 2;
 }
 
 template <typename Fn>
@@ -141,30 +147,42 @@ bool WaitUntilListed(long seconds) {
     return g_listed.wait_for(lock, std::chrono::seconds(seconds), [] { return g_targetListed; });
 }
 
+// A failure that ends the run: the reason on standard error and, with --json, as the request
+// command's JSON line, so a script never has to read a text line.
+int Fail(const Options &opt, const std::string &reason, int status) {
+    std::fprintf(stderr, "zeva-host: %s\n", reason.c_str());
+    if (opt.json && !opt.request.empty())
+        zevahost::PrintRefusal(opt.request, reason);
+    return status;
+}
+
+std::string ErrorOf(decltype(&ZEVA_GetLastError) lastError) {
+    return "error " + zevahost::ErrorText(lastError());
+}
+
 // Exit status of a request command: 0 done, 1 refused or failed, 2 device never listed.
 int RunRequestWhenListed(void *lib, const Options &opt) {
-    if (!WaitUntilListed(opt.wait)) {
-        std::fprintf(stderr, "zeva-host: device %s not listed within %ld s\n", g_target.c_str(), opt.wait);
-        return 2;
-    }
+    if (!WaitUntilListed(opt.wait))
+        return Fail(opt, "device " + g_target + " not listed within " + std::to_string(opt.wait) + " s", 2);
     return zevahost::RunRequest(lib, opt.request, opt.json) == 1 ? 0 : 1;
 }
+
+std::string CountLine(size_t devices) { return std::to_string(devices) + (devices == 1 ? " device" : " devices"); }
 
 }  // namespace
 
 int main(int argc, char **argv) {
     Options opt;
     int parsed = ParseOptions(argc, argv, opt);
-    if (parsed != 0) {
-        std::fputs(kUsage, parsed == 1 ? stdout : stderr);
-        std::fputs(zevahost::kRequestUsage, parsed == 1 ? stdout : stderr);
-        return parsed == 1 ? 0 : 2;
+    if (parsed == 1) {
+        std::fputs(kUsage, stdout);
+        std::fputs(zevahost::kRequestUsage, stdout);
+        return 0;
     }
-    if (!opt.allowHostNetwork && !zeva::test::InIsolatedNetns()) {
-        std::fprintf(stderr, "zeva-host: refusing to start discovery outside a test network namespace "
-                             "(see --allow-host-network)\n");
-        return 3;
-    }
+    if (parsed != 0)
+        return parsed;
+    if (!opt.allowHostNetwork && !zeva::test::InIsolatedNetns())
+        return Fail(opt, "refusing to start discovery outside a test network namespace (see --allow-host-network)", 3);
     g_json = opt.json;
     if (!opt.request.empty()) {
         g_target = zevahost::RequestTarget(opt.request);
@@ -181,40 +199,35 @@ int main(int argc, char **argv) {
     void *lib = dlopen(opt.lib.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!lib && opt.lib == ZEVA_HOST_DEFAULT_LIB)
         lib = dlopen("libZEVA.so.4", RTLD_NOW | RTLD_LOCAL);
-    if (!lib) {
-        std::fprintf(stderr, "zeva-host: cannot load %s: %s\n", opt.lib.c_str(), dlerror());
-        return 1;
-    }
+    if (!lib)
+        return Fail(opt, "cannot load " + opt.lib + ": " + dlerror(), 1);
     auto start = Symbol<decltype(&ZEVA_Start_V60)>(lib, "ZEVA_Start_V60");
     auto stop = Symbol<decltype(&ZEVA_Stop)>(lib, "ZEVA_Stop");
     auto lastError = Symbol<decltype(&ZEVA_GetLastError)>(lib, "ZEVA_GetLastError");
     auto setInterval = Symbol<decltype(&ZEVA_SetAutoRequestInterval)>(lib, "ZEVA_SetAutoRequestInterval");
     auto setLog = Symbol<decltype(&ZEVA_SetLogToFile)>(lib, "ZEVA_SetLogToFile");
-    if (!start || !stop || !lastError || !setInterval || !setLog) {
-        std::fprintf(stderr, "zeva-host: %s lacks the ZEVA_* exports\n", opt.lib.c_str());
-        return 1;
-    }
+    if (!start || !stop || !lastError || !setInterval || !setLog)
+        return Fail(opt, opt.lib + " lacks the ZEVA_* exports", 1);
     if (opt.interval >= 0)
         setInterval(DWORD(opt.interval));
-    if (!opt.logdir.empty() && !setLog(3, opt.logdir.c_str(), 1)) {
-        std::fprintf(stderr, "zeva-host: log directory refused: error %s\n", zevahost::ErrorText(lastError()).c_str());
-        return 1;
-    }
+    if (!opt.logdir.empty() && !setLog(3, opt.logdir.c_str(), 1))
+        return Fail(opt, "log directory refused: " + ErrorOf(lastError), 1);
     if (!opt.json)
         std::printf("%s\n", zevahost::TableHeader().c_str());
     std::fflush(stdout);
-    if (!start(nullptr, OnDevice, OnSubnetDevice, nullptr)) {
-        std::fprintf(stderr, "zeva-host: start failed: error %s\n", zevahost::ErrorText(lastError()).c_str());
-        return 1;
-    }
+    if (!start(nullptr, OnDevice, OnSubnetDevice, nullptr))
+        return Fail(opt, "start failed: " + ErrorOf(lastError), 1);
     int status = 0;
     if (opt.request.empty())
         WaitForStop(stopSignals, opt.seconds);
     else
         status = RunRequestWhenListed(lib, opt);
     if (!stop()) {
-        std::fprintf(stderr, "zeva-host: stop failed: error %s\n", zevahost::ErrorText(lastError()).c_str());
+        std::fprintf(stderr, "zeva-host: stop failed: %s\n", ErrorOf(lastError).c_str());
         return 1;
     }
+    // The callbacks are over once the last stop returns.
+    if (!opt.json && opt.request.empty())
+        std::printf("%s\n", CountLine(g_devices.size()).c_str());
     return status;
 }

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,11 +38,33 @@ const char *const kRequestUsage =
 
 namespace {
 
+// A word of a request command that must be a number.
+struct NumberWord {
+    size_t index;
+    const char *name;  // nullptr after the last
+    uint32_t min, max;
+};
+
 const struct {
     const char *name;
     size_t minWords, maxWords;
-} kCommands[] = {{"activate", 3, 3}, {"reset", 4, 5}, {"netparam", 6, 8}, {"get", 4, 5}, {"set", 5, 5},
-                 {"wifi", 4, 5}};
+    NumberWord numbers[2];
+} kCommands[] = {
+    {"activate", 3, 3, {}},
+    {"reset", 4, 5, {{2, "TYPE", ZEVA_RESET_BY_FRAME, ZEVA_RESET_BY_PHONE_CODE}}},
+    {"netparam", 6, 8, {{6, "CMDPORT", 0, 65535}, {7, "HTTPPORT", 0, 65535}}},
+    {"get", 4, 5, {{2, "COMMAND", 0, UINT32_MAX}, {3, "OUTSIZE", 0, UINT32_MAX}}},
+    {"set", 5, 5, {{2, "COMMAND", 0, UINT32_MAX}, {4, "OUTSIZE", 0, UINT32_MAX}}},
+    {"wifi", 4, 5, {}},
+};
+
+// "get takes 3 or 4 words after it, not 2"
+std::string WordCountProblem(const std::string &command, size_t minWords, size_t maxWords, size_t given) {
+    std::string wanted = std::to_string(minWords - 1);
+    if (maxWords > minWords)
+        wanted += (maxWords == minWords + 1 ? " or " : " to ") + std::to_string(maxWords - 1);
+    return command + " takes " + wanted + " words after it, not " + std::to_string(given - 1);
+}
 
 template <typename Fn>
 Fn Export(void *lib, const char *name) {
@@ -75,13 +98,13 @@ int Reset(void *lib, const std::vector<std::string> &w, uint8_t *ret) {
     Copy(p->szPassword, 17, w[3]);
     std::string secret = w.size() > 4 ? w[4] : "";
     switch (p->byResetType) {
-    case 3: Copy(p->szAuthFile, sizeof p->szAuthFile, secret); break;
-    case 4: Copy(p->szGUID, sizeof p->szGUID, secret); break;
-    case 5: Answers(p->struSecurityQuestion, secret); break;
+    case ZEVA_RESET_BY_AUTH_FILE: Copy(p->szAuthFile, sizeof p->szAuthFile, secret); break;
+    case ZEVA_RESET_BY_GUID: Copy(p->szGUID, sizeof p->szGUID, secret); break;
+    case ZEVA_RESET_BY_QUESTIONS: Answers(p->struSecurityQuestion, secret); break;
     default: Copy(p->szCode, sizeof p->szCode, secret); break;  // the reset, mail or phone code
     }
     auto fn = Export<decltype(&ZEVA_ResetPasswd_V50)>(lib, "ZEVA_ResetPasswd_V50");
-    return fn(const_cast<char *>(w[1].c_str()), p.get(), ret);
+    return fn(w[1].c_str(), p.get(), ret);
 }
 
 int NetParam(void *lib, const std::vector<std::string> &w, uint8_t *ret) {
@@ -92,7 +115,7 @@ int NetParam(void *lib, const std::vector<std::string> &w, uint8_t *ret) {
     net.wCmdPort = uint16_t(w.size() > 6 ? std::atoi(w[6].c_str()) : 8000);
     net.wHttpPort = uint16_t(w.size() > 7 ? std::atoi(w[7].c_str()) : 0);
     auto fn = Export<decltype(&ZEVA_ModifyDeviceNetParam_V40)>(lib, "ZEVA_ModifyDeviceNetParam_V40");
-    return fn(const_cast<char *>(w[1].c_str()), const_cast<char *>(w[2].c_str()), &net, ret, 128);
+    return fn(w[1].c_str(), w[2].c_str(), &net, ret, 128);
 }
 
 uint32_t Number(const std::string &word) { return uint32_t(std::strtoul(word.c_str(), nullptr, 10)); }
@@ -106,12 +129,11 @@ struct Outcome {
 
 Outcome Send(void *lib, const std::vector<std::string> &w) {
     std::vector<uint8_t> out(20000);
-    char *target = const_cast<char *>(w[1].c_str());
+    const char *target = w[1].c_str();
     Outcome o;
     size_t wordSize = 2;  // bytes of a result word, when the command hands one back
     if (w[0] == "activate") {
-        o.result = Export<decltype(&ZEVA_ActivateDevice)>(lib, "ZEVA_ActivateDevice")(
-            target, const_cast<char *>(w[2].c_str()));
+        o.result = Export<decltype(&ZEVA_ActivateDevice)>(lib, "ZEVA_ActivateDevice")(target, w[2].c_str());
         wordSize = 0;
     } else if (w[0] == "reset") {
         o.result = Reset(lib, w, out.data());
@@ -139,7 +161,7 @@ Outcome Send(void *lib, const std::vector<std::string> &w) {
     } else if (w[0] == "wifi") {
         bool check = w.size() > 4 && w[4] == "check";
         auto fn = Export<decltype(&ZEVA_WifiParamCfg)>(lib, check ? "ZEVA_WifiParamCheck" : "ZEVA_WifiParamCfg");
-        o.result = fn(target, const_cast<char *>(w[2].c_str()), const_cast<char *>(w[3].c_str()));
+        o.result = fn(target, w[2].c_str(), w[3].c_str());
         wordSize = 0;
     }
     o.record = DecodeResultWord(out.data(), wordSize);
@@ -148,17 +170,40 @@ Outcome Send(void *lib, const std::vector<std::string> &w) {
 
 }  // namespace
 
+std::string NumberProblem(const std::string &text, uint32_t min, uint32_t max, uint32_t &value) {
+    bool negative = text.size() > 1 && text[0] == '-';
+    if (text.empty() || text.find_first_not_of("0123456789", negative ? 1 : 0) != std::string::npos)
+        return "the value is not a number";
+    errno = 0;
+    unsigned long long n = negative ? 0 : std::strtoull(text.c_str(), nullptr, 10);
+    if (negative || n < min)
+        return "the value is below " + std::to_string(min);
+    if (errno == ERANGE || n > max)
+        return "the value is above " + std::to_string(max);
+    value = uint32_t(n);
+    return "";
+}
+
 bool IsRequestCommand(const std::vector<std::string> &words, std::string &error) {
     if (words.empty())
         return false;
-    for (const auto &c : kCommands)
-        if (words[0] == c.name) {
-            if (words.size() < c.minWords || words.size() > c.maxWords)
-                error = "wrong number of words for " + words[0];
-            else if (words[0] == "reset" && (words[2].size() != 1 || words[2][0] < '1' || words[2][0] > '7'))
-                error = "reset TYPE must be 1 to 7, not " + words[2];
+    for (const auto &c : kCommands) {
+        if (words[0] != c.name)
+            continue;
+        if (words.size() < c.minWords || words.size() > c.maxWords) {
+            error = WordCountProblem(words[0], c.minWords, c.maxWords, words.size());
             return true;
         }
+        uint32_t value = 0;
+        for (const NumberWord *n = c.numbers; n < std::end(c.numbers) && n->name && error.empty(); ++n) {
+            std::string problem = n->index < words.size() ? NumberProblem(words[n->index], n->min, n->max, value) : "";
+            if (!problem.empty())
+                error = words[0] + " " + n->name + " " + words[n->index] + ": " + problem;
+        }
+        if (error.empty() && words[0] == "wifi" && words.size() == 5 && words[4] != "check")
+            error = "wifi takes check or nothing after the password, not " + words[4];
+        return true;
+    }
     error = "unknown command " + words[0];
     return true;
 }
@@ -189,6 +234,11 @@ int RunRequest(void *lib, const std::vector<std::string> &w, bool json) {
     }
     std::fflush(stdout);
     return o.result;
+}
+
+void PrintRefusal(const std::vector<std::string> &w, const std::string &reason) {
+    std::printf("%s\n", JsonObject().Text("request", w[0]).Text("target", w[1]).Text("error", reason).Str().c_str());
+    std::fflush(stdout);
 }
 
 }  // namespace zevahost

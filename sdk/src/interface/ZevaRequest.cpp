@@ -115,7 +115,7 @@ int WifiParam(const char *pName, uint32_t dwCommand, const char *sMAC, const cha
     return Ctrl()->SetDeviceConfig(0, sMAC, dwCommand, &param, sizeof param, nullptr, 0);
 }
 
-int ResetV50(const char *pName, char *sDevSerialNO, const ZEVA_RESET_PARAM *pParam, void *pRet) {
+int ResetV50(const char *pName, const char *sDevSerialNO, const ZEVA_RESET_PARAM *pParam, void *pRet) {
     CLockedExport call(pName);
     ZEVA_LOG_INF("[%s] sDevSerialNO[%s] byEnableSyncIPCPW[%d] byResetType[%d] szAuthFile[%.260s] szCode[%.256s] "
                  "szGUID[%.128s]",
@@ -126,7 +126,7 @@ int ResetV50(const char *pName, char *sDevSerialNO, const ZEVA_RESET_PARAM *pPar
 
 }  // namespace
 
-BOOL ZEVA_ActivateDevice(char *sDevSerialNO, char *sCommand) {
+BOOL ZEVA_ActivateDevice(const char *sDevSerialNO, const char *sCommand) {
     CExportScope scope;
     Ctrl()->SetLastError(ZEVA_NOERROR);
     if (!sDevSerialNO || !sCommand)
@@ -138,14 +138,14 @@ BOOL ZEVA_ActivateDevice(char *sDevSerialNO, char *sCommand) {
     return Ctrl()->Active(sDevSerialNO, sCommand);
 }
 
-BOOL ZEVA_ModifyDeviceNetParam(char *sMAC, char *sPassword, ZEVA_NET_PARAM *lpNetParam) {
+BOOL ZEVA_ModifyDeviceNetParam(const char *sMAC, const char *sPassword, ZEVA_NET_PARAM *lpNetParam) {
     ZEVA_LOG_INF(ZEVA_DASHES "[ModifyDeviceNetParam]" ZEVA_DASHES);
     uint8_t result[128] = {};
     return ZEVA_ModifyDeviceNetParam_V40(sMAC, sPassword, lpNetParam, result, sizeof result);
 }
 
-BOOL ZEVA_ModifyDeviceNetParam_V40(char *sMAC, char *sPassword, ZEVA_NET_PARAM *lpNetParam, void *lpRetNetParam,
-                                   DWORD dwOutBuffSize) {
+BOOL ZEVA_ModifyDeviceNetParam_V40(const char *sMAC, const char *sPassword, ZEVA_NET_PARAM *lpNetParam,
+                                   void *lpRetNetParam, DWORD dwOutBuffSize) {
     CExportScope scope;
     Ctrl()->SetLastError(ZEVA_NOERROR);
     if (!sMAC || !sPassword || !lpNetParam || !lpRetNetParam || dwOutBuffSize == 0)
@@ -165,7 +165,7 @@ BOOL ZEVA_ModifyDeviceNetParam_V40(char *sMAC, char *sPassword, ZEVA_NET_PARAM *
     return Ctrl()->ModifyDeviceNetParam(sMAC, sPassword, lpNetParam, lpRetNetParam);
 }
 
-BOOL ZEVA_ResetDefaultPasswd(char *sDevSerialNO, char *sCommand) {
+BOOL ZEVA_ResetDefaultPasswd(const char *sDevSerialNO, const char *sCommand) {
     ZEVA_LOG_INF(ZEVA_DASHES "[ResetDefaultPasswd]" ZEVA_DASHES);
     if (!sDevSerialNO || !sCommand) {
         CExportScope scope;
@@ -176,7 +176,7 @@ BOOL ZEVA_ResetDefaultPasswd(char *sDevSerialNO, char *sCommand) {
     return ZEVA_ResetPasswd(sDevSerialNO, &param);
 }
 
-BOOL ZEVA_ResetPasswd(char *sDevSerialNO, ZEVA_RESET_CODE_PARAM *pResetParam) {
+BOOL ZEVA_ResetPasswd(const char *sDevSerialNO, ZEVA_RESET_CODE_PARAM *pResetParam) {
     ZEVA_LOG_INF(ZEVA_DASHES "[ResetPasswd]" ZEVA_DASHES);
     if (!sDevSerialNO || !pResetParam) {
         CExportScope scope;
@@ -193,7 +193,7 @@ BOOL ZEVA_ResetPasswd(char *sDevSerialNO, ZEVA_RESET_CODE_PARAM *pResetParam) {
     return ZEVA_ResetPasswd_V40(sDevSerialNO, &v40, result);
 }
 
-BOOL ZEVA_ResetPasswd_V40(char *sDevSerialNO, ZEVA_RESET_PARAM_V40 *pResetParam, void *pRetResetParam) {
+BOOL ZEVA_ResetPasswd_V40(const char *sDevSerialNO, ZEVA_RESET_PARAM_V40 *pResetParam, void *pRetResetParam) {
     CExportScope scope;
     Ctrl()->SetLastError(ZEVA_NOERROR);
     if (!sDevSerialNO || !pResetParam || !pRetResetParam)
@@ -216,7 +216,7 @@ BOOL ZEVA_ResetPasswd_V40(char *sDevSerialNO, ZEVA_RESET_PARAM_V40 *pResetParam,
     return ok;
 }
 
-BOOL ZEVA_ResetPasswd_V50(char *sDevSerialNO, ZEVA_RESET_PARAM *pResetParam, void *pRetResetParam) {
+BOOL ZEVA_ResetPasswd_V50(const char *sDevSerialNO, ZEVA_RESET_PARAM *pResetParam, void *pRetResetParam) {
     CExportScope scope;
     Ctrl()->SetLastError(ZEVA_NOERROR);
     if (!sDevSerialNO || !pResetParam || !pRetResetParam)
@@ -226,17 +226,17 @@ BOOL ZEVA_ResetPasswd_V50(char *sDevSerialNO, ZEVA_RESET_PARAM *pResetParam, voi
     return ResetV50("ResetPasswd_V50", sDevSerialNO, pResetParam, pRetResetParam);
 }
 
-BOOL ZEVA_GetDeviceConfig(char *sDevSerialNO, DWORD dwCommand, void *lpInBuffer, DWORD dwInBuffSize,
+BOOL ZEVA_GetDeviceConfig(const char *sDevSerialNO, DWORD dwCommand, void *lpInBuffer, DWORD dwInBuffSize,
                           void *lpOutBuffer, DWORD dwOutBuffSize) {
     return ZEVA_GetDeviceConfig_V20(1, sDevSerialNO, dwCommand, lpInBuffer, dwInBuffSize, lpOutBuffer, dwOutBuffSize);
 }
 
-BOOL ZEVA_GetDeviceConfigByMAC(char *sMAC, DWORD dwCommand, void *lpInBuffer, DWORD dwInBuffSize, void *lpOutBuffer,
-                               DWORD dwOutBuffSize) {
+BOOL ZEVA_GetDeviceConfigByMAC(const char *sMAC, DWORD dwCommand, void *lpInBuffer, DWORD dwInBuffSize,
+                               void *lpOutBuffer, DWORD dwOutBuffSize) {
     return ZEVA_GetDeviceConfig_V20(0, sMAC, dwCommand, lpInBuffer, dwInBuffSize, lpOutBuffer, dwOutBuffSize);
 }
 
-BOOL ZEVA_GetDeviceConfig_V20(DWORD bySelect, char *sDevSNOrMAC, DWORD dwCommand, void *lpInBuffer,
+BOOL ZEVA_GetDeviceConfig_V20(DWORD bySelect, const char *sDevSNOrMAC, DWORD dwCommand, void *lpInBuffer,
                               DWORD dwInBuffSize, void *lpOutBuffer, DWORD dwOutBuffSize) {
     CExportScope scope;
     Ctrl()->SetLastError(ZEVA_NOERROR);
@@ -253,7 +253,7 @@ BOOL ZEVA_GetDeviceConfig_V20(DWORD bySelect, char *sDevSNOrMAC, DWORD dwCommand
                                    dwOutBuffSize);
 }
 
-BOOL ZEVA_SetDeviceConfig(char *sDevSerialNO, DWORD dwCommand, void *lpInBuffer, DWORD dwInBuffSize,
+BOOL ZEVA_SetDeviceConfig(const char *sDevSerialNO, DWORD dwCommand, void *lpInBuffer, DWORD dwInBuffSize,
                           void *lpOutBuffer, DWORD dwOutBuffSize) {
     CExportScope scope;
     Ctrl()->SetLastError(ZEVA_NOERROR);
@@ -269,10 +269,10 @@ BOOL ZEVA_SetDeviceConfig(char *sDevSerialNO, DWORD dwCommand, void *lpInBuffer,
     return Ctrl()->SetDeviceConfig(1, sDevSerialNO, dwCommand, lpInBuffer, dwInBuffSize, lpOutBuffer, dwOutBuffSize);
 }
 
-BOOL ZEVA_WifiParamCfg(char *sMAC, char *sSSID, char *sPassword) {
+BOOL ZEVA_WifiParamCfg(const char *sMAC, const char *sSSID, const char *sPassword) {
     return WifiParam("WifiParamCfg", 22, sMAC, sSSID, sPassword);
 }
 
-BOOL ZEVA_WifiParamCheck(char *sMAC, char *sSSID, char *sPassword) {
+BOOL ZEVA_WifiParamCheck(const char *sMAC, const char *sSSID, const char *sPassword) {
     return WifiParam("WifiParamCheck", 23, sMAC, sSSID, sPassword);
 }

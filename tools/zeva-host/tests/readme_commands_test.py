@@ -1,5 +1,5 @@
 """Runs the README's zeva-host commands as a user pastes them at the repository root, and checks
-what they print against the output the README shows after them.
+what they print and their exit status against the output the README shows after them.
 
     readme_commands_test.py ROOT BUILD_DIR
 
@@ -45,10 +45,22 @@ def commands_and_outputs(readme):
     return pairs
 
 
+def expected_status(expected):
+    """The exit status the README's output gives: a request whose result is 1 ends with 0, any
+    other result with 1; a listing with 0."""
+    for line in expected:
+        if line.startswith("result "):
+            return 0 if line.split()[1] == "1" else 1
+        if line.startswith("{") and '"request"' in line:
+            return 0 if json.loads(line).get("result") == 1 else 1
+    return 0
+
+
 def check(command, expected, out, status):
     problems = []
-    if status != 0:
-        problems.append("exit status %d" % status)
+    want = expected_status(expected)
+    if status != want:
+        problems.append("exit status %d, not %d" % (status, want))
     lines = out.splitlines()
     if "--json" in command:
         for n, line in enumerate(lines, 1):

@@ -28,8 +28,23 @@ request_json() {
     jq -c --argjson status "$status" 'select(has("request")) + {exit: $status}' "$out"
 }
 
-expect() {  # expect WHAT JQ-TEST JSON
-    jq -e "$2" <<<"$3" >/dev/null || fail "$1: $3"
+expect() {  # expect WHAT JQ-TEST JSON (jq -e takes no input as a pass)
+    [[ -n "$3" ]] && jq -e "$2" <<<"$3" >/dev/null || fail "$1: $3"
+}
+
+# refused STATUS REASON ARGS...: a request never sent ends with the status and one JSON line of
+# the request, its target and the reason (it begins with REASON), which also goes to stderr.
+refused() {
+    local want="$1" reason="$2" status=0 got
+    shift 2
+    "$bin" --json "$@" >"$work/out" 2>"$work/err" || status=$?
+    [[ $status -eq $want ]] || fail "$*: exit status $status, not $want"
+    all_json "$work/out" || fail "$*"
+    got="$(jq -c 'select(has("request"))' "$work/out")"
+    [[ -n "$got" && "$got" != *$'\n'* ]] &&
+        jq -e --arg reason "$reason" 'keys == ["error", "request", "target"] and (.error | startswith($reason))' \
+            <<<"$got" >/dev/null || fail "$*: $(cat "$work/out")"
+    grep -qF "zeva-host: $reason" "$work/err" || fail "$*: $(cat "$work/err")"
 }
 
 if [[ "${1:-}" == "--inside" ]]; then
@@ -49,11 +64,14 @@ if [[ "${1:-}" == "--inside" ]]; then
     [[ $status -eq 0 ]] || fail "exit status $status: $(cat "$work/out" "$work/err")"
     [[ ! -s "$work/out" ]] || fail "printed something: $(cat "$work/out")"
     ss -uan | grep -q ':37020' && fail "sockets left open"
+    # A table ends with the number of devices, none here.
+    got="$("$bin" --seconds 1 2>/dev/null)"
+    [[ "$(wc -l <<<"$got")" -eq 2 && "$(tail -1 <<<"$got")" == "0 devices" ]] || fail "empty table: $got"
 
     # Device 1 is not activated and has a model text JSON must escape; device 2 goes silent.
     peer="${ZEVA_NETNS_PEERS%% *}"
     model=$'q"b\\s\x01c\xc3\xa9<&'
-    ip netns exec "$peer" "$here/../../devsim/devsim" --seconds 90 --devices 3 --log /dev/null \
+    ip netns exec "$peer" "$here/../../devsim/devsim" --seconds 300 --devices 3 --log /dev/null \
         --field-of 1:Activated=false --field-of "1:DeviceDescription=$model" --silent-after 2:2 &
     sim=$!
     trap 'kill "$sim" 2>/dev/null; rm -rf "$work"' EXIT
@@ -68,6 +86,9 @@ if [[ "${1:-}" == "--inside" ]]; then
     [[ "$got" == "$model" ]] || fail "model text came back as $got"
     expect "offline report" 'keys == ["mac", "serial", "status"] and .mac == "02-d5-00-00-00-02"' \
         "$(jq -c 'select(.status == "offline")' "$work/list")"
+    "$bin" --interval 1 --seconds 3 >"$work/table" 2>/dev/null
+    rows="$(grep -c '^new ' "$work/table")" || true
+    [[ $rows -ge 2 && "$(tail -1 "$work/table")" == "$rows devices" ]] || fail "table: $(cat "$work/table")"
 
     # Requests: one JSON line each, the error named, the record decoded.
     got="$(request_json get DS-SIM0000-000000000000 1 260)"
@@ -85,13 +106,13 @@ if [[ "${1:-}" == "--inside" ]]; then
     got="$(request_json netparam 02-d5-00-00-00-01 Sim12345 10.99.1.77 255.255.255.0 10.99.1.1)"
     expect "netparam" '.exit == 0 and .result == 1 and .record.retryTimes == 0' "$got"
 
-    # A device that is never listed: exit 2 and the reason, no request sent.
-    status=0
-    "$bin" --json --wait 1 get DS-SIM0099-000000000099 1 260 >"$work/out" 2>"$work/err" || status=$?
-    [[ $status -eq 2 ]] || fail "unlisted device: exit status $status"
-    grep -q "device DS-SIM0099-000000000099 not listed within 1 s" "$work/err" || fail "$(cat "$work/err")"
-    all_json "$work/out" || fail "unlisted device"
-    [[ -z "$(jq -c 'select(has("request"))' "$work/out")" ]] || fail "a request was sent: $(cat "$work/out")"
+    # Requests never sent: a device that is never listed (exit 2), no library, a log directory the
+    # library refuses.
+    refused 2 "device DS-SIM0099-000000000099 not listed within 1 s" --wait 1 get DS-SIM0099-000000000099 1 260
+    refused 1 "cannot load /nonexistent/libZEVA.so: " --lib /nonexistent/libZEVA.so \
+        get DS-SIM0000-000000000000 1 260
+    refused 1 "log directory refused: error 2005 ZEVA_ERR_PARAM" --logdir "/tmp/$(printf 'd%.0s' {1..300})" \
+        activate DS-SIM0000-000000000000 Newpass123
 
     # The table form names the error too.
     got="$("$bin" get DS-SIM0000-000000000000 1 260 2>/dev/null | grep -A1 '^result')" || true
@@ -106,16 +127,32 @@ bin="$1"
 help="$("$bin" --help)"
 [[ "$help" == *"activate SERIAL PASSWORD"* && "$help" == *"7 phone code"* && "$help" == *"--wait S"* ]] ||
     fail "--help lacks the request commands: $help"
-for words in "frobnicate x" "reset DS-SIM0000-000000000000 8 Newpass123" "get DS-SIM0000-000000000000 1" \
-             "--wait x get DS-SIM0000-000000000000 1 260"; do
+# Usage errors: exit status 2, what was wrong, then one line that points to --help.
+while IFS='|' read -r words message; do
     status=0
     # shellcheck disable=SC2086
-    "$bin" $words >/dev/null 2>&1 || status=$?
-    [[ $status -eq 2 ]] || fail "\"$words\" was taken (status $status)"
-done
+    err="$("$bin" $words 2>&1 >/dev/null)" || status=$?
+    [[ $status -eq 2 && "$err" == "zeva-host: $message"$'\n'"Try 'zeva-host --help' for more information." ]] ||
+        fail "\"$words\" (status $status): $err"
+done <<'EOF'
+--seconds abc|--seconds abc: the value is not a number
+--wait x get DS-SIM0000-000000000000 1 260|--wait x: the value is not a number
+--interval -1|--interval -1: the value is below 0
+--seconds 4294967296|--seconds 4294967296: the value is above 4294967295
+--seconds|--seconds needs a value
+--bogus|unknown option --bogus
+frobnicate x|unknown command frobnicate
+get DS-SIM0000-000000000000 1|get takes 3 or 4 words after it, not 2
+get DS-SIM0000-000000000000 one 260|get COMMAND one: the value is not a number
+reset DS-SIM0000-000000000000 8 Newpass123|reset TYPE 8: the value is above 7
+wifi 02-d5-00-00-00-00 lab pass chek|wifi takes check or nothing after the password, not chek
+EOF
 status=0
 err="$("$bin" --seconds 0 2>&1)" || status=$?
 [[ $status -eq 3 && "$err" == *refusing* ]] || fail "started outside a namespace (status $status): $err"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+refused 3 "refusing to start discovery outside a test network namespace" get DS-SIM0000-000000000000 1 260
 
 "$here/../../../tests/netns/netns-run.sh" -p 1 -- "$here/zeva-host-test.sh" --inside "$bin" &
 runner=$!

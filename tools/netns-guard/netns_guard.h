@@ -1,12 +1,11 @@
-// The check that a program works inside a test network namespace (one made by NetnsLab or by
-// tests/netns/netns-run.sh), without GoogleTest, so that test tools can refuse to send otherwise.
+// The check that a program works inside a test network namespace (one made by the tests' netns lab
+// or by tests/netns/netns-run.sh), so that the tests and the tools refuse to send otherwise.
+// Header-only and without GoogleTest; target zeva_netns_guard.
 #pragma once
 
 #include <dirent.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -14,26 +13,6 @@ namespace zeva::test {
 
 constexpr const char *kNetnsDir = "/run/netns";
 constexpr const char *kNetnsPrefix = "zt";
-
-struct CmdResult {
-    int status = -1;  // exit status, -1 when it did not run
-    std::string out;  // stdout and stderr
-};
-
-// Runs a shell command in the calling thread's namespace.
-inline CmdResult Sh(const std::string &cmd) {
-    CmdResult r;
-    FILE *p = popen((cmd + " 2>&1").c_str(), "r");
-    if (!p)
-        return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        r.out.append(buf, n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
 
 inline ino_t NetnsInode(const std::string &path) {
     struct stat st{};

@@ -6,7 +6,8 @@
 #
 # Installs the packages the demo needs (scripts/packages-demo.txt), configures build/ as the tests
 # do when it is not configured yet, and always builds libZEVA.so and zeva-host (nothing to do when
-# nothing changed). Exits 1 when no device was found, changed or reported offline, 130 on Ctrl-C.
+# nothing changed). Exits 1 when no device was found, changed or reported offline, or when it is not
+# root and there is no sudo to ask; 2 on a bad option; 130 on Ctrl-C.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -76,7 +77,7 @@ while (($#)); do
         --all) all="--all"; shift ;;
         --help) usage; exit 0 ;;
         --inside) work="$2"; seconds="$3"; devices="$4"; build="$5"; all="${6:-}"; inside; exit 0 ;;
-        *) usage >&2; exit 2 ;;
+        *) echo "demo.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
     esac
 done
 [[ "$seconds" =~ ^[0-9]+$ ]] || refuse "--seconds takes whole seconds, not $seconds"
@@ -92,13 +93,23 @@ done
            "one needs a free address below .255; use at most $max_devices"
 
 if [[ $(id -u) -ne 0 ]]; then
+    if ! command -v sudo >/dev/null; then
+        echo "demo.sh: must run as root: it makes network namespaces for the devices and the host." >&2
+        echo "There is no sudo to ask; run it from a root shell." >&2
+        exit 1
+    fi
     exec sudo bash "$0" --seconds "$seconds" --devices "$devices" --build-dir "$build" $all
 fi
 
+echo "Checking the packages the demo needs (scripts/packages-demo.txt)..."
 source "$root/scripts/install-packages.sh"
 install_missing_packages "$root/scripts/packages-demo.txt"
 # The same configuration as the tests' (benchmarks on): the demo never changes build/'s cache.
-[[ -f "$build/CMakeCache.txt" ]] || cmake -S "$root" -B "$build" -G Ninja
+if [[ ! -f "$build/CMakeCache.txt" ]]; then
+    echo "Configuring $build..."
+    cmake -S "$root" -B "$build" -G Ninja
+fi
+echo "Building libZEVA.so and zeva-host in $build (the first time takes some minutes)..."
 cmake --build "$build" --target ZEVA zeva-host
 
 work="$(mktemp -d)"
@@ -109,20 +120,28 @@ echo "At $move_at s device $((devices - 1)) moves, at $silent_at s device 0 fall
 "$root/tests/netns/netns-run.sh" -- bash "$root/scripts/demo.sh" --inside "$work" "$seconds" "$devices" \
     "$build" $all &
 runner=$!
-# A background job ignores Ctrl-C, so it is passed on; the runner removes its namespaces.
+# A background job ignores Ctrl-C, so it is passed on; the runner removes its namespaces. Stopping
+# takes a few seconds (the host stops the SDK's threads, the namespaces go): say so at once, on a
+# line of its own also when the view's status line stands on the terminal.
 stopped=""
-trap 'stopped=1; kill -TERM "$runner" 2>/dev/null || true' INT TERM
+stopping() {
+    [[ -t 1 ]] && printf '\r\033[K'
+    echo "Stopping..."
+}
+trap 'stopped=1; stopping; kill -TERM "$runner" 2>/dev/null || true' INT TERM
 while kill -0 "$runner" 2>/dev/null; do
     wait "$runner" || true
 done
 trap - INT TERM
 
-summary() { python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))[sys.argv[2]])' "$work/summary" "$1"; }
 [[ -s "$work/summary" ]] || { echo "demo.sh: the host's view ended without a summary" >&2; exit 1; }
-found="$(summary found)" changed="$(summary changed)" offline="$(summary offline)"
+# One interpreter start for all the counts: where python3 is a wrapper (pyenv) each start costs.
+read -r found changed moved salt offline back ran < <(python3 -c 'import json, sys
+counts = json.load(open(sys.argv[1]))
+print(*(counts[key] for key in sys.argv[2:]))' "$work/summary" found changed moved salt offline back seconds)
 left="$(ip netns list | awk '{print $1}' | grep -c "^zt$runner-" || true)"
-[[ -n "$stopped" ]] && echo "Stopped by Ctrl-C after $(summary seconds) s."
-echo "Found $found, changed $changed (moved $(summary moved), salt $(summary salt)), offline $offline," \
-     "back $(summary back); namespaces left: $left."
+[[ -n "$stopped" ]] && echo "Stopped by Ctrl-C after $ran s."
+echo "Found $found, changed $changed (moved $moved, salt $salt), offline $offline, back $back;" \
+     "namespaces left: $left."
 [[ -z "$stopped" ]] || exit 130
 ((found > 0 && changed > 0 && offline > 0 && left == 0))

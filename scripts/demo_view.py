@@ -1,6 +1,8 @@
 """The demo's view of zeva-host --json: one row per report, fit to 80 columns, with the seconds
 since the start, what changed (old -> new), the last known address of a device gone offline, and a
-status line while nothing happens. Writes the counts to --summary at the end of its input.
+status line while nothing happens: kept in place on a terminal, written as a line of its own with
+the seconds every few seconds into a file or pipe. Writes the counts to --summary at the end of
+its input.
 
     zeva-host --json ... | python3 demo_view.py --interval S [--all] --summary FILE"""
 import argparse
@@ -12,6 +14,7 @@ import time
 
 WIDTH = 80
 SHOWN_NEW = 20  # new devices listed one by one, unless --all
+STATUS_EVERY = 5  # seconds between status lines into a file or pipe while nothing happens
 
 
 class View:
@@ -26,6 +29,7 @@ class View:
         self.hidden_at = 0.0
         self.last_event = self.start
         self.status_quiet_since = None  # the quiet period a status line was printed for
+        self.status_written_at = 0.0
         self.tty = sys.stdout.isatty()
         self.status_shown = False
         self.status_text = ""
@@ -66,10 +70,13 @@ class View:
                 sys.stdout.write("\r\033[K" + text)
                 sys.stdout.flush()
                 self.status_shown, self.status_text = True, text
-        elif self.status_quiet_since != self.last_event:
-            # Into a file or pipe: once each quiet period.
-            self.write("        " + text)
+        elif (self.status_quiet_since != self.last_event
+              or time.monotonic() - self.status_written_at >= STATUS_EVERY):
+            # Into a file or pipe: at the start of each quiet period and every few seconds in it,
+            # so that a captured run shows that it went on.
+            self.line_at(self.now(), "", text)
             self.status_quiet_since = self.last_event
+            self.status_written_at = time.monotonic()
 
     # -- reports -----------------------------------------------------------------------------
     def report(self, rep):

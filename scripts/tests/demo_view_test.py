@@ -1,10 +1,13 @@
 """The demo's view (scripts/demo_view.py) fed with zeva-host --json reports as the host prints
 them: rows with their seconds, what changed, the identity of a device gone offline, the count of
-new devices past 20, a status line while nothing happens, 80 columns, and the summary."""
+new devices past 20, a status line while nothing happens (a line with its seconds every few
+seconds into a pipe, kept in place on a terminal), 80 columns, and the summary."""
 import json
 import os
+import pty
 import queue
 import re
+import select
 import subprocess
 import sys
 import tempfile
@@ -13,7 +16,7 @@ import unittest
 
 VIEW = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "demo_view.py")
 ROW = re.compile(r"^ *\d+\.\ds  (new|changed|offline|back) +\S")
-STATUS = re.compile(r"^ {8}\d+ online, \d+ offline, next inquiry in [12] s$")
+STATUS = re.compile(r"^ *(\d+\.\d)s {11}\d+ online, \d+ offline, next inquiry in [12] s$")
 
 
 def device(n, **fields):
@@ -79,7 +82,7 @@ class DemoView(unittest.TestCase):
         view.wait_for(r"changed  DS-SIM0001-000000000001  salt changed$")
         view.send({"status": "offline", "serial": device(0)["serial"], "mac": device(0)["mac"]})
         view.wait_for(r"offline  DS-SIM0000-000000000000  10\.99\.1\.100 +02-d5-00-00-00-00$")
-        view.wait_for(r"^ {8}24 online, 1 offline, next inquiry in")
+        view.wait_for(r"\ds {11}24 online, 1 offline, next inquiry in")
         view.send(device(0))
         view.wait_for(r"back     DS-SIM0000-000000000000  10\.99\.1\.100")
         view.send(device(2, status="changed", model="M" * 60, ipv4="10.99.1.201"))
@@ -92,6 +95,52 @@ class DemoView(unittest.TestCase):
             self.assertTrue(ROW.match(line) or STATUS.match(line), line)
         self.assertEqual({"found": 25, "changed": 3, "moved": 2, "salt": 1, "offline": 1, "back": 1,
                           "online": 25}, {k: v for k, v in counts.items() if k != "seconds"})
+
+    def test_status_repeats_with_its_seconds_while_quiet(self):
+        view = ViewRun()
+        view.send(*[device(n) for n in range(3)])
+        first = float(STATUS.match(view.wait_for(STATUS.pattern)).group(1))
+        second = float(STATUS.match(view.wait_for(STATUS.pattern, timeout=15)).group(1))
+        view.finish()
+        # Nothing happened in between: the second line comes some seconds after the first.
+        self.assertEqual(2, sum(1 for l in view.lines if STATUS.match(l)), view.lines)
+        self.assertGreaterEqual(second - first, 4, view.lines)
+        self.assertEqual(3, sum(1 for l in view.lines if ROW.match(l)))
+
+    def test_status_stays_in_place_on_a_terminal(self):
+        controller, terminal = pty.openpty()
+        summary = tempfile.NamedTemporaryFile(suffix=".json", delete=False).name
+        proc = subprocess.Popen([sys.executable, "-B", VIEW, "--interval", "2", "--summary", summary],
+                                stdin=subprocess.PIPE, stdout=terminal)
+        os.close(terminal)
+        proc.stdin.write((json.dumps(device(0)) + "\n").encode())
+        proc.stdin.flush()
+        seen = b""
+
+        def read_until(done):
+            nonlocal seen
+            while not done():
+                ready, _, _ = select.select([controller], [], [], 10)
+                self.assertTrue(ready, "the view wrote nothing more after %r" % seen)
+                try:
+                    chunk = os.read(controller, 4096)
+                except OSError:  # the terminal's other end is closed
+                    chunk = b""
+                if not chunk:
+                    return
+                seen += chunk
+
+        read_until(lambda: b"next inquiry in" in seen)
+        proc.stdin.close()
+        read_until(lambda: False)
+        proc.wait(timeout=10)
+        os.close(controller)
+        os.unlink(summary)
+        text = seen.decode()
+        self.assertRegex(text, r"\r\x1b\[K1 online, 0 offline, next inquiry in [12] s")
+        # The status line is never ended by a line break of its own, and it is cleared at the end.
+        self.assertNotRegex(text, r"next inquiry in [12] s\r?\n")
+        self.assertTrue(text.endswith("\r\x1b[K"), repr(text[-40:]))
 
     def test_all_lists_every_new_device(self):
         view = ViewRun("--all")

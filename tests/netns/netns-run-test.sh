@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks netns-run.sh. "inside" runs under it: host and peers have their addresses, links up.
 # "outside" runs it: exit status passed on, namespaces and the processes left in them gone after
-# success, failure and SIGTERM.
+# success, failure and SIGTERM. "usage" checks --help and the usage errors (no root needed).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
@@ -50,8 +50,29 @@ outside)
     wait "$runner" || true
     [[ -z "$(ours "$runner")" ]] || fail "left behind after SIGTERM: $(ours "$runner")"
     ;;
+usage)
+    out="$("$here/netns-run.sh" --help)" || fail "--help: exit status $?"
+    for word in ZEVA_NETNS_HOST ZEVA_NETNS_PEERS "10.99.<i>.1/24" "10.99.<i>.2/24" "fd99:<i>::1/64" "-p PEERS"; do
+        grep -qF -- "$word" <<<"$out" || fail "--help does not name $word"
+    done
+    # words | what standard error must say
+    while IFS='|' read -r words reason; do
+        status=0
+        # shellcheck disable=SC2086
+        err="$("$here/netns-run.sh" $words 2>&1 >/dev/null)" || status=$?
+        ((status == 2)) || fail "\"$words\": exit status $status, not 2"
+        grep -qF -- "$reason" <<<"$err" || fail "\"$words\": no \"$reason\" in: $err"
+        grep -qF -- "--help" <<<"$err" || fail "\"$words\": no pointer to --help in: $err"
+    done <<'EOT'
+--bogus -- true|unknown option --bogus
+-p|-p takes a number of peers
+-p two -- true|-p takes a number of peers
+|no command given
+-p 1 --|no command given
+EOT
+    ;;
 *)
-    echo "usage: $0 inside|outside" >&2
+    echo "usage: $0 inside|outside|usage" >&2
     exit 2
     ;;
 esac

@@ -1,26 +1,51 @@
 #!/usr/bin/env bash
 # Runs a command inside test network namespaces and always removes them afterwards (also on
-# failure or Ctrl-C).
-#
-#   tests/netns/netns-run.sh [-p PEERS] -- COMMAND [ARGS...]
-#
-# Makes a namespace "host" and PEERS peer namespaces (default 1). Peer i (1-based) is joined to the
-# host by a veth pair:  host h<i> 10.99.<i>.1/24 fd99:<i>::1/64  <->  peer p0 10.99.<i>.2/24 fd99:<i>::2/64
-# COMMAND runs inside the host namespace with ZEVA_NETNS_HOST and ZEVA_NETNS_PEERS (names,
-# space-separated) in its environment; start helpers in a peer with: ip netns exec "$name" ...
-# Names are "zt<pid>-<n>-<tag>", unique per run; namespaces left by runs that were killed are
-# removed at the next start.
+# failure or Ctrl-C). usage() below says what it makes; --help prints it.
 set -euo pipefail
+
+usage() {
+    cat <<'EOT'
+usage: tests/netns/netns-run.sh [-p PEERS] -- COMMAND [ARGS...]
+
+Runs COMMAND (as root) inside fresh network namespaces and removes them afterwards, also on
+failure or Ctrl-C; exits with COMMAND's status (77, "skipped" for CTest, when not root).
+
+  -p PEERS   peer namespaces to make (default 1)
+  --help     this text
+
+It makes a namespace "host" and PEERS peer namespaces. Peer i (1, 2, ...) is joined to the host by
+a veth pair:
+
+  host  h<i>  10.99.<i>.1/24  fd99:<i>::1/64   <->   peer i  p0  10.99.<i>.2/24  fd99:<i>::2/64
+
+COMMAND runs in the host namespace with these in its environment:
+
+  ZEVA_NETNS_HOST    the host namespace's name
+  ZEVA_NETNS_PEERS   the peer namespaces' names, space-separated, peer 1 first
+
+Start helpers in a peer with:  ip netns exec "${ZEVA_NETNS_PEERS%% *}" COMMAND...
+Names are "zt<pid>-<n>-<tag>", unique per run; namespaces left by runs that were killed are
+removed at the next start.
+EOT
+}
+
+usage_error() {
+    echo "netns-run.sh: $*" >&2
+    echo "usage: $0 [-p PEERS] -- COMMAND [ARGS...]   (--help says more)" >&2
+    exit 2
+}
 
 peers=1
 while (($#)); do
     case "$1" in
-        -p) peers="$2"; shift 2 ;;
+        -p) [[ $# -ge 2 && "$2" =~ ^[0-9]+$ ]] || usage_error "-p takes a number of peers"
+            peers="$2"; shift 2 ;;
+        -h|--help) usage; exit 0 ;;
         --) shift; break ;;
-        *) echo "usage: $0 [-p PEERS] -- COMMAND [ARGS...]" >&2; exit 2 ;;
+        *) usage_error "unknown option $1" ;;
     esac
 done
-(($#)) || { echo "usage: $0 [-p PEERS] -- COMMAND [ARGS...]" >&2; exit 2; }
+(($#)) || usage_error "no command given"
 
 # Exit status 77 tells CTest the test was skipped.
 if [[ $(id -u) -ne 0 ]]; then

@@ -13,7 +13,7 @@ QString GetTargetPath();
 
 // Registers the binary resource file at rccPath and fills qss with its style sheets joined in name
 // order (empty when the file is missing or holds none). False when the file could not be registered.
-// reload is kept for callers of the original interface; registering twice is harmless.
+// reload changes nothing: registering the same file twice is harmless.
 bool InitResource(const QString& rccPath, QString& qss, bool reload);
 
 class CFile {

@@ -24,10 +24,8 @@ public:
     QString GetProgramName() const { return m_programName; }
     QString GetSoftwareNameEN() const { return m_softwareNameEN; }
     QString GetSoftwareNameCH() const { return m_softwareNameCH; }
-    // Read only to keep them; nothing in the uninstaller acts on these.
-    QString GetVersion() const { return m_version; }
+    // Kept as read; nothing in the uninstaller acts on them (the tests of the format read them).
     int GetTranslator() const { return m_translator; }
-    int GetVersionType() const { return m_versionType; }
     QList<Component> GetComponents() const { return m_components; }
 
 private:

@@ -4,12 +4,15 @@
 #include "application.h"
 #include "file_ops.h"
 #include "key_store.h"
+#include "preflight.h"
 #include "process_check.h"
 #include "startup.h"
 
 int main(int argc, char** argv)
 {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    if (const std::optional<int> status = appinstaller::BeforeApplication(argc, argv))
+        return *status;
     appinstaller::Application app(argc, argv);
 
     const appinstaller::PrivilegeCheck privilege;

@@ -12,12 +12,17 @@
 
 namespace appinstaller {
 
+namespace {
+
+// System folders below the top level (every top-level folder is refused anyway).
 const char* const kSystemFolders[] = {
     "/usr/bin", "/usr/sbin", "/usr/lib", "/usr/lib32", "/usr/lib64", "/usr/libexec", "/usr/include",
     "/usr/share", "/usr/src", "/usr/local", "/usr/local/bin", "/usr/local/lib", "/usr/local/share",
     "/var/lib", "/var/log", "/var/cache", "/var/spool", "/var/tmp", "/var/mail", "/etc/opt",
     nullptr,
 };
+
+}  // namespace
 
 QStringList ProtectedFolders(const QString& keyStoreRoot)
 {

@@ -9,9 +9,6 @@ namespace appinstaller {
 // the key-store root and a short list of system folders.
 QStringList ProtectedFolders(const QString& keyStoreRoot);
 
-// System folders below the top level (every top-level folder is refused anyway).
-extern const char* const kSystemFolders[];
-
 struct FolderTarget {
     enum State { Remove, Gone, Refused };
     State state = Refused;

@@ -25,15 +25,15 @@ bool XmlDocument::Load(const QString& fileName)
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return false;
     m_document = QDomDocument();
-    m_root = ParseWithoutEntities(m_document, file) ? m_document.documentElement() : QDomElement();
+    m_element = ParseWithoutEntities(m_document, file) ? m_document.documentElement() : QDomElement();
     return true;
 }
 
 XmlDocument XmlDocument::FindElement(const QString& tag) const
 {
-    if (!m_root.hasChildNodes())
+    if (!m_element.hasChildNodes())
         return XmlDocument(m_document, QDomElement());
-    return XmlDocument(m_document, m_root.elementsByTagName(tag).item(0).toElement());
+    return XmlDocument(m_document, m_element.elementsByTagName(tag).item(0).toElement());
 }
 
 int XmlDocument::ChildCount(const QDomNode& node)

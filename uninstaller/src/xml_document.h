@@ -10,14 +10,15 @@ class XmlDocument {
 public:
     XmlDocument() = default;
     XmlDocument(const QDomDocument& document, const QDomElement& element)
-        : m_document(document), m_root(element) {}
+        : m_document(document), m_element(element) {}
 
-    // False when the name is null or the file cannot be opened; a parse error leaves the root null.
+    // False when the name is null or the file cannot be opened; a parse error leaves the root (the
+    // element) null.
     bool Load(const QString& fileName);
 
     // First element with this tag anywhere below this handle's element (document order).
     XmlDocument FindElement(const QString& tag) const;
-    const QDomElement& Element() const { return m_root; }
+    const QDomElement& Element() const { return m_element; }
 
     static int ChildCount(const QDomNode& node);
     static QDomElement ChildElementAt(const QDomNode& node, int index);
@@ -26,8 +27,8 @@ public:
 private:
     static QString ReadText(const QDomElement& element);
 
-    QDomDocument m_document;
-    QDomElement m_root;
+    QDomDocument m_document;  // keeps the element's nodes alive
+    QDomElement m_element;    // the root after Load; any element for a handle
 };
 
 }  // namespace appinstaller

@@ -26,7 +26,7 @@ QByteArray Latin1Config()
 
 class ConfigTable : public ::testing::TestWithParam<ConfigCase> {};
 
-TEST_P(ConfigTable, ReadsAsSpecified)
+TEST_P(ConfigTable, ReadsTheValues)
 {
     const ConfigCase& c = GetParam();
     QTemporaryDir dir;

@@ -74,6 +74,14 @@ void CCoreGlobalCtrlBase::SetLastError(int iCode) {
     CurrentValues(m_dwTlsGeneration.load()).iError = iCode;
 }
 
+void SetError(int iCode) {
+    GetCoreGlobalCtrl()->SetLastError(iCode);
+}
+
+int LastError() {
+    return GetCoreGlobalCtrl()->GetLastError();
+}
+
 void CCoreGlobalCtrlBase::GetThreadUserValues(int *pValue1, int *pValue2) {
     if (pValue1)
         *pValue1 = 0;

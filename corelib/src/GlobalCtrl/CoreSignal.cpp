@@ -33,7 +33,7 @@ public:
 CCoreSignal::CCoreSignal() : m_pPrivate(new (std::nothrow) CCoreSignalPrivate) {
     if (!m_pPrivate) {
         LogModule_Write(LOG_LEVEL_ERR, "CCoreSignal::CCoreSignal, new CCoreSignalPrivate exception!!");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
     }
 }
 
@@ -118,7 +118,7 @@ public:
 CMultiThreadControl::CMultiThreadControl() : m_pPrivate(new (std::nothrow) CMultiThreadControlPrivate) {
     if (!m_pPrivate) {
         LogModule_Write(LOG_LEVEL_ERR, "CMultiThreadControl::CMultiThreadControl, new CMultiThreadControlPrivate exception!!");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
     }
 }
 

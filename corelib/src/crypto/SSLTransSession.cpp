@@ -78,22 +78,21 @@ int RemainingMs(uint64_t ullStart, int iTimeoutMs) {
 // ---- Session ----
 
 int CSSLTrans::SSLTrans_new() {
-    CCoreGlobalCtrlBase *pCtrl = GetCoreGlobalCtrl();
     if (!m_pSelfCtx) {
         LogModule_Write(LOG_LEVEL_INF, "CSSLTrans::SSLTrans_new, NULL == m_pSelfCtx");
-        pCtrl->SetLastError(MORVA_ERR_NOT_READY);
+        SetError(MORVA_ERR_NOT_READY);
         return 0;
     }
     if (m_pSSL) {
         LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::SSLTrans_new, m_pSSL[0x%X] != NULL", MORVA_PTR_ARG(m_pSSL));
-        pCtrl->SetLastError(MORVA_ERR_NOT_READY);
+        SetError(MORVA_ERR_NOT_READY);
         SSLTrans_free();  // the old session goes, not leaks
     }
     m_pSSL = OpenSSL().SSL_new(m_pSelfCtx, static_cast<SSL *>(nullptr));
     if (!m_pSSL) {
         LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::SSLTrans_new, SSLTrans_new, Failed, m_pSelfCtx[0x%X]",
                         MORVA_PTR_ARG(m_pSelfCtx));
-        pCtrl->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     LogModule_WriteDebug(LOG_CATEGORY_SSL, "CSSLTrans::SSLTrans_new, m_pSSL[0x%X], m_pSelfCtx[0x%X]",
@@ -369,7 +368,7 @@ int CSSLTrans::SSLTrans_write(const void *pData, int iLen) {
     if (m_iSocket < 0 || !m_pSSL) {
         LogModule_Write(LOG_LEVEL_INF, "[0x%X]CSSLTrans::SSLTrans_write, Invalid Param, m_iSocket[%d], m_pSSL[0x%X]",
                         MORVA_PTR_ARG(this), m_iSocket, MORVA_PTR_ARG(m_pSSL));
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return -1;
     }
     if (!pData || iLen < 0)

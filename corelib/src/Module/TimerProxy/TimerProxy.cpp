@@ -90,14 +90,14 @@ int CTimerProxy::AllocResource() {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CTimerProxy::AllocResource, %s, m_dwTotalNum[%d]", iIndex, pFailure,
                         (int)m_dwTotalNum);
         FreeResource();
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     if (YAR_MutexCreate(&m_ProxyLock, 0) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CTimerProxy::AllocResource, Create m_ProxyLock failed! syserror[%d]", iIndex,
                         YAR_GetSystemLastError());
         FreeResource();
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     for (DWORD i = 0; i < m_dwTotalNum; i++) {
@@ -108,7 +108,7 @@ int CTimerProxy::AllocResource() {
                 YAR_MutexDestroy(&m_pMemberLock[--i]);
             YAR_MutexDestroy(&m_ProxyLock);
             FreeResource();
-            GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+            SetError(MORVA_ERR_ALLOC);
             return 0;
         }
     }
@@ -119,7 +119,7 @@ int CTimerProxy::AllocResource() {
             YAR_MutexDestroy(&m_pMemberLock[i]);
         YAR_MutexDestroy(&m_ProxyLock);
         FreeResource();
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     return 1;
@@ -180,7 +180,7 @@ int CTimerProxy::AddProxyCycle() {
                             GetMemberIndex(), YAR_GetSystemLastError());
             delete pStart;
             YAR_MutexUnlock(&m_ProxyLock);
-            GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+            SetError(MORVA_ERR_ALLOC);
             return 0;
         }
         m_dwCycle++;
@@ -339,12 +339,12 @@ int CTimerProxy::RigisterCommandIndex(const TIMER_PROXY_REGISTER_PARAM *pPreview
                             "pPreviewParam[0x%X], dwSessionIndex[%d], m_dwTotalNum[%d]",
                             iIndex, m_bInitResource, MORVA_PTR_ARG(pPreviewParam), (int)pPreviewParam->dwSessionIndex,
                             (int)m_dwTotalNum);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (!pPreviewParam->fnDataCallBack) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CTimerProxy::RigisterCommandIndex, fnDataCallBack == NULL", iIndex);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (!AddProxyCycle()) {
@@ -361,7 +361,7 @@ int CTimerProxy::RigisterCommandIndex(const TIMER_PROXY_REGISTER_PARAM *pPreview
                         iIndex, (int)dwSlot, (int)dwHeld);
         // The count raised above belongs to no registration.
         RemoveProxyCycle();
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     info.byRemoveOnZero = pPreviewParam->byRemoveOnZero;
@@ -382,7 +382,7 @@ int CTimerProxy::UnRigisterCommandIndex(int nSessionIndex) {
                         "[%d]CTimerProxy::UnRigisterCommandIndex, Invalid Param, nSessionIndex[%d], m_dwTotalNum[%d], "
                         "m_bInitResource[%d]",
                         iIndex, nSessionIndex, (int)m_dwTotalNum, m_bInitResource);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     YAR_MutexLock(&m_pMemberLock[nSessionIndex]);
@@ -390,7 +390,7 @@ int CTimerProxy::UnRigisterCommandIndex(int nSessionIndex) {
         YAR_MutexUnlock(&m_pMemberLock[nSessionIndex]);
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CTimerProxy::UnRigisterCommandIndex, Invalid dwSessionIndex[%d]", iIndex,
                         nSessionIndex);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     CleanupMember((DWORD)nSessionIndex);

@@ -23,10 +23,6 @@ constexpr int kWouldBlock = 10035;
 constexpr DWORD kLinkParamLocalPort = LINK_PARAM_LOCAL_PORT;
 constexpr int kMaxIPv4TextLen = 16;
 constexpr int kProbeLen = 4;
-
-CCoreGlobalCtrlBase *Ctrl() { return GetCoreGlobalCtrl(); }
-
-void SetError(int iCode) { Ctrl()->SetLastError(iCode); }
 }  // namespace
 
 void MakePortMultiKey(const YAR_ADDR_T &struAddr, BYTE *pKey) {

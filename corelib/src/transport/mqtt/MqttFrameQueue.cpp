@@ -11,7 +11,7 @@ int CMqttFrameQueue::Enqueue(MqttFrame &&frame) {
     MqttFrameNode *pNode = new (std::nothrow) MqttFrameNode;
     if (!pNode) {
         LogModule_Write(LOG_LEVEL_ERR, "CMqttFrameQueue::Enqueue, new MqttFrameNode Failed");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     pNode->frame = std::move(frame);

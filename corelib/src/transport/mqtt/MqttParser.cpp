@@ -39,8 +39,6 @@ constexpr BYTE kFlagUserName = 0x80;
 
 WORD ReadBE16(const BYTE *p) { return WORD((p[0] << 8) | p[1]); }
 
-void SetError(int iCode) { GetCoreGlobalCtrl()->SetLastError(iCode); }
-
 void CopyPart(const MqttFrame &frame, DWORD dwOffset, DWORD dwLen, char *pOut) {
     const DWORD dwCopy = std::min(dwLen, MQTT_FIELD_LEN);
     if (frame.pData && dwCopy != 0 && dwOffset + dwCopy <= frame.pData->GetLength())

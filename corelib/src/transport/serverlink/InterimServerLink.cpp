@@ -49,7 +49,7 @@ private:
 bool ValidStreamLink(int iStreamLink) {
     if (iStreamLink >= 0 && iStreamLink < SERVER_LINK_TCP_SLOTS)
         return true;
-    GetCoreGlobalCtrl()->SetLastError(SERVER_LINK_ERR_PARAM);
+    SetError(SERVER_LINK_ERR_PARAM);
     return false;
 }
 

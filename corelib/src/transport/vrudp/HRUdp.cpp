@@ -19,10 +19,6 @@ namespace {
 constexpr uint32_t kQueueRetryMs = 100;
 constexpr int kClientFinTries = 5;
 constexpr uint32_t kFinPauseMs = 16;
-
-void SetError(int iCode) {
-    GetCoreGlobalCtrl()->SetLastError(iCode);
-}
 }  // namespace
 
 CHRUdp::CHRUdp() = default;

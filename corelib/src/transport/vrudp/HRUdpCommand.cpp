@@ -32,10 +32,6 @@ bool MakeAddr(const VRUDP_SOCK_ADDR &stAddr, YAR_ADDR_T *pOut) {
     int iAf = YAR_Strchr(stAddr.szAddr, ':') ? YAR_AF_INET6 : YAR_AF_INET;
     return YAR_MakeAddrByString(iAf, stAddr.szAddr, stAddr.wPort, pOut) == 0;
 }
-
-void SetError(int iCode) {
-    GetCoreGlobalCtrl()->SetLastError(iCode);
-}
 }  // namespace
 
 CHRUdpCommand::CHRUdpCommand() {
@@ -691,5 +687,4 @@ int CHRUdpCommand::SendFin() {
     }
     return 1;
 }
-
 }  // namespace Vorezi

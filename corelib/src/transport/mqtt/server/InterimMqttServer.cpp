@@ -12,10 +12,6 @@ namespace Vorezi {
 
 namespace {
 
-void SetError(int iCode) {
-    GetCoreGlobalCtrl()->SetLastError(iCode);
-}
-
 // The session of a handle under its read lock for the lifetime of the object.
 class LockedSession {
 public:

@@ -27,9 +27,6 @@ namespace Vorezi {
 
 namespace {
 
-void SetError(int iCode) { GetCoreGlobalCtrl()->SetLastError(iCode); }
-int LastError() { return GetCoreGlobalCtrl()->GetLastError(); }
-
 constexpr int32_t kPoolMaxThreads = 32;
 constexpr int32_t kPoolIdleMs = 60000;
 constexpr int32_t kPoolStack = 0x20000;

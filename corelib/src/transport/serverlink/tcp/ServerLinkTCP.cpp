@@ -18,8 +18,6 @@ namespace Vorezi {
 
 namespace {
 
-void SetError(int iCode) { GetCoreGlobalCtrl()->SetLastError(iCode); }
-
 constexpr int kListenBacklog = 0x7ffffff;  // capped by net.core.somaxconn
 constexpr int kDefaultTaskBound = 128;
 constexpr uint64_t kAcceptRateReportMs = 5000;

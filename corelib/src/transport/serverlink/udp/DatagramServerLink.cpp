@@ -47,7 +47,7 @@ int CDatagramServerLink::CreateSocket() {
     if (m_socket == -1) {
         LogModule_Write(LOG_LEVEL_ERR, m_struTraits.pCreateFailed, Index(), m_szLocalIP, m_wLocalPort,
                         YAR_GetSystemLastError());
-        GetCoreGlobalCtrl()->SetLastError(SERVER_LINK_ERR_SOCKET);
+        SetError(SERVER_LINK_ERR_SOCKET);
         return 0;
     }
     return 1;

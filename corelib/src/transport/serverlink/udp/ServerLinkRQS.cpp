@@ -11,8 +11,6 @@ namespace Vorezi {
 
 namespace {
 
-void SetError(int iCode) { GetCoreGlobalCtrl()->SetLastError(iCode); }
-
 const DATAGRAM_LINK_TRAITS kRqsTraits = {
     0,
     true,

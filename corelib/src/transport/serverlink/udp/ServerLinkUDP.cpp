@@ -10,8 +10,6 @@ namespace Vorezi {
 
 namespace {
 
-void SetError(int iCode) { GetCoreGlobalCtrl()->SetLastError(iCode); }
-
 const DATAGRAM_LINK_TRAITS kUdpTraits = {
     17,
     false,

@@ -26,10 +26,6 @@ constexpr uint32_t kRecvStack = 0x40000;
 constexpr int kClientFinTries = 5;
 constexpr uint32_t kClientFinPauseMs = 16;
 
-void SetError(int iCode) {
-    GetCoreGlobalCtrl()->SetLastError(iCode);
-}
-
 uint32_t CalendarMs() {
     YAR_TIMEVAL_T tv = {};
     YAR_GetTimeOfDay(&tv);

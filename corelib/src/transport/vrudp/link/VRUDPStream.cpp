@@ -260,7 +260,7 @@ int CVRUDPStream::SendStartCommandToDev() {
                         "[0x%X]CVRUDPStream::SendStartCommandToDev, YAR_SendTo Failed, m_stSock[%d], dwTotalLen[%d], "
                         "syserror[%d]",
                         MORVA_PTR_ARG(this), m_stSock, kStartCommandLen, YAR_GetSystemLastError());
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
         return -1;
     }
     return 0;

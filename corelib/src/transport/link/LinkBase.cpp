@@ -19,7 +19,6 @@
 namespace Vorezi {
 
 namespace {
-constexpr int kWouldBlock = 10035;
 constexpr DWORD kLinkParamLocalPort = LINK_PARAM_LOCAL_PORT;
 constexpr int kMaxIPv4TextLen = 16;
 constexpr int kProbeLen = 4;
@@ -391,7 +390,7 @@ int CLinkBase::DoRecvForRealRecv(int iSocket, char *pBuf, int iSize, DWORD *pRec
             const int iWant = iSize - (int)*pRecvLen;
             int iRead = pLink ? pLink->RecvRaw(pAt, iWant) : YAR_Recv(iSocket, pAt, iWant);
             const int iSysError = iRead < 0 ? YAR_GetSystemLastError() : 0;
-            if (iRead == -1 && iSysError != kWouldBlock)
+            if (iRead == -1 && iSysError != YAR_SYSERR_WSAEWOULDBLOCK)
                 return LINK_ERR_RECV;
             if (iRead == -2)
                 return LINK_ERR_RECV_TIMEOUT;

@@ -15,7 +15,6 @@ namespace Vorezi {
 
 namespace {
 
-constexpr int kWouldBlock = 10035;
 // Datagrams taken per wake before the stop flag is looked at again, so a flood cannot hold off Stop.
 constexpr int kDrainBatch = 64;
 
@@ -100,7 +99,7 @@ bool CDatagramServerLink::ReceiveOne(int sockRecv, char *pBuf) {
     const int iRecvLen = RecvDatagram(sockRecv, pBuf, m_struTraits.iBufLen, &struFrom);
     if (iRecvLen <= 0) {
         // A shut-down socket during Stop is no fault.
-        if (!Stopping() && !(iRecvLen < 0 && YAR_GetSystemLastError() == kWouldBlock))
+        if (!Stopping() && !(iRecvLen < 0 && YAR_GetSystemLastError() == YAR_SYSERR_WSAEWOULDBLOCK))
             LogRecv(iRecvLen < 0 ? RecvEvent::RecvFailed : RecvEvent::RecvZero, sockRecv, iRecvLen);
         return false;
     }

@@ -18,7 +18,6 @@ namespace Vorezi {
 namespace {
 
 constexpr int kSendPiece = 1460;
-constexpr int kNagleOffMode = 6;
 constexpr int kDumpHexMax = 128;
 constexpr int kDumpTextPiece = 500;
 
@@ -103,7 +102,7 @@ int Morva_SetNagleFlag(DWORD dwFlag) {
 }
 
 int Morva_GetNagleFlag(DWORD *pFlag) { return Ctrl()->CheckInit() ? Ctrl()->GetNagleFlag(pFlag) : 0; }
-int Morva_GetNagleMode(void) { return Ctrl()->CheckInit() ? Ctrl()->GetNagleMode() : kNagleOffMode; }
+int Morva_GetNagleMode(void) { return Ctrl()->CheckInit() ? Ctrl()->GetNagleMode() : kNagleModeOff; }
 DWORD Morva_IsCustomTiming(void) { return Ctrl()->CheckInit() ? Ctrl()->IsCustomTiming() : 0; }
 DWORD Morva_IsAsyncIO(void) { return Ctrl()->CheckInit() ? Ctrl()->IsAsyncIO() : 0; }
 

@@ -1,6 +1,6 @@
 // What the core library's files share: the controller accessor, the last-error setter and
-// getter, and the error codes. A file that needs only these includes this header, not the
-// controller's.
+// getter, the error codes, and the Nagle modes the transports compare against. A file that needs
+// only these includes this header, not the controller's.
 #pragma once
 
 namespace Vorezi {
@@ -38,5 +38,10 @@ enum {
     MORVA_ERR_PORT_NODE = 184,
     MORVA_ERR_FUNCTION_INVALID = 186,
 };
+
+// The controller's Nagle modes: 18 while the Nagle flag is set, so TCP sockets keep Nagle's
+// algorithm; 6 otherwise (the transports set TCP_NODELAY), and 6 before Init.
+constexpr int kNagleModeOn = 18;
+constexpr int kNagleModeOff = 6;
 
 }  // namespace Vorezi

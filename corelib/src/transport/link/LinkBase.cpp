@@ -148,7 +148,7 @@ int CLinkBase::GetServerIPBySocket(const CONNECT_COND *pCond) {
             iResult = 1;
         }
     }
-    if (iResult && m_enumTransType == LINK_TRANS_TCP && Ctrl()->GetNagleMode() != 18)
+    if (iResult && m_enumTransType == LINK_TRANS_TCP && Ctrl()->GetNagleMode() != kNagleModeOn)
         YAR_SetNoDelay(m_socket, 1);
     return iResult;
 }
@@ -179,7 +179,7 @@ int CLinkBase::CreateSocket() {
         }
         m_bBindSocket = 1;
     }
-    if (bTcp && Ctrl()->GetNagleMode() != 18)
+    if (bTcp && Ctrl()->GetNagleMode() != kNagleModeOn)
         YAR_SetNoDelay(m_socket, 1);
     LogModule_Write(LOG_LEVEL_DBG, "[0x%X]CLinkBase::CreateSocket, SUCC, m_socket[%d], m_enumTransType[%d]",
                     MORVA_PTR_ARG(this), m_socket, m_enumTransType);

@@ -459,23 +459,23 @@ int CMqttServerSession::AnswerFrame(const MqttFrame &frame) {
     case MSG_PUBLISH:
         if (CMqttParser::GetQos(frame) == 0)
             return 1;
-        iSent = SendIdAck(0x40, frame.wMessageID, "SendPublishAck");
+        iSent = SendIdAck(MqttFixedHeader(MSG_PUBLISH_ACK), frame.wMessageID, "SendPublishAck");
         break;
     case MSG_SUBSCRIBE: {
         m_SavedConnect = MqttFrame();
         const BYTE byAck[3] = {BYTE(frame.wMessageID >> 8), BYTE(frame.wMessageID), 1};
-        iSent = SendToClient(0x90, byAck, sizeof(byAck));
+        iSent = SendToClient(MqttFixedHeader(MSG_SUBSCRIBE_ACK), byAck, sizeof(byAck));
         if (iSent >= 0)
             m_enumState = MQTT_STATE_SUBSCRIBED;
         break;
     }
     case MSG_UNSUBSCRIBE:
-        iSent = SendIdAck(0xB0, frame.wMessageID, "SendUnSubscribeAck");
+        iSent = SendIdAck(MqttFixedHeader(MSG_UNSUBSCRIBE_ACK), frame.wMessageID, "SendUnSubscribeAck");
         if (iSent >= 0)
             m_enumState = MQTT_STATE_CONNECTED;
         break;
     case MSG_PINGREQ:
-        iSent = SendToClient(0xD0, nullptr, 0);
+        iSent = SendToClient(MqttFixedHeader(MSG_PINGRSP), nullptr, 0);
         break;
     default:
         return 1;

@@ -60,7 +60,7 @@ int CMqttServerSession::SendToClient(BYTE byHeader, const BYTE *pData, DWORD dwL
 
 int CMqttServerSession::SendConnectAck(BYTE byReturnCode) {
     const BYTE byAck[2] = {0, byReturnCode};
-    return SendToClient(0x20, byAck, sizeof(byAck));
+    return SendToClient(MqttFixedHeader(MSG_CONNACK), byAck, sizeof(byAck));
 }
 
 // PUBACK and UNSUBACK: the message identifier alone.
@@ -93,7 +93,7 @@ int CMqttServerSession::Send(int iMsgType, const BYTE *pData, DWORD dwLen, int b
     }
     if (iMsgType == MSG_PUBLISH && !bRaw)
         return SendPublish(pData, dwLen);
-    return SendToClient(BYTE(iMsgType << 4), pData, dwLen);
+    return SendToClient(MqttFixedHeader(iMsgType), pData, dwLen);
 }
 
 // pData: topic length (big-endian), topic, payload. The payload goes out encrypted with the
@@ -136,7 +136,7 @@ int CMqttServerSession::SendPublish(const BYTE *pData, DWORD dwLen) {
         SetError(MORVA_ERR_CHAR_ENCODE);
         return -1;
     }
-    return SendToClient(0x30, pEncData.get(), dwPrefix + dwEncLen);
+    return SendToClient(MqttFixedHeader(MSG_PUBLISH), pEncData.get(), dwPrefix + dwEncLen);
 }
 
 }  // namespace Vorezi

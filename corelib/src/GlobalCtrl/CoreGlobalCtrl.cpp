@@ -129,7 +129,8 @@ int CCoreGlobalCtrlBase::CreateMutexes() {
 void CCoreGlobalCtrlBase::DestroyMutexes() {
     if (!m_pMutexes)
         return;
-    // Destruction order of the original table: local-IP, iconv, TLS, then the rest in order.
+    // Fini's fixed order: local-IP, iconv, TLS, then the rest as created. No thread holds any of
+    // them by now.
     static const LibMutex kOrder[] = {MUTEX_LOCAL_IP,     MUTEX_ICONV_LIB,      MUTEX_SSL_LIB,
                                       MUTEX_LOG_REGISTRY, MUTEX_DEBUG_CATEGORY, MUTEX_RQS_LIB,
                                       MUTEX_ZLIB_LIB,     MUTEX_PERF_REGISTRY};

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "yar/yar_adapter.h"
 #include "yar/yar_error.h"
 #include "yar/yar_file.h"

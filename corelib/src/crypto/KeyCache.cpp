@@ -3,11 +3,11 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
 #include "crypto/FreshSSLTrans.h"
 #include "crypto/VORNEncrypt.h"
+#include "internal/MorvaInternal.h"
 #include "yar/yar_error.h"
 #include "yar/yar_string.h"
 

@@ -7,12 +7,12 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "crypto/OpenSSLAPI.h"
 #include "crypto/QuietSocketBio.h"
 #include "crypto/SSLTrans.h"
 #include "crypto/SigPipeGuard.h"
+#include "internal/MorvaInternal.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"
 #include "yar/yar_string.h"

@@ -3,10 +3,10 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Module/Memory/MemoryMgr.h"
 #include "crypto/FreshSSLTrans.h"
+#include "internal/MorvaInternal.h"
 
 namespace Vorezi {
 

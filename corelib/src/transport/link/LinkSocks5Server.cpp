@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/link/SocketEnd.h"
 #include "transport/link/Socks5Wire.h"
 #include "yar/yar_addr.h"

@@ -1,5 +1,5 @@
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "morva/MorvaNetwork.h"
 #include "transport/link/LinkBase.h"
 #include "yar/yar_error.h"

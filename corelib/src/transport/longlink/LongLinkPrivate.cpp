@@ -1,7 +1,7 @@
 #include "transport/longlink/LongLinkPrivate.h"
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"
 #include "yar/yar_string.h"

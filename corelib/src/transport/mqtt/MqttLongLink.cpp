@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/mqtt/MqttServerSession.h"
 
 namespace Vorezi {

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Module/TimerProxy/TimerProxyMgr.h"
 #include "Utils/Utils.h"
+#include "internal/MorvaInternal.h"
 #include "transport/mqtt/MqttLongLink.h"
 
 namespace Vorezi {

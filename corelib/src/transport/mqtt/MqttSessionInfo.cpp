@@ -2,10 +2,10 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
 #include "crypto/CryptoProvider.h"
+#include "internal/MorvaInternal.h"
 #include "transport/mqtt/MqttServerSession.h"
 
 namespace Vorezi {

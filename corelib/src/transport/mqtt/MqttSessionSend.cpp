@@ -3,10 +3,10 @@
 #include <memory>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
 #include "crypto/CryptoProvider.h"
+#include "internal/MorvaInternal.h"
 #include "transport/mqtt/MqttServerSession.h"
 
 namespace Vorezi {

@@ -1,7 +1,7 @@
 #include "transport/serverlink/InterimServerLink.h"
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/serverlink/ServerLinkMgr.h"
 #include "transport/serverlink/dtls/ServerLinkRQSDTLS.h"
 #include "transport/serverlink/tcp/ServerLinkTCP.h"

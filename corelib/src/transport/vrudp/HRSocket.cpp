@@ -1,7 +1,7 @@
 #include "transport/vrudp/HRSocket.h"
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/vrudp/VRUDPSysSocket.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/vrudp/HRUdpCommand.h"
 #include "transport/vrudp/VRUDPClock.h"
 #include "transport/vrudp/VRUDPGuard.h"

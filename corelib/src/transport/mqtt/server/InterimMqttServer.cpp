@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/mqtt/server/MqttListenSession.h"
 #include "transport/mqtt/server/MqttServerMgr.h"
 #include "transport/serverlink/ServerLinkMgr.h"

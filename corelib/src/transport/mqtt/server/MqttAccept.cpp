@@ -1,7 +1,7 @@
 #include "transport/mqtt/server/MqttAccept.h"
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/mqtt/server/MqttServerMgr.h"
 
 namespace Vorezi {

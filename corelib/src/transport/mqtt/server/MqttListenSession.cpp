@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/mqtt/server/MqttAccept.h"
 #include "transport/serverlink/InterimServerLink.h"
 #include "transport/serverlink/ServerLinkBase.h"

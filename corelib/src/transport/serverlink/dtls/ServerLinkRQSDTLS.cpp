@@ -9,12 +9,12 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Module/Memory/MemoryMgr.h"
 #include "Utils/Utils.h"
 #include "crypto/OpenSSLAPI.h"
 #include "crypto/SSLTrans.h"
+#include "internal/MorvaInternal.h"
 #include "morva/MorvaLink.h"
 #include "transport/serverlink/dtls/DtlsCookie.h"
 #include "transport/serverlink/udp/DatagramRecv.h"

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
 #include "crypto/SSLTrans.h"
+#include "internal/MorvaInternal.h"
 #include "transport/mqtt/server/InterimMqttServer.h"
 
 namespace Vorezi {

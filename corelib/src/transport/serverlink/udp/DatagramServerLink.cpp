@@ -3,9 +3,9 @@
 #include <cstring>
 #include <vector>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
+#include "internal/MorvaInternal.h"
 #include "transport/link/SocketWait.h"
 #include "transport/serverlink/udp/DatagramRecv.h"
 #include "yar/yar_error.h"

@@ -1,7 +1,7 @@
 #include "transport/serverlink/udp/ServerLinkUDP.h"
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/serverlink/udp/DatagramRecv.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Module/Memory/MemoryMgr.h"
+#include "internal/MorvaInternal.h"
 #include "transport/secure/InterimSecureLink.h"
 #include "yar/yar_string.h"
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
+#include "internal/MorvaInternal.h"
 #include "transport/vrudp/HRUdpBase.h"
 #include "transport/vrudp/VRUDPGuard.h"
 #include "transport/vrudp/VRUDPLinkMgr.h"

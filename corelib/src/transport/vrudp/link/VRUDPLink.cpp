@@ -5,8 +5,8 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/vrudp/VRUDPClock.h"
 #include "transport/vrudp/VRUDPGuard.h"
 #include "transport/vrudp/VRUDPLinkMgr.h"

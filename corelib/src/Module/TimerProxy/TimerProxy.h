@@ -60,7 +60,6 @@ public:
     // Users of the Interim_* entries hold the proxy through this count; Stop waits for it.
     void AddUse() { m_dwInUse.fetch_add(1); }
     void ReleaseUse() { m_dwInUse.fetch_sub(1); }
-    int IsResourceReady() const { return m_bInitResource; }
     int IsExiting() const { return m_bExiting.load() ? 1 : 0; }
     // The proxy whose cycle thread or pool worker the calling thread is, or null.
     static CTimerProxy *CurrentProxyThread();

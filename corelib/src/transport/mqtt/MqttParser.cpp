@@ -463,12 +463,6 @@ int CMqttParser::GetWillFlag(const MqttFrame &frame) {
     return (frame.pData->GetData()[dwFlags] & kFlagWill) ? 1 : 0;
 }
 
-const BYTE *CMqttParser::GetFirstPart(const MqttFrame &frame) {
-    if (!frame.pData || frame.dwFirstOffset + frame.dwFirstLen > frame.pData->GetLength())
-        return nullptr;
-    return frame.pData->GetData() + frame.dwFirstOffset;
-}
-
 const BYTE *CMqttParser::GetSecondPart(const MqttFrame &frame) {
     if (!frame.pData || frame.dwSecondOffset + frame.dwSecondLen > frame.pData->GetLength())
         return nullptr;

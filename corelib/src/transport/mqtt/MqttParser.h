@@ -39,7 +39,6 @@ public:
     // be allocated (error 41). A partial frame is kept for the next call.
     int ParseByteStream(const BYTE *pData, DWORD dwLen);
     int Dequeue(MqttFrame *pOut) { return m_Queue.Dequeue(pOut); }
-    DWORD GetQueuedCount() const { return m_Queue.GetCount(); }
     // Drops the partial frame, the queue and the header bytes.
     void Reset();
 
@@ -54,7 +53,6 @@ public:
     static BYTE GetMsgType(const MqttFrame &frame);
     static BYTE GetQos(const MqttFrame &frame);
     static int GetWillFlag(const MqttFrame &frame);
-    static const BYTE *GetFirstPart(const MqttFrame &frame);
     static const BYTE *GetSecondPart(const MqttFrame &frame);
     // Copies the client id, topic or filter, or the user name, into a field of MQTT_FIELD_LEN + 1
     // bytes, terminated.

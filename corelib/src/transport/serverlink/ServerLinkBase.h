@@ -60,7 +60,6 @@ public:
     void InitRecord(SERVER_LINK_DATA *pData, DWORD dwMsgType, DWORD dwDataKind, int iStreamHandle, int iAcceptHandle);
     // The member index, for the log lines.
     int Index() { return GetMemberIndex(); }
-    BYTE ManagerMode() const { return m_byManagerMode; }
 
 protected:
     // Steps of Start shared with links that start on their own (the MQTT link): the address,

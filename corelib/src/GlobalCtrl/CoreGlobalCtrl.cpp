@@ -111,18 +111,17 @@ void CCoreGlobalCtrlBase::SetThreadUserValues(int iValue1, int iValue2) {
 int CCoreGlobalCtrlBase::CreateMutexes() {
     if (m_pMutexes)
         return 0;
-    auto *pMutexes = new (std::nothrow) LibMutexes;
+    std::unique_ptr<LibMutexes> pMutexes(new (std::nothrow) LibMutexes);
     if (!pMutexes)
         return 0;
     for (int i = 0; i < MUTEX_COUNT; i++) {
         if (YAR_MutexCreate(&pMutexes->m_Mutex[i], 0) != 0) {
             while (--i >= 0)
                 YAR_MutexDestroy(&pMutexes->m_Mutex[i]);
-            delete pMutexes;
             return 0;
         }
     }
-    m_pMutexes = pMutexes;
+    m_pMutexes = std::move(pMutexes);
     return 1;
 }
 
@@ -136,8 +135,7 @@ void CCoreGlobalCtrlBase::DestroyMutexes() {
                                       MUTEX_ZLIB_LIB,     MUTEX_PERF_REGISTRY};
     for (LibMutex e : kOrder)
         YAR_MutexDestroy(&m_pMutexes->m_Mutex[e]);
-    delete m_pMutexes;
-    m_pMutexes = nullptr;
+    m_pMutexes.reset();
 }
 
 int CCoreGlobalCtrlBase::LockLib(LibMutex eMutex) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "GlobalCtrl/CtrlMorva.h"
 #include "Module/CharConv/CharIConv.h"
@@ -366,7 +367,7 @@ private:
     std::atomic<int> m_iFallbackUser1{0};
     std::atomic<int> m_iFallbackUser2{0};
 
-    LibMutexes *m_pMutexes = nullptr;
+    std::unique_ptr<LibMutexes> m_pMutexes;
 
     std::atomic<CLogService *> m_pLogService{nullptr};
     std::atomic<int> m_iLogServiceUsers{0};

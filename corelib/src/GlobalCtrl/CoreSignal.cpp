@@ -37,9 +37,7 @@ CCoreSignal::CCoreSignal() : m_pPrivate(new (std::nothrow) CCoreSignalPrivate) {
     }
 }
 
-CCoreSignal::~CCoreSignal() {
-    delete m_pPrivate;
-}
+CCoreSignal::~CCoreSignal() = default;
 
 int CCoreSignal::Create() {
     if (!m_pPrivate)
@@ -122,9 +120,7 @@ CMultiThreadControl::CMultiThreadControl() : m_pPrivate(new (std::nothrow) CMult
     }
 }
 
-CMultiThreadControl::~CMultiThreadControl() {
-    delete m_pPrivate;
-}
+CMultiThreadControl::~CMultiThreadControl() = default;
 
 bool CMultiThreadControl::CheckResource() const {
     return m_pPrivate && m_pPrivate->m_bMutexCreated;

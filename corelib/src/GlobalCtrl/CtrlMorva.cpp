@@ -37,9 +37,7 @@ constexpr int kIdlePollMs = 5;
 
 CCtrlMorva::CCtrlMorva() : m_pPrivate(new (std::nothrow) CCtrlBasePrivate) {}
 
-CCtrlMorva::~CCtrlMorva() {
-    delete m_pPrivate;
-}
+CCtrlMorva::~CCtrlMorva() = default;
 
 int CCtrlMorva::CheckPrivate() {
     if (m_pPrivate && m_pPrivate->m_bMutexCreated)

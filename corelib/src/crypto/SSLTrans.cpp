@@ -89,8 +89,7 @@ int CSSLTrans::SSLTrans_free() {
     }
     m_pReadBio = nullptr;
     m_pWriteBio = nullptr;
-    delete[] m_pDataBuf;
-    m_pDataBuf = nullptr;
+    m_pDataBuf.reset();
     m_dwDataHeld = 0;
     return 1;
 }

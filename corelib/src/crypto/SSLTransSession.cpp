@@ -108,12 +108,11 @@ int CSSLTrans::SSLTrans_shutdown() {
 }
 
 int CSSLTrans::NewDataBuf() {
-    delete[] m_pDataBuf;
-    m_pDataBuf = new (std::nothrow) BYTE[m_dwDataBufLen];
+    m_pDataBuf.reset(new (std::nothrow) BYTE[m_dwDataBufLen]);
     m_dwDataHeld = 0;
     if (!m_pDataBuf)
         return 0;
-    memset(m_pDataBuf, 0, m_dwDataBufLen);
+    memset(m_pDataBuf.get(), 0, m_dwDataBufLen);
     return 1;
 }
 
@@ -401,7 +400,7 @@ int CSSLTrans::FillDataBuf() {
     int iAsk = 4;
     bool bRetried = false;
     for (;;) {
-        int iRet = api.SSL_read(m_pSSL, m_pDataBuf + m_dwDataHeld, iAsk, -1);
+        int iRet = api.SSL_read(m_pSSL, m_pDataBuf.get() + m_dwDataHeld, iAsk, -1);
         if (iRet > 0) {
             m_dwDataHeld += iRet;
             int iPending = api.SSL_pending(m_pSSL, 0);
@@ -446,15 +445,15 @@ int CSSLTrans::FillDataBuf() {
 int CSSLTrans::DeliverData(void *pBuf, int iSize, int *pbAll) {
     int iHeld = static_cast<int>(m_dwDataHeld);
     if (iHeld > iSize) {
-        memcpy(pBuf, m_pDataBuf, iSize);
-        memmove(m_pDataBuf, m_pDataBuf + iSize, iHeld - iSize);
+        memcpy(pBuf, m_pDataBuf.get(), iSize);
+        memmove(m_pDataBuf.get(), m_pDataBuf.get() + iSize, iHeld - iSize);
         m_dwDataHeld -= iSize;
         if (pbAll)
             *pbAll = 0;
         return iSize;
     }
     if (iHeld > 0)
-        memcpy(pBuf, m_pDataBuf, iHeld);
+        memcpy(pBuf, m_pDataBuf.get(), iHeld);
     m_dwDataHeld = 0;
     if (pbAll)
         *pbAll = 1;

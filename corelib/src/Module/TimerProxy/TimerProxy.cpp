@@ -80,11 +80,16 @@ CTimerProxy::~CTimerProxy() {
 int CTimerProxy::AllocResource() {
     const int iIndex = GetMemberIndex();
     const char *pFailure = nullptr;
-    if (!(m_pMemberInfo = new (std::nothrow) TIMER_PROXY_REGISTER_PARAM[m_dwTotalNum]))
+    m_pMemberInfo.reset(new (std::nothrow) TIMER_PROXY_REGISTER_PARAM[m_dwTotalNum]);
+    if (m_pMemberInfo)
+        m_pMemberProccess.reset(new (std::nothrow) WorkRecord[m_dwTotalNum]);
+    if (m_pMemberProccess)
+        m_pMemberLock.reset(new (std::nothrow) YAR_MUTEX_T[m_dwTotalNum]);
+    if (!m_pMemberInfo)
         pFailure = "New m_pMemberInfo Failed";
-    else if (!(m_pMemberProccess = new (std::nothrow) WorkRecord[m_dwTotalNum]))
+    else if (!m_pMemberProccess)
         pFailure = "New m_pMemberProccess Failed";
-    else if (!(m_pMemberLock = new (std::nothrow) YAR_MUTEX_T[m_dwTotalNum]))
+    else if (!m_pMemberLock)
         pFailure = "New m_pMemberLock Failed";
     if (pFailure) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CTimerProxy::AllocResource, %s, m_dwTotalNum[%d]", iIndex, pFailure,
@@ -134,12 +139,9 @@ void CTimerProxy::FreeResource() {
         YAR_CondDestroy(&m_condExit);
         m_bInitResource = 0;
     }
-    delete[] m_pMemberInfo;
-    delete[] m_pMemberProccess;
-    delete[] m_pMemberLock;
-    m_pMemberInfo = nullptr;
-    m_pMemberProccess = nullptr;
-    m_pMemberLock = nullptr;
+    m_pMemberInfo.reset();
+    m_pMemberProccess.reset();
+    m_pMemberLock.reset();
 }
 
 int CTimerProxy::Start(void *pParam) {

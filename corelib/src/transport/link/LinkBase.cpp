@@ -21,7 +21,6 @@ namespace Vorezi {
 namespace {
 constexpr DWORD kLinkParamLocalPort = LINK_PARAM_LOCAL_PORT;
 constexpr int kMaxIPv4TextLen = 16;
-constexpr int kProbeLen = 4;
 }  // namespace
 
 void MakePortMultiKey(const YAR_ADDR_T &struAddr, BYTE *pKey) {

@@ -21,7 +21,7 @@ constexpr DWORD kConnectBufLen = 133;
 }  // namespace
 
 CLinkTCPSocks5::CLinkTCPSocks5(BYTE byProxyID)
-    : m_iProxyFamily(YAR_AF_INET), m_byOfferMethod(socks5::kMethodPrivate) {
+    : m_iProxyFamily(YAR_AF_INET) {
     std::memset(&m_struProxy, 0, sizeof(m_struProxy));
     Ctrl()->GetProxyByID(byProxyID, &m_struProxy);
     m_struProxy.szProxyIP[sizeof(m_struProxy.szProxyIP) - 1] = '\0';

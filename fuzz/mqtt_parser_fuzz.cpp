@@ -33,7 +33,6 @@ void ParseFrame(CMqttParser &parser, MqttFrame &frame) {
         return;
     }
     if (parser.ParsePackage(frame)) {
-        Touch(CMqttParser::GetFirstPart(frame), frame.dwFirstLen);
         Touch(CMqttParser::GetSecondPart(frame), frame.dwSecondLen);
         CMqttParser::CopyFirstPart(frame, field);
     }

@@ -16,10 +16,6 @@ using namespace Vorezi;
 
 namespace {
 
-CCoreGlobalCtrlBase *Ctrl() {
-    return GetCoreGlobalCtrl();
-}
-
 TEST(CtrlBase, InitFiniCountingAndCheckInit) {
     ASSERT_EQ(Ctrl()->CheckInit(), 0);
     EXPECT_EQ(Ctrl()->GetLastError(), MORVA_ERR_NOT_INIT);

@@ -14,10 +14,6 @@ using namespace Vorezi;
 
 namespace {
 
-CCoreGlobalCtrlBase *Ctrl() {
-    return GetCoreGlobalCtrl();
-}
-
 class CtrlConfig : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(Morva_Init(), 1); }

@@ -17,10 +17,6 @@ using namespace Vorezi;
 
 namespace {
 
-CCoreGlobalCtrlBase *Ctrl() {
-    return GetCoreGlobalCtrl();
-}
-
 DWORD HostOrder(const char *pText) {
     in_addr a{};
     inet_pton(AF_INET, pText, &a);

@@ -51,10 +51,6 @@ public:
     using CMemberMgrBase::SetStartFlag;
 };
 
-int LastError() {
-    return GetCoreGlobalCtrl()->GetLastError();
-}
-
 class MemberTest : public servicetest::InitedTest {
 protected:
     void SetUp() override {

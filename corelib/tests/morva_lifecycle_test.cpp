@@ -17,10 +17,6 @@ using namespace Vorezi;
 
 namespace {
 
-CCoreGlobalCtrlBase *Ctrl() {
-    return GetCoreGlobalCtrl();
-}
-
 int CountEntries(const char *pDir) {
     int n = 0;
     DIR *d = opendir(pDir);

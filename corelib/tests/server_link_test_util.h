@@ -56,7 +56,7 @@ protected:
     void TearDown() override { Vorezi::GetCoreGlobalCtrl()->Fini(); }
 };
 
-inline int LastError() { return Vorezi::GetCoreGlobalCtrl()->GetLastError(); }
+using Vorezi::LastError;
 
 struct Record {
     DWORD dwMsgType;

@@ -405,15 +405,4 @@ int YAR_AsyncIO_PostQueuedCompleteStatusEx(YAR_IOQUEUE queue, const void *key, i
     return 0;
 }
 
-int YAR_AsyncIO_GetAcceptAddrs(const void *output, YAR_ADDR_T *local, YAR_ADDR_T *peer) {
-    if (!output)
-        return -1;
-    const char *in = static_cast<const char *>(output);
-    if (local)
-        std::memcpy(local, in, sizeof(YAR_ADDR_T));
-    if (peer)
-        std::memcpy(peer, in + YAR_ASYNCIO_ACCEPT_OUTPUT / 2, sizeof(YAR_ADDR_T));
-    return 0;
-}
-
 }  // extern "C"

@@ -1,4 +1,5 @@
-// The debugger-output sink. Texts that a Windows build would send to the debugger land here.
+// The debugger-output sink: texts written for a debugger go to the sink a host installs, or to
+// stderr when YAR_DEBUG_OUTPUT is 1, else nowhere.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -74,6 +74,14 @@ void CCoreGlobalCtrlBase::SetLastError(int iCode) {
     CurrentValues(m_dwTlsGeneration.load()).iError = iCode;
 }
 
+void SetError(int iCode) {
+    GetCoreGlobalCtrl()->SetLastError(iCode);
+}
+
+int LastError() {
+    return GetCoreGlobalCtrl()->GetLastError();
+}
+
 void CCoreGlobalCtrlBase::GetThreadUserValues(int *pValue1, int *pValue2) {
     if (pValue1)
         *pValue1 = 0;
@@ -103,32 +111,31 @@ void CCoreGlobalCtrlBase::SetThreadUserValues(int iValue1, int iValue2) {
 int CCoreGlobalCtrlBase::CreateMutexes() {
     if (m_pMutexes)
         return 0;
-    auto *pMutexes = new (std::nothrow) LibMutexes;
+    std::unique_ptr<LibMutexes> pMutexes(new (std::nothrow) LibMutexes);
     if (!pMutexes)
         return 0;
     for (int i = 0; i < MUTEX_COUNT; i++) {
         if (YAR_MutexCreate(&pMutexes->m_Mutex[i], 0) != 0) {
             while (--i >= 0)
                 YAR_MutexDestroy(&pMutexes->m_Mutex[i]);
-            delete pMutexes;
             return 0;
         }
     }
-    m_pMutexes = pMutexes;
+    m_pMutexes = std::move(pMutexes);
     return 1;
 }
 
 void CCoreGlobalCtrlBase::DestroyMutexes() {
     if (!m_pMutexes)
         return;
-    // Destruction order of the original table: local-IP, iconv, TLS, then the rest in order.
+    // Fini's fixed order: local-IP, iconv, TLS, then the rest as created. No thread holds any of
+    // them by now.
     static const LibMutex kOrder[] = {MUTEX_LOCAL_IP,     MUTEX_ICONV_LIB,      MUTEX_SSL_LIB,
                                       MUTEX_LOG_REGISTRY, MUTEX_DEBUG_CATEGORY, MUTEX_RQS_LIB,
                                       MUTEX_ZLIB_LIB,     MUTEX_PERF_REGISTRY};
     for (LibMutex e : kOrder)
         YAR_MutexDestroy(&m_pMutexes->m_Mutex[e]);
-    delete m_pMutexes;
-    m_pMutexes = nullptr;
+    m_pMutexes.reset();
 }
 
 int CCoreGlobalCtrlBase::LockLib(LibMutex eMutex) {

@@ -6,10 +6,12 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "GlobalCtrl/CtrlMorva.h"
 #include "Module/CharConv/CharIConv.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "morva/MorvaTypes.h"
 #include "transport/port/LocalPortPool.h"
 #include "transport/port/PortMultiplexList.h"
@@ -33,30 +35,6 @@ class CRqsTrans;
 // MQTT server managers.
 class CMqttListenMgr;
 class CMqttServerMgr;
-
-// Core error codes set through SetLastError.
-enum {
-    MORVA_ERR_SUCCESS = 0,
-    MORVA_ERR_NOT_INIT = 3,
-    MORVA_ERR_SEND = 8,
-    MORVA_ERR_CHAR_ENCODE = 11,
-    MORVA_ERR_NOT_READY = 12,
-    MORVA_ERR_PARAM = 17,
-    MORVA_ERR_NO_CA_PATH = 40,
-    MORVA_ERR_ALLOC = 41,
-    MORVA_ERR_BUFFER_SMALL = 43,
-    MORVA_ERR_MEMBER_FULL = 46,
-    MORVA_ERR_NO_LOCAL_IP = 53,
-    MORVA_ERR_LOG_CFG_FILE = 103,
-    MORVA_ERR_CERT = 147,
-    MORVA_ERR_LOAD_CRYPTO = 156,
-    MORVA_ERR_LOAD_SSL = 157,
-    MORVA_ERR_LOAD_ICONV = 158,
-    MORVA_ERR_LOAD_ZLIB = 161,
-    MORVA_ERR_CA_BEFORE_INIT = 162,
-    MORVA_ERR_PORT_NODE = 184,
-    MORVA_ERR_FUNCTION_INVALID = 186,
-};
 
 enum ENUM_MORVA_THREADPOOL {
     ENUM_MORVA_THREADPOOL_DEFAULT = 0,
@@ -389,7 +367,7 @@ private:
     std::atomic<int> m_iFallbackUser1{0};
     std::atomic<int> m_iFallbackUser2{0};
 
-    LibMutexes *m_pMutexes = nullptr;
+    std::unique_ptr<LibMutexes> m_pMutexes;
 
     std::atomic<CLogService *> m_pLogService{nullptr};
     std::atomic<int> m_iLogServiceUsers{0};
@@ -568,8 +546,6 @@ void CCoreGlobalCtrlBase::ReleaseManager(std::atomic<T *> &pManager) {
     Unlock();
 }
 
-// The address of the one instance; never fails.
-CCoreGlobalCtrlBase *GetCoreGlobalCtrl();
 // The controller's memory manager and zlib binding (see the members of the same name).
 CMemoryMgr *GetMemoryMgr();
 CZlibAPI *GetZlibAPI();

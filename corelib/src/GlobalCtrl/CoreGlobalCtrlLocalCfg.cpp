@@ -24,8 +24,6 @@ enum {
 constexpr DWORD kMinConnectTimeOut = 300;
 constexpr DWORD kMaxConnectTimeOut = 75000;
 constexpr DWORD kMinRecvTimeOut = 1000;
-constexpr int kNagleOn = 18;
-constexpr int kNagleOff = 6;
 
 constexpr const char kCipherList[] =
     "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES128-GCM-SHA256:"
@@ -229,7 +227,7 @@ int CCoreGlobalCtrlBase::GetNagleFlag(DWORD *pFlag) {
 }
 
 int CCoreGlobalCtrlBase::GetNagleMode() {
-    return m_bNagle ? kNagleOn : kNagleOff;
+    return m_bNagle ? kNagleModeOn : kNagleModeOff;
 }
 
 void CCoreGlobalCtrlBase::SetAsyncIO(DWORD bAsync) {

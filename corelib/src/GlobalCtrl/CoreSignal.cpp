@@ -33,13 +33,11 @@ public:
 CCoreSignal::CCoreSignal() : m_pPrivate(new (std::nothrow) CCoreSignalPrivate) {
     if (!m_pPrivate) {
         LogModule_Write(LOG_LEVEL_ERR, "CCoreSignal::CCoreSignal, new CCoreSignalPrivate exception!!");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
     }
 }
 
-CCoreSignal::~CCoreSignal() {
-    delete m_pPrivate;
-}
+CCoreSignal::~CCoreSignal() = default;
 
 int CCoreSignal::Create() {
     if (!m_pPrivate)
@@ -118,13 +116,11 @@ public:
 CMultiThreadControl::CMultiThreadControl() : m_pPrivate(new (std::nothrow) CMultiThreadControlPrivate) {
     if (!m_pPrivate) {
         LogModule_Write(LOG_LEVEL_ERR, "CMultiThreadControl::CMultiThreadControl, new CMultiThreadControlPrivate exception!!");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
     }
 }
 
-CMultiThreadControl::~CMultiThreadControl() {
-    delete m_pPrivate;
-}
+CMultiThreadControl::~CMultiThreadControl() = default;
 
 bool CMultiThreadControl::CheckResource() const {
     return m_pPrivate && m_pPrivate->m_bMutexCreated;

@@ -2,6 +2,8 @@
 // resume handshake between a controlling thread and one worker.
 #pragma once
 
+#include <memory>
+
 #include "morva/MorvaTypes.h"
 
 namespace Vorezi {
@@ -25,7 +27,7 @@ public:
     int Wait();
 
 private:
-    CCoreSignalPrivate *m_pPrivate;
+    std::unique_ptr<CCoreSignalPrivate> m_pPrivate;
 };
 
 class CMultiThreadControl {
@@ -45,7 +47,7 @@ public:
     void CheckPause();
 
 private:
-    CMultiThreadControlPrivate *m_pPrivate;
+    std::unique_ptr<CMultiThreadControlPrivate> m_pPrivate;
 };
 
 }  // namespace Vorezi

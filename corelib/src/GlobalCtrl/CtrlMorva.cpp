@@ -37,14 +37,12 @@ constexpr int kIdlePollMs = 5;
 
 CCtrlMorva::CCtrlMorva() : m_pPrivate(new (std::nothrow) CCtrlBasePrivate) {}
 
-CCtrlMorva::~CCtrlMorva() {
-    delete m_pPrivate;
-}
+CCtrlMorva::~CCtrlMorva() = default;
 
 int CCtrlMorva::CheckPrivate() {
     if (m_pPrivate && m_pPrivate->m_bMutexCreated)
         return 1;
-    GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+    SetError(MORVA_ERR_ALLOC);
     return 0;
 }
 
@@ -52,11 +50,11 @@ int CCtrlMorva::Init() {
     if (!CheckPrivate())
         return 0;
     if (YAR_MutexLock(&m_pPrivate->m_Mutex) != 0) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     if (m_pPrivate->m_dwInitCount == 0 && !InitAllResource()) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         YAR_MutexUnlock(&m_pPrivate->m_Mutex);
         return 0;
     }
@@ -67,21 +65,21 @@ int CCtrlMorva::Init() {
 
 int CCtrlMorva::Fini() {
     if (!m_pPrivate || !m_pPrivate->m_bMutexCreated) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NOT_INIT);
+        SetError(MORVA_ERR_NOT_INIT);
         return 0;
     }
     // A lock that cannot be taken is a failure, never a success code.
     if (YAR_MutexLock(&m_pPrivate->m_Mutex) != 0) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     if (m_pPrivate->m_dwInitCount == 0) {
         YAR_MutexUnlock(&m_pPrivate->m_Mutex);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NOT_INIT);
+        SetError(MORVA_ERR_NOT_INIT);
         return 0;
     }
     if (--m_pPrivate->m_dwInitCount > 0) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_SUCCESS);
+        SetError(MORVA_ERR_SUCCESS);
     } else {
         WaitIdle();
         ReleaseAllResource();
@@ -94,14 +92,14 @@ int CCtrlMorva::CheckInit() {
     if (!CheckPrivate())
         return 0;
     if (YAR_MutexLock(&m_pPrivate->m_Mutex) != 0) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NOT_INIT);
+        SetError(MORVA_ERR_NOT_INIT);
         return 0;
     }
     DWORD dwInitCount = m_pPrivate->m_dwInitCount;
     int32_t iBusy = m_pPrivate->m_iBusyCount.load();
     YAR_MutexUnlock(&m_pPrivate->m_Mutex);
     if (dwInitCount == 0) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NOT_INIT);
+        SetError(MORVA_ERR_NOT_INIT);
         return 0;
     }
     if (iBusy < 0) {

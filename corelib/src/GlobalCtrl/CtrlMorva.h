@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "Utils/DependLibLoader.h"
 #include "morva/MorvaTypes.h"
@@ -38,7 +39,7 @@ protected:
 private:
     int CheckPrivate();
 
-    CCtrlBasePrivate *m_pPrivate;
+    std::unique_ptr<CCtrlBasePrivate> m_pPrivate;
 };
 
 }  // namespace Vorezi

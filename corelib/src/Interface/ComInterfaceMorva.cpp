@@ -28,10 +28,6 @@ constexpr DWORD kSmallestClass = 32;
 constexpr DWORD kLargestClass = 0x200000;
 constexpr int kFirstClassKind = 10;
 
-CCoreGlobalCtrlBase *Ctrl() {
-    return GetCoreGlobalCtrl();
-}
-
 int CheckInit() {
     return Ctrl()->CheckInit();
 }
@@ -119,7 +115,7 @@ bool UseMemPool() {
 int Morva_Init(void) {
     if (Ctrl()->Init())
         return 1;
-    Ctrl()->SetLastError(MORVA_ERR_ALLOC);
+    SetError(MORVA_ERR_ALLOC);
     return 0;
 }
 
@@ -167,11 +163,11 @@ int Morva_GetModulePath(char *pBuf, int iSize) {
 // ---- errors and per-thread values ----
 
 int Morva_GetLastError(void) {
-    return Ctrl()->GetLastError();
+    return LastError();
 }
 
 int Morva_SetLastError(int iError) {
-    Ctrl()->SetLastError(iError);
+    SetError(iError);
     return 1;
 }
 
@@ -262,7 +258,7 @@ int Morva_SetLogFile(int iLevel, const char *pDir, int bAutoDel) {
     if (!CheckInit())
         return 0;
     if (!ValidLevel(iLevel)) {
-        Ctrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     int iMode = iLevel == LOG_LEVEL_DISABLE ? LOG_MODE_OFF : (bAutoDel ? LOG_MODE_COVER : LOG_MODE_NOCOVER);
@@ -281,7 +277,7 @@ int Morva_SetLogFileEx(MORVA_LOG_HANDLE hLog, int iLevel, const char *pDir, int 
         return 0;
     int iMode = ModeOfKind(iKind);
     if (!ValidLevel(iLevel) || iMode < 0 || !hLog) {
-        Ctrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     LogModule_SetLogFile(Instance(hLog), iLevel, pDir, iMode, kLogConfigIndex);
@@ -296,14 +292,14 @@ int Morva_SetLogLevel(int iLevel, const char *pDir, int iKind) {
         return 0;
     int iMode = ModeOfKind(iKind);
     if (!ValidLevel(iLevel) || iMode < 0) {
-        Ctrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     GlobalLog log;
     if (!log.Get())
         return 0;
     if (LogModule_IsUseCfgFile(log.Get())) {
-        Ctrl()->SetLastError(MORVA_ERR_LOG_CFG_FILE);
+        SetError(MORVA_ERR_LOG_CFG_FILE);
         return 0;
     }
     LogModule_SetLogLevel(log.Get(), iLevel);
@@ -313,7 +309,7 @@ int Morva_SetLogLevel(int iLevel, const char *pDir, int iKind) {
     else
         LogModule_EnableOutput(log.Get(), LOG_OUTPUT_FILE, pDir, LOG_DEFAULT_FILE_SIZE, iMode);
     WriteBanner(log.Get(), LogModule_GetLogDir(log.Get()));
-    Ctrl()->SetLastError(MORVA_ERR_SUCCESS);
+    SetError(MORVA_ERR_SUCCESS);
     return 1;
 }
 
@@ -321,7 +317,7 @@ int Morva_SetLogParam(int bEnable, int iLevel, const char *pDir, int bAutoDel) {
     if (!CheckInit())
         return 0;
     if (!ValidLevel(iLevel)) {
-        Ctrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     // The refusal is logged once, and again only after a version was accepted in between.
@@ -356,7 +352,7 @@ int Morva_SetLogOutput(int iLevel, int iOutput, int bOn) {
         else
             LogModule_DisableOutput(log.Get(), iWhich);
     }
-    Ctrl()->SetLastError(MORVA_ERR_SUCCESS);
+    SetError(MORVA_ERR_SUCCESS);
     return 1;
 }
 
@@ -365,7 +361,7 @@ int Morva_SetLogToDebugger(int bOn) {
         return 0;
     GlobalLog log;
     LogModule_SetDebugOutput(log.Get(), bOn);
-    Ctrl()->SetLastError(MORVA_ERR_SUCCESS);
+    SetError(MORVA_ERR_SUCCESS);
     return 1;
 }
 

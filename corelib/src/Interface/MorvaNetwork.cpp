@@ -18,11 +18,8 @@ namespace Vorezi {
 namespace {
 
 constexpr int kSendPiece = 1460;
-constexpr int kNagleOffMode = 6;
 constexpr int kDumpHexMax = 128;
 constexpr int kDumpTextPiece = 500;
-
-CCoreGlobalCtrlBase *Ctrl() { return GetCoreGlobalCtrl(); }
 
 int Pin(bool bIPv6, DWORD dwIPIndex, DWORD bEnableBind) {
     if (!Ctrl()->CheckInit()) return 0;
@@ -32,10 +29,10 @@ int Pin(bool bIPv6, DWORD dwIPIndex, DWORD bEnableBind) {
         LogModule_Write(LOG_LEVEL_ERR, "%s, %s Failed, dwIPIndex[%d], bEnableBind[%d]",
                         bIPv6 ? "Morva_SetLocalIPv6" : "Morva_SetValidIP",
                         bIPv6 ? "SetDefaultIPv6Index" : "SetDefaultIPv4Index", int(dwIPIndex), int(bEnableBind));
-        Ctrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
-    Ctrl()->SetLastError(MORVA_ERR_SUCCESS);
+    SetError(MORVA_ERR_SUCCESS);
     return 1;
 }
 
@@ -43,12 +40,12 @@ template <class F>
 int List(const void *pBuf, F fnList) {
     if (!Ctrl()->CheckInit()) return 0;
     if (pBuf == nullptr) {
-        Ctrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     Ctrl()->CheckUpdateLocalIP();
     if (fnList() != 0) return 0;
-    Ctrl()->SetLastError(MORVA_ERR_SUCCESS);
+    SetError(MORVA_ERR_SUCCESS);
     return 1;
 }
 
@@ -98,14 +95,14 @@ DWORD Morva_GetDefaultRecvTimeOut(void) { return Ctrl()->CheckInit() ? Ctrl()->G
 int Morva_SetNagleFlag(DWORD dwFlag) {
     if (!Ctrl()->CheckInit()) return 0;
     if (dwFlag > 1) {
-        Ctrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     return Ctrl()->SetNagleFlag(dwFlag);
 }
 
 int Morva_GetNagleFlag(DWORD *pFlag) { return Ctrl()->CheckInit() ? Ctrl()->GetNagleFlag(pFlag) : 0; }
-int Morva_GetNagleMode(void) { return Ctrl()->CheckInit() ? Ctrl()->GetNagleMode() : kNagleOffMode; }
+int Morva_GetNagleMode(void) { return Ctrl()->CheckInit() ? Ctrl()->GetNagleMode() : kNagleModeOff; }
 DWORD Morva_IsCustomTiming(void) { return Ctrl()->CheckInit() ? Ctrl()->IsCustomTiming() : 0; }
 DWORD Morva_IsAsyncIO(void) { return Ctrl()->CheckInit() ? Ctrl()->IsAsyncIO() : 0; }
 
@@ -131,7 +128,7 @@ int Morva_SplittingSendWithTimeout(int iSockFd, const char *pBuf, int iBufLen, i
                             "Morva_SplittingSendWithTimeout, YAR_Sendn Failed, iSockFd[%d], pBuf[0x%X], iSendOnce[%d], "
                             "iTimeOutLeft[%d], syserror[%d]",
                             iSockFd, MORVA_PTR_ARG(pBuf), iSendOnce, int(llTimeLeft), YAR_GetSystemLastError());
-            Ctrl()->SetLastError(MORVA_ERR_SEND);
+            SetError(MORVA_ERR_SEND);
             return -1;
         }
         if (iResult == 0) {
@@ -154,7 +151,7 @@ int Morva_SplittingSend(int iSockFd, const char *pBuf, int iBufLen) {
     while (iSent < iBufLen) {
         const int iResult = YAR_Send(iSockFd, pBuf + iSent, std::min(kSendPiece, iBufLen - iSent));
         if (iResult < 0) {
-            Ctrl()->SetLastError(MORVA_ERR_SEND);
+            SetError(MORVA_ERR_SEND);
             return -1;
         }
         if (iResult == 0) break;

@@ -46,7 +46,7 @@ int Morva_PerformanceMonitor(int bUsePerfmMonitor, DWORD dwMonitorInterval) {
     if (!pCtrl->CheckInit()) return 0;
     CPerformanceBase *pPerf = pCtrl->GetPerformance();
     if (pPerf == nullptr) {
-        pCtrl->SetLastError(MORVA_ERR_NOT_READY);
+        SetError(MORVA_ERR_NOT_READY);
         LogModule_Write(LOG_LEVEL_ERR, "Morva_PerformanceMonitor, pHandle is NULL");
         return 0;
     }
@@ -54,11 +54,11 @@ int Morva_PerformanceMonitor(int bUsePerfmMonitor, DWORD dwMonitorInterval) {
     if (dwMonitorInterval < kMonitorMinMs || dwMonitorInterval > kMonitorMaxMs) {
         LogModule_Write(LOG_LEVEL_ERR, "Morva_PerformanceMonitor, Invalid Param dwMonitorInterval[%d]",
                         int(dwMonitorInterval));
-        pCtrl->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (!pPerf->PerformanceMonitorConfig(bUsePerfmMonitor, dwMonitorInterval)) {
-        pCtrl->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         LogModule_Write(LOG_LEVEL_ERR,
                         "Morva_PerformanceMonitor, PerformanceMonitorConfig Failed, bUsePerfmMonitor[%d], "
                         "dwMonitorInterval[%d]",

@@ -42,8 +42,6 @@ int ZlibInMemory(ZlibBufferCall fnCall, const char *pFailText, int iLine, const 
     return int(uDestLen);
 }
 
-void SetError(int iCode) { GetCoreGlobalCtrl()->SetLastError(iCode); }
-
 struct ConvertTexts {
     const char *pNullOut;
     const char *pNewIn;

@@ -50,7 +50,7 @@ int CDependLibLoader::SetDllLoadPath(int iDllIndex, const char *pPath) {
     if (!ValidIndex(iDllIndex) || !pPath) {
         LogModule_Write(LOG_LEVEL_ERR, "CDependLibLoader::SetDllLoadPath, Invalid iDllIndex[%d], pPath[0x%X]",
                         iDllIndex, MORVA_PTR_ARG(pPath));
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     LogModule_Write(LOG_LEVEL_DBG, "CDependLibLoader::SetDllLoadPath, iDllIndex[%d], pPath[%s]", iDllIndex, pPath);
@@ -62,7 +62,7 @@ int CDependLibLoader::SetDllLoadDir(int iDllIndex, const char *pDir) {
     if (!ValidIndex(iDllIndex) || !pDir) {
         LogModule_Write(LOG_LEVEL_ERR, "CDependLibLoader::SetDllLoadDir, Invalid iDllIndex[%d], pDir[0x%X]",
                         iDllIndex, MORVA_PTR_ARG(pDir));
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     char szDir[DLL_PATH_FIELD];
@@ -86,7 +86,7 @@ int CDependLibLoader::GetDllLoadPath(int iDllIndex, char *pPath) {
     if (!ValidIndex(iDllIndex) || !pPath) {
         LogModule_Write(LOG_LEVEL_ERR, "CDependLibLoader::GetDllLoadPath, Invalid iDllIndex[%d], pPath[0x%X]",
                         iDllIndex, MORVA_PTR_ARG(pPath));
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     std::memset(pPath, 0, DLL_PATH_FIELD - 1);
@@ -98,7 +98,7 @@ int CDependLibLoader::GetDllFileName(int iDllIndex, char *pFileName) {
     if (!ValidIndex(iDllIndex) || !pFileName) {
         LogModule_Write(LOG_LEVEL_ERR, "CDependLibLoader::GetDllFileName, Invalid iDllIndex[%d], pFileName[0x%X]",
                         iDllIndex, MORVA_PTR_ARG(pFileName));
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (m_szDllLoadPath[iDllIndex][0] == '\0') {

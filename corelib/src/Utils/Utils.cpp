@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "yar/yar_adapter.h"
 #include "yar/yar_error.h"
 #include "yar/yar_file.h"
@@ -157,16 +157,15 @@ int Utils_IsDomain(const char *pText) {
 }
 
 int Utils_DomainParse(const char *pInBuf, char *pOutBuf, int iOutSize) {
-    CCoreGlobalCtrlBase *pCtrl = GetCoreGlobalCtrl();
     if (!pInBuf || !pOutBuf || iOutSize <= 0) {
         LogModule_Write(LOG_LEVEL_ERR, "Utils_DomainParse, Invalid Param, pInBuf[0x%X], pOutBuf[0x%X]",
                         MORVA_PTR_ARG(pInBuf), MORVA_PTR_ARG(pOutBuf));
-        pCtrl->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (!Utils_IsDomain(pInBuf)) {
         if (std::strlen(pInBuf) >= (size_t)iOutSize) {
-            pCtrl->SetLastError(MORVA_ERR_BUFFER_SMALL);
+            SetError(MORVA_ERR_BUFFER_SMALL);
             return 0;
         }
         std::strcpy(pOutBuf, pInBuf);
@@ -176,13 +175,13 @@ int Utils_DomainParse(const char *pInBuf, char *pOutBuf, int iOutSize) {
     if (YAR_GetAddressInfo(pInBuf, nullptr, nullptr, &pInfo) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "Utils_DomainParse, YAR_GetAddressInfo Failed, syserror[%d]",
                         YAR_GetSystemLastError());
-        pCtrl->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (!pInfo) {
         LogModule_Write(LOG_LEVEL_ERR, "Utils_DomainParse, NULL == pAddressInfo, syserror[%d]",
                         YAR_GetSystemLastError());
-        pCtrl->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     int iResult = 0;
@@ -191,7 +190,7 @@ int Utils_DomainParse(const char *pInBuf, char *pOutBuf, int iOutSize) {
         if (!YAR_GetAddrStringEx(&p->addr, szText, sizeof(szText)) || std::strcmp(szText, "::1") == 0)
             continue;
         if (std::strlen(szText) >= (size_t)iOutSize) {
-            pCtrl->SetLastError(MORVA_ERR_BUFFER_SMALL);
+            SetError(MORVA_ERR_BUFFER_SMALL);
         } else {
             std::strcpy(pOutBuf, szText);
             iResult = 1;
@@ -201,7 +200,7 @@ int Utils_DomainParse(const char *pInBuf, char *pOutBuf, int iOutSize) {
     if (YAR_FreeAddressInfo(pInfo) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "Utils_DomainParse, YAR_FreeAddressInfo Failed, syserror[%d]",
                         YAR_GetSystemLastError());
-        pCtrl->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
     }
     return iResult;
 }

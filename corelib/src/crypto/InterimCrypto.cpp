@@ -83,7 +83,7 @@ int Interim_GeneratePublicKey(CVornCryptInterface *pInterface, BYTE *pKey, int *
 
 int Interim_GeneratePublicKey2048(CVornCryptInterface *pInterface, BYTE *pKey, int *pKeyLen) {
     if (!CheckKeyArgs("Interim_GeneratePublicKey2048", pInterface, pKey, pKeyLen)) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (!pInterface->GeneratePublicKey2048(pKey, pKeyLen)) {

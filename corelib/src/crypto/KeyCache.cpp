@@ -3,11 +3,11 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
 #include "crypto/FreshSSLTrans.h"
 #include "crypto/VORNEncrypt.h"
+#include "internal/MorvaInternal.h"
 #include "yar/yar_error.h"
 #include "yar/yar_string.h"
 
@@ -264,20 +264,19 @@ int CECDHKey::CreateECDHKey(void *pSelf) {
 }
 
 int CECDHKey::GetECDHKey(int iCurveType, MORVA_ECDH_KEY *pECDHKey) {
-    CCoreGlobalCtrlBase *pCtrl = GetCoreGlobalCtrl();
     if (!m_Refresher.IsInitSucc()) {
         LogModule_Write(LOG_LEVEL_ERR, "CECDHKey::GetECDHKey, m_bInitSucc is False");
         return 0;
     }
     if (pECDHKey == nullptr) {
         LogModule_Write(LOG_LEVEL_ERR, "CECDHKey::GetECDHKey, NULL == pECDHKey");
-        pCtrl->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (pECDHKey->pPriKeyBuf == nullptr || pECDHKey->pPubKeyBuf == nullptr) {
         LogModule_Write(LOG_LEVEL_ERR, "CECDHKey::GetECDHKey, Invalid pPriKeyBuf[0x%X], pPubKeyBuf[0x%X]",
                         MORVA_PTR_ARG(pECDHKey->pPriKeyBuf), MORVA_PTR_ARG(pECDHKey->pPubKeyBuf));
-        pCtrl->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (!m_Refresher.Lock()) return 0;
@@ -318,7 +317,7 @@ int CECDHKey::GetECDHKey(int iCurveType, MORVA_ECDH_KEY *pECDHKey) {
         if (pECDHKey->iPriKeyBufSize < pSet->iPriKeyLen || pECDHKey->iPubKeyBufSize < pSet->iPointLen ||
             pECDHKey->iPubKeyBufSize < iPubLen) {
             LogModule_Write(LOG_LEVEL_ERR, "GetECDHKey, Buf no enough");
-            pCtrl->SetLastError(MORVA_ERR_PARAM);
+            SetError(MORVA_ERR_PARAM);
         } else {
             std::memcpy(pECDHKey->pPriKeyBuf, pSet->byPriKey, size_t(pSet->iPriKeyLen));
             pECDHKey->iPriKeyLen = pSet->iPriKeyLen;

@@ -89,8 +89,7 @@ int CSSLTrans::SSLTrans_free() {
     }
     m_pReadBio = nullptr;
     m_pWriteBio = nullptr;
-    delete[] m_pDataBuf;
-    m_pDataBuf = nullptr;
+    m_pDataBuf.reset();
     m_dwDataHeld = 0;
     return 1;
 }
@@ -115,7 +114,7 @@ int CSSLTrans::LoadSSLLib() {
         if (!s_hEAYCom) {
             LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::LoadSSLLib, LoadDSo BASE_DLL_LIBEAY Failed, syserror[%d]",
                             SysError());
-            pCtrl->SetLastError(MORVA_ERR_LOAD_CRYPTO);
+            SetError(MORVA_ERR_LOAD_CRYPTO);
             return 0;
         }
     }
@@ -125,7 +124,7 @@ int CSSLTrans::LoadSSLLib() {
         if (!s_hSSLCom) {
             LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::LoadSSLLib, LoadDSo BASE_DLL_SSLEASY Failed, syserror[%d]",
                             SysError());
-            pCtrl->SetLastError(MORVA_ERR_LOAD_SSL);
+            SetError(MORVA_ERR_LOAD_SSL);
             return 0;
         }
         api.LoadAPI(s_hSSLCom, s_hEAYCom);
@@ -329,7 +328,7 @@ int CSSLTrans::SSLCtxInit(int bServerLink, DWORD dwSSLVersion) {
         bool bList = texts.pCipherList && !(iKind == SSL_CTX_KIND_TLS_SERVER && s_bGM);
         if (bList && CtxSetCipherList(rec.pCtx, CCoreGlobalCtrlBase::GetCipherList()) != 1) {
             LogModule_Write(LOG_LEVEL_ERR, "%s", texts.pCipherList);
-            GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+            SetError(MORVA_ERR_PARAM);
         }
     }
     LogModule_WriteDebug(LOG_CATEGORY_SSL, "CSSLTrans::SSLCtxInit, SUCC, bServerLink[%d], dwSSLVersion[%d]",
@@ -338,12 +337,11 @@ int CSSLTrans::SSLCtxInit(int bServerLink, DWORD dwSSLVersion) {
 }
 
 int CSSLTrans::CreateSSLTrans(int bServerLink, DWORD dwSSLVersion) {
-    CCoreGlobalCtrlBase *pCtrl = GetCoreGlobalCtrl();
     SSLLibGuard lock;
     if (!lock.Locked()) {
         LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::CreateSSLTrans, SSLLibLock Failed, bServerLink[%d], dwSSLVersion[%d]",
                         bServerLink, static_cast<int>(dwSSLVersion));
-        pCtrl->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     if (!LoadSSLLib()) {
@@ -372,7 +370,7 @@ int CSSLTrans::CreateSSLTrans(int bServerLink, DWORD dwSSLVersion) {
         LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::CreateSSLTrans, SSLCtxInit Failed, bServerLink[%d], dwSSLVersion[%d]",
                         bServerLink, static_cast<int>(dwSSLVersion));
         lock.Unlock();
-        pCtrl->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     rec.llUsers++;
@@ -383,7 +381,7 @@ int CSSLTrans::UnloadSSLLib(int bServerLink, int bDTLS) {
     SSLLibGuard lock;
     if (!lock.Locked()) {
         LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::UnloadSSLLib, SSLLibLock Failed");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     int iKind = Kind(bServerLink, bDTLS);
@@ -441,7 +439,7 @@ int CSSLTrans::SSLTrans_CTX_Load_CA() {
     char szPath[CA_PATH_LEN];
     if (!GetCAPathFromConfig(szPath, sizeof(szPath))) {
         LogModule_WriteDebug(LOG_CATEGORY_SSL, "CSSLTrans::SSLTrans_CTX_Load_CA, GetCAPath Failed");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NO_CA_PATH);
+        SetError(MORVA_ERR_NO_CA_PATH);
         return 0;
     }
     size_t uPathLen = strlen(szPath);
@@ -458,7 +456,7 @@ int CSSLTrans::SSLTrans_CTX_Load_CA() {
             LogModule_Write(LOG_LEVEL_INF, "CSSLTrans::SSLTrans_CTX_Load_CA, szCAName[%s]", szCAName);
             if (OpenSSL().SSL_CTX_load_verify_locations(rec.pCtx, szCAName, static_cast<const char *>(nullptr), 0) != 1) {
                 LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::SSLTrans_CTX_Load_CA, SSLTrans_CTX_load_verify_locations Failed");
-                GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_CERT);
+                SetError(MORVA_ERR_CERT);
             }
         }
         YAR_CloseDir(pDir);
@@ -471,7 +469,7 @@ int CSSLTrans::SSLTrans_CTX_Load_CA() {
 // there is no client context to load into.
 int CSSLTrans::SSLTrans_CXT_RefreshCA() {
     if (!IsLoaded()) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_CA_BEFORE_INIT);
+        SetError(MORVA_ERR_CA_BEFORE_INIT);
         return 0;
     }
     SSLLibGuard lock;
@@ -515,17 +513,16 @@ bool IsObsoleteServerCode(DWORD dwSSLVersion) {
 }
 
 CSSLTrans *CreateServer(DWORD dwSSLVersion, int bDTLS, int bGM, const ServerTexts &texts) {
-    CCoreGlobalCtrlBase *pCtrl = GetCoreGlobalCtrl();
     if (dwSSLVersion >= SSL_VERSION_DTLS || IsObsoleteServerCode(dwSSLVersion)) {
         LogModule_Write(LOG_LEVEL_ERR, texts.pInvalid, static_cast<int>(dwSSLVersion));
-        pCtrl->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return nullptr;
     }
     // The context kind follows the code; an instance of the other kind would have no context.
     bool bDTLSCode = dwSSLVersion >= SSL_VERSION_DTLS_MIN;
     if (bDTLSCode != (bDTLS != 0)) {
         LogModule_Write(LOG_LEVEL_ERR, texts.pInvalid, static_cast<int>(dwSSLVersion));
-        pCtrl->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return nullptr;
     }
     CSSLTrans *pSSLTrans = nullptr;
@@ -533,7 +530,7 @@ CSSLTrans *CreateServer(DWORD dwSSLVersion, int bDTLS, int bGM, const ServerText
         SSLLibGuard lock;
         if (!lock.Locked()) {
             LogModule_Write(LOG_LEVEL_ERR, texts.pLockFailed, SysError());
-            pCtrl->SetLastError(MORVA_ERR_ALLOC);
+            SetError(MORVA_ERR_ALLOC);
             return nullptr;
         }
         if (!CSSLTrans::CreateSSLTrans(1, dwSSLVersion)) {
@@ -552,11 +549,10 @@ CSSLTrans *CreateServer(DWORD dwSSLVersion, int bDTLS, int bGM, const ServerText
 }  // namespace
 
 CSSLTrans *Interim_CreateSSLTransEx(DWORD dwSSLVersion) {
-    CCoreGlobalCtrlBase *pCtrl = GetCoreGlobalCtrl();
     if (dwSSLVersion >= SSL_VERSION_TLS) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_CreateSSLTransEx, Invalid dwSSLVersion[%d]",
                         static_cast<int>(dwSSLVersion));
-        pCtrl->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return nullptr;
     }
     CSSLTrans *pSSLTrans = nullptr;
@@ -564,7 +560,7 @@ CSSLTrans *Interim_CreateSSLTransEx(DWORD dwSSLVersion) {
         SSLLibGuard lock;
         if (!lock.Locked()) {
             LogModule_Write(LOG_LEVEL_ERR, "Interim_CreateSSLTransEx, SSLLibLock 1 Failed");
-            pCtrl->SetLastError(MORVA_ERR_ALLOC);
+            SetError(MORVA_ERR_ALLOC);
             return nullptr;
         }
         if (!CSSLTrans::CreateSSLTrans(0, dwSSLVersion)) {
@@ -577,7 +573,7 @@ CSSLTrans *Interim_CreateSSLTransEx(DWORD dwSSLVersion) {
         pSSLTrans = new (std::nothrow) CSSLTrans(0, 0);
         if (!pSSLTrans) {
             LogModule_Write(LOG_LEVEL_ERR, "Interim_CreateSSLTransEx, New pSSLTrans Failed");
-            pCtrl->SetLastError(MORVA_ERR_ALLOC);
+            SetError(MORVA_ERR_ALLOC);
         }
     }
     if (pSSLTrans)
@@ -618,7 +614,7 @@ void Interim_DestroySSLTrans(CSSLTransInterface *pInstance) {
     SSLLibGuard lock;
     if (!lock.Locked()) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_DestroySSLTrans, SSLLibLock Failed, syserror[%d]", SysError());
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
     }
     delete pSSLTrans;
     if (lock.Locked() && !lock.Unlock())
@@ -632,7 +628,7 @@ CSSLTrans *Interim_GetCryptionIns() {
     SSLLibGuard lock;
     if (!lock.Locked()) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_CreateSSLTransEx, SSLLibLock 1 Failed");
-        pCtrl->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return nullptr;
     }
     int bLoaded = CSSLTrans::LoadSSLLib();

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "crypto/OpenSSLTypes.h"
 #include "morva/MorvaCrypto.h"
@@ -334,7 +335,7 @@ private:
     SSLCtxRecord *m_pCtxRecord;
     SSL *m_pSSL;
     BYTE m_byRes[128];
-    BYTE *m_pDataBuf;
+    std::unique_ptr<BYTE[]> m_pDataBuf;
     DWORD m_dwDataBufLen;
     DWORD m_dwDataHeld;
     int m_iSocket;

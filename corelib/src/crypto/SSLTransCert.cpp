@@ -29,7 +29,7 @@ int SysError() {
 }
 
 int Fail(int iCode) {
-    GetCoreGlobalCtrl()->SetLastError(iCode);
+    SetError(iCode);
     return 0;
 }
 
@@ -312,7 +312,7 @@ bool CheckServerParam(const void *pThis, int bServer, const SSL_CTX *pCtx, const
         Log(texts.pFiles, MORVA_PTR_ARG(pSSLParam->pUserCertificateFile), MORVA_PTR_ARG(pSSLParam->pUserPrivateKeyFile));
     else
         return true;
-    GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+    SetError(MORVA_ERR_PARAM);
     return false;
 }
 
@@ -470,7 +470,7 @@ int Interim_SetSSLClientParam(CSSLTransInterface *pInstance, const MORVA_SSL_PAR
     if (!lock.Unlock()) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_SetSSLClientParam, SSLLibUnlock Failed, syserror[%d], pSSLTrans[0x%X]",
                         SysError(), MORVA_PTR_ARG(pSSLTrans));
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NOT_READY);
+        SetError(MORVA_ERR_NOT_READY);
     }
     return iRet;
 }

@@ -7,12 +7,12 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "crypto/OpenSSLAPI.h"
 #include "crypto/QuietSocketBio.h"
 #include "crypto/SSLTrans.h"
 #include "crypto/SigPipeGuard.h"
+#include "internal/MorvaInternal.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"
 #include "yar/yar_string.h"
@@ -78,22 +78,21 @@ int RemainingMs(uint64_t ullStart, int iTimeoutMs) {
 // ---- Session ----
 
 int CSSLTrans::SSLTrans_new() {
-    CCoreGlobalCtrlBase *pCtrl = GetCoreGlobalCtrl();
     if (!m_pSelfCtx) {
         LogModule_Write(LOG_LEVEL_INF, "CSSLTrans::SSLTrans_new, NULL == m_pSelfCtx");
-        pCtrl->SetLastError(MORVA_ERR_NOT_READY);
+        SetError(MORVA_ERR_NOT_READY);
         return 0;
     }
     if (m_pSSL) {
         LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::SSLTrans_new, m_pSSL[0x%X] != NULL", MORVA_PTR_ARG(m_pSSL));
-        pCtrl->SetLastError(MORVA_ERR_NOT_READY);
+        SetError(MORVA_ERR_NOT_READY);
         SSLTrans_free();  // the old session goes, not leaks
     }
     m_pSSL = OpenSSL().SSL_new(m_pSelfCtx, static_cast<SSL *>(nullptr));
     if (!m_pSSL) {
         LogModule_Write(LOG_LEVEL_ERR, "CSSLTrans::SSLTrans_new, SSLTrans_new, Failed, m_pSelfCtx[0x%X]",
                         MORVA_PTR_ARG(m_pSelfCtx));
-        pCtrl->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     LogModule_WriteDebug(LOG_CATEGORY_SSL, "CSSLTrans::SSLTrans_new, m_pSSL[0x%X], m_pSelfCtx[0x%X]",
@@ -109,12 +108,11 @@ int CSSLTrans::SSLTrans_shutdown() {
 }
 
 int CSSLTrans::NewDataBuf() {
-    delete[] m_pDataBuf;
-    m_pDataBuf = new (std::nothrow) BYTE[m_dwDataBufLen];
+    m_pDataBuf.reset(new (std::nothrow) BYTE[m_dwDataBufLen]);
     m_dwDataHeld = 0;
     if (!m_pDataBuf)
         return 0;
-    memset(m_pDataBuf, 0, m_dwDataBufLen);
+    memset(m_pDataBuf.get(), 0, m_dwDataBufLen);
     return 1;
 }
 
@@ -369,7 +367,7 @@ int CSSLTrans::SSLTrans_write(const void *pData, int iLen) {
     if (m_iSocket < 0 || !m_pSSL) {
         LogModule_Write(LOG_LEVEL_INF, "[0x%X]CSSLTrans::SSLTrans_write, Invalid Param, m_iSocket[%d], m_pSSL[0x%X]",
                         MORVA_PTR_ARG(this), m_iSocket, MORVA_PTR_ARG(m_pSSL));
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return -1;
     }
     if (!pData || iLen < 0)
@@ -402,7 +400,7 @@ int CSSLTrans::FillDataBuf() {
     int iAsk = 4;
     bool bRetried = false;
     for (;;) {
-        int iRet = api.SSL_read(m_pSSL, m_pDataBuf + m_dwDataHeld, iAsk, -1);
+        int iRet = api.SSL_read(m_pSSL, m_pDataBuf.get() + m_dwDataHeld, iAsk, -1);
         if (iRet > 0) {
             m_dwDataHeld += iRet;
             int iPending = api.SSL_pending(m_pSSL, 0);
@@ -447,15 +445,15 @@ int CSSLTrans::FillDataBuf() {
 int CSSLTrans::DeliverData(void *pBuf, int iSize, int *pbAll) {
     int iHeld = static_cast<int>(m_dwDataHeld);
     if (iHeld > iSize) {
-        memcpy(pBuf, m_pDataBuf, iSize);
-        memmove(m_pDataBuf, m_pDataBuf + iSize, iHeld - iSize);
+        memcpy(pBuf, m_pDataBuf.get(), iSize);
+        memmove(m_pDataBuf.get(), m_pDataBuf.get() + iSize, iHeld - iSize);
         m_dwDataHeld -= iSize;
         if (pbAll)
             *pbAll = 0;
         return iSize;
     }
     if (iHeld > 0)
-        memcpy(pBuf, m_pDataBuf, iHeld);
+        memcpy(pBuf, m_pDataBuf.get(), iHeld);
     m_dwDataHeld = 0;
     if (pbAll)
         *pbAll = 1;

@@ -3,10 +3,10 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Module/Memory/MemoryMgr.h"
 #include "crypto/FreshSSLTrans.h"
+#include "internal/MorvaInternal.h"
 
 namespace Vorezi {
 
@@ -55,7 +55,7 @@ int CVORNEncrypt::GenerateKeptPair(bool b2048, const char *pName, BYTE *pPubKey,
     FreshSSLTrans trans;
     if (!trans) {
         LogModule_Write(LOG_LEVEL_ERR, "%s, Interim_CreateSSLTransEx Failed, error[%d]", pName,
-                        GetCoreGlobalCtrl()->GetLastError());
+                        LastError());
         return 0;
     }
     const int bOk = b2048 ? trans->SSLTrans_GeneralRSAKey2048(pPubKey, pPubKeyLen, pPriKey, pPriKeyLen)

@@ -20,10 +20,6 @@ using servicetest::LogCapture;
 
 namespace {
 
-CCoreGlobalCtrlBase *Ctrl() {
-    return GetCoreGlobalCtrl();
-}
-
 int Err() {
     return Ctrl()->GetLastError();
 }

@@ -53,10 +53,6 @@ inline uint16_t PortOf(int iHandle) {
     return PortOfFd(COM_VRUDP_GetSocket(iHandle));
 }
 
-inline int LastError() {
-    return GetCoreGlobalCtrl()->GetLastError();
-}
-
 inline int CountDir(const char *pPath) {
     int n = 0;
     if (DIR *d = opendir(pPath)) {

@@ -89,9 +89,6 @@ int YAR_AsyncIO_AcceptEx(int listenSock, void *output, void *userData, YAR_ASYNC
 /* Hands (postValue, bytes, userData) to a worker; key must not be null. */
 int YAR_AsyncIO_PostQueuedCompleteStatusEx(YAR_IOQUEUE queue, const void *key, int32_t postValue, int32_t bytes,
                                            void *userData, YAR_ASYNCIO_ROUTINE routine);
-/* Reads the addresses an accept wrote to its output buffer; either may be null. 0, or -1 for a
- * null output. */
-int YAR_AsyncIO_GetAcceptAddrs(const void *output, YAR_ADDR_T *local, YAR_ADDR_T *peer);
 
 YAR_END_DECLS
 

@@ -18,7 +18,6 @@ int FailSocket(int sock);
 class Deadline {
 public:
     explicit Deadline(uint32_t timeoutMs);
-    bool Infinite() const { return infinite_; }
     // Milliseconds left, rounded up, for poll: -1 without limit.
     int PollTimeout() const;
     bool Expired() const;

@@ -50,7 +50,7 @@ int CharEncodeIntToName(DWORD dwEncodeType, char *pEncode) {
 static int FailConversion(const char *pWhat, DWORD dwIn, DWORD dwOut, int iError) {
     LogModule_Write(LOG_LEVEL_ERR, "CharEncodeFromIntToChar, %s, dwInEncodeType[%d], dwOutEncodeType[%d]", pWhat,
                     (int)dwIn, (int)dwOut);
-    GetCoreGlobalCtrl()->SetLastError(iError);
+    SetError(iError);
     return 0;
 }
 
@@ -67,7 +67,7 @@ int CharEncodeFromIntToChar(const char *pInput, DWORD dwInputLen, DWORD dwInEnco
                         "CharEncodeFromIntToChar, fnConvertFun Failed, iRet[%d], pInput[0x%X], dwInputLen[%d], "
                         "dwInEncodeType[%d]",
                         iRet, MORVA_PTR_ARG(pInput), (int)dwInputLen, (int)dwInEncodeType);
-        pCtrl->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
 
@@ -103,7 +103,7 @@ int CCharIConv::LoadLib() {
         return 1;
     CCoreGlobalCtrlBase *pCtrl = GetCoreGlobalCtrl();
     if (!pCtrl->LibiconvLibLock()) {
-        pCtrl->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     if (m_bLoad.load(std::memory_order_acquire)) {
@@ -120,7 +120,7 @@ int CCharIConv::LoadLib() {
     void *hLib = pCtrl->LoadDSo(BASE_DLL_ICONV);
     if (!hLib) {
         LogModule_Write(LOG_LEVEL_ERR, "CCharIConv::LoadLib, LoadDSo Failed, syserror[%d]", YAR_GetSystemLastError());
-        pCtrl->SetLastError(MORVA_ERR_LOAD_ICONV);
+        SetError(MORVA_ERR_LOAD_ICONV);
         pCtrl->LibiconvLibUnlock();
         return 0;
     }
@@ -138,7 +138,7 @@ int CCharIConv::LoadLib() {
             break;
     }
     if (!fnOpen || !fnConvert || !fnClose) {
-        pCtrl->SetLastError(MORVA_ERR_LOAD_ICONV);
+        SetError(MORVA_ERR_LOAD_ICONV);
         YAR_UnloadDSo(hLib);
         pCtrl->LibiconvLibUnlock();
         return 0;
@@ -156,7 +156,7 @@ int CCharIConv::UnloadLib() {
     CCoreGlobalCtrlBase *pCtrl = GetCoreGlobalCtrl();
     if (!pCtrl->LibiconvLibLock()) {
         LogModule_Write(LOG_LEVEL_ERR, "CCharIConv::UnloadLib, LibiconvLibLock Failed");
-        pCtrl->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     if (!m_bLoad.load(std::memory_order_acquire)) {
@@ -168,7 +168,7 @@ int CCharIConv::UnloadLib() {
         LogModule_Write(LOG_LEVEL_ERR, "CCharIConv::UnloadLib, YAR_UnloadDSo Failed, m_hLib[%d], syserror[%d]",
                         (int)MORVA_PTR_ARG(m_hLib), YAR_GetSystemLastError());
         pCtrl->LibiconvLibUnlock();
-        pCtrl->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     m_bLoad.store(0, std::memory_order_release);

@@ -77,7 +77,7 @@ CCycleBuffer::CCycleBuffer(DWORD dwBuffSize) : m_pPrivate(nullptr) {
     if (m_pPrivate == nullptr) {
         LogModule_Write(LOG_LEVEL_ERR, "CCycleBuffer::CCycleBuffer, new CCycleBufferPrivate exception!! dwBuffSize[%d]",
                         dwBuffSize);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
     }
 }
 
@@ -96,7 +96,7 @@ int CCycleBuffer::Write(const BYTE *pData, DWORD dwLen) {
     }
     if (pData == nullptr && dwLen != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "CCycleBuffer::Write, Invalid pData, dwLen[%d]", dwLen);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     CCycleBufferPrivate &p = *m_pPrivate;
@@ -117,7 +117,7 @@ int CCycleBuffer::Write(const BYTE *pData, DWORD dwLen) {
         LogModule_Write(LOG_LEVEL_ERR,
                         "CCycleBuffer::Write, Failed, m_dwWritePos[%d], m_dwReadPos[%d], m_dwDataLen[%d], m_dwBuffLen[%d]",
                         dwW, dwR, dwData, dwL);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_BUFFER_SMALL);
+        SetError(MORVA_ERR_BUFFER_SMALL);
     } else if (dwW < dwR) {
         // The block must end before the read position; dwR - dwW cannot wrap here.
         if (dwLen < dwR - dwW) {
@@ -127,7 +127,7 @@ int CCycleBuffer::Write(const BYTE *pData, DWORD dwLen) {
         } else {
             LogModule_Write(LOG_LEVEL_ERR, "CCycleBuffer::Write, Failed, m_dwWritePos[%d], m_dwReadPos[%d], dwLen[%d]",
                             dwW, dwR, dwLen);
-            GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_BUFFER_SMALL);
+            SetError(MORVA_ERR_BUFFER_SMALL);
         }
     } else if (dwLen <= dwL - dwW) {
         // Up to the end of the storage; ending exactly there wraps the write position to 0.
@@ -146,7 +146,7 @@ int CCycleBuffer::Write(const BYTE *pData, DWORD dwLen) {
         LogModule_Write(LOG_LEVEL_ERR,
                         "CCycleBuffer::Write, Failed, m_dwWritePos[%d], m_dwReadPos[%d], dwLen[%d], m_dwBuffLen[%d]", dwW,
                         dwR, dwLen, dwL);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_BUFFER_SMALL);
+        SetError(MORVA_ERR_BUFFER_SMALL);
     }
     if (iResult) {
         p.AddDataLen(dwLen);

@@ -229,7 +229,7 @@ int CLogService::SetFileOutput(bool bOn, const char *pDir, DWORD dwSize, int iMo
 
 int CLogService::SetDirectory(const char *pDir, DWORD dwSize) {
     if (pDir && std::strlen(pDir) > LOG_MAX_DIR_LEN) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     char szDir[LOG_PATH_FIELD] = {0};
@@ -244,7 +244,7 @@ int CLogService::SetDirectory(const char *pDir, DWORD dwSize) {
     Utils_CreateMultiDir(szDir);
     if (m_iLogMod == LOG_MODE_COVER || m_bZipFine) {
         if (!ScanDirectory()) {
-            GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+            SetError(MORVA_ERR_PARAM);
             return 0;
         }
         ApplyRetention();

@@ -178,7 +178,7 @@ int LogModule_SetDebugOutput(CLogService *pLog, int bOn) {
 
 int LogModule_SetLogCallBack(CLogService *pLog, int iLevel, LOG_CALLBACK fnCallBack, void *pUser) {
     if (iLevel < LOG_LEVEL_DISABLE || iLevel > LOG_LEVEL_INF) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (pLog)

@@ -465,12 +465,12 @@ int CLogService::GetLogLevel() {
 int CLogService::SetLogFile(int iLevel, const char *pDir, int iMode, int iCfgIndex) {
     CCoreGlobalCtrlBase *pCtrl = GetCoreGlobalCtrl();
     if (iLevel < LOG_LEVEL_DISABLE || iLevel > LOG_LEVEL_INF || (pDir && std::strlen(pDir) > LOG_MAX_DIR_LEN)) {
-        pCtrl->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     // The log is held by the controller's configuration file or by an override in force.
     if (pCtrl->IsUseLogConfigFile() || m_bUseCfgFile) {
-        pCtrl->SetLastError(MORVA_ERR_LOG_CFG_FILE);
+        SetError(MORVA_ERR_LOG_CFG_FILE);
         return 0;
     }
     if (!m_bCreated)
@@ -494,7 +494,7 @@ int CLogService::SetLogFile(int iLevel, const char *pDir, int iMode, int iCfgInd
         StopIfIdle();
     }
     if (iResult)
-        pCtrl->SetLastError(MORVA_ERR_SUCCESS);
+        SetError(MORVA_ERR_SUCCESS);
     return iResult;
 }
 

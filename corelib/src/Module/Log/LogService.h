@@ -75,7 +75,6 @@ private:
     std::string HeadText();
     void OutputConsole(const Record &rec);
     void OutputDebugger(const Record &rec);
-    void OutputCallBack(const Record &rec);
     void StopIfIdle();
     void SwitchFileOff();
 

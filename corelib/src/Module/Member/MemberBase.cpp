@@ -13,11 +13,6 @@ namespace {
 
 constexpr DWORD kSearchWindowStep = 16;
 constexpr int kSmallObjectPoolKind = 0;
-
-void SetError(int iCode) {
-    GetCoreGlobalCtrl()->SetLastError(iCode);
-}
-
 }  // namespace
 
 static_assert(sizeof(CMemberBasePrivate) <= 32, "member private parts live in the 32-byte pool");

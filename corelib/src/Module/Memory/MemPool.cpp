@@ -99,7 +99,7 @@ CMemPool::~CMemPool() {
 
 int CMemPool::CheckResource() {
     if (!m_bInit)
-        m_pCtrl->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
     return m_bInit;
 }
 

@@ -26,7 +26,7 @@ MEM_BLOCK_HEADER *HeaderOf(void *pMemory) {
 void *NewArray(size_t uSize) {
     void *p = malloc(uSize ? uSize : 1);
     if (!p)
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
     return p;
 }
 
@@ -76,7 +76,7 @@ int CMemoryMgr::CreateMemoryPool(DWORD dwMaxMemberSize, DWORD dwOnceAllocCount, 
     if (!CMemPool::BatchFits(dwMaxMemberSize, dwOnceAllocCount)) {
         LogModule_Write(LOG_LEVEL_ERR, "CMemoryMgr::CreateMemoryPool, Invalid Param, dwMaxMemberSize[%u], dwOnceAllocCount[%u]",
                         (unsigned)dwMaxMemberSize, (unsigned)dwOnceAllocCount);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return -1;
     }
     int nIndex = -1;
@@ -144,7 +144,7 @@ int CMemoryMgr::CheckAllocSize(DWORD dwNeedSize, int nIndex) {
     CMemPool *pPool = GetMemPool(nIndex);
     if (pPool && (uint64_t)pPool->GetUnitSize() >= (uint64_t)dwNeedSize + MEMPOOL_BLOCK_HEADER)
         return 1;
-    GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+    SetError(MORVA_ERR_ALLOC);
     return 0;
 }
 
@@ -178,7 +178,7 @@ void *CMemoryMgr::NewMemory(DWORD dwNeedSize, int nIndex) {
         pPool = m_pMemPool[nIndex].load(std::memory_order_acquire);
     }
     if ((uint64_t)pPool->GetUnitSize() < (uint64_t)dwNeedSize + MEMPOOL_BLOCK_HEADER) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         LogModule_Write(LOG_LEVEL_ERR, "CMemoryMgr::NewMemory, CheckAllocSize Failed, dwNeedSize[%d], nIndex[0x%X]",
                         (int)dwNeedSize, (unsigned)nIndex);
         return nullptr;

@@ -47,7 +47,7 @@ int CMsgCallBackBase::SetExceptionMessOrCallBack(UINT uMsg, void *hWnd, MSG_CALL
 
 int CMsgCallBackBase::PostMessageOrCallBack(DWORD dwValue1, DWORD dwValue2, DWORD dwValue3, int iError) {
     if (m_hWnd.load()) {
-        GetCoreGlobalCtrl()->SetLastError(iError);
+        SetError(iError);
         return Queue(WorkMessage, dwValue1, dwValue2, dwValue3, iError);
     }
     if (m_fnCallBack.load())
@@ -78,7 +78,7 @@ int CMsgCallBackBase::Queue(YAR_THREADPOOL_ROUTINE fnRoutine, DWORD dwValue1, DW
                             int iError) {
     Job *pJob = new (std::nothrow) Job{dwValue1, dwValue2, dwValue3, this, iError};
     if (!pJob) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return -1;
     }
     YAR_THREADPOOL_T *pPool = EnsurePool();
@@ -102,7 +102,7 @@ int32_t CMsgCallBackBase::WorkCallback(void *pArg) {
         CRWLockGuard guard(&pOwner->m_SettingsLock, 1);
         MSG_CALLBACK fnCallBack = guard.IsLocked() ? pOwner->m_fnCallBack.load() : nullptr;
         if (fnCallBack) {
-            GetCoreGlobalCtrl()->SetLastError(pJob->iError);
+            SetError(pJob->iError);
             fnCallBack(pJob->dwValue1, pJob->dwValue2, pJob->dwValue3, pOwner->m_pUser.load());
         }
     }
@@ -118,7 +118,7 @@ int32_t CMsgCallBackBase::WorkMessage(void *pArg) {
         CRWLockGuard guard(&pOwner->m_SettingsLock, 1);
         void *hWnd = guard.IsLocked() ? pOwner->m_hWnd.load() : nullptr;
         if (hWnd) {
-            GetCoreGlobalCtrl()->SetLastError(pJob->iError);
+            SetError(pJob->iError);
             platform::WindowMessage_Deliver(hWnd, pOwner->m_uMsg.load(), (uintptr_t)pJob->dwValue1,
                                             (intptr_t)(int32_t)pJob->dwValue3);
         }

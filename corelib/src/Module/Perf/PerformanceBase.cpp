@@ -34,7 +34,7 @@ CPerformanceBase::CPerformanceBase() {
     if (!m_struSignal.Create()) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CPerformanceBase::CPerformanceBase, Create m_struSignal Failed",
                         (int)getpid());
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
     }
 }
 

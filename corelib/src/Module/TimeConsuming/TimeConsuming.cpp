@@ -30,18 +30,17 @@ int CTimeConsuming::Start(void *pParam) {
         LogModule_Write(LOG_LEVEL_ERR, "CTimeConsuming::Start, GetTimeConsumingMgr Failed");
         return 0;
     }
-    m_pName = new (std::nothrow) char[len + 1]();
+    m_pName.reset(new (std::nothrow) char[len + 1]());
     if (!m_pName)
         return 0;
-    std::memcpy(m_pName, pStart->pName, len);
+    std::memcpy(m_pName.get(), pStart->pName, len);
     m_dwNameLen = (DWORD)len;
     m_dwValue = pStart->dwValue;
     m_dwTagNum.store(pStart->dwTagNum);
 
     TIMER_PROXY_REGISTER_PARAM reg = {(DWORD)GetMemberIndex(), 0, this, TickRoutine};
     if (!Interim_RigisterTimerProxy(pMgr->GetProxyID(), &reg)) {
-        delete[] m_pName;
-        m_pName = nullptr;
+        m_pName.reset();
         m_dwNameLen = 0;
         return 0;
     }
@@ -89,8 +88,7 @@ int CTimeConsuming::Clear() {
     }
     m_dwValue = 0;
     m_dwNameLen = 0;
-    delete[] m_pName;
-    m_pName = nullptr;
+    m_pName.reset();
     return 1;
 }
 
@@ -106,7 +104,7 @@ void CTimeConsuming::PrintTimeConsuming() {
     }
 
     char szLine[TIME_CONSUMING_LINE];
-    int iLen = std::snprintf(szLine, sizeof(szLine), "%.1023s", m_pName ? m_pName : "");
+    int iLen = std::snprintf(szLine, sizeof(szLine), "%.1023s", m_pName ? m_pName.get() : "");
     for (DWORD i = 0; i < dwTags; i++) {
         char szTag[64];
         int n = std::snprintf(szTag, sizeof(szTag), ", Tag%d[%d][%d]ms", (int)i + 1, (int)dwCount[i],

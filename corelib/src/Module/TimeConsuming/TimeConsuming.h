@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "Module/Member/MemberBase.h"
 #include "morva/MorvaTypes.h"
@@ -40,7 +41,7 @@ public:
     void PrintTimeConsuming();
 
     DWORD GetValue() const { return m_dwValue; }
-    const char *GetName() const { return m_pName; }
+    const char *GetName() const { return m_pName.get(); }
     // The proxy's callback: the test as user data.
     static int TickRoutine(void *pUser);
 
@@ -50,7 +51,7 @@ private:
     std::atomic<DWORD> m_dwTagSum[TIME_CONSUMING_MAX_TAG] = {};
     std::atomic<DWORD> m_dwTagCount[TIME_CONSUMING_MAX_TAG] = {};
     DWORD m_dwValue = 0;
-    char *m_pName = nullptr;
+    std::unique_ptr<char[]> m_pName;
     DWORD m_dwNameLen = 0;
 };
 

@@ -45,7 +45,7 @@ CMemberBase *CTimeConsumingMgr::NewMemoryObject(void *) {
         return new (MEM_INDEX_HEAP) CTimeConsuming;
     } catch (...) {
         LogModule_Write(LOG_LEVEL_ERR, "CTimeConsumingMgr::NewMemoryObject, new CTimeConsumingTag Exception!!");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return nullptr;
     }
 }

@@ -80,24 +80,29 @@ CTimerProxy::~CTimerProxy() {
 int CTimerProxy::AllocResource() {
     const int iIndex = GetMemberIndex();
     const char *pFailure = nullptr;
-    if (!(m_pMemberInfo = new (std::nothrow) TIMER_PROXY_REGISTER_PARAM[m_dwTotalNum]))
+    m_pMemberInfo.reset(new (std::nothrow) TIMER_PROXY_REGISTER_PARAM[m_dwTotalNum]);
+    if (m_pMemberInfo)
+        m_pMemberProccess.reset(new (std::nothrow) WorkRecord[m_dwTotalNum]);
+    if (m_pMemberProccess)
+        m_pMemberLock.reset(new (std::nothrow) YAR_MUTEX_T[m_dwTotalNum]);
+    if (!m_pMemberInfo)
         pFailure = "New m_pMemberInfo Failed";
-    else if (!(m_pMemberProccess = new (std::nothrow) WorkRecord[m_dwTotalNum]))
+    else if (!m_pMemberProccess)
         pFailure = "New m_pMemberProccess Failed";
-    else if (!(m_pMemberLock = new (std::nothrow) YAR_MUTEX_T[m_dwTotalNum]))
+    else if (!m_pMemberLock)
         pFailure = "New m_pMemberLock Failed";
     if (pFailure) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CTimerProxy::AllocResource, %s, m_dwTotalNum[%d]", iIndex, pFailure,
                         (int)m_dwTotalNum);
         FreeResource();
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     if (YAR_MutexCreate(&m_ProxyLock, 0) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CTimerProxy::AllocResource, Create m_ProxyLock failed! syserror[%d]", iIndex,
                         YAR_GetSystemLastError());
         FreeResource();
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     for (DWORD i = 0; i < m_dwTotalNum; i++) {
@@ -108,7 +113,7 @@ int CTimerProxy::AllocResource() {
                 YAR_MutexDestroy(&m_pMemberLock[--i]);
             YAR_MutexDestroy(&m_ProxyLock);
             FreeResource();
-            GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+            SetError(MORVA_ERR_ALLOC);
             return 0;
         }
     }
@@ -119,7 +124,7 @@ int CTimerProxy::AllocResource() {
             YAR_MutexDestroy(&m_pMemberLock[i]);
         YAR_MutexDestroy(&m_ProxyLock);
         FreeResource();
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     return 1;
@@ -134,12 +139,9 @@ void CTimerProxy::FreeResource() {
         YAR_CondDestroy(&m_condExit);
         m_bInitResource = 0;
     }
-    delete[] m_pMemberInfo;
-    delete[] m_pMemberProccess;
-    delete[] m_pMemberLock;
-    m_pMemberInfo = nullptr;
-    m_pMemberProccess = nullptr;
-    m_pMemberLock = nullptr;
+    m_pMemberInfo.reset();
+    m_pMemberProccess.reset();
+    m_pMemberLock.reset();
 }
 
 int CTimerProxy::Start(void *pParam) {
@@ -180,7 +182,7 @@ int CTimerProxy::AddProxyCycle() {
                             GetMemberIndex(), YAR_GetSystemLastError());
             delete pStart;
             YAR_MutexUnlock(&m_ProxyLock);
-            GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+            SetError(MORVA_ERR_ALLOC);
             return 0;
         }
         m_dwCycle++;
@@ -339,12 +341,12 @@ int CTimerProxy::RigisterCommandIndex(const TIMER_PROXY_REGISTER_PARAM *pPreview
                             "pPreviewParam[0x%X], dwSessionIndex[%d], m_dwTotalNum[%d]",
                             iIndex, m_bInitResource, MORVA_PTR_ARG(pPreviewParam), (int)pPreviewParam->dwSessionIndex,
                             (int)m_dwTotalNum);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (!pPreviewParam->fnDataCallBack) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CTimerProxy::RigisterCommandIndex, fnDataCallBack == NULL", iIndex);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (!AddProxyCycle()) {
@@ -361,7 +363,7 @@ int CTimerProxy::RigisterCommandIndex(const TIMER_PROXY_REGISTER_PARAM *pPreview
                         iIndex, (int)dwSlot, (int)dwHeld);
         // The count raised above belongs to no registration.
         RemoveProxyCycle();
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     info.byRemoveOnZero = pPreviewParam->byRemoveOnZero;
@@ -382,7 +384,7 @@ int CTimerProxy::UnRigisterCommandIndex(int nSessionIndex) {
                         "[%d]CTimerProxy::UnRigisterCommandIndex, Invalid Param, nSessionIndex[%d], m_dwTotalNum[%d], "
                         "m_bInitResource[%d]",
                         iIndex, nSessionIndex, (int)m_dwTotalNum, m_bInitResource);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     YAR_MutexLock(&m_pMemberLock[nSessionIndex]);
@@ -390,7 +392,7 @@ int CTimerProxy::UnRigisterCommandIndex(int nSessionIndex) {
         YAR_MutexUnlock(&m_pMemberLock[nSessionIndex]);
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CTimerProxy::UnRigisterCommandIndex, Invalid dwSessionIndex[%d]", iIndex,
                         nSessionIndex);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     CleanupMember((DWORD)nSessionIndex);

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "Module/Member/MemberBase.h"
@@ -60,7 +61,6 @@ public:
     // Users of the Interim_* entries hold the proxy through this count; Stop waits for it.
     void AddUse() { m_dwInUse.fetch_add(1); }
     void ReleaseUse() { m_dwInUse.fetch_sub(1); }
-    int IsResourceReady() const { return m_bInitResource; }
     int IsExiting() const { return m_bExiting.load() ? 1 : 0; }
     // The proxy whose cycle thread or pool worker the calling thread is, or null.
     static CTimerProxy *CurrentProxyThread();
@@ -94,9 +94,9 @@ private:
     uint32_t m_dwStoppedCycle = 0;  // cycle threads up to this number must end
     // Cycle threads told to end from a proxy thread, which cannot wait for them; joined later.
     std::vector<YAR_HANDLE> m_EndedThreads;
-    TIMER_PROXY_REGISTER_PARAM *m_pMemberInfo = nullptr;
-    WorkRecord *m_pMemberProccess = nullptr;
-    YAR_MUTEX_T *m_pMemberLock = nullptr;
+    std::unique_ptr<TIMER_PROXY_REGISTER_PARAM[]> m_pMemberInfo;
+    std::unique_ptr<WorkRecord[]> m_pMemberProccess;
+    std::unique_ptr<YAR_MUTEX_T[]> m_pMemberLock;
     int m_bInitResource = 0;
     DWORD m_dwTotalNum;
     std::atomic<DWORD> m_dwInterval{TIMER_PROXY_MIN_INTERVAL};

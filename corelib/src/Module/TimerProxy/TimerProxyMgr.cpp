@@ -22,14 +22,14 @@ CMemberBase *CTimerProxyMgr::NewMemoryObject(void *pParam) {
         return new (MEM_INDEX_HEAP) CTimerProxy(pCreate->m_dwTotalNum);
     } catch (...) {
         LogModule_Write(LOG_LEVEL_ERR, "CTimerProxyMgr::NewMemoryObject, new CTimerProxy exception!!");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return nullptr;
     }
 }
 
 int CTimerProxyMgr::CreateProxy(const TIMER_PROXY_CREATE_PARAM *pParam) {
     if (!pParam) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return SDK_INVALID_ID;
     }
     TIMER_PROXY_CREATE_PARAM param = *pParam;
@@ -78,13 +78,13 @@ CTimerProxy *TakeProxy(CTimerProxyMgr *pMgr, int iProxyID) {
 int Interim_RigisterTimerProxy(int iProxyID, const TIMER_PROXY_REGISTER_PARAM *pPreviewParam) {
     if (iProxyID == SDK_INVALID_ID) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_RigisterTimerProxy, iProxyID == SDK_INVALID_ID");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     CTimerProxyMgr *pMgr = GetTimerProxyMgr();
     if (!pMgr) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]Interim_RigisterTimerProxy, GetTimerProxyMgr Failed", iProxyID);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     CTimerProxy *pProxy = TakeProxy(pMgr, iProxyID);
@@ -100,13 +100,13 @@ int Interim_RigisterTimerProxy(int iProxyID, const TIMER_PROXY_REGISTER_PARAM *p
 int Interim_UnRigisterTimerProxy(int iProxyID, int iRigisterID) {
     if (iProxyID == SDK_INVALID_ID) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_UnRigisterTimerProxy, iProxyID == SDK_INVALID_ID");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     CTimerProxyMgr *pMgr = GetTimerProxyMgr();
     if (!pMgr) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]Interim_UnRigisterTimerProxy, GetTimerProxyMgr Failed", iProxyID);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     CTimerProxy *pProxy = TakeProxy(pMgr, iProxyID);

@@ -91,7 +91,7 @@ int CZlibAPI::Load(bool bLog) {
             if (bLog)
                 LogModule_Write(LOG_LEVEL_ERR, "CZlibAPI::LoadZlib, LoadDSo BASE_DLL_ZLIB Failed, syserror[%d]",
                                 (int)YAR_GetSystemLastError());
-            pCtrl->SetLastError(MORVA_ERR_LOAD_ZLIB);
+            SetError(MORVA_ERR_LOAD_ZLIB);
             bOk = 0;
         } else {
             YAR_GetDsoPath(hLib, m_szCurZlibPath, (int32_t)sizeof(m_szCurZlibPath));

@@ -36,13 +36,13 @@ CAsyncManager::CAsyncManager() {
     m_pSlots = MapTable<Slot>(kTotalNum);
     m_pTaken = MapTable<std::atomic<uint64_t>>(kTotalNum / 64);
     if (!m_pSlotCreated || !m_pSlotMutex || !m_pSlots || !m_pTaken) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return;
     }
     if (YAR_MutexCreate(&m_csLock, 0) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "CAsyncManager::CAsyncManager, YAR_MutexCreate m_csLock Failed, syserror[%d]",
                         YAR_GetSystemLastError());
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return;
     }
     MORVA_THREADPOOL_CFG cfg = GetCoreGlobalCtrl()->GetThreadPoolCfg(ENUM_MORVA_THREADPOOL_ASYNCIO);
@@ -51,7 +51,7 @@ CAsyncManager::CAsyncManager() {
         LogModule_Write(LOG_LEVEL_ERR, "CreateProtocolAsyncIO, YAR_AsyncIO_CreateQueueEx2 Failed, syserror[%d]",
                         YAR_GetSystemLastError());
         YAR_MutexDestroy(&m_csLock);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return;
     }
     // A second switch-on (the store outlives a Fini of the library) changes nothing.
@@ -90,7 +90,7 @@ bool CAsyncManager::MakeSlotMutex(uint32_t uIndex) {
     if (YAR_MutexCreate(&m_pSlotMutex[uIndex], 0) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "CAsyncManager::CreateHandle, YAR_MutexCreate Failed, syserror[%d]",
                         YAR_GetSystemLastError());
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return false;
     }
     __atomic_store_n(&m_pSlotCreated[uIndex], 1, __ATOMIC_RELEASE);

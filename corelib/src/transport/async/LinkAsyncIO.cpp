@@ -130,7 +130,7 @@ int CLinkAsyncIO::Start(int iSocket, LINK_RECV_CALLBACK fnRecv, void *pUser, DWO
         return 1;
     }
     if (!bQueueMissing)
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
     m_socketAsyncIO = -1;
     m_hAsyncIOQueue = nullptr;
     pMgr->DestroyHandle(iHandle);
@@ -433,7 +433,7 @@ int CLinkAsyncIO::AsyncIOPostRecv(char *pBuf, DWORD dwSize, YAR_ASYNCIO_ROUTINE 
                         "[0x%X]CLinkAsyncIO::AsyncIOPostRecv, YAR_AsyncIO_RecvEx Failed, m_socketAsyncIO[%d], "
                         "syserror[%d], m_nUserID[%d]",
                         MORVA_PTR_ARG(this), iSocket, YAR_GetSystemLastError(), m_nUserID);
-        GetCoreGlobalCtrl()->SetLastError(9);
+        SetError(9);
         return 0;
     }
     m_bRecving = 1;

@@ -91,7 +91,6 @@ public:
     void RestSocket();
     int GetSocket() const { return m_socketAsyncIO.load(); }
     int IsBindAsync() const { return m_bBindAsync.load(); }
-    int IsCmdAsync() const { return m_bCmdAsync; }
 
     // The completion key of an operation of this registration, and the check a completion's
     // key must pass to reach the object.

@@ -19,14 +19,8 @@
 namespace Vorezi {
 
 namespace {
-constexpr int kWouldBlock = 10035;
 constexpr DWORD kLinkParamLocalPort = LINK_PARAM_LOCAL_PORT;
 constexpr int kMaxIPv4TextLen = 16;
-constexpr int kProbeLen = 4;
-
-CCoreGlobalCtrlBase *Ctrl() { return GetCoreGlobalCtrl(); }
-
-void SetError(int iCode) { Ctrl()->SetLastError(iCode); }
 }  // namespace
 
 void MakePortMultiKey(const YAR_ADDR_T &struAddr, BYTE *pKey) {
@@ -153,7 +147,7 @@ int CLinkBase::GetServerIPBySocket(const CONNECT_COND *pCond) {
             iResult = 1;
         }
     }
-    if (iResult && m_enumTransType == LINK_TRANS_TCP && Ctrl()->GetNagleMode() != 18)
+    if (iResult && m_enumTransType == LINK_TRANS_TCP && Ctrl()->GetNagleMode() != kNagleModeOn)
         YAR_SetNoDelay(m_socket, 1);
     return iResult;
 }
@@ -184,7 +178,7 @@ int CLinkBase::CreateSocket() {
         }
         m_bBindSocket = 1;
     }
-    if (bTcp && Ctrl()->GetNagleMode() != 18)
+    if (bTcp && Ctrl()->GetNagleMode() != kNagleModeOn)
         YAR_SetNoDelay(m_socket, 1);
     LogModule_Write(LOG_LEVEL_DBG, "[0x%X]CLinkBase::CreateSocket, SUCC, m_socket[%d], m_enumTransType[%d]",
                     MORVA_PTR_ARG(this), m_socket, m_enumTransType);
@@ -395,7 +389,7 @@ int CLinkBase::DoRecvForRealRecv(int iSocket, char *pBuf, int iSize, DWORD *pRec
             const int iWant = iSize - (int)*pRecvLen;
             int iRead = pLink ? pLink->RecvRaw(pAt, iWant) : YAR_Recv(iSocket, pAt, iWant);
             const int iSysError = iRead < 0 ? YAR_GetSystemLastError() : 0;
-            if (iRead == -1 && iSysError != kWouldBlock)
+            if (iRead == -1 && iSysError != YAR_SYSERR_WSAEWOULDBLOCK)
                 return LINK_ERR_RECV;
             if (iRead == -2)
                 return LINK_ERR_RECV_TIMEOUT;

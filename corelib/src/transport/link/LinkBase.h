@@ -70,7 +70,9 @@ public:
     explicit CLinkBase(int enumTransType);
     ~CLinkBase() override;
 
-    // Slots 1 to 12.
+    // What each kind of link may override: the life cycle, sending and receiving, opening and
+    // connecting, and two hooks, the probe CloseLink runs first and the preparation StartRecv runs
+    // first.
     virtual int Start(const CONNECT_COND *pCond);
     virtual int Stop();
     virtual int SendData(const char *pBuf, DWORD dwLen, DWORD dwTimeOut) = 0;

@@ -15,8 +15,6 @@ namespace Vorezi {
 
 namespace {
 
-CCoreGlobalCtrlBase *Ctrl() { return GetCoreGlobalCtrl(); }
-
 template <class T>
 CLinkBase *NewLink(int nIndex, const LINK_CREATE_PARAM *) {
     return new (nIndex) T;
@@ -98,7 +96,7 @@ DWORD Link_GetMaxLinkSize() {
 CLinkBase *Link_CreateLinkEx(const LINK_CREATE_PARAM *pParam, int bUseMemPool, const char *pDestIP) {
     if (!pParam) {
         Utils_Assert();
-        Ctrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return nullptr;
     }
     const int32_t enumLinkType = pParam->enumLinkType;
@@ -115,13 +113,13 @@ CLinkBase *Link_CreateLinkEx(const LINK_CREATE_PARAM *pParam, int bUseMemPool, c
         } catch (...) {
             LogModule_Write(LOG_LEVEL_ERR, "Link_CreateLinkEx, new CLink exception!!, bUseMemPool[%d], enumLinkType[%d]",
                             bUseMemPool, enumLinkType);
-            Ctrl()->SetLastError(MORVA_ERR_ALLOC);
+            SetError(MORVA_ERR_ALLOC);
             return nullptr;
         }
     }
     if (!pLink) {
         LogModule_Write(LOG_LEVEL_ERR, "Link_CreateLinkEx, new CLink Failed!, enumLinkType[%d]", enumLinkType);
-        Ctrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return nullptr;
     }
     if (!pLink->Start(&cond)) {
@@ -135,7 +133,7 @@ CLinkBase *Link_CreateLinkEx(const LINK_CREATE_PARAM *pParam, int bUseMemPool, c
 CLinkBase *Link_CreateLink(const LINK_CREATE_PARAM *pShort, int bUseMemPool, const char *pDestIP) {
     if (!pShort) {
         Utils_Assert();
-        Ctrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return nullptr;
     }
     LINK_CREATE_PARAM struParam;
@@ -147,7 +145,7 @@ CLinkBase *Link_CreateLink(const LINK_CREATE_PARAM *pShort, int bUseMemPool, con
 CLinkBase *Interim_CreateLinkByIPEx(const char *pServerIP, int iPort, const LINK_COND *pLinkCond, DWORD dwCommand) {
     if (!pLinkCond) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_CreateLinkByIPEx pLinkCond is NULL");
-        Ctrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return nullptr;
     }
     LINK_CREATE_PARAM struParam;
@@ -236,7 +234,7 @@ int Link_SendDataByLink(CLinkBase *pLink, const char *pBuf, DWORD uiSendLen, DWO
         LogModule_Write(LOG_LEVEL_INF,
                         "Link_SendDataByLink Failed, pLinkInstance[0x%X], iSendLen[%d] != uiSendLen[%d], dwTimeout[%d]",
                         MORVA_PTR_ARG(pLink), iSendLen, uiSendLen, dwTimeOut);
-        Ctrl()->SetLastError(LINK_ERR_SEND);
+        SetError(LINK_ERR_SEND);
     }
     return iSendLen;
 }
@@ -268,7 +266,7 @@ int Link_ChangeConnectTypeByLink(CLinkBase *pLink) {
     if (auto *pTLS = dynamic_cast<CLinkTCPTLS *>(pLink))
         return pTLS->ChangeConnectType();
     LogModule_Write(LOG_LEVEL_ERR, "Link_ChangeConnectTypeByLink, Invalid Param, pLink[0x%X]", MORVA_PTR_ARG(pLink));
-    Ctrl()->SetLastError(MORVA_ERR_PARAM);
+    SetError(MORVA_ERR_PARAM);
     return 0;
 }
 

@@ -18,12 +18,10 @@ constexpr DWORD kQuietCommand = 66048;
 // Head, a domain's length byte, up to 255 name bytes and the port.
 constexpr DWORD kReplyBufLen = socks5::kHeadLen + 1 + 255 + socks5::kPortLen;
 constexpr DWORD kConnectBufLen = 133;
-
-CCoreGlobalCtrlBase *Ctrl() { return GetCoreGlobalCtrl(); }
 }  // namespace
 
 CLinkTCPSocks5::CLinkTCPSocks5(BYTE byProxyID)
-    : m_iProxyFamily(YAR_AF_INET), m_byOfferMethod(socks5::kMethodPrivate) {
+    : m_iProxyFamily(YAR_AF_INET) {
     std::memset(&m_struProxy, 0, sizeof(m_struProxy));
     Ctrl()->GetProxyByID(byProxyID, &m_struProxy);
     m_struProxy.szProxyIP[sizeof(m_struProxy.szProxyIP) - 1] = '\0';
@@ -41,7 +39,7 @@ int CLinkTCPSocks5::OpenLink() {
     if (!BuildConnectRequest(byProbe, sizeof(byProbe), &dwLen)) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSocks5::OpenLink, Invalid destination[%s]", MORVA_PTR_ARG(this),
                         TargetText());
-        Ctrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     m_iAf = m_iProxyFamily;
@@ -68,7 +66,7 @@ int CLinkTCPSocks5::ConnectProxy() {
     if (Utils_MakeAddr(m_iProxyFamily, m_struProxy.szProxyIP, m_struProxy.wProxyPort, &struProxy) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSocks5::DoConnect, Invalid proxy[%s:%d]", MORVA_PTR_ARG(this),
                         m_struProxy.szProxyIP, m_struProxy.wProxyPort);
-        Ctrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (!m_dwConncetTimeout)
@@ -76,7 +74,7 @@ int CLinkTCPSocks5::ConnectProxy() {
     if (YAR_ConnectWithTimeOut(m_socket, &struProxy, m_dwConncetTimeout) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "Private connect %s:%d sock=%d this=%#x cmd=%#x sys_err=%d", TargetText(),
                         m_wLocalPort, m_socket, MORVA_PTR_ARG(this), m_dwCommand, YAR_GetSystemLastError());
-        Ctrl()->SetLastError(LINK_ERR_CONNECT);
+        SetError(LINK_ERR_CONNECT);
         return 0;
     }
     YAR_ADDR_T struLocal = {};
@@ -94,7 +92,7 @@ int CLinkTCPSocks5::ConnectProxy() {
 int CLinkTCPSocks5::SendAll(const BYTE *pBuf, DWORD dwLen) {
     if (SendData((const char *)pBuf, dwLen, m_dwSendTimeout) == (int)dwLen)
         return 1;
-    Ctrl()->SetLastError(LINK_ERR_SEND);
+    SetError(LINK_ERR_SEND);
     return 0;
 }
 
@@ -111,7 +109,7 @@ int CLinkTCPSocks5::Handshake() {
     if (!socks5::CheckMethodReply(byBuf, &m_bySelectMethod)) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSocks5::DoConnect, method refused, VER[%d], METHOD[%d]",
                         MORVA_PTR_ARG(this), byBuf[0], byBuf[1]);
-        Ctrl()->SetLastError(LINK_ERR_CONNECT);
+        SetError(LINK_ERR_CONNECT);
         return 0;
     }
     DWORD dwLen = 0;
@@ -124,7 +122,7 @@ int CLinkTCPSocks5::Handshake() {
     if (!socks5::CheckConnectReplyHead(byBuf, m_bySelectMethod, &dwMore)) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSocks5::DoConnect, CONNECT refused, VER[%d], REP[%d], ATYP[%d]",
                         MORVA_PTR_ARG(this), byBuf[0], byBuf[1], byBuf[3]);
-        Ctrl()->SetLastError(LINK_ERR_CONNECT);
+        SetError(LINK_ERR_CONNECT);
         return 0;
     }
     BYTE *pTail = byBuf + socks5::kHeadLen;

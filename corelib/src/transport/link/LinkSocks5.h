@@ -27,7 +27,6 @@ private:
 
     int m_iProxyFamily;
     BYTE m_bySelectMethod = 0;
-    BYTE m_byOfferMethod;
     MORVA_PROXY_RECORD m_struProxy;
 };
 

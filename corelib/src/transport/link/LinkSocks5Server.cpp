@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/link/SocketEnd.h"
 #include "transport/link/Socks5Wire.h"
 #include "yar/yar_addr.h"
@@ -14,8 +14,6 @@ namespace Vorezi {
 
 namespace {
 constexpr DWORD kMaxMethods = 255;
-
-CCoreGlobalCtrlBase *Ctrl() { return GetCoreGlobalCtrl(); }
 }  // namespace
 
 CLinkTCPSocks5Server::CLinkTCPSocks5Server() {
@@ -27,7 +25,7 @@ int CLinkTCPSocks5Server::Start(const CONNECT_COND *pCond) {
     if (pCond->dwServerMode != 1) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSocks5Server::Start, Invalid dwServerMode[%d]", MORVA_PTR_ARG(this),
                         pCond->dwServerMode);
-        Ctrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (!CLinkBase::Start(pCond))
@@ -80,7 +78,7 @@ int CLinkTCPSocks5Server::Refuse(BYTE byRep, const char *pWhat, int iValue) {
     if (byRep)
         SendReply(byRep);
     LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSocks5Server::DoConnect, %s[%d]", MORVA_PTR_ARG(this), pWhat, iValue);
-    Ctrl()->SetLastError(LINK_ERR_RECV);
+    SetError(LINK_ERR_RECV);
     return 0;
 }
 
@@ -141,7 +139,7 @@ int CLinkTCPSocks5Server::ReadRequest() {
         return 0;
     std::memcpy(&m_wRequestPort, byPort, sizeof(byPort));
     if (!SendReply(socks5::GrantedReply(m_bySelectMethod))) {
-        Ctrl()->SetLastError(LINK_ERR_SEND);
+        SetError(LINK_ERR_SEND);
         return 0;
     }
     return 1;

@@ -1,5 +1,5 @@
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "morva/MorvaNetwork.h"
 #include "transport/link/LinkBase.h"
 #include "yar/yar_error.h"
@@ -16,7 +16,7 @@ int CLinkTCP::OpenLink() {
     if (YAR_LingerOn(m_socket, 0) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkBase::OpenLink, YAR_LingerOn Failed, m_socket[%d], syserror[%d]",
                         MORVA_PTR_ARG(this), m_socket, YAR_GetSystemLastError());
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         Cleanup();
         return 0;
     }
@@ -58,7 +58,7 @@ int CLinkTCP::SendData(const char *pBuf, DWORD dwLen, DWORD dwTimeOut) {
     if (iSent < 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCP::SendData, Morva_SplittingSendWithTimeout Failed, m_socket[%d]",
                         MORVA_PTR_ARG(this), m_socket);
-        GetCoreGlobalCtrl()->SetLastError(LINK_ERR_SEND);
+        SetError(LINK_ERR_SEND);
     } else if (iSent == 0) {
         LogModule_Write(LOG_LEVEL_ERR,
                         "[0x%X]CLinkTCP::SendData, Morva_SplittingSendWithTimeout iSendLen==0, m_socket[%d], Addr[%s:%d]",

@@ -27,8 +27,6 @@ constexpr int kBIORecvChunk = 16384 + 512;
 // RFC 7301 wire format: the length byte, then the protocol ID.
 const unsigned char kHttp11Alpn[] = {8, 'h', 't', 't', 'p', '/', '1', '.', '1'};
 
-CCoreGlobalCtrlBase *Ctrl() { return GetCoreGlobalCtrl(); }
-
 // The ALPN callback sits on the server context that all server sessions share, so its argument
 // cannot name the link: each accepting link registers its session here for the handshake.
 class AcceptingLinks {
@@ -111,8 +109,8 @@ int CLinkTCPSSL::CreateSSL() {
         return 1;
     LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSSL::OpenLink, Interim_CreateSSLTransEx Failed, m_socket[%d], Addr[%s:%d]",
                     MORVA_PTR_ARG(this), m_socket, m_szServerIP, m_wServerPort);
-    if (Ctrl()->GetLastError() != kErrSSLCreate)
-        Ctrl()->SetLastError(MORVA_ERR_ALLOC);
+    if (LastError() != kErrSSLCreate)
+        SetError(MORVA_ERR_ALLOC);
     return 0;
 }
 
@@ -121,7 +119,7 @@ int CLinkTCPSSL::CheckVerifyMode() {
         return 1;
     LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSSL::DoSSLConnect, Invalid byVerifyMode[%d], m_pSSLTrans[0x%X], m_socket[%d]",
                     MORVA_PTR_ARG(this), m_struExt.byVerifyMode, MORVA_PTR_ARG(m_pSSLTrans), m_socket);
-    Ctrl()->SetLastError(MORVA_ERR_PARAM);
+    SetError(MORVA_ERR_PARAM);
     return 0;
 }
 
@@ -149,7 +147,7 @@ int CLinkTCPSSL::DoSSLConnect() {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSSL::DoSSLConnect, SSLTrans_new Failed, m_pSSLTrans[0x%X], m_socket[%d]",
                         MORVA_PTR_ARG(this), MORVA_PTR_ARG(m_pSSLTrans), m_socket);
         CloseLink();
-        Ctrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     const BYTE byMode = m_struExt.byVerifyMode;
@@ -171,7 +169,7 @@ int CLinkTCPSSL::DoSSLConnect() {
                         "[0x%X]CLinkTCPSSL::DoSSLConnect, SSLTrans_set_alpn_protos Failed, m_pSSLTrans[0x%X], m_socket[%d]",
                         MORVA_PTR_ARG(this), MORVA_PTR_ARG(m_pSSLTrans), m_socket);
         CloseLink();
-        Ctrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (m_struExt.szSNI[0] && m_pSSLTrans->SSLTrans_set_tlsext_host_name(m_struExt.szSNI) != 1)
@@ -186,7 +184,7 @@ int CLinkTCPSSL::DoSSLConnect() {
                         MORVA_PTR_ARG(this), MORVA_PTR_ARG(m_pSSLTrans), m_socket, m_dwConncetTimeout);
         DestroySSL();
         CloseLink();
-        Ctrl()->SetLastError(kErrTLSConnect);
+        SetError(kErrTLSConnect);
         return 0;
     }
     const unsigned char *pSelected = nullptr;
@@ -197,7 +195,7 @@ int CLinkTCPSSL::DoSSLConnect() {
         LogModule_Write(LOG_LEVEL_ERR,
                         "[0x%X]CLinkTCPSSL::DoSSLConnect, SSL_BIO_set_read_write Failed, m_pSSLTrans[0x%X], m_socket[%d]",
                         MORVA_PTR_ARG(this), MORVA_PTR_ARG(m_pSSLTrans), m_socket);
-        Ctrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     return 1;
@@ -236,21 +234,21 @@ int CLinkTCPSSL::DoSSLAccept() {
                         : Interim_CreateSSLServerEx((DWORD)m_struExt.iTLSKind, 0);
     if (!m_pSSLTrans) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSSL::DoSSLAccept, Interim_CreateSSLServerEx Failed", MORVA_PTR_ARG(this));
-        Ctrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     const MORVA_SSL_PARAM param = MakeSSLParam(m_struExt, true);
     if (!Interim_SetSSLServerParam(m_pSSLTrans, &param, sizeof(param))) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSSL::DoSSLAccept, Interim_SetSSLServerParam Failed, m_pSSLTrans[0x%X]",
                         MORVA_PTR_ARG(this), MORVA_PTR_ARG(m_pSSLTrans));
-        Ctrl()->SetLastError(Ctrl()->GetLastError() == MORVA_ERR_CERT ? MORVA_ERR_CERT : MORVA_ERR_PARAM);
+        SetError(LastError() == MORVA_ERR_CERT ? MORVA_ERR_CERT : MORVA_ERR_PARAM);
         DestroySSL();
         return 0;
     }
     if (!m_pSSLTrans->SSLTrans_new()) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSSL::DoSSLAccept, SSLTrans_new Failed, m_pSSLTrans[0x%X]",
                         MORVA_PTR_ARG(this), MORVA_PTR_ARG(m_pSSLTrans));
-        Ctrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         DestroySSL();
         return 0;
     }
@@ -266,7 +264,7 @@ int CLinkTCPSSL::DoSSLAccept() {
     if (!bAccepted) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSSL::DoSSLAccept, SSLTrans_accept Failed, m_pSSLTrans[0x%X], m_socket[%d]",
                         MORVA_PTR_ARG(this), MORVA_PTR_ARG(m_pSSLTrans), m_socket);
-        Ctrl()->SetLastError(LINK_ERR_CONNECT);
+        SetError(LINK_ERR_CONNECT);
         DestroySSL();
         return 0;
     }
@@ -333,7 +331,7 @@ int CLinkTCPSSL::SSLSend(const char *pBuf, DWORD dwLen, DWORD dwTimeOut) {
         LogModule_Write(LOG_LEVEL_ERR,
                         "[0x%X]CLinkTCPSSL::SendData, Failed, iSendLen[%d] != dwSendLen[%d], m_socket[%d], syserror[%d]",
                         MORVA_PTR_ARG(this), iSent, dwLen, m_socket, YAR_GetSystemLastError());
-        Ctrl()->SetLastError(LINK_ERR_SEND);
+        SetError(LINK_ERR_SEND);
     }
     return iSent;
 }
@@ -346,7 +344,7 @@ int CLinkTCPSSL::Seal(const char *pBuf, DWORD dwLen, std::unique_ptr<char[]> *pp
     if (!*ppOut) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSSL::SendData, New pSendBufSSL Failed, nSendBufSSL[%d], m_LinkAsyncIO[0x%X]",
                         MORVA_PTR_ARG(this), dwOutLen, MORVA_PTR_ARG(&m_LinkAsyncIO));
-        Ctrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return -1;
     }
     const int iSealed = m_pSSLTrans->SSLTrans_write_with_BIO(pBuf, (int)dwLen, ppOut->get(), (int)dwOutLen);
@@ -380,7 +378,7 @@ int CLinkTCPSSL::AsyncSend(const char *pBuf, DWORD dwLen) {
     if (m_LinkAsyncIO.SendSealed(pOut.get(), (DWORD)iSealed) <= 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSSL::SendData, Failed, iSendLenSSL[%d], m_LinkAsyncIO[0x%X]",
                         MORVA_PTR_ARG(this), iSealed, MORVA_PTR_ARG(&m_LinkAsyncIO));
-        Ctrl()->SetLastError(LINK_ERR_SEND);
+        SetError(LINK_ERR_SEND);
         return -1;
     }
     LogModule_Write(LOG_LEVEL_DBG, "[0x%X]CLinkTCPSSL::SendData, iSendLenSSL[%d], m_LinkAsyncIO[0x%X]", MORVA_PTR_ARG(this),
@@ -479,7 +477,7 @@ int CLinkTCPSSL::SSLRecv(char *pBuf, DWORD dwSize, DWORD *pRecvLen, DWORD dwTime
         iResult = DoRecvForRealRecv(m_socket, pBuf + dwHeld, (int)(dwSize - dwHeld), &dwMore, dwTimeOut, &m_bCloseSocket,
                                     this, bFirstData, 1);
     *pRecvLen = dwHeld + dwMore;
-    Ctrl()->SetLastError(iResult);
+    SetError(iResult);
     if (iResult != LINK_RECV_OK && iResult != LINK_ERR_RECV_TIMEOUT) {
         LogModule_Write(LOG_LEVEL_ERR,
                         "[0x%X]CLinkTCPSSL::RecvData, DoRealRecvEx Failed, dwRet[%d], m_socket[%d], m_bCloseSocket[%d], "

@@ -50,7 +50,7 @@ int Morva_RecvData(MORVA_LINK hLink, char *pBuf, DWORD dwSize, DWORD *pRecvLen, 
     if (!Inited())
         return 0;
     if (!pOption) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     return Link_RecvData(Link(hLink), pBuf, dwSize, pRecvLen, pOption[2], (int)pOption[0]);

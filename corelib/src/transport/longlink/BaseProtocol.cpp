@@ -151,7 +151,7 @@ void CBaseProtocol::GetLocalAddr(char *pIP, WORD *pPort, DWORD dwLen) {
 char *CBaseProtocol::RecvData(DWORD *pLen, int *pStatus, DWORD dwTimeOut, int bFirstData) {
     m_dwRecvLen = 0;
     if (!Link_RecvData(Link(), m_szRecvBuf, m_dwRecvBufSize, &m_dwRecvLen, dwTimeOut, bFirstData))
-        *pStatus = (int)GetCoreGlobalCtrl()->GetLastError();
+        *pStatus = (int)LastError();
     else if (m_dwRecvLen == 0)
         *pStatus = LINK_ERR_RECV_TIMEOUT;
     *pLen = m_dwRecvLen;

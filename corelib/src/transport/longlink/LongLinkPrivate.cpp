@@ -1,7 +1,7 @@
 #include "transport/longlink/LongLinkPrivate.h"
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"
 #include "yar/yar_string.h"
@@ -202,7 +202,7 @@ int CLongLinkPrivateBase::StartRecvThread(LINK_RECV_CALLBACK fnData, void *pUser
             LogModule_Write(LOG_LEVEL_ERR,
                             "[0x%X]CLongLinkPrivateBase::StartRecvThread, YAR_Thread_Create, pLink[0x%X], syserror[%d]",
                             MORVA_PTR_ARG(this), MORVA_PTR_ARG(pProtocol->GetLink()), YAR_GetSystemLastError());
-            GetCoreGlobalCtrl()->SetLastError(kThreadStartError);
+            SetError(kThreadStartError);
             return 0;
         }
     }
@@ -314,7 +314,7 @@ int CLongLinkPrivateBase::StartSendThread(YAR_THREAD_ROUTINE fnRoutine, void *pP
                         "StartAddress[0x%X]",
                         MORVA_PTR_ARG(this), m_hSendDataThread != YAR_INVALID_THREAD, MORVA_PTR_ARG((void *)fnRoutine));
         if (!fnRoutine) {
-            GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+            SetError(MORVA_ERR_PARAM);
             return 0;
         }
         return 1;
@@ -325,7 +325,7 @@ int CLongLinkPrivateBase::StartSendThread(YAR_THREAD_ROUTINE fnRoutine, void *pP
     if (m_hSendDataThread == YAR_INVALID_THREAD) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLongLinkPrivateBase::StartSendThread, YAR_Thread_Create Failed, syserror[%d]",
                         MORVA_PTR_ARG(this), YAR_GetSystemLastError());
-        GetCoreGlobalCtrl()->SetLastError(kThreadStartError);
+        SetError(kThreadStartError);
         return 0;
     }
     return 1;

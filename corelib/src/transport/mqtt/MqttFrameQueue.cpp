@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 
 namespace Vorezi {
 
@@ -11,7 +11,7 @@ int CMqttFrameQueue::Enqueue(MqttFrame &&frame) {
     MqttFrameNode *pNode = new (std::nothrow) MqttFrameNode;
     if (!pNode) {
         LogModule_Write(LOG_LEVEL_ERR, "CMqttFrameQueue::Enqueue, new MqttFrameNode Failed");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     pNode->frame = std::move(frame);

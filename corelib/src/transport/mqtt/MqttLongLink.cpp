@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/mqtt/MqttServerSession.h"
 
 namespace Vorezi {
@@ -24,7 +24,7 @@ std::unique_ptr<CMqttLongLink> CMqttLongLink::Create(const MQTT_SERVER_PARAM &pa
         LogModule_Write(LOG_LEVEL_ERR,
                         "[%d]CMqttServerSession::CreateLink, CreateGeneralLink Failed, error[%d], sockHandle[%d], "
                         "m_LongCtrl[0x%X]",
-                        iSession, GetCoreGlobalCtrl()->GetLastError(), param.iSocket, MORVA_PTR_ARG(&pLink->m_Long));
+                        iSession, LastError(), param.iSocket, MORVA_PTR_ARG(&pLink->m_Long));
         return nullptr;
     }
     return pLink;

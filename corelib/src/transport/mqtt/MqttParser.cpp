@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 
 namespace Vorezi {
 
@@ -38,8 +38,6 @@ constexpr BYTE kFlagPassword = 0x40;
 constexpr BYTE kFlagUserName = 0x80;
 
 WORD ReadBE16(const BYTE *p) { return WORD((p[0] << 8) | p[1]); }
-
-void SetError(int iCode) { GetCoreGlobalCtrl()->SetLastError(iCode); }
 
 void CopyPart(const MqttFrame &frame, DWORD dwOffset, DWORD dwLen, char *pOut) {
     const DWORD dwCopy = std::min(dwLen, MQTT_FIELD_LEN);
@@ -463,12 +461,6 @@ int CMqttParser::GetWillFlag(const MqttFrame &frame) {
     if (GetMsgType(frame) != TYPE_CONNECT || frame.pData->GetLength() <= dwFlags)
         return 0;
     return (frame.pData->GetData()[dwFlags] & kFlagWill) ? 1 : 0;
-}
-
-const BYTE *CMqttParser::GetFirstPart(const MqttFrame &frame) {
-    if (!frame.pData || frame.dwFirstOffset + frame.dwFirstLen > frame.pData->GetLength())
-        return nullptr;
-    return frame.pData->GetData() + frame.dwFirstOffset;
 }
 
 const BYTE *CMqttParser::GetSecondPart(const MqttFrame &frame) {

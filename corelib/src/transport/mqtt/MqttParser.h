@@ -18,6 +18,10 @@ enum { MQTT_CONNECT_NONE = 0, MQTT_CONNECT_STANDARD = 1, MQTT_CONNECT_PRIVATE = 
 enum { MQTT_CHECK_PROTOCOL_MQTT = 1, MQTT_CHECK_PROTOCOL_OTHER = 2 };
 enum { MQTT_CONNECT_ACCEPTED = 0, MQTT_CONNECT_BAD_LEVEL = 1, MQTT_CONNECT_BAD_CLIENT_ID = 11 };
 
+// The first header byte of a packet that carries no flags: the message type (MSG_*) in the high
+// four bits.
+constexpr BYTE MqttFixedHeader(int iMsgType) { return BYTE(iMsgType << 4); }
+
 // The remaining length held in pBytes[0..dwCount): 1 with the value, 0 when a continuation bit asks
 // for more bytes, -1 when the fourth byte still carries one.
 int MqttDecodeRemainingLength(const BYTE *pBytes, DWORD dwCount, DWORD *pLength);
@@ -35,7 +39,6 @@ public:
     // be allocated (error 41). A partial frame is kept for the next call.
     int ParseByteStream(const BYTE *pData, DWORD dwLen);
     int Dequeue(MqttFrame *pOut) { return m_Queue.Dequeue(pOut); }
-    DWORD GetQueuedCount() const { return m_Queue.GetCount(); }
     // Drops the partial frame, the queue and the header bytes.
     void Reset();
 
@@ -50,7 +53,6 @@ public:
     static BYTE GetMsgType(const MqttFrame &frame);
     static BYTE GetQos(const MqttFrame &frame);
     static int GetWillFlag(const MqttFrame &frame);
-    static const BYTE *GetFirstPart(const MqttFrame &frame);
     static const BYTE *GetSecondPart(const MqttFrame &frame);
     // Copies the client id, topic or filter, or the user name, into a field of MQTT_FIELD_LEN + 1
     // bytes, terminated.

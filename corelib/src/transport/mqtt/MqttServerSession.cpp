@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Module/TimerProxy/TimerProxyMgr.h"
 #include "Utils/Utils.h"
+#include "internal/MorvaInternal.h"
 #include "transport/mqtt/MqttLongLink.h"
 
 namespace Vorezi {
@@ -88,7 +88,7 @@ int CMqttServerSession::StartOnLink(const MQTT_SERVER_PARAM *pServerParam, std::
     const int iIndex = GetMemberIndex();
     if (!m_bResource) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CMqttServerSession::Start, m_bResource is False", iIndex);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     if (!pServerParam) {
@@ -97,7 +97,7 @@ int CMqttServerSession::StartOnLink(const MQTT_SERVER_PARAM *pServerParam, std::
     }
     if (!pServerParam->fnCB) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CMqttServerSession::Start, fnCB == NULL", iIndex);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (!pLink) {
@@ -132,7 +132,7 @@ int CMqttServerSession::StartOnLink(const MQTT_SERVER_PARAM *pServerParam, std::
         m_bLinkOpen = 0;
         m_pLink->ForgetSocket();
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CMqttServerSession::Start Failed, error[%d], m_LongCtrl[0x%X]", iIndex,
-                        GetCoreGlobalCtrl()->GetLastError(), MORVA_PTR_ARG(m_pLink.get()));
+                        LastError(), MORVA_PTR_ARG(m_pLink.get()));
         return 0;
     }
     LogModule_Write(LOG_LEVEL_DBG,
@@ -153,7 +153,7 @@ int CMqttServerSession::RegisterToHeartbeatProxy(int iHeartbeatProxy) {
         LogModule_Write(LOG_LEVEL_ERR,
                         "[%d]CMqttServerSession::RegisterToHeartbeatProxy, Interim_RigisterTimerProxy Failed, "
                         "error[%d]",
-                        GetMemberIndex(), GetCoreGlobalCtrl()->GetLastError());
+                        GetMemberIndex(), LastError());
         return 0;
     }
     m_iHeartbeatProxy = iHeartbeatProxy;
@@ -195,7 +195,7 @@ int CMqttServerSession::ProMqttClientDataCBStatic(void *pSession, const BYTE *pD
                         "pRecvdata[0x%X], dwDatalen[%d], dwStatus[%d]",
                         pThis->GetMemberIndex(), MORVA_PTR_ARG(pData), int(dwLen), int(dwStatus));
         pThis->PostMqttMessage(MSG_PRIVATE_ERROR, nullptr, int(dwStatus));
-        GetCoreGlobalCtrl()->SetLastError(kErrRecvParam);
+        SetError(kErrRecvParam);
         return 0;
     }
     return pThis->ProMqttClientDataCB(pData, dwLen, dwStatus);
@@ -215,11 +215,11 @@ int CMqttServerSession::ProMqttClientDataCB(const BYTE *pData, DWORD dwLen, DWOR
     if (m_bCloseCallBack.load())
         return 0;
     ResetTimeoutCounter();
-    GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_SUCCESS);
+    SetError(MORVA_ERR_SUCCESS);
     if (m_Parser.ParseByteStream(pData, dwLen) && ProcessFrameData())
         return 1;
     // A refused frame that set no code of its own reports a parse fault.
-    m_dwLastStats = GetCoreGlobalCtrl()->GetLastError();
+    m_dwLastStats = LastError();
     if (m_dwLastStats == MORVA_ERR_SUCCESS)
         m_dwLastStats = MORVA_ERR_CHAR_ENCODE;
     LogModule_Write(LOG_LEVEL_ERR,
@@ -459,23 +459,23 @@ int CMqttServerSession::AnswerFrame(const MqttFrame &frame) {
     case MSG_PUBLISH:
         if (CMqttParser::GetQos(frame) == 0)
             return 1;
-        iSent = SendIdAck(0x40, frame.wMessageID, "SendPublishAck");
+        iSent = SendIdAck(MqttFixedHeader(MSG_PUBLISH_ACK), frame.wMessageID, "SendPublishAck");
         break;
     case MSG_SUBSCRIBE: {
         m_SavedConnect = MqttFrame();
         const BYTE byAck[3] = {BYTE(frame.wMessageID >> 8), BYTE(frame.wMessageID), 1};
-        iSent = SendToClient(0x90, byAck, sizeof(byAck));
+        iSent = SendToClient(MqttFixedHeader(MSG_SUBSCRIBE_ACK), byAck, sizeof(byAck));
         if (iSent >= 0)
             m_enumState = MQTT_STATE_SUBSCRIBED;
         break;
     }
     case MSG_UNSUBSCRIBE:
-        iSent = SendIdAck(0xB0, frame.wMessageID, "SendUnSubscribeAck");
+        iSent = SendIdAck(MqttFixedHeader(MSG_UNSUBSCRIBE_ACK), frame.wMessageID, "SendUnSubscribeAck");
         if (iSent >= 0)
             m_enumState = MQTT_STATE_CONNECTED;
         break;
     case MSG_PINGREQ:
-        iSent = SendToClient(0xD0, nullptr, 0);
+        iSent = SendToClient(MqttFixedHeader(MSG_PINGRSP), nullptr, 0);
         break;
     default:
         return 1;

@@ -2,10 +2,10 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
 #include "crypto/CryptoProvider.h"
+#include "internal/MorvaInternal.h"
 #include "transport/mqtt/MqttServerSession.h"
 
 namespace Vorezi {
@@ -171,14 +171,14 @@ CMqttServerSession::Keys CMqttServerSession::GetKeys() {
 CMqttServerSession::DecryptResult CMqttServerSession::DecryptPart(MqttFrame &frame, DWORD dwOffset, DWORD *pLen) {
     std::unique_ptr<CBuffer> pCopy(new (std::nothrow) CBuffer(*frame.pData));
     if (!pCopy || !pCopy->IsValid()) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return DECRYPT_NO_MEMORY;
     }
     DWORD dwOutLen = 0;
     if (!RunCipher(0, frame.pData->GetData() + dwOffset, *pLen, pCopy->GetData() + dwOffset,
                    pCopy->GetLength() - dwOffset, &dwOutLen) ||
         dwOutLen > *pLen) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_CHAR_ENCODE);
+        SetError(MORVA_ERR_CHAR_ENCODE);
         return DECRYPT_FAILED;
     }
     frame.pData = std::move(pCopy);

@@ -3,10 +3,10 @@
 #include <memory>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
 #include "crypto/CryptoProvider.h"
+#include "internal/MorvaInternal.h"
 #include "transport/mqtt/MqttServerSession.h"
 
 namespace Vorezi {
@@ -23,7 +23,7 @@ int CMqttServerSession::SendToClient(BYTE byHeader, const BYTE *pData, DWORD dwL
     if (dwLen > kMaxRemainingLength || (dwLen != 0 && !pData)) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CMqttServerSession::SendToClient, Invalid Param, pData[0x%X], dwLen[%u]",
                         iIndex, MORVA_PTR_ARG(pData), dwLen);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return -1;
     }
     BYTE byHead[1 + 4];
@@ -54,13 +54,13 @@ int CMqttServerSession::SendToClient(BYTE byHeader, const BYTE *pData, DWORD dwL
     }
     YAR_MutexUnlock(&m_SendLock);
     if (iResult < 0)
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
     return iResult;
 }
 
 int CMqttServerSession::SendConnectAck(BYTE byReturnCode) {
     const BYTE byAck[2] = {0, byReturnCode};
-    return SendToClient(0x20, byAck, sizeof(byAck));
+    return SendToClient(MqttFixedHeader(MSG_CONNACK), byAck, sizeof(byAck));
 }
 
 // PUBACK and UNSUBACK: the message identifier alone.
@@ -81,19 +81,19 @@ int CMqttServerSession::Send(int iMsgType, const BYTE *pData, DWORD dwLen, int b
     if (iState != MQTT_STATE_SUBSCRIBED && iState != MQTT_STATE_CONNECTED) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CMqttServerSession::Send, Invalid byMsgType[%d] and m_enumState[%d]",
                         GetMemberIndex(), iMsgType, iState);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NOT_READY);
+        SetError(MORVA_ERR_NOT_READY);
         return -1;
     }
     // Only the wire types fit the four bits of the fixed header.
     if (iMsgType < MSG_CONNECT || iMsgType > MSG_DISCONNECT) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CMqttServerSession::Send, Invalid byMsgType[%d]", GetMemberIndex(),
                         iMsgType);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return -1;
     }
     if (iMsgType == MSG_PUBLISH && !bRaw)
         return SendPublish(pData, dwLen);
-    return SendToClient(BYTE(iMsgType << 4), pData, dwLen);
+    return SendToClient(MqttFixedHeader(iMsgType), pData, dwLen);
 }
 
 // pData: topic length (big-endian), topic, payload. The payload goes out encrypted with the
@@ -103,14 +103,14 @@ int CMqttServerSession::SendPublish(const BYTE *pData, DWORD dwLen) {
     // Without a key the client would get data no one can read.
     if (!GetKeys().bKeySet) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CMqttServerSession::SendPublish, Session Key Not Set", iIndex);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NOT_READY);
+        SetError(MORVA_ERR_NOT_READY);
         return -1;
     }
     WORD wTopicLen = 0;
     if (!m_Parser.ReadLength(pData, &wTopicLen, dwLen)) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CMqttServerSession::SendPublish, ReadLength Failed, dwDataLen[%d]", iIndex,
                         int(dwLen));
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_CHAR_ENCODE);
+        SetError(MORVA_ERR_CHAR_ENCODE);
         return -1;
     }
     const DWORD dwPrefix = 2 + DWORD(wTopicLen);
@@ -126,17 +126,17 @@ int CMqttServerSession::SendPublish(const BYTE *pData, DWORD dwLen) {
                         "[%d]CMqttServerSession::SendPublish, NewArray Failed, pEncData[0x%X], pBufTmp[0x%X], "
                         "dwPaddingLen[%d], dwTopicLen[%d]",
                         iIndex, 0u, 0u, int(dwPadding), int(wTopicLen));
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return -1;
     }
     std::memcpy(pEncData.get(), pData, dwPrefix);
     DWORD dwEncLen = 0;
     if (!RunCipher(1, pData + dwPrefix, dwPayload, pEncData.get() + dwPrefix, dwOutSize, &dwEncLen)) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CMqttServerSession::SendPublish, Encrypt Failed", iIndex);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_CHAR_ENCODE);
+        SetError(MORVA_ERR_CHAR_ENCODE);
         return -1;
     }
-    return SendToClient(0x30, pEncData.get(), dwPrefix + dwEncLen);
+    return SendToClient(MqttFixedHeader(MSG_PUBLISH), pEncData.get(), dwPrefix + dwEncLen);
 }
 
 }  // namespace Vorezi

@@ -11,7 +11,6 @@ namespace {
 constexpr WORD kTypeTcp = 1;
 constexpr WORD kNoPort = 0xFFFF;
 
-CCoreGlobalCtrlBase *Ctrl() { return GetCoreGlobalCtrl(); }
 bool Inited() { return Ctrl()->CheckInit() != 0; }
 
 CPortPoolMgr *PoolMgr(const char *pFailText) {

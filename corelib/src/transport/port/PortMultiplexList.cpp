@@ -3,8 +3,8 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 
 namespace Vorezi {
 
@@ -21,7 +21,7 @@ CPortMultiplexList::Node *CPortMultiplexList::NewNode(const char *pAllocFail, in
     Node *pNode = new (std::nothrow) Node;
     if (!pNode) {
         LogModule_Write(LOG_LEVEL_ERR, "%s", pAllocFail);
-        GetCoreGlobalCtrl()->SetLastError(iAllocError);
+        SetError(iAllocError);
         return nullptr;
     }
     pNode->wPort = 0;
@@ -55,7 +55,7 @@ int CPortMultiplexList::CreateLock() {
     m_pLock.reset(new (std::nothrow) CRWLock);
     if (!m_pLock || !m_pLock->CheckInit()) {
         m_pLock.reset();
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     return 1;
@@ -99,7 +99,7 @@ int CPortMultiplexList::InsertNode(WORD wPort, const BYTE *pKey) {
         return 0;
     if (m_pHead->wPort >= PORT_MULTI_MAX_NODES) {
         LogModule_Write(LOG_LEVEL_ERR, "CPortMultiplexList::InsertNode, Invalid wPort[%d]", m_pHead->wPort);
-        GetCoreGlobalCtrl()->SetLastError(kErrListFull);
+        SetError(kErrListFull);
         return 0;
     }
     Node *pNew = NewNode("CPortMultiplexList::InsertNode, New pNewNode Failed", MORVA_ERR_ALLOC,

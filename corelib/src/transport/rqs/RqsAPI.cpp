@@ -43,7 +43,7 @@ int CallEntry(const std::atomic<F> &entry, Args... args) {
 int CRqsAPI::LoadAPI(void *hRqsCom) {
     if (hRqsCom == YAR_INVALID_HANDLE) {
         LogModule_Write(LOG_LEVEL_ERR, "CRqsAPI::LoadAPI, hRqsCom == YAR_INVALID_HANDLE");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_RQS_NO_HANDLE);
+        SetError(MORVA_ERR_RQS_NO_HANDLE);
         return 0;
     }
     RqsEntryTable &t = g_RqsTable;

@@ -27,10 +27,6 @@ constexpr int kVersionTextLen = 128;
 constexpr int kVersionBytes = 4;
 constexpr int kVersionDigits = 3;
 
-void SetError(int iCode) {
-    GetCoreGlobalCtrl()->SetLastError(iCode);
-}
-
 // The integer at the front of a version number: leading blanks and a sign, then at most three
 // digits. The text comes from an outside library, so nothing longer is read.
 int ParseVersionNumber(const char *p, const char *pEnd) {
@@ -86,7 +82,7 @@ int CRqsTrans::LoadRqsLib() {
         if (!s_hRqsCom) {
             LogModule_Write(LOG_LEVEL_ERR, "CRqsTrans::LoadRqsLib, LoadDSo BASE_DLL_RQS Failed, syserror[%d]",
                             Utils_GetSysLastError());
-            pCtrl->SetLastError(MORVA_ERR_RQS_LIB);
+            SetError(MORVA_ERR_RQS_LIB);
             return 0;
         }
     }
@@ -100,7 +96,7 @@ int CRqsTrans::CreateRqsTrans() {
     CCoreGlobalCtrlBase *pCtrl = GetCoreGlobalCtrl();
     if (!pCtrl->RqsLibLock()) {
         LogModule_Write(LOG_LEVEL_ERR, "CRqsTrans::CreateRqsTrans, RqsLibLock Failed");
-        pCtrl->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     int bLoaded = LoadRqsLib();  // sets 256 when it fails
@@ -115,7 +111,7 @@ CRqsTrans *Morva_CreateRqsTrans() {
     if (!pCtrl->RqsLibLock()) {
         LogModule_Write(LOG_LEVEL_ERR, "Morva_CreateRqsTrans, RqsLibLock Failed 1, syserror[%d]",
                         Utils_GetSysLastError());
-        pCtrl->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return nullptr;
     }
     if (!CRqsTrans::CreateRqsTrans()) {
@@ -132,7 +128,7 @@ CRqsTrans *Morva_CreateRqsTrans() {
     } else {
         LogModule_Write(LOG_LEVEL_ERR, "Morva_CreateRqsTrans, New pRqsTrans Failed, size[%d]",
                         static_cast<int>(sizeof(CRqsTrans)));
-        pCtrl->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
     }
     return pRqsTrans;
 }
@@ -146,7 +142,7 @@ void Morva_DestroyRqsTrans(CRqsTransInterface *pRqsTrans) {
     if (!bLocked) {
         LogModule_Write(LOG_LEVEL_ERR, "Morva_DestroyRqsTrans, RqsLibLock Failed, syserror[%d]",
                         Utils_GetSysLastError());
-        pCtrl->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
     }
     auto *pTrans = dynamic_cast<CRqsTrans *>(pRqsTrans);
     if (!pTrans) {
@@ -221,7 +217,7 @@ int CRqsTrans::StopRqsService() {
     if (m_iRqsHandle == -1) {
         LogModule_Write(LOG_LEVEL_ERR, "CRqsInterface::StopRqsService, Invalid m_iRqsHandle[%d]", m_iRqsHandle);
         // An error of the failed step before this one is the more useful one to keep.
-        if (GetCoreGlobalCtrl()->GetLastError() == 0)
+        if (LastError() == 0)
             SetError(MORVA_ERR_NOT_READY);
         return 0;
     }

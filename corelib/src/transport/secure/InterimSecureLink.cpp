@@ -75,7 +75,7 @@ int32_t Interim_SecureCreate(const SECURE_CREATE_FUNS *pFuns, int32_t iAddressTy
     if (pFuns == nullptr || iAddressType < 0 || iAddressType > 1 || iTransportMode < 0 || iTransportMode > 1) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_SecureCreate, Invalid Param, iAddressType[%d], iTransportMode[%d]",
                         iAddressType, iTransportMode);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return -1;
     }
     if (iTransportMode == 1)
@@ -101,7 +101,7 @@ int Interim_SecureClose(int32_t iListenHandle) {
 
 int Interim_SecureBind(int32_t iListenHandle, const SECURE_SOCK_ADDR *pAddr) {
     if (pAddr == nullptr) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     return WithListen(iListenHandle, "Interim_SecureBind", 0, [&](CSecureLinkListenSession *p) {
@@ -164,7 +164,7 @@ int Interim_SecureServCloseRemote(int32_t iListenHandle, int32_t iSecureHandle) 
 
 int Interim_SecureServSendTo(int32_t iListenHandle, const SECURE_SEND_DATA *pSendData) {
     if (pSendData == nullptr) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return -1;
     }
     return WithListen(iListenHandle, "Interim_SecureServSendTo", -1, [&](CSecureLinkListenSession *p) {
@@ -174,7 +174,7 @@ int Interim_SecureServSendTo(int32_t iListenHandle, const SECURE_SEND_DATA *pSen
                 return s->ListenHandle() == iListenHandle ? s->SendData(pSendData) : -1;
             });
         if (pSendData->pAddr == nullptr) {
-            GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+            SetError(MORVA_ERR_PARAM);
             return -1;
         }
         const VRUDP_SOCK_ADDR addr = ToVRUDPAddr(*pSendData->pAddr);

@@ -32,7 +32,7 @@ int CSecureLinkListenSession::Start(void *pParam) {
     m_table.SetOwner(m_iHandle);
     if (pParam == nullptr) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CSecureLinkListenSession::Start, NULL == pParams", m_iHandle);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     m_stParam = *static_cast<const SECURE_LISTEN_PARAM *>(pParam);
@@ -44,14 +44,14 @@ int CSecureLinkListenSession::Start(void *pParam) {
     const int iVRUDPHandle = COM_VRUDP_Create(&cond);
     if (iVRUDPHandle < 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CSecureLinkListenSession::Start, COM_VRUDP_Create Failed", m_iHandle);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     m_iVRUDPListenHandle.store(iVRUDPHandle);
     if (!m_table.Create()) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CSecureLinkListenSession::Start, New m_arrayLinkInfo Failed", m_iHandle);
         CleanParam();
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     if (!COM_VRUDP_Listen(iVRUDPHandle, this, VRUDPRecvDataCallback)) {

@@ -32,14 +32,14 @@ CMemberBase *CSecureLinkListenMgr::NewMemoryObject(void *) {
         return new (-1) CSecureLinkListenSession;
     } catch (...) {
         LogModule_Write(LOG_LEVEL_ERR, "CSecureLinkListenMgr::NewMemoryObject, new CSecureLinkListenSession exception!!");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return nullptr;
     }
 }
 
 int CSecureLinkListenMgr::Create(const SECURE_LISTEN_PARAM *pParam) {
     if (pParam == nullptr) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return -1;
     }
     // The reliable-UDP manager is made under the control lock, which a fini holds while it
@@ -68,7 +68,7 @@ int CSecureLinkListenMgr::Destroy(int iSecureListenHandle) {
 
 CSecureServerLinkMgr::CSecureServerLinkMgr() : CMemberMgrBase(SECURE_MAX_SESSIONS) {
     if (!CreateMemoryPool(DWORD(sizeof(CSecureServerLinkSession)), 16, 0, 0, 0)) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         LogModule_Write(LOG_LEVEL_ERR, "CSecureServerLinkMgr::CSecureServerLinkMgr, CreateMemoryPool Failed, dwTotalNum[%d]",
                         SECURE_MAX_SESSIONS);
         return;
@@ -98,7 +98,7 @@ CMemberBase *CSecureServerLinkMgr::NewMemoryObject(void *) {
         return new (GetMemPoolIndex()) CSecureServerLinkSession;
     } catch (...) {
         LogModule_Write(LOG_LEVEL_ERR, "CSecureServerLinkMgr::NewMemoryObject, new CSecureServerLinkSession Failed!");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return nullptr;
     }
 }
@@ -106,7 +106,7 @@ CMemberBase *CSecureServerLinkMgr::NewMemoryObject(void *) {
 int CSecureServerLinkMgr::Create(const SECURE_SERVER_CREATE *pLinkParam) {
     if (pLinkParam == nullptr) {
         LogModule_Write(LOG_LEVEL_ERR, "CSecureServerLinkMgr::Create, NULL == pLinkParam");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return -1;
     }
     void *p = const_cast<SECURE_SERVER_CREATE *>(pLinkParam);

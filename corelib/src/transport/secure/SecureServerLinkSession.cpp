@@ -3,9 +3,9 @@
 #include <cstring>
 #include <vector>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
+#include "internal/MorvaInternal.h"
 #include "transport/vrudp/ComVRUDP.h"
 #include "yar/yar_error.h"
 
@@ -327,7 +327,7 @@ int CSecureServerLinkSession::SendData(const SECURE_SEND_DATA *pSecureSendData) 
                             "Addr[%s:%d], m_iVRUDPHandle[%d]",
                             m_iOwnHandle, YAR_GetSystemLastError(), int(send.dwDataLen), m_stParam.szAddr,
                             m_stParam.wPort, m_iVRUDPHandle);
-            GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_SEND);
+            SetError(MORVA_ERR_SEND);
             return -1;
         }
         return iRet;
@@ -344,7 +344,7 @@ int CSecureServerLinkSession::SendData(const SECURE_SEND_DATA *pSecureSendData) 
                         "[%d]CSecureClientLinkSession::SendData, EncryptData Failed, dwDataLen[%d], m_iVRUDPHandle[%d], "
                         "dwSequence[0x%X]",
                         m_iOwnHandle, int(send.dwDataLen), m_iVRUDPHandle, send.dwSequence);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
         return -1;
     }
     const int iRet = SendNakeData(frame.data(), uint32_t(frame.size()));
@@ -354,7 +354,7 @@ int CSecureServerLinkSession::SendData(const SECURE_SEND_DATA *pSecureSendData) 
                         "Addr[%s:%d], m_iVRUDPHandle[%d], dwSequence[0x%X]",
                         m_iOwnHandle, YAR_GetSystemLastError(), int(frame.size()), m_stParam.szAddr, m_stParam.wPort,
                         m_iVRUDPHandle, send.dwSequence);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
         return -1;
     }
     if (size_t(iRet) != frame.size()) {
@@ -362,7 +362,7 @@ int CSecureServerLinkSession::SendData(const SECURE_SEND_DATA *pSecureSendData) 
                         "[%d]CSecureClientLinkSession::SendData, Invalid Length, iRet[%d] != dwBufLen[%d], "
                         "m_iVRUDPHandle[%d], dwSequence[0x%X]",
                         m_iOwnHandle, iRet, int(frame.size()), m_iVRUDPHandle, send.dwSequence);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
         return -1;
     }
     return iRet;

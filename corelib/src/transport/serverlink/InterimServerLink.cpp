@@ -1,7 +1,7 @@
 #include "transport/serverlink/InterimServerLink.h"
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/serverlink/ServerLinkMgr.h"
 #include "transport/serverlink/dtls/ServerLinkRQSDTLS.h"
 #include "transport/serverlink/tcp/ServerLinkTCP.h"
@@ -49,7 +49,7 @@ private:
 bool ValidStreamLink(int iStreamLink) {
     if (iStreamLink >= 0 && iStreamLink < SERVER_LINK_TCP_SLOTS)
         return true;
-    GetCoreGlobalCtrl()->SetLastError(SERVER_LINK_ERR_PARAM);
+    SetError(SERVER_LINK_ERR_PARAM);
     return false;
 }
 

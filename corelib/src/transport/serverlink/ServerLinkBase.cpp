@@ -13,8 +13,6 @@ namespace Vorezi {
 
 namespace {
 
-void SetError(int iCode) { GetCoreGlobalCtrl()->SetLastError(iCode); }
-
 // 1024 and more is a size in bytes, 1 to 1023 multiplies the current size, 0 keeps it.
 int NewBuffSize(int iCurrent, DWORD dwValue) {
     if (dwValue >= 1024)

@@ -35,7 +35,9 @@ public:
     CServerLinkBase() = default;
     ~CServerLinkBase() override;
 
-    // Slots 1 to 12 (slot 1 and 2 from CMemberBase).
+    // What each kind of server link provides or overrides (the first three are CMemberBase's):
+    // the life cycle, accepted handles, sending, the receiving machinery, settings, and its own
+    // socket (open, create, close, buffer sizes).
     int CheckResource() override;
     int Start(void *pCond) override;
     int Stop() override;
@@ -58,7 +60,6 @@ public:
     void InitRecord(SERVER_LINK_DATA *pData, DWORD dwMsgType, DWORD dwDataKind, int iStreamHandle, int iAcceptHandle);
     // The member index, for the log lines.
     int Index() { return GetMemberIndex(); }
-    BYTE ManagerMode() const { return m_byManagerMode; }
 
 protected:
     // Steps of Start shared with links that start on their own (the MQTT link): the address,

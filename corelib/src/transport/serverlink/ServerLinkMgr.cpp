@@ -63,7 +63,7 @@ size_t CServerLinkMgr::MaxServerLinkSize() {
 CServerLinkMgr::CServerLinkMgr(int iMaxThreads, int iStackSize) : CMemberMgrBase(kServerLinkMembers) {
     if (!CreateMemoryPool((DWORD)MaxServerLinkSize(), 16, 0, 0, 0)) {
         LogModule_Write(LOG_LEVEL_ERR, "CServerLinkMgr::CServerLinkMgr, CreateMemoryPool Failed");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return;
     }
     LogModule_Write(LOG_LEVEL_DBG, "CServerLinkMgr::CServerLinkMgr, CreateMemoryPool SUCC, MemPoolIndex[%d]",
@@ -125,7 +125,7 @@ CMemberBase *CServerLinkMgr::NewMemoryObject(void *pParam) {
     } catch (...) {
         LogModule_Write(LOG_LEVEL_ERR, "CServerLinkMgr::NewMemoryObject, new CServerLinkBase exception!!, byProType[%d]",
                         pCond->byProType);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return nullptr;
     }
 }

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/vrudp/HRUdp.h"
 #include "transport/vrudp/HRUdpCommand.h"
 #include "transport/vrudp/VRUDPGuard.h"
@@ -20,10 +20,6 @@ constexpr int kErrConnect = 7;
 constexpr int kErrRecv = 9;
 constexpr int kErrBind = 72;
 constexpr int kErrListen = 75;
-
-void SetError(int iCode) {
-    GetCoreGlobalCtrl()->SetLastError(iCode);
-}
 
 bool ValidHandle(int iHandle) {
     return iHandle >= 0 && iHandle <= vrudp::kMaxHandle;
@@ -214,7 +210,7 @@ int COM_VRUDP_SendTo(int iVRUDPHandle, const void *pData, int iBufLen, const VRU
         LogModule_Write(LOG_LEVEL_ERR, "[%d]COM_VRUDP_SendTo, SendTo Failed, iBufLen[%d], Addr[%s:%d]", iVRUDPHandle,
                         iBufLen, pstSockAddr ? pstSockAddr->szAddr : "", pstSockAddr ? pstSockAddr->wPort : 0);
         // A refusal that set its own reason (stopped 12, too long 17) keeps it.
-        int iErr = GetCoreGlobalCtrl()->GetLastError();
+        int iErr = LastError();
         if (iErr != MORVA_ERR_NOT_READY && iErr != MORVA_ERR_PARAM)
             SetError(MORVA_ERR_SEND);
     }

@@ -1,7 +1,7 @@
 #include "transport/vrudp/HRSocket.h"
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/vrudp/VRUDPSysSocket.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"
@@ -99,7 +99,7 @@ int CHRSocket::SendData(const uint8_t *pData, int iLen, const YAR_ADDR_T &stAddr
                         "syserror[%d], Addr[%s:%d]",
                         MORVA_PTR_ARG(this), iSize, iLen, m_Socket, YAR_GetSystemLastError(),
                         YAR_GetAddrString(&stAddr), YAR_GetAddrPort(&stAddr));
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
     }
     return iSize;
 }

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/vrudp/HRUdpCommand.h"
 #include "transport/vrudp/VRUDPClock.h"
 #include "transport/vrudp/VRUDPGuard.h"
@@ -19,10 +19,6 @@ namespace {
 constexpr uint32_t kQueueRetryMs = 100;
 constexpr int kClientFinTries = 5;
 constexpr uint32_t kFinPauseMs = 16;
-
-void SetError(int iCode) {
-    GetCoreGlobalCtrl()->SetLastError(iCode);
-}
 }  // namespace
 
 CHRUdp::CHRUdp() = default;

@@ -68,7 +68,6 @@ public:
     bool IsFin() const { return m_bFin.load() != 0; }
     bool IsConnected() const { return m_bConnected.load() != 0; }
     bool IsKeepLiveExpired() const { return m_bKeepLiveExpired.load() != 0; }
-    uint32_t GetRecognizeCode() const { return m_dwRecognizeCode; }
     uint16_t GetRemoteSessionId() const { return m_wRemoteSessionId.load(); }
 
 private:

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/vrudp/HRUdp.h"
 #include "transport/vrudp/VRUDPClock.h"
 #include "transport/vrudp/VRUDPGuard.h"
@@ -31,10 +31,6 @@ thread_local const CHRUdpCommand *t_pOwnEndpoint = nullptr;
 bool MakeAddr(const VRUDP_SOCK_ADDR &stAddr, YAR_ADDR_T *pOut) {
     int iAf = YAR_Strchr(stAddr.szAddr, ':') ? YAR_AF_INET6 : YAR_AF_INET;
     return YAR_MakeAddrByString(iAf, stAddr.szAddr, stAddr.wPort, pOut) == 0;
-}
-
-void SetError(int iCode) {
-    GetCoreGlobalCtrl()->SetLastError(iCode);
 }
 }  // namespace
 
@@ -691,5 +687,4 @@ int CHRUdpCommand::SendFin() {
     }
     return 1;
 }
-
 }  // namespace Vorezi

@@ -70,7 +70,6 @@ public:
     int SetNoBlock(int bNoBlock);
     int SetReuseAddr(int bReuse);
     int GetSockBuffSize(int *piSnd, int *piRcv);
-    int GetMode() const { return m_iMode; }
     int GetLinkCount() const { return m_iLinkCount.load(); }
     int GetEntry(int iIndex) const { return m_aiVRUDPHandle[iIndex].load(); }
 
@@ -99,7 +98,6 @@ private:
     int RecvFromHR(void *pBuf, int iBufCount, VRUDP_SOCK_ADDR *pAddr, uint32_t nTimeOut);
     int RecvFromNoHR(void *pBuf, int iBufCount, VRUDP_SOCK_ADDR *pAddr, uint32_t nTimeOut);
     void CallBack(VRUDP_RECV_DATA *pData);
-    int TableSize() const { return m_iTableSize; }
 
     std::atomic<int> m_bStop{0};
     std::atomic<int> m_bRecvStop{0};

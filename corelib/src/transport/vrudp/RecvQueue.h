@@ -45,7 +45,6 @@ public:
     void ReleaseQueue();
     int GetOneDataSize() const { return m_iOneDataSize; }
     int GetUnitCount() const { return m_iUnitCount; }
-    int GetTotalMallocSize() const { return m_iTotalMallocSize; }
 
 private:
     int ContructRecvList(VRUDP_RECV_NODE **ppFirst, VRUDP_RECV_NODE **ppLast);

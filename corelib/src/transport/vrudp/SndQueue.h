@@ -46,7 +46,6 @@ public:
     // Blocks that could take data now, counting groups the limit still allows.
     int FreeBlockCount();
     // Sequence the next block will get: one past the last block queued.
-    uint32_t NextSeq() const { return m_dwNextSeq; }
     void ReleaseQueue();
     int GetOneDataSize() const { return m_iOneDataSize; }
     int GetTotalMallocSize() const { return m_iTotalMallocSize; }

@@ -29,7 +29,7 @@ CVRUDPLinkMgr::CVRUDPLinkMgr(unsigned uiTotalNum) : CMemberMgrBase(uiTotalNum) {
         pMemMgr ? pMemMgr->CreateMemoryPool(unsigned(sizeof(CHRUdpCommand)), kPoolStep, 0, 0, 0) : -1;
     if (m_nClassHRUdpCommandMemPoolIndex < 0) {
         LogModule_Write(LOG_LEVEL_ERR, "CVRUDPLinkMgr::CVRUDPLinkMgr, CreateMemoryPool Failed");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return;
     }
     LogModule_Write(LOG_LEVEL_INF, "CVRUDPLinkMgr::CVRUDPLinkMgr, CreateMemoryPool SUCC, m_nClassHRUdpCommandMemPoolIndex[%d]",
@@ -38,7 +38,7 @@ CVRUDPLinkMgr::CVRUDPLinkMgr(unsigned uiTotalNum) : CMemberMgrBase(uiTotalNum) {
         LogModule_Write(LOG_LEVEL_ERR, "CVRUDPLinkMgr::CVRUDPLinkMgr, CreateMemoryPool Failed");
         pMemMgr->ReleaseMemoryPool(m_nClassHRUdpCommandMemPoolIndex);
         m_nClassHRUdpCommandMemPoolIndex = -1;
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return;
     }
     LogModule_Write(LOG_LEVEL_INF, "CVRUDPLinkMgr::CVRUDPLinkMgr, CreateMemoryPool SUCC, MemPoolIndex[%d]",

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/mqtt/server/MqttListenSession.h"
 #include "transport/mqtt/server/MqttServerMgr.h"
 #include "transport/serverlink/ServerLinkMgr.h"
@@ -11,10 +11,6 @@
 namespace Vorezi {
 
 namespace {
-
-void SetError(int iCode) {
-    GetCoreGlobalCtrl()->SetLastError(iCode);
-}
 
 // The session of a handle under its read lock for the lifetime of the object.
 class LockedSession {

@@ -14,7 +14,7 @@ namespace {
 bool Inited() {
     if (GetCoreGlobalCtrl()->IsInited())
         return true;
-    GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NOT_INIT);
+    SetError(MORVA_ERR_NOT_INIT);
     return false;
 }
 

@@ -1,7 +1,7 @@
 #include "transport/mqtt/server/MqttAccept.h"
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/mqtt/server/MqttServerMgr.h"
 
 namespace Vorezi {
@@ -11,7 +11,7 @@ int MqttAcceptSocket(const char *pOwner, int iIndex, const SERVER_LINK_DATA &dat
     CMqttServerMgr *pMgr = GetMqttServerMgr();
     if (!pMgr) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]%s::ServerDataCallBack, GetMqttServerMgr Failed", iIndex, pOwner);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     const int iWait = pMgr->GetWaitTime();
@@ -26,7 +26,7 @@ int MqttAcceptSocket(const char *pOwner, int iIndex, const SERVER_LINK_DATA &dat
         LogModule_Write(LOG_LEVEL_ERR,
                         "[%d]CMqttListenSession::ServerDataCallBack, Create Failed, error[%d], socket[%d], "
                         "iListenHandle[%d]",
-                        iIndex, GetCoreGlobalCtrl()->GetLastError(), data.iSocket, data.iLinkHandle);
+                        iIndex, LastError(), data.iSocket, data.iLinkHandle);
         return 0;
     }
     LogModule_Write(LOG_LEVEL_DBG,

@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/mqtt/server/MqttAccept.h"
 #include "transport/serverlink/InterimServerLink.h"
 #include "transport/serverlink/ServerLinkBase.h"
@@ -30,7 +30,7 @@ int CMqttListenSession::Start(void *pParam) {
     }
     if (!pListen->fnCB) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CMqttListenSession::Start, fnCB == NULL", GetMemberIndex());
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     // The listener reads nothing itself: manager mode 1 hands each accepted socket over whole, so
@@ -50,7 +50,7 @@ int CMqttListenSession::Start(void *pParam) {
     m_iListenHandle = Interim_CreateServerLink(&cond);
     if (m_iListenHandle == -1) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CMqttListenSession::Start, Interim_CreateServerLink Failed, error[%d], Addr[%s:%d]",
-                        GetMemberIndex(), GetCoreGlobalCtrl()->GetLastError(), pListen->szListenAddr, pListen->wPort);
+                        GetMemberIndex(), LastError(), pListen->szListenAddr, pListen->wPort);
         return 0;
     }
     LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CMqttListenSession::Start, SUCC, m_iListenHandle[%d], Addr[%s:%d]",
@@ -77,7 +77,7 @@ void CMqttListenSession::CleanupResource() {
 int CMqttListenSession::ServerDataCallBack(void *pUserData, SERVER_LINK_DATA *pData) {
     auto *pThis = static_cast<CMqttListenSession *>(pUserData);
     if (!pThis || !pData) {
-        GetCoreGlobalCtrl()->SetLastError(SERVER_LINK_ERR_NO_USER);
+        SetError(SERVER_LINK_ERR_NO_USER);
         LogModule_Write(LOG_LEVEL_ERR, "CMqttListenSession::ServerDataCallBack, NULL == pUserData");
         return 0;
     }
@@ -101,7 +101,7 @@ CMemberBase *CMqttListenMgr::NewMemoryObject(void *) {
         return new (-1) CMqttListenSession();
     } catch (...) {
         LogModule_Write(LOG_LEVEL_ERR, "CMqttListenMgr::NewMemoryObject, new CMqttListenSession Exception!!");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return nullptr;
     }
 }

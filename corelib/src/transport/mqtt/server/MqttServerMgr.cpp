@@ -25,7 +25,7 @@ CMqttServerMgr::CMqttServerMgr(DWORD dwMaxNum) : CMemberMgrBase(dwMaxNum) {
     // Made now, not under a session's write lock when its link starts (the control lock comes first).
     GetAsyncManager();
     if (!CreateMemoryPool(DWORD(sizeof(CMqttServerSession)), kSessionsPerGrowth, 0, 0, 0)) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         LogModule_Write(LOG_LEVEL_ERR, "CMqttServerMgr::CMqttServerMgr, CreateMemoryPool Failed");
         return;
     }
@@ -33,7 +33,7 @@ CMqttServerMgr::CMqttServerMgr(DWORD dwMaxNum) : CMemberMgrBase(dwMaxNum) {
                     GetMemPoolIndex());
     if (!CreateProxy(dwMaxNum)) {
         LogModule_Write(LOG_LEVEL_ERR, "CMqttServerMgr::CMqttServerMgr, CreateProxy Failed, error[%d]",
-                        GetCoreGlobalCtrl()->GetLastError());
+                        LastError());
         return;
     }
     m_bInitSucc = 1;
@@ -61,7 +61,7 @@ int CMqttServerMgr::CreateProxy(DWORD dwMaxNum) {
     m_iTimeOutProxyID = pProxyMgr->CreateProxy(&param);
     if (m_iTimeOutProxyID < 0) {
         LogModule_Write(LOG_LEVEL_ERR, "CMqttServerMgr::CreateProxy, CreateProxy Failed!, error[%d], dwMaxNum[%d]",
-                        GetCoreGlobalCtrl()->GetLastError(), int(dwMaxNum));
+                        LastError(), int(dwMaxNum));
         m_iTimeOutProxyID = -1;
         return 0;
     }
@@ -96,7 +96,7 @@ CMemberBase *CMqttServerMgr::NewMemoryObject(void *) {
         return pSession;
     } catch (...) {
         LogModule_Write(LOG_LEVEL_ERR, "CMqttServerMgr::NewMemoryObject, new CMqttServerSession exception!!");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return nullptr;
     }
 }
@@ -104,7 +104,7 @@ CMemberBase *CMqttServerMgr::NewMemoryObject(void *) {
 int CMqttServerMgr::Create(const MQTT_SERVER_PARAM *pServerParam) {
     if (!pServerParam) {
         LogModule_Write(LOG_LEVEL_ERR, "CMqttServerMgr::Create, pServerParam == NULL");
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NOT_READY);
+        SetError(MORVA_ERR_NOT_READY);
         return -1;
     }
     m_iHeartbeatInterval = pServerParam->dwHeartbeatInterval ? int(pServerParam->dwHeartbeatInterval) : 5000;
@@ -131,12 +131,12 @@ int CMqttServerMgr::Create(const MQTT_SERVER_PARAM *pServerParam) {
 int CMqttServerMgr::CheckHandle(int iHandle) {
     if (!CheckResource()) {
         LogModule_Write(LOG_LEVEL_ERR, "CMqttServerMgr::CheckHandle, CheckResource Failed, iMQTTHandle[%d]", iHandle);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_ALLOC);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     if (iHandle < 0 || DWORD(iHandle) >= GetTotalNum()) {
         LogModule_Write(LOG_LEVEL_ERR, "CMqttServerMgr::CheckHandle, Invalid iMQTTHandle[%d]", iHandle);
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     return 1;
@@ -179,7 +179,7 @@ int CMqttServerMgr::DeferDestroy(int iHandle) {
         ReadUnlockMember(iHandle);
     }
     if (!pSession) {
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_NOT_READY);
+        SetError(MORVA_ERR_NOT_READY);
         return 0;
     }
     std::lock_guard<std::mutex> guard(m_ReapLock);

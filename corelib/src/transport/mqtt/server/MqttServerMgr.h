@@ -34,7 +34,6 @@ public:
     // 1, or 0. On a session callback thread the close is deferred (1 when it was queued).
     int Destroy(int iHandle);
     int CheckHandle(int iHandle);
-    int GetTimeOutProxyID() const { return m_iTimeOutProxyID; }
 
     // Tests shorten the heartbeat period of managers made afterwards (below 1000 ms needs custom
     // timing); 0 restores the default.

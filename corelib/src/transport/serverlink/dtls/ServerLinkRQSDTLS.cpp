@@ -9,12 +9,12 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Module/Memory/MemoryMgr.h"
 #include "Utils/Utils.h"
 #include "crypto/OpenSSLAPI.h"
 #include "crypto/SSLTrans.h"
+#include "internal/MorvaInternal.h"
 #include "morva/MorvaLink.h"
 #include "transport/serverlink/dtls/DtlsCookie.h"
 #include "transport/serverlink/udp/DatagramRecv.h"
@@ -27,9 +27,6 @@ namespace Vorezi {
 
 namespace {
 
-void SetError(int iCode) { GetCoreGlobalCtrl()->SetLastError(iCode); }
-int LastError() { return GetCoreGlobalCtrl()->GetLastError(); }
-
 constexpr int32_t kPoolMaxThreads = 32;
 constexpr int32_t kPoolIdleMs = 60000;
 constexpr int32_t kPoolStack = 0x20000;
@@ -38,7 +35,6 @@ constexpr int kErrCert = 147;
 constexpr long kCtxCtrlSessCacheMode = 44;
 constexpr long kCtxCtrlReadAhead = 41;
 constexpr int kVerifyPeerClientOnce = 5;
-constexpr int kWouldBlock = 10035;
 constexpr int kDrainBatch = 64;
 constexpr uint32_t kIdleSleepMs = 10;
 constexpr uint64_t kSlowRouteMs = 25;
@@ -252,7 +248,7 @@ void CServerLinkRQSDTLS::RecvData() {
             std::memset(&struFrom, 0, sizeof(struFrom));
             const int iRecvLen = RecvDatagram(sockRecv, pBuf, SERVER_LINK_RQS_BUF_LEN, &struFrom);
             if (iRecvLen <= 0) {
-                if (!(iRecvLen < 0 && YAR_GetSystemLastError() == kWouldBlock) && !Stopping())
+                if (!(iRecvLen < 0 && YAR_GetSystemLastError() == YAR_SYSERR_WSAEWOULDBLOCK) && !Stopping())
                     LogModule_Write(LOG_LEVEL_ERR,
                                     "[%d]CServerLinkRQSDTLS::RecData, YAR_RecvFrom Failed, iRecvlen[%d], m_socket[%d], syserror[%d], iSelectLen[%d]",
                                     Index(), iRecvLen, sockRecv, YAR_GetSystemLastError(), iSelectLen);

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
 #include "crypto/SSLTrans.h"
+#include "internal/MorvaInternal.h"
 #include "transport/mqtt/server/InterimMqttServer.h"
 
 namespace Vorezi {
@@ -59,7 +59,7 @@ int CServerLinkMQTT::CreateMqttLink(const SERVER_LINK_COND &cond) {
     if (uIPLen >= 129) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkMQTT::CreateMqttLink, Invalid dwLocalIPLen[%d]", Index(),
                         int(uIPLen));
-        GetCoreGlobalCtrl()->SetLastError(SERVER_LINK_ERR_PARAM);
+        SetError(SERVER_LINK_ERR_PARAM);
         return 0;
     }
     // The settings come first: a connection can be accepted as soon as the embedded link runs.
@@ -79,7 +79,7 @@ int CServerLinkMQTT::CreateMqttLink(const SERVER_LINK_COND &cond) {
         m_pTcpLink->SetMemberIndex(Index());
     if (!m_pTcpLink || !m_pTcpLink->Start(&tcp)) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkMQTT::Start, Start Server Failed, error[%d], Addr[%s:%d]", Index(),
-                        GetCoreGlobalCtrl()->GetLastError(), m_szLocalIP, m_wLocalPort);
+                        LastError(), m_szLocalIP, m_wLocalPort);
         return 0;
     }
     LogModule_Write(LOG_LEVEL_DBG, "[0x%X]CServerLinkMQTT::Start, SUCC, m_iListenHandle[%d], Addr[%s:%d]",
@@ -90,7 +90,7 @@ int CServerLinkMQTT::CreateMqttLink(const SERVER_LINK_COND &cond) {
     CSSLTrans *pTrans = Interim_CreateSSLTransEx(0);
     if (!pTrans) {
         LogModule_Write(LOG_LEVEL_ERR, "CServerLinkMQTT::CreateMqttLink, Morva_CreateSSLTrans Failed, error[%d]",
-                        GetCoreGlobalCtrl()->GetLastError());
+                        LastError());
         return 0;
     }
     Interim_DestroySSLTrans(pTrans);
@@ -156,7 +156,7 @@ int CServerLinkMQTT::EnlargeBufferSize(DWORD dwSendMult, DWORD dwRecvMult) {
     if (iHandle == -1) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkMQTT::EnlargeBufferSize, Invalid m_iAcceptHandle[%d]", Index(),
                         iHandle);
-        GetCoreGlobalCtrl()->SetLastError(SERVER_LINK_ERR_NO_SOCKET);
+        SetError(SERVER_LINK_ERR_NO_SOCKET);
         return 0;
     }
     if (!Interim_MqttServerSetBuffSize(iHandle, dwSendMult, dwRecvMult)) {
@@ -175,7 +175,7 @@ int CServerLinkMQTT::ServerDataCallBack(void *pUserData, SERVER_LINK_DATA *pData
     auto *pThis = static_cast<CServerLinkMQTT *>(pUserData);
     if (!pThis || !pData) {
         LogModule_Write(LOG_LEVEL_ERR, "CServerLinkMQTT::ServerDataCallBack, NULL == pUserData");
-        GetCoreGlobalCtrl()->SetLastError(SERVER_LINK_ERR_NO_USER);
+        SetError(SERVER_LINK_ERR_NO_USER);
         return 0;
     }
     if (pData->dwMsgType != SERVER_LINK_MSG_NEW) {

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Module/Memory/MemoryMgr.h"
+#include "internal/MorvaInternal.h"
 #include "transport/serverlink/ServerLinkMgr.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"
@@ -17,8 +17,6 @@
 namespace Vorezi {
 
 namespace {
-
-void SetError(int iCode) { GetCoreGlobalCtrl()->SetLastError(iCode); }
 
 constexpr int kListenBacklog = 0x7ffffff;  // capped by net.core.somaxconn
 constexpr int kDefaultTaskBound = 128;

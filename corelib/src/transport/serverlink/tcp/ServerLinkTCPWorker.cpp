@@ -71,7 +71,7 @@ void CServerLinkTCP::ServeConnection(int iIndex, int sockAccept) {
                     sockAccept);
     PushRecord(iIndex, SERVER_LINK_MSG_END, nullptr, 0, iLastResult, nullptr, sockAccept);
     m_iStreamHandle[iIndex].store(-1);
-    GetCoreGlobalCtrl()->SetLastError(iLastResult);
+    SetError(iLastResult);
     // An end of stream (the client's or the owner's) lets the replies drain before the close
     // resets; a receive error, a bad head or a stop resets at once.
     if (iLastResult == LINK_ERR_PEER_CLOSED)

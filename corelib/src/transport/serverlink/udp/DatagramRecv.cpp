@@ -13,8 +13,6 @@ namespace Vorezi {
 
 namespace {
 
-constexpr int kWouldBlock = 10035;
-
 void FromSockAddr(const sockaddr_storage &ss, YAR_ADDR_T *pFrom) {
     if (ss.ss_family == AF_INET6) {
         const auto &sin6 = reinterpret_cast<const sockaddr_in6 &>(ss);
@@ -37,7 +35,7 @@ int RecvDatagram(int iSocket, char *pBuf, int iSize, YAR_ADDR_T *pFrom) {
         n = recvfrom(iSocket, pBuf, (size_t)iSize, MSG_TRUNC | MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&ss), &len);
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
-        YAR_SetSystemLastError(errno == EAGAIN || errno == EWOULDBLOCK ? kWouldBlock : errno);
+        YAR_SetSystemLastError(errno == EAGAIN || errno == EWOULDBLOCK ? YAR_SYSERR_WSAEWOULDBLOCK : errno);
         return -1;
     }
     FromSockAddr(ss, pFrom);

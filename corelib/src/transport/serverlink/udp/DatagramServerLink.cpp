@@ -3,9 +3,9 @@
 #include <cstring>
 #include <vector>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
+#include "internal/MorvaInternal.h"
 #include "transport/link/SocketWait.h"
 #include "transport/serverlink/udp/DatagramRecv.h"
 #include "yar/yar_error.h"
@@ -15,7 +15,6 @@ namespace Vorezi {
 
 namespace {
 
-constexpr int kWouldBlock = 10035;
 // Datagrams taken per wake before the stop flag is looked at again, so a flood cannot hold off Stop.
 constexpr int kDrainBatch = 64;
 
@@ -47,7 +46,7 @@ int CDatagramServerLink::CreateSocket() {
     if (m_socket == -1) {
         LogModule_Write(LOG_LEVEL_ERR, m_struTraits.pCreateFailed, Index(), m_szLocalIP, m_wLocalPort,
                         YAR_GetSystemLastError());
-        GetCoreGlobalCtrl()->SetLastError(SERVER_LINK_ERR_SOCKET);
+        SetError(SERVER_LINK_ERR_SOCKET);
         return 0;
     }
     return 1;
@@ -100,7 +99,7 @@ bool CDatagramServerLink::ReceiveOne(int sockRecv, char *pBuf) {
     const int iRecvLen = RecvDatagram(sockRecv, pBuf, m_struTraits.iBufLen, &struFrom);
     if (iRecvLen <= 0) {
         // A shut-down socket during Stop is no fault.
-        if (!Stopping() && !(iRecvLen < 0 && YAR_GetSystemLastError() == kWouldBlock))
+        if (!Stopping() && !(iRecvLen < 0 && YAR_GetSystemLastError() == YAR_SYSERR_WSAEWOULDBLOCK))
             LogRecv(iRecvLen < 0 ? RecvEvent::RecvFailed : RecvEvent::RecvZero, sockRecv, iRecvLen);
         return false;
     }

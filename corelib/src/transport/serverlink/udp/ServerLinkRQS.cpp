@@ -1,7 +1,7 @@
 #include "transport/serverlink/udp/ServerLinkRQS.h"
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/link/SocketWait.h"
 #include "transport/serverlink/udp/DatagramRecv.h"
 #include "yar/yar_error.h"
@@ -10,8 +10,6 @@
 namespace Vorezi {
 
 namespace {
-
-void SetError(int iCode) { GetCoreGlobalCtrl()->SetLastError(iCode); }
 
 const DATAGRAM_LINK_TRAITS kRqsTraits = {
     0,

@@ -1,7 +1,7 @@
 #include "transport/serverlink/udp/ServerLinkUDP.h"
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/serverlink/udp/DatagramRecv.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"
@@ -9,8 +9,6 @@
 namespace Vorezi {
 
 namespace {
-
-void SetError(int iCode) { GetCoreGlobalCtrl()->SetLastError(iCode); }
 
 const DATAGRAM_LINK_TRAITS kUdpTraits = {
     17,

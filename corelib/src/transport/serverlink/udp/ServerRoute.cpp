@@ -31,10 +31,6 @@ constexpr uint32_t kIdleSleepMs = 10;
 constexpr int kPollMs = 100;
 constexpr int kAddrTextLen = 128;
 
-void SetError(int iCode) {
-    GetCoreGlobalCtrl()->SetLastError(iCode);
-}
-
 enum {
     ERR_ROUTE_BIND = 72,
     ERR_ROUTE_SOCKET = 44,

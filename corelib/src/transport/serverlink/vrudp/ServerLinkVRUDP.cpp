@@ -2,17 +2,15 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Module/Memory/MemoryMgr.h"
+#include "internal/MorvaInternal.h"
 #include "transport/secure/InterimSecureLink.h"
 #include "yar/yar_string.h"
 
 namespace Vorezi {
 
 namespace {
-
-void SetError(int iCode) { GetCoreGlobalCtrl()->SetLastError(iCode); }
 
 constexpr int kShutDownBoth = 2;
 constexpr uint32_t kCloseWaitMs = 5;
@@ -70,7 +68,7 @@ int CServerLinkVRUDP::OpenLink() {
     YAR_GetAddrStringEx(&struAddr, addr.szAddr, sizeof(addr.szAddr));
     addr.wPort = YAR_GetAddrPort(&struAddr);
     if (!Interim_SecureBind(m_lHandle.load(), &addr)) {
-        const int iError = GetCoreGlobalCtrl()->GetLastError();
+        const int iError = LastError();
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkVRUDP::OpenLink, Interim_SecureBind Failed, error[%d], Addr[%s:%d]",
                         Index(), iError, m_szLocalIP, m_wLocalPort);
         CloseLink();
@@ -134,7 +132,7 @@ int CServerLinkVRUDP::SendData(const SERVER_LINK_SEND_PARAM *pParam) {
                         "[%d]CServerLinkVRUDP::SendData, Interim_SecureServSendTo Failed, m_lHandle[%d], dwCommand[%d], "
                         "dwSequence[0x%X], error[%d], Addr[%s:%d]",
                         Index(), lHandle, (int)pParam->dwCommand, pParam->dwSequence,
-                        GetCoreGlobalCtrl()->GetLastError(), addr.szAddr, addr.wPort);
+                        LastError(), addr.szAddr, addr.wPort);
     return iRet;
 }
 

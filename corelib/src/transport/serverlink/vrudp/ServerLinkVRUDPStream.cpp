@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
 #include "Utils/Utils.h"
+#include "internal/MorvaInternal.h"
 #include "transport/vrudp/HRUdpBase.h"
 #include "transport/vrudp/VRUDPGuard.h"
 #include "transport/vrudp/VRUDPLinkMgr.h"
@@ -102,7 +102,7 @@ int CServerLinkVRUDPStream::EnlargeBufferSize(DWORD, DWORD) {
     if (iHandle == -1) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkVRUDPStream::EnlargeBufferSize, Invalid m_iHandle[%d]", Index(),
                         iHandle);
-        GetCoreGlobalCtrl()->SetLastError(SERVER_LINK_ERR_NO_SOCKET);
+        SetError(SERVER_LINK_ERR_NO_SOCKET);
         return 0;
     }
     const int bRet = COM_VRUDP_SetSockBuffSize(iHandle, kSendBuffSize, kRecvBuffSize);
@@ -150,7 +150,7 @@ int CServerLinkVRUDPStream::SendData(const SERVER_LINK_SEND_PARAM *pParam) {
         LogModule_Write(LOG_LEVEL_ERR,
                         "[%d]CServerLinkVRUDPStream::SendData, COM_VRUDP_SendTo Failed, iAcceptHandle[%d], Addr[%s:%d]",
                         Index(), pParam->iAcceptHandle, struAddr.szAddr, struAddr.wPort);
-        GetCoreGlobalCtrl()->SetLastError(SERVER_LINK_ERR_SEND);
+        SetError(SERVER_LINK_ERR_SEND);
     }
     return iRet;
 }

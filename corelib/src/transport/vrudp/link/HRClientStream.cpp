@@ -3,8 +3,8 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/vrudp/VRUDPClock.h"
 #include "transport/vrudp/VRUDPWire.h"
 #include "yar/yar_error.h"
@@ -222,7 +222,7 @@ int CHRClientStream::SendRaw(const uint8_t *pData, int iLen, const char *pFunc) 
         return 0;
     LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CHRClientStream::%s, YAR_SendTo Failed, m_socketUDP[%d], syserror[%d], dwDataLen[%d]",
                     MORVA_PTR_ARG(this), pFunc, m_socketUDP.load(), iErr, iLen);
-    GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_SEND);
+    SetError(MORVA_ERR_SEND);
     ReportClosed();
     return -1;
 }
@@ -550,7 +550,7 @@ int CHRClientStream::ConnectRemote(int iLocalLink, uint32_t dwRecognizeCode, uin
                             "[0x%X]CHRClientStream::SendConnect, YAR_SendTo Failed, iLocalLink[%d], dwSendLen[%d], "
                             "syserror[%d], m_socketUDP[%d]",
                             MORVA_PTR_ARG(this), iLocalLink, iLen, YAR_GetSystemLastError(), m_socketUDP.load());
-            GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_SEND);
+            SetError(MORVA_ERR_SEND);
         }
         uint32_t dwNow = VRUDP_GetTickMs();
         if (dwNow - dwBase >= nTimeOut) {

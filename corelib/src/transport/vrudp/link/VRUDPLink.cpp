@@ -5,8 +5,8 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/vrudp/VRUDPClock.h"
 #include "transport/vrudp/VRUDPGuard.h"
 #include "transport/vrudp/VRUDPLinkMgr.h"
@@ -25,10 +25,6 @@ namespace {
 constexpr uint32_t kRecvStack = 0x40000;
 constexpr int kClientFinTries = 5;
 constexpr uint32_t kClientFinPauseMs = 16;
-
-void SetError(int iCode) {
-    GetCoreGlobalCtrl()->SetLastError(iCode);
-}
 
 uint32_t CalendarMs() {
     YAR_TIMEVAL_T tv = {};

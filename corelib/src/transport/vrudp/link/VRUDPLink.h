@@ -61,9 +61,6 @@ public:
     // Read-outs for the server link and tests.
     int GetAcceptCount() const { return m_iAcceptCount; }
     int GetAcceptEntry(int i) const { return m_aLinkHandle[i]; }
-    int GetMode() const { return m_enumMode; }
-    uint32_t GetRecognizeCode() const { return m_dwRecognizeCode; }
-    int GetRemoteLink() const { return m_dwRemoteLink; }
     CHRClientStream *GetClientStream() { return m_poHRClientStream.get(); }
 
 private:

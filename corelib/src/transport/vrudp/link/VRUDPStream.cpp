@@ -3,8 +3,8 @@
 #include <cstring>
 #include <new>
 
-#include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "internal/MorvaInternal.h"
 #include "transport/vrudp/HRSocket.h"
 #include "transport/vrudp/VRUDPWire.h"
 #include "yar/yar_error.h"
@@ -260,7 +260,7 @@ int CVRUDPStream::SendStartCommandToDev() {
                         "[0x%X]CVRUDPStream::SendStartCommandToDev, YAR_SendTo Failed, m_stSock[%d], dwTotalLen[%d], "
                         "syserror[%d]",
                         MORVA_PTR_ARG(this), m_stSock, kStartCommandLen, YAR_GetSystemLastError());
-        GetCoreGlobalCtrl()->SetLastError(MORVA_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
         return -1;
     }
     return 0;

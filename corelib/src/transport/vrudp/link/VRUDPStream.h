@@ -54,7 +54,6 @@ public:
     int GenerateSeqTableByNode(uint32_t *pTable, int iCapacity);
 
     uint32_t GetNodeCount() const { return m_dwNodeCount; }
-    uint32_t GetPacketCount() const { return m_dwPacketCount; }
     uint32_t GetNeedSeq() const { return m_dwNeedSeq; }
     int16_t GetLastHeartSeq() const { return m_wLastHeartSeq; }
 

@@ -65,14 +65,6 @@ bool BringUp(Stage &stage) {
     return stage.up();
 }
 
-class StartLock {
-public:
-    StartLock() { YAR_MutexLock(&g_startLock); }
-    ~StartLock() { YAR_MutexUnlock(&g_startLock); }
-    StartLock(const StartLock &) = delete;
-    StartLock &operator=(const StartLock &) = delete;
-};
-
 }  // namespace
 
 namespace yar::internal {
@@ -82,13 +74,13 @@ YAR_MUTEX_T *OnceLock() {
 }
 
 void SetStageObserver(StageObserver observer, void *user) {
-    StartLock lock;
+    yar::yar_guard lock(&g_startLock);
     g_observer = observer;
     g_observerUser = user;
 }
 
 void FailStageOnce(const char *stage) {
-    StartLock lock;
+    yar::yar_guard lock(&g_startLock);
     g_failStage = stage;
 }
 
@@ -97,7 +89,7 @@ void FailStageOnce(const char *stage) {
 extern "C" {
 
 int32_t YAR_Startup_Inter(void) {
-    StartLock lock;
+    yar::yar_guard lock(&g_startLock);
     for (Stage &stage : g_stages)
         stage.done = false;
     for (Stage &stage : g_stages) {
@@ -114,7 +106,7 @@ int32_t YAR_Startup_Inter(void) {
 }
 
 void YAR_Cleanup_Inter(void) {
-    StartLock lock;
+    yar::yar_guard lock(&g_startLock);
     for (Stage &stage : g_stages) {
         if (stage.up && !stage.done)
             continue;
@@ -130,7 +122,7 @@ void YAR_Cleanup_Inter(void) {
 }
 
 int32_t YAR_Init(void) {
-    StartLock lock;
+    yar::yar_guard lock(&g_startLock);
     if (g_startCount == 0) {
         // The asynchronous I/O module is made here, under OnceLock(), and torn down at stop.
         if (YAR_AsyncIO_Init() == 0)
@@ -145,7 +137,7 @@ int32_t YAR_Init(void) {
 }
 
 void YAR_Fini(void) {
-    StartLock lock;
+    yar::yar_guard lock(&g_startLock);
     // A stop without a start must not take the count below 0: the next start would then not
     // run the one-time start.
     if (g_startCount == 0)

@@ -69,22 +69,4 @@ int yar_mutex::TryLock() { return YAR_MutexTryLock(&m_section); }
 
 yar_recursive_mutex::~yar_recursive_mutex() = default;
 
-yar_guard::yar_guard(YAR_MUTEX_T *section) : m_section(section) {
-    if (m_section)
-        YAR_MutexLock(m_section);
-}
-
-yar_guard::~yar_guard() {
-    Release();
-}
-
-YAR_MUTEX_T *yar_guard::Release() {
-    YAR_MUTEX_T *held = m_section;
-    if (held) {
-        YAR_MutexUnlock(held);
-        m_section = nullptr;
-    }
-    return held;
-}
-
 }  // namespace yar

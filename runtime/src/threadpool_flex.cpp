@@ -201,10 +201,12 @@ void Serve(Pool *pool) {
 }
 
 void RunWorker(Pool *pool) {
-    YAR_MutexLock(&pool->lock);
-    Serve(pool);
-    bool last = --pool->currThreads == 0 && pool->state == kStopping;
-    YAR_MutexUnlock(&pool->lock);
+    bool last;
+    {
+        yar::yar_guard guard(&pool->lock);
+        Serve(pool);
+        last = --pool->currThreads == 0 && pool->state == kStopping;
+    }
     if (last)
         YAR_SemPost(&pool->exitSem);
 }

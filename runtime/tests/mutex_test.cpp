@@ -6,6 +6,18 @@
 
 #include "yar/yar_mutex.h"
 
+// This program is linked with the mutex lock wrapped, so that a test can make the next lock on its
+// thread fail as a broken mutex would.
+thread_local bool g_refuseNextLock = false;
+extern "C" int __real_YAR_MutexLock(YAR_MUTEX_T *mutex);
+extern "C" int __wrap_YAR_MutexLock(YAR_MUTEX_T *mutex) {
+    if (g_refuseNextLock) {
+        g_refuseNextLock = false;
+        return -1;
+    }
+    return __real_YAR_MutexLock(mutex);
+}
+
 namespace {
 
 // TryLock from a thread that is not the owner.
@@ -72,7 +84,30 @@ TEST_F(Mutex, GuardHoldsUntilReleaseAndLeavesOnce) {
 
 TEST(MutexGuard, NullGuardDoesNothing) {
     yar::yar_guard guard(nullptr);
+    EXPECT_FALSE(guard.IsLocked());
     EXPECT_EQ(guard.Release(), nullptr);
+}
+
+TEST_F(Mutex, GuardTellsWhetherItHoldsAndLeavesOnlyWhatItTook) {
+    {
+        yar::yar_guard guard(&m_);
+        EXPECT_TRUE(guard.IsLocked());
+        guard.Release();
+        EXPECT_FALSE(guard.IsLocked());
+    }
+    // Held once by hand; a guard whose lock fails must neither count as held nor leave the
+    // hand's lock on its way out.
+    ASSERT_EQ(YAR_MutexLock(&m_), 0);
+    {
+        g_refuseNextLock = true;
+        yar::yar_guard guard(&m_);
+        EXPECT_FALSE(g_refuseNextLock);
+        EXPECT_FALSE(guard.IsLocked());
+        EXPECT_EQ(guard.Release(), nullptr);
+    }
+    EXPECT_EQ(TryLockElsewhere(&m_), -1);
+    YAR_MutexUnlock(&m_);
+    EXPECT_EQ(TryLockElsewhere(&m_), 0);
 }
 
 TEST_F(Mutex, GuardsExcludeOtherThreads) {

@@ -144,13 +144,12 @@ void CMultiThreadControl::Pause() {
     if (!CheckResource() || !m_pPrivate->m_bRunning)
         return;
     CMultiThreadControlPrivate &p = *m_pPrivate;
-    YAR_MutexLock(&p.m_Mutex);
-    if (p.m_bPauseRequested || p.m_bPaused) {
-        YAR_MutexUnlock(&p.m_Mutex);
-        return;
+    {
+        yar::yar_guard lock(&p.m_Mutex);
+        if (p.m_bPauseRequested || p.m_bPaused)
+            return;
+        p.m_bPauseRequested = 1;
     }
-    p.m_bPauseRequested = 1;
-    YAR_MutexUnlock(&p.m_Mutex);
     while (!p.m_bPaused && p.m_bRunning)
         YAR_Sleep(p.m_dwPollMs);
 }
@@ -159,10 +158,12 @@ void CMultiThreadControl::Resume() {
     if (!CheckResource() || !m_pPrivate->m_bRunning)
         return;
     CMultiThreadControlPrivate &p = *m_pPrivate;
-    YAR_MutexLock(&p.m_Mutex);
-    p.m_bPauseRequested = 0;
-    bool bWasPaused = p.m_bPaused != 0;
-    YAR_MutexUnlock(&p.m_Mutex);
+    bool bWasPaused;
+    {
+        yar::yar_guard lock(&p.m_Mutex);
+        p.m_bPauseRequested = 0;
+        bWasPaused = p.m_bPaused != 0;
+    }
     while (bWasPaused && p.m_bPaused && p.m_bRunning)
         YAR_Sleep(p.m_dwPollMs);
 }
@@ -171,16 +172,17 @@ void CMultiThreadControl::CheckPause() {
     if (!CheckResource() || !m_pPrivate->m_bRunning)
         return;
     CMultiThreadControlPrivate &p = *m_pPrivate;
-    YAR_MutexLock(&p.m_Mutex);
-    if (p.m_bPauseRequested && !p.m_bPaused) {
+    {
+        yar::yar_guard lock(&p.m_Mutex);
+        if (!p.m_bPauseRequested || p.m_bPaused)
+            return;
         p.m_bPaused = 1;
-        YAR_MutexUnlock(&p.m_Mutex);
-        while (p.m_bPauseRequested && p.m_bRunning)
-            YAR_Sleep(p.m_dwPollMs);
-        YAR_MutexLock(&p.m_Mutex);
-        p.m_bPaused = 0;
     }
-    YAR_MutexUnlock(&p.m_Mutex);
+    // Waited out without the mutex: Resume takes it to end the pause.
+    while (p.m_bPauseRequested && p.m_bRunning)
+        YAR_Sleep(p.m_dwPollMs);
+    yar::yar_guard lock(&p.m_Mutex);
+    p.m_bPaused = 0;
 }
 
 }  // namespace Vorezi

@@ -49,17 +49,16 @@ int CCtrlMorva::CheckPrivate() {
 int CCtrlMorva::Init() {
     if (!CheckPrivate())
         return 0;
-    if (YAR_MutexLock(&m_pPrivate->m_Mutex) != 0) {
+    yar::yar_guard lock(&m_pPrivate->m_Mutex);
+    if (!lock.IsLocked()) {
         SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     if (m_pPrivate->m_dwInitCount == 0 && !InitAllResource()) {
         SetError(MORVA_ERR_ALLOC);
-        YAR_MutexUnlock(&m_pPrivate->m_Mutex);
         return 0;
     }
     m_pPrivate->m_dwInitCount++;
-    YAR_MutexUnlock(&m_pPrivate->m_Mutex);
     return 1;
 }
 
@@ -69,12 +68,13 @@ int CCtrlMorva::Fini() {
         return 0;
     }
     // A lock that cannot be taken is a failure, never a success code.
-    if (YAR_MutexLock(&m_pPrivate->m_Mutex) != 0) {
+    yar::yar_guard lock(&m_pPrivate->m_Mutex);
+    if (!lock.IsLocked()) {
         SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     if (m_pPrivate->m_dwInitCount == 0) {
-        YAR_MutexUnlock(&m_pPrivate->m_Mutex);
+        lock.Release();
         SetError(MORVA_ERR_NOT_INIT);
         return 0;
     }
@@ -84,20 +84,23 @@ int CCtrlMorva::Fini() {
         WaitIdle();
         ReleaseAllResource();
     }
-    YAR_MutexUnlock(&m_pPrivate->m_Mutex);
     return 1;
 }
 
 int CCtrlMorva::CheckInit() {
     if (!CheckPrivate())
         return 0;
-    if (YAR_MutexLock(&m_pPrivate->m_Mutex) != 0) {
-        SetError(MORVA_ERR_NOT_INIT);
-        return 0;
+    DWORD dwInitCount;
+    int32_t iBusy;
+    {
+        yar::yar_guard lock(&m_pPrivate->m_Mutex);
+        if (!lock.IsLocked()) {
+            SetError(MORVA_ERR_NOT_INIT);
+            return 0;
+        }
+        dwInitCount = m_pPrivate->m_dwInitCount;
+        iBusy = m_pPrivate->m_iBusyCount.load();
     }
-    DWORD dwInitCount = m_pPrivate->m_dwInitCount;
-    int32_t iBusy = m_pPrivate->m_iBusyCount.load();
-    YAR_MutexUnlock(&m_pPrivate->m_Mutex);
     if (dwInitCount == 0) {
         SetError(MORVA_ERR_NOT_INIT);
         return 0;

@@ -117,7 +117,8 @@ int CRSAKey::Start() { return m_Refresher.Start(); }
 
 int CRSAKey::CreateRSAKey(void *pSelf) {
     CRSAKey *pThis = static_cast<CRSAKey *>(pSelf);
-    if (!pThis->m_Refresher.Lock()) return 0;
+    yar::yar_guard lock(pThis->m_Refresher.Mutex());
+    if (!lock.IsLocked()) return 0;
     int bOk = 0;
     CVORNEncrypt *pEncrypt = new (std::nothrow) CVORNEncrypt;
     if (pEncrypt == nullptr) {
@@ -132,7 +133,6 @@ int CRSAKey::CreateRSAKey(void *pSelf) {
         bOk = 1;
     }
     delete pEncrypt;
-    pThis->m_Refresher.Unlock();
     return bOk;
 }
 
@@ -149,12 +149,12 @@ int CRSAKey::CopyPair(const char *pName, const BYTE *pPub, const int &iPubLen, c
                         MORVA_PTR_ARG(pPriKeyLen));
         return 0;
     }
-    if (!m_Refresher.Lock()) return 0;
+    yar::yar_guard lock(m_Refresher.Mutex());
+    if (!lock.IsLocked()) return 0;
     std::memcpy(pPubKey, pPub, size_t(iPubLen));
     *pPubKeyLen = iPubLen;
     std::memcpy(pPriKey, pPri, size_t(iPriLen));
     *pPriKeyLen = iPriLen;
-    m_Refresher.Unlock();
     return 1;
 }
 
@@ -232,7 +232,8 @@ int CECDHKey::Start() { return m_Refresher.Start(); }
 
 int CECDHKey::CreateECDHKey(void *pSelf) {
     CECDHKey *pThis = static_cast<CECDHKey *>(pSelf);
-    if (!pThis->m_Refresher.Lock()) return 0;
+    yar::yar_guard lock(pThis->m_Refresher.Mutex());
+    if (!lock.IsLocked()) return 0;
     int bOk = 0;
     FreshSSLTrans trans;
     if (!trans) {
@@ -259,7 +260,7 @@ int CECDHKey::CreateECDHKey(void *pSelf) {
             }
         }
     }
-    pThis->m_Refresher.Unlock();
+    lock.Release();  // destroying trans needs no key lock
     return bOk;
 }
 
@@ -279,7 +280,8 @@ int CECDHKey::GetECDHKey(int iCurveType, MORVA_ECDH_KEY *pECDHKey) {
         SetError(MORVA_ERR_PARAM);
         return 0;
     }
-    if (!m_Refresher.Lock()) return 0;
+    yar::yar_guard lock(m_Refresher.Mutex());
+    if (!lock.IsLocked()) return 0;
     const KeySet *pSet = nullptr;
     const BYTE *pPub = nullptr;
     int iPubLen = 0;
@@ -326,7 +328,6 @@ int CECDHKey::GetECDHKey(int iCurveType, MORVA_ECDH_KEY *pECDHKey) {
             bOk = 1;
         }
     }
-    m_Refresher.Unlock();
     return bOk;
 }
 

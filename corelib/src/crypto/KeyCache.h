@@ -25,8 +25,8 @@ public:
     int Start();
     void Stop();
     int IsInitSucc() const { return m_bInitSucc.load(std::memory_order_acquire); }
-    int Lock() { return YAR_MutexLock(&m_hMutex) == 0 ? 1 : 0; }
-    void Unlock() { YAR_MutexUnlock(&m_hMutex); }
+    // Guards the owner's keys.
+    YAR_MUTEX_T *Mutex() { return &m_hMutex; }
 
     // The refresh period for every cache started afterwards; 60000 ms unless a test shortens it.
     static void SetUpdatePeriod(DWORD dwMilliseconds);

@@ -60,16 +60,27 @@ public:
     virtual ~yar_recursive_mutex();
 };
 
-/* Holds a mutex from construction until Release or destruction. A null mutex is held by nobody. */
+/* Holds a mutex from construction until Release or destruction. A null mutex, or one whose lock
+ * failed, is held by nobody. Inline, so that a guard costs what the two calls it makes cost. */
 class yar_guard {
 public:
-    explicit yar_guard(YAR_MUTEX_T *section);
-    ~yar_guard();
+    explicit yar_guard(YAR_MUTEX_T *section)
+        : m_section(section && YAR_MutexLock(section) == 0 ? section : nullptr) {}
+    ~yar_guard() { Release(); }
     yar_guard(const yar_guard &) = delete;
     yar_guard &operator=(const yar_guard &) = delete;
 
+    /* Whether the mutex is held: false for a null mutex, a failed lock or after Release. */
+    bool IsLocked() const { return m_section != nullptr; }
     /* Unlocks now; returns the mutex that was held (null when none). */
-    YAR_MUTEX_T *Release();
+    YAR_MUTEX_T *Release() {
+        YAR_MUTEX_T *held = m_section;
+        if (held) {
+            YAR_MutexUnlock(held);
+            m_section = nullptr;
+        }
+        return held;
+    }
 
 private:
     YAR_MUTEX_T *m_section;

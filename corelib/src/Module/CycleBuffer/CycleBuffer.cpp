@@ -100,7 +100,8 @@ int CCycleBuffer::Write(const BYTE *pData, DWORD dwLen) {
         return 0;
     }
     CCycleBufferPrivate &p = *m_pPrivate;
-    if (YAR_MutexLock(&p.m_Mutex) != 0) {
+    yar::yar_guard lock(&p.m_Mutex);
+    if (!lock.IsLocked()) {
         LogModule_Write(LOG_LEVEL_ERR, "CCycleBuffer::Write, YAR_MutexLock Failed, syserror[%d]",
                         YAR_GetSystemLastError());
         return 0;
@@ -151,7 +152,6 @@ int CCycleBuffer::Write(const BYTE *pData, DWORD dwLen) {
     if (iResult) {
         p.AddDataLen(dwLen);
     }
-    YAR_MutexUnlock(&p.m_Mutex);
     return iResult;
 }
 
@@ -160,7 +160,8 @@ int CCycleBuffer::Read(BYTE *pOut) {
         return -1;
     }
     CCycleBufferPrivate &p = *m_pPrivate;
-    if (YAR_MutexLock(&p.m_Mutex) != 0) {
+    yar::yar_guard lock(&p.m_Mutex);
+    if (!lock.IsLocked()) {
         return -1;
     }
     int iCount = -1;
@@ -171,7 +172,6 @@ int CCycleBuffer::Read(BYTE *pOut) {
         p.SubDataLen(dwData);
         iCount = static_cast<int>(dwData);
     }
-    YAR_MutexUnlock(&p.m_Mutex);
     return iCount;
 }
 
@@ -180,7 +180,8 @@ int CCycleBuffer::ReadData(BYTE *pOut, DWORD dwLen) {
         return 0;
     }
     CCycleBufferPrivate &p = *m_pPrivate;
-    if (YAR_MutexLock(&p.m_Mutex) != 0) {
+    yar::yar_guard lock(&p.m_Mutex);
+    if (!lock.IsLocked()) {
         return 0;
     }
     int iResult = 0;
@@ -191,7 +192,6 @@ int CCycleBuffer::ReadData(BYTE *pOut, DWORD dwLen) {
         p.SubDataLen(dwLen);
         iResult = 1;
     }
-    YAR_MutexUnlock(&p.m_Mutex);
     return iResult;
 }
 
@@ -200,13 +200,13 @@ int CCycleBuffer::Reset() {
         return 0;
     }
     CCycleBufferPrivate &p = *m_pPrivate;
-    if (YAR_MutexLock(&p.m_Mutex) != 0) {
+    yar::yar_guard lock(&p.m_Mutex);
+    if (!lock.IsLocked()) {
         return 0;
     }
     p.m_dwWritePos = 0;
     p.m_dwReadPos = 0;
     p.m_dwDataLen.store(0, std::memory_order_relaxed);
-    YAR_MutexUnlock(&p.m_Mutex);
     return 1;
 }
 

@@ -132,10 +132,8 @@ void CLogService::RotateFile() {
 }
 
 int CLogService::WriteFile(const char *pData, uint32_t dwLen) {
-    YAR_MutexLock(&m_FileMutex);
-    int iResult = WriteFileLocked(pData, dwLen);
-    YAR_MutexUnlock(&m_FileMutex);
-    return iResult;
+    yar::yar_guard file(&m_FileMutex);
+    return WriteFileLocked(pData, dwLen);
 }
 
 int64_t CLogService::CurrentFileSize() {

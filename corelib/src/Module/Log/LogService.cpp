@@ -112,9 +112,10 @@ CLogService::~CLogService() {
     if (!m_bCreated)
         return;
     Stop();
-    YAR_MutexLock(&m_FileMutex);
-    SetFileOutput(false, nullptr, 0, LOG_MODE_OFF);
-    YAR_MutexUnlock(&m_FileMutex);
+    {
+        yar::yar_guard file(&m_FileMutex);
+        SetFileOutput(false, nullptr, 0, LOG_MODE_OFF);
+    }
     YAR_CondDestroy(&m_hDrained);
     YAR_SemDestroy(&m_hSem);
     YAR_MutexDestroy(&m_FileMutex);
@@ -155,18 +156,13 @@ int CLogService::WriteLog(int iLevel, const char *pText) {
 }
 
 int CLogService::Queue(const char *pLine, uint32_t dwLen, int iLevel) {
-    YAR_MutexLock(&m_QueueMutex);
-    if (!m_bStarted.load() || m_bStopping.load() || !m_pRing) {
-        YAR_MutexUnlock(&m_QueueMutex);
-        m_qwDropped.fetch_add(1, std::memory_order_relaxed);
-        return 0;
-    }
+    yar::yar_guard queue(&m_QueueMutex);
     // A line never wraps: when it does not fit before the ring's end it goes to the start, and
     // the skipped tail counts against the budget so the writer's region stays untouched.
     bool bWrap = kRingSize - m_dwWritePos < dwLen;
     uint32_t dwSkip = bWrap ? kRingSize - m_dwWritePos : 0;
-    if (m_dwFreeBudget < dwLen + dwSkip) {
-        YAR_MutexUnlock(&m_QueueMutex);
+    if (!m_bStarted.load() || m_bStopping.load() || !m_pRing || m_dwFreeBudget < dwLen + dwSkip) {
+        queue.Release();
         m_qwDropped.fetch_add(1, std::memory_order_relaxed);
         return 0;
     }
@@ -182,7 +178,7 @@ int CLogService::Queue(const char *pLine, uint32_t dwLen, int iLevel) {
     // everything else queued when it next looks.
     bool bSignal = m_bWriterAsleep;
     m_bWriterAsleep = false;
-    YAR_MutexUnlock(&m_QueueMutex);
+    queue.Release();
     if (bSignal)
         YAR_SemPost(&m_hSem);
     return 1;
@@ -196,78 +192,72 @@ bool CLogService::EnsureStarted() {
 }
 
 int CLogService::Start() {
-    YAR_MutexLock(&m_CtrlMutex);
-    if (m_bStarted.load()) {
-        YAR_MutexUnlock(&m_CtrlMutex);
+    yar::yar_guard ctrl(&m_CtrlMutex);
+    if (m_bStarted.load())
         return 0;
+    bool bOk;
+    {
+        yar::yar_guard queue(&m_QueueMutex);
+        if (!m_pRing)
+            m_pRing = new (std::nothrow) char[kRingSize];
+        bOk = m_pRing != nullptr;
+        if (bOk) {
+            m_dwWritePos = 0;
+            m_dwFreeBudget = kPassBudget;
+            m_Queue.clear();
+            m_Queue.reserve(4096);
+            m_qwQueued = m_qwDelivered = 0;
+            m_bStopping.store(0);
+            m_bStarted.store(1, std::memory_order_release);
+        }
     }
-    YAR_MutexLock(&m_QueueMutex);
-    if (!m_pRing)
-        m_pRing = new (std::nothrow) char[kRingSize];
-    bool bOk = m_pRing != nullptr;
-    if (bOk) {
-        m_dwWritePos = 0;
-        m_dwFreeBudget = kPassBudget;
-        m_Queue.clear();
-        m_Queue.reserve(4096);
-        m_qwQueued = m_qwDelivered = 0;
-        m_bStopping.store(0);
-        m_bStarted.store(1, std::memory_order_release);
-    }
-    YAR_MutexUnlock(&m_QueueMutex);
     if (bOk) {
         m_hThread = YAR_Thread_Create(WriterMain, this, kWriterStack, 0, 0, 0);
         if (!m_hThread) {
-            YAR_MutexLock(&m_QueueMutex);
+            yar::yar_guard queue(&m_QueueMutex);
             m_bStarted.store(0);
             delete[] m_pRing;
             m_pRing = nullptr;
-            YAR_MutexUnlock(&m_QueueMutex);
             bOk = false;
         }
     }
-    YAR_MutexUnlock(&m_CtrlMutex);
     return bOk ? 1 : 0;
 }
 
 void CLogService::Stop() {
-    YAR_MutexLock(&m_CtrlMutex);
-    if (!m_bStarted.load()) {
-        YAR_MutexUnlock(&m_CtrlMutex);
+    yar::yar_guard ctrl(&m_CtrlMutex);
+    if (!m_bStarted.load())
         return;
-    }
     m_bStopping.store(1);
     YAR_SemPost(&m_hSem);
     YAR_Thread_Wait(m_hThread);
     m_hThread = YAR_INVALID_THREAD;
 
-    YAR_MutexLock(&m_FileMutex);
-    SetFileOutput(false, nullptr, 0, LOG_MODE_OFF);
-    m_iLogIndex = 0;
-    m_szCurFile[0] = '\0';
-    YAR_MutexUnlock(&m_FileMutex);
+    {
+        yar::yar_guard file(&m_FileMutex);
+        SetFileOutput(false, nullptr, 0, LOG_MODE_OFF);
+        m_iLogIndex = 0;
+        m_szCurFile[0] = '\0';
+    }
 
-    YAR_MutexLock(&m_QueueMutex);
+    yar::yar_guard queue(&m_QueueMutex);
     m_Queue.clear();
     delete[] m_pRing;
     m_pRing = nullptr;
     m_bStarted.store(0);
     YAR_CondBroadcast(&m_hDrained);
-    YAR_MutexUnlock(&m_QueueMutex);
-    YAR_MutexUnlock(&m_CtrlMutex);
 }
 
 void CLogService::WaitDrained() {
     // The writer cannot wait for itself (a callback that reconfigures its own log).
     if (m_WriterId.load() == std::this_thread::get_id())
         return;
-    YAR_MutexLock(&m_QueueMutex);
+    yar::yar_guard queue(&m_QueueMutex);
     uint64_t qwTarget = m_qwQueued;
     while (m_bStarted.load() && m_qwDelivered < qwTarget) {
         YAR_SemPost(&m_hSem);
         YAR_CondTimedWait(&m_hDrained, &m_QueueMutex, kWriterWaitMs);
     }
-    YAR_MutexUnlock(&m_QueueMutex);
 }
 
 uint32_t CLogService::WriterMain(void *pArg) {
@@ -281,35 +271,38 @@ void CLogService::WriterLoop() {
     batch.reserve(4096);
     bool bLinger = false;  // the last pass delivered a batch
     for (;;) {
-        YAR_MutexLock(&m_QueueMutex);
-        bool bEnd = m_bStopping.load() && m_Queue.empty();
-        bool bWait = !bEnd && m_Queue.empty();
-        m_bWriterAsleep = bWait && !bLinger;
-        YAR_MutexUnlock(&m_QueueMutex);
+        bool bEnd, bWait;
+        {
+            yar::yar_guard queue(&m_QueueMutex);
+            bEnd = m_bStopping.load() && m_Queue.empty();
+            bWait = !bEnd && m_Queue.empty();
+            m_bWriterAsleep = bWait && !bLinger;
+        }
         if (bEnd)
             break;
         // Stop and WaitDrained post as well, which cuts a linger or a sleep short.
         if (bWait)
             YAR_SemTimedWait(&m_hSem, bLinger ? kWriterLingerMs : kWriterWaitMs);
 
-        YAR_MutexLock(&m_QueueMutex);
-        m_bWriterAsleep = false;
-        if (m_Queue.empty()) {
-            YAR_MutexUnlock(&m_QueueMutex);
-            bLinger = false;
-            continue;
+        {
+            yar::yar_guard queue(&m_QueueMutex);
+            m_bWriterAsleep = false;
+            if (m_Queue.empty()) {
+                bLinger = false;
+                continue;
+            }
+            batch.swap(m_Queue);
+            m_dwFreeBudget = kPassBudget;
         }
-        batch.swap(m_Queue);
-        m_dwFreeBudget = kPassBudget;
-        YAR_MutexUnlock(&m_QueueMutex);
 
         if (HasOutput())
             Deliver(batch);
 
-        YAR_MutexLock(&m_QueueMutex);
-        m_qwDelivered += batch.size();
-        YAR_CondBroadcast(&m_hDrained);
-        YAR_MutexUnlock(&m_QueueMutex);
+        {
+            yar::yar_guard queue(&m_QueueMutex);
+            m_qwDelivered += batch.size();
+            YAR_CondBroadcast(&m_hDrained);
+        }
         batch.clear();
         bLinger = true;
     }
@@ -319,9 +312,10 @@ void CLogService::WriterLoop() {
 void CLogService::Deliver(const std::vector<Record> &records) {
     std::lock_guard<std::mutex> delivering(m_DeliverMutex);
     CallBack cb;
-    YAR_MutexLock(&m_QueueMutex);
-    cb = m_CallBack;
-    YAR_MutexUnlock(&m_QueueMutex);
+    {
+        yar::yar_guard queue(&m_QueueMutex);
+        cb = m_CallBack;
+    }
     bool bConsole = m_bConsole.load();
     bool bDebugger = m_bDebugger.load();
     bool bFile = m_bFile.load();
@@ -372,10 +366,8 @@ void CLogService::Deliver(const std::vector<Record> &records) {
 }
 
 std::string CLogService::HeadText() {
-    YAR_MutexLock(&m_FileMutex);
-    std::string head(m_szHeadText);
-    YAR_MutexUnlock(&m_FileMutex);
-    return head;
+    yar::yar_guard file(&m_FileMutex);
+    return std::string(m_szHeadText);
 }
 
 void CLogService::OutputConsole(const Record &rec) {
@@ -415,9 +407,8 @@ int CLogService::EnableOutput(int iOutput, const char *pDir, DWORD dwSize, int i
         return 1;
     case LOG_OUTPUT_FILE: {
         bool bZip = ZipUsable();
-        YAR_MutexLock(&m_FileMutex);
+        yar::yar_guard file(&m_FileMutex);
         SetFileOutput(true, pDir, dwSize, iMode, bZip);
-        YAR_MutexUnlock(&m_FileMutex);
         return 1;
     }
     default:
@@ -448,9 +439,8 @@ int CLogService::DisableOutput(int iOutput) {
 void CLogService::SwitchFileOff() {
     // Lines already accepted reach the file before it goes away.
     WaitDrained();
-    YAR_MutexLock(&m_FileMutex);
+    yar::yar_guard file(&m_FileMutex);
     SetFileOutput(false, nullptr, 0, LOG_MODE_OFF);
-    YAR_MutexUnlock(&m_FileMutex);
 }
 
 void CLogService::StopIfIdle() {
@@ -475,21 +465,23 @@ int CLogService::SetLogFile(int iLevel, const char *pDir, int iMode, int iCfgInd
     }
     if (!m_bCreated)
         return 0;
-    bool bZip = iLevel > LOG_LEVEL_DISABLE && iMode != LOG_MODE_OFF && ZipUsable();
-    YAR_MutexLock(&m_FileMutex);
-    if (iCfgIndex < m_iCfgIndex) {
-        YAR_MutexUnlock(&m_FileMutex);
-        return 1;
-    }
-    m_iCfgIndex = iCfgIndex;
+    const bool bOn = iLevel > LOG_LEVEL_DISABLE && iMode != LOG_MODE_OFF;
+    bool bZip = bOn && ZipUsable();
     int iResult = 1;
-    if (iLevel > LOG_LEVEL_DISABLE && iMode != LOG_MODE_OFF) {
-        m_iLogLevel.store(iLevel);
-        iResult = SetFileOutput(true, pDir, 0, iMode, bZip);
-        YAR_MutexUnlock(&m_FileMutex);
-    } else {
-        m_bDebugger.store(0);
-        YAR_MutexUnlock(&m_FileMutex);
+    {
+        yar::yar_guard file(&m_FileMutex);
+        if (iCfgIndex < m_iCfgIndex)
+            return 1;
+        m_iCfgIndex = iCfgIndex;
+        if (bOn) {
+            m_iLogLevel.store(iLevel);
+            iResult = SetFileOutput(true, pDir, 0, iMode, bZip);
+        } else {
+            m_bDebugger.store(0);
+        }
+    }
+    // Off outside the file mutex: switching off waits for the writer, which takes it.
+    if (!bOn) {
         SwitchFileOff();
         StopIfIdle();
     }
@@ -502,7 +494,7 @@ int CLogService::SetLogParam(int bEnable, int iLevel, const char *pDir, int iMod
     if (!m_bCreated)
         return 0;
     bool bZip = ZipUsable();
-    YAR_MutexLock(&m_FileMutex);
+    yar::yar_guard file(&m_FileMutex);
     if (bEnable) {
         if (!m_bUseCfgFile) {
             m_iSavedLogMod = m_iLogMod;
@@ -511,10 +503,8 @@ int CLogService::SetLogParam(int bEnable, int iLevel, const char *pDir, int iMod
             m_bUseCfgFile = 1;
         }
     } else {
-        if (!m_bUseCfgFile) {
-            YAR_MutexUnlock(&m_FileMutex);
+        if (!m_bUseCfgFile)
             return 1;
-        }
         iLevel = m_iSavedLogLevel;
         iMode = m_iSavedLogMod;
         pDir = m_szSavedLogDir;
@@ -528,13 +518,13 @@ int CLogService::SetLogParam(int bEnable, int iLevel, const char *pDir, int iMod
     if (iLevel >= LOG_LEVEL_ERR && iLevel <= LOG_LEVEL_INF)
         m_iLogLevel.store(iLevel);
     if (iLevel == LOG_LEVEL_DISABLE || iMode == LOG_MODE_OFF) {
-        YAR_MutexUnlock(&m_FileMutex);
+        // Switching off waits for the writer, which takes the file mutex.
+        file.Release();
         SwitchFileOff();
         StopIfIdle();
         return 1;
     }
     iResult = SetFileOutput(true, szDir[0] ? szDir : nullptr, LOG_DEFAULT_FILE_SIZE, iMode, bZip);
-    YAR_MutexUnlock(&m_FileMutex);
     return iResult;
 }
 
@@ -545,11 +535,12 @@ void CLogService::SetDebugOutput(int bOn) {
 void CLogService::SetLogCallBack(int iLevel, LOG_CALLBACK fnCallBack, void *pUser) {
     if (!m_bCreated)
         return;
-    YAR_MutexLock(&m_QueueMutex);
-    m_CallBack = CallBack{iLevel, fnCallBack, pUser};
-    m_iCallbackLevel.store(iLevel);
-    m_bHasCallBack.store(fnCallBack != nullptr);
-    YAR_MutexUnlock(&m_QueueMutex);
+    {
+        yar::yar_guard queue(&m_QueueMutex);
+        m_CallBack = CallBack{iLevel, fnCallBack, pUser};
+        m_iCallbackLevel.store(iLevel);
+        m_bHasCallBack.store(fnCallBack != nullptr);
+    }
     // From inside a callback the batch in hand is the caller's own.
     if (m_WriterId.load() != std::this_thread::get_id()) {
         std::lock_guard<std::mutex> delivered(m_DeliverMutex);
@@ -559,10 +550,9 @@ void CLogService::SetLogCallBack(int iLevel, LOG_CALLBACK fnCallBack, void *pUse
 void CLogService::SetFileOpenCallBack(LOG_FILE_OPEN_CALLBACK fnCallBack, void *pUser) {
     if (!m_bCreated)
         return;
-    YAR_MutexLock(&m_FileMutex);
+    yar::yar_guard file(&m_FileMutex);
     m_fnFileOpen = fnCallBack;
     m_pFileOpenUser = pUser;
-    YAR_MutexUnlock(&m_FileMutex);
 }
 
 void CLogService::SetPrefix(const char *pPrefix) {
@@ -571,24 +561,24 @@ void CLogService::SetPrefix(const char *pPrefix) {
     size_t len = std::strlen(pPrefix);
     if (len >= sizeof(m_szPrefix))
         return;
-    YAR_MutexLock(&m_FileMutex);
+    yar::yar_guard file(&m_FileMutex);
     std::snprintf(m_szPrefix, sizeof(m_szPrefix), "%s", len ? pPrefix : "SdkLog_");
-    YAR_MutexUnlock(&m_FileMutex);
 }
 
 void CLogService::SetHeadText(const char *pText) {
     if (!pText || !m_bCreated || std::strlen(pText) >= sizeof(m_szHeadText))
         return;
-    YAR_MutexLock(&m_FileMutex);
+    yar::yar_guard file(&m_FileMutex);
     std::snprintf(m_szHeadText, sizeof(m_szHeadText), "%s", pText);
-    YAR_MutexUnlock(&m_FileMutex);
 }
 
 void CLogService::PrintLogParam() {
-    YAR_MutexLock(&m_FileMutex);
-    YAR_MutexLock(&m_QueueMutex);
-    LOG_CALLBACK fnCallBack = m_CallBack.fn;
-    YAR_MutexUnlock(&m_QueueMutex);
+    yar::yar_guard file(&m_FileMutex);
+    LOG_CALLBACK fnCallBack;
+    {
+        yar::yar_guard queue(&m_QueueMutex);
+        fnCallBack = m_CallBack.fn;
+    }
     char szMode[32];
     if (m_iLogMod == LOG_MODE_COVER)
         std::snprintf(szMode, sizeof(szMode), "LogMod=Cover(AutoDel=TRUE)");
@@ -604,7 +594,6 @@ void CLogService::PrintLogParam() {
                           m_iMaxLogFileReserved, MORVA_PTR_ARG(fnCallBack), m_iCallbackLevel.load());
     if (n > 0)
         WriteFileLocked(szLine, (uint32_t)(n < (int)sizeof(szLine) ? n : (int)sizeof(szLine) - 1));
-    YAR_MutexUnlock(&m_FileMutex);
 }
 
 }  // namespace Vorezi

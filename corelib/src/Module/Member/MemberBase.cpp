@@ -307,7 +307,8 @@ int CMemberMgrBase::AllocIndex(CMemberBase *pMember) {
         return -1;
     }
     CMemberMgrBasePrivate *p = m_pPrivate;
-    if (YAR_MutexLock(&p->m_Mutex) != 0)
+    yar::yar_guard lock(&p->m_Mutex);
+    if (!lock.IsLocked())
         return -1;
     int iIndex = SearchFreeSlot();
     if (iIndex >= 0 && !p->m_pbMemberLock[iIndex].load(std::memory_order_acquire)) {
@@ -331,7 +332,6 @@ int CMemberMgrBase::AllocIndex(CMemberBase *pMember) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CMemberMgrBase::AllocIndex, Failed, m_dwTotalNum[%d], m_dwCurrNum[%d]",
                         p->m_iMemPoolIndex, (int)p->m_dwTotalNum, (int)p->m_dwCurrNum.load());
     }
-    YAR_MutexUnlock(&p->m_Mutex);
     return iIndex;
 }
 

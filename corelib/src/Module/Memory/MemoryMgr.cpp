@@ -80,7 +80,7 @@ int CMemoryMgr::CreateMemoryPool(DWORD dwMaxMemberSize, DWORD dwOnceAllocCount, 
         return -1;
     }
     int nIndex = -1;
-    if (m_bCreated && YAR_MutexLock(&m_Mutex) == 0) {
+    if (yar::yar_guard lock(m_bCreated ? &m_Mutex : nullptr); lock.IsLocked()) {
         for (DWORD i = 0; i < m_dwTotalPoolNum; i++) {
             PoolDefine &def = m_pPoolDefine[i];
             if (def.bUsed)
@@ -95,7 +95,6 @@ int CMemoryMgr::CreateMemoryPool(DWORD dwMaxMemberSize, DWORD dwOnceAllocCount, 
                             (int)dwMaxAllocCount, iReleaseInterval);
             break;
         }
-        YAR_MutexUnlock(&m_Mutex);
     }
     LogModule_WriteDebug(kDebugCategory,
                          "CMemoryMgr::CreateMemoryPool, nIndex[%d], dwMaxMemberSize[%d], dwOnceAllocCount[%d], "
@@ -115,9 +114,10 @@ int CMemoryMgr::AllocMemoryPoolByIndex(DWORD dwNeedSize, int nIndex) {
         return 0;
     }
     // An index that was never defined gets no pool: its units would have no size.
-    if (!m_pMemPool[nIndex].load(std::memory_order_acquire) && YAR_MutexLock(&m_Mutex) == 0) {
+    if (!m_pMemPool[nIndex].load(std::memory_order_acquire)) {
+        yar::yar_guard lock(&m_Mutex);
         const PoolDefine &def = m_pPoolDefine[nIndex];
-        if (def.bUsed && !m_pMemPool[nIndex].load(std::memory_order_relaxed)) {
+        if (lock.IsLocked() && def.bUsed && !m_pMemPool[nIndex].load(std::memory_order_relaxed)) {
             CMemPool *pPool = new (std::nothrow) CMemPool(def.dwMaxMemberSize, def.dwOnceAllocCount,
                                                           def.dwMaxAllocCount, (int)def.bFreeWhenEmpty,
                                                           def.iReleaseInterval);
@@ -133,7 +133,6 @@ int CMemoryMgr::AllocMemoryPoolByIndex(DWORD dwNeedSize, int nIndex) {
                                 MORVA_PTR_ARG(this), nIndex, MORVA_PTR_ARG(pPool), (int)def.dwMaxMemberSize);
             }
         }
-        YAR_MutexUnlock(&m_Mutex);
     }
     return m_pMemPool[nIndex].load(std::memory_order_acquire) && CheckAllocSize(dwNeedSize, nIndex) ? 1 : 0;
 }
@@ -254,11 +253,11 @@ int CMemoryMgr::ReleaseMemoryPool(int nIndex) {
         return 0;
     }
     LogModule_WriteDebug(kDebugCategory, "CMemoryMgr::CreateMemoryPool, nIndex[%d]", nIndex);
-    if (YAR_MutexLock(&m_Mutex) != 0)
+    yar::yar_guard lock(&m_Mutex);
+    if (!lock.IsLocked())
         return 0;
     m_pPoolDefine[nIndex] = PoolDefine{};
     delete m_pMemPool[nIndex].exchange(nullptr, std::memory_order_acq_rel);
-    YAR_MutexUnlock(&m_Mutex);
     return 1;
 }
 
@@ -272,7 +271,10 @@ void CMemoryMgr::ReleaseAllIdleMemoryPool(int bTimer) {
 }
 
 void CMemoryMgr::ReleaseIdleMemeoryPool(int bTimer) {
-    if (!UsePools(false) || !m_bCreated || YAR_MutexLock(&m_Mutex) != 0)
+    if (!UsePools(false) || !m_bCreated)
+        return;
+    yar::yar_guard lock(&m_Mutex);
+    if (!lock.IsLocked())
         return;
     for (DWORD i = 0; i < m_dwTotalPoolNum; i++) {
         CMemPool *pPool = m_pMemPool[i].load(std::memory_order_relaxed);
@@ -289,7 +291,6 @@ void CMemoryMgr::ReleaseIdleMemeoryPool(int bTimer) {
         if (CMemPool *pPool = m_pMemPool[i].load(std::memory_order_relaxed))
             pPool->PrintStatistic((int)i);
     }
-    YAR_MutexUnlock(&m_Mutex);
 }
 
 void CMemoryMgr::ReleaseResource() {

@@ -58,7 +58,8 @@ int CMsgCallBackBase::PostMessageOrCallBack(DWORD dwValue1, DWORD dwValue2, DWOR
 YAR_THREADPOOL_T *CMsgCallBackBase::EnsurePool() {
     if (YAR_THREADPOOL_T *pPool = m_pPool.load(std::memory_order_acquire))
         return pPool;
-    if (!m_bPoolLock || YAR_MutexLock(&m_PoolLock) != 0)
+    yar::yar_guard lock(m_bPoolLock ? &m_PoolLock : nullptr);
+    if (!lock.IsLocked())
         return nullptr;
     YAR_THREADPOOL_T *pPool = m_pPool.load(std::memory_order_acquire);
     if (!pPool) {
@@ -70,7 +71,6 @@ YAR_THREADPOOL_T *CMsgCallBackBase::EnsurePool() {
                             YAR_GetSystemLastError());
         m_pPool.store(pPool, std::memory_order_release);
     }
-    YAR_MutexUnlock(&m_PoolLock);
     return pPool;
 }
 

@@ -65,14 +65,15 @@ CTimerProxy::~CTimerProxy() {
     if (!m_bInitResource)
         return;
     std::vector<YAR_HANDLE> threads;
-    YAR_MutexLock(&m_ProxyLock);
-    YAR_CondBroadcast(&m_condExit);
-    if (m_hCycleThread)
-        threads.push_back(m_hCycleThread);
-    m_hCycleThread = YAR_INVALID_THREAD;
-    threads.insert(threads.end(), m_EndedThreads.begin(), m_EndedThreads.end());
-    m_EndedThreads.clear();
-    YAR_MutexUnlock(&m_ProxyLock);
+    {
+        yar::yar_guard lock(&m_ProxyLock);
+        YAR_CondBroadcast(&m_condExit);
+        if (m_hCycleThread)
+            threads.push_back(m_hCycleThread);
+        m_hCycleThread = YAR_INVALID_THREAD;
+        threads.insert(threads.end(), m_EndedThreads.begin(), m_EndedThreads.end());
+        m_EndedThreads.clear();
+    }
     JoinEnded(threads);
     FreeResource();
 }
@@ -173,7 +174,7 @@ void CTimerProxy::JoinEnded(std::vector<YAR_HANDLE> &ended) {
 
 int CTimerProxy::AddProxyCycle() {
     std::vector<YAR_HANDLE> ended;
-    YAR_MutexLock(&m_ProxyLock);
+    yar::yar_guard lock(&m_ProxyLock);
     if (m_dwRegisterCount == 0 && !m_hCycleThread) {
         CycleStart *pStart = new (std::nothrow) CycleStart{this, m_dwCycle + 1};
         YAR_HANDLE hThread = pStart ? YAR_Thread_Create(ExchangeThread, pStart, 0, 0, 0, 0) : YAR_INVALID_THREAD;
@@ -181,7 +182,7 @@ int CTimerProxy::AddProxyCycle() {
             LogModule_Write(LOG_LEVEL_ERR, "[%d]CTimerProxy::AddProxyCycle, YAR_Thread_Create Failed, syserror[%d]",
                             GetMemberIndex(), YAR_GetSystemLastError());
             delete pStart;
-            YAR_MutexUnlock(&m_ProxyLock);
+            lock.Release();
             SetError(MORVA_ERR_ALLOC);
             return 0;
         }
@@ -191,14 +192,14 @@ int CTimerProxy::AddProxyCycle() {
     m_dwRegisterCount++;
     if (!t_pProxyThread)
         ended.swap(m_EndedThreads);
-    YAR_MutexUnlock(&m_ProxyLock);
+    lock.Release();
     JoinEnded(ended);
     return 1;
 }
 
 int CTimerProxy::RemoveProxyCycle() {
     std::vector<YAR_HANDLE> ended;
-    YAR_MutexLock(&m_ProxyLock);
+    yar::yar_guard lock(&m_ProxyLock);
     if (m_dwRegisterCount > 0 && --m_dwRegisterCount == 0 && !m_bKeepThread.load() && m_hCycleThread) {
         m_dwStoppedCycle = m_dwCycle;
         YAR_CondBroadcast(&m_condExit);
@@ -209,7 +210,7 @@ int CTimerProxy::RemoveProxyCycle() {
     }
     if (!t_pProxyThread)
         ended.swap(m_EndedThreads);
-    YAR_MutexUnlock(&m_ProxyLock);
+    lock.Release();
     JoinEnded(ended);
     return 1;
 }
@@ -247,18 +248,15 @@ void CTimerProxy::RunCycle(uint32_t dwCycle) {
 // Waits out one interval; false when this cycle thread is to end.
 bool CTimerProxy::WaitInterval(uint32_t dwCycle) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_dwInterval.load());
-    YAR_MutexLock(&m_ProxyLock);
+    yar::yar_guard lock(&m_ProxyLock);
     for (;;) {
-        if (m_bExiting.load() || m_dwStoppedCycle >= dwCycle) {
-            YAR_MutexUnlock(&m_ProxyLock);
+        if (m_bExiting.load() || m_dwStoppedCycle >= dwCycle)
             return false;
-        }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
         YAR_CondTimedWait(&m_condExit, &m_ProxyLock, (int32_t)left.count());
     }
-    YAR_MutexUnlock(&m_ProxyLock);
     return true;
 }
 
@@ -292,7 +290,8 @@ int32_t CTimerProxy::ThreadPoolCB(void *pArg) {
     }
     ProxyThreadScope scope(pProxy);
     const DWORD dwSlot = pWork->dwSlot;
-    if (YAR_MutexLock(&pProxy->m_pMemberLock[dwSlot]) != 0)
+    yar::yar_guard lock(&pProxy->m_pMemberLock[dwSlot]);
+    if (!lock.IsLocked())
         return 0;
     bool bRemoved = false;
     TIMER_PROXY_REGISTER_PARAM &info = pProxy->m_pMemberInfo[dwSlot];
@@ -308,7 +307,7 @@ int32_t CTimerProxy::ThreadPoolCB(void *pArg) {
             bRemoved = true;
         }
     }
-    YAR_MutexUnlock(&pProxy->m_pMemberLock[dwSlot]);
+    lock.Release();
     if (bRemoved)
         pProxy->RemoveProxyCycle();
     return 0;
@@ -354,11 +353,11 @@ int CTimerProxy::RigisterCommandIndex(const TIMER_PROXY_REGISTER_PARAM *pPreview
         return 0;
     }
     const DWORD dwSlot = pPreviewParam->dwSessionIndex;
-    YAR_MutexLock(&m_pMemberLock[dwSlot]);
+    yar::yar_guard lock(&m_pMemberLock[dwSlot]);
     TIMER_PROXY_REGISTER_PARAM &info = m_pMemberInfo[dwSlot];
     DWORD dwHeld = LoadIndex(info);
     if (dwHeld != (DWORD)SDK_INVALID_ID) {
-        YAR_MutexUnlock(&m_pMemberLock[dwSlot]);
+        lock.Release();
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CTimerProxy::RigisterCommandIndex, dwSessionIndex1[%d] is Used, dwSessionIndex2[%d]",
                         iIndex, (int)dwSlot, (int)dwHeld);
         // The count raised above belongs to no registration.
@@ -373,7 +372,6 @@ int CTimerProxy::RigisterCommandIndex(const TIMER_PROXY_REGISTER_PARAM *pPreview
     work.dwCleared = 0;
     work.byRemoveOnZero = pPreviewParam->byRemoveOnZero;
     StoreIndex(info, dwSlot);
-    YAR_MutexUnlock(&m_pMemberLock[dwSlot]);
     return 1;
 }
 
@@ -387,16 +385,16 @@ int CTimerProxy::UnRigisterCommandIndex(int nSessionIndex) {
         SetError(MORVA_ERR_PARAM);
         return 0;
     }
-    YAR_MutexLock(&m_pMemberLock[nSessionIndex]);
+    yar::yar_guard lock(&m_pMemberLock[nSessionIndex]);
     if (LoadIndex(m_pMemberInfo[nSessionIndex]) == (DWORD)SDK_INVALID_ID) {
-        YAR_MutexUnlock(&m_pMemberLock[nSessionIndex]);
+        lock.Release();
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CTimerProxy::UnRigisterCommandIndex, Invalid dwSessionIndex[%d]", iIndex,
                         nSessionIndex);
         SetError(MORVA_ERR_PARAM);
         return 0;
     }
     CleanupMember((DWORD)nSessionIndex);
-    YAR_MutexUnlock(&m_pMemberLock[nSessionIndex]);
+    lock.Release();
     RemoveProxyCycle();
     return 1;
 }

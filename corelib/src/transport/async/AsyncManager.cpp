@@ -100,7 +100,7 @@ bool CAsyncManager::MakeSlotMutex(uint32_t uIndex) {
 bool CAsyncManager::TakeSlot(uint32_t uIndex, CLinkAsyncIO *pObject) {
     if (!MakeSlotMutex(uIndex))
         return false;
-    YAR_MutexLock(&m_pSlotMutex[uIndex]);
+    yar::yar_guard lock(&m_pSlotMutex[uIndex]);
     Slot &slot = m_pSlots[uIndex];
     const bool bFree = slot.pObject == nullptr && slot.pDrain == nullptr;
     if (bFree) {
@@ -112,7 +112,6 @@ bool CAsyncManager::TakeSlot(uint32_t uIndex, CLinkAsyncIO *pObject) {
         LogModule_Write(LOG_LEVEL_DBG, "CAsyncManager::CreateHandle, m_dwCurrentCap[%d], m_dwCurrentCount[%d], iHandle[%d]",
                         m_dwCurrentCap.load(), iCount, (int)uIndex);
     }
-    YAR_MutexUnlock(&m_pSlotMutex[uIndex]);
     return bFree;
 }
 
@@ -124,7 +123,8 @@ int CAsyncManager::CreateHandle(CLinkAsyncIO *pObject) {
         LogModule_Write(LOG_LEVEL_ERR, "CAsyncManager::CreateHandle, pObject == NULL");
         return -1;
     }
-    if (YAR_MutexLock(&m_csLock) != 0) {
+    yar::yar_guard lock(&m_csLock);
+    if (!lock.IsLocked()) {
         LogModule_Write(LOG_LEVEL_ERR, "CAsyncManager::CreateHandle, YAR_MutexLock Failed, syserror[%d]",
                         YAR_GetSystemLastError());
         return -1;
@@ -158,7 +158,6 @@ int CAsyncManager::CreateHandle(CLinkAsyncIO *pObject) {
         if (!IsTaken(uCand) && TakeSlot(uCand, pObject))
             iHandle = (int)uCand;
     }
-    YAR_MutexUnlock(&m_csLock);
     return iHandle;
 }
 
@@ -184,13 +183,13 @@ void CAsyncManager::DestroyHandle(int iHandle) {
                         iHandle, m_dwTotalNum);
         return;
     }
-    if (YAR_MutexLock(&m_pSlotMutex[iHandle]) != 0) {
+    yar::yar_guard lock(&m_pSlotMutex[iHandle]);
+    if (!lock.IsLocked()) {
         LogModule_Write(LOG_LEVEL_ERR, "CAsyncManager::DestroyHandle, LockMember Failed, iHandle[%d], syserror[%d]",
                         iHandle, YAR_GetSystemLastError());
         return;
     }
     ReleaseLockedSlot(iHandle);
-    YAR_MutexUnlock(&m_pSlotMutex[iHandle]);
 }
 
 CLinkAsyncIO *CAsyncManager::GetObjectByHandle(int iHandle) {

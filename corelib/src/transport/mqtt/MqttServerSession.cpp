@@ -55,13 +55,7 @@ DWORD CMqttServerSession::LimitCount(DWORD dwAliveTimeout, DWORD dwHeartbeatInte
     return dwLimit ? dwLimit : 1;
 }
 
-CMqttServerSession::CMqttServerSession() {
-    if (YAR_MutexCreate(&m_SendLock, 0) == 0)
-        m_bResource = 1;
-    else
-        LogModule_Write(LOG_LEVEL_ERR, "CMqttServerSession::CMqttServerSession, YAR_MutexCreate Failed, syserror[%d]",
-                        Utils_GetSysLastError());
-}
+CMqttServerSession::CMqttServerSession() = default;
 
 CMqttServerSession::~CMqttServerSession() {
     UnregisterHeartbeat();
@@ -71,14 +65,12 @@ CMqttServerSession::~CMqttServerSession() {
     if (m_pLink && m_bLinkOpen.exchange(0))
         m_pLink->CloseLink(1);
     m_pLink.reset();
-    if (m_bResource)
-        YAR_MutexDestroy(&m_SendLock);
 }
 
 int CMqttServerSession::Start(void *pParam) {
     const auto *pServerParam = static_cast<const MQTT_SERVER_PARAM *>(pParam);
     // The checks of StartOnLink come before the link is made from the socket.
-    if (!m_bResource || !pServerParam || !pServerParam->fnCB)
+    if (!pServerParam || !pServerParam->fnCB)
         return StartOnLink(pServerParam, nullptr, m_iMgrHeartbeatProxy);
     return StartOnLink(pServerParam, CMqttLongLink::Create(*pServerParam, GetMemberIndex()), m_iMgrHeartbeatProxy);
 }
@@ -86,11 +78,6 @@ int CMqttServerSession::Start(void *pParam) {
 int CMqttServerSession::StartOnLink(const MQTT_SERVER_PARAM *pServerParam, std::unique_ptr<CMqttClientLink> pLink,
                                     int iHeartbeatProxy) {
     const int iIndex = GetMemberIndex();
-    if (!m_bResource) {
-        LogModule_Write(LOG_LEVEL_ERR, "[%d]CMqttServerSession::Start, m_bResource is False", iIndex);
-        SetError(MORVA_ERR_ALLOC);
-        return 0;
-    }
     if (!pServerParam) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CMqttServerSession::Start, pServerParam == NULL", iIndex);
         return 0;

@@ -172,8 +172,7 @@ private:
     char m_szUncrypFilter[MQTT_FIELD_LEN + 1] = {};
 
     std::unique_ptr<CMqttAuthenticator> m_pAuthenticator;
-    YAR_MUTEX_T m_SendLock;
-    int m_bResource = 0;
+    yar::yar_mutex m_SendLock;  // one frame at a time: a header and its body go out together
 };
 
 }  // namespace Vorezi

@@ -29,7 +29,8 @@ int CMqttServerSession::SendToClient(BYTE byHeader, const BYTE *pData, DWORD dwL
     BYTE byHead[1 + 4];
     byHead[0] = byHeader;
     const int iHeadLen = 1 + int(MqttEncodeRemainingLength(dwLen, byHead + 1));
-    if (YAR_MutexLock(&m_SendLock) != 0) {
+    yar::yar_guard send(m_SendLock.Native());
+    if (!send.IsLocked()) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CMqttServerSession::SendToClient, Lock Failed, syserror[%d]", iIndex,
                         Utils_GetSysLastError());
         return -1;
@@ -52,7 +53,7 @@ int CMqttServerSession::SendToClient(BYTE byHeader, const BYTE *pData, DWORD dwL
                             "iHeadLen[%d]",
                             iIndex, Utils_GetSysLastError(), iDataLen, iHeadLen);
     }
-    YAR_MutexUnlock(&m_SendLock);
+    send.Release();
     if (iResult < 0)
         SetError(MORVA_ERR_SEND);
     return iResult;

@@ -25,50 +25,43 @@ CPortRingQueue::~CPortRingQueue() {
 bool CPortRingQueue::Push(int iPort) {
     if (!m_bMutex)
         return false;
-    YAR_MutexLock(&m_Mutex);
+    yar::yar_guard lock(&m_Mutex);
     uint32_t dwNext = (m_dwTail + 1) % kSlots;
     bool bDone = dwNext != m_dwHead;
     if (bDone) {
         m_dwTail = dwNext;
         m_iPorts[m_dwTail] = iPort;
     }
-    YAR_MutexUnlock(&m_Mutex);
     return bDone;
 }
 
 int CPortRingQueue::Front() {
     if (!m_bMutex)
         return 0;
-    YAR_MutexLock(&m_Mutex);
-    int iPort = m_dwHead == m_dwTail ? 0 : m_iPorts[(m_dwHead + 1) % kSlots];
-    YAR_MutexUnlock(&m_Mutex);
-    return iPort;
+    yar::yar_guard lock(&m_Mutex);
+    return m_dwHead == m_dwTail ? 0 : m_iPorts[(m_dwHead + 1) % kSlots];
 }
 
 void CPortRingQueue::Pop() {
     if (!m_bMutex)
         return;
-    YAR_MutexLock(&m_Mutex);
+    yar::yar_guard lock(&m_Mutex);
     if (m_dwHead != m_dwTail)
         m_dwHead = (m_dwHead + 1) % kSlots;
-    YAR_MutexUnlock(&m_Mutex);
 }
 
 int CPortRingQueue::Count() {
     if (!m_bMutex)
         return 0;
-    YAR_MutexLock(&m_Mutex);
-    int n = (int)((m_dwTail + kSlots - m_dwHead) % kSlots);
-    YAR_MutexUnlock(&m_Mutex);
-    return n;
+    yar::yar_guard lock(&m_Mutex);
+    return (int)((m_dwTail + kSlots - m_dwHead) % kSlots);
 }
 
 void CPortRingQueue::Clear() {
     if (!m_bMutex)
         return;
-    YAR_MutexLock(&m_Mutex);
+    yar::yar_guard lock(&m_Mutex);
     m_dwHead = m_dwTail;
-    YAR_MutexUnlock(&m_Mutex);
 }
 
 // ---- TCP and UDP pools ----
@@ -84,36 +77,30 @@ CLocalPortPool::~CLocalPortPool() {
         YAR_MutexDestroy(&m_Mutex);
 }
 
-int CLocalPortPool::Lock() {
-    return m_bMutex && YAR_MutexLock(&m_Mutex) == 0;
-}
-
-void CLocalPortPool::Unlock() {
-    YAR_MutexUnlock(&m_Mutex);
+YAR_MUTEX_T *CLocalPortPool::Mutex() {
+    return m_bMutex ? &m_Mutex : nullptr;
 }
 
 int CLocalPortPool::SetPortRange(WORD wStart, WORD wEnd) {
-    if (!Lock())
+    yar::yar_guard lock(Mutex());
+    if (!lock.IsLocked())
         return -1;
     m_Queue.Clear();
-    if (wEnd < wStart) {
-        Unlock();
+    if (wEnd < wStart)
         return -1;
-    }
     // Ports beyond the ring's 599 are dropped: a long range keeps its first ones.
     for (uint32_t dwPort = wStart; dwPort <= wEnd && m_Queue.Push((int)dwPort); dwPort++) {
     }
     m_wMinPort = wStart;
     m_wMaxPort = wEnd;
-    Unlock();
     return 0;
 }
 
 void CLocalPortPool::Reset() {
-    if (!Lock())
+    yar::yar_guard lock(Mutex());
+    if (!lock.IsLocked())
         return;
     m_Queue.Clear();
-    Unlock();
 }
 
 // Binds to the library's selected local address, so a port counts as free where links will use it.
@@ -135,18 +122,15 @@ int CLocalPortPool::BindTest(int iSock, int iFamily, WORD wPort) {
 }
 
 WORD CLocalPortPool::GetPort(int iFamily) {
-    if (!Lock())
+    yar::yar_guard lock(Mutex());
+    if (!lock.IsLocked())
         return 0;
     int nQueued = m_Queue.Count();
-    if (nQueued == 0) {
-        Unlock();
+    if (nQueued == 0)
         return 0;
-    }
     int iSock = YAR_CreateSocket(iFamily, m_Kind.iSockType, m_Kind.iProtocol);
-    if (iSock < 0) {
-        Unlock();
+    if (iSock < 0)
         return 0;
-    }
     WORD wFound = 0;
     for (int i = 0; i < nQueued && !wFound; i++) {
         int iPort = m_Queue.Front();
@@ -160,16 +144,15 @@ WORD CLocalPortPool::GetPort(int iFamily) {
         }
     }
     YAR_CloseSocket(iSock, 0);
-    Unlock();
     return wFound;
 }
 
 void CLocalPortPool::ReleasePort(WORD wPort) {
-    if (!Lock())
+    yar::yar_guard lock(Mutex());
+    if (!lock.IsLocked())
         return;
     if (wPort >= m_wMinPort && wPort <= m_wMaxPort)
         m_Queue.Push(wPort);
-    Unlock();
 }
 
 CTcpPortPool::CTcpPortPool()

@@ -51,8 +51,8 @@ protected:
     ~CLocalPortPool();
 
 private:
-    int Lock();
-    void Unlock();
+    // The pool mutex; null when it could not be created.
+    YAR_MUTEX_T *Mutex();
     int BindTest(int iSock, int iFamily, WORD wPort);
 
     const Kind m_Kind;

@@ -179,19 +179,22 @@ int CPortMultiplexList::DeleteNode(const BYTE *pKey, WORD wPort, int *pNodeRemov
     if (!pNode)
         return 0;
     int iResult = 0;
-    YAR_MutexLock(&pNode->Mutex);
-    DWORD n = pNode->dwCount.load();
-    for (DWORD i = 0; i < n; i++) {
-        if (std::memcmp(pNode->byKeys[i], pKey, PORT_MULTI_KEY_LEN) != 0)
-            continue;
-        std::memmove(pNode->byKeys[i], pNode->byKeys[i + 1], (n - i - 1) * PORT_MULTI_KEY_LEN);
-        std::memset(pNode->byKeys[n - 1], 0, PORT_MULTI_KEY_LEN);
-        pNode->dwCount.fetch_sub(1);
-        iResult = 1;
-        break;
+    bool bEmpty;
+    {
+        // Released before an emptied node is freed with its mutex.
+        yar::yar_guard lock(&pNode->Mutex);
+        DWORD n = pNode->dwCount.load();
+        for (DWORD i = 0; i < n; i++) {
+            if (std::memcmp(pNode->byKeys[i], pKey, PORT_MULTI_KEY_LEN) != 0)
+                continue;
+            std::memmove(pNode->byKeys[i], pNode->byKeys[i + 1], (n - i - 1) * PORT_MULTI_KEY_LEN);
+            std::memset(pNode->byKeys[n - 1], 0, PORT_MULTI_KEY_LEN);
+            pNode->dwCount.fetch_sub(1);
+            iResult = 1;
+            break;
+        }
+        bEmpty = pNode->dwCount.load() == 0;
     }
-    bool bEmpty = pNode->dwCount.load() == 0;
-    YAR_MutexUnlock(&pNode->Mutex);
     if (bEmpty) {
         pPrev->pNext = pNode->pNext;
         FreeNode(pNode);

@@ -66,12 +66,11 @@ WORD CPortPool::GetPort() {
         LogModule_Write(LOG_LEVEL_ERR, "CPortPool::GetPort, nCount[%d] <= 0", nCount);
         return 0;
     }
-    YAR_MutexLock(&m_Mutex);
+    yar::yar_guard lock(&m_Mutex);
     int iSock = m_wType == 1 ? YAR_CreateSocket(m_wAddrFamily, 1, 6) : YAR_CreateSocket(m_wAddrFamily, 2, 17);
     if (iSock < 0) {
         LogModule_Write(LOG_LEVEL_ERR, "CPortPool::GetPort, YAR_CreateSocket Failed, syserror[%d], m_wType[%d]",
                         YAR_GetSystemLastError(), m_wType);
-        YAR_MutexUnlock(&m_Mutex);
         return 0;
     }
     WORD wPort = 0;
@@ -93,16 +92,14 @@ WORD CPortPool::GetPort() {
         }
     }
     YAR_CloseSocket(iSock, 0);
-    YAR_MutexUnlock(&m_Mutex);
     return wPort;
 }
 
 void CPortPool::ReleasePort(WORD wPort) {
     if (wPort < m_wMinPort || wPort >= m_wMaxPort)
         return;
-    YAR_MutexLock(&m_Mutex);
+    yar::yar_guard lock(&m_Mutex);
     m_pPortUsedArray[wPort - m_wMinPort] = 0;
-    YAR_MutexUnlock(&m_Mutex);
 }
 
 int CPortPool::Overlaps(const char *pLocalAddr, int /*iIgnored*/, WORD wStart, WORD wEnd) {
@@ -116,12 +113,13 @@ int CPortPool::Overlaps(const char *pLocalAddr, int /*iIgnored*/, WORD wStart, W
 CPortPoolMgr::~CPortPoolMgr() {
     if (!m_bInit)
         return;
-    YAR_MutexLock(&m_Mutex);
-    for (auto &pPool : m_pPools) {
-        delete pPool;
-        pPool = nullptr;
+    {
+        yar::yar_guard lock(&m_Mutex);
+        for (auto &pPool : m_pPools) {
+            delete pPool;
+            pPool = nullptr;
+        }
     }
-    YAR_MutexUnlock(&m_Mutex);
     YAR_MutexDestroy(&m_Mutex);
 }
 
@@ -151,7 +149,7 @@ int CPortPoolMgr::CreatePortPool(const char *pLocalAddr, WORD wAddrFamily, WORD 
         return -1;
     }
     int iHandle = -1;
-    YAR_MutexLock(&m_Mutex);
+    yar::yar_guard lock(&m_Mutex);
     for (int i = 0; i < kMaxPools; i++) {
         if (m_pPools[i])
             continue;
@@ -165,7 +163,7 @@ int CPortPoolMgr::CreatePortPool(const char *pLocalAddr, WORD wAddrFamily, WORD 
         }
         break;
     }
-    YAR_MutexUnlock(&m_Mutex);
+    lock.Release();
     if (iHandle < 0)
         LogModule_Write(LOG_LEVEL_ERR, "CPortPoolMgr::CreatePortPool, Failed");
     else
@@ -182,10 +180,12 @@ int CPortPoolMgr::DestroyPortPool(int nPortPool) {
         LogModule_Write(LOG_LEVEL_ERR, "CPortPoolMgr::DestroyPortPool, Invalid nPortPool[%d]", nPortPool);
         return 0;
     }
-    YAR_MutexLock(&m_Mutex);
-    CPortPool *pPool = m_pPools[nPortPool];
-    m_pPools[nPortPool] = nullptr;
-    YAR_MutexUnlock(&m_Mutex);
+    CPortPool *pPool;
+    {
+        yar::yar_guard lock(&m_Mutex);
+        pPool = m_pPools[nPortPool];
+        m_pPools[nPortPool] = nullptr;
+    }
     if (!pPool) {
         LogModule_Write(LOG_LEVEL_ERR, "CPortPoolMgr::DestroyPortPool, Invalid nPortPool[%d], Not Find", nPortPool);
         return 0;
@@ -203,9 +203,11 @@ WORD CPortPoolMgr::GetPort(int nPortPool) {
         LogModule_Write(LOG_LEVEL_ERR, "CPortPoolMgr::GetPort, Invalid nPortPool[%d]", nPortPool);
         return 0;
     }
-    YAR_MutexLock(&m_Mutex);
-    WORD wPort = m_pPools[nPortPool] ? m_pPools[nPortPool]->GetPort() : 0;
-    YAR_MutexUnlock(&m_Mutex);
+    WORD wPort;
+    {
+        yar::yar_guard lock(&m_Mutex);
+        wPort = m_pPools[nPortPool] ? m_pPools[nPortPool]->GetPort() : 0;
+    }
     if (!wPort)
         LogModule_Write(LOG_LEVEL_ERR, "CPortPoolMgr::GetPort, Failed");
     return wPort;
@@ -220,10 +222,9 @@ void CPortPoolMgr::ResusePort(int nPortPool, WORD wPort) {
         LogModule_Write(LOG_LEVEL_ERR, "CPortPoolMgr::ResusePort, Invalid nPortPool[%d]", nPortPool);
         return;
     }
-    YAR_MutexLock(&m_Mutex);
+    yar::yar_guard lock(&m_Mutex);
     if (m_pPools[nPortPool])
         m_pPools[nPortPool]->ReleasePort(wPort);
-    YAR_MutexUnlock(&m_Mutex);
 }
 
 }  // namespace Vorezi

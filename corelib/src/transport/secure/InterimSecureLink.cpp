@@ -4,6 +4,7 @@
 
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "Module/Member/MemberLockGuard.h"
 #include "transport/secure/SecureLinkListenSession.h"
 #include "transport/secure/SecureLinkMgr.h"
 #include "transport/secure/SecureServerLinkSession.h"
@@ -25,16 +26,16 @@ template <class Session, class Mgr, class F>
 int WithSession(Mgr *pMgr, int iHandle, const char *pFunc, int iFail, F fn) {
     if (pMgr == nullptr)
         return iFail;
-    if (!pMgr->ReadLockMember(iHandle)) {
+    CMemberLockGuard lock(pMgr, iHandle);
+    if (!lock.IsLocked()) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]%s, ReadLockMember Failed", iHandle, pFunc);
         return iFail;
     }
     int iRet = iFail;
-    if (auto *p = dynamic_cast<Session *>(pMgr->GetMember(iHandle)))
+    if (auto *p = lock.Get<Session>())
         iRet = fn(p);
     else
         LogModule_Write(LOG_LEVEL_ERR, "[%d]%s, GetMember Failed", iHandle, pFunc);
-    pMgr->ReadUnlockMember(iHandle);
     return iRet;
 }
 

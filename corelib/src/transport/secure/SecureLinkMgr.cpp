@@ -4,6 +4,7 @@
 
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "Module/Member/MemberLockGuard.h"
 #include "Utils/Utils.h"
 #include "transport/secure/SecureLinkListenSession.h"
 #include "transport/secure/SecureServerLinkSession.h"
@@ -53,10 +54,10 @@ int CSecureLinkListenMgr::Create(const SECURE_LISTEN_PARAM *pParam) {
 // The endpoint is closed under the read lock first: a callback on its threads may itself take
 // that read lock, and the write lock of the free would hold it off while the close joins them.
 int CSecureLinkListenMgr::Destroy(int iSecureListenHandle) {
-    if (ReadLockMember(iSecureListenHandle)) {
-        if (auto *p = dynamic_cast<CSecureLinkListenSession *>(GetMember(iSecureListenHandle)))
+    {
+        CMemberLockGuard lock(this, iSecureListenHandle);
+        if (auto *p = lock.Get<CSecureLinkListenSession>())
             p->CloseEndpoint();
-        ReadUnlockMember(iSecureListenHandle);
     }
     const int bRet = FreeIndex(iSecureListenHandle, 1);
     LogModule_Write(LOG_LEVEL_INF, "CSecureLinkListenMgr::Destroy Finish, iSecureListenHandle[%d], bRet[%d]",
@@ -114,10 +115,10 @@ int CSecureServerLinkMgr::Create(const SECURE_SERVER_CREATE *pLinkParam) {
 }
 
 int CSecureServerLinkMgr::Destroy(int iSecureHandle, bool bLinkGone) {
-    if (bLinkGone && ReadLockMember(iSecureHandle)) {
-        if (auto *p = dynamic_cast<CSecureServerLinkSession *>(GetMember(iSecureHandle)))
+    if (bLinkGone) {
+        CMemberLockGuard lock(this, iSecureHandle);
+        if (auto *p = lock.Get<CSecureServerLinkSession>())
             p->MarkLinkGone();
-        ReadUnlockMember(iSecureHandle);
     }
     const int bRet = FreeIndex(iSecureHandle, 1);
     LogModule_WriteDebug(kLogCategory, "[%d]CSecureServerLinkMgr::Destroy, iSecureHandle[%d], bRet[%d]", iSecureHandle,
@@ -131,7 +132,8 @@ int CSecureServerLinkMgr::InputData(int iSecureHandle, const SECURE_RECV_DATA *p
                              unsigned(uintptr_t(pRecvData)), iSecureHandle);
         return ENUM_PROCDATA_PARAM_ERROR;
     }
-    if (!ReadLockMember(iSecureHandle)) {
+    CMemberLockGuard lock(this, iSecureHandle);
+    if (!lock.IsLocked()) {
         LogModule_Write(LOG_LEVEL_ERR,
                         "CSecureServerLinkMgr::InputData, ReadLockMember Failed, iSecureHandle[%d], dwSequence[0x%X], "
                         "Addr[%s:%d]",
@@ -139,43 +141,42 @@ int CSecureServerLinkMgr::InputData(int iSecureHandle, const SECURE_RECV_DATA *p
         return ENUM_PROCDATA_SUCC;
     }
     int iRet = ENUM_PROCDATA_PARAM_ERROR;
-    if (auto *p = dynamic_cast<CSecureServerLinkSession *>(GetMember(iSecureHandle)))
+    if (auto *p = lock.Get<CSecureServerLinkSession>())
         iRet = p->InputData(pRecvData);
     else
         LogModule_Write(LOG_LEVEL_ERR,
                         "CSecureServerLinkMgr::InputData, GetMember Failed, iSecureHandle[%d], dwSequence[0x%X], "
                         "Addr[%s:%d]",
                         iSecureHandle, pRecvData->dwSequence, pRecvData->szAddr, pRecvData->wPort);
-    ReadUnlockMember(iSecureHandle);
     return iRet;
 }
 
 int CSecureServerLinkMgr::SetDataCB(int iSecureHandle, SECURE_DATA_CALLBACK fnDataCB, void *pUserData) {
-    if (!ReadLockMember(iSecureHandle)) {
+    CMemberLockGuard lock(this, iSecureHandle);
+    if (!lock.IsLocked()) {
         LogModule_Write(LOG_LEVEL_ERR, "CSecureServerLinkMgr::SetDataCB, ReadLockMember Failed, iSecureHandle[%d]",
                         iSecureHandle);
         return 0;
     }
     int iRet = 0;
-    if (auto *p = dynamic_cast<CSecureServerLinkSession *>(GetMember(iSecureHandle))) {
+    if (auto *p = lock.Get<CSecureServerLinkSession>()) {
         p->SetDataCB(fnDataCB, pUserData);
         iRet = 1;
     } else {
         LogModule_Write(LOG_LEVEL_ERR, "CSecureServerLinkMgr::SetDataCB, GetMember Failed, iSecureHandle[%d]", iSecureHandle);
     }
-    ReadUnlockMember(iSecureHandle);
     return iRet;
 }
 
 int CSecureServerLinkMgr::RequestClose(int iSecureHandle) {
-    if (!ReadLockMember(iSecureHandle))
+    CMemberLockGuard lock(this, iSecureHandle);
+    if (!lock.IsLocked())
         return 0;
     int iRet = 0;
-    if (auto *p = dynamic_cast<CSecureServerLinkSession *>(GetMember(iSecureHandle))) {
+    if (auto *p = lock.Get<CSecureServerLinkSession>()) {
         p->RequestClose();
         iRet = 1;
     }
-    ReadUnlockMember(iSecureHandle);
     return iRet;
 }
 
@@ -186,7 +187,10 @@ int CSecureServerLinkMgr::ForceStopByLinkHandle(int iSecureListenHandle) {
         return 0;
     }
     for (int i = 0; i < int(GetTotalNum()); i++) {
-        if (!GetMember(i) || !WriteLockMember(i))
+        if (!GetMember(i))
+            continue;
+        CMemberLockGuard lock(this, i, true);
+        if (!lock.IsLocked())
             continue;
         CMemberBase *pMember = GetMember(i);
         auto *p = dynamic_cast<CSecureServerLinkSession *>(pMember);
@@ -201,7 +205,6 @@ int CSecureServerLinkMgr::ForceStopByLinkHandle(int iSecureListenHandle) {
                             i, iSecureListenHandle);
             p->Stop();
         }
-        WriteUnlockMember(i);
     }
     return 1;
 }

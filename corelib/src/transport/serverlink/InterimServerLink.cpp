@@ -1,6 +1,7 @@
 #include "transport/serverlink/InterimServerLink.h"
 
 #include "Module/Log/LogModule.h"
+#include "Module/Member/MemberLockGuard.h"
 #include "internal/MorvaInternal.h"
 #include "transport/serverlink/ServerLinkMgr.h"
 #include "transport/serverlink/dtls/ServerLinkRQSDTLS.h"
@@ -12,39 +13,6 @@ namespace Vorezi {
 namespace {
 
 constexpr DWORD kWaitStepMs = 5;
-
-// One member's lock taken through the manager for the guard's lifetime. A missing manager
-// counts as a failed lock.
-class MemberLock {
-public:
-    MemberLock(int iHandle, bool bExclusive)
-        : m_pMgr(GetServerLinkMgr()), m_iHandle(iHandle), m_bExclusive(bExclusive) {
-        if (m_pMgr)
-            m_bLocked = (bExclusive ? m_pMgr->WriteLockMember(iHandle) : m_pMgr->ReadLockMember(iHandle)) != 0;
-    }
-    ~MemberLock() { Unlock(); }
-    MemberLock(const MemberLock &) = delete;
-    MemberLock &operator=(const MemberLock &) = delete;
-
-    bool Locked() const { return m_bLocked; }
-    // The member when it is of class T, else null.
-    template <class T>
-    T *Get() const {
-        return m_bLocked ? dynamic_cast<T *>(m_pMgr->GetMember(m_iHandle)) : nullptr;
-    }
-    int Unlock() {
-        if (!m_bLocked)
-            return 0;
-        m_bLocked = false;
-        return m_bExclusive ? m_pMgr->WriteUnlockMember(m_iHandle) : m_pMgr->ReadUnlockMember(m_iHandle);
-    }
-
-private:
-    CServerLinkMgr *m_pMgr;
-    int m_iHandle;
-    bool m_bExclusive;
-    bool m_bLocked = false;
-};
 
 bool ValidStreamLink(int iStreamLink) {
     if (iStreamLink >= 0 && iStreamLink < SERVER_LINK_TCP_SLOTS)
@@ -66,8 +34,8 @@ int Interim_DestroyServerLink(int iLinkHandle) {
 }
 
 int Interim_CloseServerLink(int iLinkHandle) {
-    MemberLock lock(iLinkHandle, false);
-    if (!lock.Locked())
+    CMemberLockGuard lock(GetServerLinkMgr(), iLinkHandle);
+    if (!lock.IsLocked())
         return 0;
     CServerLinkBase *pLink = lock.Get<CServerLinkBase>();
     if (!pLink) {
@@ -78,8 +46,8 @@ int Interim_CloseServerLink(int iLinkHandle) {
 }
 
 int Interim_CloseAcceptHandle(int iLinkHandle, int iAcceptHandle) {
-    MemberLock lock(iLinkHandle, false);
-    if (!lock.Locked()) {
+    CMemberLockGuard lock(GetServerLinkMgr(), iLinkHandle);
+    if (!lock.IsLocked()) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_CloseAcceptHandle, ReadLockMember Failed, iLinkHandle[%d], iAcceptHandle[%d]",
                         iLinkHandle, iAcceptHandle);
         return -1;
@@ -99,8 +67,8 @@ int Interim_CloseAcceptHandle(int iLinkHandle, int iAcceptHandle) {
 }
 
 int Interim_ServerLinkSendData(int iLinkHandle, const SERVER_LINK_SEND_PARAM *pParam) {
-    MemberLock lock(iLinkHandle, false);
-    if (!lock.Locked())
+    CMemberLockGuard lock(GetServerLinkMgr(), iLinkHandle);
+    if (!lock.IsLocked())
         return -1;
     CServerLinkBase *pLink = lock.Get<CServerLinkBase>();
     if (!pLink) {
@@ -111,8 +79,8 @@ int Interim_ServerLinkSendData(int iLinkHandle, const SERVER_LINK_SEND_PARAM *pP
 }
 
 int Interim_SetInfo(int iLinkHandle, int iAcceptHandle, DWORD dwCommand, void *pBuf, int iBufLen) {
-    MemberLock lock(iLinkHandle, false);
-    if (!lock.Locked()) {
+    CMemberLockGuard lock(GetServerLinkMgr(), iLinkHandle);
+    if (!lock.IsLocked()) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_SetInfo, ReadLockMember Failed, iLinkHandle[%d], iAcceptHandle[%d], dwCommand[%d]",
                         iLinkHandle, iAcceptHandle, (int)dwCommand);
         return -1;
@@ -127,8 +95,8 @@ int Interim_SetInfo(int iLinkHandle, int iAcceptHandle, DWORD dwCommand, void *p
 }
 
 int Interim_ExitRecvThread(int iListenLink, int iStreamLink) {
-    MemberLock lock(iListenLink, true);
-    if (!lock.Locked())
+    CMemberLockGuard lock(GetServerLinkMgr(), iListenLink, true);
+    if (!lock.IsLocked())
         return 0;
     if (CServerLinkTCP *pLink = lock.Get<CServerLinkTCP>())
         pLink->ExitRecvThread(iStreamLink);
@@ -139,8 +107,8 @@ int Interim_ExitRecvThread(int iListenLink, int iStreamLink) {
 }
 
 int Interim_ExitRecvThreadEx(int iListenLink, YAR_ADDR_T struPeerAddr) {
-    MemberLock lock(iListenLink, true);
-    if (!lock.Locked())
+    CMemberLockGuard lock(GetServerLinkMgr(), iListenLink, true);
+    if (!lock.IsLocked())
         return 0;
     if (CServerLinkRQSDTLS *pLink = lock.Get<CServerLinkRQSDTLS>())
         pLink->DelDtlsInfo(struPeerAddr);
@@ -152,8 +120,8 @@ int Interim_ExitRecvThreadEx(int iListenLink, YAR_ADDR_T struPeerAddr) {
 void Interim_SetPreviewHandle(int iListenLink, int iStreamLink, int iPreviewHandle) {
     if (!ValidStreamLink(iStreamLink))
         return;
-    MemberLock lock(iListenLink, true);
-    if (!lock.Locked()) {
+    CMemberLockGuard lock(GetServerLinkMgr(), iListenLink, true);
+    if (!lock.IsLocked()) {
         LogModule_Write(LOG_LEVEL_ERR,
                         "Interim_SetPreviewHandle, LockMember Failed, iListenLink[%d], iStreamLink[%d], iPreviewHandle[%d]",
                         iListenLink, iStreamLink, iPreviewHandle);
@@ -169,8 +137,8 @@ void Interim_WaitRecvThread(int iListenLink, int iStreamLink) {
     if (!ValidStreamLink(iStreamLink))
         return;
     for (bool bFirst = true;; bFirst = false) {
-        MemberLock lock(iListenLink, true);
-        if (!lock.Locked()) {
+        CMemberLockGuard lock(GetServerLinkMgr(), iListenLink, true);
+        if (!lock.IsLocked()) {
             if (bFirst)
                 LogModule_Write(LOG_LEVEL_ERR, "Interim_WaitRecvThread, LockMember Failed, iListenLink[%d], iStreamLink[%d]",
                                 iListenLink, iStreamLink);

@@ -4,6 +4,7 @@
 
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "Module/Member/MemberLockGuard.h"
 #include "Utils/Utils.h"
 #include "transport/serverlink/dtls/ServerLinkRQSDTLS.h"
 #include "transport/serverlink/tcp/ServerLinkMQTT.h"
@@ -92,11 +93,9 @@ void CServerLinkMgr::StopAndDeleteMembers() {
     // First every TCP link stops listening and wakes its workers, so that pool threads held
     // by one link's connections come free for the items queued for another.
     for (int i = 0; i < iTotal; i++) {
-        if (!WriteLockMember(i))
-            continue;
-        if (auto *pTCP = dynamic_cast<CServerLinkTCP *>(GetMember(i)))
+        CMemberLockGuard lock(this, i, true);
+        if (auto *pTCP = lock.Get<CServerLinkTCP>())
             pTCP->BeginStop();
-        WriteUnlockMember(i);
     }
     for (int i = 0; i < iTotal; i++) {
         if (GetMember(i))

@@ -3,40 +3,13 @@
 #include <cstring>
 
 #include "Module/Log/LogModule.h"
+#include "Module/Member/MemberLockGuard.h"
 #include "internal/MorvaInternal.h"
 #include "transport/mqtt/server/MqttListenSession.h"
 #include "transport/mqtt/server/MqttServerMgr.h"
 #include "transport/serverlink/ServerLinkMgr.h"
 
 namespace Vorezi {
-
-namespace {
-
-// The session of a handle under its read lock for the lifetime of the object.
-class LockedSession {
-public:
-    LockedSession(CMqttServerMgr *pMgr, int iHandle) : m_pMgr(pMgr), m_iHandle(iHandle) {
-        m_bLocked = m_pMgr->ReadLockMember(iHandle) != 0;
-        if (m_bLocked)
-            m_pSession = dynamic_cast<CMqttServerSession *>(m_pMgr->GetMember(iHandle));
-    }
-    ~LockedSession() {
-        if (m_bLocked)
-            m_pMgr->ReadUnlockMember(m_iHandle);
-    }
-    LockedSession(const LockedSession &) = delete;
-    LockedSession &operator=(const LockedSession &) = delete;
-    bool Locked() const { return m_bLocked; }
-    CMqttServerSession *Get() const { return m_pSession; }
-
-private:
-    CMqttServerMgr *m_pMgr;
-    int m_iHandle;
-    bool m_bLocked = false;
-    CMqttServerSession *m_pSession = nullptr;
-};
-
-}  // namespace
 
 int Interim_MqttServerCreateListen(const MORVA_MQTT_LISTEN_PARAM *pParam) {
     if (!pParam) {
@@ -118,8 +91,9 @@ void Interim_MqttServerCloseByListen(int iListenHandle) {
     for (int i = 0, n = int(pMgr->GetTotalNum()); i < n && pMgr->GetCurrNum() > 0; i++) {
         bool bMine = false;
         {
-            LockedSession lock(pMgr, i);
-            bMine = lock.Get() && lock.Get()->GetListenHandle() == iListenHandle;
+            CMemberLockGuard lock(pMgr, i);
+            auto *pSession = lock.Get<CMqttServerSession>();
+            bMine = pSession && pSession->GetListenHandle() == iListenHandle;
         }
         if (bMine && !pMgr->Destroy(i))
             LogModule_Write(LOG_LEVEL_ERR, "Interim_MqttServerCloseByListen, Destroy Failed, iMQTTHandle[%d]", i);
@@ -135,12 +109,12 @@ int Interim_MqttServerGetListenHandle(int iIndex) {
         SetError(MORVA_ERR_ALLOC);
         return -1;
     }
-    if (!pMgr->ReadLockMember(iIndex))
+    CMemberLockGuard lock(pMgr, iIndex);
+    if (!lock.IsLocked())
         return -1;
     int iListenHandle = -1;
-    if (auto *pListen = dynamic_cast<CMqttListenSession *>(pMgr->GetMember(iIndex)))
+    if (auto *pListen = lock.Get<CMqttListenSession>())
         iListenHandle = pListen->GetListenHandle();
-    pMgr->ReadUnlockMember(iIndex);
     return iListenHandle;
 }
 
@@ -151,16 +125,17 @@ int Interim_MqttServerSend(int iHandle, int iMsgType, const BYTE *pData, DWORD d
         SetError(MORVA_ERR_ALLOC);
         return -1;
     }
-    LockedSession lock(pMgr, iHandle);
-    if (!lock.Locked()) {
+    CMemberLockGuard lock(pMgr, iHandle);
+    if (!lock.IsLocked()) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_MqttServerSend, LockMember Failed, iMQTTHandle[%d]", iHandle);
         return -1;
     }
-    if (!lock.Get()) {
+    auto *pSession = lock.Get<CMqttServerSession>();
+    if (!pSession) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_MqttServerSend, GetMember Failed, iMQTTHandle[%d]", iHandle);
         return -1;
     }
-    const int iSent = lock.Get()->Send(iMsgType, pData, dwLen, bRaw);
+    const int iSent = pSession->Send(iMsgType, pData, dwLen, bRaw);
     if (iSent < 0) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_MqttServerSend, Failed, iMQTTHandle[%d], byMsgType[%d]", iHandle,
                         iMsgType);
@@ -177,16 +152,17 @@ int Interim_MqttServerSetBuffSize(int iHandle, DWORD dwSndMult, DWORD dwRcvMult)
         SetError(MORVA_ERR_ALLOC);
         return 0;
     }
-    LockedSession lock(pMgr, iHandle);
-    if (!lock.Locked()) {
+    CMemberLockGuard lock(pMgr, iHandle);
+    if (!lock.IsLocked()) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_MqttServerSetBuffSize, LockMember Failed, iMQTTHandle[%d]", iHandle);
         return 0;
     }
-    if (!lock.Get()) {
+    auto *pSession = lock.Get<CMqttServerSession>();
+    if (!pSession) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_MqttServerSetBuffSize, GetMember Failed, iMQTTHandle[%d]", iHandle);
         return 0;
     }
-    if (!lock.Get()->SetBuffSize(dwSndMult, dwRcvMult)) {
+    if (!pSession->SetBuffSize(dwSndMult, dwRcvMult)) {
         LogModule_Write(LOG_LEVEL_ERR, "Morva_MqttServerSetBuffSize, Failed");
         return 0;
     }
@@ -214,18 +190,19 @@ int Interim_MqttServerSetInfo(int iHandle, DWORD dwCommand, void *pData, DWORD d
         pMgr->SetDefaultWaitTime(iWait);
         return 0;
     }
-    LockedSession lock(pMgr, iHandle);
-    if (!lock.Locked()) {
+    CMemberLockGuard lock(pMgr, iHandle);
+    if (!lock.IsLocked()) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_MqttServerSetInfo, LockMember Failed, iMQTTHandle[%d], dwCommand[%d]",
                         iHandle, int(dwCommand));
         return -1;
     }
-    if (!lock.Get()) {
+    auto *pSession = lock.Get<CMqttServerSession>();
+    if (!pSession) {
         LogModule_Write(LOG_LEVEL_ERR, "Interim_MqttServerSetInfo, GetMember Failed, iMQTTHandle[%d], dwCommand[%d]",
                         iHandle, int(dwCommand));
         return -1;
     }
-    return lock.Get()->SetInfo(dwCommand, pData, dwLength);
+    return pSession->SetInfo(dwCommand, pData, dwLength);
 }
 
 }  // namespace Vorezi

@@ -5,6 +5,7 @@
 
 #include "GlobalCtrl/CoreGlobalCtrl.h"
 #include "Module/Log/LogModule.h"
+#include "Module/Member/MemberLockGuard.h"
 #include "Module/TimerProxy/TimerProxyMgr.h"
 
 namespace Vorezi {
@@ -115,12 +116,12 @@ int CMqttServerMgr::Create(const MQTT_SERVER_PARAM *pServerParam) {
     // Started under the read lock, not the write lock: the start takes the link's and the
     // heartbeat's locks, which a running callback holds while it asks for a read lock.
     int bStarted = 0;
-    if (ReadLockMember(iHandle)) {
-        if (CMemberBase *pSession = GetMember(iHandle)) {
+    {
+        CMemberLockGuard lock(this, iHandle);
+        if (CMemberBase *pSession = lock.Get<CMemberBase>()) {
             pSession->SetMemberIndex(iHandle);
             bStarted = pSession->Start(pParam);
         }
-        ReadUnlockMember(iHandle);
     }
     if (bStarted)
         return iHandle;
@@ -153,13 +154,13 @@ int CMqttServerMgr::Destroy(int iHandle) {
 // callback that itself waits for a read lock (a host sending from its callback). bRequested:
 // only a session marked for a deferred close. Whether a session was shut.
 bool CMqttServerMgr::ShutSession(int iHandle, bool bRequested, int bForce) {
-    if (!ReadLockMember(iHandle))
+    CMemberLockGuard lock(this, iHandle);
+    if (!lock.IsLocked())
         return false;
-    auto *pSession = dynamic_cast<CMqttServerSession *>(GetMember(iHandle));
+    auto *pSession = lock.Get<CMqttServerSession>();
     const bool bShut = pSession && (!bRequested || pSession->IsCloseRequested());
     if (bShut)
         pSession->Shut(bForce);
-    ReadUnlockMember(iHandle);
     return bShut;
 }
 
@@ -171,12 +172,12 @@ int CMqttServerMgr::DeferDestroy(int iHandle) {
     if (pSession && pSession->GetMemberIndex() == iHandle) {
         pSession->RequestClose();
     } else {
-        if (!ReadLockMember(iHandle))
+        CMemberLockGuard lock(this, iHandle);
+        if (!lock.IsLocked())
             return 0;
-        pSession = dynamic_cast<CMqttServerSession *>(GetMember(iHandle));
+        pSession = lock.Get<CMqttServerSession>();
         if (pSession)
             pSession->RequestClose();
-        ReadUnlockMember(iHandle);
     }
     if (!pSession) {
         SetError(MORVA_ERR_NOT_READY);
@@ -215,12 +216,12 @@ void CMqttServerMgr::ReaperLoop() {
         const int iHandle = m_ReapQueue.front();
         m_ReapQueue.pop_front();
         lock.unlock();
-        if (ShutSession(iHandle, true, 0) && WriteLockMember(iHandle)) {
-            auto *pSession = dynamic_cast<CMqttServerSession *>(GetMember(iHandle));
+        if (ShutSession(iHandle, true, 0)) {
+            CMemberLockGuard member(this, iHandle, true);
+            auto *pSession = member.Get<CMqttServerSession>();
             // The write lock is re-entered by FreeIndex on this thread.
             if (pSession && pSession->IsCloseRequested() && !FreeIndex(iHandle, 1))
                 LogModule_Write(LOG_LEVEL_ERR, "CMqttServerMgr::ReaperLoop, Destroy Failed, iMQTTHandle[%d]", iHandle);
-            WriteUnlockMember(iHandle);
         }
         lock.lock();
     }

@@ -403,14 +403,14 @@ void CServerLinkRQSDTLS::FreeSession(SSL *pSSL) {
 
 DTLS_INFO *CServerLinkRQSDTLS::GetDtlsInfo(const char *pKey) {
     DTLS_INFO *pRet = nullptr;
-    YAR_MutexLock(&m_csMapLock);
+    yar::yar_guard map(&m_csMapLock);
     for (DTLS_INFO &info : m_struDtlsInfo) {
         if (info.pSSL && std::strcmp(info.szKey, pKey) == 0) {
             pRet = &info;
             break;
         }
     }
-    YAR_MutexUnlock(&m_csMapLock);
+    map.Release();
     if (!pRet)
         LogModule_Write(LOG_LEVEL_DBG, "CServerLinkRQSDTLS::GetDtlsInfo, pRet == NULL");
     return pRet;
@@ -418,7 +418,7 @@ DTLS_INFO *CServerLinkRQSDTLS::GetDtlsInfo(const char *pKey) {
 
 DTLS_INFO *CServerLinkRQSDTLS::TakeFreeRecord() {
     DTLS_INFO *pRet = nullptr;
-    YAR_MutexLock(&m_csMapLock);
+    yar::yar_guard map(&m_csMapLock);
     for (DTLS_INFO &info : m_struDtlsInfo) {
         if (!info.bInUse && !info.pSSL) {
             info.bInUse = 1;
@@ -426,46 +426,41 @@ DTLS_INFO *CServerLinkRQSDTLS::TakeFreeRecord() {
             break;
         }
     }
-    YAR_MutexUnlock(&m_csMapLock);
     return pRet;
 }
 
 // Called with the record's own mutex held.
 void CServerLinkRQSDTLS::ReleaseRecord(DTLS_INFO *pInfo) {
-    YAR_MutexLock(&m_csMapLock);
+    yar::yar_guard map(&m_csMapLock);
     pInfo->pSSL = nullptr;
     pInfo->sockRoute = -1;
     std::memset(pInfo->szKey, 0, sizeof(pInfo->szKey));
     pInfo->bInUse = 0;
-    YAR_MutexUnlock(&m_csMapLock);
 }
 
 void CServerLinkRQSDTLS::FreeSessions() {
     if (!m_bInit)
         return;
     for (DTLS_INFO &info : m_struDtlsInfo) {
-        YAR_MutexLock(&info.csLock);
+        yar::yar_guard record(&info.csLock);
         FreeSession(info.pSSL);
         ReleaseRecord(&info);
-        YAR_MutexUnlock(&info.csLock);
     }
 }
 
 int CServerLinkRQSDTLS::CountSessions() {
     int n = 0;
-    YAR_MutexLock(&m_csMapLock);
+    yar::yar_guard map(&m_csMapLock);
     for (const DTLS_INFO &info : m_struDtlsInfo)
         n += info.pSSL != nullptr;
-    YAR_MutexUnlock(&m_csMapLock);
     return n;
 }
 
 int CServerLinkRQSDTLS::CountInUse() {
     int n = 0;
-    YAR_MutexLock(&m_csMapLock);
+    yar::yar_guard map(&m_csMapLock);
     for (const DTLS_INFO &info : m_struDtlsInfo)
         n += info.bInUse;
-    YAR_MutexUnlock(&m_csMapLock);
     return n;
 }
 
@@ -477,14 +472,13 @@ int CServerLinkRQSDTLS::DelDtlsInfo(const YAR_ADDR_T &struPeerAddr) {
     if (!pInfo)
         return 0;
     int iRet = 0;
-    YAR_MutexLock(&pInfo->csLock);
+    yar::yar_guard record(&pInfo->csLock);
     // The record may have gone to another peer since the search.
     if (pInfo->pSSL && strKey == pInfo->szKey) {
         FreeSession(pInfo->pSSL);
         ReleaseRecord(pInfo);
         iRet = 1;
     }
-    YAR_MutexUnlock(&pInfo->csLock);
     return iRet;
 }
 
@@ -503,12 +497,11 @@ int CServerLinkRQSDTLS::SendData(const SERVER_LINK_SEND_PARAM *pParam) {
     std::snprintf(szKey, sizeof(szKey), "%s:%d", pParam->pPeerIP, (int)pParam->wPeerPort);
     int iRet = -1;
     if (DTLS_INFO *pInfo = GetDtlsInfo(szKey)) {
-        YAR_MutexLock(&pInfo->csLock);
+        yar::yar_guard record(&pInfo->csLock);
         if (pInfo->pSSL && std::strcmp(pInfo->szKey, szKey) == 0) {
             OpenSSL().ERR_clear_error();
             iRet = OpenSSL().SSL_write(pInfo->pSSL, pParam->pData, (int)pParam->dwDataLen, -1);
         }
-        YAR_MutexUnlock(&pInfo->csLock);
     }
     if (iRet < 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkRQS::SendData, Failed, syserror[%d], m_socket[%d], Addr[%s:%d]", Index(),

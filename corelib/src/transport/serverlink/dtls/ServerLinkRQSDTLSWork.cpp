@@ -81,7 +81,7 @@ void CServerLinkRQSDTLS::ProcessData(const INTER_DTLS_LINK_MSG &msg) {
         int iRead = -1;
         int nSSLErrorCode = 0;
         SSL *pSSL = nullptr;
-        YAR_MutexLock(&pInfo->csLock);
+        yar::yar_guard record(&pInfo->csLock);
         // The record may have ended, or gone to another peer, since the item was posted.
         if (pInfo->pSSL && strKey == pInfo->szKey) {
             pSSL = pInfo->pSSL;
@@ -96,7 +96,7 @@ void CServerLinkRQSDTLS::ProcessData(const INTER_DTLS_LINK_MSG &msg) {
                 LogModule_Write(LOG_LEVEL_DBG, "[%d]CServerLinkRQSDTLS::DTLSThreadPoolProcess, SSLTrans_read Coast[%d]ms, ssl[0x%X], TID[%d]",
                                 Index(), (int)ullCost, MORVA_PTR_ARG(pSSL), ThreadId());
         }
-        YAR_MutexUnlock(&pInfo->csLock);
+        record.Release();
         if (!pSSL || nSSLErrorCode == kSslErrorWantRead)
             break;
         if (iRead <= 0 || nSSLErrorCode != 0) {
@@ -189,18 +189,19 @@ void CServerLinkRQSDTLS::ProcessHandshake(const INTER_DTLS_LINK_MSG &msg) {
         m_pServerRoute->DelSingleRoute(&msg.addrPeer);
         return;
     }
-    YAR_MutexLock(&pInfo->csLock);
+    yar::yar_guard record(&pInfo->csLock);
     const uint64_t ullDeadline = YAR_GetTimeTick() + m_dwHandshakeTimeoutMs.load();
     int iRet = ListenStep(msg.pSSL, strKey.c_str(), ullDeadline);
     if (iRet == 1)
         iRet = AcceptStep(msg.pSSL, strKey.c_str(), ullDeadline);
     if (iRet == 1) {
         YAR_SetNonBlock(msg.sockRoute, 1);
-        YAR_MutexLock(&m_csMapLock);
-        std::snprintf(pInfo->szKey, sizeof(pInfo->szKey), "%s", strKey.c_str());
-        pInfo->pSSL = msg.pSSL;
-        pInfo->sockRoute = msg.sockRoute;
-        YAR_MutexUnlock(&m_csMapLock);
+        {
+            yar::yar_guard map(&m_csMapLock);
+            std::snprintf(pInfo->szKey, sizeof(pInfo->szKey), "%s", strKey.c_str());
+            pInfo->pSSL = msg.pSSL;
+            pInfo->sockRoute = msg.sockRoute;
+        }
         LogModule_Write(LOG_LEVEL_DBG, "[%d]CServerLinkRQSDTLS::DTLSThreadPoolProcess, Accept SUCC, {Addr[%s], ssl[0x%X]}, TID[%d]",
                         Index(), strKey.c_str(), MORVA_PTR_ARG(msg.pSSL), ThreadId());
     } else {
@@ -210,7 +211,7 @@ void CServerLinkRQSDTLS::ProcessHandshake(const INTER_DTLS_LINK_MSG &msg) {
         if (!m_bStopHandshake.load())
             m_pServerRoute->DelSingleRoute(&msg.addrPeer);
     }
-    YAR_MutexUnlock(&pInfo->csLock);
+    record.Release();
     // Datagrams that came while the handshake ran had no item of their own.
     if (iRet == 1)
         ProcessData(INTER_DTLS_LINK_MSG{this, msg.addrPeer, DTLS_MSG_DATA, 1, nullptr, pInfo, -1});

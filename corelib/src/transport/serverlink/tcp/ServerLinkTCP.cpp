@@ -255,10 +255,8 @@ void CServerLinkTCP::PostAccepted(int sockAccept, YAR_THREADPOOLFLEX_T *hPool, i
     if (iIndex != -1) {
         if (bSlots) {
             m_bSlotFinished[iIndex].store(0);
-            if (SlotMutexLock()) {
+            if (yar::yar_guard slot(SlotMutex()); slot.IsLocked())
                 m_iSlotSocket[iIndex] = sockAccept;
-                SlotMutexUnlock();
-            }
         }
         m_nTaskWait.fetch_add(1);
         m_nInFlight.fetch_add(1);
@@ -280,19 +278,16 @@ void CServerLinkTCP::PostAccepted(int sockAccept, YAR_THREADPOOLFLEX_T *hPool, i
 
 // ---- slots ----
 
-bool CServerLinkTCP::SlotMutexLock() {
-    return m_bSlotMutex && YAR_MutexLock(&m_SlotMutex) == 0;
-}
-
-void CServerLinkTCP::SlotMutexUnlock() {
-    YAR_MutexUnlock(&m_SlotMutex);
+YAR_MUTEX_T *CServerLinkTCP::SlotMutex() {
+    return m_bSlotMutex ? &m_SlotMutex : nullptr;
 }
 
 // Circular from the rotating start, so a busy upper range never hides free lower slots.
 int CServerLinkTCP::AllocAcceptIndex() {
     if (m_byManagerMode == 1)
         return 0;
-    if (!SlotMutexLock())
+    yar::yar_guard slot(SlotMutex());
+    if (!slot.IsLocked())
         return -1;
     int iFound = -1;
     for (int k = 0; k < SERVER_LINK_TCP_SLOTS && iFound < 0; k++) {
@@ -303,7 +298,6 @@ int CServerLinkTCP::AllocAcceptIndex() {
             iFound = i;
         }
     }
-    SlotMutexUnlock();
     return iFound;
 }
 
@@ -315,21 +309,19 @@ int CServerLinkTCP::DelAcceptIndex(int iIndex) {
     }
     if (m_byManagerMode == 1)
         return 1;
-    if (SlotMutexLock()) {
+    if (yar::yar_guard slot(SlotMutex()); slot.IsLocked()) {
         m_bSlotInUse[iIndex].store(0);
         // Wakes the worker at once instead of at its next receive time-out.
         if (m_iSlotSocket[iIndex] != -1)
             YAR_ShutDown(m_iSlotSocket[iIndex], 2);
-        SlotMutexUnlock();
     }
     return 1;
 }
 
 void CServerLinkTCP::FinishSlot(int iIndex, int sockAccept) {
-    if (m_byManagerMode != 1 && SlotMutexLock()) {
+    if (yar::yar_guard slot(m_byManagerMode != 1 ? SlotMutex() : nullptr); slot.IsLocked()) {
         m_iSlotSocket[iIndex] = -1;
         m_bSlotInUse[iIndex].store(0);
-        SlotMutexUnlock();
     }
     // Closed only once it is out of the slot: DelAcceptIndex never shuts down a reused number.
     if (sockAccept != -1)
@@ -361,7 +353,8 @@ void CServerLinkTCP::StopSever() {
 }
 
 void CServerLinkTCP::ShutSlotSockets() {
-    if (!SlotMutexLock())
+    yar::yar_guard slot(SlotMutex());
+    if (!slot.IsLocked())
         return;
     for (int i = 0; i < SERVER_LINK_TCP_SLOTS; i++) {
         m_bSlotInUse[i].store(0);
@@ -369,7 +362,6 @@ void CServerLinkTCP::ShutSlotSockets() {
         if (m_iSlotSocket[i] != -1)
             YAR_ShutDown(m_iSlotSocket[i], 2);
     }
-    SlotMutexUnlock();
 }
 
 void CServerLinkTCP::BeginStop() {

@@ -107,8 +107,8 @@ private:
     // The worker's end of a slot: frees it (F18) and marks it finished.
     void FinishSlot(int iIndex, int sockAccept);
     void ShutSlotSockets();
-    bool SlotMutexLock();
-    void SlotMutexUnlock();
+    // Null when the slot mutex could not be created.
+    YAR_MUTEX_T *SlotMutex();
 
     YAR_HANDLE m_hListenThread = YAR_INVALID_THREAD;
     std::atomic<int> m_bSlotInUse[SERVER_LINK_TCP_SLOTS];

@@ -120,12 +120,14 @@ int CServerRoute::Stop() {
         m_hRoutePool = nullptr;
     }
     FreeDroppedItems();
-    YAR_MutexLock(&m_csMapLock);
-    int nCount = static_cast<int>(m_mapRoute.size());
-    for (const auto &entry : m_mapRoute)
-        CloseRoute(entry.second);
-    m_mapRoute.clear();
-    YAR_MutexUnlock(&m_csMapLock);
+    int nCount;
+    {
+        yar::yar_guard map(&m_csMapLock);
+        nCount = static_cast<int>(m_mapRoute.size());
+        for (const auto &entry : m_mapRoute)
+            CloseRoute(entry.second);
+        m_mapRoute.clear();
+    }
     LogModule_Write(LOG_LEVEL_DBG, "[0x%X]CServerRoute::Stop, Finish, nCount[%d]", MORVA_PTR_ARG(this), nCount);
     return 1;
 }
@@ -179,14 +181,13 @@ int CServerRoute::ProcessRecvedClientData(const void *pData, int iLen, const YAR
 // it, and a closed number may already belong to another socket.
 bool CServerRoute::SendIntoRoute(const std::string &strKey, const void *pData, int iLen, ROUTE_INFO *pRoute,
                                  int *pSent) {
-    YAR_MutexLock(&m_csMapLock);
+    yar::yar_guard map(&m_csMapLock);
     auto it = m_mapRoute.find(strKey);
     const bool bFound = it != m_mapRoute.end();
     if (bFound) {
         *pRoute = it->second;
         *pSent = YAR_SendTo(pRoute->sockIn, pData, iLen, &pRoute->addrLoop);
     }
-    YAR_MutexUnlock(&m_csMapLock);
     return bFound;
 }
 
@@ -237,10 +238,13 @@ int CServerRoute::MakeRoute(const std::string &strKey, ROUTE_INFO *pRoute, const
     route.addrPeer = *pAddr;
     route.bValid = 1;
 
-    YAR_MutexLock(&m_csMapLock);
-    size_t uCount = m_mapRoute.size();
-    bool bInserted = uCount < m_uMaxRoutes && m_mapRoute.emplace(strKey, route).second;
-    YAR_MutexUnlock(&m_csMapLock);
+    size_t uCount;
+    bool bInserted;
+    {
+        yar::yar_guard map(&m_csMapLock);
+        uCount = m_mapRoute.size();
+        bInserted = uCount < m_uMaxRoutes && m_mapRoute.emplace(strKey, route).second;
+    }
     if (!bInserted) {
         if (uCount >= m_uMaxRoutes) {
             LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CServerRoute::MakeRoute, Route Limit Reached, nCount[%d], Addr[%s]",
@@ -253,9 +257,10 @@ int CServerRoute::MakeRoute(const std::string &strKey, ROUTE_INFO *pRoute, const
 
     if (!m_Callbacks.fnCreateCb(m_Callbacks.pUser, route.sockOut, *pAddr)) {
         // No route is left behind: the peer's next datagram tries again.
-        YAR_MutexLock(&m_csMapLock);
-        m_mapRoute.erase(strKey);
-        YAR_MutexUnlock(&m_csMapLock);
+        {
+            yar::yar_guard map(&m_csMapLock);
+            m_mapRoute.erase(strKey);
+        }
         CloseRoute(route);
         return 0;
     }
@@ -268,18 +273,16 @@ int CServerRoute::MakeRoute(const std::string &strKey, ROUTE_INFO *pRoute, const
 
 int CServerRoute::DelSingleRoute(const YAR_ADDR_T *pAddr) {
     std::string strKey = Morva_AddrToString(pAddr);
-    YAR_MutexLock(&m_csMapLock);
-    if (m_mapRoute.empty()) {
-        YAR_MutexUnlock(&m_csMapLock);
+    yar::yar_guard map(&m_csMapLock);
+    if (m_mapRoute.empty())
         return 0;
-    }
     auto it = m_mapRoute.find(strKey);
     bool bFound = it != m_mapRoute.end();
     if (bFound) {
         it->second.bValid = 0;
         it->second.dwDelTick = m_fnTick.load()();
     }
-    YAR_MutexUnlock(&m_csMapLock);
+    map.Release();
     if (bFound)
         LogModule_Write(LOG_LEVEL_DBG, "CServerRoute::DelSingleRoute, SUCC, Addr[%s]", strKey.c_str());
     else
@@ -288,10 +291,8 @@ int CServerRoute::DelSingleRoute(const YAR_ADDR_T *pAddr) {
 }
 
 size_t CServerRoute::GetRouteCount() {
-    YAR_MutexLock(&m_csMapLock);
-    size_t uCount = m_mapRoute.size();
-    YAR_MutexUnlock(&m_csMapLock);
-    return uCount;
+    yar::yar_guard map(&m_csMapLock);
+    return m_mapRoute.size();
 }
 
 void CServerRoute::CloseRoute(const ROUTE_INFO &route) {
@@ -310,7 +311,7 @@ uint32_t CServerRoute::RouteThread(void *pParam) {
 
 void CServerRoute::CollectRoutes(std::map<std::string, int> *pWatch) {
     uint32_t dwNow = m_fnTick.load()();
-    YAR_MutexLock(&m_csMapLock);
+    yar::yar_guard map(&m_csMapLock);
     for (auto it = m_mapRoute.begin(); it != m_mapRoute.end();) {
         const ROUTE_INFO &route = it->second;
         if (route.bValid) {
@@ -323,7 +324,6 @@ void CServerRoute::CollectRoutes(std::map<std::string, int> *pWatch) {
             ++it;
         }
     }
-    YAR_MutexUnlock(&m_csMapLock);
 }
 
 // Every live route is watched: with more peers than one wait can hold, the later ones would
@@ -372,7 +372,7 @@ void CServerRoute::Wake() {
 // Drains one route's socket into work items; gives the number of datagrams read.
 int CServerRoute::ReadRoute(const std::string &strKey, int sockIn) {
     int nRead = 0;
-    YAR_MutexLock(&m_csMapLock);
+    yar::yar_guard map(&m_csMapLock);
     auto it = m_mapRoute.find(strKey);
     // The route may have been taken back since the wait began.
     if (it != m_mapRoute.end() && it->second.bValid && it->second.sockIn == sockIn) {
@@ -401,7 +401,6 @@ int CServerRoute::ReadRoute(const std::string &strKey, int sockIn) {
                 FreeItem(pItem);
         }
     }
-    YAR_MutexUnlock(&m_csMapLock);
     return nRead;
 }
 

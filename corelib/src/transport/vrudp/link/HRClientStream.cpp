@@ -259,12 +259,12 @@ void CHRClientStream::UpdateSendStatus(HR_STORED_HEAD *pHead) {
 // ---- the worker's steps ----
 
 int CHRClientStream::CopyAckTable(uint32_t *pTable) {
-    if (!m_bCreatedACK || YAR_MutexLock(&m_csACK) != 0)
+    yar::yar_guard ack(m_bCreatedACK ? &m_csACK : nullptr);
+    if (!ack.IsLocked())
         return 0;
     int n = m_wACKNum;
     if (n >= 1 && n <= 10)
         std::memcpy(pTable, m_adwACK, sizeof(uint32_t) * size_t(n));
-    YAR_MutexUnlock(&m_csACK);
     return n;
 }
 
@@ -399,14 +399,15 @@ int CHRClientStream::ParseAck(const uint8_t *pbyData, uint32_t dwDataLength) {
         return -1;
     }
     int iCount = GetBE16(pbyData + 10);
-    if (!m_bCreatedACK || YAR_MutexLock(&m_csACK) != 0) {
+    yar::yar_guard ack(m_bCreatedACK ? &m_csACK : nullptr);
+    if (!ack.IsLocked()) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CHRClientStream::ParseAck, Lock m_csACK Failed", MORVA_PTR_ARG(this));
         return -1;
     }
     // A table that does not fit its packet or the 10 entries is refused whole and leaves the
     // previous one in place.
     if (dwDataLength < uint32_t(kStreamAckHeadLen + 4 * iCount) || iCount < 1 || iCount > kStreamAckMaxEntries) {
-        YAR_MutexUnlock(&m_csACK);
+        ack.Release();
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CHRClientStream::ParseAck, Invalid dwDataLength[%d], m_wACKNum[%d]",
                         MORVA_PTR_ARG(this), dwDataLength, iCount);
         return -1;
@@ -415,7 +416,7 @@ int CHRClientStream::ParseAck(const uint8_t *pbyData, uint32_t dwDataLength) {
     for (int i = 0; i < iCount; i++)
         m_adwACK[i] = GetBE32(pbyData + kStreamAckHeadLen + 4 * i);
     uint32_t dwMax = m_adwACK[0];
-    YAR_MutexUnlock(&m_csACK);
+    ack.Release();
     UpdateRTT(dwMax);
     FastResend();
     return 0;

@@ -98,7 +98,8 @@ int CVRUDPStream::PushDateToGetStreamCB(const uint8_t *pData, int iKind, uint32_
         return 0;
     uint32_t dwSeq = GetBE32(pData + 8);
     const uint8_t *pPayload = pData + dwHeadLen;
-    if (YAR_MutexLock(&m_csRUDPBuf) != 0) {
+    yar::yar_guard buf(&m_csRUDPBuf);
+    if (!buf.IsLocked()) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CVRUDPStream::PushDateToGetStreamCB, Lock m_csRUDPBuf Failed, syserror[%d]",
                         MORVA_PTR_ARG(this), YAR_GetSystemLastError());
         return 0;
@@ -120,7 +121,6 @@ int CVRUDPStream::PushDateToGetStreamCB(const uint8_t *pData, int iKind, uint32_
     }
     if (m_dwNeedSeq != dwOldNeed)
         SendAck(m_bLoss || pData[3] == 1 ? 2 : 1);
-    YAR_MutexUnlock(&m_csRUDPBuf);
     return 1;
 }
 
@@ -195,7 +195,8 @@ void CVRUDPStream::CallbackVideoData(const uint8_t *pData, uint32_t dwLen, uint3
 }
 
 int CVRUDPStream::GenerateSeqTableByNode(uint32_t *pTable, int iCapacity) {
-    if (YAR_MutexLock(&m_csRUDPBuf) != 0)
+    yar::yar_guard buf(&m_csRUDPBuf);
+    if (!buf.IsLocked())
         return 0;
     uint32_t adwTable[kStreamAckMaxEntries];
     int n = 0;
@@ -216,7 +217,7 @@ int CVRUDPStream::GenerateSeqTableByNode(uint32_t *pTable, int iCapacity) {
     }
     LogModule_Write(kLogTrace, "[0x%X]CVRUDPStream::GenerateSeqTableByNode, m_dwRecvMaxSeq[%d], dwNeedSeq[%d]",
                     MORVA_PTR_ARG(this), m_dwRecvMaxSeq, m_dwNeedSeq);
-    YAR_MutexUnlock(&m_csRUDPBuf);
+    buf.Release();
     int iCount = n < iCapacity ? n : iCapacity;
     std::memcpy(pTable, adwTable, sizeof(uint32_t) * size_t(iCount));
     return iCount;

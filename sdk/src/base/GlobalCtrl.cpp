@@ -10,6 +10,7 @@
 #include "module/device/Service.h"
 #include "module/dynamic/Libpcap.h"
 #include "morva/ComInterfaceMorva.h"
+#include "utils/SdkLastError.h"
 #include "utils/SdkLog.h"
 #include "yar/yar_addr.h"
 
@@ -68,6 +69,10 @@ void CGlobalCtrl::SetLastError(uint32_t dwError) {
 }
 
 uint32_t CGlobalCtrl::GetThreadLastError() { return t_dwLastError; }
+
+void SetSdkLastError(uint32_t dwError) { CGlobalCtrl::GetInstance()->SetLastError(dwError); }
+
+void NoteSendFailed() { CGlobalCtrl::GetInstance()->NoteSendFailed(); }
 
 int CGlobalCtrl::FailInit(uint32_t dwError, const char *pLine) {
     ZEVA_LOG_ERR("%s", pLine);

@@ -71,6 +71,8 @@ public:
     // A device answer from the host, dispatched on every service.
     int ParseData(const char *pData, uint32_t dwLen);
 
+    // The files below the controller set the last error and report a failed send through
+    // utils/SdkLastError.h, which forwards to these.
     void SetLastError(uint32_t dwError);
     uint32_t GetLastError() const { return m_dwLastError.load(); }
     // The calling thread's own last code, whichever thread it is.

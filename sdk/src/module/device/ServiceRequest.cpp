@@ -9,6 +9,7 @@
 #include "module/protocol/AnswerBlocks.h"
 #include "module/protocol/ProbeXml.h"
 #include "morva/ComInterfaceMorva.h"
+#include "utils/SdkLastError.h"
 #include "utils/SdkLog.h"
 #include "utils/Utils.h"
 
@@ -134,8 +135,6 @@ const struct {
     {7, nullptr, V31(&P31::PackagePhoneNoReset_V31)},
 };
 
-void SetError(uint32_t dwError) { CGlobalCtrl::GetInstance()->SetLastError(dwError); }
-
 }  // namespace
 
 // -- sending ---------------------------------------------------------------------------------
@@ -145,7 +144,7 @@ int CService::SendRequest(const DEVICE_LIST_ITEM &dev, const BUILDER_PAIR &build
     P::Builder build = dev.byProtocol == 1 ? builders.build30 : builders.build31;
     if (!build) {
         ZEVA_LOG_ERR("[CService::SendRequest] protocol[%d] of the device not supported", dev.byProtocol);
-        SetError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
     }
     char uuid[40] = {};
     CreateUuidString(uuid, sizeof uuid);
@@ -163,7 +162,7 @@ int CService::SendRequest(const DEVICE_LIST_ITEM &dev, const BUILDER_PAIR &build
     SetPending(uuid, mac.c_str(), text.data(), len);
     if (!SendXmlData(text.data(), len)) {
         SetPending("", mac.c_str(), text.data(), len);
-        SetError(ZEVA_ERR_SEND);
+        SetSdkLastError(ZEVA_ERR_SEND);
         ZEVA_LOG_ERR(lines.pFailLine, Morva_GetSysLastError());
         return 0;
     }
@@ -228,7 +227,7 @@ int CService::ResetPassword(const DEVICE_LIST_ITEM &dev, const char *pExchangeCo
         return SendRequest(as, {row.build30, row.build31}, req, lines, pParam->byResetType);
     }
     ZEVA_LOG_ERR("[CService::ResetPassword] invalid byResetType[%d]", pParam->byResetType);
-    SetError(ZEVA_ERR_PARAM);
+    SetSdkLastError(ZEVA_ERR_PARAM);
     ZEVA_LOG_ERR(lines.pPackageFailLine, pParam->byResetType);
     return 0;
 }
@@ -255,7 +254,7 @@ int CService::GetDeviceConfig(const DEVICE_LIST_ITEM &dev, const char *pUserName
         if (row.dwCommand != dwCommand)
             continue;
         if (dev.byProtocol != 1 && row.dwUseInstead) {
-            SetError(ZEVA_ERR_PARAM);
+            SetSdkLastError(ZEVA_ERR_PARAM);
             ZEVA_LOG_ERR("[CService::GetDeviceConfig] v3.1 device use command[%d]", row.dwUseInstead);
             ZEVA_LOG_ERR(lines.pPackageFailLine, dwCommand);
             return 0;
@@ -264,7 +263,7 @@ int CService::GetDeviceConfig(const DEVICE_LIST_ITEM &dev, const char *pUserName
                           lines);
     }
     ZEVA_LOG_ERR("[CService::GetDeviceConfig] invalid command[%d]", dwCommand);
-    SetError(ZEVA_ERR_PARAM);
+    SetSdkLastError(ZEVA_ERR_PARAM);
     return 0;
 }
 
@@ -278,7 +277,7 @@ int CService::SetDeviceConfig(const DEVICE_LIST_ITEM &dev, const char *pUserName
             return SendConfig(dev, {row.build30, row.build31}, row.pWord, pUserName, pExchangeCode, dwCommand, pIn,
                               lines);
     ZEVA_LOG_ERR("[CService::SetDeviceConfig] invalid command[%d]", dwCommand);
-    SetError(ZEVA_ERR_PARAM);
+    SetSdkLastError(ZEVA_ERR_PARAM);
     ZEVA_LOG_ERR(lines.pPackageFailLine, dwCommand);
     return 0;
 }

@@ -137,12 +137,13 @@ int CGlobalCtrl::Init(pDeviceFindCallBack fnOldDevCB, pDeviceFindCallBack fnNewD
     if (m_bCheckIP && !CreateCheckIPThread())
         return FailInit(ZEVA_ERR_INIT, "[CGlobalCtrl::Init] YAR_Thread_Create CheckIP failed!");
 
-    YAR_MutexLock(&m_hListMutex);
-    m_fnOldDevCB = fnOldDevCB;
-    m_fnNewDevCB = fnNewDevCB;
-    m_fnSubnetCB = fnSubnetCB;
-    m_pUserData = pUserData;
-    YAR_MutexUnlock(&m_hListMutex);
+    {
+        yar::yar_guard guard(&m_hListMutex);
+        m_fnOldDevCB = fnOldDevCB;
+        m_fnNewDevCB = fnNewDevCB;
+        m_fnSubnetCB = fnSubnetCB;
+        m_pUserData = pUserData;
+    }
     uint32_t count = ++m_dwInitCount;
     ZEVA_LOG_INF("[CGlobalCtrl::Init] Start result[%d] m_dwInitCount[%d]", started, count);
     m_bStarted.store(1);
@@ -214,11 +215,10 @@ int CGlobalCtrl::FreeResource() {
     delete m_pCLibpcap;
     m_pCLibpcap = nullptr;
     Morva_Fini();
-    YAR_MutexLock(&m_hListMutex);
+    yar::yar_guard guard(&m_hListMutex);
     m_fnOldDevCB = nullptr;
     m_fnNewDevCB = nullptr;
     m_pUserData = nullptr;
-    YAR_MutexUnlock(&m_hListMutex);
     return 1;
 }
 

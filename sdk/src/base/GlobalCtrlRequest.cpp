@@ -81,17 +81,15 @@ void CGlobalCtrl::SetDevResponse(int iCode) { m_iDevResponse.store(iCode); }
 
 void CGlobalCtrl::StoreDevAnswer(AnswerKind kind, const uint8_t *pBlock, int iCode) {
     if (kind != ANSWER_NONE) {
-        YAR_MutexLock(&m_hAnswerMutex);
+        yar::yar_guard guard(&m_hAnswerMutex);
         std::memcpy(m_byAnswer[kind], pBlock, ANSWER_BLOCK_SIZE[kind]);
-        YAR_MutexUnlock(&m_hAnswerMutex);
     }
     SetDevResponse(iCode);
 }
 
 void CGlobalCtrl::ReadAnswer(AnswerKind kind, uint32_t dwOffset, void *pOut, uint32_t dwLen) {
-    YAR_MutexLock(&m_hAnswerMutex);
+    yar::yar_guard guard(&m_hAnswerMutex);
     std::memcpy(pOut, m_byAnswer[kind] + dwOffset, dwLen);
-    YAR_MutexUnlock(&m_hAnswerMutex);
 }
 
 int CGlobalCtrl::WaitDevResponse() {
@@ -104,11 +102,12 @@ template <typename Send>
 void CGlobalCtrl::SendAndWait(std::initializer_list<AnswerKind> kinds, Send send) {
     m_iDevResponse.store(ANSWER_WAITING);
     SetLastError(ZEVA_NOERROR);
-    YAR_MutexLock(&m_hAnswerMutex);
-    for (AnswerKind k : kinds)
-        if (k != ANSWER_NONE)
-            std::memset(m_byAnswer[k], 0, ANSWER_BLOCK_SIZE[k]);
-    YAR_MutexUnlock(&m_hAnswerMutex);
+    {
+        yar::yar_guard guard(&m_hAnswerMutex);
+        for (AnswerKind k : kinds)
+            if (k != ANSWER_NONE)
+                std::memset(m_byAnswer[k], 0, ANSWER_BLOCK_SIZE[k]);
+    }
     bool sent = false;
     for (uint32_t i = 0; i < m_dwServiceNum; ++i)
         if (m_pService[i] && send(*m_pService[i]))

@@ -96,9 +96,11 @@ uint32_t CGlobalCtrl::LocalSendInquiryThread(void *pParam) {
             continue;
         }
         if (YAR_GetTimeTick() - last > uint64_t(interval) * 1000) {
-            YAR_MutexLock(&self->m_hListMutex);
-            uint32_t devices = self->m_dwDeviceNum;
-            YAR_MutexUnlock(&self->m_hListMutex);
+            uint32_t devices = 0;
+            {
+                yar::yar_guard guard(&self->m_hListMutex);
+                devices = self->m_dwDeviceNum;
+            }
             ZEVA_LOG_INF("[CGlobalCtrl::LocalSendInquiryThread] m_dwDeviceNum[%d]", devices);
             self->SendInquiryOnServices();
             self->OfflineSweep();

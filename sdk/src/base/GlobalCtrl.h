@@ -20,6 +20,7 @@ namespace ZEVA {
 
 class CService;
 class CLibpcap;
+enum Exchange : uint8_t;
 
 enum enumLibTag { LIB_TAG_PCAP = 0, LIB_TAG_SSL = 1, LIB_TAG_CRYPTO = 2 };
 
@@ -175,7 +176,7 @@ private:
     template <typename Send>
     void SendAndWait(std::initializer_list<AnswerKind> kinds, Send send);
     int FindForRequest(const char *pFunc, uint32_t bySelect, const char *pId, DEVICE_LIST_ITEM *pOut);
-    bool ExchangeFirst(const DEVICE_LIST_ITEM &dev, uint8_t byProtocol, char *pCode);
+    bool ExchangeFirst(const DEVICE_LIST_ITEM &dev, Exchange exchange, char *pCode);
     // Copies bytes of an answer block to the caller.
     void ReadAnswer(AnswerKind kind, uint32_t dwOffset, void *pOut, uint32_t dwLen);
     void CopyGetResult(uint32_t dwCommand, const DEVICE_LIST_ITEM &dev, void *pOut, uint32_t dwOutSize);

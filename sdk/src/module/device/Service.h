@@ -18,6 +18,7 @@
 
 namespace ZEVA {
 
+struct DEVICE_COMMAND;
 struct DEVICE_LIST_ITEM;
 
 constexpr uint16_t MULTICAST_PORT = 37020;
@@ -80,20 +81,13 @@ private:
         const char *pSentLine;     // "... Send XML is %s"
         const char *pPackageFailLine;  // "... [%d] Package failed", or null
     };
-    // A builder by the device's protocol: 3.0, and 3.1 where one exists.
-    struct BUILDER_PAIR {
-        CMulticastProtocol::Builder build30;
-        CMulticastProtocol::Builder build31;
-    };
-
     int SendInquiryByMulticast();
-    // Builds with the builder of the device's protocol and sends; the pending identity is in
-    // place before the first byte goes out. 0 with the last error when either step fails.
-    int SendRequest(const DEVICE_LIST_ITEM &dev, const BUILDER_PAIR &builders, PROBE_REQUEST &req,
+    // Builds with the row's builder for the device's protocol and sends; the pending identity is
+    // in place before the first byte goes out. 0 with the last error when either step fails.
+    int SendRequest(const DEVICE_LIST_ITEM &dev, const DEVICE_COMMAND &cmd, PROBE_REQUEST &req,
                     const REQUEST_LINES &lines, int iArg = 0);
-    int SendConfig(const DEVICE_LIST_ITEM &dev, const BUILDER_PAIR &builders, const char *pWord,
-                   const char *pUserName, const char *pExchangeCode, uint32_t dwCommand, const void *pIn,
-                   const REQUEST_LINES &lines);
+    int SendConfig(const DEVICE_LIST_ITEM &dev, const DEVICE_COMMAND &cmd, const char *pUserName,
+                   const char *pExchangeCode, const void *pIn, const REQUEST_LINES &lines);
     // Takes the answer when it belongs to the pending request (and is not our own request come
     // back): the pending Uuid is cleared, so a copy of it is dropped.
     bool TakeAnswer(const TiXmlElement *pRoot, const char *pType, const char *pData, uint32_t dwLen);

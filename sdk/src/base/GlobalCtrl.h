@@ -95,7 +95,7 @@ public:
 
     int SetDynamicPath(int iTag, const char *pPath);
     const char *GetDynamicPath(int iTag);           // the fallback path
-    const char *GetDynamicLoadPath(int iTag);       // the configured path
+    const char *GetDynamicLoadPath(int iTag);       // its second form: the configured path
     CLibpcap *GetDynamicObject(int iTag);
     int DynamicLibLoad(int iTag);
 
@@ -130,7 +130,7 @@ public:
     // report of those that missed three.
     void OfflineSweep();
 
-    // Settings, for the services and the tests.
+    // The settings as read, for the tests.
     int32_t GetLogLevel() const { return m_iLogLevel; }
     const char *GetLogDir() const { return m_szLogDir; }
     uint32_t GetAutoDel() const { return m_bAutoDel; }
@@ -142,10 +142,6 @@ public:
     uint32_t GetCheckIPFlag() const { return m_bCheckIP; }
     uint32_t GetCheckIPInterval() const { return m_dwCheckIPInterval; }
     uint32_t GetTimeout() const { return m_dwTimeout; }
-    uint32_t GetAutoRequestInterval() const { return m_dwAutoRequestInterval.load(); }
-    int32_t GetFilterRule() const { return m_iFilterRule.load(); }
-    uint32_t GetOEMDetailCode() const { return m_dwOEMDetailCode.load(); }
-    uint32_t GetInitCount() const { return m_dwInitCount.load(); }
 
     // -- device requests: each finds the device, fetches its random string where the request
     //    carries secrets, lets every service send, waits for the answer and maps it to the
@@ -195,6 +191,7 @@ private:
     bool WaitUnlessStopping(uint32_t dwMs);
     bool LockForRestart();
     int LoadFromPath(const char *pPath, int iStep);
+    const char *PathOfTag(const char (&paths)[3][LIB_PATH_LEN], int iTag);
 
     static bool IsRuleOneFiltered(const ZEVA_DEVICE_INFO &dev);
     // A record for the next new slot, allocated before the list lock is taken.

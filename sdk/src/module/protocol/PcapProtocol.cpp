@@ -182,7 +182,6 @@ int CPcapProtocol::ParsePacket(uint32_t dwLen, const uint8_t *pFrame, uint16_t w
     std::memcpy(h.byTargetMAC, pFrame + ETH_SOURCE, 6);
     std::memcpy(h.byIPv4First, disc + 30, 4);
     std::memcpy(h.byIPv4Second, disc + 34, 4);
-    std::memcpy(m_bySourceMAC, pFrame + ETH_SOURCE, 6);
     std::memset(m_byData, 0, sizeof m_byData);
     std::memcpy(m_byData, pFrame + FRAME_DATA_OFFSET, dataLen);
     m_dwDataLen = dataLen;

@@ -168,7 +168,8 @@ public:
 private:
     CGlobalCtrl();
 
-    // The common road: one of the services sends, then the wait (steps 4 to 6).
+    // The middle of every request: the answer code, the last error and the given answer blocks
+    // are cleared, every service sends (one that succeeds is enough), then the wait for the answer.
     template <typename Send>
     void SendAndWait(std::initializer_list<AnswerKind> kinds, Send send);
     int FindForRequest(const char *pFunc, uint32_t bySelect, const char *pId, DEVICE_LIST_ITEM *pOut);

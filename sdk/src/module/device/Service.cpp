@@ -18,7 +18,7 @@ namespace ZEVA {
 struct CService::RECV_LOOP {
     const char *pAllocLine;  // logged when the receive buffer cannot be had
     const char *pExitLine;
-    int iSource;
+    int iSource;             // the source tag handed to the dispatcher
     uint32_t dwPauseMs;      // before each receive
     bool bRelay;             // pass every datagram on to the local relay group
     bool bSendsRelays;       // the relay socket's thread: sends the relays handed to it

@@ -30,7 +30,8 @@ constexpr const char *MULTICAST_GROUP = "239.255.255.250";
 constexpr const char *RELAY_GROUP = "239.255.255.251";
 constexpr uint32_t RECV_BUFFER_LEN = 10240;
 
-// Where a datagram came from, for the dispatcher.
+// The source tag a datagram reaches the dispatcher with: a multicast socket's, or a unicast
+// one's (the subnet socket, and the host's ParseData). Nothing is decided by it.
 enum { SOURCE_MULTICAST = 1, SOURCE_UNICAST = 2 };
 
 class CService {

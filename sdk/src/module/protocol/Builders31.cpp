@@ -222,8 +222,8 @@ int CMulticastProtocol_V31::PackageTovukUnbind_V31(const PROBE_REQUEST &req, cha
     return PackagePasswordOnly_V31(req, "tovukUnbind_v31", "tovukUnbind_v31", true, pOut, dwOutSize, pOutLen);
 }
 
-// The key word is the type word cut to 15 characters and no Iv is sent: what devices expect of
-// this request is unsettled, so it is built as described.
+// The key word is the type word cut to 15 characters (a 16-byte buffer), and no Iv is sent;
+// whether devices expect that of this request is not known.
 int CMulticastProtocol_V31::PackageRestoreInactive_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize,
                                                        uint32_t *pOutLen) {
     return PackagePasswordOnly_V31(req, "restoreInactive_v31", "restoreInactive", false, pOut, dwOutSize, pOutLen);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 
 #include "base/AnswerCopies.h"
 #include "base/DevIndex.h"
@@ -226,9 +227,9 @@ private:
 
     std::atomic<uint32_t> m_dwInitCount{0};
     uint32_t m_dwServiceNum = 0;  // services created by the running start
-    CService *m_pService[MAX_SERVICE_NUM] = {};
+    std::unique_ptr<CService> m_pService[MAX_SERVICE_NUM];
 
-    DEVICE_LIST_ITEM *m_pDevList[MAX_DEVICE_NUM] = {};
+    std::unique_ptr<DEVICE_LIST_ITEM> m_pDevList[MAX_DEVICE_NUM];
     uint32_t m_dwDeviceNum = 0;
     YAR_MUTEX_T m_hListMutex = YAR_MUTEX_INITIALIZER;
     // Beside the slots, under the list mutex: where each MAC and each serial is.
@@ -239,6 +240,7 @@ private:
     // online state does (so remembered answers of the slot no longer count as copies); the low
     // bit is a copy's answer since the last sweep, which the sweep counts as the device's.
     std::atomic<uint32_t> m_dwSlotState[MAX_DEVICE_NUM] = {};
+    // A record made ready for the next new slot, owned here until a slot takes it.
     std::atomic<DEVICE_LIST_ITEM *> m_pSpareItem{nullptr};
     CAnswerCopies m_AnswerCopies;
 
@@ -259,7 +261,7 @@ private:
     std::atomic<bool> m_bSendFailed{false};
 
     YAR_MUTEX_T m_hLibLock = YAR_MUTEX_INITIALIZER;
-    CLibpcap *m_pCLibpcap = nullptr;
+    std::unique_ptr<CLibpcap> m_pCLibpcap;
     char m_szDynamicPath[3][LIB_PATH_LEN] = {};      // fallback paths, by library tag
     char m_szDynamicLoadPath[3][LIB_PATH_LEN] = {};  // configured paths, by library tag
     char m_szModulePath[256] = {};

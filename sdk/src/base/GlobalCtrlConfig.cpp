@@ -150,7 +150,7 @@ const char *CGlobalCtrl::GetDynamicLoadPath(int iTag) { return PathOfTag(m_szDyn
 
 CLibpcap *CGlobalCtrl::GetDynamicObject(int iTag) {
     if (iTag == LIB_TAG_PCAP)
-        return m_pCLibpcap;
+        return m_pCLibpcap.get();
     if (iTag < 0 || iTag > LIB_TAG_CRYPTO)
         ZEVA_LOG_ERR("CGlobalCtrl::GetDynamicObject, Invalid enumLibTag[%d]", iTag);
     SetLastError(ZEVA_ERR_PARAM);

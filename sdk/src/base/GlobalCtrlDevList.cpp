@@ -110,7 +110,7 @@ int CGlobalCtrl::IsDeviceFilter(const ZEVA_DEVICE_INFO *pDev) {
 
 int CGlobalCtrl::CompareDevInfo(uint32_t dwIndex, const ZEVA_DEVICE_INFO *pDev, const char *pSalt,
                                 const char *pSalt2, uint8_t byProtocol) {
-    const DEVICE_LIST_ITEM *item = m_pDevList[dwIndex];
+    const DEVICE_LIST_ITEM *item = m_pDevList[dwIndex].get();
     if (!item)
         return 0;
     ZEVA_DEVICE_INFO stored;
@@ -130,16 +130,17 @@ void CGlobalCtrl::KeepSpareItem() {
 
 int CGlobalCtrl::UpdateDevInfo(uint32_t dwIndex, const ZEVA_DEVICE_INFO *pDev, const char *pSalt, const char *pSalt2,
                                uint8_t byProtocol) {
-    DEVICE_LIST_ITEM *&item = m_pDevList[dwIndex];
-    bool listed = item && dwIndex < m_dwDeviceNum;
-    if (!item)
-        item = m_pSpareItem.exchange(nullptr);
+    std::unique_ptr<DEVICE_LIST_ITEM> &slot = m_pDevList[dwIndex];
+    bool listed = slot && dwIndex < m_dwDeviceNum;
+    if (!slot)
+        slot.reset(m_pSpareItem.exchange(nullptr));
     // Another receive thread took the spare since this one made sure of it: the record is had
     // here, under the lock, rather than the device reported and not kept.
-    if (!item)
-        item = new (std::nothrow) DEVICE_LIST_ITEM;
-    if (!item)
+    if (!slot)
+        slot.reset(new (std::nothrow) DEVICE_LIST_ITEM);
+    if (!slot)
         return 0;
+    DEVICE_LIST_ITEM *item = slot.get();
     ZEVA_DEVICE_INFO stored;
     StoredForm(*pDev, stored);
     // An index entry follows its text: a listed slot whose text changes leaves the old one first.
@@ -197,7 +198,7 @@ void CGlobalCtrl::UpdateDevList(ZEVA_DEVICE_INFO *pDev, uint16_t wAdapterIndex, 
         slot = m_MacIndex.Find(pDev->szMAC, strnlen(pDev->szMAC, sizeof pDev->szMAC));
         bool report = true;
         if (slot >= 0) {
-            DEVICE_LIST_ITEM *item = m_pDevList[slot];
+            DEVICE_LIST_ITEM *item = m_pDevList[slot].get();
             item->wMissCount = 0;
             bool wasOffline = item->dwOnline == 0;
             bool rawAfterXml = pDev->byDataFromMulticast == 0 && item->struDevInfo.byDataFromMulticast == 1;
@@ -249,7 +250,7 @@ bool CGlobalCtrl::TakeAnswerCopy(const ANSWER_DIGEST &digest) {
 // copy either counts before the device is found offline or finds the version changed and goes
 // the whole way (and brings the device back).
 bool CGlobalCtrl::CountMissedCycle(uint32_t dwSlot) {
-    DEVICE_LIST_ITEM *item = m_pDevList[dwSlot];
+    DEVICE_LIST_ITEM *item = m_pDevList[dwSlot].get();
     std::atomic<uint32_t> &state = m_dwSlotState[dwSlot];
     uint32_t s = state.load();
     for (;;) {
@@ -268,7 +269,7 @@ bool CGlobalCtrl::CountMissedCycle(uint32_t dwSlot) {
 void CGlobalCtrl::OfflineSweep() {
     yar::yar_guard guard(&m_hListMutex);
     for (uint32_t i = 0; i < m_dwDeviceNum; ++i) {
-        DEVICE_LIST_ITEM *item = m_pDevList[i];
+        DEVICE_LIST_ITEM *item = m_pDevList[i].get();
         if (!item || !CountMissedCycle(i))
             continue;
         item->dwOnline = 0;
@@ -288,8 +289,7 @@ void CGlobalCtrl::FreeDevList() {
     {
         yar::yar_guard guard(&m_hListMutex);
         for (uint32_t i = 0; i < MAX_DEVICE_NUM; ++i) {
-            delete m_pDevList[i];
-            m_pDevList[i] = nullptr;
+            m_pDevList[i].reset();
             if (i < m_dwDeviceNum)
                 ChangeSlotVersion(i);
         }
@@ -318,7 +318,7 @@ int CGlobalCtrl::FindDevice(const char *pText, size_t offset, size_t width, cons
         yar::yar_guard guard(&m_hListMutex);
         int slot = index.Find(pText, strnlen(pText, width + 1));
         if (slot >= 0) {
-            std::memcpy(pOut, m_pDevList[slot], sizeof *pOut);
+            std::memcpy(pOut, m_pDevList[slot].get(), sizeof *pOut);
             return 1;
         }
         ZEVA_LOG_ERR("[CGlobalCtrl::%s] can not find this mac!", pFunc);

@@ -48,7 +48,7 @@ int CGlobalCtrl::AskEveryService(const char *pNotStarted, const char *pSuccess, 
         return 0;
     }
     int sent = 0;
-    for (CService *service : m_pService) {
+    for (const std::unique_ptr<CService> &service : m_pService) {
         if (service && fn(*service)) {
             ZEVA_LOG_INF("%s", pSuccess);
             sent = 1;
@@ -136,7 +136,7 @@ void CGlobalCtrl::RestartServices() {
     if (!LockForRestart())
         return;
     StopQueryThread();
-    for (CService *service : m_pService)
+    for (const std::unique_ptr<CService> &service : m_pService)
         if (service)
             service->Stop();
     CAdapterInfo *adapters = CAdapterInfo::GetInstance();

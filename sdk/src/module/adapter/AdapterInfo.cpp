@@ -12,6 +12,8 @@ namespace ZEVA {
 namespace {
 
 std::mutex g_instanceLock;
+// Deleted only by DestroyInstance: like the controller, the table is not torn down at exit, where
+// threads a host leaves behind may still read it.
 CAdapterInfo *g_instance = nullptr;
 
 // Copies at most size - 1 characters and terminates.

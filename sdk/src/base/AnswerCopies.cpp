@@ -2,25 +2,10 @@
 
 #include <cstring>
 
+#include "yar/yar_mutex.h"
 #include "yar/yar_string.h"
 
 namespace ZEVA {
-
-namespace {
-
-// Holds a lock for the life of the guard.
-class CLockGuard {
-public:
-    explicit CLockGuard(YAR_MUTEX_T &lock) : m_lock(lock) { YAR_MutexLock(&m_lock); }
-    ~CLockGuard() { YAR_MutexUnlock(&m_lock); }
-    CLockGuard(const CLockGuard &) = delete;
-    CLockGuard &operator=(const CLockGuard &) = delete;
-
-private:
-    YAR_MUTEX_T &m_lock;
-};
-
-}  // namespace
 
 CAnswerCopies::CAnswerCopies() {
     const YAR_MUTEX_T unlocked = YAR_MUTEX_INITIALIZER;
@@ -38,7 +23,7 @@ ANSWER_DIGEST CAnswerCopies::Digest(const char *pData, uint32_t dwLen) const {
 
 bool CAnswerCopies::Find(const ANSWER_DIGEST &digest, uint32_t *pSlot, uint32_t *pVersion) {
     uint32_t index = SetIndex(digest);
-    CLockGuard guard(m_Locks[index % STRIPES]);
+    yar::yar_guard guard(&m_Locks[index % STRIPES]);
     for (const ENTRY &e : m_Sets[index].ways) {
         if (e.used && e.hash == digest.hash && e.len == digest.len) {
             *pSlot = e.slot;
@@ -51,7 +36,7 @@ bool CAnswerCopies::Find(const ANSWER_DIGEST &digest, uint32_t *pSlot, uint32_t 
 
 void CAnswerCopies::Remember(const ANSWER_DIGEST &digest, uint32_t dwSlot, uint32_t dwVersion) {
     uint32_t index = SetIndex(digest);
-    CLockGuard guard(m_Locks[index % STRIPES]);
+    yar::yar_guard guard(&m_Locks[index % STRIPES]);
     SET &set = m_Sets[index];
     ENTRY *target = nullptr;
     for (ENTRY &e : set.ways)
@@ -66,13 +51,13 @@ void CAnswerCopies::Remember(const ANSWER_DIGEST &digest, uint32_t dwSlot, uint3
 
 void CAnswerCopies::Clear() {
     for (uint32_t index = 0; index < SETS; ++index) {
-        CLockGuard guard(m_Locks[index % STRIPES]);
+        yar::yar_guard guard(&m_Locks[index % STRIPES]);
         m_Sets[index] = {};
     }
 }
 
 bool CAnswerCopies::Claim(const ANSWER_DIGEST &digest) {
-    CLockGuard guard(m_InFlightLock);
+    yar::yar_guard guard(&m_InFlightLock);
     for (uint32_t i = 0; i < m_dwInFlight; ++i)
         if (m_InFlight[i].hash == digest.hash && m_InFlight[i].len == digest.len)
             return false;
@@ -82,7 +67,7 @@ bool CAnswerCopies::Claim(const ANSWER_DIGEST &digest) {
 }
 
 void CAnswerCopies::Release(const ANSWER_DIGEST &digest) {
-    CLockGuard guard(m_InFlightLock);
+    yar::yar_guard guard(&m_InFlightLock);
     for (uint32_t i = 0; i < m_dwInFlight; ++i) {
         if (m_InFlight[i].hash == digest.hash && m_InFlight[i].len == digest.len) {
             m_InFlight[i] = m_InFlight[--m_dwInFlight];

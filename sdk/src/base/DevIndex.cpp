@@ -18,7 +18,7 @@ uint32_t TextHash(const char *pText, size_t len) {
 
 }  // namespace
 
-CDevIndex::CDevIndex(DEVICE_LIST_ITEM *const *ppSlots, size_t dwOffset, size_t dwWidth)
+CDevIndex::CDevIndex(const std::unique_ptr<DEVICE_LIST_ITEM> *ppSlots, size_t dwOffset, size_t dwWidth)
     : m_ppSlots(ppSlots), m_dwOffset(dwOffset), m_dwWidth(dwWidth) {
     static_assert(CAPACITY * 2 / 3 > MAX_DEVICE_NUM, "the index holds every slot");
     Clear();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace ZEVA {
 
@@ -13,7 +14,7 @@ struct DEVICE_LIST_ITEM;
 class CDevIndex {
 public:
     // The field at dwOffset of the device record, dwWidth bytes, of the records in ppSlots.
-    CDevIndex(DEVICE_LIST_ITEM *const *ppSlots, size_t dwOffset, size_t dwWidth);
+    CDevIndex(const std::unique_ptr<DEVICE_LIST_ITEM> *ppSlots, size_t dwOffset, size_t dwWidth);
     CDevIndex(const CDevIndex &) = delete;
     CDevIndex &operator=(const CDevIndex &) = delete;
 
@@ -43,7 +44,7 @@ private:
     uint32_t Position(uint32_t hash, const char *pText, size_t len) const;
     void Erase(uint32_t pos);
 
-    DEVICE_LIST_ITEM *const *m_ppSlots;
+    const std::unique_ptr<DEVICE_LIST_ITEM> *m_ppSlots;
     size_t m_dwOffset;
     size_t m_dwWidth;
     ENTRY m_Entries[CAPACITY];

@@ -4,22 +4,18 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <type_traits>
 
 #include "module/adapter/AdapterInfo.h"
 #include "module/device/Service.h"
 #include "module/dynamic/Libpcap.h"
 #include "morva/ComInterfaceMorva.h"
+#include "utils/SdkLastError.h"
 #include "utils/SdkLog.h"
 #include "yar/yar_addr.h"
 
 namespace ZEVA {
 
 const char *const ZEVA_VERSION_BANNER = "The KWZEVASDK Version is 4.4.0.56 build20250915";
-
-// Built on first use and never destroyed: threads of a host that outlive its exit may still
-// reach it, so its destructor must have nothing to do.
-static_assert(std::is_trivially_destructible<CGlobalCtrl>::value, "the controller is never torn down");
 
 namespace {
 
@@ -51,8 +47,10 @@ CGlobalCtrl::CGlobalCtrl()
       m_dwTimeout(10) {}
 
 CGlobalCtrl *CGlobalCtrl::GetInstance() {
-    static CGlobalCtrl instance;
-    return &instance;
+    // Built on first use and never destroyed: threads of a host that outlive its exit may still
+    // reach it.
+    static CGlobalCtrl *instance = new CGlobalCtrl;
+    return instance;
 }
 
 yar::yar_mutex &CGlobalCtrl::InterfaceLock() {
@@ -68,6 +66,10 @@ void CGlobalCtrl::SetLastError(uint32_t dwError) {
 }
 
 uint32_t CGlobalCtrl::GetThreadLastError() { return t_dwLastError; }
+
+void SetSdkLastError(uint32_t dwError) { CGlobalCtrl::GetInstance()->SetLastError(dwError); }
+
+void NoteSendFailed() { CGlobalCtrl::GetInstance()->NoteSendFailed(); }
 
 int CGlobalCtrl::FailInit(uint32_t dwError, const char *pLine) {
     ZEVA_LOG_ERR("%s", pLine);
@@ -104,7 +106,7 @@ int CGlobalCtrl::Init(pDeviceFindCallBack fnOldDevCB, pDeviceFindCallBack fnNewD
     JoinPath(m_szDynamicPath[LIB_TAG_CRYPTO], m_szModulePath, "libcrypto.so.3");
 
     if (!m_pCLibpcap) {
-        m_pCLibpcap = new (std::nothrow) CLibpcap;
+        m_pCLibpcap.reset(new (std::nothrow) CLibpcap);
         if (!m_pCLibpcap) {
             ZEVA_LOG_ERR("CGlobalCtrl::InitAllDynamicLib, NULL == m_pCLibpcap, Failed!!!");
             return FailInit(ZEVA_ERR_INIT, "Init() - USB_ERROR_INIT_SDK LoadLib FALID!");
@@ -132,12 +134,13 @@ int CGlobalCtrl::Init(pDeviceFindCallBack fnOldDevCB, pDeviceFindCallBack fnNewD
     if (m_bCheckIP && !CreateCheckIPThread())
         return FailInit(ZEVA_ERR_INIT, "[CGlobalCtrl::Init] YAR_Thread_Create CheckIP failed!");
 
-    YAR_MutexLock(&m_hListMutex);
-    m_fnOldDevCB = fnOldDevCB;
-    m_fnNewDevCB = fnNewDevCB;
-    m_fnSubnetCB = fnSubnetCB;
-    m_pUserData = pUserData;
-    YAR_MutexUnlock(&m_hListMutex);
+    {
+        yar::yar_guard guard(&m_hListMutex);
+        m_fnOldDevCB = fnOldDevCB;
+        m_fnNewDevCB = fnNewDevCB;
+        m_fnSubnetCB = fnSubnetCB;
+        m_pUserData = pUserData;
+    }
     uint32_t count = ++m_dwInitCount;
     ZEVA_LOG_INF("[CGlobalCtrl::Init] Start result[%d] m_dwInitCount[%d]", started, count);
     m_bStarted.store(1);
@@ -150,13 +153,13 @@ int CGlobalCtrl::StartServices() {
     int count = adapters->GetAdapterNum();
     int started = 0;
     for (int i = 0; i < count && i < MAX_SERVICE_NUM; ++i) {
-        CService *service = new (std::nothrow) CService(uint16_t(i));
+        m_pService[i].reset(new (std::nothrow) CService(uint16_t(i)));
+        CService *service = m_pService[i].get();
         if (!service) {
             ZEVA_LOG_ERR("[CGlobalCtrl::Init] new CService(%d) failed,syestem Error is %d ", i,
                          Morva_GetSysLastError());
             break;
         }
-        m_pService[i] = service;
         m_dwServiceNum = uint32_t(i + 1);
         ADAPTER_ENTRY e{};
         adapters->GetAdapter(i, &e);
@@ -200,20 +203,17 @@ int CGlobalCtrl::FreeResource() {
         ZEVA_LOG_INF("[CGlobalCtrl::Cleanup] m_pService[%d]->Stop() 1", i);
         m_pService[i]->Stop();
         ZEVA_LOG_INF("[CGlobalCtrl::Cleanup] m_pService[%d]->Stop() 2", i);
-        delete m_pService[i];
-        m_pService[i] = nullptr;
+        m_pService[i].reset();
     }
     m_dwServiceNum = 0;
     FreeDevList();
     CAdapterInfo::DestroyInstance();
-    delete m_pCLibpcap;
-    m_pCLibpcap = nullptr;
+    m_pCLibpcap.reset();
     Morva_Fini();
-    YAR_MutexLock(&m_hListMutex);
+    yar::yar_guard guard(&m_hListMutex);
     m_fnOldDevCB = nullptr;
     m_fnNewDevCB = nullptr;
     m_pUserData = nullptr;
-    YAR_MutexUnlock(&m_hListMutex);
     return 1;
 }
 

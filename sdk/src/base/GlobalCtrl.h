@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 
 #include "base/AnswerCopies.h"
 #include "base/DevIndex.h"
@@ -20,6 +21,7 @@ namespace ZEVA {
 
 class CService;
 class CLibpcap;
+enum Exchange : uint8_t;
 
 enum enumLibTag { LIB_TAG_PCAP = 0, LIB_TAG_SSL = 1, LIB_TAG_CRYPTO = 2 };
 
@@ -71,6 +73,8 @@ public:
     // A device answer from the host, dispatched on every service.
     int ParseData(const char *pData, uint32_t dwLen);
 
+    // The files below the controller set the last error and report a failed send through
+    // utils/SdkLastError.h, which forwards to these.
     void SetLastError(uint32_t dwError);
     uint32_t GetLastError() const { return m_dwLastError.load(); }
     // The calling thread's own last code, whichever thread it is.
@@ -92,7 +96,7 @@ public:
 
     int SetDynamicPath(int iTag, const char *pPath);
     const char *GetDynamicPath(int iTag);           // the fallback path
-    const char *GetDynamicLoadPath(int iTag);       // the configured path
+    const char *GetDynamicLoadPath(int iTag);       // its second form: the configured path
     CLibpcap *GetDynamicObject(int iTag);
     int DynamicLibLoad(int iTag);
 
@@ -127,7 +131,7 @@ public:
     // report of those that missed three.
     void OfflineSweep();
 
-    // Settings, for the services and the tests.
+    // The settings as read, for the tests.
     int32_t GetLogLevel() const { return m_iLogLevel; }
     const char *GetLogDir() const { return m_szLogDir; }
     uint32_t GetAutoDel() const { return m_bAutoDel; }
@@ -139,10 +143,6 @@ public:
     uint32_t GetCheckIPFlag() const { return m_bCheckIP; }
     uint32_t GetCheckIPInterval() const { return m_dwCheckIPInterval; }
     uint32_t GetTimeout() const { return m_dwTimeout; }
-    uint32_t GetAutoRequestInterval() const { return m_dwAutoRequestInterval.load(); }
-    int32_t GetFilterRule() const { return m_iFilterRule.load(); }
-    uint32_t GetOEMDetailCode() const { return m_dwOEMDetailCode.load(); }
-    uint32_t GetInitCount() const { return m_dwInitCount.load(); }
 
     // -- device requests: each finds the device, fetches its random string where the request
     //    carries secrets, lets every service send, waits for the answer and maps it to the
@@ -169,11 +169,12 @@ public:
 private:
     CGlobalCtrl();
 
-    // The common road: one of the services sends, then the wait (steps 4 to 6).
+    // The middle of every request: the answer code, the last error and the given answer blocks
+    // are cleared, every service sends (one that succeeds is enough), then the wait for the answer.
     template <typename Send>
     void SendAndWait(std::initializer_list<AnswerKind> kinds, Send send);
     int FindForRequest(const char *pFunc, uint32_t bySelect, const char *pId, DEVICE_LIST_ITEM *pOut);
-    bool ExchangeFirst(const DEVICE_LIST_ITEM &dev, uint8_t byProtocol, char *pCode);
+    bool ExchangeFirst(const DEVICE_LIST_ITEM &dev, Exchange exchange, char *pCode);
     // Copies bytes of an answer block to the caller.
     void ReadAnswer(AnswerKind kind, uint32_t dwOffset, void *pOut, uint32_t dwLen);
     void CopyGetResult(uint32_t dwCommand, const DEVICE_LIST_ITEM &dev, void *pOut, uint32_t dwOutSize);
@@ -192,6 +193,7 @@ private:
     bool WaitUnlessStopping(uint32_t dwMs);
     bool LockForRestart();
     int LoadFromPath(const char *pPath, int iStep);
+    const char *PathOfTag(const char (&paths)[3][LIB_PATH_LEN], int iTag);
 
     static bool IsRuleOneFiltered(const ZEVA_DEVICE_INFO &dev);
     // A record for the next new slot, allocated before the list lock is taken.
@@ -225,9 +227,9 @@ private:
 
     std::atomic<uint32_t> m_dwInitCount{0};
     uint32_t m_dwServiceNum = 0;  // services created by the running start
-    CService *m_pService[MAX_SERVICE_NUM] = {};
+    std::unique_ptr<CService> m_pService[MAX_SERVICE_NUM];
 
-    DEVICE_LIST_ITEM *m_pDevList[MAX_DEVICE_NUM] = {};
+    std::unique_ptr<DEVICE_LIST_ITEM> m_pDevList[MAX_DEVICE_NUM];
     uint32_t m_dwDeviceNum = 0;
     YAR_MUTEX_T m_hListMutex = YAR_MUTEX_INITIALIZER;
     // Beside the slots, under the list mutex: where each MAC and each serial is.
@@ -238,6 +240,7 @@ private:
     // online state does (so remembered answers of the slot no longer count as copies); the low
     // bit is a copy's answer since the last sweep, which the sweep counts as the device's.
     std::atomic<uint32_t> m_dwSlotState[MAX_DEVICE_NUM] = {};
+    // A record made ready for the next new slot, owned here until a slot takes it.
     std::atomic<DEVICE_LIST_ITEM *> m_pSpareItem{nullptr};
     CAnswerCopies m_AnswerCopies;
 
@@ -258,7 +261,7 @@ private:
     std::atomic<bool> m_bSendFailed{false};
 
     YAR_MUTEX_T m_hLibLock = YAR_MUTEX_INITIALIZER;
-    CLibpcap *m_pCLibpcap = nullptr;
+    std::unique_ptr<CLibpcap> m_pCLibpcap;
     char m_szDynamicPath[3][LIB_PATH_LEN] = {};      // fallback paths, by library tag
     char m_szDynamicLoadPath[3][LIB_PATH_LEN] = {};  // configured paths, by library tag
     char m_szModulePath[256] = {};

@@ -134,27 +134,23 @@ int CGlobalCtrl::SetDynamicPath(int iTag, const char *pPath) {
     return 1;
 }
 
-const char *CGlobalCtrl::GetDynamicPath(int iTag) {
+// Both forms of GetDynamicPath: the path of the tag in one of the two sets.
+const char *CGlobalCtrl::PathOfTag(const char (&paths)[3][LIB_PATH_LEN], int iTag) {
     if (iTag < 0 || iTag > LIB_TAG_CRYPTO) {
         ZEVA_LOG_ERR("CGlobalCtrl::GetDynamicPath, Invalid enumLibTag[%d]", iTag);
         SetLastError(ZEVA_ERR_PARAM);
         return nullptr;
     }
-    return m_szDynamicPath[iTag];
+    return paths[iTag];
 }
 
-const char *CGlobalCtrl::GetDynamicLoadPath(int iTag) {
-    if (iTag < 0 || iTag > LIB_TAG_CRYPTO) {
-        ZEVA_LOG_ERR("CGlobalCtrl::GetDynamicPath, Invalid enumLibTag[%d]", iTag);
-        SetLastError(ZEVA_ERR_PARAM);
-        return nullptr;
-    }
-    return m_szDynamicLoadPath[iTag];
-}
+const char *CGlobalCtrl::GetDynamicPath(int iTag) { return PathOfTag(m_szDynamicPath, iTag); }
+
+const char *CGlobalCtrl::GetDynamicLoadPath(int iTag) { return PathOfTag(m_szDynamicLoadPath, iTag); }
 
 CLibpcap *CGlobalCtrl::GetDynamicObject(int iTag) {
     if (iTag == LIB_TAG_PCAP)
-        return m_pCLibpcap;
+        return m_pCLibpcap.get();
     if (iTag < 0 || iTag > LIB_TAG_CRYPTO)
         ZEVA_LOG_ERR("CGlobalCtrl::GetDynamicObject, Invalid enumLibTag[%d]", iTag);
     SetLastError(ZEVA_ERR_PARAM);

@@ -110,7 +110,7 @@ int CGlobalCtrl::IsDeviceFilter(const ZEVA_DEVICE_INFO *pDev) {
 
 int CGlobalCtrl::CompareDevInfo(uint32_t dwIndex, const ZEVA_DEVICE_INFO *pDev, const char *pSalt,
                                 const char *pSalt2, uint8_t byProtocol) {
-    const DEVICE_LIST_ITEM *item = m_pDevList[dwIndex];
+    const DEVICE_LIST_ITEM *item = m_pDevList[dwIndex].get();
     if (!item)
         return 0;
     ZEVA_DEVICE_INFO stored;
@@ -130,16 +130,17 @@ void CGlobalCtrl::KeepSpareItem() {
 
 int CGlobalCtrl::UpdateDevInfo(uint32_t dwIndex, const ZEVA_DEVICE_INFO *pDev, const char *pSalt, const char *pSalt2,
                                uint8_t byProtocol) {
-    DEVICE_LIST_ITEM *&item = m_pDevList[dwIndex];
-    bool listed = item && dwIndex < m_dwDeviceNum;
-    if (!item)
-        item = m_pSpareItem.exchange(nullptr);
+    std::unique_ptr<DEVICE_LIST_ITEM> &slot = m_pDevList[dwIndex];
+    bool listed = slot && dwIndex < m_dwDeviceNum;
+    if (!slot)
+        slot.reset(m_pSpareItem.exchange(nullptr));
     // Another receive thread took the spare since this one made sure of it: the record is had
     // here, under the lock, rather than the device reported and not kept.
-    if (!item)
-        item = new (std::nothrow) DEVICE_LIST_ITEM;
-    if (!item)
+    if (!slot)
+        slot.reset(new (std::nothrow) DEVICE_LIST_ITEM);
+    if (!slot)
         return 0;
+    DEVICE_LIST_ITEM *item = slot.get();
     ZEVA_DEVICE_INFO stored;
     StoredForm(*pDev, stored);
     // An index entry follows its text: a listed slot whose text changes leaves the old one first.
@@ -189,40 +190,44 @@ void CGlobalCtrl::UpdateDevList(ZEVA_DEVICE_INFO *pDev, uint16_t wAdapterIndex, 
     if (!pDev || !IsStarted())
         return;
     KeepSpareItem();
-    YAR_MutexLock(&m_hListMutex);
-    int slot = m_MacIndex.Find(pDev->szMAC, strnlen(pDev->szMAC, sizeof pDev->szMAC));
-    bool report = true;
+    int slot = -1;
     bool holds = false;  // the slot holds this answer afterwards
-    if (slot >= 0) {
-        DEVICE_LIST_ITEM *item = m_pDevList[slot];
-        item->wMissCount = 0;
-        bool wasOffline = item->dwOnline == 0;
-        bool rawAfterXml = pDev->byDataFromMulticast == 0 && item->struDevInfo.byDataFromMulticast == 1;
-        holds = !rawAfterXml;
-        if (rawAfterXml || (!wasOffline && CompareDevInfo(uint32_t(slot), pDev, pSalt, pSalt2, byProtocol))) {
-            report = false;
+    uint32_t version = 0;
+    {
+        yar::yar_guard guard(&m_hListMutex);
+        slot = m_MacIndex.Find(pDev->szMAC, strnlen(pDev->szMAC, sizeof pDev->szMAC));
+        bool report = true;
+        if (slot >= 0) {
+            DEVICE_LIST_ITEM *item = m_pDevList[slot].get();
+            item->wMissCount = 0;
+            bool wasOffline = item->dwOnline == 0;
+            bool rawAfterXml = pDev->byDataFromMulticast == 0 && item->struDevInfo.byDataFromMulticast == 1;
+            holds = !rawAfterXml;
+            if (rawAfterXml || (!wasOffline && CompareDevInfo(uint32_t(slot), pDev, pSalt, pSalt2, byProtocol))) {
+                report = false;
+            } else {
+                UpdateDevInfo(uint32_t(slot), pDev, pSalt, pSalt2, byProtocol);
+                pDev->iResult = wasOffline ? 1 : 2;
+            }
+        } else if (m_dwDeviceNum < uint32_t(MAX_DEVICE_NUM)) {
+            // A record that cannot be had leaves its slot free and uncounted: the next device takes it.
+            if (UpdateDevInfo(m_dwDeviceNum, pDev, pSalt, pSalt2, byProtocol)) {
+                slot = int(m_dwDeviceNum++);
+                holds = true;
+            }
+            pDev->iResult = 1;
         } else {
-            UpdateDevInfo(uint32_t(slot), pDev, pSalt, pSalt2, byProtocol);
-            pDev->iResult = wasOffline ? 1 : 2;
+            ZEVA_LOG_ERR("[CGlobalCtrl::UpdateDevList] MAX_DEV_NUM <= m_dwDeviceNum [%d][%d]", MAX_DEVICE_NUM,
+                         m_dwDeviceNum);
+            report = false;
         }
-    } else if (m_dwDeviceNum < uint32_t(MAX_DEVICE_NUM)) {
-        // A record that cannot be had leaves its slot free and uncounted: the next device takes it.
-        if (UpdateDevInfo(m_dwDeviceNum, pDev, pSalt, pSalt2, byProtocol)) {
-            slot = int(m_dwDeviceNum++);
-            holds = true;
+        version = holds ? SlotVersion(uint32_t(slot)) : 0;
+        // The host's callbacks run with the list mutex held.
+        if (report) {
+            PrintDevInfo(wAdapterIndex, pDev);
+            ReportDevice(pDev);
         }
-        pDev->iResult = 1;
-    } else {
-        ZEVA_LOG_ERR("[CGlobalCtrl::UpdateDevList] MAX_DEV_NUM <= m_dwDeviceNum [%d][%d]", MAX_DEVICE_NUM,
-                     m_dwDeviceNum);
-        report = false;
     }
-    uint32_t version = holds ? SlotVersion(uint32_t(slot)) : 0;
-    if (report) {
-        PrintDevInfo(wAdapterIndex, pDev);
-        ReportDevice(pDev);
-    }
-    YAR_MutexUnlock(&m_hListMutex);
     // A slot that has changed again meanwhile has another version: this entry then never counts.
     if (pDigest && holds)
         m_AnswerCopies.Remember(*pDigest, uint32_t(slot), version);
@@ -245,7 +250,7 @@ bool CGlobalCtrl::TakeAnswerCopy(const ANSWER_DIGEST &digest) {
 // copy either counts before the device is found offline or finds the version changed and goes
 // the whole way (and brings the device back).
 bool CGlobalCtrl::CountMissedCycle(uint32_t dwSlot) {
-    DEVICE_LIST_ITEM *item = m_pDevList[dwSlot];
+    DEVICE_LIST_ITEM *item = m_pDevList[dwSlot].get();
     std::atomic<uint32_t> &state = m_dwSlotState[dwSlot];
     uint32_t s = state.load();
     for (;;) {
@@ -262,9 +267,9 @@ bool CGlobalCtrl::CountMissedCycle(uint32_t dwSlot) {
 }
 
 void CGlobalCtrl::OfflineSweep() {
-    YAR_MutexLock(&m_hListMutex);
+    yar::yar_guard guard(&m_hListMutex);
     for (uint32_t i = 0; i < m_dwDeviceNum; ++i) {
-        DEVICE_LIST_ITEM *item = m_pDevList[i];
+        DEVICE_LIST_ITEM *item = m_pDevList[i].get();
         if (!item || !CountMissedCycle(i))
             continue;
         item->dwOnline = 0;
@@ -278,21 +283,20 @@ void CGlobalCtrl::OfflineSweep() {
                      int(sizeof gone.szMAC), gone.szMAC, int(sizeof gone.szSerialNOEx), gone.szSerialNOEx);
         ReportDevice(&gone);
     }
-    YAR_MutexUnlock(&m_hListMutex);
 }
 
 void CGlobalCtrl::FreeDevList() {
-    YAR_MutexLock(&m_hListMutex);
-    for (uint32_t i = 0; i < MAX_DEVICE_NUM; ++i) {
-        delete m_pDevList[i];
-        m_pDevList[i] = nullptr;
-        if (i < m_dwDeviceNum)
-            ChangeSlotVersion(i);
+    {
+        yar::yar_guard guard(&m_hListMutex);
+        for (uint32_t i = 0; i < MAX_DEVICE_NUM; ++i) {
+            m_pDevList[i].reset();
+            if (i < m_dwDeviceNum)
+                ChangeSlotVersion(i);
+        }
+        m_dwDeviceNum = 0;
+        m_MacIndex.Clear();
+        m_SerialIndex.Clear();
     }
-    m_dwDeviceNum = 0;
-    m_MacIndex.Clear();
-    m_SerialIndex.Clear();
-    YAR_MutexUnlock(&m_hListMutex);
     delete m_pSpareItem.exchange(nullptr);
     m_AnswerCopies.Clear();
 }
@@ -310,18 +314,18 @@ int CGlobalCtrl::FindDevice(const char *pText, size_t offset, size_t width, cons
         return 0;
     }
     const CDevIndex &index = offset == offsetof(ZEVA_DEVICE_INFO, szMAC) ? m_MacIndex : m_SerialIndex;
-    YAR_MutexLock(&m_hListMutex);
-    int slot = index.Find(pText, strnlen(pText, width + 1));
-    if (slot >= 0) {
-        std::memcpy(pOut, m_pDevList[slot], sizeof *pOut);
-        YAR_MutexUnlock(&m_hListMutex);
-        return 1;
+    {
+        yar::yar_guard guard(&m_hListMutex);
+        int slot = index.Find(pText, strnlen(pText, width + 1));
+        if (slot >= 0) {
+            std::memcpy(pOut, m_pDevList[slot].get(), sizeof *pOut);
+            return 1;
+        }
+        ZEVA_LOG_ERR("[CGlobalCtrl::%s] can not find this mac!", pFunc);
+        for (uint32_t i = 0; i < m_dwDeviceNum && m_pDevList[i]; ++i)
+            ZEVA_LOG_INF("[CGlobalCtrl::SearchDeviceBySN] [%d][%.*s]", i, int(width),
+                         reinterpret_cast<const char *>(&m_pDevList[i]->struDevInfo) + offset);
     }
-    ZEVA_LOG_ERR("[CGlobalCtrl::%s] can not find this mac!", pFunc);
-    for (uint32_t i = 0; i < m_dwDeviceNum && m_pDevList[i]; ++i)
-        ZEVA_LOG_INF("[CGlobalCtrl::SearchDeviceBySN] [%d][%.*s]", i, int(width),
-                     reinterpret_cast<const char *>(&m_pDevList[i]->struDevInfo) + offset);
-    YAR_MutexUnlock(&m_hListMutex);
     SetLastError(ZEVA_ERR_PARAM);
     return 0;
 }

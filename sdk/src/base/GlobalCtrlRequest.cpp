@@ -1,11 +1,11 @@
 // Device requests of the controller: the one road every request takes (find the device, fetch
 // its random string where secrets go, let every service send, wait for the answer, copy its data,
 // map its code to the last error) and what differs per request.
-#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "base/GlobalCtrl.h"
+#include "module/device/DeviceCommands.h"
 #include "module/device/Service.h"
 #include "utils/SdkLog.h"
 #include "yar/yar_string.h"
@@ -15,7 +15,6 @@ namespace ZEVA {
 namespace {
 
 constexpr uint32_t POLL_MS = 100;
-constexpr uint8_t PROTOCOL_30 = 1;
 
 const struct {
     int iCode;
@@ -46,28 +45,8 @@ const struct {
     {ANSWER_DECRYPT_FAILED, ZEVA_ERR_ENCRYPT, "[CGlobalCtrl::ParseDevResponse] Answer does not decrypt!"},
 };
 
-// The answer block each get command reads.
-AnswerKind GetKind(uint32_t dwCommand) {
-    switch (dwCommand) {
-    case 1: case 30: return ANSWER_DEVICE_CODE;
-    case 2: case 31: return ANSWER_ENCRYPT_STRING;
-    case 3: return ANSWER_UNLOCK_CODE;
-    case 5: case 32: return ANSWER_GUID;
-    case 6: return ANSWER_SECURITY_QUESTION;
-    case 12: return ANSWER_BIND_LIST;
-    case 17: return ANSWER_SELF_CHECK;
-    case 21: case 33: return ANSWER_QRCODES;
-    case 24: return ANSWER_UNBIND_STATUS;
-    case 27: return ANSWER_RESET_TYPE;
-    case 29: return ANSWER_PHONE_QRCODE;
-    default: return ANSWER_NONE;
-    }
-}
-
-template <size_t N>
-bool NeedsExchange(uint32_t dwCommand, const uint32_t (&list)[N]) {
-    return std::find(list, list + N, dwCommand) != list + N;
-}
+// The answer block of a command's row; none without a row.
+AnswerKind KindOf(const DEVICE_COMMAND *pRow) { return pRow ? pRow->kind : ANSWER_NONE; }
 
 uint32_t U32(const uint8_t *p) {
     uint32_t v;
@@ -81,17 +60,15 @@ void CGlobalCtrl::SetDevResponse(int iCode) { m_iDevResponse.store(iCode); }
 
 void CGlobalCtrl::StoreDevAnswer(AnswerKind kind, const uint8_t *pBlock, int iCode) {
     if (kind != ANSWER_NONE) {
-        YAR_MutexLock(&m_hAnswerMutex);
+        yar::yar_guard guard(&m_hAnswerMutex);
         std::memcpy(m_byAnswer[kind], pBlock, ANSWER_BLOCK_SIZE[kind]);
-        YAR_MutexUnlock(&m_hAnswerMutex);
     }
     SetDevResponse(iCode);
 }
 
 void CGlobalCtrl::ReadAnswer(AnswerKind kind, uint32_t dwOffset, void *pOut, uint32_t dwLen) {
-    YAR_MutexLock(&m_hAnswerMutex);
+    yar::yar_guard guard(&m_hAnswerMutex);
     std::memcpy(pOut, m_byAnswer[kind] + dwOffset, dwLen);
-    YAR_MutexUnlock(&m_hAnswerMutex);
 }
 
 int CGlobalCtrl::WaitDevResponse() {
@@ -104,11 +81,12 @@ template <typename Send>
 void CGlobalCtrl::SendAndWait(std::initializer_list<AnswerKind> kinds, Send send) {
     m_iDevResponse.store(ANSWER_WAITING);
     SetLastError(ZEVA_NOERROR);
-    YAR_MutexLock(&m_hAnswerMutex);
-    for (AnswerKind k : kinds)
-        if (k != ANSWER_NONE)
-            std::memset(m_byAnswer[k], 0, ANSWER_BLOCK_SIZE[k]);
-    YAR_MutexUnlock(&m_hAnswerMutex);
+    {
+        yar::yar_guard guard(&m_hAnswerMutex);
+        for (AnswerKind k : kinds)
+            if (k != ANSWER_NONE)
+                std::memset(m_byAnswer[k], 0, ANSWER_BLOCK_SIZE[k]);
+    }
     bool sent = false;
     for (uint32_t i = 0; i < m_dwServiceNum; ++i)
         if (m_pService[i] && send(*m_pService[i]))
@@ -166,10 +144,14 @@ int CGlobalCtrl::GetExchangecode(const DEVICE_LIST_ITEM &dev, uint8_t byProtocol
     return ParseDevResponse();
 }
 
-// The device's random string into pCode (EXCHANGE_CODE_MAX + 1 bytes).
-bool CGlobalCtrl::ExchangeFirst(const DEVICE_LIST_ITEM &dev, uint8_t byProtocol, char *pCode) {
+// The device's random string into pCode (EXCHANGE_CODE_MAX + 1 bytes), when the request needs
+// one; false when the exchange failed.
+bool CGlobalCtrl::ExchangeFirst(const DEVICE_LIST_ITEM &dev, Exchange exchange, char *pCode) {
     std::memset(pCode, 0, EXCHANGE_CODE_MAX + 1);
-    if (!GetExchangecode(dev, byProtocol))
+    uint8_t protocol = 0;
+    if (!NeedsExchange(exchange, dev.byProtocol, &protocol))
+        return true;
+    if (!GetExchangecode(dev, protocol))
         return false;
     ReadAnswer(ANSWER_EXCHANGE_CODE, 4, pCode, EXCHANGE_CODE_MAX);
     return true;
@@ -178,9 +160,9 @@ bool CGlobalCtrl::ExchangeFirst(const DEVICE_LIST_ITEM &dev, uint8_t byProtocol,
 int CGlobalCtrl::Active(const char *pSerial, const char *pPassword) {
     DEVICE_LIST_ITEM dev;
     char code[EXCHANGE_CODE_MAX + 1];
-    if (!FindForRequest("Active", 1, pSerial, &dev) || !ExchangeFirst(dev, dev.byProtocol, code))
+    if (!FindForRequest("Active", 1, pSerial, &dev) || !ExchangeFirst(dev, ACTIVATE_REQUEST.exchange, code))
         return 0;
-    SendAndWait({}, [&](CService &s) { return s.ActiveDev(dev, code, pPassword); });
+    SendAndWait({ACTIVATE_REQUEST.kind}, [&](CService &s) { return s.ActiveDev(dev, code, pPassword); });
     return ParseDevResponse();
 }
 
@@ -216,16 +198,17 @@ int CGlobalCtrl::ModifyDeviceNetParam(const char *pMAC, const char *pPassword, c
         SetLastError(ZEVA_ERR_PARAM);
         return 0;
     }
-    char code[EXCHANGE_CODE_MAX + 1] = {};
-    if (dev.byProtocol >= 2 && !ExchangeFirst(dev, dev.byProtocol, code))
+    char code[EXCHANGE_CODE_MAX + 1];
+    if (!ExchangeFirst(dev, UPDATE_REQUEST.exchange, code))
         return 0;
-    // Devices that cannot take the change as a Probe get it as a raw frame.
+    // Devices that cannot take the change as a Probe get it as a raw frame; its answer fills the
+    // same block.
+    AnswerKind kind = UPDATE_REQUEST.kind;
     if (dev.bySupportFlag[0] != 1)
-        SendAndWait({ANSWER_NET_PARAM}, [&](CService &s) { return s.ModifyNetParamByPcap(pMAC, pPassword, pParam); });
+        SendAndWait({kind}, [&](CService &s) { return s.ModifyNetParamByPcap(pMAC, pPassword, pParam); });
     else
-        SendAndWait({ANSWER_NET_PARAM},
-                    [&](CService &s) { return s.ModifyNetParam(dev, code, user, pPassword, pParam); });
-    ReadAnswer(ANSWER_NET_PARAM, 0, pRet, 2);
+        SendAndWait({kind}, [&](CService &s) { return s.ModifyNetParam(dev, code, user, pPassword, pParam); });
+    ReadAnswer(kind, 0, pRet, 2);
     return ParseDevResponse();
 }
 
@@ -238,9 +221,11 @@ int CGlobalCtrl::ResetPasswd(const char *pSerial, const ZEVA_RESET_PARAM *pParam
                  "byResetPassWordModeSecond[%d] bySupportCodeEncrypt[%d]",
                  type, dev.bySupportFlag[1], dev.bySupportFlag[2], dev.bySupportFlag[3],
                  dev.struDevInfo.bySupportCodeEncrypt);
-    char code[EXCHANGE_CODE_MAX + 1] = {};
-    bool exchange = dev.byProtocol == PROTOCOL_30 || type == 2 || type == 3 || type == 5;
-    if (exchange && !ExchangeFirst(dev, dev.byProtocol, code))
+    // A 3.0 device's reset always fetches a random string first, by raw frame (type 1) and for an
+    // unknown type too; a 3.1 device's only where its row says so.
+    const DEVICE_COMMAND *row = FindResetType(type);
+    char code[EXCHANGE_CODE_MAX + 1];
+    if (!ExchangeFirst(dev, row ? row->exchange : EXCHANGE_30_DEVICES, code))
         return 0;
     const ZEVA_DEVICE_INFO &info = dev.struDevInfo;
     if (type == 1)
@@ -255,7 +240,7 @@ int CGlobalCtrl::ResetPasswd(const char *pSerial, const ZEVA_RESET_PARAM *pParam
 
 void CGlobalCtrl::CopyGetResult(uint32_t dwCommand, const DEVICE_LIST_ITEM &dev, void *pOut, uint32_t dwOutSize) {
     auto *out = static_cast<uint8_t *>(pOut);
-    AnswerKind kind = GetKind(dwCommand);
+    AnswerKind kind = KindOf(FindGetCommand(dwCommand));
     if (kind == ANSWER_NONE || !out)
         return;
     uint8_t block[ANSWER_BLOCK_MAX];
@@ -325,12 +310,13 @@ int CGlobalCtrl::GetDeviceConfig(uint32_t bySelect, const char *pId, uint32_t dw
     DEVICE_LIST_ITEM dev;
     if (!FindForRequest("GetDeviceConfig", bySelect, pId, &dev))
         return 0;
-    char code[EXCHANGE_CODE_MAX + 1] = {};
-    if ((dwCommand == 5 || dwCommand == 32) && !ExchangeFirst(dev, dev.byProtocol, code))
+    const DEVICE_COMMAND *row = FindGetCommand(dwCommand);
+    char code[EXCHANGE_CODE_MAX + 1];
+    if (!ExchangeFirst(dev, row ? row->exchange : EXCHANGE_NONE, code))
         return 0;
     const char *mac = dev.struDevInfo.szMAC;
     std::string macText(mac, strnlen(mac, sizeof dev.struDevInfo.szMAC));
-    SendAndWait({GetKind(dwCommand)}, [&](CService &s) {
+    SendAndWait({KindOf(row)}, [&](CService &s) {
         char user[33];
         GetUserName(macText.c_str(), user);
         return s.GetDeviceConfig(dev, user, code, dwCommand, pIn);
@@ -341,25 +327,22 @@ int CGlobalCtrl::GetDeviceConfig(uint32_t bySelect, const char *pId, uint32_t dw
 
 int CGlobalCtrl::SetDeviceConfig(uint32_t bySelect, const char *pId, uint32_t dwCommand, const void *pIn,
                                  uint32_t /*dwInSize*/, void *pOut, uint32_t dwOutSize) {
-    // 14 and 25 have a 3.1 form, whose key comes from the 3.1 exchange: by the device's protocol.
-    static const uint32_t kByDevice[] = {7, 8, 14, 20, 25};
-    static const uint32_t kBy30[] = {9, 13, 15, 16, 19, 22, 23, 26, 28};
     DEVICE_LIST_ITEM dev;
     if (!FindForRequest("SetDeviceConfig", bySelect, pId, &dev))
         return 0;
-    char code[EXCHANGE_CODE_MAX + 1] = {};
-    if (NeedsExchange(dwCommand, kByDevice) && !ExchangeFirst(dev, dev.byProtocol, code))
+    const DEVICE_COMMAND *row = FindSetCommand(dwCommand);
+    char code[EXCHANGE_CODE_MAX + 1];
+    if (!ExchangeFirst(dev, row ? row->exchange : EXCHANGE_NONE, code))
         return 0;
-    if (NeedsExchange(dwCommand, kBy30) && !ExchangeFirst(dev, PROTOCOL_30, code))
-        return 0;
-    AnswerKind kind = dwCommand == 7 ? ANSWER_SET_QUESTION : ANSWER_COMMON;
+    AnswerKind kind = KindOf(row);
     std::string macText(dev.struDevInfo.szMAC, strnlen(dev.struDevInfo.szMAC, sizeof dev.struDevInfo.szMAC));
     SendAndWait({kind}, [&](CService &s) {
         char user[33];
         GetUserName(macText.c_str(), user);
         return s.SetDeviceConfig(dev, user, code, dwCommand, pIn);
     });
-    if (pOut && dwCommand != 22 && dwCommand != 23)
+    // A command without an output record (the Wi-Fi messages) leaves the caller's buffer alone.
+    if (pOut && kind != ANSWER_NONE && row->dwOutSize)
         ReadAnswer(kind, 0, pOut, dwOutSize < ANSWER_BLOCK_SIZE[kind] ? dwOutSize : ANSWER_BLOCK_SIZE[kind]);
     return ParseDevResponse();
 }

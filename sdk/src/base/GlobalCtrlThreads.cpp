@@ -48,7 +48,7 @@ int CGlobalCtrl::AskEveryService(const char *pNotStarted, const char *pSuccess, 
         return 0;
     }
     int sent = 0;
-    for (CService *service : m_pService) {
+    for (const std::unique_ptr<CService> &service : m_pService) {
         if (service && fn(*service)) {
             ZEVA_LOG_INF("%s", pSuccess);
             sent = 1;
@@ -96,9 +96,11 @@ uint32_t CGlobalCtrl::LocalSendInquiryThread(void *pParam) {
             continue;
         }
         if (YAR_GetTimeTick() - last > uint64_t(interval) * 1000) {
-            YAR_MutexLock(&self->m_hListMutex);
-            uint32_t devices = self->m_dwDeviceNum;
-            YAR_MutexUnlock(&self->m_hListMutex);
+            uint32_t devices = 0;
+            {
+                yar::yar_guard guard(&self->m_hListMutex);
+                devices = self->m_dwDeviceNum;
+            }
             ZEVA_LOG_INF("[CGlobalCtrl::LocalSendInquiryThread] m_dwDeviceNum[%d]", devices);
             self->SendInquiryOnServices();
             self->OfflineSweep();
@@ -134,7 +136,7 @@ void CGlobalCtrl::RestartServices() {
     if (!LockForRestart())
         return;
     StopQueryThread();
-    for (CService *service : m_pService)
+    for (const std::unique_ptr<CService> &service : m_pService)
         if (service)
             service->Stop();
     CAdapterInfo *adapters = CAdapterInfo::GetInstance();

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "base/GlobalCtrl.h"
+#include "utils/SdkLastError.h"
 #include "utils/SdkLog.h"
 #include "utils/Utils.h"
 #include "yar/yar_adapter.h"
@@ -12,6 +12,8 @@ namespace ZEVA {
 namespace {
 
 std::mutex g_instanceLock;
+// Deleted only by DestroyInstance: like the controller, the table is not torn down at exit, where
+// threads a host leaves behind may still read it.
 CAdapterInfo *g_instance = nullptr;
 
 // Copies at most size - 1 characters and terminates.
@@ -71,7 +73,7 @@ bool AllIPv6Known(const ADAPTER_TABLE &oldT, const ADAPTER_TABLE &newT) {
 
 int InvalidParameter(const char *pLine) {
     ZEVA_LOG_ERR("%s", pLine);
-    CGlobalCtrl::GetInstance()->SetLastError(ZEVA_ERR_PARAM);
+    SetSdkLastError(ZEVA_ERR_PARAM);
     return -1;
 }
 
@@ -97,7 +99,7 @@ int CAdapterInfo::GetAdapterInfo(ADAPTER_TABLE *pTable) {
     YAR_ADAPTER_INFO_T *list = nullptr;
     if (YAR_GetAdapterInfo(&list) != 0) {
         ZEVA_LOG_ERR("[CAdapterInfo::GetAdapterInfo] YAR_GetAdapterInfo failed");
-        CGlobalCtrl::GetInstance()->SetLastError(ZEVA_ERR_ADAPTER_ENUM);
+        SetSdkLastError(ZEVA_ERR_ADAPTER_ENUM);
         return 0;
     }
     int usable = 0;
@@ -168,7 +170,7 @@ int CAdapterInfo::GetCurAdapterMAC(int iIndex, char *pOut) {
     ADAPTER_ENTRY e;
     if (!GetAdapter(iIndex, &e)) {
         ZEVA_LOG_ERR("[CAdapterInfo::GetCurAdapterMAC] Invalid parameter, AdapterIndex %d is wrong!", iIndex);
-        CGlobalCtrl::GetInstance()->SetLastError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
         return -1;
     }
     char *p = pOut;
@@ -191,7 +193,7 @@ int CAdapterInfo::GetCurAdapterDesc(int iIndex, char *pOut) {
 
 int CAdapterInfo::SetCurAdapterIPv4List(int iCount, const char (*pIPv4)[16]) {
     if (iCount < 0 || iCount > MAX_ADAPTER_NUM || (iCount > 0 && !pIPv4)) {
-        CGlobalCtrl::GetInstance()->SetLastError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
         return 0;
     }
     std::lock_guard<std::mutex> guard(m_lock);

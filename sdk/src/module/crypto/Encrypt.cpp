@@ -42,24 +42,19 @@ bool CopyForCbc(const char *pName, const uint8_t *pIn, int iInLen, const int *pO
 
 }  // namespace
 
-CEncrypt::~CEncrypt() {
-    if (m_pInterface)
-        Morva_DestroyVORNEncrypt(m_pInterface);
-}
-
 void *CEncrypt::GetInterface() {
     if (!m_pInterface) {
-        m_pInterface = Morva_CreateVORNEncrypt();
+        m_pInterface.reset(Morva_CreateVORNEncrypt());
         if (!m_pInterface)
             ZEVA_LOG_ERR("CEncrypt::GetInterface, CreateEncrypt error");
     }
-    return m_pInterface;
+    return m_pInterface.get();
 }
 
 int CEncrypt::RunAes(AesFunction fnAes, const char *pFailText, const uint8_t *pIn, int iInLen, uint8_t *pOut,
                      int iOutLen, const uint8_t *pKey, int iKeyLen, const uint8_t *pIv, int iIvLen) {
     MORVA_AES_PARAM param{};
-    param.pInterface = m_pInterface;
+    param.pInterface = m_pInterface.get();
     param.pInputBuf = const_cast<uint8_t *>(pIn);
     param.iInputBufLen = iInLen;
     param.pOutputBuf = pOut;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "morva/MorvaCrypto.h"
 
@@ -11,7 +12,6 @@ namespace ZEVA {
 class CEncrypt {
 public:
     CEncrypt() = default;
-    ~CEncrypt();
     CEncrypt(const CEncrypt &) = delete;
     CEncrypt &operator=(const CEncrypt &) = delete;
 
@@ -73,7 +73,10 @@ private:
     int RunAes(AesFunction fnAes, const char *pFailText, const uint8_t *pIn, int iInLen, uint8_t *pOut, int iOutLen,
                const uint8_t *pKey, int iKeyLen, const uint8_t *pIv, int iIvLen);
 
-    void *m_pInterface = nullptr;
+    struct DESTROY_INTERFACE {
+        void operator()(void *pInterface) const { Morva_DestroyVORNEncrypt(pInterface); }
+    };
+    std::unique_ptr<void, DESTROY_INTERFACE> m_pInterface;
 };
 
 }  // namespace ZEVA

@@ -5,6 +5,7 @@
 #include "base/GlobalCtrl.h"
 #include "module/adapter/AdapterInfo.h"
 #include "module/protocol/ProbeXml.h"
+#include "utils/SdkLastError.h"
 #include "utils/SdkLog.h"
 #include "utils/SdkThread.h"
 #include "utils/Utils.h"
@@ -17,7 +18,7 @@ namespace ZEVA {
 struct CService::RECV_LOOP {
     const char *pAllocLine;  // logged when the receive buffer cannot be had
     const char *pExitLine;
-    int iSource;
+    int iSource;             // the source tag handed to the dispatcher
     uint32_t dwPauseMs;      // before each receive
     bool bRelay;             // pass every datagram on to the local relay group
     bool bSendsRelays;       // the relay socket's thread: sends the relays handed to it
@@ -71,7 +72,7 @@ bool SubnetAddress(const char *pField, uint32_t *pAddr) {
     uint8_t bytes[4];
     if (YAR_InetPton(YAR_AF_INET, text, bytes) != 0) {
         ZEVA_LOG_ERR("[CService::InquirySpecificSubnet] szStartSubnetIP[%s]", text);
-        CGlobalCtrl::GetInstance()->SetLastError(ZEVA_ERR_SUBNET_RANGE);
+        SetSdkLastError(ZEVA_ERR_SUBNET_RANGE);
         return false;
     }
     *pAddr = uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
@@ -196,7 +197,7 @@ int CService::InquirySpecificSubnet(const ZEVA_SUBNET_INFO *pSubnetInfo) {
         return 0;
     if (end - start > SUBNET_MAX_SPAN) {
         ZEVA_LOG_ERR("[CService::InquirySpecificSubnet] iIPNum[%d]", int(end - start));
-        CGlobalCtrl::GetInstance()->SetLastError(ZEVA_ERR_SUBNET_RANGE);
+        SetSdkLastError(ZEVA_ERR_SUBNET_RANGE);
         return 0;
     }
     for (uint32_t addr = start;; ++addr) {

@@ -18,6 +18,7 @@
 
 namespace ZEVA {
 
+struct DEVICE_COMMAND;
 struct DEVICE_LIST_ITEM;
 
 constexpr uint16_t MULTICAST_PORT = 37020;
@@ -29,7 +30,8 @@ constexpr const char *MULTICAST_GROUP = "239.255.255.250";
 constexpr const char *RELAY_GROUP = "239.255.255.251";
 constexpr uint32_t RECV_BUFFER_LEN = 10240;
 
-// Where a datagram came from, for the dispatcher.
+// The source tag a datagram reaches the dispatcher with: a multicast socket's, or a unicast
+// one's (the subnet socket, and the host's ParseData). Nothing is decided by it.
 enum { SOURCE_MULTICAST = 1, SOURCE_UNICAST = 2 };
 
 class CService {
@@ -80,20 +82,13 @@ private:
         const char *pSentLine;     // "... Send XML is %s"
         const char *pPackageFailLine;  // "... [%d] Package failed", or null
     };
-    // A builder by the device's protocol: 3.0, and 3.1 where one exists.
-    struct BUILDER_PAIR {
-        CMulticastProtocol::Builder build30;
-        CMulticastProtocol::Builder build31;
-    };
-
     int SendInquiryByMulticast();
-    // Builds with the builder of the device's protocol and sends; the pending identity is in
-    // place before the first byte goes out. 0 with the last error when either step fails.
-    int SendRequest(const DEVICE_LIST_ITEM &dev, const BUILDER_PAIR &builders, PROBE_REQUEST &req,
+    // Builds with the row's builder for the device's protocol and sends; the pending identity is
+    // in place before the first byte goes out. 0 with the last error when either step fails.
+    int SendRequest(const DEVICE_LIST_ITEM &dev, const DEVICE_COMMAND &cmd, PROBE_REQUEST &req,
                     const REQUEST_LINES &lines, int iArg = 0);
-    int SendConfig(const DEVICE_LIST_ITEM &dev, const BUILDER_PAIR &builders, const char *pWord,
-                   const char *pUserName, const char *pExchangeCode, uint32_t dwCommand, const void *pIn,
-                   const REQUEST_LINES &lines);
+    int SendConfig(const DEVICE_LIST_ITEM &dev, const DEVICE_COMMAND &cmd, const char *pUserName,
+                   const char *pExchangeCode, const void *pIn, const REQUEST_LINES &lines);
     // Takes the answer when it belongs to the pending request (and is not our own request come
     // back): the pending Uuid is cleared, so a copy of it is dropped.
     bool TakeAnswer(const TiXmlElement *pRoot, const char *pType, const char *pData, uint32_t dwLen);

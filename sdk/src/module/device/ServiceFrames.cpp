@@ -8,6 +8,7 @@
 #include "module/crypto/Encrypt.h"
 #include "module/device/Service.h"
 #include "module/protocol/AnswerBlocks.h"
+#include "utils/SdkLastError.h"
 #include "utils/SdkLog.h"
 #include "utils/Utils.h"
 #include "yar/yar_addr.h"
@@ -28,8 +29,6 @@ constexpr int32_t NO_CODE = -1;
 // By sub-code 1, 2 and 3 of the answer frame.
 constexpr int32_t MODIFY_ANSWER_CODES[3] = {ANSWER_FAILED, ANSWER_SUCCESS, ANSWER_LOCKED};
 constexpr int32_t RESET_ANSWER_CODES[3] = {ANSWER_SUCCESS, ANSWER_FAILED, NO_CODE};
-
-void SetLastError(uint32_t dwError) { CGlobalCtrl::GetInstance()->SetLastError(dwError); }
 
 // A text field of a record that need not be terminated, as a terminated copy.
 template <size_t N, size_t M>
@@ -101,13 +100,13 @@ int CService::SendInquiryByPcap() {
 int CService::ModifyNetParamByPcap(const char *pMAC, const char *pPassword, const ZEVA_NET_PARAM *pParam) {
     if (!pMAC || !pPassword || !pParam) {
         ZEVA_LOG_ERR("[CService::ModifyNetParamByPcap] param error!");
-        SetLastError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
         CGlobalCtrl::GetInstance()->SetDevResponse(ANSWER_NOT_SENT);
         return 0;
     }
     if (strnlen(pPassword, PASSWORD_MAX + 1) > PASSWORD_MAX) {
         ZEVA_LOG_ERR("[CService::ModifyNetParamByPcap] Password is too long!");
-        SetLastError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
         return 0;
     }
     uint8_t block[MODIFY_BLOCK_LEN];
@@ -117,7 +116,7 @@ int CService::ModifyNetParamByPcap(const char *pMAC, const char *pPassword, cons
     if (!SendFrame(pMAC, FieldText(address, pParam->szIPv4Address), FieldText(mask, pParam->szIPv4SubNetMask),
                    PCAP_OP_MODIFY, 0, m_PcapProtocol.TakeSequence(), block, sizeof block)) {
         ZEVA_LOG_ERR("[CService::ModifyNetParamByPcap] SendDataByPcap failed");
-        SetLastError(ZEVA_ERR_PCAP);
+        SetSdkLastError(ZEVA_ERR_PCAP);
         return 0;
     }
     return 1;
@@ -127,7 +126,7 @@ int CService::ResetPasswordEthernet(const char *pMAC, const char *pIPv4First, co
                                     const ZEVA_RESET_PARAM *pParam) {
     if (!pParam || !pMAC) {
         ZEVA_LOG_ERR("[CService::ResetPasswordEthernet] szCode is Null");
-        SetLastError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
         return 0;
     }
     uint8_t code[FRAME_MIN_DATA] = {};

@@ -1,6 +1,7 @@
 #include "module/dynamic/Libpcap.h"
 
 #include "base/GlobalCtrl.h"
+#include "utils/SdkLastError.h"
 #include "utils/SdkLog.h"
 
 namespace ZEVA {
@@ -37,7 +38,7 @@ void CLibpcap::ClearAPI() {
 
 int CLibpcap::LoadAPI() {
     if (!m_hLibHandle) {
-        CGlobalCtrl::GetInstance()->SetLastError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
         ZEVA_LOG_ERR("%s, NULL == %s", "CLibpcap::LoadAPI", "m_hLibHandle");
         return 0;
     }

@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "base/GlobalCtrl.h"
 #include "module/adapter/AdapterInfo.h"
 #include "module/dynamic/Libpcap.h"
+#include "utils/SdkLastError.h"
 #include "utils/SdkLog.h"
 
 namespace ZEVA {
@@ -15,8 +15,6 @@ namespace {
 constexpr int SNAPSHOT_LEN = 65535;
 constexpr int READ_TIMEOUT_MS = 1000;
 constexpr bpf_u_int32 FILTER_NETMASK = 0xFFFFFF;
-
-void SetLastError(uint32_t dwError) { CGlobalCtrl::GetInstance()->SetLastError(dwError); }
 
 }  // namespace
 
@@ -86,18 +84,18 @@ int CIOEthernet::SendData(const void *pData, uint32_t dwDataLen, const YAR_ADDR_
     std::lock_guard<std::mutex> guard(m_sendLock);
     pcap_t *handle = m_pPcapHandle.load();
     if (!m_bInit.load() || !handle) {
-        SetLastError(ZEVA_ERR_PCAP);
+        SetSdkLastError(ZEVA_ERR_PCAP);
         ZEVA_LOG_ERR("[CIOEthernet::SendData] no init");
         return 0;
     }
     if (!pData || dwDataLen == 0) {
-        SetLastError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
         ZEVA_LOG_ERR("[CIOEthernet::SendData] pData is Null or dwDataLen <= 0");
         return 0;
     }
     if (Pcap_SendPacket(handle, static_cast<const u_char *>(pData), static_cast<int>(dwDataLen)) == -1) {
         ZEVA_LOG_ERR("[CIOEthernet::SendData] pcap_sendpacket failed");
-        SetLastError(ZEVA_ERR_PCAP);
+        SetSdkLastError(ZEVA_ERR_PCAP);
         return 0;
     }
     return 1;
@@ -106,12 +104,12 @@ int CIOEthernet::SendData(const void *pData, uint32_t dwDataLen, const YAR_ADDR_
 int CIOEthernet::RecvData(void *pBuf, uint32_t dwBufLen, uint32_t *pRecvLen) {
     pcap_t *handle = m_pPcapHandle.load();
     if (!m_bInit.load() || !handle) {
-        SetLastError(ZEVA_ERR_PCAP);
+        SetSdkLastError(ZEVA_ERR_PCAP);
         ZEVA_LOG_ERR("[CIOEthernet::RecvData] no init");
         return 0;
     }
     if (!pBuf || dwBufLen == 0 || !pRecvLen) {
-        SetLastError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
         ZEVA_LOG_ERR("[CIOEthernet::RecvData] pBuf is Null or dwBufLen <= 0");
         return 0;
     }

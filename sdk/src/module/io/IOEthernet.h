@@ -32,8 +32,9 @@ public:
     void Wake();
     // Sends one whole frame; the address is not used.
     int SendData(const void *pData, uint32_t dwDataLen, const YAR_ADDR_T *pAddr) override;
-    // Waits for one frame (or the read time-out once something arrived). A frame outside 80..500 bytes (or larger than the buffer) and a
-    // time-out give 1 with length 0; 0 only when the capture failed.
+    // Waits for one frame (or the read time-out once something arrived). A frame outside 80..500
+    // bytes (or larger than the buffer) and a time-out give 1 with length 0; 0 only when the
+    // capture failed.
     int RecvData(void *pBuf, uint32_t dwBufLen, uint32_t *pRecvLen) override;
     bool IsOpen() const { return m_bInit.load() != 0; }
 

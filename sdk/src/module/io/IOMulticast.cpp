@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "base/GlobalCtrl.h"
 #include "module/adapter/AdapterInfo.h"
 #include "module/io/SocketOptions.h"
+#include "utils/SdkError.h"
 #include "utils/SdkLog.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"

@@ -1,7 +1,7 @@
 #include "module/io/IOSocket.h"
 
-#include "base/GlobalCtrl.h"
 #include "module/io/SocketOptions.h"
+#include "utils/SdkLastError.h"
 #include "utils/SdkLog.h"
 #include "yar/yar_error.h"
 #include "yar/yar_socket.h"
@@ -18,7 +18,7 @@ constexpr int kRecvBufferSize = 8388608;
 CIOSocket::~CIOSocket() { Fini(); }
 
 void CIOSocket::Fail(uint32_t dwError) {
-    CGlobalCtrl::GetInstance()->SetLastError(dwError);
+    SetSdkLastError(dwError);
     Fini();
 }
 
@@ -73,7 +73,7 @@ bool CIOSocket::CanRecv(const void *pBuf, uint32_t dwBufLen, const uint32_t *pRe
         return false;
     }
     if (!pBuf || dwBufLen == 0 || !pRecvLen) {
-        CGlobalCtrl::GetInstance()->SetLastError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
         ZEVA_LOG_ERR("[%s::RecvData] pBuf is Null or dwBufLen <= 0", m_pClass);
         return false;
     }
@@ -99,9 +99,8 @@ int CIOSocket::SendData(const void *pData, uint32_t dwDataLen, const YAR_ADDR_T 
         ZEVA_LOG_ERR("[%s::SendData] no init", m_pClass);
         return 0;
     }
-    CGlobalCtrl *ctrl = CGlobalCtrl::GetInstance();
     if (!pData || dwDataLen == 0) {
-        ctrl->SetLastError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
         ZEVA_LOG_ERR("[%s::SendData] pData is Null or dwDataLen <= 0", m_pClass);
         return 0;
     }
@@ -110,12 +109,12 @@ int CIOSocket::SendData(const void *pData, uint32_t dwDataLen, const YAR_ADDR_T 
     int sysErr = YAR_GetSystemLastError();
     char ip[128] = {};
     YAR_GetAddrStringEx(pAddr, ip, sizeof ip);
-    ctrl->SetLastError(ZEVA_ERR_SEND);
-    ctrl->NoteSendFailed();
+    SetSdkLastError(ZEVA_ERR_SEND);
+    NoteSendFailed();
     ZEVA_LOG_ERR("[%s::SendData] %s[%d] pData[0x%x] dwDataLen[%d] ip[%s] send data failed, sys_err[%d]", m_pClass,
                  m_pSocketName, m_hSocket, ZEVA_PTR_ARG(pData), dwDataLen, ip, sysErr);
     if (sysErr == YAR_SYSERR_NETWORK_ACCESS_DENIED) {
-        ctrl->SetLastError(ZEVA_ERR_NO_PERMISSION);
+        SetSdkLastError(ZEVA_ERR_NO_PERMISSION);
         ZEVA_LOG_ERR("[%s::SendData] No Permission", m_pClass);
     }
     return 0;

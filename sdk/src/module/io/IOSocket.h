@@ -36,7 +36,9 @@ protected:
     bool CanRecv(const void *pBuf, uint32_t dwBufLen, const uint32_t *pRecvLen);
 
     int m_hSocket = -1;
-    char m_szIP[16] = {};  // the adapter's address (the bind of the Windows original)
+    // The adapter's address: the interface of a multicast join, and the address in the log lines.
+    // The sockets themselves bind the wildcard address.
+    char m_szIP[16] = {};
     uint16_t m_wPort = 0;
 
 private:

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "base/GlobalCtrl.h"
 #include "module/adapter/AdapterInfo.h"
 #include "utils/SdkLog.h"
 #include "yar/yar_socket.h"

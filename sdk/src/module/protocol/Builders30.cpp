@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "base/GlobalCtrl.h"
 #include "morva/MorvaUtility.h"
 #include "module/protocol/MulticastProtocol.h"
+#include "utils/SdkLastError.h"
 #include "utils/SdkLog.h"
 #include "yar/yar_file.h"
 
@@ -23,11 +23,9 @@ constexpr uint32_t kAuthFileMax = 512;
 
 #define PROBE_HEAD "<?xml version=\"1.0\" encoding=\"utf-8\"?><Probe><Uuid>%s</Uuid><MAC>%s</MAC><Types>"
 
-void SetError(uint32_t dwError) { CGlobalCtrl::GetInstance()->SetLastError(dwError); }
-
 int Fail(uint32_t dwError, const char *pLine) {
     ZEVA_LOG_ERR("%s", pLine);
-    SetError(dwError);
+    SetSdkLastError(dwError);
     return 0;
 }
 
@@ -99,7 +97,7 @@ int CMulticastProtocol::EncryptPrefixed(const char *pRandomStr, const char *pTex
         len = form.dwMax;
     if (len == 0 || len > form.dwMax) {
         ZEVA_LOG_ERR("[CMulticastProtocol::%s] %s Length error the length is %d", form.pFunc, form.pWhat, int(len));
-        SetError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
         m_bRefused = true;
         return 0;
     }
@@ -140,7 +138,7 @@ int CMulticastProtocol::EncryptAnswerByRandomStr(const char *pRandomStr, const c
     uint32_t len = uint32_t(strnlen(pAnswer, 256));
     if (len == 0) {
         ZEVA_LOG_ERR("[CMulticastProtocol::EncryptAnswerByRandomStr] Answer Length error the length is %d", 0);
-        SetError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
         return 0;
     }
     uint8_t plain[256] = {};
@@ -404,13 +402,13 @@ int CMulticastProtocol::PackageQuestions(const PROBE_REQUEST &req, const ZEVA_SE
         marked += q.byMark != 0;
     if (marked != 3) {
         ZEVA_LOG_ERR("[CMulticastProtocol::%s] QUESTION_NUM_ERR!", pFunc);
-        SetError(ZEVA_ERR_QUESTION_NUM);
+        SetSdkLastError(ZEVA_ERR_QUESTION_NUM);
         return 0;
     }
     char pw[64];
     if (!EncryptPWByRandomStr(req.pExchangeCode, Field16(pPassword).c_str(), pw, sizeof pw)) {
         ZEVA_LOG_ERR("[CMulticastProtocol::%s] EncryptPWByRandomStr fail", pFunc);
-        SetError(ZEVA_ERR_ENCRYPT);
+        SetSdkLastError(ZEVA_ERR_ENCRYPT);
         return 0;
     }
     std::string list;
@@ -421,7 +419,7 @@ int CMulticastProtocol::PackageQuestions(const PROBE_REQUEST &req, const ZEVA_SE
         std::string text(q.szAnswer, strnlen(q.szAnswer, sizeof q.szAnswer));
         if (!EncryptAnswerByRandomStr(req.pExchangeCode, text.c_str(), answer, sizeof answer)) {
             ZEVA_LOG_ERR("[CMulticastProtocol::%s] EncryptAnswerByRandomStr fail", pFunc);
-            SetError(ZEVA_ERR_ENCRYPT);
+            SetSdkLastError(ZEVA_ERR_ENCRYPT);
             return 0;
         }
         list += "<Question><ID>" + std::to_string(q.dwID) + "</ID><Answer>" + answer +
@@ -459,7 +457,7 @@ int CMulticastProtocol::ReadAuthFile(const char *pPath, char *pCode, uint32_t dw
     YAR_FILE_HANDLE file = YAR_OpenFile(pPath, YAR_FILE_READ, 0);
     if (file == YAR_INVALID_FILE) {
         ZEVA_LOG_ERR("[CMulticastProtocol::%s] YAR_OpenFile failed", pFunc);
-        SetError(ZEVA_ERR_INIT);
+        SetSdkLastError(ZEVA_ERR_INIT);
         return 0;
     }
     YAR_FINFO_T info{};
@@ -467,13 +465,13 @@ int CMulticastProtocol::ReadAuthFile(const char *pPath, char *pCode, uint32_t dw
     uint32_t got = 0;
     if (YAR_FileStat(file, &info) != 0) {
         ZEVA_LOG_ERR("[CMulticastProtocol::%s] YAR_FileStat failed", pFunc);
-        SetError(ZEVA_ERR_INIT);
+        SetSdkLastError(ZEVA_ERR_INIT);
     } else if (info.u64Size == 0 || info.u64Size > kAuthFileMax || info.u64Size >= dwCapacity) {
         ZEVA_LOG_ERR("[CMulticastProtocol::%s] file is too big or no data, file size is %d", pFunc, int(info.u64Size));
-        SetError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
     } else if (YAR_ReadFile(file, pCode, uint32_t(info.u64Size), &got) != 0) {
         ZEVA_LOG_ERR("[CMulticastProtocol::%s] YAR_ReadFile failed", pFunc);
-        SetError(ZEVA_ERR_INIT);
+        SetSdkLastError(ZEVA_ERR_INIT);
     } else {
         ok = 1;
     }

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "base/GlobalCtrl.h"
 #include "morva/MorvaUtility.h"
 #include "module/protocol/AnswerBlocks.h"
 #include "module/protocol/MulticastProtocol_V31.h"
 #include "module/protocol/ProbeXml.h"
+#include "utils/SdkLastError.h"
 #include "utils/SdkLog.h"
 #include "utils/Utils.h"
 
@@ -26,7 +26,7 @@ constexpr uint32_t kAuthFileMax = 512;
 
 int Fail(uint32_t dwError, const char *pLine) {
     ZEVA_LOG_ERR("%s", pLine);
-    CGlobalCtrl::GetInstance()->SetLastError(dwError);
+    SetSdkLastError(dwError);
     return 0;
 }
 
@@ -129,7 +129,7 @@ int CMulticastProtocol_V31::EncryptConfig_V31(const uint8_t *pPlain, uint32_t dw
     // R goes before the plaintext, and both must fit the cipher's copy.
     if (dwLen > kPlainMax) {
         ZEVA_LOG_ERR("[CMulticastProtocol_V31::EncryptConfig_V31] dwDataLen[%d] is invalid", int(dwLen));
-        CGlobalCtrl::GetInstance()->SetLastError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
         return 0;
     }
     uint8_t random[kPrefix];
@@ -202,7 +202,7 @@ int CMulticastProtocol_V31::PackagePasswordOnly_V31(const PROBE_REQUEST &req, co
     char pw[64], iv[IV_TEXT_LEN + 1];
     if (!req.pIn) {
         ZEVA_LOG_ERR("[CMulticastProtocol_V31::PackagePasswordOnly_V31] %s: no record", pWord);
-        CGlobalCtrl::GetInstance()->SetLastError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
         return 0;
     }
     if (!EncryptPasswordOnly(req, pKeyWord, reinterpret_cast<const char *>(req.pIn), pw, iv))
@@ -222,8 +222,8 @@ int CMulticastProtocol_V31::PackageTovukUnbind_V31(const PROBE_REQUEST &req, cha
     return PackagePasswordOnly_V31(req, "tovukUnbind_v31", "tovukUnbind_v31", true, pOut, dwOutSize, pOutLen);
 }
 
-// The key word is the type word cut to 15 characters and no Iv is sent: what devices expect of
-// this request is unsettled, so it is built as described.
+// The key word is the type word cut to 15 characters (a 16-byte buffer), and no Iv is sent;
+// whether devices expect that of this request is not known.
 int CMulticastProtocol_V31::PackageRestoreInactive_V31(const PROBE_REQUEST &req, char *pOut, uint32_t dwOutSize,
                                                        uint32_t *pOutLen) {
     return PackagePasswordOnly_V31(req, "restoreInactive_v31", "restoreInactive", false, pOut, dwOutSize, pOutLen);

@@ -3,14 +3,14 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "base/GlobalCtrl.h"
+#include "utils/SdkLastError.h"
 #include "utils/SdkLog.h"
 
 namespace ZEVA {
 
 int CMulticastProtocol::PrintProbe(char *pOut, uint32_t dwOutSize, uint32_t *pOutLen, const char *pFormat, ...) {
     if (!pOut || dwOutSize == 0 || !pOutLen) {
-        CGlobalCtrl::GetInstance()->SetLastError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
         return 0;
     }
     va_list args;
@@ -21,7 +21,7 @@ int CMulticastProtocol::PrintProbe(char *pOut, uint32_t dwOutSize, uint32_t *pOu
         pOut[0] = '\0';
         *pOutLen = 0;
         ZEVA_LOG_ERR("[CMulticastProtocol::PrintProbe] text of %d bytes does not fit %u", n, dwOutSize);
-        CGlobalCtrl::GetInstance()->SetLastError(ZEVA_ERR_BUFFER_TOO_SMALL);
+        SetSdkLastError(ZEVA_ERR_BUFFER_TOO_SMALL);
         return 0;
     }
     *pOutLen = uint32_t(n);

@@ -83,7 +83,9 @@ public:
     // The 16-byte password digest of a network-parameter change, salted by what salts there are.
     int CreateSaltPassword(const char *pUserName, const char *pPassword, const char *pSalt, const char *pSalt2,
                            uint8_t *pOut);
-    // Secrets under the random string, Base64 into the output (see the table of each).
+    // Secrets under the device's random string, AES-128-ECB and Base64 into the output: the
+    // string's first 16 bytes, then the text, zero-filled to 32 bytes (a password, cut to 16
+    // characters) or to 80 (a text cut to 64).
     int EncryptPWByRandomStr(const char *pRandomStr, const char *pPassWord, char *lpOutBuffer, uint32_t dwOutSize);
     int EncryptByRandomStr64(const char *pRandomStr, const char *pText, char *lpOutBuffer, uint32_t dwOutSize);
     // Texts of 1 to 240 bytes; longer ones are refused with 2005.

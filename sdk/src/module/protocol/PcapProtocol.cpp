@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "base/GlobalCtrl.h"
 #include "module/adapter/AdapterInfo.h"
+#include "utils/SdkLastError.h"
 #include "utils/SdkLog.h"
 #include "utils/Utils.h"
 #include "yar/yar_addr.h"
@@ -101,7 +101,7 @@ uint32_t CPacketSender::PackageData(const char *pDstMAC, const char *pIPv4First,
                                     uint32_t dwDataLen, uint16_t wAdapterIndex, uint8_t *pOut) {
     if (!pOut || !pDstMAC || (!pData && dwDataLen) || dwDataLen > FRAME_BUFFER_LEN - FRAME_DATA_OFFSET) {
         ZEVA_LOG_ERR("[CPacketSender::PackageData] Invalid parameter!");
-        CGlobalCtrl::GetInstance()->SetLastError(ZEVA_ERR_PARAM);
+        SetSdkLastError(ZEVA_ERR_PARAM);
         return 0;
     }
     std::memset(pOut, 0, FRAME_BUFFER_LEN);
@@ -182,7 +182,6 @@ int CPcapProtocol::ParsePacket(uint32_t dwLen, const uint8_t *pFrame, uint16_t w
     std::memcpy(h.byTargetMAC, pFrame + ETH_SOURCE, 6);
     std::memcpy(h.byIPv4First, disc + 30, 4);
     std::memcpy(h.byIPv4Second, disc + 34, 4);
-    std::memcpy(m_bySourceMAC, pFrame + ETH_SOURCE, 6);
     std::memset(m_byData, 0, sizeof m_byData);
     std::memcpy(m_byData, pFrame + FRAME_DATA_OFFSET, dataLen);
     m_dwDataLen = dataLen;

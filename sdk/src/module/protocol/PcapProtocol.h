@@ -98,7 +98,6 @@ private:
     int ParseExtended(uint32_t dwLen, const uint8_t *pFrame);
 
     PCAP_HEADER m_struHeader{};
-    uint8_t m_bySourceMAC[6] = {};
     uint8_t m_byData[FRAME_MAX_DATA] = {};
     uint32_t m_dwDataLen = 0;
     bool m_bExtended = false;

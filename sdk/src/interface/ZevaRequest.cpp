@@ -1,11 +1,12 @@
-// The exports of the device requests: argument checks and the two command tables, the
-// conversions of the older reset records, then the controller.
+// The exports of the device requests: argument checks (the record sizes come from the device
+// commands' rows), the conversions of the older reset records, then the controller.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "interface/ExportCall.h"
+#include "module/device/DeviceCommands.h"
 #include "utils/SdkLog.h"
 
 using namespace ZEVA;
@@ -24,47 +25,31 @@ __attribute__((format(printf, 1, 2))) int FailArgumentF(const char *pFormat, ...
     return FailArgument(line);
 }
 
-// Output sizes of the get commands.
-const struct {
-    uint32_t dwCommand;
-    uint32_t dwOutSize;
-} kGetSizes[] = {{1, 260},   {2, 388},   {3, 388},   {5, 388},   {6, 13076}, {12, 6288}, {17, 212},  {18, 0},
-                 {21, 652},  {24, 128},  {27, 76},   {29, 1444}, {30, 1028}, {31, 1540}, {32, 900},  {33, 1548}};
-
-// Input and output sizes of the set commands (an output of 0: none is written).
-const struct {
-    uint32_t dwCommand;
-    uint32_t dwInSize;
-    uint32_t dwOutSize;
-} kSetSizes[] = {{7, 13076, 256}, {8, 152, 128},  {9, 160, 128},  {13, 6288, 128}, {14, 144, 128},
-                 {15, 148, 128},  {16, 160, 128}, {19, 116, 128}, {20, 276, 128},  {22, 200, 0},
-                 {23, 200, 0},    {25, 272, 128}, {26, 772, 128}, {28, 292, 128}};
-
 bool Empty(const char *p) { return !p || !p[0]; }
 
 int CheckGetCommand(uint32_t dwCommand, const void *lpOutBuffer, uint32_t dwOutBuffSize) {
-    if (dwCommand != 18 && (!lpOutBuffer || dwOutBuffSize == 0)) {
+    if (dwCommand != ZEVA_GET_DISK_LOCATE && (!lpOutBuffer || dwOutBuffSize == 0)) {
         Ctrl()->SetLastError(ZEVA_ERR_PARAM);
         return 0;
     }
-    for (const auto &row : kGetSizes) {
-        if (row.dwCommand != dwCommand)
-            continue;
-        if (dwCommand == 18 || row.dwOutSize == dwOutBuffSize)
-            return 1;
-        if (dwCommand == 1 || dwCommand == 21 || dwCommand == 33)
-            return FailArgument("[GetDeviceConfig_V20] dwOutBuffSize error");
-        return FailArgumentF("[GetDeviceConfig_V20] dwOutBuffSize error,the lenth of dwOutBuffSize is %d",
-                             dwOutBuffSize);
-    }
-    return FailArgumentF("[GetDeviceConfig_V20] No support dwCommand[%d]", dwCommand);
+    const DEVICE_COMMAND *row = FindGetCommand(dwCommand);
+    if (!row)
+        return FailArgumentF("[GetDeviceConfig_V20] No support dwCommand[%d]", dwCommand);
+    if (dwCommand == ZEVA_GET_DISK_LOCATE || row->dwOutSize == dwOutBuffSize)
+        return 1;
+    if (dwCommand == ZEVA_GET_DEVICE_CODE || dwCommand == ZEVA_GET_QRCODES || dwCommand == ZEVA_GET_QRCODES_V31)
+        return FailArgument("[GetDeviceConfig_V20] dwOutBuffSize error");
+    return FailArgumentF("[GetDeviceConfig_V20] dwOutBuffSize error,the lenth of dwOutBuffSize is %d",
+                         dwOutBuffSize);
 }
 
 const char *MissingBufferLine(uint32_t dwCommand) {
     switch (dwCommand) {
-    case 7: return "[SetDeviceConfig] lpInBuffer or lpOutBuffer is Null, dwInBuffSize or dwOutBuffSize is 0!";
-    case 9: return "[SetDeviceConfig] _sDestMAC is Null!";
-    case 19:
+    case ZEVA_SET_SECURITY_QUESTIONS:
+        return "[SetDeviceConfig] lpInBuffer or lpOutBuffer is Null, dwInBuffSize or dwOutBuffSize is 0!";
+    case ZEVA_SET_VERIFICATION_CODE:
+        return "[SetDeviceConfig] _sDestMAC is Null!";
+    case ZEVA_SET_QADRA_ENABLE:
         return "[SetDeviceConfig] _sDestMAC or lpInBuffer or lpOutBuffer or pSalt is Null, dwInBuffSize or "
                "dwOutBuffSize is 0!";
     default:
@@ -74,28 +59,25 @@ const char *MissingBufferLine(uint32_t dwCommand) {
 
 int CheckSetCommand(uint32_t dwCommand, const void *lpInBuffer, uint32_t dwInBuffSize, const void *lpOutBuffer,
                     uint32_t dwOutBuffSize) {
-    for (const auto &row : kSetSizes) {
-        if (row.dwCommand != dwCommand)
-            continue;
-        bool needsOut = row.dwOutSize != 0;
-        if (!lpInBuffer || dwInBuffSize == 0 || (needsOut && (!lpOutBuffer || dwOutBuffSize == 0)))
-            return FailArgument(MissingBufferLine(dwCommand));
-        if (dwInBuffSize != row.dwInSize)
-            return FailArgumentF("[SetDeviceConfig] dwInBuffSize error,the lenth of dwInBuffSize is %d", dwInBuffSize);
-        if (needsOut && dwOutBuffSize != row.dwOutSize)
-            return FailArgumentF("[SetDeviceConfig] dwOutBuffSize error,the lenth of dwOutBuffSize is %d",
-                                 dwOutBuffSize);
-        const char *in = static_cast<const char *>(lpInBuffer);
-        if (dwCommand == 20 && in[20] == '\0')
-            return FailArgument("[SetDeviceConfig] szMailBoxAddr error");
-        if (dwCommand == 22 || dwCommand == 23) {
-            auto *wifi = static_cast<const ZEVA_WIFI_PARAM *>(lpInBuffer);
-            if (wifi->szSSID[0] == '\0' || wifi->szPassword[0] == '\0')
-                return FailArgument("[SetDeviceConfig] szSSID or szPassword error");
-        }
-        return 1;
+    // A row without an input record is sent by no export (command 4).
+    const DEVICE_COMMAND *row = FindSetCommand(dwCommand);
+    if (!row || row->dwInSize == 0)
+        return FailArgumentF("[SetDeviceConfig] No support dwCommand[%d]", dwCommand);
+    bool needsOut = row->dwOutSize != 0;
+    if (!lpInBuffer || dwInBuffSize == 0 || (needsOut && (!lpOutBuffer || dwOutBuffSize == 0)))
+        return FailArgument(MissingBufferLine(dwCommand));
+    if (dwInBuffSize != row->dwInSize)
+        return FailArgumentF("[SetDeviceConfig] dwInBuffSize error,the lenth of dwInBuffSize is %d", dwInBuffSize);
+    if (needsOut && dwOutBuffSize != row->dwOutSize)
+        return FailArgumentF("[SetDeviceConfig] dwOutBuffSize error,the lenth of dwOutBuffSize is %d", dwOutBuffSize);
+    if (dwCommand == ZEVA_SET_MAILBOX && static_cast<const ZEVA_MAILBOX_CFG *>(lpInBuffer)->szMailBoxAddr[0] == '\0')
+        return FailArgument("[SetDeviceConfig] szMailBoxAddr error");
+    if (dwCommand == ZEVA_SET_WIFI_PARAM || dwCommand == ZEVA_SET_WIFI_PARAM_CHECK) {
+        auto *wifi = static_cast<const ZEVA_WIFI_PARAM *>(lpInBuffer);
+        if (wifi->szSSID[0] == '\0' || wifi->szPassword[0] == '\0')
+            return FailArgument("[SetDeviceConfig] szSSID or szPassword error");
     }
-    return FailArgumentF("[SetDeviceConfig] No support dwCommand[%d]", dwCommand);
+    return 1;
 }
 
 int WifiParam(const char *pName, uint32_t dwCommand, const char *sMAC, const char *sSSID, const char *sPassword) {
@@ -270,9 +252,9 @@ BOOL ZEVA_SetDeviceConfig(const char *sDevSerialNO, DWORD dwCommand, void *lpInB
 }
 
 BOOL ZEVA_WifiParamCfg(const char *sMAC, const char *sSSID, const char *sPassword) {
-    return WifiParam("WifiParamCfg", 22, sMAC, sSSID, sPassword);
+    return WifiParam("WifiParamCfg", ZEVA_SET_WIFI_PARAM, sMAC, sSSID, sPassword);
 }
 
 BOOL ZEVA_WifiParamCheck(const char *sMAC, const char *sSSID, const char *sPassword) {
-    return WifiParam("WifiParamCheck", 23, sMAC, sSSID, sPassword);
+    return WifiParam("WifiParamCheck", ZEVA_SET_WIFI_PARAM_CHECK, sMAC, sSSID, sPassword);
 }

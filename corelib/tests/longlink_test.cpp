@@ -42,7 +42,7 @@ struct Sink {
             self->pStopOnData->Stop();
             return 0;
         }
-        if (iStatus == LINK_ERR_RECV_TIMEOUT)
+        if (iStatus == MORVA_ERR_RECV_TIMEOUT)
             return self->iTimeoutReturn;
         return iStatus == 0 ? self->iDataReturn.load() : self->iCloseReturn.load();
     }
@@ -211,7 +211,7 @@ TEST_F(LongLink, ThreadLifeByStatusAndResult) {
             EXPECT_GE(sink.Count(row.iExpectStatus), 1u);
             EXPECT_FALSE(WaitFor([&] { return sink.iCalls != iCalls; }, 150)) << "no call after the end";
         } else {
-            ASSERT_TRUE(WaitFor([&] { return sink.Count(LINK_ERR_RECV_TIMEOUT) >= 3; }, 5000));
+            ASSERT_TRUE(WaitFor([&] { return sink.Count(MORVA_ERR_RECV_TIMEOUT) >= 3; }, 5000));
             EXPECT_TRUE(log.Matching("StartRecvThread, Exit").empty());
         }
         if (row.bPeerSends) {

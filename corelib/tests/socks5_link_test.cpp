@@ -233,7 +233,7 @@ TEST_F(Socks5Client, HostileAndRefusingReplies) {
         if (pLink) {
             Link_DestroyLink(pLink);
         } else if (r.name.rfind("REP", 0) == 0) {
-            EXPECT_EQ(LINK_ERR_CONNECT, LastError());
+            EXPECT_EQ(MORVA_ERR_CONNECT, LastError());
         }
     }
 }
@@ -377,7 +377,7 @@ TEST_F(Socks5Server, CutMessagesAndSilentClientsFailWithinTheTimeOut) {
             const auto start = std::chrono::steady_clock::now();
             Result res = Handshake(full.substr(0, cut), bHalfClose);
             EXPECT_EQ(nullptr, res.pLink);
-            EXPECT_EQ(bHalfClose ? LINK_ERR_PEER_CLOSED : LINK_ERR_RECV_TIMEOUT, LastError());
+            EXPECT_EQ(bHalfClose ? MORVA_ERR_PEER_CLOSED : MORVA_ERR_RECV_TIMEOUT, LastError());
             EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
         }
     }

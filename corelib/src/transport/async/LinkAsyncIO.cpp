@@ -433,7 +433,7 @@ int CLinkAsyncIO::AsyncIOPostRecv(char *pBuf, DWORD dwSize, YAR_ASYNCIO_ROUTINE 
                         "[0x%X]CLinkAsyncIO::AsyncIOPostRecv, YAR_AsyncIO_RecvEx Failed, m_socketAsyncIO[%d], "
                         "syserror[%d], m_nUserID[%d]",
                         MORVA_PTR_ARG(this), iSocket, YAR_GetSystemLastError(), m_nUserID);
-        SetError(9);
+        SetError(MORVA_ERR_RECV);
         return 0;
     }
     m_bRecving = 1;

@@ -162,7 +162,7 @@ int CLinkBase::CreateSocket() {
                         "[0x%X]CLinkBase::CreateSocket, CreateSocket Failed, Addr[%s:%d], m_enumTransType[%d], "
                         "syserror[%d]",
                         MORVA_PTR_ARG(this), m_szServerIP, m_wServerPort, m_enumTransType, YAR_GetSystemLastError());
-        SetError(LINK_ERR_SOCKET);
+        SetError(MORVA_ERR_SOCKET);
         return 0;
     }
     m_bCloseSocket = 0;
@@ -235,7 +235,7 @@ int CLinkBase::ProcessLocalIPAndPort() {
                             bTcp ? "[0x%X]CLinkBase::ProcessLocalIPAndPort, GetTcpPort Failed, m_iAf[%d], Addr[%s:%d]"
                                  : "[0x%X]CLinkBase::ProcessLocalIPAndPort, GetUdpPort Failed, m_iAf[%d], Addr[%s:%d]",
                             MORVA_PTR_ARG(this), m_iAf, m_szServerIP, m_wServerPort);
-            SetError(LINK_ERR_NO_POOL_PORT);
+            SetError(MORVA_ERR_NO_POOL_PORT);
             return 0;
         }
         m_bPortFromPool = 1;
@@ -262,7 +262,7 @@ int CLinkBase::BindSockToLocalAddr() {
         if (YAR_Bind(m_socket, &struAddr) != 0) {
             LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkBase::BindSockToLocalAddr, YAR_Bind Failed, m_socket[%d], syserror[%d]",
                             MORVA_PTR_ARG(this), m_socket, YAR_GetSystemLastError());
-            SetError(LINK_ERR_BIND);
+            SetError(MORVA_ERR_BIND);
             return 0;
         }
         m_wAsyncLocalPort = m_wLocalPort;
@@ -271,7 +271,7 @@ int CLinkBase::BindSockToLocalAddr() {
     if (Ctrl()->IsPortMultiList() && Ctrl()->GetPortMultiTotalNum(PortFlag()) >= PORT_MULTI_MAX_NODES) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkBase::BindSockToLocalAddr, PortMultiTotalNum MAXLISTLEN m_enumTransType[%d]",
                         MORVA_PTR_ARG(this), m_enumTransType);
-        SetError(LINK_ERR_PORT_LIST_FULL);
+        SetError(MORVA_ERR_PORT_LIST_FULL);
         return 0;
     }
     if (!m_bAsyncCmd)
@@ -282,7 +282,7 @@ int CLinkBase::BindSockToLocalAddr() {
     if (YAR_Bind(m_socket, &struAny) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkBase::BindSockToLocalAddr, YAR_Bind Failed, m_socket[%d], syserror[%d]",
                         MORVA_PTR_ARG(this), m_socket, YAR_GetSystemLastError());
-        SetError(LINK_ERR_BIND);
+        SetError(MORVA_ERR_BIND);
         return 0;
     }
     YAR_ADDR_T struLocal = {};
@@ -318,7 +318,7 @@ int CLinkBase::DoConnect() {
                         "m_socket[%d], m_dwCommand[%d], syserror[%d], m_dwConncetTimeout[%d]",
                         MORVA_PTR_ARG(this), m_iAf, m_szServerIP, m_wServerPort, m_socket, m_dwCommand,
                         YAR_GetSystemLastError(), m_dwConncetTimeout);
-        SetError(LINK_ERR_CONNECT);
+        SetError(MORVA_ERR_CONNECT);
         return 0;
     }
     YAR_ADDR_T struLocal = {};
@@ -348,7 +348,7 @@ int CLinkBase::HeartAsyncConnect() {
                         "[0x%X]CLinkBase::HeartAsyncConnect, ConnLinkAsync Failed, m_iAf[%d], Addr[%s:%d], "
                         "m_socket[%d], m_dwCommand[%d]",
                         MORVA_PTR_ARG(this), m_iAf, m_szServerIP, m_wServerPort, m_socket, m_dwCommand);
-        SetError(LINK_ERR_CONNECT);
+        SetError(MORVA_ERR_CONNECT);
         return 0;
     }
     if (!m_wLocalPort && Ctrl()->IsPortMultiList()) {
@@ -376,13 +376,13 @@ int CLinkBase::DoRecvForRealRecv(int iSocket, char *pBuf, int iSize, DWORD *pRec
         YAR_SetNonBlock(iSocket, 1);
     for (;;) {
         if (iSocket == -1)
-            return LINK_ERR_RECV;
+            return MORVA_ERR_RECV;
         const uint64_t ullUsed = YAR_GetTimeTick() - ullStart;
         const int iReady = WaitReadable(iSocket, ullUsed >= dwTimeOut ? 0 : dwTimeOut - (DWORD)ullUsed);
         if (iReady < 0) {
             LogModule_Write(LOG_LEVEL_ERR, "DoSelectWin, YAR_Select Failed, iRet[%d], socket[%d], syserror[%d]", iReady,
                             iSocket, YAR_GetSystemLastError());
-            return LINK_ERR_RECV;
+            return MORVA_ERR_RECV;
         }
         if (iReady > 0) {
             char *pAt = pBuf + *pRecvLen;
@@ -390,17 +390,17 @@ int CLinkBase::DoRecvForRealRecv(int iSocket, char *pBuf, int iSize, DWORD *pRec
             int iRead = pLink ? pLink->RecvRaw(pAt, iWant) : YAR_Recv(iSocket, pAt, iWant);
             const int iSysError = iRead < 0 ? YAR_GetSystemLastError() : 0;
             if (iRead == -1 && iSysError != YAR_SYSERR_WSAEWOULDBLOCK)
-                return LINK_ERR_RECV;
+                return MORVA_ERR_RECV;
             if (iRead == -2)
-                return LINK_ERR_RECV_TIMEOUT;
+                return MORVA_ERR_RECV_TIMEOUT;
             if (iRead == -1)
                 iRead = 0;
             else if (iRead == 0 && !bTLSMode)
-                return LINK_ERR_PEER_CLOSED;
+                return MORVA_ERR_PEER_CLOSED;
             *pRecvLen += (DWORD)iRead;
             if ((int)*pRecvLen >= iSize || (bFirstData && (!bTLSMode || *pRecvLen > 0))) {
-                SetError(LINK_RECV_OK);
-                return LINK_RECV_OK;
+                SetError(MORVA_ERR_SUCCESS);
+                return MORVA_ERR_SUCCESS;
             }
         }
         const uint64_t ullElapsed = YAR_GetTimeTick() - ullStart;
@@ -409,7 +409,7 @@ int CLinkBase::DoRecvForRealRecv(int iSocket, char *pBuf, int iSize, DWORD *pRec
                             "DoRecvForRealRecv, Recv Timeout, pThis[0x%X], Socket[%d], dwUsedTime[%d], dwTimeOut[%d], "
                             "bCloseSocket[%d]",
                             MORVA_PTR_ARG(pLink), iSocket, (int)ullElapsed, dwTimeOut, pbCloseSocket ? *pbCloseSocket : 0);
-            return LINK_ERR_RECV_TIMEOUT;
+            return MORVA_ERR_RECV_TIMEOUT;
         }
     }
 }
@@ -421,7 +421,7 @@ int CLinkBase::RecvData(char *pBuf, DWORD dwSize, DWORD *pRecvLen, DWORD dwTimeO
     if (m_bAsyncCmd && m_bBindSocket) {
         iResult = m_LinkAsyncIO.RecvCmdDataSync(pBuf, dwSize, dwTimeOut, pRecvLen);
         SetError(iResult);
-        if (iResult != LINK_RECV_OK && iResult != LINK_ERR_RECV_TIMEOUT) {
+        if (iResult != MORVA_ERR_SUCCESS && iResult != MORVA_ERR_RECV_TIMEOUT) {
             LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkBase::RecvData, RecvCmdDataSync Failed, UserID[%d], m_wAsyncLocalPort[%d]",
                             MORVA_PTR_ARG(this), m_struExt.dwUserID, m_wAsyncLocalPort);
             return 0;
@@ -432,7 +432,7 @@ int CLinkBase::RecvData(char *pBuf, DWORD dwSize, DWORD *pRecvLen, DWORD dwTimeO
         return 0;  // stream mode: data goes to the callback
     iResult = DoRecvForRealRecv(m_socket, pBuf, (int)dwSize, pRecvLen, dwTimeOut, &m_bCloseSocket, this, bFirstData, 0);
     SetError(iResult);
-    if (iResult != LINK_RECV_OK && iResult != LINK_ERR_RECV_TIMEOUT) {
+    if (iResult != MORVA_ERR_SUCCESS && iResult != MORVA_ERR_RECV_TIMEOUT) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkBase::RecvData, DoRealRecvEx Failed, m_socket[%d], UserID[%d], dwRet[%d]",
                         MORVA_PTR_ARG(this), m_socket, m_struExt.dwUserID, iResult);
         return 0;
@@ -602,7 +602,7 @@ int CLinkBase::SetBuffSize(DWORD dwSndMult, DWORD dwRcvMult) {
     if (m_socket == -1) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkBase::CloseLink, SetBuffSize Failed, Invalid m_socket[%d]",
                         MORVA_PTR_ARG(this), m_socket);
-        SetError(LINK_ERR_NO_SOCKET);
+        SetError(MORVA_ERR_NOT_READY);
         return 0;
     }
     int iSend = 0, iRecv = 0;

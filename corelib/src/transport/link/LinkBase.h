@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "Module/Memory/ObjectBase.h"
+#include "internal/MorvaInternal.h"
 #include "morva/MorvaLink.h"
 #include "morva/MorvaTypes.h"
 #include "transport/async/LinkAsyncIO.h"
@@ -14,22 +15,6 @@
 #include "yar/yar_addr.h"
 
 namespace Vorezi {
-
-// Receive results, also stored as the library error.
-enum {
-    LINK_RECV_OK = 0,
-    LINK_ERR_CONNECT = 7,
-    LINK_ERR_SEND = 8,
-    LINK_ERR_RECV = 9,
-    LINK_ERR_RECV_TIMEOUT = 10,
-    LINK_ERR_NO_SOCKET = 12,
-    LINK_ERR_SOCKET = 44,
-    LINK_ERR_MCAST_JOIN = 70,
-    LINK_ERR_BIND = 72,
-    LINK_ERR_PEER_CLOSED = 73,
-    LINK_ERR_NO_POOL_PORT = 104,
-    LINK_ERR_PORT_LIST_FULL = 187,
-};
 
 enum LinkTransType { LINK_TRANS_TCP = 0, LINK_TRANS_UDP = 1, LINK_TRANS_MCAST = 2 };
 

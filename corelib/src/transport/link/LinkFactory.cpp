@@ -234,7 +234,7 @@ int Link_SendDataByLink(CLinkBase *pLink, const char *pBuf, DWORD uiSendLen, DWO
         LogModule_Write(LOG_LEVEL_INF,
                         "Link_SendDataByLink Failed, pLinkInstance[0x%X], iSendLen[%d] != uiSendLen[%d], dwTimeout[%d]",
                         MORVA_PTR_ARG(pLink), iSendLen, uiSendLen, dwTimeOut);
-        SetError(LINK_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
     }
     return iSendLen;
 }

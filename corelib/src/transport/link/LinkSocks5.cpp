@@ -74,7 +74,7 @@ int CLinkTCPSocks5::ConnectProxy() {
     if (YAR_ConnectWithTimeOut(m_socket, &struProxy, m_dwConncetTimeout) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "Private connect %s:%d sock=%d this=%#x cmd=%#x sys_err=%d", TargetText(),
                         m_wLocalPort, m_socket, MORVA_PTR_ARG(this), m_dwCommand, YAR_GetSystemLastError());
-        SetError(LINK_ERR_CONNECT);
+        SetError(MORVA_ERR_CONNECT);
         return 0;
     }
     YAR_ADDR_T struLocal = {};
@@ -92,7 +92,7 @@ int CLinkTCPSocks5::ConnectProxy() {
 int CLinkTCPSocks5::SendAll(const BYTE *pBuf, DWORD dwLen) {
     if (SendData((const char *)pBuf, dwLen, m_dwSendTimeout) == (int)dwLen)
         return 1;
-    SetError(LINK_ERR_SEND);
+    SetError(MORVA_ERR_SEND);
     return 0;
 }
 
@@ -109,7 +109,7 @@ int CLinkTCPSocks5::Handshake() {
     if (!socks5::CheckMethodReply(byBuf, &m_bySelectMethod)) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSocks5::DoConnect, method refused, VER[%d], METHOD[%d]",
                         MORVA_PTR_ARG(this), byBuf[0], byBuf[1]);
-        SetError(LINK_ERR_CONNECT);
+        SetError(MORVA_ERR_CONNECT);
         return 0;
     }
     DWORD dwLen = 0;
@@ -122,7 +122,7 @@ int CLinkTCPSocks5::Handshake() {
     if (!socks5::CheckConnectReplyHead(byBuf, m_bySelectMethod, &dwMore)) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSocks5::DoConnect, CONNECT refused, VER[%d], REP[%d], ATYP[%d]",
                         MORVA_PTR_ARG(this), byBuf[0], byBuf[1], byBuf[3]);
-        SetError(LINK_ERR_CONNECT);
+        SetError(MORVA_ERR_CONNECT);
         return 0;
     }
     BYTE *pTail = byBuf + socks5::kHeadLen;

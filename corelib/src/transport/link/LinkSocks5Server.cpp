@@ -78,7 +78,7 @@ int CLinkTCPSocks5Server::Refuse(BYTE byRep, const char *pWhat, int iValue) {
     if (byRep)
         SendReply(byRep);
     LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSocks5Server::DoConnect, %s[%d]", MORVA_PTR_ARG(this), pWhat, iValue);
-    SetError(LINK_ERR_RECV);
+    SetError(MORVA_ERR_RECV);
     return 0;
 }
 
@@ -139,7 +139,7 @@ int CLinkTCPSocks5Server::ReadRequest() {
         return 0;
     std::memcpy(&m_wRequestPort, byPort, sizeof(byPort));
     if (!SendReply(socks5::GrantedReply(m_bySelectMethod))) {
-        SetError(LINK_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
         return 0;
     }
     return 1;

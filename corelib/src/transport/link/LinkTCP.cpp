@@ -58,7 +58,7 @@ int CLinkTCP::SendData(const char *pBuf, DWORD dwLen, DWORD dwTimeOut) {
     if (iSent < 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCP::SendData, Morva_SplittingSendWithTimeout Failed, m_socket[%d]",
                         MORVA_PTR_ARG(this), m_socket);
-        SetError(LINK_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
     } else if (iSent == 0) {
         LogModule_Write(LOG_LEVEL_ERR,
                         "[0x%X]CLinkTCP::SendData, Morva_SplittingSendWithTimeout iSendLen==0, m_socket[%d], Addr[%s:%d]",

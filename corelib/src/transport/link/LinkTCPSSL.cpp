@@ -264,7 +264,7 @@ int CLinkTCPSSL::DoSSLAccept() {
     if (!bAccepted) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSSL::DoSSLAccept, SSLTrans_accept Failed, m_pSSLTrans[0x%X], m_socket[%d]",
                         MORVA_PTR_ARG(this), MORVA_PTR_ARG(m_pSSLTrans), m_socket);
-        SetError(LINK_ERR_CONNECT);
+        SetError(MORVA_ERR_CONNECT);
         DestroySSL();
         return 0;
     }
@@ -331,7 +331,7 @@ int CLinkTCPSSL::SSLSend(const char *pBuf, DWORD dwLen, DWORD dwTimeOut) {
         LogModule_Write(LOG_LEVEL_ERR,
                         "[0x%X]CLinkTCPSSL::SendData, Failed, iSendLen[%d] != dwSendLen[%d], m_socket[%d], syserror[%d]",
                         MORVA_PTR_ARG(this), iSent, dwLen, m_socket, YAR_GetSystemLastError());
-        SetError(LINK_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
     }
     return iSent;
 }
@@ -378,7 +378,7 @@ int CLinkTCPSSL::AsyncSend(const char *pBuf, DWORD dwLen) {
     if (m_LinkAsyncIO.SendSealed(pOut.get(), (DWORD)iSealed) <= 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkTCPSSL::SendData, Failed, iSendLenSSL[%d], m_LinkAsyncIO[0x%X]",
                         MORVA_PTR_ARG(this), iSealed, MORVA_PTR_ARG(&m_LinkAsyncIO));
-        SetError(LINK_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
         return -1;
     }
     LogModule_Write(LOG_LEVEL_DBG, "[0x%X]CLinkTCPSSL::SendData, iSendLenSSL[%d], m_LinkAsyncIO[0x%X]", MORVA_PTR_ARG(this),
@@ -471,14 +471,14 @@ int CLinkTCPSSL::SSLRecv(char *pBuf, DWORD dwSize, DWORD *pRecvLen, DWORD dwTime
         dwTimeOut = m_dwRecvTimeout ? m_dwRecvTimeout : Ctrl()->GetDefaultRecvTimeOut();
     int bFailed = 0;
     const DWORD dwHeld = TakeHeld(pBuf, dwSize, &bFailed);
-    int iResult = bFailed ? LINK_ERR_RECV : LINK_RECV_OK;
+    int iResult = bFailed ? MORVA_ERR_RECV : MORVA_ERR_SUCCESS;
     DWORD dwMore = 0;
     if (!bFailed && dwHeld < dwSize && !(bFirstData && dwHeld))
         iResult = DoRecvForRealRecv(m_socket, pBuf + dwHeld, (int)(dwSize - dwHeld), &dwMore, dwTimeOut, &m_bCloseSocket,
                                     this, bFirstData, 1);
     *pRecvLen = dwHeld + dwMore;
     SetError(iResult);
-    if (iResult != LINK_RECV_OK && iResult != LINK_ERR_RECV_TIMEOUT) {
+    if (iResult != MORVA_ERR_SUCCESS && iResult != MORVA_ERR_RECV_TIMEOUT) {
         LogModule_Write(LOG_LEVEL_ERR,
                         "[0x%X]CLinkTCPSSL::RecvData, DoRealRecvEx Failed, dwRet[%d], m_socket[%d], m_bCloseSocket[%d], "
                         "m_bSelect[%d], dwTimeout[%d]",

@@ -45,7 +45,7 @@ int CLinkUDP::SendTo(const char *pIP, WORD wPort, const char *pBuf, DWORD dwLen,
     const int iSent = YAR_SendTo(m_socket, pBuf, (int)dwLen, &struAddr);
     if (iSent != (int)dwLen) {
         LogModule_Write(LOG_LEVEL_ERR, pFailText, MORVA_PTR_ARG(this), m_socket, dwLen, YAR_GetSystemLastError());
-        SetError(LINK_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
     }
     return iSent;
 }
@@ -85,7 +85,7 @@ int CLinkMcast::OpenLink() {
         LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLinkMcast::OpenLink, YAR_Bind Failed, m_socket[%d], Addr[%s:%d][%s:%d], syserror[%d]",
                         MORVA_PTR_ARG(this), m_socket, szLocal, m_wGroupPort, szGroup, m_wGroupPort,
                         YAR_GetSystemLastError());
-        SetError(LINK_ERR_BIND);
+        SetError(MORVA_ERR_BIND);
         Cleanup();
         return 0;
     }
@@ -95,7 +95,7 @@ int CLinkMcast::OpenLink() {
                         "syserror[%d]",
                         MORVA_PTR_ARG(this), m_socket, szLocal, m_wGroupPort, szGroup, m_wGroupPort,
                         YAR_GetSystemLastError());
-        SetError(LINK_ERR_MCAST_JOIN);
+        SetError(MORVA_ERR_MCAST_JOIN);
         Cleanup();
         return 0;
     }

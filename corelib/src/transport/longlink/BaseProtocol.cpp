@@ -153,7 +153,7 @@ char *CBaseProtocol::RecvData(DWORD *pLen, int *pStatus, DWORD dwTimeOut, int bF
     if (!Link_RecvData(Link(), m_szRecvBuf, m_dwRecvBufSize, &m_dwRecvLen, dwTimeOut, bFirstData))
         *pStatus = (int)LastError();
     else if (m_dwRecvLen == 0)
-        *pStatus = LINK_ERR_RECV_TIMEOUT;
+        *pStatus = MORVA_ERR_RECV_TIMEOUT;
     *pLen = m_dwRecvLen;
     return m_szRecvBuf;
 }

@@ -231,7 +231,7 @@ void CLongLinkPrivateBase::RecvThreadCallback() {
         if (m_bExit)
             break;
         DWORD dwLen = 0;
-        int iStatus = LINK_RECV_OK;
+        int iStatus = MORVA_ERR_SUCCESS;
         pProtocol = GetProtocolObject();
         if (!pProtocol) {
             LogModule_Write(LOG_LEVEL_ERR, "[0x%X]CLongLinkPrivateBase::RecvThreadCallback, GetProtocolObject Failed",
@@ -242,9 +242,9 @@ void CLongLinkPrivateBase::RecvThreadCallback() {
         if (m_bExit)
             break;
         const int iRet = m_fnDataCallBack(m_pUserData, pData, (int)dwLen, iStatus);
-        if (iStatus == LINK_ERR_PEER_CLOSED || (iStatus == LINK_ERR_RECV && LinkIsDead()))
+        if (iStatus == MORVA_ERR_PEER_CLOSED || (iStatus == MORVA_ERR_RECV && LinkIsDead()))
             break;
-        if (iRet == 0 && iStatus != LINK_ERR_RECV_TIMEOUT)
+        if (iRet == 0 && iStatus != MORVA_ERR_RECV_TIMEOUT)
             break;
     }
     m_ThreadControl.Stop();

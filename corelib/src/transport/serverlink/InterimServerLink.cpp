@@ -17,7 +17,7 @@ constexpr DWORD kWaitStepMs = 5;
 bool ValidStreamLink(int iStreamLink) {
     if (iStreamLink >= 0 && iStreamLink < SERVER_LINK_TCP_SLOTS)
         return true;
-    SetError(SERVER_LINK_ERR_PARAM);
+    SetError(MORVA_ERR_PARAM);
     return false;
 }
 

@@ -107,7 +107,7 @@ int CServerLinkBase::GetLocalAddress(YAR_ADDR_T *pAddr) {
                         "[%d]CServerLinkBase::GetLocalAddress, YAR_MakeAddrByString Failed, syserror[%d], Addr[%s:%d], "
                         "m_iAf[%d]",
                         Index(), YAR_GetSystemLastError(), m_szLocalIP, m_wLocalPort, m_iAf);
-        SetError(SERVER_LINK_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     return 1;
@@ -131,7 +131,7 @@ void CServerLinkBase::DestroySocket() {
 int CServerLinkBase::SetBuffSize(int iSocket, DWORD dwSendValue, DWORD dwRecvValue) {
     if (iSocket == -1) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkBase::SetBuffSize, iSocket == YAR_INVALID_SOCKET", Index());
-        SetError(SERVER_LINK_ERR_NO_SOCKET);
+        SetError(MORVA_ERR_NOT_READY);
         return 0;
     }
     int iSend = 0;
@@ -178,7 +178,7 @@ int CServerLinkBase::StartOwnThread(YAR_HANDLE *phThread, YAR_THREAD_ROUTINE fnR
     *phThread = YAR_Thread_Create(fnRoutine, this, SERVER_LINK_THREAD_STACK, 0, 0, 0);
     if (*phThread == YAR_INVALID_THREAD) {
         LogModule_Write(LOG_LEVEL_ERR, pFailText, Index(), YAR_GetSystemLastError());
-        SetError(SERVER_LINK_ERR_RESOURCE);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     return 1;

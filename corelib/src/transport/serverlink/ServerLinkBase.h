@@ -7,24 +7,13 @@
 #include <cstdint>
 
 #include "Module/Member/MemberBase.h"
+#include "internal/MorvaInternal.h"
 #include "morva/MorvaServerLink.h"
 #include "morva/MorvaTypes.h"
 #include "yar/yar_addr.h"
 #include "yar/yar_thread.h"
 
 namespace Vorezi {
-
-// Core error codes of the server links.
-enum {
-    SERVER_LINK_ERR_SEND = 8,
-    SERVER_LINK_ERR_NO_USER = 9,
-    SERVER_LINK_ERR_NO_SOCKET = 12,
-    SERVER_LINK_ERR_PARAM = 17,
-    SERVER_LINK_ERR_RESOURCE = 41,
-    SERVER_LINK_ERR_SOCKET = 44,
-    SERVER_LINK_ERR_BIND = 72,
-    SERVER_LINK_ERR_LISTEN = 75,
-};
 
 // SetInfo command of the TCP link: a 4-byte sleep (ms) before the listen thread's next accept.
 constexpr DWORD SERVER_LINK_CMD_ACCEPT_WAIT = 9;

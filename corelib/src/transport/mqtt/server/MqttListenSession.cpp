@@ -77,7 +77,7 @@ void CMqttListenSession::CleanupResource() {
 int CMqttListenSession::ServerDataCallBack(void *pUserData, SERVER_LINK_DATA *pData) {
     auto *pThis = static_cast<CMqttListenSession *>(pUserData);
     if (!pThis || !pData) {
-        SetError(SERVER_LINK_ERR_NO_USER);
+        SetError(MORVA_ERR_NO_USER);
         LogModule_Write(LOG_LEVEL_ERR, "CMqttListenSession::ServerDataCallBack, NULL == pUserData");
         return 0;
     }

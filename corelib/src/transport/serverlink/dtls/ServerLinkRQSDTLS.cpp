@@ -61,7 +61,7 @@ CServerLinkRQSDTLS::CServerLinkRQSDTLS() {
     if (YAR_MutexCreate(&m_csMapLock, 0) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "CServerLinkRQSDTLS::CServerLinkRQSDTLS, YAR_MutexCreate m_csMapLock Failed, syserror[%d]",
                         YAR_GetSystemLastError());
-        SetError(SERVER_LINK_ERR_RESOURCE);
+        SetError(MORVA_ERR_ALLOC);
         return;
     }
     int i = 0;
@@ -71,7 +71,7 @@ CServerLinkRQSDTLS::CServerLinkRQSDTLS() {
             break;
     }
     if (i < DTLS_INFO_COUNT) {
-        SetError(SERVER_LINK_ERR_RESOURCE);
+        SetError(MORVA_ERR_ALLOC);
         while (i-- > 0)
             YAR_MutexDestroy(&m_struDtlsInfo[i].csLock);
         YAR_MutexDestroy(&m_csMapLock);
@@ -91,7 +91,7 @@ CServerLinkRQSDTLS::~CServerLinkRQSDTLS() {
 
 int CServerLinkRQSDTLS::Start(void *pCond) {
     if (!m_bInit) {
-        SetError(SERVER_LINK_ERR_RESOURCE);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     m_bStopHandshake.store(0);
@@ -99,7 +99,7 @@ int CServerLinkRQSDTLS::Start(void *pCond) {
     if (!m_hWorkPool) {
         LogModule_Write(LOG_LEVEL_ERR, "CServerLinkRQSDTLS::Start, YAR_ThreadPoolFlex_Create Failed, syserror[%d]",
                         YAR_GetSystemLastError());
-        SetError(SERVER_LINK_ERR_RESOURCE);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     const int iRet = CServerLinkRQS::Start(pCond);
@@ -143,7 +143,7 @@ int CServerLinkRQSDTLS::CreateSSLCTX() {
     m_pSSLServer = Interim_CreateSSLServerEx(dwSSLVersion, 1);
     if (!m_pSSLServer) {
         if (LastError() != kErrSSLCreate)
-            SetError(SERVER_LINK_ERR_RESOURCE);
+            SetError(MORVA_ERR_ALLOC);
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkRQSDTLS::CreateSSLCTX, Interim_CreateSSLServerEx Failed, dwSSLVersion[%d]",
                         Index(), (int)dwSSLVersion);
         return 0;
@@ -163,7 +163,7 @@ int CServerLinkRQSDTLS::CreateSSLCTX() {
             iCertError = kErrCert;
         }
         DestroySSLCTX();
-        SetError(iCertError ? iCertError : SERVER_LINK_ERR_PARAM);
+        SetError(iCertError ? iCertError : MORVA_ERR_PARAM);
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkRQSDTLS::CreateSSLCTX, Failed, dwCertError[%d]", Index(), iCertError);
         return 0;
     }
@@ -200,14 +200,14 @@ int CServerLinkRQSDTLS::OpenLink() {
         if (YAR_Bind(m_socket, &m_struBindAddr) != 0) {
             LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkRQSDTLS::OpenLink, YAR_Bind Failed, syserror[%d], m_socket[%d]", Index(),
                             YAR_GetSystemLastError(), m_socket);
-            SetError(SERVER_LINK_ERR_BIND);
+            SetError(MORVA_ERR_BIND);
             break;
         }
         m_pServerRoute.reset(new (std::nothrow) CServerRoute());
         if (!m_pServerRoute) {
             LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkRQSDTLS::Start, New m_pServerRoute Failed, size[%d]", Index(),
                             (int)sizeof(CServerRoute));
-            SetError(SERVER_LINK_ERR_RESOURCE);
+            SetError(MORVA_ERR_ALLOC);
             break;
         }
         const SERVER_ROUTE_CALLBACKS callbacks = {ServerDTLSCreate, SendServerDTLSDataStatic, PostDataToDTLSStatic, this};
@@ -359,7 +359,7 @@ int CServerLinkRQSDTLS::SendServerDTLSDataStatic(void *pUserdata, const void *pD
     if (iBuCount < 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkRQSDTLS::SendServerDTLSDataStatic, YAR_SendTo Failed, iBuCount[%d], syserror[%d]",
                         pLink->Index(), iBuCount, YAR_GetSystemLastError());
-        SetError(SERVER_LINK_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
         return 0;
     }
     return 1;
@@ -490,7 +490,7 @@ int CServerLinkRQSDTLS::SendData(const SERVER_LINK_SEND_PARAM *pParam) {
         return -1;
     }
     if (!pParam || !pParam->pPeerIP) {
-        SetError(SERVER_LINK_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return -1;
     }
     char szKey[SERVER_LINK_ADDR_LEN + 8];
@@ -506,7 +506,7 @@ int CServerLinkRQSDTLS::SendData(const SERVER_LINK_SEND_PARAM *pParam) {
     if (iRet < 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkRQS::SendData, Failed, syserror[%d], m_socket[%d], Addr[%s:%d]", Index(),
                         YAR_GetSystemLastError(), m_socket, pParam->pPeerIP, (int)pParam->wPeerPort);
-        SetError(SERVER_LINK_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
     }
     return iRet;
 }

@@ -59,7 +59,7 @@ int CServerLinkMQTT::CreateMqttLink(const SERVER_LINK_COND &cond) {
     if (uIPLen >= 129) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkMQTT::CreateMqttLink, Invalid dwLocalIPLen[%d]", Index(),
                         int(uIPLen));
-        SetError(SERVER_LINK_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     // The settings come first: a connection can be accepted as soon as the embedded link runs.
@@ -156,7 +156,7 @@ int CServerLinkMQTT::EnlargeBufferSize(DWORD dwSendMult, DWORD dwRecvMult) {
     if (iHandle == -1) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkMQTT::EnlargeBufferSize, Invalid m_iAcceptHandle[%d]", Index(),
                         iHandle);
-        SetError(SERVER_LINK_ERR_NO_SOCKET);
+        SetError(MORVA_ERR_NOT_READY);
         return 0;
     }
     if (!Interim_MqttServerSetBuffSize(iHandle, dwSendMult, dwRecvMult)) {
@@ -175,7 +175,7 @@ int CServerLinkMQTT::ServerDataCallBack(void *pUserData, SERVER_LINK_DATA *pData
     auto *pThis = static_cast<CServerLinkMQTT *>(pUserData);
     if (!pThis || !pData) {
         LogModule_Write(LOG_LEVEL_ERR, "CServerLinkMQTT::ServerDataCallBack, NULL == pUserData");
-        SetError(SERVER_LINK_ERR_NO_USER);
+        SetError(MORVA_ERR_NO_USER);
         return 0;
     }
     if (pData->dwMsgType != SERVER_LINK_MSG_NEW) {

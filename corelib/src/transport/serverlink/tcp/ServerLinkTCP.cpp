@@ -48,7 +48,7 @@ int CServerLinkTCP::Start(void *pParam) {
     if (YAR_MutexCreate(&m_SlotMutex, 0) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkTCP::Start, YAR_MutexCreate Failed, syserror[%d]", Index(),
                         YAR_GetSystemLastError());
-        SetError(SERVER_LINK_ERR_RESOURCE);
+        SetError(MORVA_ERR_ALLOC);
         return 0;
     }
     m_bSlotMutex = 1;
@@ -69,7 +69,7 @@ int CServerLinkTCP::CreateSocket() {
         LogModule_Write(LOG_LEVEL_ERR,
                         "[%d]CServerLinkTCP::CreateSocket, YAR_CreateSocket Failed, Addr[%s:%d], m_iAf[%d], syserror[%d]",
                         Index(), m_szLocalIP, m_wLocalPort, m_iAf, YAR_GetSystemLastError());
-        SetError(SERVER_LINK_ERR_SOCKET);
+        SetError(MORVA_ERR_SOCKET);
         return 0;
     }
     return 1;
@@ -91,14 +91,14 @@ int CServerLinkTCP::OpenLink() {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkTCP::OpenLink, YAR_Bind Failed, syserror[%d]", Index(),
                         YAR_GetSystemLastError());
         CloseLink();
-        SetError(SERVER_LINK_ERR_BIND);
+        SetError(MORVA_ERR_BIND);
         return 0;
     }
     if (YAR_Listen(m_socket, kListenBacklog) != 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkTCP::OpenLink, YAR_Listen Failed, syserror[%d]", Index(),
                         YAR_GetSystemLastError());
         CloseLink();
-        SetError(SERVER_LINK_ERR_LISTEN);
+        SetError(MORVA_ERR_LISTEN);
         return 0;
     }
     LogModule_Write(LOG_LEVEL_DBG, "[%d]CServerLinkTCP::OpenLink, SUCC, m_socket[%d], Addr[%s:%d]", Index(), m_socket,
@@ -137,7 +137,7 @@ int CServerLinkTCP::SendData(const SERVER_LINK_SEND_PARAM *pParam) {
     if (m_socket == -1 || acceptSock == -1) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkTCP::SendData, Invalid Socket, m_socket[%d], acceptSock[%d]",
                         Index(), m_socket, acceptSock);
-        SetError(SERVER_LINK_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return -1;
     }
     const int iSent = YAR_Sendn(acceptSock, pParam->pData, (int)pParam->dwDataLen, 5000);
@@ -145,7 +145,7 @@ int CServerLinkTCP::SendData(const SERVER_LINK_SEND_PARAM *pParam) {
         LogModule_Write(LOG_LEVEL_ERR,
                         "[%d]CServerLinkTCP::SendData, YAR_Sendn Failed, acceptSock[%d], dwSendLen[%d], syserror[%d]",
                         Index(), acceptSock, (int)pParam->dwDataLen, YAR_GetSystemLastError());
-        SetError(SERVER_LINK_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
     }
     return iSent;
 }
@@ -161,7 +161,7 @@ void CServerLinkTCP::ListenProcess() {
     CServerLinkMgr *pMgr = GetServerLinkMgr();
     if (!pMgr || !pMgr->GetThreadPoolHandle()) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkTCP::ListenProcess, GetThreadPoolHandle Failed", Index());
-        SetError(SERVER_LINK_ERR_RESOURCE);
+        SetError(MORVA_ERR_ALLOC);
         return;
     }
     YAR_THREADPOOLFLEX_T *hPool = pMgr->GetThreadPoolHandle();
@@ -304,7 +304,7 @@ int CServerLinkTCP::AllocAcceptIndex() {
 int CServerLinkTCP::DelAcceptIndex(int iIndex) {
     if (!ValidSlot(iIndex)) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkTCP::DelAcceptIndex, Invalid index[%d]", Index(), iIndex);
-        SetError(SERVER_LINK_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return 0;
     }
     if (m_byManagerMode == 1)

@@ -74,7 +74,7 @@ void CServerLinkTCP::ServeConnection(int iIndex, int sockAccept) {
     SetError(iLastResult);
     // An end of stream (the client's or the owner's) lets the replies drain before the close
     // resets; a receive error, a bad head or a stop resets at once.
-    if (iLastResult == LINK_ERR_PEER_CLOSED)
+    if (iLastResult == MORVA_ERR_PEER_CLOSED)
         SocketDrainSendQueue(sockAccept, SOCKET_DRAIN_STALL_MS, &m_bStop);
     FinishSlot(iIndex, sockAccept);
 }
@@ -116,12 +116,12 @@ void CServerLinkTCP::ReceiveLoop(int iIndex, int sockAccept, int *pLastResult) {
         DWORD dwLen = 0;
         const int iResult =
             CLinkBase::DoRecvForRealRecv(sockAccept, pRecv, kRecvBufLen, &dwLen, dwTimeOut, nullptr, nullptr, 1, 0);
-        if (iResult != LINK_RECV_OK) {
+        if (iResult != MORVA_ERR_SUCCESS) {
             *pLastResult = iResult;
             PushRecord(iIndex, SERVER_LINK_MSG_DATA, pRecv, dwLen, iResult, nullptr, sockAccept);
-            if (iResult == LINK_ERR_PEER_CLOSED)
+            if (iResult == MORVA_ERR_PEER_CLOSED)
                 break;
-            if (iResult == LINK_ERR_RECV) {
+            if (iResult == MORVA_ERR_RECV) {
                 LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkTCP::TCPLinkProc, DoRecvForRealRecv Failed, iLinkIndex[%d], socket[%d]",
                                 Index(), iIndex, sockAccept);
                 break;

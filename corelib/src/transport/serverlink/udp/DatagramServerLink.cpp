@@ -46,7 +46,7 @@ int CDatagramServerLink::CreateSocket() {
     if (m_socket == -1) {
         LogModule_Write(LOG_LEVEL_ERR, m_struTraits.pCreateFailed, Index(), m_szLocalIP, m_wLocalPort,
                         YAR_GetSystemLastError());
-        SetError(SERVER_LINK_ERR_SOCKET);
+        SetError(MORVA_ERR_SOCKET);
         return 0;
     }
     return 1;

@@ -46,7 +46,7 @@ int CServerLinkRQS::OpenLink() {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkRQS::OpenLink, YAR_Bind Failed, syserror[%d]", Index(),
                         YAR_GetSystemLastError());
         CloseLink();
-        SetError(SERVER_LINK_ERR_BIND);
+        SetError(MORVA_ERR_BIND);
         return 0;
     }
     LogModule_Write(LOG_LEVEL_DBG, "[%d]CServerLinkRQS::OpenLink, SUCC, m_socket[%d]", Index(), m_socket);
@@ -99,7 +99,7 @@ int CServerLinkRQS::SendData(const SERVER_LINK_SEND_PARAM *pParam) {
         return -1;
     }
     if (!pParam || !pParam->pPeerIP) {
-        SetError(SERVER_LINK_ERR_PARAM);
+        SetError(MORVA_ERR_PARAM);
         return -1;
     }
     const int iRet = SendDatagramTo(m_socket, *pParam);
@@ -108,7 +108,7 @@ int CServerLinkRQS::SendData(const SERVER_LINK_SEND_PARAM *pParam) {
                         "[%d]CServerLinkRQS::SendData, YAR_SendTo Failed, iRet[%d], syserror[%d], m_socket[%d], Addr[%s:%d], dwSendLen[%d]",
                         Index(), iRet, YAR_GetSystemLastError(), m_socket, pParam->pPeerIP, pParam->wPeerPort,
                         (int)pParam->dwDataLen);
-        SetError(SERVER_LINK_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
     }
     return iRet;
 }

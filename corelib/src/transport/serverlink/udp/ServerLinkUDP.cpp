@@ -34,7 +34,7 @@ int CServerLinkUDP::OpenLink() {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkUDP::OpenLink, YAR_Bind socket[%d] Failed, syserror[%d], Addr[%s:%d]",
                         Index(), m_socket, YAR_GetSystemLastError(), m_szLocalIP, m_wLocalPort);
         CloseLink();
-        SetError(SERVER_LINK_ERR_BIND);
+        SetError(MORVA_ERR_BIND);
         return 0;
     }
     return 1;
@@ -94,7 +94,7 @@ int CServerLinkUDP::SendData(const SERVER_LINK_SEND_PARAM *pParam) {
     if (iSent < 0) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkUDP::SendData, YAR_SendTo Failed, syserror[%d], m_socket[%d], Addr[%s:%d]",
                         Index(), YAR_GetSystemLastError(), m_socket, pParam->pPeerIP, pParam->wPeerPort);
-        SetError(SERVER_LINK_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
     }
     return iSent;
 }

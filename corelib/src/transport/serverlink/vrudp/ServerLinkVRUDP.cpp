@@ -44,7 +44,7 @@ int CServerLinkVRUDP::CreateSocket() {
     if (lHandle == -1) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkVRUDP::CreateSocket, Interim_SecureCreate Failed, Addr[%s:%d]", Index(),
                         m_szLocalIP, m_wLocalPort);
-        SetError(SERVER_LINK_ERR_SOCKET);
+        SetError(MORVA_ERR_SOCKET);
         return 0;
     }
     m_lHandle.store(lHandle);
@@ -82,7 +82,7 @@ int CServerLinkVRUDP::EnlargeBufferSize(DWORD dwSendMult, DWORD dwRecvMult) {
     const int lHandle = m_lHandle.load();
     if (lHandle == -1) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkVRUDP::EnlargeBufferSize, Invalid m_lHandle[%d]", Index(), lHandle);
-        SetError(SERVER_LINK_ERR_NO_SOCKET);
+        SetError(MORVA_ERR_NOT_READY);
         return 0;
     }
     int32_t iSend = 0;

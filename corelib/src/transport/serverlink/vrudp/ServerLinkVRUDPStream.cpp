@@ -102,7 +102,7 @@ int CServerLinkVRUDPStream::EnlargeBufferSize(DWORD, DWORD) {
     if (iHandle == -1) {
         LogModule_Write(LOG_LEVEL_ERR, "[%d]CServerLinkVRUDPStream::EnlargeBufferSize, Invalid m_iHandle[%d]", Index(),
                         iHandle);
-        SetError(SERVER_LINK_ERR_NO_SOCKET);
+        SetError(MORVA_ERR_NOT_READY);
         return 0;
     }
     const int bRet = COM_VRUDP_SetSockBuffSize(iHandle, kSendBuffSize, kRecvBuffSize);
@@ -150,7 +150,7 @@ int CServerLinkVRUDPStream::SendData(const SERVER_LINK_SEND_PARAM *pParam) {
         LogModule_Write(LOG_LEVEL_ERR,
                         "[%d]CServerLinkVRUDPStream::SendData, COM_VRUDP_SendTo Failed, iAcceptHandle[%d], Addr[%s:%d]",
                         Index(), pParam->iAcceptHandle, struAddr.szAddr, struAddr.wPort);
-        SetError(SERVER_LINK_ERR_SEND);
+        SetError(MORVA_ERR_SEND);
     }
     return iRet;
 }

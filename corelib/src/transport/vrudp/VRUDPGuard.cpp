@@ -5,15 +5,6 @@
 
 namespace Vorezi {
 
-CGuard::CGuard(YAR_MUTEX_T *pMutex) : m_pMutex(pMutex) {
-    m_bLocked = pMutex && YAR_MutexLock(pMutex) == 0;
-}
-
-CGuard::~CGuard() {
-    if (m_bLocked)
-        YAR_MutexUnlock(m_pMutex);
-}
-
 CRWGuard::CRWGuard(int iVRUDPHandle) : m_iHandle(iVRUDPHandle) {
     CVRUDPLinkMgr *pMgr = GetVRUDPLinkMgr();
     if (!pMgr || !pMgr->ReadLockMember(iVRUDPHandle))

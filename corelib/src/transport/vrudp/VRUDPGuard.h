@@ -7,18 +7,12 @@ namespace Vorezi {
 
 class CHRUdpBase;
 
-// Locks a YAR mutex; unlocks only what it locked.
-class CGuard {
+// Locks a YAR mutex; unlocks only what it locked. The runtime's guard under the name and the
+// int answer these objects' callers test.
+class CGuard : private yar::yar_guard {
 public:
-    explicit CGuard(YAR_MUTEX_T *pMutex);
-    ~CGuard();
-    CGuard(const CGuard &) = delete;
-    CGuard &operator=(const CGuard &) = delete;
-    int IsLocked() const { return m_bLocked; }
-
-private:
-    YAR_MUTEX_T *m_pMutex;
-    int m_bLocked = 0;
+    explicit CGuard(YAR_MUTEX_T *pMutex) : yar_guard(pMutex) {}
+    int IsLocked() const { return yar_guard::IsLocked() ? 1 : 0; }
 };
 
 // The link manager's read lock on one handle. A handle of -1, a free index or a missing manager

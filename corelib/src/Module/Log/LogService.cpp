@@ -168,7 +168,7 @@ int CLogService::Queue(const char *pLine, uint32_t dwLen, int iLevel) {
     }
     if (bWrap)
         m_dwWritePos = 0;
-    char *pDst = m_pRing + m_dwWritePos;
+    char *pDst = m_pRing.get() + m_dwWritePos;
     std::memcpy(pDst, pLine, dwLen);
     m_Queue.push_back(Record{pDst, dwLen, iLevel});
     m_dwWritePos += dwLen;
@@ -199,7 +199,7 @@ int CLogService::Start() {
     {
         yar::yar_guard queue(&m_QueueMutex);
         if (!m_pRing)
-            m_pRing = new (std::nothrow) char[kRingSize];
+            m_pRing.reset(new (std::nothrow) char[kRingSize]);
         bOk = m_pRing != nullptr;
         if (bOk) {
             m_dwWritePos = 0;
@@ -216,8 +216,7 @@ int CLogService::Start() {
         if (!m_hThread) {
             yar::yar_guard queue(&m_QueueMutex);
             m_bStarted.store(0);
-            delete[] m_pRing;
-            m_pRing = nullptr;
+            m_pRing.reset();
             bOk = false;
         }
     }
@@ -242,8 +241,7 @@ void CLogService::Stop() {
 
     yar::yar_guard queue(&m_QueueMutex);
     m_Queue.clear();
-    delete[] m_pRing;
-    m_pRing = nullptr;
+    m_pRing.reset();
     m_bStarted.store(0);
     YAR_CondBroadcast(&m_hDrained);
 }

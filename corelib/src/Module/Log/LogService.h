@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -126,7 +127,7 @@ private:
     std::mutex m_DeliverMutex;
 
     YAR_MUTEX_T m_QueueMutex;
-    char *m_pRing = nullptr;
+    std::unique_ptr<char[]> m_pRing;
     uint32_t m_dwWritePos = 0;
     uint32_t m_dwFreeBudget = 0;
     std::vector<Record> m_Queue;

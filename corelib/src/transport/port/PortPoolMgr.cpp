@@ -115,10 +115,8 @@ CPortPoolMgr::~CPortPoolMgr() {
         return;
     {
         yar::yar_guard lock(&m_Mutex);
-        for (auto &pPool : m_pPools) {
-            delete pPool;
-            pPool = nullptr;
-        }
+        for (auto &pPool : m_pPools)
+            pPool.reset();
     }
     YAR_MutexDestroy(&m_Mutex);
 }
@@ -153,13 +151,12 @@ int CPortPoolMgr::CreatePortPool(const char *pLocalAddr, WORD wAddrFamily, WORD 
     for (int i = 0; i < kMaxPools; i++) {
         if (m_pPools[i])
             continue;
-        auto *pPool = new (std::nothrow) CPortPool;
+        std::unique_ptr<CPortPool> pPool(new (std::nothrow) CPortPool);
         if (pPool && pPool->CreatePortPool(pLocalAddr, wAddrFamily, wType, wMinPort, wMaxPort)) {
-            m_pPools[i] = pPool;
+            m_pPools[i] = std::move(pPool);
             iHandle = i;
         } else {
             LogModule_Write(LOG_LEVEL_ERR, "CPortPoolMgr::CreatePortPool, Failed, i[%d]", i);
-            delete pPool;
         }
         break;
     }
@@ -180,17 +177,16 @@ int CPortPoolMgr::DestroyPortPool(int nPortPool) {
         LogModule_Write(LOG_LEVEL_ERR, "CPortPoolMgr::DestroyPortPool, Invalid nPortPool[%d]", nPortPool);
         return 0;
     }
-    CPortPool *pPool;
+    // Taken out under the lock, destroyed after it.
+    std::unique_ptr<CPortPool> pPool;
     {
         yar::yar_guard lock(&m_Mutex);
-        pPool = m_pPools[nPortPool];
-        m_pPools[nPortPool] = nullptr;
+        pPool = std::move(m_pPools[nPortPool]);
     }
     if (!pPool) {
         LogModule_Write(LOG_LEVEL_ERR, "CPortPoolMgr::DestroyPortPool, Invalid nPortPool[%d], Not Find", nPortPool);
         return 0;
     }
-    delete pPool;
     return 1;
 }
 

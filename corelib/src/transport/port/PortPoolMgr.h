@@ -51,7 +51,7 @@ public:
 
 private:
     DWORD m_bInit = 0;
-    CPortPool *m_pPools[kMaxPools] = {};
+    std::unique_ptr<CPortPool> m_pPools[kMaxPools];
     YAR_MUTEX_T m_Mutex;
 };
 

@@ -11,24 +11,13 @@
 #include <vector>
 
 #include "GlobalCtrl/CoreGlobalCtrl.h"
+#include "support/refuse_mutex_lock.h"
 #include "transport/port/LocalPortPool.h"
 #include "transport/port/PortMultiplexList.h"
 #include "transport/port/PortPoolMgr.h"
 #include "yar/yar_addr.h"
 
 using namespace Vorezi;
-
-// This program is linked with the runtime's mutex lock wrapped, so that a test can make the next
-// lock on its thread fail as a broken mutex would.
-thread_local bool g_bRefuseNextMutexLock = false;
-extern "C" int __real_YAR_MutexLock(YAR_MUTEX_T *pMutex);
-extern "C" int __wrap_YAR_MutexLock(YAR_MUTEX_T *pMutex) {
-    if (g_bRefuseNextMutexLock) {
-        g_bRefuseNextMutexLock = false;
-        return -1;
-    }
-    return __real_YAR_MutexLock(pMutex);
-}
 
 namespace {
 

@@ -4,19 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/refuse_mutex_lock.h"
 #include "yar/yar_mutex.h"
-
-// This program is linked with the mutex lock wrapped, so that a test can make the next lock on its
-// thread fail as a broken mutex would.
-thread_local bool g_refuseNextLock = false;
-extern "C" int __real_YAR_MutexLock(YAR_MUTEX_T *mutex);
-extern "C" int __wrap_YAR_MutexLock(YAR_MUTEX_T *mutex) {
-    if (g_refuseNextLock) {
-        g_refuseNextLock = false;
-        return -1;
-    }
-    return __real_YAR_MutexLock(mutex);
-}
 
 namespace {
 
@@ -99,9 +88,9 @@ TEST_F(Mutex, GuardTellsWhetherItHoldsAndLeavesOnlyWhatItTook) {
     // hand's lock on its way out.
     ASSERT_EQ(YAR_MutexLock(&m_), 0);
     {
-        g_refuseNextLock = true;
+        g_bRefuseNextMutexLock = true;
         yar::yar_guard guard(&m_);
-        EXPECT_FALSE(g_refuseNextLock);
+        EXPECT_FALSE(g_bRefuseNextMutexLock);
         EXPECT_FALSE(guard.IsLocked());
         EXPECT_EQ(guard.Release(), nullptr);
     }

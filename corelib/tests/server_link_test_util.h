@@ -176,6 +176,20 @@ inline int FreePort(int iType = SOCK_STREAM, int iFamily = AF_INET) {
     return port;
 }
 
+// Whether another socket holds the loopback port, so that one with reuse-address cannot bind it.
+inline bool PortTaken(int iPort, int iType = SOCK_STREAM) {
+    int fd = socket(AF_INET, iType, 0);
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(iPort));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool bTaken = bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof(a)) != 0;
+    close(fd);
+    return bTaken;
+}
+
 // A blocking loopback TCP client, or -1.
 inline int ConnectTo(int iPort, bool bIPv6 = false) {
     int fd = socket(bIPv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -84,15 +84,24 @@ protected:
         PoolTest<0>::SetUp();
         ASSERT_NE(nullptr, GetCoreGlobalCtrl()->GetVRUDPLinkMgr());
     }
+    // The port was free when the fixture was made, but a test program running beside this one
+    // may have bound it since; the test's first link then moves on to another free port.
     int Create(Recorder &rec, DWORD dwSendMult = 0, DWORD dwRecvMult = 0) {
-        SERVER_LINK_COND c = MakeCond(SERVER_LINK_PRO_VRUDP, "127.0.0.1", WORD(iPort), &rec);
-        c.dwSendMult = dwSendMult;
-        c.dwRecvMult = dwRecvMult;
-        return rec.Create(&c);
+        for (int iTry = 0;; iTry++) {
+            SERVER_LINK_COND c = MakeCond(SERVER_LINK_PRO_VRUDP, "127.0.0.1", WORD(iPort), &rec);
+            c.dwSendMult = dwSendMult;
+            c.dwRecvMult = dwRecvMult;
+            const int h = rec.Create(&c);
+            bMadeALink = bMadeALink || h >= 0;
+            if (bMadeALink || iTry == 4 || !PortTaken(iPort, SOCK_DGRAM))
+                return h;
+            iPort = FreePort(SOCK_DGRAM);
+        }
     }
     CServerLinkVRUDP *Link(int h) { return dynamic_cast<CServerLinkVRUDP *>(GetServerLinkMgr()->GetMember(h)); }
 
     int iPort = FreePort(SOCK_DGRAM);
+    bool bMadeALink = false;
 };
 
 int PutAnswer(SERVER_LINK_DATA *p) {

@@ -5,25 +5,16 @@
 
 namespace Vorezi {
 
-CRWGuard::CRWGuard(int iVRUDPHandle) : m_iHandle(iVRUDPHandle) {
-    CVRUDPLinkMgr *pMgr = GetVRUDPLinkMgr();
-    if (!pMgr || !pMgr->ReadLockMember(iVRUDPHandle))
-        return;
-    m_pMember = pMgr->GetObject(iVRUDPHandle);
-    if (!m_pMember || m_pMember->IsClosing()) {
-        // A free slot, or a member on its way out: nothing to hold.
-        m_pMember = nullptr;
-        pMgr->ReadUnlockMember(iVRUDPHandle);
+CRWGuard::CRWGuard(int iVRUDPHandle) : CRWGuard(GetVRUDPLinkMgr(), iVRUDPHandle) {}
+
+CRWGuard::CRWGuard(CVRUDPLinkMgr *pMgr, int iVRUDPHandle) : m_Lock(pMgr, iVRUDPHandle) {
+    CHRUdpBase *pMember = m_Lock.IsLocked() ? pMgr->GetObject(iVRUDPHandle) : nullptr;
+    // A free slot, or a member on its way out: nothing to hold.
+    if (!pMember || pMember->IsClosing()) {
+        m_Lock.Unlock();
         return;
     }
-    m_bLocked = 1;
-}
-
-CRWGuard::~CRWGuard() {
-    if (!m_bLocked)
-        return;
-    if (CVRUDPLinkMgr *pMgr = GetVRUDPLinkMgr())
-        pMgr->ReadUnlockMember(m_iHandle);
+    m_pMember = pMember;
 }
 
 }  // namespace Vorezi

@@ -1,11 +1,13 @@
 // Scope guards of the reliable-UDP objects. Callers skip their work when IsLocked is 0.
 #pragma once
 
+#include "Module/Member/MemberLockGuard.h"
 #include "yar/yar_mutex.h"
 
 namespace Vorezi {
 
 class CHRUdpBase;
+class CVRUDPLinkMgr;
 
 // Locks a YAR mutex; unlocks only what it locked. The runtime's guard under the name and the
 // int answer these objects' callers test.
@@ -20,16 +22,14 @@ public:
 class CRWGuard {
 public:
     explicit CRWGuard(int iVRUDPHandle);
-    ~CRWGuard();
-    CRWGuard(const CRWGuard &) = delete;
-    CRWGuard &operator=(const CRWGuard &) = delete;
-    int IsLocked() const { return m_bLocked; }
+    int IsLocked() const { return m_pMember ? 1 : 0; }
     // The locked member, or null.
     CHRUdpBase *Member() const { return m_pMember; }
 
 private:
-    int m_bLocked = 0;
-    int m_iHandle;
+    CRWGuard(CVRUDPLinkMgr *pMgr, int iVRUDPHandle);
+
+    CMemberLockGuard m_Lock;
     CHRUdpBase *m_pMember = nullptr;
 };
 

@@ -7,7 +7,8 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-ours() { ip netns list | awk '{print $1}' | grep -E "^zt$1-" || true; }
+# "ip netns list" names a namespace that is being made or removed with an error; not ours to show.
+ours() { ip netns list 2>/dev/null | awk '{print $1}' | grep -E "^zt$1-" || true; }
 
 case "${1:-}" in
 inside)
@@ -49,6 +50,21 @@ outside)
     kill -TERM "$runner"
     wait "$runner" || true
     [[ -z "$(ours "$runner")" ]] || fail "left behind after SIGTERM: $(ours "$runner")"
+
+    # SIGTERM while a peer's namespace is being made: the shell runs its trap once the "ip netns
+    # add" that makes it has returned, and that namespace goes too.
+    shim="$(mktemp -d)"
+    cat >"$shim/ip" <<EOT
+#!/bin/sh
+case "\$*" in "netns add "*-peer1) kill -TERM \$PPID ;; esac
+exec $(command -v ip) "\$@"
+EOT
+    chmod +x "$shim/ip"
+    PATH="$shim:$PATH" "$here/netns-run.sh" -- sleep 30 &
+    runner=$!
+    wait "$runner" || true
+    rm -rf "$shim"
+    [[ -z "$(ours "$runner")" ]] || fail "left behind by SIGTERM while a namespace was made: $(ours "$runner")"
     ;;
 usage)
     out="$("$here/netns-run.sh" --help)" || fail "--help: exit status $?"

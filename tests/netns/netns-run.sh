@@ -72,11 +72,12 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# Sets $ns to the new namespace's name.
+# Sets $ns to the new namespace's name. The name is recorded first: a signal that comes while
+# "ip netns add" runs is handled when it returns, and the cleanup must know that namespace then.
 add_ns() {
     ns="zt$$-${#made[@]}-$1"
-    ip netns add "$ns"
     made+=("$ns")
+    ip netns add "$ns"
     ip -n "$ns" link set lo up
 }
 

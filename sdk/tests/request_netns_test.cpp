@@ -186,6 +186,11 @@ TEST_F(Requests, EveryGetCommandWithItsCopyRule) {
     ASSERT_EQ(ok, get(1, &code, sizeof code));
     EXPECT_EQ(12u, code.dwCodeLen);
     EXPECT_EQ("RC0000000000", Text(code.szCode, 256));
+    // Only the length and that many bytes are written: the host's own bytes stay after them.
+    ZEVA_DEVICE_CODE marked;
+    std::memset(&marked, 'x', sizeof marked);
+    ASSERT_EQ(ok, get(1, &marked, sizeof marked));
+    EXPECT_EQ("RC0000000000" + std::string(244, 'x'), std::string(marked.szCode, 256));
     ZEVA_ENCRYPT_STRING enc{};
     ASSERT_EQ(ok, get(2, &enc, sizeof enc));
     EXPECT_EQ(44u + sn.size(), enc.dwEncryptStringLen) << "the string, then the serial number";

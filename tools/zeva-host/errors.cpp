@@ -51,7 +51,7 @@ const Entry kErrors[] = {
     ZEVA_HOST_ERROR(ZEVA_ERR_BASE64, "Base64 encoding failed"),
     ZEVA_HOST_ERROR(ZEVA_ERR_ENCRYPT, "encryption with the device's random string failed"),
     ZEVA_HOST_ERROR(ZEVA_ERR_PHONE_NOT_SET, "phone number not set"),
-    ZEVA_HOST_ERROR(ZEVA_ERR_BUFFER_TOO_SMALL, "buffer size not enough"),
+    ZEVA_HOST_ERROR(ZEVA_ERR_BUFFER_TOO_SMALL, "the device's answer is longer than the record takes"),
     ZEVA_HOST_ERROR(ZEVA_ERR_SUBNET_RANGE, "invalid subnet range"),
     ZEVA_HOST_ERROR(ZEVA_ERR_CORE_PARAM, "the core library refused a log setting"),
 };

@@ -4,7 +4,11 @@
  * found, changes or goes offline through its callback, and stops with ZEVA_Stop. Every function
  * returns 1 on success and 0 on failure (except where said); ZEVA_GetLastError then gives the
  * reason, one of the ZEVA_ERR_* codes. The records below are byte-exact: hosts may keep them in
- * files or pass them on. Text arguments are zero-terminated and only read. */
+ * files or pass them on. Text arguments are zero-terminated and only read.
+ *
+ * Loading the library writes one line to standard error ("yar tls index{N}"). A start writes the
+ * SDK log into ./sdklog/ of the working directory, making it, unless ZEVA_SetLogToFile or
+ * ZEVASDK.xml names another directory or log level 0. */
 #ifndef ZEVA_SDK_H
 #define ZEVA_SDK_H
 
@@ -69,7 +73,7 @@ typedef int32_t BOOL;
 #define ZEVA_ERR_BASE64               2043u /* Base64 encoding failed */
 #define ZEVA_ERR_ENCRYPT              2045u /* encrypting with the device's random string failed */
 #define ZEVA_ERR_PHONE_NOT_SET        2046u /* no phone number is set on the device */
-#define ZEVA_ERR_BUFFER_TOO_SMALL     2047u /* the device's answer does not fit the record */
+#define ZEVA_ERR_BUFFER_TOO_SMALL     2047u /* the device's answer is longer than the record takes */
 #define ZEVA_ERR_SUBNET_RANGE         2048u /* not an address, end below start, or over 4097 addresses */
 /* The core library's own code, left by a start or ZEVA_SetLogToFile whose log settings it refuses
  * (a level outside 0 to 3, a directory over 200 characters). */
@@ -539,17 +543,20 @@ typedef struct ZEVA_USER_TOKEN_CFG {
 } ZEVA_USER_TOKEN_CFG;
 
 /* Get command outputs, each after its command. Commands 1, 2, 5 and 21 reach only protocol-3.0
- * devices; 30 to 33 take their place with any device. */
-#define ZEVA_GET_DEVICE_CODE 1u
+ * devices; 30 to 33 take their place with any device. Commands 1, 2 and 5 write only the length
+ * and that many bytes: the text is not zero-terminated and the rest of the record keeps what the
+ * caller left there (zero it first, or read the length's bytes). The others write the whole
+ * record. */
+#define ZEVA_GET_DEVICE_CODE 1u /* no input: NULL and 0 */
 typedef struct ZEVA_DEVICE_CODE {
     DWORD dwCodeLen;
-    char szCode[256];
+    char szCode[256]; /* a code over 128 characters gives 2047, although the field holds 256 */
 } ZEVA_DEVICE_CODE;
 
 #define ZEVA_GET_ENCRYPT_STRING 2u
 typedef struct ZEVA_ENCRYPT_STRING { /* the encrypt string, then the serial number */
     DWORD dwEncryptStringLen;
-    char szEncryptString[384];
+    char szEncryptString[384]; /* over 256 bytes in all gives 2047, although the field holds 384 */
 } ZEVA_ENCRYPT_STRING;
 
 #define ZEVA_GET_DEVICE_TYPE_UNLOCK_CODE 3u
@@ -562,7 +569,7 @@ typedef struct ZEVA_DEVICE_TYPE_UNLOCK_CODE {
 #define ZEVA_GET_GUID 5u /* input: the device password, 16 bytes */
 typedef struct ZEVA_GUID_INFO {
     DWORD dwGUIDLen;
-    BYTE byGUID[128];
+    BYTE byGUID[128]; /* dwGUIDLen bytes; over 128 gives 2047 */
     BYTE byRetryTimes;
     BYTE bySurplusLockTime;
     BYTE byRes[254];

@@ -15,6 +15,7 @@ public:
     JsonObject &Text(const char *key, const std::string &value) { return Raw(key, JsonText(value)); }
     JsonObject &Number(const char *key, int64_t value) { return Raw(key, std::to_string(value)); }
     JsonObject &Bool(const char *key, bool value) { return Raw(key, value ? "true" : "false"); }
+    JsonObject &Null(const char *key) { return Raw(key, "null"); }
     JsonObject &Raw(const char *key, const std::string &json);
     std::string Str() const { return "{" + body_ + "}"; }
 

@@ -38,6 +38,15 @@ const char *const kUsage =
     "  --help            this text\n"
     "\n";
 
+const char *const kExitStatus =
+    "\n"
+    "Exit status:\n"
+    "  0  discovery ran and stopped as asked, or the request succeeded\n"
+    "  1  the request failed, or the library could not be loaded, given the log directory, started\n"
+    "     or stopped\n"
+    "  2  a usage error, an input file that cannot be read, or the device not listed within --wait\n"
+    "  3  refused to start outside a test network namespace\n";
+
 struct Options {
     std::string lib = ZEVA_HOST_DEFAULT_LIB;
     long interval = -1;
@@ -47,6 +56,7 @@ struct Options {
     bool json = false;
     bool allowHostNetwork = false;
     std::vector<std::string> request;  // a request command and its words
+    std::string input;                 // the bytes of its input file
 };
 
 std::mutex g_out;
@@ -147,24 +157,46 @@ bool WaitUntilListed(long seconds) {
     return g_listed.wait_for(lock, std::chrono::seconds(seconds), [] { return g_targetListed; });
 }
 
-// A failure that ends the run: the reason on standard error and, with --json, as the request
-// command's JSON line, so a script never has to read a text line.
-int Fail(const Options &opt, const std::string &reason, int status) {
-    std::fprintf(stderr, "zeva-host: %s\n", reason.c_str());
-    if (opt.json && !opt.request.empty())
-        zevahost::PrintRefusal(opt.request, reason);
-    return status;
+void Print(const Options &opt, const zevahost::Outcome &o) {
+    std::string text = opt.json ? zevahost::OutcomeJson(opt.request, o) + "\n" : zevahost::OutcomeText(o);
+    std::lock_guard<std::mutex> guard(g_out);
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
 }
 
-std::string ErrorOf(decltype(&ZEVA_GetLastError) lastError) {
-    return "error " + zevahost::ErrorText(lastError());
+// A failure that ends the run before anything was sent: the reason on standard error and, with
+// --json, as the outcome's JSON line, so a script never has to read a text line. A failure the
+// library reported passes its last error.
+int Fail(const Options &opt, const std::string &reason, int status, decltype(&ZEVA_GetLastError) lastError = nullptr) {
+    zevahost::Outcome o;
+    o.message = reason;
+    if (lastError) {
+        o.hasError = true;
+        o.error = lastError();
+        o.message += ": error " + zevahost::ErrorText(o.error);
+    }
+    std::fprintf(stderr, "zeva-host: %s\n", o.message.c_str());
+    if (opt.json)
+        Print(opt, o);
+    return status;
 }
 
 // Exit status of a request command: 0 done, 1 refused or failed, 2 device never listed.
 int RunRequestWhenListed(void *lib, const Options &opt) {
     if (!WaitUntilListed(opt.wait))
         return Fail(opt, "device " + g_target + " not listed within " + std::to_string(opt.wait) + " s", 2);
-    return zevahost::RunRequest(lib, opt.request, opt.json) == 1 ? 0 : 1;
+    zevahost::Outcome o = zevahost::RunRequest(lib, opt.request, opt.input);
+    Print(opt, o);
+    return o.result == 1 ? 0 : 1;
+}
+
+// Reads the request's input file before anything starts: a request built from nothing must not go out.
+int ReadInput(Options &opt) {
+    std::string path = opt.request.empty() ? "" : zevahost::InputFile(opt.request);
+    std::string problem;
+    if (path.empty() || zevahost::ReadInputFile(path, opt.input, problem))
+        return 0;
+    return Fail(opt, path + ": " + problem, 2);
 }
 
 std::string CountLine(size_t devices) { return std::to_string(devices) + (devices == 1 ? " device" : " devices"); }
@@ -177,10 +209,13 @@ int main(int argc, char **argv) {
     if (parsed == 1) {
         std::fputs(kUsage, stdout);
         std::fputs(zevahost::kRequestUsage, stdout);
+        std::fputs(kExitStatus, stdout);
         return 0;
     }
     if (parsed != 0)
         return parsed;
+    if (int status = ReadInput(opt))
+        return status;
     if (!opt.allowHostNetwork && !zeva::test::InIsolatedNetns())
         return Fail(opt, "refusing to start discovery outside a test network namespace (see --allow-host-network)", 3);
     g_json = opt.json;
@@ -211,19 +246,19 @@ int main(int argc, char **argv) {
     if (opt.interval >= 0)
         setInterval(DWORD(opt.interval));
     if (!opt.logdir.empty() && !setLog(3, opt.logdir.c_str(), 1))
-        return Fail(opt, "log directory refused: " + ErrorOf(lastError), 1);
+        return Fail(opt, "log directory refused", 1, lastError);
     if (!opt.json)
         std::printf("%s\n", zevahost::TableHeader().c_str());
     std::fflush(stdout);
     if (!start(nullptr, OnDevice, OnSubnetDevice, nullptr))
-        return Fail(opt, "start failed: " + ErrorOf(lastError), 1);
+        return Fail(opt, "start failed", 1, lastError);
     int status = 0;
     if (opt.request.empty())
         WaitForStop(stopSignals, opt.seconds);
     else
         status = RunRequestWhenListed(lib, opt);
     if (!stop()) {
-        std::fprintf(stderr, "zeva-host: stop failed: %s\n", ErrorOf(lastError).c_str());
+        std::fprintf(stderr, "zeva-host: stop failed: error %s\n", zevahost::ErrorText(lastError()).c_str());
         return 1;
     }
     // The callbacks are over once the last stop returns.

@@ -7,13 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <sstream>
 
-#include "errors.h"
-#include "json_text.h"
 #include "records.h"
 #include "zeva/ZevaSdk.h"
 
@@ -23,7 +20,8 @@ const char *const kRequestUsage =
     "Request commands (after the options): the SDK starts, waits up to --wait seconds until the\n"
     "device is listed (else exit status 2), sends the request, prints the export's result, the\n"
     "last error with its name and meaning and what came back, and stops (exit status 0 when the\n"
-    "request succeeded, 1 when not):\n"
+    "request succeeded, 1 when not). An input file that cannot be read stops it before the start\n"
+    "(exit status 2):\n"
     "  activate SERIAL PASSWORD\n"
     "  reset SERIAL TYPE NEWPASSWORD [SECRET]   TYPE 1 raw frame (no secret), 2 reset code,\n"
     "                                           3 auth file, 4 GUID text, 5 security answers\n"
@@ -71,11 +69,6 @@ Fn Export(void *lib, const char *name) {
     return reinterpret_cast<Fn>(dlsym(lib, name));
 }
 
-std::string ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void Copy(char *field, size_t width, const std::string &text) { std::strncpy(field, text.c_str(), width - 1); }
 
 // "1:blue,2:seven,3:river" into the first three entries.
@@ -120,17 +113,12 @@ int NetParam(void *lib, const std::vector<std::string> &w, uint8_t *ret) {
 
 uint32_t Number(const std::string &word) { return uint32_t(std::strtoul(word.c_str(), nullptr, 10)); }
 
-// What one request gave back: the export's result and the output, decoded where its layout is known.
-struct Outcome {
-    int result = 0;
-    std::string record;  // a JSON object, or empty
-    std::string hex;     // the output when no layout decodes it
-};
-
-Outcome Send(void *lib, const std::vector<std::string> &w) {
+// The export's result and the output, decoded where its layout is known.
+Outcome Send(void *lib, const std::vector<std::string> &w, std::string in) {
     std::vector<uint8_t> out(20000);
     const char *target = w[1].c_str();
     Outcome o;
+    o.sent = true;
     size_t wordSize = 2;  // bytes of a result word, when the command hands one back
     if (w[0] == "activate") {
         o.result = Export<decltype(&ZEVA_ActivateDevice)>(lib, "ZEVA_ActivateDevice")(target, w[2].c_str());
@@ -140,7 +128,6 @@ Outcome Send(void *lib, const std::vector<std::string> &w) {
     } else if (w[0] == "netparam") {
         o.result = NetParam(lib, w, out.data());
     } else if (w[0] == "get") {
-        std::string in = w.size() > 4 ? ReadAll(w[4]) : "";
         size_t size = std::min<size_t>(Number(w[3]), out.size());
         o.result = Export<decltype(&ZEVA_GetDeviceConfig)>(lib, "ZEVA_GetDeviceConfig")(
             target, Number(w[2]), in.empty() ? nullptr : &in[0], DWORD(in.size()), size ? out.data() : nullptr,
@@ -152,7 +139,6 @@ Outcome Send(void *lib, const std::vector<std::string> &w) {
             o.hex = Hex(out.data(), size);
         return o;
     } else if (w[0] == "set") {
-        std::string in = ReadAll(w[3]);
         size_t size = std::min<size_t>(Number(w[4]), out.size());
         o.result = Export<decltype(&ZEVA_SetDeviceConfig)>(lib, "ZEVA_SetDeviceConfig")(
             target, Number(w[2]), in.empty() ? nullptr : &in[0], DWORD(in.size()), size ? out.data() : nullptr,
@@ -212,33 +198,39 @@ bool TargetIsMac(const std::vector<std::string> &words) { return words[0] == "ne
 
 std::string RequestTarget(const std::vector<std::string> &words) { return words[1]; }
 
-int RunRequest(void *lib, const std::vector<std::string> &w, bool json) {
-    Outcome o = Send(lib, w);
-    uint32_t error = Export<decltype(&ZEVA_GetLastError)>(lib, "ZEVA_GetLastError")();
-    ErrorInfo info = DescribeError(error);
-    if (json) {
-        JsonObject line;
-        line.Text("request", w[0]).Text("target", w[1]).Number("result", o.result).Number("error", error);
-        line.Text("errorName", info.name).Text("errorMeaning", info.meaning);
-        if (!o.record.empty())
-            line.Raw("record", o.record);
-        else if (!o.hex.empty())
-            line.Text("data", o.hex);
-        std::printf("%s\n", line.Str().c_str());
-    } else {
-        std::printf("result %d error %s\n", o.result, ErrorText(error).c_str());
-        if (!o.record.empty())
-            std::printf("record %s\n", o.record.c_str());
-        else if (!o.hex.empty())
-            std::printf("data %s\n", o.hex.c_str());
-    }
-    std::fflush(stdout);
-    return o.result;
+std::string InputFile(const std::vector<std::string> &words) {
+    if (words[0] == "get")
+        return words.size() > 4 ? words[4] : "";
+    return words[0] == "set" ? words[3] : "";
 }
 
-void PrintRefusal(const std::vector<std::string> &w, const std::string &reason) {
-    std::printf("%s\n", JsonObject().Text("request", w[0]).Text("target", w[1]).Text("error", reason).Str().c_str());
-    std::fflush(stdout);
+bool ReadInputFile(const std::string &path, std::string &bytes, std::string &problem) {
+    // The largest input record, the security questions, is about 12 KB.
+    constexpr size_t kInputMax = 65536;
+    std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!file) {
+        problem = std::strerror(errno);
+        return false;
+    }
+    bytes.resize(kInputMax + 1);
+    size_t got = std::fread(&bytes[0], 1, bytes.size(), file.get());
+    if (std::ferror(file.get())) {
+        problem = std::strerror(errno);
+        return false;
+    }
+    if (got > kInputMax) {
+        problem = "longer than any input record (over " + std::to_string(kInputMax) + " bytes)";
+        return false;
+    }
+    bytes.resize(got);
+    return true;
+}
+
+Outcome RunRequest(void *lib, const std::vector<std::string> &w, const std::string &input) {
+    Outcome o = Send(lib, w, input);
+    o.hasError = true;
+    o.error = Export<decltype(&ZEVA_GetLastError)>(lib, "ZEVA_GetLastError")();
+    return o;
 }
 
 }  // namespace zevahost

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "outcome.h"
+
 namespace zevahost {
 
 extern const char *const kRequestUsage;
@@ -18,10 +20,13 @@ bool IsRequestCommand(const std::vector<std::string> &words, std::string &error)
 // The device the command addresses: its serial number or, for netparam and wifi, its MAC.
 std::string RequestTarget(const std::vector<std::string> &words);
 bool TargetIsMac(const std::vector<std::string> &words);
-// Runs the command through the library's exports; prints the result, the last error and what came
-// back, as text or as one JSON line. Returns the export's result.
-int RunRequest(void *lib, const std::vector<std::string> &words, bool json);
-// The JSON line of a request that was never sent: the request, its target and the reason.
-void PrintRefusal(const std::vector<std::string> &words, const std::string &reason);
+// The file a request command reads its input record from (INFILE of get and set); empty when none.
+std::string InputFile(const std::vector<std::string> &words);
+// The whole file into bytes; false with the reason ("No such file or directory") when it cannot be
+// read or is longer than any input record.
+bool ReadInputFile(const std::string &path, std::string &bytes, std::string &problem);
+// Sends the command through the library's exports, with the input file's bytes, and gives back
+// the export's result, the last error and what came back.
+Outcome RunRequest(void *lib, const std::vector<std::string> &words, const std::string &input);
 
 }  // namespace zevahost

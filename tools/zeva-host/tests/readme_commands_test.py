@@ -30,6 +30,8 @@ def blocks(readme):
 
 
 def is_host_command(block):
+    if block[0].startswith("./build/tools/zeva-host/zeva-host"):
+        return True  # refused before the start, so it needs no namespace
     return block[0].startswith("tests/netns/netns-run.sh") and "zeva-host" in "\n".join(block)
 
 
@@ -47,13 +49,34 @@ def commands_and_outputs(readme):
 
 def expected_status(expected):
     """The exit status the README's output gives: a request whose result is 1 ends with 0, any
-    other result with 1; a listing with 0."""
+    other result with 1, one never sent with 2 (the README shows those of status 2); a listing
+    with 0."""
     for line in expected:
         if line.startswith("result "):
             return 0 if line.split()[1] == "1" else 1
         if line.startswith("{") and '"request"' in line:
-            return 0 if json.loads(line).get("result") == 1 else 1
+            result = json.loads(line)["result"]
+            return 2 if result is None else 0 if result == 1 else 1
     return 0
+
+
+OUTCOME_KEYS = ["request", "target", "result", "error", "errorName", "errorMeaning", "message", "record"]
+
+
+def outcome_problems(line):
+    """What is wrong with a request outcome's JSON line: its keys, in order, and their types."""
+    o = json.loads(line)
+    if list(o) != OUTCOME_KEYS:
+        return ["keys %s, not %s: %s" % (list(o), OUTCOME_KEYS, line)]
+    sent = o["result"] is not None
+    wanted = {
+        "request": str, "target": str, "result": int if sent else type(None),
+        "message": type(None) if sent else str, "record": (dict, type(None)) if sent else type(None),
+    }
+    error = (int, str, str) if o["error"] is not None else (type(None),) * 3
+    wanted.update(zip(("error", "errorName", "errorMeaning"), error))
+    return ["%s is %r in %s" % (key, o[key], line) for key, types in wanted.items()
+            if not isinstance(o[key], types) or isinstance(o[key], bool)]
 
 
 def check(command, expected, out, status):
@@ -65,7 +88,10 @@ def check(command, expected, out, status):
     if "--json" in command:
         for n, line in enumerate(lines, 1):
             try:
-                json.loads(line)
+                if '"request"' in line:
+                    problems.extend(outcome_problems(line))
+                else:
+                    json.loads(line)
             except ValueError as e:
                 problems.append("line %d is no JSON (%s): %s" % (n, e, line))
         words = command.split()

@@ -20,29 +20,41 @@ for n, line in enumerate(open(sys.argv[1]), 1):
         sys.exit("line %d is no JSON (%s): %s" % (n, e, line))' "$1"
 }
 
+# Every outcome has the same keys: result and record are null when nothing was sent, and message
+# says why; the error's number, name and meaning come together or not at all.
+outcome='keys == ["error", "errorMeaning", "errorName", "message", "record", "request", "result", "target"]
+    and (.request | type) == (.target | type) and (.request | type) != "number"
+    and (if .result == null then (.message | type) == "string" and .record == null
+         else (.result | type) == "number" and .message == null and (.record | type) != "array" end)
+    and ([.error, .errorName, .errorMeaning] | map(type)) as $e
+    | $e == ["null", "null", "null"] or $e == ["number", "string", "string"]'
+
 # A request command's JSON line with its exit status added as "exit".
 request_json() {
-    local out="$work/request.jsonl" status=0
+    local out="$work/request.jsonl" status=0 got
     "$bin" --json "$@" >"$out" 2>"$work/request.err" || status=$?
     all_json "$out" || fail "$*: $(cat "$out")"
-    jq -c --argjson status "$status" 'select(has("request")) + {exit: $status}' "$out"
+    got="$(jq -c 'select(has("request"))' "$out")"
+    [[ -n "$got" ]] && jq -e "$outcome" <<<"$got" >/dev/null || fail "$*: not the outcome's keys: $got"
+    jq -c --argjson status "$status" '. + {exit: $status}' <<<"$got"
 }
 
 expect() {  # expect WHAT JQ-TEST JSON (jq -e takes no input as a pass)
     [[ -n "$3" ]] && jq -e "$2" <<<"$3" >/dev/null || fail "$1: $3"
 }
 
-# refused STATUS REASON ARGS...: a request never sent ends with the status and one JSON line of
-# the request, its target and the reason (it begins with REASON), which also goes to stderr.
+# refused STATUS REASON ERROR ARGS...: a run that sent nothing ends with the status and one JSON
+# line of the outcome's keys whose message begins with REASON, which also goes to stderr; ERROR is
+# the library's last error that made it fail, or null.
 refused() {
-    local want="$1" reason="$2" status=0 got
-    shift 2
+    local want="$1" reason="$2" error="$3" status=0 got
+    shift 3
     "$bin" --json "$@" >"$work/out" 2>"$work/err" || status=$?
     [[ $status -eq $want ]] || fail "$*: exit status $status, not $want"
     all_json "$work/out" || fail "$*"
     got="$(jq -c 'select(has("request"))' "$work/out")"
     [[ -n "$got" && "$got" != *$'\n'* ]] &&
-        jq -e --arg reason "$reason" 'keys == ["error", "request", "target"] and (.error | startswith($reason))' \
+        jq -e --arg reason "$reason" "($outcome) and .result == null and .error == $error and (.message | startswith(\$reason))" \
             <<<"$got" >/dev/null || fail "$*: $(cat "$work/out")"
     grep -qF "zeva-host: $reason" "$work/err" || fail "$*: $(cat "$work/err")"
 }
@@ -108,11 +120,14 @@ if [[ "${1:-}" == "--inside" ]]; then
 
     # Requests never sent: a device that is never listed (exit 2), no library, a log directory the
     # library refuses.
-    refused 2 "device DS-SIM0099-000000000099 not listed within 1 s" --wait 1 get DS-SIM0099-000000000099 1 260
-    refused 1 "cannot load /nonexistent/libZEVA.so: " --lib /nonexistent/libZEVA.so \
+    refused 2 "device DS-SIM0099-000000000099 not listed within 1 s" null --wait 1 get DS-SIM0099-000000000099 1 260
+    refused 1 "cannot load /nonexistent/libZEVA.so: " null --lib /nonexistent/libZEVA.so \
         get DS-SIM0000-000000000000 1 260
-    refused 1 "log directory refused: error 2005 ZEVA_ERR_PARAM" --logdir "/tmp/$(printf 'd%.0s' {1..300})" \
+    refused 1 "log directory refused: error 2005 ZEVA_ERR_PARAM" 2005 --logdir "/tmp/$(printf 'd%.0s' {1..300})" \
         activate DS-SIM0000-000000000000 Newpass123
+    # A listing's refusal is the same line, with no request.
+    refused 1 "cannot load /nonexistent/libZEVA.so: " null --lib /nonexistent/libZEVA.so --seconds 1
+    [[ "$(jq -c '[.request, .target]' "$work/out")" == "[null,null]" ]] || fail "listing: $(cat "$work/out")"
 
     # The table form names the error too.
     got="$("$bin" get DS-SIM0000-000000000000 1 260 2>/dev/null | grep -A1 '^result')" || true
@@ -127,6 +142,9 @@ bin="$1"
 help="$("$bin" --help)"
 [[ "$help" == *"activate SERIAL PASSWORD"* && "$help" == *"7 phone code"* && "$help" == *"--wait S"* ]] ||
     fail "--help lacks the request commands: $help"
+for n in 0 1 2 3; do
+    grep -qE "^  $n  [a-z]" <<<"$help" || fail "--help does not say what exit status $n means: $help"
+done
 # Usage errors: exit status 2, what was wrong, then one line that points to --help.
 while IFS='|' read -r words message; do
     status=0
@@ -152,7 +170,17 @@ err="$("$bin" --seconds 0 2>&1)" || status=$?
 [[ $status -eq 3 && "$err" == *refusing* ]] || fail "started outside a namespace (status $status): $err"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-refused 3 "refusing to start discovery outside a test network namespace" get DS-SIM0000-000000000000 1 260
+refused 3 "refusing to start discovery outside a test network namespace" null get DS-SIM0000-000000000000 1 260
+refused 3 "refusing to start discovery outside a test network namespace" null --seconds 1
+# An input file that cannot be read is refused before anything starts, so also outside a namespace.
+refused 2 "/nonexistent/file: No such file or directory" null get DS-SIM0000-000000000000 27 76 /nonexistent/file
+refused 2 "/nonexistent/file: No such file or directory" null set DS-SIM0000-000000000000 8 /nonexistent/file 128
+refused 2 "$work: Is a directory" null set DS-SIM0000-000000000000 8 "$work" 128
+refused 2 "/dev/zero: longer than any input record" null set DS-SIM0000-000000000000 8 /dev/zero 128
+status=0
+err="$("$bin" get DS-SIM0000-000000000000 27 76 /nonexistent/file 2>&1 >"$work/out")" || status=$?
+[[ $status -eq 2 && "$err" == "zeva-host: /nonexistent/file: No such file or directory" && ! -s "$work/out" ]] ||
+    fail "unreadable input file as text (status $status): $err $(cat "$work/out")"
 
 "$here/../../../tests/netns/netns-run.sh" -p 1 -- "$here/zeva-host-test.sh" --inside "$bin" &
 runner=$!

@@ -46,7 +46,7 @@ inside() {
     local peer="${ZEVA_NETNS_PEERS%% *}" last=$((devices - 1))
     mkfifo "$work/reports"
     python3 -B "$root/scripts/demo_view.py" --interval "$interval" $all --summary "$work/summary" \
-        <"$work/reports" &
+        --stop-file "$work/stop" <"$work/reports" &
     local view=$!
     "$build/tools/zeva-host/zeva-host" --json --interval "$interval" --seconds "$seconds" \
         --logdir "$work/sdklog" >"$work/reports" 2>"$work/host.err" &
@@ -122,11 +122,16 @@ echo "At $move_at s device $((devices - 1)) moves, at $silent_at s device 0 fall
 runner=$!
 # A background job ignores Ctrl-C, so it is passed on; the runner removes its namespaces. Stopping
 # takes a few seconds (the host stops the SDK's threads, the namespaces go): say so at once, on a
-# line of its own also when the view's status line stands on the terminal.
+# line of its own also when the view's status line stands on the terminal. The view writes no
+# status line once the stop file holds a line; its lock keeps one being written before the words.
 stopped=""
 stopping() {
-    [[ -t 1 ]] && printf '\r\033[K'
-    echo "Stopping..."
+    {
+        flock 9
+        echo stopping >&9
+        [[ -t 1 ]] && printf '\r\033[K'
+        echo "Stopping..."
+    } 9>>"$work/stop"
 }
 trap 'stopped=1; stopping; kill -TERM "$runner" 2>/dev/null || true' INT TERM
 while kill -0 "$runner" 2>/dev/null; do

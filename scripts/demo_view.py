@@ -1,11 +1,12 @@
 """The demo's view of zeva-host --json: one row per report, fit to 80 columns, with the seconds
 since the start, what changed (old -> new), the last known address of a device gone offline, and a
 status line while nothing happens: kept in place on a terminal, written as a line of its own with
-the seconds every few seconds into a file or pipe. Writes the counts to --summary at the end of
-its input.
+the seconds every few seconds into a file or pipe, and none once the demo says "Stopping...".
+Writes the counts to --summary at the end of its input.
 
-    zeva-host --json ... | python3 demo_view.py --interval S [--all] --summary FILE"""
+    zeva-host --json ... | python3 demo_view.py --interval S [--all] --summary FILE --stop-file FILE"""
 import argparse
+import fcntl
 import json
 import os
 import select
@@ -33,6 +34,7 @@ class View:
         self.tty = sys.stdout.isatty()
         self.status_shown = False
         self.status_text = ""
+        self.stop_file = open(opts.stop_file, "ab")
 
     def now(self):
         return time.monotonic() - self.start
@@ -60,6 +62,18 @@ class View:
             self.hidden = 0
 
     def status_line(self):
+        # The demo writes into the stop file, holding its lock, before it says "Stopping...": a
+        # status line written under the lock comes before those words, and none comes after.
+        fcntl.flock(self.stop_file, fcntl.LOCK_EX)
+        try:
+            if os.fstat(self.stop_file.fileno()).st_size == 0:
+                self.write_status()
+            else:
+                self.status_shown = False  # the demo cleared it with its words
+        finally:
+            fcntl.flock(self.stop_file, fcntl.LOCK_UN)
+
+    def write_status(self):
         interval = self.opts.interval
         # Inquiries go out at the start and then every interval seconds.
         next_in = interval - int(self.now()) % interval
@@ -170,6 +184,7 @@ def main():
     p.add_argument("--interval", type=int, required=True)
     p.add_argument("--all", action="store_true")
     p.add_argument("--summary", required=True)
+    p.add_argument("--stop-file", required=True)
     opts = p.parse_args()
     view = View(opts)
     view.run(sys.stdin)

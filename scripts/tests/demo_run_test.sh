@@ -2,7 +2,8 @@
 # The README's first command, shortened, with its output captured as a file: it says what it does
 # before the build's output, finds, changes and loses devices, shows that it went on (status lines
 # with their seconds), and leaves no namespace. Then a run stopped by Ctrl-C (SIGINT to its process
-# group, as a terminal sends it): "Stopping..." at once, then the summary, status 130.
+# group, as a terminal sends it): "Stopping..." at once, no status line after it, then the summary,
+# status 130.
 #
 #   demo_run_test.sh BUILD_DIR
 set -euo pipefail
@@ -59,4 +60,6 @@ stopping="$(line_of '^Stopping\.\.\.$')" stopped="$(line_of '^Stopped by Ctrl-C 
 summary="$(line_of '^Found [0-9]+, .*namespaces left: 0\.$')"
 [[ -n $stopping && -n $stopped && -n $summary ]] || { show; fail "after Ctrl-C: no Stopping..., or no summary"; }
 ((stopping < stopped && stopped < summary)) || { show; fail "after Ctrl-C: Stopping... came late"; }
+! tail -n "+$stopping" "$out" | grep -qE 'online, [0-9]+ offline, next inquiry in' ||
+    { show; fail "a status line after Stopping..."; }
 echo ok

@@ -1,7 +1,9 @@
 """The demo's view (scripts/demo_view.py) fed with zeva-host --json reports as the host prints
 them: rows with their seconds, what changed, the identity of a device gone offline, the count of
 new devices past 20, a status line while nothing happens (a line with its seconds every few
-seconds into a pipe, kept in place on a terminal), 80 columns, and the summary."""
+seconds into a pipe, kept in place on a terminal, none once the demo says "Stopping..."), 80
+columns, and the summary."""
+import fcntl
 import json
 import os
 import pty
@@ -12,11 +14,27 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 
 VIEW = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "demo_view.py")
 ROW = re.compile(r"^ *\d+\.\ds  (new|changed|offline|back) +\S")
 STATUS = re.compile(r"^ *(\d+\.\d)s {11}\d+ online, \d+ offline, next inquiry in [12] s$")
+
+
+def view_command(*args):
+    """The view's command line and its stop file."""
+    stop_file = tempfile.NamedTemporaryFile(suffix=".stop", delete=False).name
+    summary = tempfile.NamedTemporaryFile(suffix=".json", delete=False).name
+    return [sys.executable, "-B", VIEW, "--interval", "2", "--summary", summary, "--stop-file", stop_file,
+            *args], summary, stop_file
+
+
+def say_stopping(stop_file):
+    """What the demo does before it says "Stopping...": a line into the stop file, under its lock."""
+    with open(stop_file, "a") as f:
+        fcntl.flock(f, fcntl.LOCK_EX)
+        f.write("stopping\n")
 
 
 def device(n, **fields):
@@ -30,10 +48,8 @@ class ViewRun:
     """The view as a process, its output lines read as they come."""
 
     def __init__(self, *args):
-        self.summary = tempfile.NamedTemporaryFile(suffix=".json", delete=False).name
-        self.proc = subprocess.Popen([sys.executable, "-B", VIEW, "--interval", "2", "--summary",
-                                      self.summary, *args], stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, text=True)
+        command, self.summary, self.stop_file = view_command(*args)
+        self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.lines = []
         self.queue = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
@@ -67,7 +83,53 @@ class ViewRun:
         with open(self.summary) as f:
             counts = json.load(f)
         os.unlink(self.summary)
+        os.unlink(self.stop_file)
         return counts
+
+
+class TerminalRun:
+    """The view writing to a terminal, all it wrote read as it comes."""
+
+    def __init__(self):
+        self.controller, terminal = pty.openpty()
+        command, self.summary, self.stop_file = view_command()
+        self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=terminal)
+        os.close(terminal)
+        self.seen = b""
+
+    def send(self, rep):
+        self.proc.stdin.write((json.dumps(rep) + "\n").encode())
+        self.proc.stdin.flush()
+
+    def read_until(self, done, timeout=10):
+        """Reads until done() holds or the view ends; fails when nothing comes within the timeout."""
+        while not done():
+            ready, _, _ = select.select([self.controller], [], [], timeout)
+            assert ready, "the view wrote nothing more after %r" % self.seen
+            try:
+                chunk = os.read(self.controller, 4096)
+            except OSError:  # the terminal's other end is closed
+                chunk = b""
+            if not chunk:
+                return
+            self.seen += chunk
+
+    def read_for(self, seconds):
+        """All the view writes within the seconds."""
+        end = time.monotonic() + seconds
+        while (left := end - time.monotonic()) > 0:
+            ready, _, _ = select.select([self.controller], [], [], left)
+            if ready:
+                self.seen += os.read(self.controller, 4096)
+
+    def finish(self):
+        self.proc.stdin.close()
+        self.read_until(lambda: False)
+        self.proc.wait(timeout=10)
+        os.close(self.controller)
+        os.unlink(self.summary)
+        os.unlink(self.stop_file)
+        return self.seen.decode()
 
 
 class DemoView(unittest.TestCase):
@@ -108,39 +170,42 @@ class DemoView(unittest.TestCase):
         self.assertEqual(3, sum(1 for l in view.lines if ROW.match(l)))
 
     def test_status_stays_in_place_on_a_terminal(self):
-        controller, terminal = pty.openpty()
-        summary = tempfile.NamedTemporaryFile(suffix=".json", delete=False).name
-        proc = subprocess.Popen([sys.executable, "-B", VIEW, "--interval", "2", "--summary", summary],
-                                stdin=subprocess.PIPE, stdout=terminal)
-        os.close(terminal)
-        proc.stdin.write((json.dumps(device(0)) + "\n").encode())
-        proc.stdin.flush()
-        seen = b""
-
-        def read_until(done):
-            nonlocal seen
-            while not done():
-                ready, _, _ = select.select([controller], [], [], 10)
-                self.assertTrue(ready, "the view wrote nothing more after %r" % seen)
-                try:
-                    chunk = os.read(controller, 4096)
-                except OSError:  # the terminal's other end is closed
-                    chunk = b""
-                if not chunk:
-                    return
-                seen += chunk
-
-        read_until(lambda: b"next inquiry in" in seen)
-        proc.stdin.close()
-        read_until(lambda: False)
-        proc.wait(timeout=10)
-        os.close(controller)
-        os.unlink(summary)
-        text = seen.decode()
+        term = TerminalRun()
+        term.send(device(0))
+        term.read_until(lambda: b"next inquiry in" in term.seen)
+        text = term.finish()
         self.assertRegex(text, r"\r\x1b\[K1 online, 0 offline, next inquiry in [12] s")
         # The status line is never ended by a line break of its own, and it is cleared at the end.
         self.assertNotRegex(text, r"next inquiry in [12] s\r?\n")
         self.assertTrue(text.endswith("\r\x1b[K"), repr(text[-40:]))
+
+    # Once the demo has said "Stopping..." a report may still come, but no status line: a report
+    # starts a quiet period whose status line would come a second later, and on a terminal the
+    # line changes every second. Nothing must come within three.
+    def test_no_status_line_once_stopping(self):
+        view = ViewRun()
+        view.send(device(0))
+        view.wait_for(STATUS.pattern)
+        say_stopping(view.stop_file)
+        view.send(device(1))
+        row = view.wait_for(r"new +DS-SIM0001-")
+        with self.assertRaises(queue.Empty):
+            view.wait_for(STATUS.pattern, timeout=3)
+        view.finish()
+        self.assertFalse([l for l in view.lines[view.lines.index(row):] if STATUS.match(l)], view.lines)
+
+    def test_no_status_line_on_a_terminal_once_stopping(self):
+        term = TerminalRun()
+        term.send(device(0))
+        term.read_until(lambda: b"next inquiry in" in term.seen)
+        say_stopping(term.stop_file)
+        stopped_at = len(term.seen)
+        term.send(device(1))
+        term.read_until(lambda: b"DS-SIM0001-" in term.seen[stopped_at:])
+        term.read_for(3)
+        text = term.finish()[stopped_at:]
+        self.assertNotIn("next inquiry in", text)
+        self.assertIn("new      DS-SIM0001-", text)
 
     def test_all_lists_every_new_device(self):
         view = ViewRun("--all")

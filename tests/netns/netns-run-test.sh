@@ -85,6 +85,10 @@ usage)
 -p two -- true|-p takes a number of peers
 |no command given
 -p 1 --|no command given
+true|true: put the command after --, as in:
+-p 2 ip link|ip: put the command after --
+-p 0 -- true|-p 0: the number of peers is 1 to 254
+-p 255 -- true|-p 255: the number of peers is 1 to 254
 EOT
     ;;
 *)

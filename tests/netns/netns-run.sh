@@ -10,7 +10,7 @@ usage: tests/netns/netns-run.sh [-p PEERS] -- COMMAND [ARGS...]
 Runs COMMAND (as root) inside fresh network namespaces and removes them afterwards, also on
 failure or Ctrl-C; exits with COMMAND's status (77, "skipped" for CTest, when not root).
 
-  -p PEERS   peer namespaces to make (default 1)
+  -p PEERS   peer namespaces to make, 1 to 254 (default 1)
   --help     this text
 
 It makes a namespace "host" and PEERS peer namespaces. Peer i (1, 2, ...) is joined to the host by
@@ -35,14 +35,19 @@ usage_error() {
     exit 2
 }
 
+# Peer i takes the subnets 10.99.<i>.0/24 and fd99:<i>::/64.
+max_peers=254
 peers=1
+options=()  # those read so far, to show the command line with the "--" in its place
 while (($#)); do
     case "$1" in
         -p) [[ $# -ge 2 && "$2" =~ ^[0-9]+$ ]] || usage_error "-p takes a number of peers"
-            peers="$2"; shift 2 ;;
+            ((10#$2 >= 1 && 10#$2 <= max_peers)) || usage_error "-p $2: the number of peers is 1 to $max_peers"
+            peers=$((10#$2)); options+=("$1" "$2"); shift 2 ;;
         -h|--help) usage; exit 0 ;;
         --) shift; break ;;
-        *) usage_error "unknown option $1" ;;
+        -*) usage_error "unknown option $1" ;;
+        *) usage_error "$1: put the command after --, as in: $0 ${options[*]}${options[*]:+ }-- $*" ;;
     esac
 done
 (($#)) || usage_error "no command given"

@@ -19,6 +19,7 @@ function(zeva_add_tests)
     target_include_directories(${target} PRIVATE ${ARG_INCLUDES} "${PROJECT_SOURCE_DIR}/tests")
     gtest_discover_tests(${target}
       DISCOVERY_TIMEOUT 60
+      NO_PRETTY_VALUES
       PROPERTIES LABELS "${ARG_LABEL}")
   endforeach()
 endfunction()

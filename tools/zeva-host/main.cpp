@@ -157,6 +157,9 @@ bool WaitUntilListed(long seconds) {
     return g_listed.wait_for(lock, std::chrono::seconds(seconds), [] { return g_targetListed; });
 }
 
+// "error 2013 ZEVA_ERR_SOCKET_BIND (bind failed)"
+std::string ErrorOf(uint32_t code) { return "error " + zevahost::ErrorText(code); }
+
 void Print(const Options &opt, const zevahost::Outcome &o) {
     std::string text = opt.json ? zevahost::OutcomeJson(opt.request, o) + "\n" : zevahost::OutcomeText(o);
     std::lock_guard<std::mutex> guard(g_out);
@@ -173,7 +176,7 @@ int Fail(const Options &opt, const std::string &reason, int status, decltype(&ZE
     if (lastError) {
         o.hasError = true;
         o.error = lastError();
-        o.message += ": error " + zevahost::ErrorText(o.error);
+        o.message += ": " + ErrorOf(o.error);
     }
     std::fprintf(stderr, "zeva-host: %s\n", o.message.c_str());
     if (opt.json)
@@ -258,7 +261,7 @@ int main(int argc, char **argv) {
     else
         status = RunRequestWhenListed(lib, opt);
     if (!stop()) {
-        std::fprintf(stderr, "zeva-host: stop failed: error %s\n", zevahost::ErrorText(lastError()).c_str());
+        std::fprintf(stderr, "zeva-host: stop failed: %s\n", ErrorOf(lastError()).c_str());
         return 1;
     }
     // The callbacks are over once the last stop returns.
